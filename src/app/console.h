@@ -1,0 +1,12 @@
+// Progress lines on standard output, each flushed at once so a pipe shows it as it comes.
+#pragma once
+
+// Writes text, then path (when not null), then a newline; flushes standard output.
+// Returns the result of the formatted write.
+int print_line_path(const char* text, const char* path);
+
+// print_line_path with no path.
+int print_line(const char* text);
+
+// Writes "what: <system error text>" on standard error.
+void print_error(const char* what, int error_number);

@@ -1,0 +1,50 @@
+// The program driver: the order of a run and its console output.
+#include "app/driver.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/console.h"
+#include "app/messages.h"
+
+SweepParams parse_arguments(const char* const* argv) {
+  const auto number = [](const char* text) { return std::strtod(text, nullptr); };
+  SweepParams p;
+  p.rate = number(argv[1]);
+  p.amplitude = number(argv[2]);
+  p.hzstart = number(argv[3]);
+  p.hzend = number(argv[4]);
+  p.duration = number(argv[5]);
+  p.silence = number(argv[6]);
+  p.leadin = number(argv[7]);
+  p.leadout = number(argv[8]);
+  return p;
+}
+
+void print_design_report(const SweepDesign& design) {
+  // Sums and byte counts in 64 bits: a long sweep at a high rate exceeds 2 GiB.
+  const std::int64_t sweeplen = design.sweeplen;
+  const std::int64_t total = sweeplen + 2 * std::int64_t{design.silencelen};
+  std::printf("\nSweep length: %" PRId64 " samples\n", sweeplen);
+  std::printf("Silence length: %" PRId32 " samples\n", design.silencelen);
+  std::printf("Total sweep length: %" PRId64 " samples\n", total);
+  std::printf("Total sweep file size: %" PRId64 " bytes\n", total * kSampleBytes);
+  std::printf("Total inverse length: %" PRId64 " samples\n", sweeplen);
+  std::printf("Total inverse file size: %" PRId64 " bytes\n\n", sweeplen * kSampleBytes);
+  std::fflush(stdout);
+}
+
+int run(int argc, const char* const* argv) {
+  for (const char* line : kBanner) print_line(line);
+  if (argc <= kArgumentCount) {
+    for (const char* line : kUsage) print_line(line);
+    return EXIT_SUCCESS;
+  }
+  print_line(kParsing);
+  const SweepParams params = parse_arguments(argv);
+  print_line(kSetup);
+  const SweepDesign design = compute_design(params);
+  print_design_report(design);
+  return EXIT_SUCCESS;
+}

@@ -1,0 +1,4 @@
+// Entry point of vellisk.
+#include "app/driver.h"
+
+int main(int argc, char** argv) { return run(argc, argv); }

@@ -1,0 +1,31 @@
+// The program's fixed texts: banner, usage screen and progress lines.
+#pragma once
+
+inline constexpr const char* kBanner[] = {
+    "\nVellisk 1.1.0: log sweep and inverse filter generation.",
+    "Copyright (C) 2026 the Vellisk developers.",
+    "\nCompiled with double precision arithmetic.",
+    "\nVellisk is free software, distributed under the MIT License.",
+    "It comes with no warranty, to the extent permitted by law.",
+    "The file LICENSE, distributed with the program, has the terms.",
+};
+
+inline constexpr const char* kUsage[] = {
+    "\nUsage: vellisk rate amplitude hzstart hzend duration silence",
+    "        leadin leadout sweepfile inversefile",
+    "\nParameters:\n",
+    "  rate: reference sample rate",
+    "  amplitude: sweep amplitude",
+    "  hzstart: sweep start frequency",
+    "  hzend: sweep end frequency",
+    "  duration: sweep duration in seconds",
+    "  silence: leading and trailing silence duration in seconds",
+    "  leadin: leading window length as a fraction of duration",
+    "  leadout: trailing window length as a fraction of duration",
+    "  sweepfile: sweep file name",
+    "  inversefile: inverse sweep file name",
+    "\nExample: vellisk 44100 0.5 10 21000 45 2 0.05 0.005 sweep.pcm inverse.pcm\n",
+};
+
+inline constexpr const char* kParsing = "\nCommand line parsing.";
+inline constexpr const char* kSetup = "Sweep generation setup.";

@@ -1,0 +1,69 @@
+// End-to-end tests of the vellisk binary: console output, status and files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_vellisk.h"
+
+namespace {
+
+const std::string kUsageText =
+    "\nUsage: vellisk rate amplitude hzstart hzend duration silence\n"
+    "        leadin leadout sweepfile inversefile\n"
+    "\nParameters:\n\n"
+    "  rate: reference sample rate\n"
+    "  amplitude: sweep amplitude\n"
+    "  hzstart: sweep start frequency\n"
+    "  hzend: sweep end frequency\n"
+    "  duration: sweep duration in seconds\n"
+    "  silence: leading and trailing silence duration in seconds\n"
+    "  leadin: leading window length as a fraction of duration\n"
+    "  leadout: trailing window length as a fraction of duration\n"
+    "  sweepfile: sweep file name\n"
+    "  inversefile: inverse sweep file name\n"
+    "\nExample: vellisk 44100 0.5 10 21000 45 2 0.05 0.005 sweep.pcm inverse.pcm\n\n";
+
+// The reference output up to and including the design report.
+std::string golden_report() {
+  const std::string all = read_file(kTestData / "stdout-after-banner.txt");
+  const std::string end = "bytes\n\n";
+  const auto at = all.rfind(end);
+  EXPECT_NE(at, std::string::npos);
+  return all.substr(0, at + end.size());
+}
+
+TEST(Cli, TooFewArgumentsShowUsage) {
+  const std::vector<std::vector<std::string>> calls = {
+      {}, {"--help"}, {"44100", "0.5", "10", "21000", "45", "2", "0.05", "0.005", "sweep.pcm"}};
+  for (const auto& args : calls) {
+    SCOPED_TRACE(testing::Message() << args.size() << " arguments");
+    TempDir dir;
+    const RunResult r = run_vellisk(dir, args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner_text() + kUsageText);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(list_files(dir.work()).empty());
+  }
+}
+
+TEST(Cli, ReportMatchesReference) {
+  TempDir dir;
+  const RunResult r = run_vellisk(dir, golden_args());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, banner_text().size()), banner_text());
+  EXPECT_EQ(r.out.substr(banner_text().size(), golden_report().size()), golden_report());
+}
+
+TEST(Cli, ExtraArgumentsAndTrailingLettersAreIgnored) {
+  std::vector<std::string> args = golden_args();
+  args[0] += "Hz";
+  args.push_back("extra");
+  args.push_back("more");
+  TempDir dir;
+  const RunResult r = run_vellisk(dir, args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(banner_text().size(), golden_report().size()), golden_report());
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+// Test helpers for running vellisk and reading its files.
+#include "run_vellisk.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "vellisk-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+    std::abort();
+  }
+  root_ = pattern;
+  work_ = root_ / "work";
+  fs::create_directory(work_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args) {
+  const fs::path out_path = dir.root() / "stdout";
+  const fs::path err_path = dir.root() / "stderr";
+  std::vector<char*> argv;
+  std::string program = VELLISK_BINARY;
+  argv.push_back(program.data());
+  std::vector<std::string> copies = args;
+  for (std::string& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(dir.work().c_str()) != 0) {
+      _exit(127);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  RunResult result;
+  int wstatus = 0;
+  rusage usage{};
+  if (pid < 0 || wait4(pid, &wstatus, 0, &usage) != pid) {
+    ADD_FAILURE() << "could not run " << program;
+    return result;
+  }
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  result.max_rss_kib = usage.ru_maxrss;
+  return result;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    ADD_FAILURE() << "cannot read " << path;
+    return {};
+  }
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<float> read_samples(const fs::path& path) {
+  const std::string bytes = read_file(path);
+  EXPECT_EQ(bytes.size() % 4, 0u) << path;
+  std::vector<float> samples(bytes.size() / 4);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    std::uint32_t bits = 0;
+    for (int b = 3; b >= 0; --b) {
+      bits = (bits << 8) | static_cast<unsigned char>(bytes[4 * i + static_cast<std::size_t>(b)]);
+    }
+    samples[i] = std::bit_cast<float>(bits);
+  }
+  return samples;
+}
+
+std::vector<std::string> list_files(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> golden_args() {
+  std::istringstream in(read_file(kTestData / "args.txt"));
+  std::vector<std::string> args{std::istream_iterator<std::string>(in), {}};
+  EXPECT_EQ(args.size(), 10u) << "args.txt holds the ten arguments of a run";
+  return args;
+}
+
+std::string banner_text() {
+  return "\nVellisk 1.1.0: log sweep and inverse filter generation.\n"
+         "Copyright (C) 2026 the Vellisk developers.\n"
+         "\nCompiled with double precision arithmetic.\n"
+         "\nVellisk is free software, distributed under the MIT License.\n"
+         "It comes with no warranty, to the extent permitted by law.\n"
+         "The file LICENSE, distributed with the program, has the terms.\n";
+}

@@ -1,0 +1,49 @@
+// Test helpers: run the real vellisk binary in a folder of its own and read what it wrote.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A fresh temporary folder, removed with everything in it at the end of the test.
+// work() is where a run's files go; the run's standard output and error are kept beside it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& work() const { return work_; }
+  const std::filesystem::path& root() const { return root_; }
+
+ private:
+  std::filesystem::path root_;
+  std::filesystem::path work_;
+};
+
+struct RunResult {
+  int status = -1;         // exit status, or -1 when the process did not exit normally
+  std::string out;         // standard output
+  std::string err;         // standard error
+  long max_rss_kib = 0;    // peak resident memory of the run
+};
+
+// Runs vellisk with args, in dir.work() as its working folder.
+RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args);
+
+// The whole content of a file; fails the calling test when it cannot be read.
+std::string read_file(const std::filesystem::path& path);
+
+// The file as little-endian float32 samples.
+std::vector<float> read_samples(const std::filesystem::path& path);
+
+// The names of the files in a folder.
+std::vector<std::string> list_files(const std::filesystem::path& dir);
+
+// The ten arguments of the reference run kept in the test data.
+std::vector<std::string> golden_args();
+
+// Everything the program prints before the output of a run: the banner.
+std::string banner_text();
+
+inline const std::filesystem::path kTestData = VELLISK_TEST_DATA;
