@@ -7,6 +7,7 @@
 
 #include "app/console.h"
 #include "app/messages.h"
+#include "app/phases.h"
 
 SweepParams parse_arguments(const char* const* argv) {
   const auto number = [](const char* text) { return std::strtod(text, nullptr); };
@@ -46,5 +47,6 @@ int run(int argc, const char* const* argv) {
   print_line(kSetup);
   const SweepDesign design = compute_design(params);
   print_design_report(design);
+  if (generate_sweep_file(design, argv[9]) != 0) return EXIT_FAILURE;
   return EXIT_SUCCESS;
 }

@@ -1,0 +1,47 @@
+// The file-writing phases of a run.
+#include "app/phases.h"
+
+#include "app/console.h"
+#include "sweep/sample_file.h"
+#include "sweep/sweep_gen.h"
+
+namespace {
+
+struct PhaseTexts {
+  const char* opening;
+  const char* generating;
+  const char* generated;
+  const char* open_failed;
+  const char* write_failed;
+};
+
+// Opens path, lets write(file) fill it and closes it. Success is claimed only
+// once every block and the close have succeeded.
+template <class Write>
+int generate_file(const PhaseTexts& texts, const char* path, Write&& write) {
+  print_line_path(texts.opening, path);
+  SampleFile file;
+  if (const int error = file.open(path); error != 0) {
+    print_error(texts.open_failed, error);
+    return 1;
+  }
+  print_line(texts.generating);
+  write(file);
+  if (const int error = file.close(); error != 0) {
+    print_error(texts.write_failed, error);
+    return 1;
+  }
+  print_line(texts.generated);
+  return 0;
+}
+
+constexpr PhaseTexts kSweepTexts = {
+    "Opening sweep file: ",      "Generating the sweep file...", "Sweep file generated.",
+    "Unable to open sweep file", "Unable to write sweep file",
+};
+
+}  // namespace
+
+int generate_sweep_file(const SweepDesign& design, const char* path) {
+  return generate_file(kSweepTexts, path, [&design](SampleFile& file) { write_sweep(design, file); });
+}

@@ -1,0 +1,7 @@
+// The phases of a run that write files, with their progress lines and failure reports.
+#pragma once
+
+#include "sweep/sweep_design.h"
+
+// Writes the sweep file. Returns 0, or 1 when the file cannot be opened or written.
+int generate_sweep_file(const SweepDesign& design, const char* path);

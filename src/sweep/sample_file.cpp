@@ -1,0 +1,35 @@
+// The sample file writer.
+#include "sweep/sample_file.h"
+
+#include <cerrno>
+
+SampleFile::~SampleFile() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+int SampleFile::open(const char* path) {
+  errno = 0;
+  file_ = std::fopen(path, "wb");
+  if (file_ == nullptr) return errno != 0 ? errno : EINVAL;
+  // The block is the buffer: the stream hands each block straight to the system.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  error_ = 0;
+  fill_ = 0;
+  return 0;
+}
+
+void SampleFile::write_block() {
+  if (error_ == 0 && fill_ > 0) {
+    errno = 0;
+    if (std::fwrite(block_.data(), 1, fill_, file_) != fill_) error_ = errno != 0 ? errno : EIO;
+  }
+  fill_ = 0;
+}
+
+int SampleFile::close() {
+  write_block();
+  errno = 0;
+  if (std::fclose(file_) != 0 && error_ == 0) error_ = errno != 0 ? errno : EIO;
+  file_ = nullptr;
+  return error_;
+}

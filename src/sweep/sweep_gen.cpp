@@ -1,0 +1,6 @@
+// Streaming of the sweep into a sample file.
+#include "sweep/sweep_gen.h"
+
+void write_sweep(const SweepDesign& design, SampleFile& file) {
+  emit_sweep(design, [&file](double sample) { file.write(sample); });
+}
