@@ -24,15 +24,6 @@ const std::string kUsageText =
     "  inversefile: inverse sweep file name\n"
     "\nExample: vellisk 44100 0.5 10 21000 45 2 0.05 0.005 sweep.pcm inverse.pcm\n\n";
 
-// The reference output up to and including the design report.
-std::string golden_report() {
-  const std::string all = read_file(kTestData / "stdout-after-banner.txt");
-  const std::string end = "bytes\n\n";
-  const auto at = all.rfind(end);
-  EXPECT_NE(at, std::string::npos);
-  return all.substr(0, at + end.size());
-}
-
 TEST(Cli, TooFewArgumentsShowUsage) {
   const std::vector<std::vector<std::string>> calls = {
       {}, {"--help"}, {"44100", "0.5", "10", "21000", "45", "2", "0.05", "0.005", "sweep.pcm"}};
@@ -47,14 +38,6 @@ TEST(Cli, TooFewArgumentsShowUsage) {
   }
 }
 
-TEST(Cli, ReportMatchesReference) {
-  TempDir dir;
-  const RunResult r = run_vellisk(dir, golden_args());
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, banner_text().size()), banner_text());
-  EXPECT_EQ(r.out.substr(banner_text().size(), golden_report().size()), golden_report());
-}
-
 TEST(Cli, ExtraArgumentsAndTrailingLettersAreIgnored) {
   std::vector<std::string> args = golden_args();
   args[0] += "Hz";
@@ -63,7 +46,8 @@ TEST(Cli, ExtraArgumentsAndTrailingLettersAreIgnored) {
   TempDir dir;
   const RunResult r = run_vellisk(dir, args);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(banner_text().size(), golden_report().size()), golden_report());
+  EXPECT_EQ(r.out, banner_text() + read_file(kTestData / "stdout-after-banner.txt"));
+  EXPECT_TRUE(read_file(dir.work() / "sweep.pcm") == read_file(kTestData / "sweep.pcm"));
 }
 
 }  // namespace

@@ -48,5 +48,6 @@ int run(int argc, const char* const* argv) {
   const SweepDesign design = compute_design(params);
   print_design_report(design);
   if (generate_sweep_file(design, argv[9]) != 0) return EXIT_FAILURE;
+  if (generate_inverse_file(design, argv[10]) != 0) return EXIT_FAILURE;
   return EXIT_SUCCESS;
 }

@@ -1,7 +1,10 @@
 // The file-writing phases of a run.
 #include "app/phases.h"
 
+#include <cstdio>
+
 #include "app/console.h"
+#include "sweep/inverse_gen.h"
 #include "sweep/sample_file.h"
 #include "sweep/sweep_gen.h"
 
@@ -40,8 +43,21 @@ constexpr PhaseTexts kSweepTexts = {
     "Unable to open sweep file", "Unable to write sweep file",
 };
 
+constexpr PhaseTexts kInverseTexts = {
+    "Opening inverse file: ",      "Generating the inverse file...", "Inverse file generated.",
+    "Unable to open inverse file", "Unable to write inverse file",
+};
+
 }  // namespace
 
 int generate_sweep_file(const SweepDesign& design, const char* path) {
   return generate_file(kSweepTexts, path, [&design](SampleFile& file) { write_sweep(design, file); });
+}
+
+int generate_inverse_file(const SweepDesign& design, const char* path) {
+  const double factor = normfactor(design);
+  std::printf("Sweep normalizaton factor: %g\n", factor);
+  std::fflush(stdout);
+  return generate_file(kInverseTexts, path,
+                       [&](SampleFile& file) { write_inverse(design, factor, file); });
 }

@@ -5,3 +5,7 @@
 
 // Writes the sweep file. Returns 0, or 1 when the file cannot be opened or written.
 int generate_sweep_file(const SweepDesign& design, const char* path);
+
+// Prints the normalisation factor and writes the inverse file. Returns 0, or 1
+// when the file cannot be opened or written.
+int generate_inverse_file(const SweepDesign& design, const char* path);

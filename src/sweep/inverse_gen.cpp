@@ -1,0 +1,6 @@
+// Streaming of the inverse filter into a sample file.
+#include "sweep/inverse_gen.h"
+
+void write_inverse(const SweepDesign& design, double factor, SampleFile& file) {
+  emit_inverse(design, factor, [&file](double sample) { file.write(sample); });
+}
