@@ -4,10 +4,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "app/console.h"
 #include "app/messages.h"
 #include "app/phases.h"
+#include "sweep/validation.h"
 
 SweepParams parse_arguments(const char* const* argv) {
   const auto number = [](const char* text) { return std::strtod(text, nullptr); };
@@ -46,6 +48,12 @@ int run(int argc, const char* const* argv) {
   const SweepParams params = parse_arguments(argv);
   print_line(kSetup);
   const SweepDesign design = compute_design(params);
+  std::string error = design_error(params, design);
+  if (error.empty()) error = output_names_error(argv[9], argv[10]);
+  if (!error.empty()) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return EXIT_FAILURE;
+  }
   print_design_report(design);
   if (generate_sweep_file(design, argv[9]) != 0) return EXIT_FAILURE;
   if (generate_inverse_file(design, argv[10]) != 0) return EXIT_FAILURE;
