@@ -51,3 +51,21 @@ TEST(Cli, ExtraArgumentsAndTrailingLettersAreIgnored) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Cli, MemoryDoesNotGrowWithTheSweep) {
+  const auto peak_kib = [](const char* duration) {
+    TempDir dir;
+    const RunResult r = run_vellisk(
+        dir, {"16000", "0.5", "20", "7000", duration, "1", "0.05", "0.005", "/dev/null", "/dev/null"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.max_rss_kib;
+  };
+  const long short_run = peak_kib("3");
+  const long long_run = peak_kib("30");
+  EXPECT_GT(short_run, 0);
+  EXPECT_LT(long_run - short_run, 1024) << "peak memory " << short_run << " KiB, then " << long_run;
+}
+
+}  // namespace
