@@ -1,4 +1,5 @@
-// The floor of a run: a program that computes a design's sweep and inverse samples and writes nothing.
+// The floor of a run: a program that computes a design's sweep and inverse samples and writes
+// nothing.
 #include <cstdio>
 #include <cstdlib>
 
@@ -7,7 +8,9 @@
 
 int main(int argc, char** argv) {
   if (argc < 9) {
-    std::fprintf(stderr, "usage: vellisk_compute rate amplitude hzstart hzend duration silence leadin leadout\n");
+    std::fprintf(
+        stderr,
+        "usage: vellisk_compute rate amplitude hzstart hzend duration silence leadin leadout\n");
     return 1;
   }
   double n[8];

@@ -57,8 +57,8 @@ namespace {
 TEST(Cli, MemoryDoesNotGrowWithTheSweep) {
   const auto peak_kib = [](const char* duration) {
     TempDir dir;
-    const RunResult r = run_vellisk(
-        dir, {"16000", "0.5", "20", "7000", duration, "1", "0.05", "0.005", "/dev/null", "/dev/null"});
+    const RunResult r = run_vellisk(dir, {"16000", "0.5", "20", "7000", duration, "1", "0.05",
+                                          "0.005", "/dev/null", "/dev/null"});
     EXPECT_EQ(r.status, 0) << r.err;
     return r.max_rss_kib;
   };

@@ -90,8 +90,8 @@ TEST(Report, SizesBeyondTwoGibibytesAreExact) {
 }
 
 TEST(Arguments, ReadLikeAtof) {
-  const char* argv[] = {"vellisk", " 44100Hz", "-0.5", "1e1", "2.1E4x",
-                        "abc",     "",         ".25",  "+3", "a", "b"};
+  const char* argv[] = {"vellisk", " 44100Hz", "-0.5", "1e1", "2.1E4x", "abc",
+                        "",        ".25",      "+3",   "a",   "b"};
   const SweepParams p = parse_arguments(argv);
   EXPECT_EQ(p.rate, 44100);
   EXPECT_EQ(p.amplitude, -0.5);

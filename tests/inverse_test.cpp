@@ -125,7 +125,8 @@ TEST(InverseFile, SweepThroughInverseIsAnImpulse) {
       double sums[4] = {};  // four running sums, for speed
       const std::int64_t last = std::min(j, static_cast<std::int64_t>(sweep.size()) - 1);
       for (std::int64_t t = std::max<std::int64_t>(0, j - n + 1); t <= last; ++t) {
-        sums[t & 3] += double{sweep[static_cast<std::size_t>(t)]} * inverse[static_cast<std::size_t>(j - t)];
+        sums[t & 3] +=
+            double{sweep[static_cast<std::size_t>(t)]} * inverse[static_cast<std::size_t>(j - t)];
       }
       window.push_back((sums[0] + sums[1]) + (sums[2] + sums[3]));
     }
@@ -140,7 +141,8 @@ TEST(InverseFile, SweepThroughInverseIsAnImpulse) {
     for (double hz = std::ceil(4 * hzstart / bin_hz) * bin_hz; hz <= hzend / 2; hz += bin_hz) {
       std::complex<double> sum;
       for (std::size_t k = 0; k < window.size(); ++k) {
-        sum += window[k] * std::polar(1.0, -2 * std::numbers::pi * hz * static_cast<double>(k) / rate);
+        sum +=
+            window[k] * std::polar(1.0, -2 * std::numbers::pi * hz * static_cast<double>(k) / rate);
       }
       ASSERT_NEAR(std::abs(sum), std::abs(amplitude), 0.005 * std::abs(amplitude)) << hz << " Hz";
     }

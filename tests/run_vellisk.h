@@ -22,10 +22,10 @@ class TempDir {
 };
 
 struct RunResult {
-  int status = -1;         // exit status, or -1 when the process did not exit normally
-  std::string out;         // standard output
-  std::string err;         // standard error
-  long max_rss_kib = 0;    // peak resident memory of the run
+  int status = -1;       // exit status, or -1 when the process did not exit normally
+  std::string out;       // standard output
+  std::string err;       // standard error
+  long max_rss_kib = 0;  // peak resident memory of the run
 };
 
 // Runs vellisk with args, in dir.work() as its working folder.

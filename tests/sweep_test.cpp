@@ -129,7 +129,8 @@ TEST(SweepFile, MatchesReferenceBytesAndReportedSize) {
   const RunResult r = run_vellisk(dir, golden_args());
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string sweep = read_file(dir.work() / "sweep.pcm");
-  EXPECT_TRUE(sweep == read_file(kTestData / "sweep.pcm")) << "sweep.pcm differs from the reference";
+  EXPECT_TRUE(sweep == read_file(kTestData / "sweep.pcm"))
+      << "sweep.pcm differs from the reference";
   EXPECT_NE(r.out.find("Total sweep file size: " + std::to_string(sweep.size()) + " bytes\n"),
             std::string::npos);
 }

@@ -1,4 +1,6 @@
 // Tests of what is refused before anything is written.
+#include "sweep/validation.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,7 +17,6 @@
 #include "run_vellisk.h"
 #include "sweep/inverse_gen.h"
 #include "sweep/sweep_gen.h"
-#include "sweep/validation.h"
 
 namespace {
 
@@ -61,7 +62,10 @@ TEST(Validation, EveryNumberMustBeFinite) {
   for (const auto& [name, field] : fields) {
     for (double bad : {kInf, -kInf, kNaN}) {
       table.push_back({name, [field, bad](SweepParams& p) { p.*field = bad; },
-                       std::string(name) + " (" + (std::isnan(bad) ? "nan" : bad > 0 ? "inf" : "-inf") +
+                       std::string(name) + " (" +
+                           (std::isnan(bad) ? "nan"
+                            : bad > 0       ? "inf"
+                                            : "-inf") +
                            ") must be a finite number"});
     }
   }
@@ -75,11 +79,21 @@ TEST(Validation, RangesOfRateAndLengths) {
       {"rate tiny", [](SweepParams& p) { p = {1e-300, 1, 1e-302, 4e-301, 2e300, 0, 0, 0}; }, ""},
       {"rate 0", [](SweepParams& p) { p.rate = 0; }, "rate (0) must be greater than 0"},
       {"rate negative", [](SweepParams& p) { p.rate = -1e-300; }, "rate (-1e-300)"},
-      {"N 1", [](SweepParams& p) { p.duration = 0.001; p.leadin = p.leadout = 0; }, ""},
+      {"N 1",
+       [](SweepParams& p) {
+         p.duration = 0.001;
+         p.leadin = p.leadout = 0;
+       },
+       ""},
       {"N below 1", [](SweepParams& p) { p.duration = below(0.001); },
        "rate * duration (1000 * 0.0009999999999999998 = 0.9999999999999998) must be at least 1"},
       {"N 0", [](SweepParams& p) { p.duration = 0; }, "must be at least 1 sample"},
-      {"N 2^31 - 1", [](SweepParams& p) { p.duration = 2147483.647; p.silence = 0; }, ""},
+      {"N 2^31 - 1",
+       [](SweepParams& p) {
+         p.duration = 2147483.647;
+         p.silence = 0;
+       },
+       ""},
       {"N 2^31", [](SweepParams& p) { p.duration = 2147483.648; }, "must be below 2147483648"},
       {"N huge", [](SweepParams& p) { p.duration = 1e300; }, "must be below 2147483648"},
       {"silence 0", [](SweepParams& p) { p.silence = 0; }, ""},
@@ -90,8 +104,8 @@ TEST(Validation, RangesOfRateAndLengths) {
       // rate 1 makes N and S equal to duration and silence.
       {"N + 2S below 2^31 - 1",
        [](SweepParams& p) { p = {1, 0.5, 0.1, 0.4, 1001, 1073741322, 0, 0}; }, ""},
-      {"N + 2S at 2^31 - 1",
-       [](SweepParams& p) { p = {1, 0.5, 0.1, 0.4, 1001, 1073741323, 0, 0}; }, ""},
+      {"N + 2S at 2^31 - 1", [](SweepParams& p) { p = {1, 0.5, 0.1, 0.4, 1001, 1073741323, 0, 0}; },
+       ""},
       {"N + 2S above 2^31 - 1",
        [](SweepParams& p) { p = {1, 0.5, 0.1, 0.4, 1001, 1073741324, 0, 0}; },
        "(1001 + 2 * 1073741324 = 2147483649) must not exceed 2147483647"},
@@ -127,9 +141,23 @@ TEST(Validation, Tapers) {
        "leadin (0.001) gives a taper of 1 sample"},
       {"Nin 2", [](SweepParams& p) { p.leadin = 0.002; }, ""},
       {"Nout 1", [](SweepParams& p) { p.leadout = 0.0015; }, "leadout (0.0015) gives a taper"},
-      {"Nin + Nout = N - 1", [](SweepParams& p) { p.leadin = 0.5; p.leadout = 0.499; }, ""},
-      {"Nin + Nout = N", [](SweepParams& p) { p.leadin = 0.5; p.leadout = 0.5; }, ""},
-      {"Nin + Nout = N + 1", [](SweepParams& p) { p.leadin = 0.5; p.leadout = 0.501; },
+      {"Nin + Nout = N - 1",
+       [](SweepParams& p) {
+         p.leadin = 0.5;
+         p.leadout = 0.499;
+       },
+       ""},
+      {"Nin + Nout = N",
+       [](SweepParams& p) {
+         p.leadin = 0.5;
+         p.leadout = 0.5;
+       },
+       ""},
+      {"Nin + Nout = N + 1",
+       [](SweepParams& p) {
+         p.leadin = 0.5;
+         p.leadout = 0.501;
+       },
        "give tapers of 500 + 501 samples, more than the sweep's 1000"},
       {"Nin beyond 2^31", [](SweepParams& p) { p.leadin = 1e300; }, "more than the sweep's 1000"},
   });
@@ -187,9 +215,7 @@ TEST(RefusedRun, AFileNamedTwiceKeepsItsContents) {
   for (const auto& [sweepfile, inversefile] : names) {
     SCOPED_TRACE(sweepfile + " " + inversefile);
     TempDir dir;
-    {
-      std::ofstream(dir.work() / "x.pcm") << "measurement";
-    }
+    { std::ofstream(dir.work() / "x.pcm") << "measurement"; }
     ASSERT_EQ(link((dir.work() / "x.pcm").c_str(), (dir.work() / "link.pcm").c_str()), 0);
     std::vector<std::string> args = golden_args();
     args[8] = sweepfile;
@@ -237,9 +263,9 @@ TEST(Validation, RandomArgumentsAreRefusedOrSound) {
     const SweepDesign d = compute_design(p);
     if (!design_error(p, d).empty()) continue;
     ++accepted;
-    SCOPED_TRACE(testing::Message() << p.rate << " " << p.amplitude << " " << p.hzstart << " "
-                                    << p.hzend << " " << p.duration << " " << p.silence << " "
-                                    << p.leadin << " " << p.leadout);
+    SCOPED_TRACE(testing::Message()
+                 << p.rate << " " << p.amplitude << " " << p.hzstart << " " << p.hzend << " "
+                 << p.duration << " " << p.silence << " " << p.leadin << " " << p.leadout);
     for (double v : {d.startomega, d.logratio, d.phasescale, d.expstep, d.octavelen, d.leadinstep,
                      d.leadinstep2, d.leadoutstep, d.leadoutstep2, normfactor(d)}) {
       ASSERT_TRUE(std::isfinite(v));
@@ -260,7 +286,8 @@ TEST(Validation, RandomArgumentsAreRefusedOrSound) {
     std::int64_t inverse_count = 0;
     bool finite = true;
     emit_sweep(d, [&](double v) { ++sweep_count, finite = finite && std::isfinite(v); });
-    emit_inverse(d, normfactor(d), [&](double v) { ++inverse_count, finite = finite && std::isfinite(v); });
+    emit_inverse(d, normfactor(d),
+                 [&](double v) { ++inverse_count, finite = finite && std::isfinite(v); });
     ASSERT_TRUE(finite);
     ASSERT_EQ(sweep_count, std::int64_t{d.sweeplen} + 2 * std::int64_t{d.silencelen});
     ASSERT_EQ(inverse_count, d.sweeplen);

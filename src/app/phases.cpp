@@ -51,7 +51,8 @@ constexpr PhaseTexts kInverseTexts = {
 }  // namespace
 
 int generate_sweep_file(const SweepDesign& design, const char* path) {
-  return generate_file(kSweepTexts, path, [&design](SampleFile& file) { write_sweep(design, file); });
+  return generate_file(kSweepTexts, path,
+                       [&design](SampleFile& file) { write_sweep(design, file); });
 }
 
 int generate_inverse_file(const SweepDesign& design, const char* path) {

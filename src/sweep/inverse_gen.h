@@ -15,8 +15,8 @@ inline double octaves(const SweepDesign& d) { return std::log(d.hzend / d.hzstar
 // amplitude across the swept band. 1.3862943611198906 is 2 ln 2.
 inline double normfactor(const SweepDesign& d) {
   const double o = octaves(d);
-  return (2.0 * (d.hzend - d.hzstart) / d.rate) * (o * 1.3862943611198906 / (1.0 - std::pow(2.0, -o))) /
-         static_cast<double>(d.sweeplen);
+  return (2.0 * (d.hzend - d.hzstart) / d.rate) *
+         (o * 1.3862943611198906 / (1.0 - std::pow(2.0, -o))) / static_cast<double>(d.sweeplen);
 }
 
 // 0.5^(k / D): 1 at k = 0, halving once per octave of the sweep.
@@ -34,8 +34,8 @@ void emit_inverse(const SweepDesign& d, double factor, Out&& out) {
   const std::int64_t nin = d.leadinlen;
   const std::int64_t nout = d.leadoutlen;
   for (std::int64_t k = 0; k < nout; ++k) {
-    out(factor * sweep_phase_sample(d, n_end - k) * half_blackman(d.leadoutstep, d.leadoutstep2, k) *
-        octave_decay(d, k));
+    out(factor * sweep_phase_sample(d, n_end - k) *
+        half_blackman(d.leadoutstep, d.leadoutstep2, k) * octave_decay(d, k));
   }
   for (std::int64_t k = nout, p = n_end - nout; k < n_end - nin; ++k, --p) {
     out(sweep_phase_sample(d, p) * factor * octave_decay(d, k));

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -24,24 +26,34 @@ std::string text(double value) {
 
 std::string text(std::int64_t value) { return std::to_string(value); }
 
+struct NamedValue {
+  const char* name;
+  double value;
+};
+
+// The first of the values that is not finite, if any.
+std::optional<NamedValue> first_non_finite(std::initializer_list<NamedValue> values) {
+  for (const NamedValue& v : values) {
+    if (!std::isfinite(v.value)) return v;
+  }
+  return std::nullopt;
+}
+
 std::string range_error(const SweepParams& p) {
-  const struct {
-    const char* name;
-    double value;
-  } numbers[] = {
-      {"rate", p.rate},         {"amplitude", p.amplitude}, {"hzstart", p.hzstart},
-      {"hzend", p.hzend},       {"duration", p.duration},   {"silence", p.silence},
-      {"leadin", p.leadin},     {"leadout", p.leadout},
-  };
-  for (const auto& number : numbers) {
-    if (!std::isfinite(number.value)) {
-      return std::string(number.name) + " (" + text(number.value) + ") must be a finite number";
-    }
+  if (const auto bad = first_non_finite({{"rate", p.rate},
+                                         {"amplitude", p.amplitude},
+                                         {"hzstart", p.hzstart},
+                                         {"hzend", p.hzend},
+                                         {"duration", p.duration},
+                                         {"silence", p.silence},
+                                         {"leadin", p.leadin},
+                                         {"leadout", p.leadout}})) {
+    return std::string(bad->name) + " (" + text(bad->value) + ") must be a finite number";
   }
   if (!(p.rate > 0)) return "rate (" + text(p.rate) + ") must be greater than 0";
   const double sweep_product = p.rate * p.duration;
-  const std::string sweep_text =
-      "rate * duration (" + text(p.rate) + " * " + text(p.duration) + " = " + text(sweep_product) + ")";
+  const std::string sweep_text = "rate * duration (" + text(p.rate) + " * " + text(p.duration) +
+                                 " = " + text(sweep_product) + ")";
   if (!(sweep_product >= 1)) return sweep_text + " must be at least 1 sample";
   if (!(sweep_product < kLengthLimit)) return sweep_text + " must be below 2147483648 samples";
   if (!(p.silence >= 0)) return "silence (" + text(p.silence) + ") must not be negative";
@@ -92,20 +104,19 @@ std::string relation_error(const SweepParams& p, const SweepDesign& d) {
 }
 
 std::string derived_error(const SweepDesign& d) {
-  const struct {
-    const char* name;
-    double value;
-  } derived[] = {
-      {"startomega", d.startomega},   {"logratio", d.logratio},       {"phasescale", d.phasescale},
-      {"expstep", d.expstep},         {"octavelen", d.octavelen},     {"leadinstep", d.leadinstep},
-      {"leadinstep2", d.leadinstep2}, {"leadoutstep", d.leadoutstep}, {"leadoutstep2", d.leadoutstep2},
-      {"octaves", octaves(d)},        {"normfactor", normfactor(d)},
-  };
-  for (const auto& value : derived) {
-    if (!std::isfinite(value.value)) {
-      return "hzstart and hzend (" + text(d.hzstart) + ", " + text(d.hzend) +
-             ") give a design that cannot be computed: " + value.name + " is " + text(value.value);
-    }
+  if (const auto bad = first_non_finite({{"startomega", d.startomega},
+                                         {"logratio", d.logratio},
+                                         {"phasescale", d.phasescale},
+                                         {"expstep", d.expstep},
+                                         {"octavelen", d.octavelen},
+                                         {"leadinstep", d.leadinstep},
+                                         {"leadinstep2", d.leadinstep2},
+                                         {"leadoutstep", d.leadoutstep},
+                                         {"leadoutstep2", d.leadoutstep2},
+                                         {"octaves", octaves(d)},
+                                         {"normfactor", normfactor(d)}})) {
+    return "hzstart and hzend (" + text(d.hzstart) + ", " + text(d.hzend) +
+           ") give a design that cannot be computed: " + bad->name + " is " + text(bad->value);
   }
   return "";
 }
@@ -144,7 +155,8 @@ std::string output_names_error(const char* sweepfile, const char* inversefile) {
     return fs::exists(s) && !fs::is_regular_file(s);
   };
   if (special(first) || special(second)) return "";
-  bool same = fs::exists(first) && fs::exists(second) && fs::equivalent(sweepfile, inversefile, ignored);
+  bool same =
+      fs::exists(first) && fs::exists(second) && fs::equivalent(sweepfile, inversefile, ignored);
   if (!same) {
     std::error_code first_error, second_error;
     const fs::path a = resolve(sweepfile, first_error);
