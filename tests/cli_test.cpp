@@ -38,6 +38,17 @@ TEST(Cli, TooFewArgumentsShowUsage) {
   }
 }
 
+TEST(Cli, LostStandardOutputIsAFailure) {
+  const std::vector<std::vector<std::string>> calls = {{}, golden_args()};
+  for (const auto& args : calls) {
+    SCOPED_TRACE(testing::Message() << args.size() << " arguments");
+    TempDir dir;
+    const RunResult r = run_vellisk(dir, args, "/dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Unable to write standard output: No space left on device\n");
+  }
+}
+
 TEST(Cli, ExtraArgumentsAndTrailingLettersAreIgnored) {
   std::vector<std::string> args = golden_args();
   args[0] += "Hz";

@@ -34,8 +34,9 @@ TempDir::~TempDir() {
   fs::remove_all(root_, ignored);
 }
 
-RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args) {
-  const fs::path out_path = dir.root() / "stdout";
+RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args,
+                      const fs::path& stdout_path) {
+  const fs::path out_path = stdout_path.empty() ? dir.root() / "stdout" : stdout_path;
   const fs::path err_path = dir.root() / "stderr";
   std::vector<char*> argv;
   std::string program = VELLISK_BINARY;
@@ -63,7 +64,7 @@ RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args) 
     return result;
   }
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  result.out = read_file(out_path);
+  if (stdout_path.empty()) result.out = read_file(out_path);
   result.err = read_file(err_path);
   result.max_rss_kib = usage.ru_maxrss;
   return result;

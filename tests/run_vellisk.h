@@ -28,8 +28,10 @@ struct RunResult {
   long max_rss_kib = 0;  // peak resident memory of the run
 };
 
-// Runs vellisk with args, in dir.work() as its working folder.
-RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args);
+// Runs vellisk with args, in dir.work() as its working folder. Standard output goes
+// to stdout_path when one is given (and is then not kept in the result).
+RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args,
+                      const std::filesystem::path& stdout_path = {});
 
 // The whole content of a file; fails the calling test when it cannot be read.
 std::string read_file(const std::filesystem::path& path);

@@ -1,13 +1,28 @@
 // Console output operations.
 #include "app/console.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+namespace {
+int first_output_error = 0;
+}
+
+void flush_output() {
+  std::fflush(stdout);
+  if (std::ferror(stdout) && first_output_error == 0) {
+    first_output_error = errno != 0 ? errno : EIO;
+  }
+}
+
+int output_error() { return first_output_error; }
+
 int print_line_path(const char* text, const char* path) {
+  errno = 0;
   const int result =
       path != nullptr ? std::printf("%s%s\n", text, path) : std::printf("%s\n", text);
-  std::fflush(stdout);
+  flush_output();
   return result;
 }
 

@@ -8,5 +8,11 @@ int print_line_path(const char* text, const char* path);
 // print_line_path with no path.
 int print_line(const char* text);
 
+// Flushes standard output, keeping the first failure to write it for output_error().
+void flush_output();
+
+// The system error number of the first failed write to standard output, or 0.
+int output_error();
+
 // Writes "what: <system error text>" on standard error.
 void print_error(const char* what, int error_number);

@@ -1,6 +1,7 @@
 // The program driver: the order of a run and its console output.
 #include "app/driver.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -29,13 +30,14 @@ void print_design_report(const SweepDesign& design) {
   // Sums and byte counts in 64 bits: a long sweep at a high rate exceeds 2 GiB.
   const std::int64_t sweeplen = design.sweeplen;
   const std::int64_t total = sweeplen + 2 * std::int64_t{design.silencelen};
+  errno = 0;
   std::printf("\nSweep length: %" PRId64 " samples\n", sweeplen);
   std::printf("Silence length: %" PRId32 " samples\n", design.silencelen);
   std::printf("Total sweep length: %" PRId64 " samples\n", total);
   std::printf("Total sweep file size: %" PRId64 " bytes\n", total * kSampleBytes);
   std::printf("Total inverse length: %" PRId64 " samples\n", sweeplen);
   std::printf("Total inverse file size: %" PRId64 " bytes\n\n", sweeplen * kSampleBytes);
-  std::fflush(stdout);
+  flush_output();
 }
 
 int run(int argc, const char* const* argv) {

@@ -1,6 +1,7 @@
 // The file-writing phases of a run.
 #include "app/phases.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "app/console.h"
@@ -57,8 +58,9 @@ int generate_sweep_file(const SweepDesign& design, const char* path) {
 
 int generate_inverse_file(const SweepDesign& design, const char* path) {
   const double factor = normfactor(design);
+  errno = 0;
   std::printf("Sweep normalizaton factor: %g\n", factor);
-  std::fflush(stdout);
+  flush_output();
   return generate_file(kInverseTexts, path,
                        [&](SampleFile& file) { write_inverse(design, factor, file); });
 }
