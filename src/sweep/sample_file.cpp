@@ -27,6 +27,7 @@ void SampleFile::write_block() {
 }
 
 int SampleFile::close() {
+  if (file_ == nullptr) return EBADF;
   write_block();
   errno = 0;
   if (std::fclose(file_) != 0 && error_ == 0) error_ = errno != 0 ? errno : EIO;
