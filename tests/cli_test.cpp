@@ -38,6 +38,41 @@ TEST(Cli, TooFewArgumentsShowUsage) {
   }
 }
 
+// A file that cannot be opened or written ends the run at once; a failed sweep
+// leaves the inverse file alone, a failed inverse leaves the sweep file complete.
+TEST(Cli, FileFailuresEndTheRunWithStatusOne) {
+  struct Case {
+    std::size_t arg;
+    std::string name, err;
+  };
+  const Case cases[] = {
+      {8, "/dev/full", "Unable to write sweep file: No space left on device\n"},
+      {8, "no-such-folder/sweep.pcm", "Unable to open sweep file: No such file or directory\n"},
+      {8, "", "Unable to open sweep file: No such file or directory\n"},
+      {9, "/dev/full", "Unable to write inverse file: No space left on device\n"},
+      {9, "no-such-folder/inverse.pcm", "Unable to open inverse file: No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "argument " << c.arg + 1 << ": " << c.name);
+    std::vector<std::string> args = golden_args();
+    args[c.arg] = c.name;
+    TempDir dir;
+    const RunResult r = run_vellisk(dir, args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out.find("Inverse file generated."), std::string::npos);
+    if (c.arg == 8) {
+      EXPECT_EQ(r.out.find("Sweep file generated."), std::string::npos);
+      EXPECT_EQ(r.out.find("Opening inverse file"), std::string::npos);
+      EXPECT_TRUE(list_files(dir.work()).empty());
+    } else {
+      EXPECT_NE(r.out.find("Sweep file generated.\nSweep normalizaton factor: "),
+                std::string::npos);
+      EXPECT_TRUE(read_file(dir.work() / "sweep.pcm") == read_file(kTestData / "sweep.pcm"));
+    }
+  }
+}
+
 TEST(Cli, LostStandardOutputIsAFailure) {
   const std::vector<std::vector<std::string>> calls = {{}, golden_args()};
   for (const auto& args : calls) {

@@ -135,27 +135,4 @@ TEST(SweepFile, MatchesReferenceBytesAndReportedSize) {
             std::string::npos);
 }
 
-TEST(SweepFile, FailuresEndTheRunWithStatusOne) {
-  struct Case {
-    std::string sweepfile, err;
-  };
-  const Case cases[] = {
-      {"/dev/full", "Unable to write sweep file: No space left on device\n"},
-      {"no-such-folder/sweep.pcm", "Unable to open sweep file: No such file or directory\n"},
-      {"", "Unable to open sweep file: No such file or directory\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.sweepfile);
-    std::vector<std::string> args = golden_args();
-    args[8] = c.sweepfile;
-    TempDir dir;
-    const RunResult r = run_vellisk(dir, args);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(r.out.find("generated"), std::string::npos);
-    EXPECT_EQ(r.out.find("Opening inverse file"), std::string::npos);
-    EXPECT_TRUE(list_files(dir.work()).empty());
-  }
-}
-
 }  // namespace
