@@ -2,5 +2,5 @@
 #include "sweep/inverse_gen.h"
 
 void write_inverse(const SweepDesign& design, double factor, SampleFile& file) {
-  emit_inverse(design, factor, [&file](double sample) { file.write(sample); });
+  emit_inverse(design, factor, [&file](double sample) { return file.write(sample); });
 }

@@ -1,8 +1,10 @@
 // The inverse filter: the sweep reversed in time, with an envelope falling 6 dB per octave.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "sweep/sample_file.h"
 #include "sweep/sweep_design.h"
@@ -24,27 +26,47 @@ inline double octave_decay(const SweepDesign& d, std::int64_t k) {
   return std::pow(0.5, static_cast<double>(k) / d.octavelen);
 }
 
-// Produces the inverse filter's samples in order, handing each to out(double).
-// Output index k carries phase index N - k; the fade-out taper is applied at
-// index k and the fade-in taper at index N - k, so the taper index of the
-// mirrored fade-in runs from Nin down to 1, as in the sweep.
+// Produces the inverse filter's samples with output index k in [first, last),
+// in order, handing each to out(double). Output index k carries phase index
+// N - k; the fade-out taper is applied at index k and the fade-in taper at
+// index N - k, so the taper index of the mirrored fade-in runs from Nin down
+// to 1, as in the sweep. Every sample depends on its index alone, so parts of
+// the filter may be computed apart. Returns false when out stopped it.
 template <class Out>
-void emit_inverse(const SweepDesign& d, double factor, Out&& out) {
+bool emit_inverse(const SweepDesign& d, double factor, std::int64_t first, std::int64_t last,
+                  Out&& out) {
   const std::int64_t n_end = d.sweeplen;
   const std::int64_t nin = d.leadinlen;
   const std::int64_t nout = d.leadoutlen;
-  for (std::int64_t k = 0; k < nout; ++k) {
-    out(factor * sweep_phase_sample(d, n_end - k) *
-        half_blackman(d.leadoutstep, d.leadoutstep2, k) * octave_decay(d, k));
+  for (std::int64_t k = std::max<std::int64_t>(first, 0); k < std::min(last, nout); ++k) {
+    if (!put_sample(out, factor * sweep_phase_sample(d, n_end - k) *
+                             half_blackman(d.leadoutstep, d.leadoutstep2, k) *
+                             octave_decay(d, k))) {
+      return false;
+    }
   }
-  for (std::int64_t k = nout, p = n_end - nout; k < n_end - nin; ++k, --p) {
-    out(sweep_phase_sample(d, p) * factor * octave_decay(d, k));
+  for (std::int64_t k = std::max(first, nout), p = n_end - k; k < std::min(last, n_end - nin);
+       ++k, --p) {
+    if (!put_sample(out, sweep_phase_sample(d, p) * factor * octave_decay(d, k))) return false;
   }
-  for (std::int64_t k = n_end - nin, m = nin; k < n_end; ++k, --m) {
-    out(factor * sweep_phase_sample(d, m) * half_blackman(d.leadinstep, d.leadinstep2, m) *
-        octave_decay(d, k));
+  for (std::int64_t k = std::max(first, n_end - nin), m = n_end - k; k < std::min(last, n_end);
+       ++k, --m) {
+    if (!put_sample(out, factor * sweep_phase_sample(d, m) *
+                             half_blackman(d.leadinstep, d.leadinstep2, m) *
+                             octave_decay(d, k))) {
+      return false;
+    }
   }
+  return true;
 }
 
-// Writes the inverse filter's samples, scaled by factor, to an open file.
+// The whole inverse filter, in order.
+template <class Out>
+bool emit_inverse(const SweepDesign& d, double factor, Out&& out) {
+  return emit_inverse(d, factor, std::numeric_limits<std::int64_t>::min(),
+                      std::numeric_limits<std::int64_t>::max(), out);
+}
+
+// Writes the inverse filter's samples, scaled by factor, to an open file,
+// stopping at the first failed write.
 void write_inverse(const SweepDesign& design, double factor, SampleFile& file);

@@ -18,12 +18,13 @@ int SampleFile::open(const char* path) {
   return 0;
 }
 
-void SampleFile::write_block() {
+bool SampleFile::write_block() {
   if (error_ == 0 && fill_ > 0) {
     errno = 0;
     if (std::fwrite(block_.data(), 1, fill_, file_) != fill_) error_ = errno != 0 ? errno : EIO;
   }
   fill_ = 0;
+  return error_ == 0;
 }
 
 int SampleFile::close() {

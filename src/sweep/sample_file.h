@@ -23,14 +23,15 @@ class SampleFile {
   int open(const char* path);
 
   // Appends one sample, rounded to nearest float32, in little-endian order.
-  void write(double value) {
+  // Returns false once a block could not be written: nothing more reaches the file.
+  bool write(double value) {
     std::uint32_t bits = std::bit_cast<std::uint32_t>(static_cast<float>(value));
     if constexpr (std::endian::native == std::endian::big) {
       bits = (bits >> 24) | ((bits >> 8) & 0xff00u) | ((bits << 8) & 0xff0000u) | (bits << 24);
     }
     std::memcpy(block_.data() + fill_, &bits, sizeof bits);
     fill_ += sizeof bits;
-    if (fill_ == block_.size()) write_block();
+    return fill_ < block_.size() || write_block();
   }
 
   // Writes what is left of the block and closes the file. Returns 0, or the
@@ -38,7 +39,8 @@ class SampleFile {
   int close();
 
  private:
-  void write_block();
+  // Hands the block to the file; returns false when this or an earlier block failed.
+  bool write_block();
 
   std::FILE* file_ = nullptr;
   int error_ = 0;

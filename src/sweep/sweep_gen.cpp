@@ -2,5 +2,5 @@
 #include "sweep/sweep_gen.h"
 
 void write_sweep(const SweepDesign& design, SampleFile& file) {
-  emit_sweep(design, [&file](double sample) { file.write(sample); });
+  emit_sweep(design, [&file](double sample) { return file.write(sample); });
 }
