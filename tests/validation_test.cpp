@@ -2,6 +2,9 @@
 #include "sweep/validation.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -165,19 +168,25 @@ TEST(Validation, Tapers) {
 
 TEST(Validation, OutputNames) {
   TempDir dir;
-  const auto x = (dir.work() / "x.pcm").string();
-  const auto sub = (dir.work() / "sub").string();
-  std::filesystem::create_directory(sub);
-  const auto dangling = (dir.work() / "dangling.pcm").string();
-  std::filesystem::create_symlink(x, dangling);
+  const auto w = dir.work().string();
+  const auto x = w + "/x.pcm";
+  std::filesystem::create_directory(w + "/sub");
+  std::filesystem::create_directory_symlink("sub", w + "/linked");
+  std::filesystem::create_symlink(x, w + "/dangling.pcm");
+  { std::ofstream(w + "/sub/old.pcm") << "old"; }
+  ASSERT_EQ(link((w + "/sub/old.pcm").c_str(), (w + "/hard.pcm").c_str()), 0);
   const struct {
     std::string a, b;
     bool refused;
   } cases[] = {
       {x, x, true},
-      {x, sub + "/../x.pcm", true},
-      {dangling, x, true},
-      {x, sub + "/x.pcm", false},
+      {x, w + "/sub/../x.pcm", true},
+      {w + "/./x.pcm", x, true},
+      {w + "/dangling.pcm", x, true},
+      {w + "/linked/y.pcm", w + "/sub/y.pcm", true},
+      {w + "/hard.pcm", w + "/linked/old.pcm", true},
+      {x, w + "/sub/x.pcm", false},
+      {w + "/hard.pcm", w + "/sub/new.pcm", false},
       {"/dev/null", "/dev/null", false},
       {"", "", false},
   };
@@ -187,6 +196,30 @@ TEST(Validation, OutputNames) {
   }
 }
 
+// One folder under two mount points: no comparison of paths can tell.
+TEST(Validation, OutputNamesThroughABindMount) {
+  TempDir dir;
+  const auto real = dir.work() / "real";
+  const auto bind = dir.work() / "bind";
+  std::filesystem::create_directory(real);
+  std::filesystem::create_directory(bind);
+  const pid_t pid = fork();
+  if (pid == 0) {  // a mount namespace of its own, so that nothing outside sees the mount
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        mount(real.c_str(), bind.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      _exit(2);
+    }
+    const bool refused =
+        !output_names_error((real / "s.pcm").c_str(), (bind / "s.pcm").c_str()).empty();
+    _exit(refused ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "mounting is not permitted here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the same new file in a bind-mounted folder passed";
+}
+
 TEST(RefusedRun, NothingIsWrittenOrReported) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"44100", "0.5", "0", "21000", "45", "2", "0.05", "0.005", "s.pcm", "i.pcm"},
@@ -194,7 +227,7 @@ TEST(RefusedRun, NothingIsWrittenOrReported) {
       {{"44100", "0.5", "10", "30000", "45", "2", "0.05", "0.005", "s.pcm", "i.pcm"},
        "hzend (30000) must not exceed half the sample rate (22050)\n"},
       {{"abc", "0.5", "10", "21000", "45", "2", "0.05", "0.005", "s.pcm", "i.pcm"},
-       "rate (0) must be greater than 0\n"},
+       "Warning: rate 'abc' was read as 0\nrate (0) must be greater than 0\n"},
       {{"nan", "0.5", "10", "21000", "45", "2", "0.05", "0.005", "s.pcm", "i.pcm"},
        "rate (nan) must be a finite number\n"},
   };

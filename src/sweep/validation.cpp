@@ -1,14 +1,17 @@
 // The checks that run before a design is reported or written.
 #include "sweep/validation.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
 #include <initializer_list>
+#include <limits>
 #include <optional>
 #include <string>
-#include <system_error>
 
 #include "sweep/inverse_gen.h"
 
@@ -17,12 +20,7 @@ namespace {
 constexpr double kLengthLimit = 2147483648.0;  // 2^31: lengths are 32-bit signed
 constexpr std::int64_t kMaxLength = 2147483647;
 
-// The shortest text that reads back as the same double.
-std::string text(double value) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
-}
+std::string text(double value) { return number_text(value); }
 
 std::string text(std::int64_t value) { return std::to_string(value); }
 
@@ -49,6 +47,12 @@ std::string range_error(const SweepParams& p) {
                                          {"leadin", p.leadin},
                                          {"leadout", p.leadout}})) {
     return std::string(bad->name) + " (" + text(bad->value) + ") must be a finite number";
+  }
+  // Larger samples cannot be written as float32: they would become infinite.
+  constexpr double kFloatMax = std::numeric_limits<float>::max();
+  if (!(std::abs(p.amplitude) <= kFloatMax)) {
+    return "amplitude (" + text(p.amplitude) +
+           ") must not exceed the largest float32 in magnitude (" + text(kFloatMax) + ")";
   }
   if (!(p.rate > 0)) return "rate (" + text(p.rate) + ") must be greater than 0";
   const double sweep_product = p.rate * p.duration;
@@ -121,18 +125,43 @@ std::string derived_error(const SweepDesign& d) {
   return "";
 }
 
-// The path a name leads to: absolute, with every symbolic link followed (also
-// a dangling one, whose target the open would create) and "." and ".." removed.
-std::filesystem::path resolve(const char* name, std::error_code& error) {
-  namespace fs = std::filesystem;
-  fs::path path = fs::absolute(name, error);
-  std::error_code missing;  // a name that does not exist yet is no link
-  for (int links = 0; !error && links < 40 && fs::is_symlink(fs::symlink_status(path, missing));
-       ++links) {
-    const fs::path target = fs::read_symlink(path, error);
-    path = target.is_absolute() ? target : path.parent_path() / target;
+// The file an output name leads to. An existing file is its device and inode;
+// a name that does not exist yet is the device and inode of its folder plus
+// its last component. Symbolic links are followed first, a dangling one too,
+// since opening it creates its target.
+struct Identity {
+  bool known = false;    // false when the name cannot be resolved; its open will say why
+  bool exists = false;
+  bool regular = false;  // an existing regular file
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::string leaf;      // last component of a name that does not exist yet
+};
+
+Identity identity_of(const char* name) {
+  Identity id;
+  if (*name == '\0') return id;  // no file; its open fails and says so
+  const std::string path = final_name(name);
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) return id;  // too many links; the open will fail
+    id.known = id.exists = true;
+    id.regular = S_ISREG(st.st_mode);
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    return id;
   }
-  return error ? path : fs::weakly_canonical(path, error);
+  if (errno != ENOENT) return id;
+  // Not there yet: its folder, reached through any links, and its last component.
+  const std::string::size_type slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  id.leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (stat(folder.c_str(), &st) != 0) return id;
+  id.known = true;
+  id.dev = st.st_dev;
+  id.ino = st.st_ino;
+  return id;
 }
 
 }  // namespace
@@ -144,26 +173,59 @@ std::string design_error(const SweepParams& params, const SweepDesign& design) {
   return error;
 }
 
-std::string output_names_error(const char* sweepfile, const char* inversefile) {
-  namespace fs = std::filesystem;
-  // An empty name is no file; its open fails and says so.
-  if (*sweepfile == '\0' || *inversefile == '\0') return "";
-  std::error_code ignored;
-  const fs::file_status first = fs::status(sweepfile, ignored);
-  const fs::file_status second = fs::status(inversefile, ignored);
-  const auto special = [](const fs::file_status& s) {
-    return fs::exists(s) && !fs::is_regular_file(s);
-  };
-  if (special(first) || special(second)) return "";
-  bool same =
-      fs::exists(first) && fs::exists(second) && fs::equivalent(sweepfile, inversefile, ignored);
-  if (!same) {
-    std::error_code first_error, second_error;
-    const fs::path a = resolve(sweepfile, first_error);
-    const fs::path b = resolve(inversefile, second_error);
-    same = !first_error && !second_error && a == b;
+std::string number_text(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+std::string final_name(const char* name) {
+  std::string path = name;
+  struct stat st {};
+  for (int links = 0; links < 40 && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+       ++links) {
+    std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
+    const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
+    target.resize(static_cast<std::size_t>(length));
+    const std::string::size_type slash = path.rfind('/');
+    path = target.front() == '/' || slash == std::string::npos
+               ? target
+               : path.substr(0, slash + 1) + target;
   }
-  if (!same) return "";
+  return path;
+}
+
+bool same_file(const char* first, const char* second) {
+  const Identity a = identity_of(first);
+  const Identity b = identity_of(second);
+  return a.known && b.known && a.exists == b.exists && a.dev == b.dev && a.ino == b.ino &&
+         a.leaf == b.leaf;
+}
+
+std::string output_names_error(const char* sweepfile, const char* inversefile) {
+  // Devices and FIFOs may be named twice: the second file follows the first.
+  const Identity a = identity_of(sweepfile);
+  if (a.exists && !a.regular) return "";
+  if (!same_file(sweepfile, inversefile)) return "";
   return std::string("sweepfile and inversefile (") + sweepfile + ", " + inversefile +
          ") must not name the same file: the inverse filter would overwrite the sweep";
+}
+
+std::string standard_stream_error(const char* parameter, const char* name) {
+  struct stat st {};
+  if (stat(name, &st) != 0 || S_ISCHR(st.st_mode)) return "";
+  const struct {
+    int fd;
+    const char* stream;
+    const char* harm;
+  } streams[] = {{1, "standard output", "progress lines"}, {2, "standard error", "messages"}};
+  for (const auto& s : streams) {
+    struct stat open_st {};
+    if (fstat(s.fd, &open_st) == 0 && open_st.st_dev == st.st_dev && open_st.st_ino == st.st_ino) {
+      return std::string(parameter) + " (" + name + ") must not name the program's " + s.stream +
+             ": its " + s.harm + " would be written into the samples";
+    }
+  }
+  return "";
 }
