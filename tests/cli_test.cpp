@@ -92,6 +92,7 @@ TEST(Cli, ExtraArgumentsAndTrailingLettersAreIgnored) {
   TempDir dir;
   const RunResult r = run_vellisk(dir, args);
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "Warning: rate '8000Hz' was read as 8000\n");
   EXPECT_EQ(r.out, banner_text() + read_file(kTestData / "stdout-after-banner.txt"));
   EXPECT_TRUE(read_file(dir.work() / "sweep.pcm") == read_file(kTestData / "sweep.pcm"));
 }

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "app/arguments.h"
 #include "app/driver.h"
 #include "sweep/sweep_design.h"
 
@@ -89,10 +90,16 @@ TEST(Report, SizesBeyondTwoGibibytesAreExact) {
   EXPECT_NE(report.find("Total inverse file size: 2304000000 bytes\n"), std::string::npos);
 }
 
-TEST(Arguments, ReadLikeAtof) {
-  const char* argv[] = {"vellisk", " 44100Hz", "-0.5", "1e1", "2.1E4x", "abc",
-                        "",        ".25",      "+3",   "a",   "b"};
-  const SweepParams p = parse_arguments(argv);
+// Numbers read as atof reads them; text that is not wholly a number is warned of.
+TEST(Arguments, ReadLikeAtofWithWarnings) {
+  const char* texts[] = {" 44100Hz", "-0.5", "1e1 ", "2.1E4x", "abc", "", ".25", "+3"};
+  testing::internal::CaptureStderr();
+  const SweepParams p = parse_numbers(texts);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Warning: rate ' 44100Hz' was read as 44100\n"
+            "Warning: hzend '2.1E4x' was read as 21000\n"
+            "Warning: duration 'abc' was read as 0\n"
+            "Warning: silence '' was read as 0\n");
   EXPECT_EQ(p.rate, 44100);
   EXPECT_EQ(p.amplitude, -0.5);
   EXPECT_EQ(p.hzstart, 10);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -34,12 +35,12 @@ TempDir::~TempDir() {
   fs::remove_all(root_, ignored);
 }
 
-RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args,
-                      const fs::path& stdout_path) {
-  const fs::path out_path = stdout_path.empty() ? dir.root() / "stdout" : stdout_path;
+RunResult run_program(const TempDir& dir, const std::vector<std::string>& args,
+                      const RunSetup& setup) {
+  const fs::path out_path = setup.stdout_path.empty() ? dir.root() / "stdout" : setup.stdout_path;
   const fs::path err_path = dir.root() / "stderr";
   std::vector<char*> argv;
-  std::string program = VELLISK_BINARY;
+  std::string program = setup.program;
   argv.push_back(program.data());
   std::vector<std::string> copies = args;
   for (std::string& a : copies) argv.push_back(a.data());
@@ -47,16 +48,39 @@ RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args,
 
   const pid_t pid = fork();
   if (pid == 0) {
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out = setup.stdout_fd == -1
+                        ? ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                        : setup.stdout_fd;
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-        chdir(dir.work().c_str()) != 0) {
+    if ((out < 0 && setup.stdout_fd != -2) || err < 0 || dup2(err, 2) < 0 ||
+        (out >= 0 ? dup2(out, 1) < 0 : close(1) != 0) || chdir(dir.work().c_str()) != 0) {
       _exit(127);
     }
+    if (setup.file_size_limit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(setup.file_size_limit),
+                         static_cast<rlim_t>(setup.file_size_limit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
+    signal(SIGINT, setup.ignore_sigint ? SIG_IGN : SIG_DFL);
     execv(argv[0], argv.data());
     _exit(127);
   }
   RunResult result;
+  if (pid > 0 && setup.signal != 0) {
+    std::error_code missing;
+    const auto running = [pid] {  // without reaping it
+      siginfo_t info{};
+      return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+             info.si_pid == 0;
+    };
+    for (int ms = 0; ms < 20000 && running(); ++ms) {
+      if (fs::file_size(setup.wait_for, missing) > 0 && !missing) {
+        kill(pid, setup.signal);
+        break;
+      }
+      usleep(1000);
+    }
+  }
   int wstatus = 0;
   rusage usage{};
   if (pid < 0 || wait4(pid, &wstatus, 0, &usage) != pid) {
@@ -64,10 +88,18 @@ RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args,
     return result;
   }
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  if (stdout_path.empty()) result.out = read_file(out_path);
+  result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+  if (setup.stdout_path.empty() && setup.stdout_fd == -1) result.out = read_file(out_path);
   result.err = read_file(err_path);
   result.max_rss_kib = usage.ru_maxrss;
   return result;
+}
+
+RunResult run_vellisk(const TempDir& dir, const std::vector<std::string>& args,
+                      const fs::path& stdout_path) {
+  RunSetup setup;
+  setup.stdout_path = stdout_path;
+  return run_program(dir, args, setup);
 }
 
 std::string read_file(const fs::path& path) {

@@ -23,10 +23,26 @@ class TempDir {
 
 struct RunResult {
   int status = -1;       // exit status, or -1 when the process did not exit normally
+  int signal = 0;        // the signal that ended the process, if one did
   std::string out;       // standard output
   std::string err;       // standard error
   long max_rss_kib = 0;  // peak resident memory of the run
 };
+
+// How a run is started, beyond its arguments.
+struct RunSetup {
+  std::filesystem::path stdout_path;  // standard output into this file, not kept in the result
+  int stdout_fd = -1;                 // or onto this descriptor (a pipe, say); -2 closes it
+  long file_size_limit = -1;          // RLIMIT_FSIZE in bytes, when not negative
+  bool ignore_sigint = false;         // start with SIGINT ignored, as a background job does
+  int signal = 0;                     // sent once wait_for holds a byte
+  std::filesystem::path wait_for;
+  std::string program = VELLISK_BINARY;
+};
+
+// Runs the program with args, in dir.work() as its working folder.
+RunResult run_program(const TempDir& dir, const std::vector<std::string>& args,
+                      const RunSetup& setup);
 
 // Runs vellisk with args, in dir.work() as its working folder. Standard output goes
 // to stdout_path when one is given (and is then not kept in the result).

@@ -11,9 +11,11 @@ int first_output_error = 0;
 
 void flush_output() {
   std::fflush(stdout);
-  if (std::ferror(stdout) && first_output_error == 0) {
-    first_output_error = errno != 0 ? errno : EIO;
-  }
+  if (std::ferror(stdout)) fail_output(errno != 0 ? errno : EIO);
+}
+
+void fail_output(int error_number) {
+  if (first_output_error == 0) first_output_error = error_number;
 }
 
 int output_error() { return first_output_error; }

@@ -14,5 +14,9 @@ void flush_output();
 // The system error number of the first failed write to standard output, or 0.
 int output_error();
 
+// Records a failure of standard output found outside the console operations
+// (a closed descriptor, say), unless one was recorded before.
+void fail_output(int error_number);
+
 // Writes "what: <system error text>" on standard error.
 void print_error(const char* what, int error_number);

@@ -7,24 +7,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/arguments.h"
 #include "app/console.h"
 #include "app/messages.h"
 #include "app/phases.h"
 #include "sweep/validation.h"
-
-SweepParams parse_arguments(const char* const* argv) {
-  const auto number = [](const char* text) { return std::strtod(text, nullptr); };
-  SweepParams p;
-  p.rate = number(argv[1]);
-  p.amplitude = number(argv[2]);
-  p.hzstart = number(argv[3]);
-  p.hzend = number(argv[4]);
-  p.duration = number(argv[5]);
-  p.silence = number(argv[6]);
-  p.leadin = number(argv[7]);
-  p.leadout = number(argv[8]);
-  return p;
-}
 
 void print_design_report(const SweepDesign& design) {
   // Sums and byte counts in 64 bits: a long sweep at a high rate exceeds 2 GiB.
@@ -47,11 +34,13 @@ int run(int argc, const char* const* argv) {
     return EXIT_SUCCESS;
   }
   print_line(kParsing);
-  const SweepParams params = parse_arguments(argv);
+  const SweepParams params = parse_numbers(argv + 1);
   print_line(kSetup);
   const SweepDesign design = compute_design(params);
   std::string error = design_error(params, design);
   if (error.empty()) error = output_names_error(argv[9], argv[10]);
+  if (error.empty()) error = standard_stream_error("sweepfile", argv[9]);
+  if (error.empty()) error = standard_stream_error("inversefile", argv[10]);
   if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return EXIT_FAILURE;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/console.h"
+#include "app/process_guard.h"
 #include "sweep/inverse_gen.h"
 #include "sweep/sample_file.h"
 #include "sweep/sweep_gen.h"
@@ -20,21 +21,26 @@ struct PhaseTexts {
 };
 
 // Opens path, lets write(file) fill it and closes it. Success is claimed only
-// once every block and the close have succeeded.
+// once every block and the close have succeeded; a file that could not be
+// written whole is removed (a device or FIFO stays).
 template <class Write>
 int generate_file(const PhaseTexts& texts, const char* path, Write&& write) {
   print_line_path(texts.opening, path);
+  const int watch = watch_output(path);
   SampleFile file;
   if (const int error = file.open(path); error != 0) {
+    release_output(watch);
     print_error(texts.open_failed, error);
     return 1;
   }
   print_line(texts.generating);
   write(file);
   if (const int error = file.close(); error != 0) {
+    remove_output(watch);
     print_error(texts.write_failed, error);
     return 1;
   }
+  release_output(watch);
   print_line(texts.generated);
   return 0;
 }

@@ -1,0 +1,39 @@
+// Argument reading with warnings for text that is not wholly a number.
+#include "app/arguments.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "sweep/validation.h"
+
+namespace {
+
+double read_number(const char* name, const char* text) {
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  bool whole = end != text;
+  for (const char* c = end; whole && *c != '\0'; ++c) {
+    whole = std::isspace(static_cast<unsigned char>(*c)) != 0;
+  }
+  if (!whole) {
+    std::fprintf(stderr, "Warning: %s '%s' was read as %s\n", name, text,
+                 number_text(value).c_str());
+  }
+  return value;
+}
+
+}  // namespace
+
+SweepParams parse_numbers(const char* const* texts) {
+  SweepParams p;
+  p.rate = read_number(kNumberNames[0], texts[0]);
+  p.amplitude = read_number(kNumberNames[1], texts[1]);
+  p.hzstart = read_number(kNumberNames[2], texts[2]);
+  p.hzend = read_number(kNumberNames[3], texts[3]);
+  p.duration = read_number(kNumberNames[4], texts[4]);
+  p.silence = read_number(kNumberNames[5], texts[5]);
+  p.leadin = read_number(kNumberNames[6], texts[6]);
+  p.leadout = read_number(kNumberNames[7], texts[7]);
+  return p;
+}
