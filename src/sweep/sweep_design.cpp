@@ -39,3 +39,14 @@ SweepDesign compute_design(const SweepParams& p) {
   d.leadoutstep2 = taper_step(kTwoPi, d.leadoutlen);
   return d;
 }
+
+SweepDesign drift_design(const SweepParams& params, double drift) {
+  if (drift == 0) return compute_design(params);
+  SweepParams recorded = params;
+  recorded.rate = params.rate * (1 + drift);
+  SweepDesign d = compute_design(recorded);
+  const SweepDesign played = compute_design(params);
+  d.expstep = played.expstep / (1 + drift);
+  d.octavelen = played.octavelen * (1 + drift);
+  return d;
+}

@@ -49,5 +49,11 @@ inline constexpr std::int64_t kSampleBytes = 4;
 // product outside the 32-bit range saturates, and not-a-number gives 0.
 SweepDesign compute_design(const SweepParams& params);
 
+// The design of the same sweep as recorded by a clock that runs (1 + drift)
+// times as fast as the player's: rate, and with it every length, grows by
+// (1 + drift), and the phase law stays the same in time, so its growth per
+// sample is divided by (1 + drift) exactly, not through the truncated length.
+SweepDesign drift_design(const SweepParams& params, double drift);
+
 // Trunc toward zero of a length product, saturated to the 32-bit range.
 std::int32_t to_length(double product);

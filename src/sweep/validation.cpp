@@ -173,6 +173,13 @@ std::string design_error(const SweepParams& params, const SweepDesign& design) {
   return error;
 }
 
+std::string measurement_error(const SweepParams& params) {
+  if (params.amplitude == 0) {
+    return "amplitude (0) must not be 0 for a measurement: a silent sweep measures nothing";
+  }
+  return "";
+}
+
 std::string number_text(double value) {
   char buffer[32];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);

@@ -11,6 +11,10 @@
 // names the parameters, the rule and the values given.
 std::string design_error(const SweepParams& params, const SweepDesign& design);
 
+// The rules a measurement adds to a design's: the sweep that was played must
+// not have been silent. Returns "" or one line, as design_error does.
+std::string measurement_error(const SweepParams& params);
+
 // Whether two names lead to one file: one existing file (same device and
 // inode, through hard or symbolic links), or one name yet to be created in one
 // folder, however the folder is reached (".", "..", links, bind mounts).
