@@ -1,0 +1,342 @@
+// The run of vellisk-ir.
+#include "ir/ir_run.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <optional>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/arguments.h"
+#include "app/console.h"
+#include "app/process_guard.h"
+#include "ir/ir_texts.h"
+#include "ir/options.h"
+#include "response/analysis.h"
+#include "response/measurement.h"
+#include "response/recording.h"
+#include "response/response_file.h"
+#include "response/store.h"
+#include "sweep/validation.h"
+
+namespace {
+
+int fail(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  return EXIT_FAILURE;
+}
+
+// Prints one line of the report, flushed at once.
+void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void report(const char* format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  print_line(line);
+}
+
+std::string text(double value) { return number_text(value); }
+
+// irfile's name with -h<k> before its extension: ir.wav gives ir-h2.wav.
+std::string harmonic_name(const std::string& irfile, int k) {
+  const std::string::size_type dot = irfile.rfind('.');
+  return irfile.substr(0, dot) + "-h" + std::to_string(k) + irfile.substr(dot);
+}
+
+// The rules on the window and the harmonic orders, given a valid design.
+std::string window_error(const IrOptions& o, const SweepParams& p, const SweepDesign& d,
+                         const Layout& layout) {
+  const double pre = std::round(o.pre * p.rate);
+  const double length = std::round(o.length * p.rate);
+  if (!(length >= 1)) {
+    return "--length (" + text(o.length) + ") must keep at least one sample at rate " +
+           text(p.rate);
+  }
+  if (!(static_cast<double>(d.sweeplen) + pre + length + d.octavelen * std::log2(kMaxOrder) <
+        2147483647.0)) {
+    return "--pre and --length (" + text(o.pre) + ", " + text(o.length) +
+           ") make the computed stretch longer than 2147483647 samples";
+  }
+  for (int k = 2; k <= layout.orders(); ++k) {
+    if (k * p.hzstart >= p.hzend) {
+      return "--harmonics (" + std::to_string(layout.orders()) + ") asks for order " +
+             std::to_string(k) + ", whose band is empty: " + std::to_string(k) +
+             " * hzstart (" + text(k * p.hzstart) + ") is not below hzend (" + text(p.hzend) +
+             "); ask for fewer orders";
+    }
+    const std::int64_t kept = layout.lengths[static_cast<std::size_t>(k - 1)];
+    if (static_cast<double>(kept) < 0.001 * p.rate) {
+      char room[32];
+      std::snprintf(room, sizeof room, "%.1f", 1000.0 * static_cast<double>(kept) / p.rate);
+      return "--harmonics (" + std::to_string(layout.orders()) + ") leaves order " +
+             std::to_string(k) + " " + room +
+             " ms of response after its zero instant, less than 1 ms: use a longer sweep, "
+             "fewer orders or a shorter --pre";
+    }
+  }
+  return "";
+}
+
+// The checks on the recording once it is open.
+std::string recording_error(const IrOptions& o, const SweepParams& p, const SweepDesign& d,
+                            const RecordingInfo& info, const char* name, bool headerless,
+                            ResponseFormat format) {
+  const std::string what = std::string("recording (") + name + ")";
+  if (o.channels != 0 && !headerless) {
+    return "--channels (" + std::to_string(o.channels) + ") is for headerless recordings; " +
+           what + " says it has " + std::to_string(info.channels);
+  }
+  if (!headerless && static_cast<double>(info.rate) != p.rate) {
+    return what + " has a sample rate of " + std::to_string(info.rate) + ", not rate (" +
+           text(p.rate) + ")";
+  }
+  const std::int64_t end = std::int64_t{d.silencelen} + d.sweeplen;
+  if (info.frames < end) {
+    return what + " holds " + std::to_string(info.frames) +
+           " frames, fewer than the end of the sweep at silencelen + sweeplen (" +
+           std::to_string(end) + ")";
+  }
+  if (info.channels > max_channels(format)) {
+    return what + " has " + std::to_string(info.channels) +
+           " channels, more than a .flac irfile holds (8); write a .wav or .w64 file";
+  }
+  return "";
+}
+
+// Each output against the recording, the standard streams and the others.
+std::string names_error(const char* recording, const std::vector<std::string>& outputs) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const char* name = outputs[i].c_str();
+    const char* parameter = i == 0 ? "irfile" : "output";
+    if (same_file(recording, name)) {
+      return std::string("recording and ") + parameter + " (" + recording + ", " + name +
+             ") must not name the same file: the response would overwrite the recording";
+    }
+    if (std::string e = standard_stream_error(parameter, name); !e.empty()) return e;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (same_file(outputs[j].c_str(), name)) {
+        return "outputs (" + outputs[j] + ", " + outputs[i] +
+               ") must not name the same file: one would overwrite the other";
+      }
+    }
+  }
+  return "";
+}
+
+// x rounded to a tenth, without the sign of a negative zero.
+double tenths(double x) { return std::round(x * 10) / 10 + 0.0; }
+
+const char* plural(std::int64_t n, const char* one, const char* many) {
+  return n == 1 ? one : many;
+}
+
+void report_channel(int c, const ChannelResult& r, double rate, int orders) {
+  if (r.peak == 0) {
+    report("Channel %d: no response, every sample is 0", c + 1);
+    return;
+  }
+  char drift[64] = "not measured";
+  if (r.drift.measured) std::snprintf(drift, sizeof drift, "%.1f ppm", tenths(r.drift.drift * 1e6));
+  char noise[64] = "above 300 dB";
+  if (r.noise > 0) {
+    std::snprintf(noise, sizeof noise, "%.1f dB", decibels(std::abs(r.peak)) - decibels(r.noise));
+  }
+  report("Channel %d: arrival %.1f samples (%.3f ms), peak %.2f dB, peak-to-noise %s, drift %s",
+         c + 1, tenths(r.arrival), 1000 * r.arrival / rate, decibels(std::abs(r.peak)), noise,
+         drift);
+  if (orders < 2) return;
+  std::string line = "Channel " + std::to_string(c + 1) + " harmonics:";
+  char part[64];
+  for (int k = 2; k <= orders; ++k) {
+    std::snprintf(part, sizeof part, " H%d %.1f dB,", k,
+                  r.harmonic_levels[static_cast<std::size_t>(k - 2)]);
+    line += part;
+  }
+  std::snprintf(part, sizeof part, " THD %.3g %% (%.1f dB)", 100 * r.thd, decibels(r.thd));
+  line += part;
+  print_line(line.c_str());
+}
+
+}  // namespace
+
+int run_ir(int argc, char** argv) {
+  IrOptions o;
+  if (const std::string e = parse_options(argc, argv, o); !e.empty()) return fail(e);
+  if (o.version) {
+    print_line(kIrVersion);
+    return EXIT_SUCCESS;
+  }
+  if (o.help || o.arguments.empty()) {
+    for (const char* line : kIrHelp) print_line(line);
+    return EXIT_SUCCESS;
+  }
+  if (o.arguments.size() != 10) {
+    return fail("vellisk-ir takes 10 arguments after its options, not " +
+                std::to_string(o.arguments.size()) + "; vellisk-ir --help shows them");
+  }
+
+  // Everything that can be refused is refused before any work.
+  const SweepParams params = parse_numbers(o.arguments.data());
+  const SweepDesign design = compute_design(params);
+  const char* recording_name = o.arguments[8];
+  const std::string irfile = o.arguments[9];
+  std::string error = design_error(params, design);
+  if (error.empty()) error = measurement_error(params);
+  if (!error.empty()) return fail(error);
+  const auto pre = static_cast<std::int64_t>(std::round(o.pre * params.rate));
+  const auto length = static_cast<std::int64_t>(std::round(o.length * params.rate));
+  const int orders = static_cast<int>(o.harmonics);
+  if (const std::string e =
+          window_error(o, params, design, plan_layout(design, pre, std::max<std::int64_t>(length, 1), orders));
+      !e.empty()) {
+    return fail(e);
+  }
+  const std::optional<ResponseFormat> format = response_format(irfile);
+  if (!format) {
+    return fail("irfile (" + irfile + ") must end in " + kResponseExtensions);
+  }
+  if (*format != ResponseFormat::kHeaderless &&
+      !(params.rate == std::floor(params.rate) && params.rate <= 2147483647)) {
+    return fail("rate (" + text(params.rate) +
+                ") must be a whole number of samples per second for a file with a header; "
+                "write a .pcm, .raw or .f32 irfile");
+  }
+  std::vector<std::string> outputs = {irfile};
+  for (int k = 2; k <= orders; ++k) outputs.push_back(harmonic_name(irfile, k));
+  if (!o.plot.empty()) outputs.push_back(o.plot);
+  if (const std::string e = names_error(recording_name, outputs); !e.empty()) return fail(e);
+
+  const bool headerless = is_headerless_name(recording_name);
+  Recording recording;
+  if (const std::string e =
+          recording.open(recording_name, headerless, o.channels != 0 ? static_cast<int>(o.channels) : 1);
+      !e.empty()) {
+    return fail(e);
+  }
+  const RecordingInfo& info = recording.info();
+  if (const std::string e =
+          recording_error(o, params, design, info, recording_name, headerless, *format);
+      !e.empty()) {
+    return fail(e);
+  }
+
+  MeasurementSetup setup;
+  setup.params = params;
+  setup.pre = pre;
+  setup.length = length;
+  setup.orders = orders;
+  setup.drift = o.drift_given ? o.drift_ppm * 1e-6 : 0;
+  setup.curves = !o.plot.empty();
+  setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  Measurement m = plan_measurement(setup);
+
+  std::printf("%s", kIrBanner);
+  report("Sweep: %" PRId32 " samples from %s Hz to %s Hz at %s Hz, after %" PRId32
+         " samples of silence",
+         design.sweeplen, text(params.hzstart).c_str(), text(params.hzend).c_str(),
+         text(params.rate).c_str(), design.silencelen);
+  report("Recording: %s, %s, %d %s, %" PRId64 " frames%s", recording_name, info.format.c_str(),
+         info.channels, plural(info.channels, "channel", "channels"), info.frames,
+         headerless ? "" : (" at " + std::to_string(info.rate) + " Hz").c_str());
+  report("Window: pre %s s, length %s s, %" PRId64 " samples, zero instant at sample %" PRId64,
+         text(o.pre).c_str(), text(o.length).c_str(), m.layout.window(1), pre);
+  report("Transform size: %zu samples", m.plan.fft_size);
+  report("Noise measured from %.3f s to %.3f s, between the second harmonic and the response",
+         static_cast<double>(m.layout.noise_first) / params.rate,
+         static_cast<double>(m.layout.noise_last) / params.rate);
+
+  if (o.drift_auto) {
+    // A first pass measures the drift on the linear responses alone.
+    MeasurementSetup first = setup;
+    first.orders = 1;
+    first.curves = false;
+    Measurement probe;
+    RowStore scratch;
+    if (const std::string e = scratch.open(row_lengths(plan_measurement(first).layout, info.channels)); !e.empty()) {
+      return fail(e);
+    }
+    if (const std::string e = measure(first, recording, scratch, probe); !e.empty()) return fail(e);
+    int best = -1;
+    double best_ratio = 0;
+    for (std::size_t c = 0; c < probe.channels.size(); ++c) {
+      const ChannelResult& r = probe.channels[c];
+      const double ratio = std::abs(r.peak) / std::max(r.noise, 1e-300);
+      if (r.drift.measured && ratio > best_ratio) best = static_cast<int>(c), best_ratio = ratio;
+    }
+    if (best < 0) {
+      return fail("Unable to measure the clock drift: no channel holds enough of the response");
+    }
+    setup.drift = probe.channels[static_cast<std::size_t>(best)].drift.drift;
+    report("Drift corrected: %.2f ppm, as measured on channel %d", setup.drift * 1e6, best + 1);
+  } else if (o.drift_given) {
+    report("Drift corrected: %s ppm, as given", text(o.drift_ppm).c_str());
+  }
+
+  RowStore store;
+  if (const std::string e = store.open(row_lengths(plan_measurement(setup).layout, info.channels));
+      !e.empty()) {
+    return fail(e);
+  }
+  if (const std::string e = measure(setup, recording, store, m); !e.empty()) return fail(e);
+
+  const std::int64_t needed = m.plan.zero + m.plan.last;
+  if (info.frames < needed) {
+    std::fprintf(stderr,
+                 "Warning: recording (%s) ends %" PRId64
+                 " samples before the window does; they are read as silence\n",
+                 recording_name, needed - info.frames);
+  }
+  for (std::size_t c = 0; c < m.channels.size(); ++c) {
+    const ChannelResult& r = m.channels[c];
+    report_channel(static_cast<int>(c), r, params.rate, orders);
+    if (r.drift.measured && r.drift.spread > 0.5) {
+      std::fprintf(stderr,
+                   "Warning: channel %zu: a clock drift of %.1f ppm spreads the response's "
+                   "arrival over %.1f samples across the band; --drift auto corrects it\n",
+                   c + 1, r.drift.drift * 1e6, r.drift.spread);
+    }
+  }
+  for (std::size_t c = 0; c < m.channels.size(); ++c) {
+    const ChannelResult& r = m.channels[c];
+    for (const float v : {r.low, r.high}) {
+      if (!fits_format(*format, v)) {
+        return fail("irfile (" + irfile + "): channel " + std::to_string(c + 1) +
+                    " reaches " + text(v) +
+                    ", beyond 24-bit full scale; write a .wav or .w64 file, which keeps it");
+      }
+    }
+  }
+
+  // Each output is watched from before its open until the last one is
+  // complete: after a failure, or a signal, none that this run created is left.
+  std::vector<int> watches;
+  std::string failure;
+  for (int k = 1; k <= orders && failure.empty(); ++k) {
+    const std::string& name = outputs[static_cast<std::size_t>(k - 1)];
+    const int watch = watch_output(name.c_str());
+    ResponseFile file;
+    std::string e = file.open(name.c_str(), *format, info.channels, static_cast<int>(params.rate));
+    if (!e.empty()) {
+      release_output(watch);  // never created, or not ours to remove
+    } else {
+      watches.push_back(watch);
+      e = write_rows(store, static_cast<std::size_t>((k - 1) * info.channels), info.channels,
+                     m.layout.window(k), file);
+    }
+    if (!e.empty()) failure = "Unable to write " + name + ": " + e;
+  }
+  for (const int w : watches) failure.empty() ? release_output(w) : remove_output(w);
+  if (!failure.empty()) return fail(failure);
+  report("Response written: %s", irfile.c_str());
+  for (int k = 2; k <= orders; ++k) {
+    report("Harmonic response H%d written: %s", k, outputs[static_cast<std::size_t>(k - 1)].c_str());
+  }
+  return EXIT_SUCCESS;
+}

@@ -1,0 +1,106 @@
+// Option reading for vellisk-ir: every value whole and in its range.
+#include "ir/options.h"
+
+#include <getopt.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool whole_number(const char* text, double& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text, &end);
+  return end != text && *end == '\0' && std::isfinite(value);
+}
+
+bool whole_integer(const char* text, long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text, &end, 10);
+  return end != text && *end == '\0' && errno == 0;
+}
+
+std::string quoted(const char* option, const char* text) {
+  return std::string(option) + " (" + text + ")";
+}
+
+bool ends_with_svg(const std::string& name) {
+  if (name.size() < 5 || name.rfind('/') == name.size() - 5) return false;
+  std::string tail = name.substr(name.size() - 4);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".svg";
+}
+
+}  // namespace
+
+std::string parse_options(int argc, char** argv, IrOptions& o) {
+  enum { kDrift = 256, kPlot };
+  static const option longs[] = {
+      {"length", required_argument, nullptr, 'l'},   {"pre", required_argument, nullptr, 'p'},
+      {"channels", required_argument, nullptr, 'c'}, {"harmonics", required_argument, nullptr, 'H'},
+      {"drift", required_argument, nullptr, kDrift}, {"plot", required_argument, nullptr, kPlot},
+      {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
+      {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;
+  optind = 1;
+  // "+": options end at the first argument that is not one, so that a negative
+  // number among the eight (an amplitude of -0.5) is not taken for an option.
+  for (int c; (c = getopt_long(argc, argv, "+l:p:c:H:hV", longs, nullptr)) != -1;) {
+    switch (c) {
+      case 'l':
+        if (!whole_number(optarg, o.length) || !(o.length > 0)) {
+          return quoted("--length", optarg) + " must be a number of seconds greater than 0";
+        }
+        break;
+      case 'p':
+        if (!whole_number(optarg, o.pre) || !(o.pre >= 0)) {
+          return quoted("--pre", optarg) + " must be a number of seconds, 0 or more";
+        }
+        break;
+      case 'c':
+        if (!whole_integer(optarg, o.channels) || o.channels < 1 || o.channels > 1024) {
+          return quoted("--channels", optarg) + " must be a whole number from 1 to 1024";
+        }
+        break;
+      case 'H':
+        if (!whole_integer(optarg, o.harmonics) || o.harmonics < 2 || o.harmonics > kMaxOrder) {
+          return quoted("--harmonics", optarg) + " must be a whole number from 2 to 10";
+        }
+        break;
+      case kDrift:
+        if (std::strcmp(optarg, "auto") == 0) {
+          o.drift_auto = true;
+        } else if (whole_number(optarg, o.drift_ppm) && std::abs(o.drift_ppm) <= kMaxDriftPpm) {
+          o.drift_given = true;
+        } else {
+          return quoted("--drift", optarg) + " must be auto, or a number of ppm from -1000 to 1000";
+        }
+        break;
+      case kPlot:
+        o.plot = optarg;
+        if (!ends_with_svg(o.plot)) return quoted("--plot", optarg) + " must name a file ending in .svg";
+        break;
+      case 'h':
+        o.help = true;
+        break;
+      case 'V':
+        o.version = true;
+        break;
+      default: {
+        const std::string given = argv[optind - 1];
+        const bool takes_value = optopt == kDrift || optopt == kPlot ||
+                                 (optopt > 0 && optopt < 128 && std::strchr("lpcH", optopt));
+        if (takes_value) return "option " + given + " needs a value";
+        return "unknown option " + given + "; vellisk-ir --help lists the options";
+      }
+    }
+  }
+  for (int i = optind; i < argc; ++i) o.arguments.push_back(argv[i]);
+  return "";
+}

@@ -1,0 +1,27 @@
+// The options of vellisk-ir, read with getopt_long, and their ranges.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct IrOptions {
+  double length = 1;        // seconds kept after the zero instant
+  double pre = 0.1;         // seconds kept before it
+  long channels = 0;        // channels of a headerless recording; 0 when not given
+  long harmonics = 1;       // highest harmonic order written; 1 when not given
+  bool drift_auto = false;  // --drift auto
+  bool drift_given = false; // --drift PPM
+  double drift_ppm = 0;
+  std::string plot;         // --plot FILE.svg; empty when not given
+  bool help = false;
+  bool version = false;
+  std::vector<const char*> arguments;  // the positional arguments
+};
+
+// The most harmonic orders and the largest drift that may be asked for.
+inline constexpr long kMaxOrder = 10;
+inline constexpr double kMaxDriftPpm = 1000;
+
+// Reads the options and keeps the positional arguments. Returns "", or one
+// line naming the option, the rule and the value given.
+std::string parse_options(int argc, char** argv, IrOptions& options);

@@ -1,0 +1,88 @@
+// The inverse filter's spectrum and the convolution of a channel with it.
+#include "response/deconvolution.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+#include "sweep/inverse_gen.h"
+
+DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, std::int64_t first,
+                                     std::int64_t last) {
+  DeconvolutionPlan p;
+  p.design = drift_design(params, drift);
+  p.factor = normfactor(p.design);
+  p.amplitude = params.amplitude;
+  const double z = static_cast<double>(compute_design(params).silencelen) * (1 + drift) +
+                   static_cast<double>(p.design.sweeplen);
+  p.zero = static_cast<std::int64_t>(std::floor(z));
+  p.fraction = z - std::floor(z);
+  p.first = first;
+  p.last = last;
+  p.fft_size = fast_fft_size(static_cast<std::size_t>(p.stretch_length()));
+  return p;
+}
+
+InverseSpectrum::InverseSpectrum(const DeconvolutionPlan& plan, int threads)
+    : plan_(plan), spectrum_(make_float_buffer(plan.fft_size + 2, false)) {
+  // Planning a large transform costs about as much as running it (the
+  // library's tables); one thread plans, then joins the others on the samples,
+  // taken a block at a time.
+  float* h = spectrum_.get();
+  const std::int64_t n = plan.design.sweeplen;
+  std::fill(h + n, h + plan.fft_size + 2, 0.0f);
+  constexpr std::int64_t kBlock = 65536;
+  std::atomic<std::int64_t> next{0};
+  const auto compute = [&] {
+    for (std::int64_t begin; (begin = next.fetch_add(kBlock)) < n;) {
+      emit_inverse(plan.design, plan.factor, begin, std::min(n, begin + kBlock),
+                   [h, k = begin](double v) mutable { h[k++] = static_cast<float>(v); });
+    }
+  };
+  std::vector<std::thread> workers;
+  workers.emplace_back([&] {
+    fft_ = std::make_unique<RealFft>(plan.fft_size);
+    compute();
+  });
+  for (int i = 1; i < threads; ++i) workers.emplace_back(compute);
+  if (threads < 2) compute();
+  for (std::thread& w : workers) w.join();
+}
+
+void InverseSpectrum::transform() {
+  float* h = spectrum_.get();
+  fft_->forward(h);
+  // Bin j times exp(2 pi i j fraction / size) advances the filter by the
+  // fraction of a sample; 1 / (size amplitude) undoes the transforms' gain and
+  // the sweep's level.
+  const double size = static_cast<double>(plan_.fft_size);
+  const double scale = 1.0 / (size * plan_.amplitude);
+  const double step = 2.0 * std::numbers::pi * plan_.fraction / size;
+  for (std::size_t j = 0; j <= plan_.fft_size / 2; ++j) {
+    double c = scale;
+    double s = 0;
+    if (plan_.fraction != 0) {
+      const double angle = step * static_cast<double>(j);
+      c = scale * std::cos(angle);
+      s = scale * std::sin(angle);
+    }
+    const double re = h[2 * j];
+    const double im = h[2 * j + 1];
+    h[2 * j] = static_cast<float>(re * c - im * s);
+    h[2 * j + 1] = static_cast<float>(re * s + im * c);
+  }
+}
+
+void InverseSpectrum::finish(float* data) const {
+  const float* h = spectrum_.get();
+  for (std::size_t j = 0; j <= plan_.fft_size / 2; ++j) {
+    const float re = data[2 * j];
+    const float im = data[2 * j + 1];
+    data[2 * j] = re * h[2 * j] - im * h[2 * j + 1];
+    data[2 * j + 1] = re * h[2 * j + 1] + im * h[2 * j];
+  }
+  fft_->inverse(data);
+}

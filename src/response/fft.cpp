@@ -1,0 +1,98 @@
+// The FFT interface on FFTW, single precision.
+#include "response/fft.h"
+
+#include <fftw3.h>
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+
+namespace {
+
+// FFTW's planner is not thread-safe; executing a plan is.
+std::mutex planner;
+
+fftwf_plan as_plan(void* p) { return static_cast<fftwf_plan>(p); }
+
+}  // namespace
+
+void FloatFree::operator()(float* p) const { std::free(p); }
+
+FloatBuffer make_float_buffer(std::size_t count, bool zeroed) {
+  // Every buffer has the same alignment, which the transforms' plans rely on.
+  // A large one is aligned to, and asks for, huge pages: a transform's buffer
+  // then costs a few hundred page faults instead of thousands.
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(float);
+  const std::size_t alignment = bytes >= 2 * kHuge ? kHuge : 64;
+  const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
+  auto* p = static_cast<float*>(std::aligned_alloc(alignment, rounded));
+  if (p == nullptr) throw std::bad_alloc();
+  if (alignment == kHuge) madvise(p, rounded, MADV_HUGEPAGE);
+  if (zeroed) std::fill(p, p + count, 0.0f);
+  return FloatBuffer(p);
+}
+
+std::size_t fast_fft_size(std::size_t n) {
+  for (std::size_t m = n + (n & 1);; m += 2) {
+    std::size_t r = m;
+    for (const std::size_t p : {2, 3, 5, 7}) {
+      while (r % p == 0) r /= p;
+    }
+    if (r == 1) return m;
+  }
+}
+
+// Plans are made with FFTW_ESTIMATE, which does not touch the arrays, on a
+// scratch buffer; every buffer from make_float_buffer has its alignment.
+RealFft::RealFft(std::size_t size) : size_(size) {
+  const int n = static_cast<int>(size);
+  FloatBuffer scratch = make_float_buffer(size + 2, false);
+  auto* spectrum = reinterpret_cast<fftwf_complex*>(scratch.get());
+  const std::lock_guard<std::mutex> lock(planner);
+  forward_ = fftwf_plan_dft_r2c_1d(n, scratch.get(), spectrum, FFTW_ESTIMATE);
+  inverse_ = fftwf_plan_dft_c2r_1d(n, spectrum, scratch.get(), FFTW_ESTIMATE);
+  if (forward_ == nullptr || inverse_ == nullptr) throw std::bad_alloc();
+}
+
+RealFft::~RealFft() {
+  const std::lock_guard<std::mutex> lock(planner);
+  fftwf_destroy_plan(as_plan(forward_));
+  fftwf_destroy_plan(as_plan(inverse_));
+}
+
+void RealFft::forward(float* data) const {
+  fftwf_execute_dft_r2c(as_plan(forward_), data, reinterpret_cast<fftwf_complex*>(data));
+}
+
+void RealFft::inverse(float* data) const {
+  fftwf_execute_dft_c2r(as_plan(inverse_), reinterpret_cast<fftwf_complex*>(data), data);
+}
+
+ComplexFft::ComplexFft(std::size_t size) : size_(size) {
+  const int n = static_cast<int>(size);
+  FloatBuffer scratch = make_float_buffer(2 * size, false);
+  auto* data = reinterpret_cast<fftwf_complex*>(scratch.get());
+  const std::lock_guard<std::mutex> lock(planner);
+  forward_ = fftwf_plan_dft_1d(n, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
+  inverse_ = fftwf_plan_dft_1d(n, data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
+  if (forward_ == nullptr || inverse_ == nullptr) throw std::bad_alloc();
+}
+
+ComplexFft::~ComplexFft() {
+  const std::lock_guard<std::mutex> lock(planner);
+  fftwf_destroy_plan(as_plan(forward_));
+  fftwf_destroy_plan(as_plan(inverse_));
+}
+
+void ComplexFft::forward(float* data) const {
+  auto* c = reinterpret_cast<fftwf_complex*>(data);
+  fftwf_execute_dft(as_plan(forward_), c, c);
+}
+
+void ComplexFft::inverse(float* data) const {
+  auto* c = reinterpret_cast<fftwf_complex*>(data);
+  fftwf_execute_dft(as_plan(inverse_), c, c);
+}

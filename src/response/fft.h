@@ -1,0 +1,60 @@
+// Single-precision FFTs behind a small interface: the one place that knows the FFT library.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+// Float storage aligned the way the transforms want it.
+struct FloatFree {
+  void operator()(float* p) const;
+};
+using FloatBuffer = std::unique_ptr<float[], FloatFree>;
+
+// A buffer of count floats, zeroed unless asked not to (when every float will
+// be written before it is read).
+FloatBuffer make_float_buffer(std::size_t count, bool zeroed = true);
+
+// The smallest even size of at least n whose only prime factors are 2, 3, 5
+// and 7, the sizes the transforms are fastest at.
+std::size_t fast_fft_size(std::size_t n);
+
+// Real transforms of one even size, in place on a buffer from make_float_buffer
+// of size + 2 floats: forward turns size reals into size / 2 + 1 complex
+// values (real, imaginary pairs), inverse the other way round. Neither scales:
+// forward then inverse multiplies by size. A transform may run in several
+// threads at once, each on its own buffer.
+class RealFft {
+ public:
+  explicit RealFft(std::size_t size);
+  ~RealFft();
+  RealFft(const RealFft&) = delete;
+  RealFft& operator=(const RealFft&) = delete;
+
+  std::size_t size() const { return size_; }
+  void forward(float* data) const;
+  void inverse(float* data) const;
+
+ private:
+  std::size_t size_;
+  void* forward_;
+  void* inverse_;
+};
+
+// Complex transforms of one size, in place on size complex values (2 * size
+// floats from make_float_buffer). inverse uses exp(+i...), and neither scales.
+class ComplexFft {
+ public:
+  explicit ComplexFft(std::size_t size);
+  ~ComplexFft();
+  ComplexFft(const ComplexFft&) = delete;
+  ComplexFft& operator=(const ComplexFft&) = delete;
+
+  std::size_t size() const { return size_; }
+  void forward(float* data) const;
+  void inverse(float* data) const;
+
+ private:
+  std::size_t size_;
+  void* forward_;
+  void* inverse_;
+};

@@ -1,0 +1,168 @@
+// Batches, threads and the measurements made on each channel.
+#include "response/measurement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <future>
+#include <thread>
+
+#include "response/analysis.h"
+#include "response/fft.h"
+#include "response/harmonics.h"
+#include "response/spectrum.h"
+#include "sweep/inverse_gen.h"
+
+namespace {
+
+// One worker's buffers, reused for every channel it deconvolves.
+struct Worker {
+  FloatBuffer data;
+  std::vector<std::vector<float>> rows;  // [k - 1]: order k's window
+  ChannelResult result;
+};
+
+double power_ratio_db(const std::vector<double>& num, const std::vector<double>& den) {
+  double a = 0, b = 0;
+  for (std::size_t i = 0; i < num.size(); ++i) a += num[i], b += den[i];
+  return b > 0 ? 10 * std::log10(a / b) : 0;
+}
+
+std::vector<double> to_db(const std::vector<double>& powers) {
+  std::vector<double> db;
+  for (const double p : powers) db.push_back(p > 0 ? 10 * std::log10(p) : -300);
+  return db;
+}
+
+// The envelope of the linear window in dB, as the largest magnitude over each
+// of about 2000 stretches, from the analytic signal.
+void envelope_curve(const Spectrum& s, std::int64_t n, std::int64_t pre, double rate,
+                    ChannelCurves& curves) {
+  FloatBuffer z = make_float_buffer(2 * s.size);
+  const float* x = s.bins.get();
+  for (std::size_t j = 0; j <= s.size / 2; ++j) {
+    const float twice = (j == 0 || j == s.size / 2) ? 1.0f : 2.0f;
+    z[2 * j] = twice * x[2 * j];
+    z[2 * j + 1] = twice * x[2 * j + 1];
+  }
+  ComplexFft(s.size).inverse(z.get());
+  const std::int64_t step = std::max<std::int64_t>(1, n / 2000);
+  const double scale = 1.0 / static_cast<double>(s.size);
+  for (std::int64_t i = 0; i < n; i += step) {
+    double most = 0;
+    for (std::int64_t j = i; j < std::min(n, i + step); ++j) {
+      most = std::max(most, std::hypot(z[2 * j], z[2 * j + 1]) * scale);
+    }
+    curves.times.push_back(1000.0 * static_cast<double>(i + step / 2 - pre) / rate);
+    curves.envelope.push_back(std::max(decibels(most), -300.0));
+  }
+}
+
+void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker& w) {
+  const Layout& layout = m.layout;
+  const SweepDesign& d = m.plan.design;
+  const float* origin = w.data.get() + m.plan.index_of(0);
+  ChannelResult& r = w.result;
+  r = ChannelResult{};
+
+  std::vector<float>& linear = w.rows[0];
+  std::copy(origin - layout.pre, origin - layout.pre + layout.window(1), linear.begin());
+  const Peak peak = interpolated_peak(linear.data(), layout.window(1));
+  r.arrival = peak.position - static_cast<double>(layout.pre);
+  r.peak = peak.value;
+  r.noise = rms(origin + layout.noise_first, layout.noise_last - layout.noise_first);
+  for (int k = 2; k <= layout.orders(); ++k) {
+    harmonic_response(origin, layout, k, d.phasescale, w.rows[static_cast<std::size_t>(k - 1)].data());
+  }
+  for (const std::vector<float>& row : w.rows) {
+    for (const float v : row) r.low = std::min(r.low, v), r.high = std::max(r.high, v);
+  }
+
+  const Spectrum h1 = spectrum_of(linear.data(), layout.window(1), d.rate);
+  r.drift = estimate_drift(h1, d.hzstart, d.hzend, d.octavelen);
+  const double sixth = std::exp2(1.0 / 6);
+  double thd_power = 0;
+  for (int k = 2; k <= layout.orders(); ++k) {
+    const auto& row = w.rows[static_cast<std::size_t>(k - 1)];
+    const Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate);
+    const std::vector<double> centres =
+        log_centres(d.hzstart * std::exp2(1.0 / 12), d.hzend / k / std::exp2(1.0 / 12), sixth);
+    const double level =
+        power_ratio_db(sixth_octave_powers(hk, centres, k), sixth_octave_powers(h1, centres, 1));
+    r.harmonic_levels.push_back(level);
+    thd_power += std::pow(10.0, level / 10);
+    if (setup.curves) {
+      const std::vector<double> fine = log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24));
+      r.curves.harmonics.push_back(to_db(sixth_octave_powers(hk, fine, k)));
+    }
+  }
+  r.thd = std::sqrt(thd_power);
+  if (setup.curves) {
+    r.curves.frequencies = log_centres(d.hzstart, d.hzend, std::exp2(1.0 / 24));
+    r.curves.level = to_db(sixth_octave_powers(h1, r.curves.frequencies, 1));
+    envelope_curve(h1, layout.window(1), layout.pre, d.rate, r.curves);
+  }
+}
+
+}  // namespace
+
+Measurement plan_measurement(const MeasurementSetup& setup) {
+  Measurement m;
+  const SweepDesign design = drift_design(setup.params, setup.drift);
+  m.layout = plan_layout(design, setup.pre, setup.length, setup.orders);
+  m.plan = plan_deconvolution(setup.params, setup.drift, m.layout.first, m.layout.last);
+  return m;
+}
+
+std::vector<std::int64_t> row_lengths(const Layout& layout, int channels) {
+  std::vector<std::int64_t> lengths;
+  for (int k = 1; k <= layout.orders(); ++k) lengths.insert(lengths.end(), static_cast<std::size_t>(channels), layout.window(k));
+  return lengths;
+}
+
+std::string measure(const MeasurementSetup& setup, Recording& recording, RowStore& store,
+                    Measurement& m) {
+  m = plan_measurement(setup);
+  const int channels = recording.info().channels;
+  const int batch = std::clamp(setup.threads, 1, channels);
+  InverseSpectrum spectrum(m.plan, setup.threads);
+  // The filter's transform runs while the first batch is read and transformed.
+  const std::shared_future<void> filter =
+      std::async(std::launch::async, [&spectrum] { spectrum.transform(); }).share();
+  std::vector<Worker> workers(static_cast<std::size_t>(batch));
+  for (Worker& w : workers) {
+    w.data = make_float_buffer(m.plan.fft_size + 2, false);
+    for (int k = 1; k <= m.layout.orders(); ++k) w.rows.emplace_back(static_cast<std::size_t>(m.layout.window(k)));
+  }
+  m.channels.resize(static_cast<std::size_t>(channels));
+  const std::int64_t stretch = m.plan.stretch_length();
+  std::vector<float*> buffers(static_cast<std::size_t>(batch));
+  for (int first = 0; first < channels; first += batch) {
+    const int n = std::min(batch, channels - first);
+    for (int i = 0; i < n; ++i) buffers[static_cast<std::size_t>(i)] = workers[static_cast<std::size_t>(i)].data.get();
+    const std::string error =
+        recording.read(m.plan.stretch_start(), stretch, first, n, buffers.data());
+    if (!error.empty()) return error;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < n; ++i) {
+      threads.emplace_back([&, i] {
+        Worker& w = workers[static_cast<std::size_t>(i)];
+        std::fill(w.data.get() + stretch, w.data.get() + m.plan.fft_size + 2, 0.0f);
+        spectrum.forward(w.data.get());
+        filter.wait();
+        spectrum.finish(w.data.get());
+        analyse_channel(setup, m, w);
+      });
+    }
+    for (std::thread& t : threads) t.join();
+    for (int i = 0; i < n; ++i) {
+      Worker& w = workers[static_cast<std::size_t>(i)];
+      const int c = first + i;
+      for (int k = 1; k <= m.layout.orders(); ++k) {
+        const auto row = static_cast<std::size_t>((k - 1) * channels + c);
+        if (!store.put(row, w.rows[static_cast<std::size_t>(k - 1)].data())) return store.error();
+      }
+      m.channels[static_cast<std::size_t>(c)] = std::move(w.result);
+    }
+  }
+  return "";
+}

@@ -1,0 +1,61 @@
+// A measurement: a recording turned into responses, channel batch by channel batch, in parallel.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "response/deconvolution.h"
+#include "response/drift.h"
+#include "response/layout.h"
+#include "response/recording.h"
+#include "response/store.h"
+#include "sweep/sweep_design.h"
+
+struct MeasurementSetup {
+  SweepParams params;       // the eight numbers given to vellisk
+  std::int64_t pre = 0;     // samples kept before each zero instant
+  std::int64_t length = 0;  // samples kept after the linear response's zero instant
+  int orders = 1;           // harmonic orders 2 to orders are written (1: none)
+  double drift = 0;         // clock drift corrected (0: none)
+  bool curves = false;      // keep what a figure of the run draws
+  int threads = 1;
+};
+
+// What a figure draws of one channel.
+struct ChannelCurves {
+  std::vector<double> frequencies;               // Hz, 1/24 octave apart
+  std::vector<double> level;                     // the linear response, dB, 1/6-octave smoothed
+  std::vector<std::vector<double>> harmonics;    // [k - 2]: order k at excitation frequency, dB
+  std::vector<double> times;                     // ms from the zero instant
+  std::vector<double> envelope;                  // dB, the peak of each stretch of samples
+};
+
+struct ChannelResult {
+  double arrival = 0;                  // samples after the zero instant
+  double peak = 0;                     // the response at its interpolated peak
+  double noise = 0;                    // rms over the noise stretch
+  DriftEstimate drift;                 // measured on this run's response
+  std::vector<double> harmonic_levels; // [k - 2]: order k re the linear response, dB
+  double thd = 0;                      // sqrt of the summed power ratios of the orders
+  float low = 0, high = 0;             // the extreme samples written, over every file
+  ChannelCurves curves;
+};
+
+struct Measurement {
+  DeconvolutionPlan plan;
+  Layout layout;
+  std::vector<ChannelResult> channels;
+};
+
+// Output time range and transform of a setup, before any work.
+Measurement plan_measurement(const MeasurementSetup& setup);
+
+// Deconvolves every channel of the recording, keeps the windows in store (order
+// k's window of channel c in row (k - 1) channels + c) and measures each channel.
+// Returns "", or one line saying what failed.
+std::string measure(const MeasurementSetup& setup, Recording& recording, RowStore& store,
+                    Measurement& result);
+
+// The row lengths store needs for a measurement of `channels` channels.
+std::vector<std::int64_t> row_lengths(const Layout& layout, int channels);

@@ -1,0 +1,121 @@
+// The recording reader, on libsndfile.
+#include "response/recording.h"
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "sweep/validation.h"
+
+namespace {
+
+constexpr std::size_t kBlockSamples = 64 * 1024;
+
+bool ends_with(const std::string& s, const char* tail) {
+  const std::size_t n = std::strlen(tail);
+  if (s.size() < n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != tail[i]) return false;
+  }
+  return true;
+}
+
+std::string format_name(int format, int command) {
+  SF_FORMAT_INFO info{};
+  info.format = format;
+  if (sf_command(nullptr, command, &info, sizeof info) != 0 || info.name == nullptr) return "";
+  return info.name;
+}
+
+}  // namespace
+
+bool is_headerless_name(const std::string& name) {
+  return ends_with(name, ".pcm") || ends_with(name, ".raw") || ends_with(name, ".f32");
+}
+
+Recording::~Recording() {
+  if (file_ != nullptr) sf_close(file_);
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string Recording::open(const char* name, bool headerless, int channels) {
+  name_ = name;
+  const std::string what = "recording (" + name_ + ")";
+  fd_ = ::open(name, O_RDONLY);
+  const int fd = fd_;
+  if (fd < 0) return "Unable to open " + what + ": " + std::strerror(errno);
+  SF_INFO sf{};
+  if (headerless) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size % (4 * static_cast<off_t>(channels)) != 0) {
+      return what + " holds " + std::to_string(st.st_size) +
+             " bytes, not a whole number of frames of " + std::to_string(channels) +
+             " float32 samples";
+    }
+    sf.samplerate = 1;  // not stored in the file, and not used
+    sf.channels = channels;
+    sf.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE;
+  }
+  file_ = sf_open_fd(fd, SFM_READ, &sf, SF_FALSE);
+  if (file_ == nullptr) {
+    const std::string reason = sf_strerror(nullptr);
+    return what + " cannot be read as sound: " + reason;
+  }
+  info_.channels = sf.channels;
+  info_.frames = sf.frames;
+  if (headerless) {
+    info_.format = "headerless float32";
+  } else {
+    info_.rate = sf.samplerate;
+    info_.format = format_name(sf.format & SF_FORMAT_TYPEMASK, SFC_GET_FORMAT_MAJOR) + " " +
+                   format_name(sf.format & SF_FORMAT_SUBMASK, SFC_GET_FORMAT_SUBTYPE);
+  }
+  block_.resize(std::max<std::size_t>(kBlockSamples, static_cast<std::size_t>(sf.channels)));
+  return "";
+}
+
+std::string Recording::read(std::int64_t first, std::int64_t count, int channel, int n,
+                            float* const* out) {
+  const std::int64_t begin = std::clamp<std::int64_t>(first, 0, info_.frames);
+  const std::int64_t end = std::clamp<std::int64_t>(first + count, begin, info_.frames);
+  for (int c = 0; c < n; ++c) {
+    std::fill(out[c], out[c] + (begin - first), 0.0f);
+    std::fill(out[c] + (end - first), out[c] + count, 0.0f);
+  }
+  if (begin == end) return "";
+  if (sf_seek(file_, begin, SEEK_SET) != begin) {
+    return "Unable to read recording (" + name_ + "): " + sf_strerror(file_);
+  }
+  const std::size_t width = static_cast<std::size_t>(info_.channels);
+  const std::int64_t block_frames = static_cast<std::int64_t>(block_.size() / width);
+  for (std::int64_t at = begin; at < end;) {
+    const std::int64_t want = std::min(block_frames, end - at);
+    if (sf_readf_float(file_, block_.data(), want) != want) {
+      return "Unable to read recording (" + name_ + "): " +
+             (sf_error(file_) != 0 ? sf_strerror(file_) : "it ended early");
+    }
+    for (int c = 0; c < n; ++c) {
+      float* dst = out[c] + (at - first);
+      const float* src = block_.data() + channel + c;
+      for (std::int64_t i = 0; i < want; ++i) {
+        const float v = src[static_cast<std::size_t>(i) * width];
+        if (!std::isfinite(v)) {
+          return "recording (" + name_ + ") holds a sample that is not finite (" +
+                 number_text(v) + ") at frame " + std::to_string(at + i) + " of channel " +
+                 std::to_string(channel + c + 1);
+        }
+        dst[i] = v;
+      }
+    }
+    at += want;
+  }
+  return "";
+}

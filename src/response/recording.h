@@ -1,0 +1,47 @@
+// Reading stretches of a recorded sweep: any file libsndfile reads, or headerless float32.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct sf_private_tag;
+
+struct RecordingInfo {
+  std::string format;  // "WAV (Microsoft) 32 bit float", or "headerless float32"
+  int channels = 0;
+  std::int64_t frames = 0;
+  int rate = 0;        // samples per second; 0 for a headerless file, which stores none
+};
+
+// Whether a name is that of a headerless little-endian float32 file: .pcm, .raw or .f32.
+bool is_headerless_name(const std::string& name);
+
+// One open recording, read a fixed-size block at a time.
+class Recording {
+ public:
+  Recording() = default;
+  ~Recording();
+  Recording(const Recording&) = delete;
+  Recording& operator=(const Recording&) = delete;
+
+  // Opens name for reading; a headerless file holds channels interleaved
+  // channels. Returns "", or one line that says why the file cannot be used.
+  std::string open(const char* name, bool headerless, int channels);
+
+  const RecordingInfo& info() const { return info_; }
+
+  // Reads frames [first, first + count) of the channels [channel, channel + n)
+  // into out[0] to out[n - 1]; frames before the start or past the end read as
+  // 0. Returns "", or one line that says why: a failed read, or a sample that
+  // is not finite.
+  std::string read(std::int64_t first, std::int64_t count, int channel, int n,
+                   float* const* out);
+
+ private:
+  int fd_ = -1;
+  sf_private_tag* file_ = nullptr;
+  std::string name_;
+  RecordingInfo info_;
+  std::vector<float> block_;
+};

@@ -1,0 +1,30 @@
+// Spectra of response windows, and their power in frequency bands.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "response/fft.h"
+
+// The transform of a window zero-padded to a fast size: size / 2 + 1 complex bins.
+struct Spectrum {
+  std::size_t size = 0;
+  double rate = 0;  // samples per second of the window
+  FloatBuffer bins;
+
+  // Mean of |X|^2 over the bins from f_lo to f_hi Hz; the nearest bin's when
+  // the band holds none.
+  double band_power(double f_lo, double f_hi) const;
+};
+
+Spectrum spectrum_of(const float* x, std::int64_t n, double rate);
+
+// Mean power over bands of 1/6 octave whose centres run from f_lo to f_hi,
+// evaluated at scale times each centre: the level of order scale at
+// excitation frequency f. One value per centre in centres.
+std::vector<double> sixth_octave_powers(const Spectrum& s, const std::vector<double>& centres,
+                                        double scale);
+
+// Centres spaced by ratio from f_lo up to f_hi.
+std::vector<double> log_centres(double f_lo, double f_hi, double ratio);

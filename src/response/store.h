@@ -1,0 +1,36 @@
+// Rows of float samples kept between their computation and the files they go to.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Holds one row per output file and channel. Up to a fixed budget the rows are
+// kept in memory, beyond it in an unnamed scratch file, so that memory does not
+// grow with the number of channels or orders.
+class RowStore {
+ public:
+  RowStore() = default;
+  ~RowStore();
+  RowStore(const RowStore&) = delete;
+  RowStore& operator=(const RowStore&) = delete;
+
+  // Makes room for rows of the given lengths. Returns "", or why it failed.
+  std::string open(const std::vector<std::int64_t>& lengths);
+
+  // Stores a whole row; returns false when the scratch file cannot be written.
+  bool put(std::size_t row, const float* data);
+
+  // Reads count samples of a row from offset; returns false on a failed read.
+  bool get(std::size_t row, std::int64_t offset, std::int64_t count, float* out);
+
+  // Why the last put or get failed.
+  const std::string& error() const { return error_; }
+
+ private:
+  std::vector<std::int64_t> starts_;
+  std::vector<float> memory_;
+  std::FILE* scratch_ = nullptr;
+  std::string error_;
+};
