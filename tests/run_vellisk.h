@@ -37,7 +37,7 @@ struct RunSetup {
   bool ignore_sigint = false;         // start with SIGINT ignored, as a background job does
   int signal = 0;                     // sent once wait_for holds a byte
   std::filesystem::path wait_for;
-  std::string program = VELLISK_BINARY;
+  std::string program = VELLISK_BINARY;  // the program run
 };
 
 // Runs the program with args, in dir.work() as its working folder.

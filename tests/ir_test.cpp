@@ -1,0 +1,309 @@
+// End-to-end tests of vellisk-ir on recordings of known systems made in the test.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "response/fft.h"
+#include "run_vellisk.h"
+#include "sweep/inverse_gen.h"
+#include "sweep/sweep_gen.h"
+
+namespace {
+
+// 2 s from 50 Hz to 3 kHz at 8 kHz, after 0.5 s of silence.
+const std::vector<std::string> kNumbers = {"8000", "0.5", "50", "3000", "2", "0.5", "0.05", "0.02"};
+
+SweepParams params_of(const std::vector<std::string>& numbers) {
+  double n[8];
+  for (int i = 0; i < 8; ++i) n[i] = std::stod(numbers[static_cast<std::size_t>(i)]);
+  return {n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7]};
+}
+
+// The sweep at a real sample index t from its start: the tapered sine of the
+// sweep file, continued between samples, and 0 outside the sweep.
+double sweep_at(const SweepDesign& d, double t) {
+  const double n = d.sweeplen;
+  if (t <= 0 || t >= n) return 0;
+  double taper = 1;
+  if (t < d.leadinlen) {
+    taper = (0.42 - 0.5 * std::cos(d.leadinstep * t)) + 0.08 * std::cos(d.leadinstep2 * t);
+  } else if (t > n - d.leadoutlen) {
+    taper = (0.42 - 0.5 * std::cos(d.leadoutstep * (n - t))) +
+            0.08 * std::cos(d.leadoutstep2 * (n - t));
+  }
+  return d.amplitude * taper * std::sin(d.phasescale * (std::exp(t * d.expstep) - 1));
+}
+
+// A recording of `channels` interleaved channels, frames long; system(c, t)
+// gives channel c at frame t.
+template <class System>
+std::vector<float> record(int channels, std::int64_t frames, System system) {
+  std::vector<float> data(static_cast<std::size_t>(frames * channels));
+  for (std::int64_t t = 0; t < frames; ++t) {
+    for (int c = 0; c < channels; ++c) {
+      data[static_cast<std::size_t>(t * channels + c)] = static_cast<float>(system(c, t));
+    }
+  }
+  return data;
+}
+
+void write_raw(const std::filesystem::path& path, const std::vector<float>& data) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()),
+             static_cast<std::streamsize>(data.size() * sizeof(float)));
+}
+
+void write_sound(const std::filesystem::path& path, int format, const std::vector<float>& data,
+                 int channels, int rate) {
+  SF_INFO info{};
+  info.channels = channels;
+  info.samplerate = rate;
+  info.format = format;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  ASSERT_EQ(sf_writef_float(file, data.data(), static_cast<sf_count_t>(data.size()) / channels),
+            static_cast<sf_count_t>(data.size()) / channels);
+  sf_close(file);
+}
+
+// Any sound file libsndfile reads, or headerless float32, as interleaved floats.
+std::vector<float> read_sound(const std::filesystem::path& path, int& channels) {
+  if (path.extension() == ".pcm") return read_samples(path);
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  EXPECT_NE(file, nullptr) << path << ": " << sf_strerror(nullptr);
+  if (file == nullptr) return {};
+  channels = info.channels;
+  std::vector<float> data(static_cast<std::size_t>(info.frames * info.channels));
+  sf_readf_float(file, data.data(), info.frames);
+  sf_close(file);
+  return data;
+}
+
+RunResult run_ir(const TempDir& dir, const std::vector<std::string>& args) {
+  RunSetup setup;
+  setup.program = VELLISK_IR_BINARY;
+  return run_program(dir, args, setup);
+}
+
+std::vector<std::string> with(std::vector<std::string> options,
+                              const std::vector<std::string>& numbers,
+                              const std::vector<std::string>& files) {
+  options.insert(options.end(), numbers.begin(), numbers.end());
+  options.insert(options.end(), files.begin(), files.end());
+  return options;
+}
+
+// One channel of interleaved data.
+std::vector<double> channel_of(const std::vector<float>& data, int channels, int c) {
+  std::vector<double> x;
+  for (std::size_t i = static_cast<std::size_t>(c); i < data.size(); i += static_cast<std::size_t>(channels)) {
+    x.push_back(data[i]);
+  }
+  return x;
+}
+
+// The spectrum of x at the bins of a transform of at least x's length.
+struct Bins {
+  double hz_per_bin;
+  std::vector<std::complex<double>> values;
+};
+
+Bins spectrum(const std::vector<double>& x, double rate) {
+  const std::size_t size = fast_fft_size(x.size());
+  FloatBuffer b = make_float_buffer(size + 2);
+  for (std::size_t i = 0; i < x.size(); ++i) b[i] = static_cast<float>(x[i]);
+  RealFft(size).forward(b.get());
+  Bins s{rate / static_cast<double>(size), {}};
+  for (std::size_t j = 0; j <= size / 2; ++j) s.values.emplace_back(b[2 * j], b[2 * j + 1]);
+  return s;
+}
+
+double db(double x) { return 20 * std::log10(x); }
+
+// The response's gain from 100 Hz to 2.5 kHz is gain, within 0.01 dB.
+void expect_gain(const std::vector<double>& ir, double gain) {
+  const Bins h = spectrum(ir, 8000);
+  for (std::size_t j = 0; j < h.values.size(); ++j) {
+    const double hz = static_cast<double>(j) * h.hz_per_bin;
+    if (hz < 100 || hz > 2500) continue;
+    ASSERT_NEAR(db(std::abs(h.values[j]) / gain), 0, 0.01) << hz << " Hz";
+  }
+}
+
+// The loopback: the sweep file itself as the recording is the band-limited
+// impulse at the zero instant, of unit gain across the band.
+TEST(VelliskIr, LoopbackIsAUnitImpulseAtTheZeroInstant) {
+  TempDir dir;
+  const SweepDesign d = compute_design(params_of(kNumbers));
+  std::vector<float> sweep;
+  emit_sweep(d, [&sweep](double v) { sweep.push_back(static_cast<float>(v)); });
+  write_raw(dir.work() / "sweep.pcm", sweep);
+  const RunResult r = run_ir(dir, with({"-p", "0.5", "-l", "0.5"}, kNumbers, {"sweep.pcm", "ir.pcm"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("Channel 1: arrival 0.0 samples (0.000 ms)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Response written: ir.pcm\n"), std::string::npos);
+  int channels = 1;
+  const std::vector<double> ir = channel_of(read_sound(dir.work() / "ir.pcm", channels), 1, 0);
+  ASSERT_EQ(ir.size(), 8000u);
+  std::size_t peak = 0;
+  for (std::size_t i = 0; i < ir.size(); ++i) peak = std::abs(ir[i]) > std::abs(ir[peak]) ? i : peak;
+  EXPECT_EQ(peak, 4000u);
+  expect_gain(ir, 1);
+}
+
+// Three channels through delays of whole and half samples and gains, and a
+// silent one: each comes back with its own arrival and gain, as the
+// double-precision convolution with the inverse file gives it.
+TEST(VelliskIr, KnownSystemsOnSeveralChannels) {
+  TempDir dir;
+  const SweepParams p = params_of(kNumbers);
+  const SweepDesign d = compute_design(p);
+  const double delays[] = {3, 12, 20.5, 0};
+  const double gains[] = {1, 0.25, 1.5, 0};
+  const std::int64_t frames = 2 * d.silencelen + d.sweeplen;
+  const std::vector<float> rec = record(4, frames, [&](int c, std::int64_t t) {
+    return gains[c] * sweep_at(d, static_cast<double>(t - d.silencelen) - delays[c]);
+  });
+  write_raw(dir.work() / "rec.pcm", rec);
+  const RunResult r =
+      run_ir(dir, with({"-c", "4", "-p", "0.5", "-l", "0.25"}, kNumbers, {"rec.pcm", "ir.pcm"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  int channels = 4;
+  const std::vector<float> out = read_sound(dir.work() / "ir.pcm", channels);
+  const std::int64_t pre = 4000, window = 6000;
+  ASSERT_EQ(out.size(), static_cast<std::size_t>(4 * window));
+
+  std::vector<double> inverse;
+  emit_inverse(d, normfactor(d), [&inverse](double v) { inverse.push_back(static_cast<float>(v)); });
+  for (int c = 0; c < 4; ++c) {
+    SCOPED_TRACE(testing::Message() << "channel " << c + 1);
+    const std::vector<double> ir = channel_of(out, 4, c);
+    if (gains[c] == 0) {
+      for (const double v : ir) ASSERT_EQ(v, 0);
+      EXPECT_NE(r.out.find("Channel 4: no response, every sample is 0\n"), std::string::npos);
+      continue;
+    }
+    char arrival[64];
+    std::snprintf(arrival, sizeof arrival, "Channel %d: arrival %.1f samples", c + 1, delays[c]);
+    EXPECT_NE(r.out.find(arrival), std::string::npos) << r.out;
+    expect_gain(ir, gains[c]);
+    // The reference: the recording convolved with the inverse file in double
+    // precision, cut to the window, divided by amplitude.
+    double worst = 0, peak = 0;
+    for (std::int64_t i = 0; i < window; ++i) {
+      const std::int64_t m = d.silencelen + d.sweeplen - pre + i;
+      double sum = 0;
+      for (std::int64_t k = 0; k < d.sweeplen && k <= m; ++k) {
+        if (m - k < frames) sum += inverse[static_cast<std::size_t>(k)] * rec[static_cast<std::size_t>((m - k) * 4 + c)];
+      }
+      sum /= p.amplitude;
+      worst = std::max(worst, std::abs(sum - ir[static_cast<std::size_t>(i)]));
+      peak = std::max(peak, std::abs(sum));
+    }
+    EXPECT_LT(db(worst / peak), -120);
+  }
+}
+
+// The same recording as headerless float32, float WAV and 24-bit FLAC, written
+// as the same three formats, gives the same response within their resolution.
+TEST(VelliskIr, FormatsInAndOut) {
+  TempDir dir;
+  const SweepDesign d = compute_design(params_of(kNumbers));
+  const std::vector<float> rec = record(2, 2 * d.silencelen + d.sweeplen, [&](int c, std::int64_t t) {
+    return (c == 0 ? 0.9 : -0.4) * sweep_at(d, static_cast<double>(t - d.silencelen) - 10.5);
+  });
+  write_raw(dir.work() / "rec.pcm", rec);
+  write_sound(dir.work() / "rec.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rec, 2, 8000);
+  write_sound(dir.work() / "rec.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, rec, 2, 8000);
+  const struct {
+    const char* in;
+    const char* out;
+    double tolerance;
+  } cases[] = {{"rec.pcm", "a.pcm", 0}, {"rec.wav", "b.wav", 0}, {"rec.flac", "c.flac", 0x1p-22}};
+  std::vector<float> first;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.out);
+    const RunResult r = run_ir(dir, with(c.in == std::string("rec.pcm") ? std::vector<std::string>{"-c", "2"}
+                                                                         : std::vector<std::string>{},
+                                         kNumbers, {c.in, c.out}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    int channels = 2;
+    const std::vector<float> ir = read_sound(dir.work() / c.out, channels);
+    EXPECT_EQ(channels, 2);
+    if (first.empty()) first = ir;
+    ASSERT_EQ(ir.size(), first.size());
+    for (std::size_t i = 0; i < ir.size(); ++i) ASSERT_NEAR(ir[i], first[i], c.tolerance) << i;
+  }
+}
+
+TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
+  const auto numbers = [](std::size_t i, const char* value) {
+    std::vector<std::string> n = kNumbers;
+    n[i] = value;
+    return n;
+  };
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {with({}, numbers(3, "5000"), {"rec.wav", "ir.wav"}), "hzend (5000) must not exceed half the sample rate (4000)"},
+      {with({}, numbers(1, "0"), {"rec.wav", "ir.wav"}), "amplitude (0) must not be 0 for a measurement: a silent sweep measures nothing"},
+      {with({}, kNumbers, {"none.wav", "ir.wav"}), "Unable to open recording (none.wav): No such file or directory"},
+      {with({}, kNumbers, {"text.wav", "ir.wav"}), "recording (text.wav) cannot be read as sound: "},
+      {with({}, kNumbers, {"fast.wav", "ir.wav"}), "recording (fast.wav) has a sample rate of 16000, not rate (8000)"},
+      {with({}, kNumbers, {"short.wav", "ir.wav"}), "recording (short.wav) holds 100 frames, fewer than the end of the sweep at silencelen + sweeplen (20000)"},
+      {with({}, kNumbers, {"nan.pcm", "ir.wav"}), "recording (nan.pcm) holds a sample that is not finite (nan) at frame 10000 of channel 1"},
+      {with({}, kNumbers, {"odd.pcm", "ir.wav"}), "recording (odd.pcm) holds 7 bytes, not a whole number of frames of 1 float32 samples"},
+      {with({"-c", "2"}, kNumbers, {"rec.wav", "ir.wav"}), "--channels (2) is for headerless recordings; recording (rec.wav) says it has 1"},
+      {with({"--length", "0"}, kNumbers, {"rec.wav", "ir.wav"}), "--length (0) must be a number of seconds greater than 0"},
+      {with({"--pre", "-1"}, kNumbers, {"rec.wav", "ir.wav"}), "--pre (-1) must be a number of seconds, 0 or more"},
+      {with({"-c", "0"}, kNumbers, {"rec.pcm", "ir.wav"}), "--channels (0) must be a whole number from 1 to 1024"},
+      {with({}, kNumbers, {"rec.wav", "ir.mp3"}), "irfile (ir.mp3) must end in .wav, .w64, .flac, .pcm, .raw or .f32"},
+      {with({}, kNumbers, {"rec.wav", "./rec.wav"}), "recording and irfile (rec.wav, ./rec.wav) must not name the same file: the response would overwrite the recording"},
+      {with({}, kNumbers, {"rec.wav", "/dev/stdout"}), "irfile (/dev/stdout) must end in"},
+      {with({}, kNumbers, {"rec.wav", "out.pcm"}), "irfile (out.pcm) must not name the program's standard output"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    TempDir dir;
+    const SweepDesign d = compute_design(params_of(kNumbers));
+    const std::vector<float> rec = record(1, 2 * d.silencelen + d.sweeplen, [&](int, std::int64_t t) {
+      return sweep_at(d, static_cast<double>(t - d.silencelen));
+    });
+    write_sound(dir.work() / "rec.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rec, 1, 8000);
+    write_sound(dir.work() / "fast.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rec, 1, 16000);
+    write_sound(dir.work() / "short.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                std::vector<float>(rec.begin(), rec.begin() + 100), 1, 8000);
+    std::vector<float> nan = rec;
+    nan[10000] = std::numeric_limits<float>::quiet_NaN();
+    write_raw(dir.work() / "rec.pcm", rec);
+    write_raw(dir.work() / "nan.pcm", nan);
+    std::ofstream(dir.work() / "odd.pcm") << "1234567";
+    std::ofstream(dir.work() / "text.wav") << "not a sound";
+    const auto before = list_files(dir.work());
+    RunSetup setup;
+    setup.program = VELLISK_IR_BINARY;
+    setup.stdout_path = dir.work() / "out.pcm";
+    const RunResult r = run_program(dir, c.args, setup);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    std::vector<std::string> after = list_files(dir.work());
+    EXPECT_EQ(after.size(), before.size() + 1) << "only standard output's file is new";
+  }
+}
+
+}  // namespace
