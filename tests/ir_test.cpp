@@ -249,6 +249,66 @@ TEST(VelliskIr, FormatsInAndOut) {
   }
 }
 
+// A memoryless system y = g (x + a2 x^2 + a3 x^3), driven by the sweep x =
+// A sin(phi), has H1 = g (1 + 3/4 a3 A^2) at 0 degrees, H2 = g a2 A / 2 at -90,
+// H3 = g a3 A^2 / 4 at 180 and no H4, each over its own file's frequencies.
+TEST(VelliskIr, HarmonicsOfAMemorylessSystemInClosedForm) {
+  const double g = 0.8, a2 = 0.3, a3 = 0.2;
+  const struct {
+    std::vector<std::string> numbers;
+    double delay;
+  } cases[] = {
+      {{"16000", "0.5", "50", "2000", "4", "0.5", "0.05", "0.01"}, 3.5},
+      {{"44100", "0.7", "30", "5000", "4", "0.5", "0.05", "0.01"}, 0},
+      {{"48000", "0.3", "20", "6000", "4", "0.5", "0.05", "0.01"}, 37.25},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.numbers[0] + " Hz");
+    TempDir dir;
+    const SweepParams p = params_of(c.numbers);
+    const SweepDesign d = compute_design(p);
+    write_raw(dir.work() / "rec.pcm", record(1, 2 * d.silencelen + d.sweeplen, [&](int, std::int64_t t) {
+      const double x = sweep_at(d, static_cast<double>(t - d.silencelen) - c.delay);
+      return g * (x + a2 * x * x + a3 * x * x * x);
+    }));
+    const RunResult r = run_ir(dir, with({"-H", "4", "-l", "0.2"}, c.numbers, {"rec.pcm", "ir.pcm"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const double a = p.amplitude;
+    const struct {
+      const char* file;
+      double level;
+      double degrees;
+    } orders[] = {{"ir.pcm", g * (1 + 0.75 * a3 * a * a), 0},
+                  {"ir-h2.pcm", g * a2 * a / 2, -90},
+                  {"ir-h3.pcm", g * a3 * a * a / 4, 180},
+                  {"ir-h4.pcm", 0, 0}};
+    for (int k = 1; k <= 4; ++k) {
+      SCOPED_TRACE(testing::Message() << "order " << k);
+      const auto& o = orders[k - 1];
+      int channels = 1;
+      const Bins h = spectrum(channel_of(read_sound(dir.work() / o.file, channels), 1, 0), p.rate);
+      std::vector<double> errors;
+      for (std::size_t j = 0; j < h.values.size(); ++j) {
+        const double hz = static_cast<double>(j) * h.hz_per_bin;
+        if (hz < 4 * k * p.hzstart || hz > 0.8 * p.hzend) continue;
+        if (o.level == 0) {
+          ASSERT_LT(db(std::abs(h.values[j]) / orders[0].level), -80) << hz << " Hz";
+          continue;
+        }
+        ASSERT_NEAR(db(std::abs(h.values[j]) / o.level), 0, 0.1) << hz << " Hz";
+        // Without the delay and the window's pre, the phase is the system's own.
+        const double lag = 2 * std::numbers::pi * hz * (0.1 * p.rate + c.delay) / p.rate;
+        const double degrees = std::arg(h.values[j] * std::polar(1.0, lag)) * 180 / std::numbers::pi;
+        errors.push_back(std::abs(std::remainder(degrees - o.degrees, 360.0)));
+      }
+      if (errors.empty()) continue;
+      std::sort(errors.begin(), errors.end());
+      EXPECT_LT(errors[errors.size() / 2], 1) << "median phase error, degrees";
+      EXPECT_LT(errors.back(), 5) << "worst phase error, degrees";
+    }
+  }
+}
+
 TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
   const auto numbers = [](std::size_t i, const char* value) {
     std::vector<std::string> n = kNumbers;
@@ -275,6 +335,9 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
       {with({}, kNumbers, {"rec.wav", "./rec.wav"}), "recording and irfile (rec.wav, ./rec.wav) must not name the same file: the response would overwrite the recording"},
       {with({}, kNumbers, {"rec.wav", "/dev/stdout"}), "irfile (/dev/stdout) must end in"},
       {with({}, kNumbers, {"rec.wav", "out.pcm"}), "irfile (out.pcm) must not name the program's standard output"},
+      {with({"-H", "6"}, numbers(2, "500"), {"rec.wav", "ir.wav"}), "--harmonics (6) asks for order 6, whose band is empty: 6 * hzstart (3000) is not below hzend (3000); ask for fewer orders"},
+      {with({"-H", "6", "-p", "0.07"}, kNumbers, {"rec.wav", "ir.wav"}), "--harmonics (6) leaves order 6 less than 1 ms of response: 0.9 of the gap to order 7 (67.8 ms) less --pre (70 ms); use a longer sweep, fewer orders or a shorter --pre"},
+      {with({"-H", "11"}, kNumbers, {"rec.wav", "ir.wav"}), "--harmonics (11) must be a whole number from 2 to 10"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);

@@ -64,22 +64,26 @@ std::string window_error(const IrOptions& o, const SweepParams& p, const SweepDe
     return "--pre and --length (" + text(o.pre) + ", " + text(o.length) +
            ") make the computed stretch longer than 2147483647 samples";
   }
-  for (int k = 2; k <= layout.orders(); ++k) {
+  const int top = layout.orders();
+  if (top < 2) return "";
+  for (int k = 2; k <= top; ++k) {
     if (k * p.hzstart >= p.hzend) {
-      return "--harmonics (" + std::to_string(layout.orders()) + ") asks for order " +
-             std::to_string(k) + ", whose band is empty: " + std::to_string(k) +
-             " * hzstart (" + text(k * p.hzstart) + ") is not below hzend (" + text(p.hzend) +
+      return "--harmonics (" + std::to_string(top) + ") asks for order " + std::to_string(k) +
+             ", whose band is empty: " + std::to_string(k) + " * hzstart (" +
+             text(k * p.hzstart) + ") is not below hzend (" + text(p.hzend) +
              "); ask for fewer orders";
     }
-    const std::int64_t kept = layout.lengths[static_cast<std::size_t>(k - 1)];
-    if (static_cast<double>(kept) < 0.001 * p.rate) {
-      char room[32];
-      std::snprintf(room, sizeof room, "%.1f", 1000.0 * static_cast<double>(kept) / p.rate);
-      return "--harmonics (" + std::to_string(layout.orders()) + ") leaves order " +
-             std::to_string(k) + " " + room +
-             " ms of response after its zero instant, less than 1 ms: use a longer sweep, "
-             "fewer orders or a shorter --pre";
-    }
+  }
+  // The highest order has the least room before the next one arrives.
+  const double room = static_cast<double>(layout.lengths[static_cast<std::size_t>(top - 1)]);
+  if (room < 0.001 * p.rate) {
+    char gap[32];
+    std::snprintf(gap, sizeof gap, "%.1f",
+                  1000 * 0.9 * d.octavelen * std::log2((top + 1.0) / top) / p.rate);
+    return "--harmonics (" + std::to_string(top) + ") leaves order " + std::to_string(top) +
+           " less than 1 ms of response: 0.9 of the gap to order " + std::to_string(top + 1) +
+           " (" + gap + " ms) less --pre (" + text(1000 * o.pre) +
+           " ms); use a longer sweep, fewer orders or a shorter --pre";
   }
   return "";
 }
