@@ -309,6 +309,58 @@ TEST(VelliskIr, HarmonicsOfAMemorylessSystemInClosedForm) {
   }
 }
 
+// The number printed after `label` in the report, or NaN.
+double reported(const std::string& out, const std::string& label) {
+  const std::string::size_type at = out.find(label);
+  return at == std::string::npos ? std::nan("") : std::stod(out.substr(at + label.size()));
+}
+
+// Recordings made with a clock that runs (1 + drift) times as fast as the
+// player's: the drift is measured, and --drift auto brings back the response of
+// a recording without drift.
+TEST(VelliskIr, ClockDriftMeasuredAndCorrected) {
+  const std::vector<std::string> numbers = {"16000", "0.5", "50", "7000", "10", "0.5", "0.05", "0.01"};
+  const SweepDesign d = compute_design(params_of(numbers));
+  const double delay = 7.3;
+  struct Run {
+    double drift, arrival, peak;
+    Bins gain;
+  };
+  const auto run = [&](double ppm, bool correct) {
+    TempDir dir;
+    const double stretch = 1 + ppm * 1e-6;
+    const auto frames = static_cast<std::int64_t>((2 * d.silencelen + d.sweeplen) * stretch) + 100;
+    write_raw(dir.work() / "rec.pcm", record(1, frames, [&](int, std::int64_t t) {
+      return sweep_at(d, static_cast<double>(t) / stretch - d.silencelen - delay);
+    }));
+    const RunResult r = run_ir(dir, with(correct ? std::vector<std::string>{"--drift", "auto"}
+                                                 : std::vector<std::string>{},
+                                         numbers, {"rec.pcm", "ir.pcm"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("Warning: channel 1: a clock drift") != std::string::npos,
+              !correct && std::abs(ppm) >= 20)
+        << r.err;
+    int channels = 1;
+    return Run{reported(r.out, "drift "), reported(r.out, "arrival "), reported(r.out, "peak "),
+               spectrum(channel_of(read_sound(dir.work() / "ir.pcm", channels), 1, 0), 16000)};
+  };
+  const Run still = run(0, false);
+  EXPECT_NEAR(still.drift, 0, 2);
+  for (const double ppm : {-50.0, 20.0, 100.0}) {
+    SCOPED_TRACE(testing::Message() << ppm << " ppm");
+    EXPECT_NEAR(run(ppm, false).drift, ppm, 2);
+    const Run corrected = run(ppm, true);
+    EXPECT_NEAR(corrected.peak, still.peak, 0.1);
+    EXPECT_NEAR(corrected.arrival, still.arrival, 0.1);
+    for (std::size_t j = 0; j < still.gain.values.size(); ++j) {
+      const double hz = static_cast<double>(j) * still.gain.hz_per_bin;
+      if (hz < 200 || hz > 5600) continue;
+      ASSERT_NEAR(db(std::abs(corrected.gain.values[j]) / std::abs(still.gain.values[j])), 0, 0.1)
+          << hz << " Hz";
+    }
+  }
+}
+
 TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
   const auto numbers = [](std::size_t i, const char* value) {
     std::vector<std::string> n = kNumbers;
@@ -338,6 +390,7 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
       {with({"-H", "6"}, numbers(2, "500"), {"rec.wav", "ir.wav"}), "--harmonics (6) asks for order 6, whose band is empty: 6 * hzstart (3000) is not below hzend (3000); ask for fewer orders"},
       {with({"-H", "6", "-p", "0.07"}, kNumbers, {"rec.wav", "ir.wav"}), "--harmonics (6) leaves order 6 less than 1 ms of response: 0.9 of the gap to order 7 (67.8 ms) less --pre (70 ms); use a longer sweep, fewer orders or a shorter --pre"},
       {with({"-H", "11"}, kNumbers, {"rec.wav", "ir.wav"}), "--harmonics (11) must be a whole number from 2 to 10"},
+      {with({"--drift", "2000"}, kNumbers, {"rec.wav", "ir.wav"}), "--drift (2000) must be auto, or a number of ppm from -1000 to 1000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
