@@ -391,6 +391,7 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
       {with({"-H", "6", "-p", "0.07"}, kNumbers, {"rec.wav", "ir.wav"}), "--harmonics (6) leaves order 6 less than 1 ms of response: 0.9 of the gap to order 7 (67.8 ms) less --pre (70 ms); use a longer sweep, fewer orders or a shorter --pre"},
       {with({"-H", "11"}, kNumbers, {"rec.wav", "ir.wav"}), "--harmonics (11) must be a whole number from 2 to 10"},
       {with({"--drift", "2000"}, kNumbers, {"rec.wav", "ir.wav"}), "--drift (2000) must be auto, or a number of ppm from -1000 to 1000"},
+      {with({"--plot", "fig.png"}, kNumbers, {"rec.wav", "ir.wav"}), "--plot (fig.png) must name a file ending in .svg"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);

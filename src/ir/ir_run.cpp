@@ -5,9 +5,11 @@
 #include <cinttypes>
 #include <cmath>
 #include <optional>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "app/process_guard.h"
 #include "ir/ir_texts.h"
 #include "ir/options.h"
+#include "plot/figure.h"
 #include "response/analysis.h"
 #include "response/measurement.h"
 #include "response/recording.h"
@@ -166,6 +169,57 @@ void report_channel(int c, const ChannelResult& r, double rate, int orders) {
   std::snprintf(part, sizeof part, " THD %.3g %% (%.1f dB)", 100 * r.thd, decibels(r.thd));
   line += part;
   print_line(line.c_str());
+}
+
+// What the figure shows of the run.
+Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m, bool corrected) {
+  Figure f;
+  char text[256];
+  std::snprintf(text, sizeof text, "Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart,
+                p.hzend, p.duration, p.rate);
+  f.title = text;
+  const ChannelResult& first = m.channels.front();
+  std::string facts = m.channels.size() > 1 ? "Channel 1: latency " : "Latency ";
+  std::snprintf(text, sizeof text, "%.3f ms, peak-to-noise %.1f dB", 1000 * first.arrival / p.rate,
+                decibels(std::abs(first.peak)) - decibels(first.noise));
+  facts += text;
+  if (first.drift.measured) {
+    std::snprintf(text, sizeof text, ", drift %.1f ppm%s", tenths(first.drift.drift * 1e6),
+                  corrected ? " after correction" : "");
+    facts += text;
+  }
+  f.facts = facts;
+  f.hzstart = p.hzstart;
+  f.hzend = p.hzend;
+  f.first_ms = -1000 * o.pre;
+  f.last_ms = 1000 * o.length;
+  for (const ChannelResult& r : m.channels) {
+    FigureChannel c;
+    const ChannelCurves& curves = r.curves;
+    c.level = {curves.frequencies, curves.level};
+    for (std::size_t k = 0; k < curves.harmonics.size(); ++k) {
+      const std::size_t n = curves.harmonics[k].size();
+      c.harmonics.push_back({std::vector<double>(curves.frequencies.begin(),
+                                                 curves.frequencies.begin() + static_cast<std::ptrdiff_t>(n)),
+                             curves.harmonics[k]});
+    }
+    c.envelope = {curves.times, curves.envelope};
+    c.noise_db = decibels(r.noise);
+    f.channels.push_back(std::move(c));
+  }
+  return f;
+}
+
+// Writes text to name, which was opened as file; returns "" or the reason it failed.
+std::string write_text(std::FILE* file, const std::string& text) {
+  errno = 0;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  const int write_error = errno;
+  errno = 0;
+  const bool closed = std::fclose(file) == 0;
+  if (written && closed) return "";
+  const int error = !written && write_error != 0 ? write_error : errno;
+  return std::strerror(error != 0 ? error : EIO);
 }
 
 }  // namespace
@@ -318,6 +372,13 @@ int run_ir(int argc, char** argv) {
     }
   }
 
+  std::string svg;
+  if (!o.plot.empty()) {
+    if (const std::string e = draw_figure(figure_of(params, o, m, setup.drift != 0), svg); !e.empty()) {
+      return fail("Unable to draw the figure: " + e);
+    }
+  }
+
   // Each output is watched from before its open until the last one is
   // complete: after a failure, or a signal, none that this run created is left.
   std::vector<int> watches;
@@ -336,11 +397,20 @@ int run_ir(int argc, char** argv) {
     }
     if (!e.empty()) failure = "Unable to write " + name + ": " + e;
   }
+  if (failure.empty() && !o.plot.empty()) {
+    const int watch = watch_output(o.plot.c_str());
+    errno = 0;
+    std::FILE* file = std::fopen(o.plot.c_str(), "wb");
+    std::string e = file == nullptr ? std::strerror(errno) : write_text(file, svg);
+    file == nullptr ? release_output(watch) : watches.push_back(watch);
+    if (!e.empty()) failure = "Unable to write " + o.plot + ": " + e;
+  }
   for (const int w : watches) failure.empty() ? release_output(w) : remove_output(w);
   if (!failure.empty()) return fail(failure);
   report("Response written: %s", irfile.c_str());
   for (int k = 2; k <= orders; ++k) {
     report("Harmonic response H%d written: %s", k, outputs[static_cast<std::size_t>(k - 1)].c_str());
   }
+  if (!o.plot.empty()) report("Figure written: %s", o.plot.c_str());
   return EXIT_SUCCESS;
 }

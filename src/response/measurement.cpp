@@ -91,15 +91,21 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
     r.harmonic_levels.push_back(level);
     thd_power += std::pow(10.0, level / 10);
     if (setup.curves) {
-      const std::vector<double> fine = log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24));
-      r.curves.harmonics.push_back(to_db(sixth_octave_powers(hk, fine, k)));
+      const Spectrum fine = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate,
+                                        4 * static_cast<std::int64_t>(row.size()));
+      r.curves.harmonics.push_back(to_db(sixth_octave_powers(
+          fine, log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24)), k)));
     }
   }
   r.thd = std::sqrt(thd_power);
   if (setup.curves) {
+    // Four times the window: the lowest sixth-octave bands hold several bins,
+    // and the envelope does not wrap around from the window's end to its start.
+    const std::int64_t n = layout.window(1);
+    const Spectrum fine = spectrum_of(linear.data(), n, d.rate, 4 * n);
     r.curves.frequencies = log_centres(d.hzstart, d.hzend, std::exp2(1.0 / 24));
-    r.curves.level = to_db(sixth_octave_powers(h1, r.curves.frequencies, 1));
-    envelope_curve(h1, layout.window(1), layout.pre, d.rate, r.curves);
+    r.curves.level = to_db(sixth_octave_powers(fine, r.curves.frequencies, 1));
+    envelope_curve(fine, n, layout.pre, d.rate, r.curves);
   }
 }
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-Spectrum spectrum_of(const float* x, std::int64_t n, double rate) {
+Spectrum spectrum_of(const float* x, std::int64_t n, double rate, std::int64_t min_size) {
   Spectrum s;
-  s.size = fast_fft_size(static_cast<std::size_t>(std::max<std::int64_t>(n, 2)));
+  s.size = fast_fft_size(static_cast<std::size_t>(std::max({n, min_size, std::int64_t{2}})));
   s.rate = rate;
   s.bins = make_float_buffer(s.size + 2);
   std::copy(x, x + n, s.bins.get());

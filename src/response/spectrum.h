@@ -18,7 +18,8 @@ struct Spectrum {
   double band_power(double f_lo, double f_hi) const;
 };
 
-Spectrum spectrum_of(const float* x, std::int64_t n, double rate);
+// The spectrum of x[0..n), transformed at a fast size of at least min_size.
+Spectrum spectrum_of(const float* x, std::int64_t n, double rate, std::int64_t min_size = 0);
 
 // Mean power over bands of 1/6 octave whose centres run from f_lo to f_hi,
 // evaluated at scale times each centre: the level of order scale at

@@ -1,0 +1,235 @@
+// The figure, drawn with PLplot's SVG device into memory.
+#include "plot/figure.h"
+
+#include <plplot.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+// Colours: 0 the background, 1 text and axes, 2 the grid, then one per curve:
+// each channel its own hue (a palette that stays apart for colour-blind
+// readers), each harmonic order a lighter tint of it.
+constexpr int kText = 1;
+constexpr int kGrid = 2;
+constexpr int kFirstCurve = 3;
+constexpr int kHues[][3] = {{0, 114, 178},  {213, 94, 0},  {0, 158, 115}, {204, 121, 167},
+                            {230, 159, 0},  {86, 180, 233}, {0, 0, 0},     {150, 130, 0}};
+constexpr int kMaxColours = 256;
+
+// The panels' left and right edges on the page; the legends go right of them.
+constexpr double kLeft = 0.1;
+constexpr double kRight = 0.84;
+
+int curve_colour(int channel, int order, int orders) {
+  return kFirstCurve + (channel * orders + order - 1) % (kMaxColours - kFirstCurve);
+}
+
+void set_palette(int channels, int orders) {
+  const int count = std::min(kMaxColours, kFirstCurve + channels * orders);
+  plscmap0n(count);
+  plscol0(0, 255, 255, 255);
+  plscol0(kText, 30, 30, 30);
+  plscol0(kGrid, 222, 222, 222);
+  for (int c = 0; c < channels; ++c) {
+    const int* hue = kHues[c % 8];
+    for (int k = 1; k <= orders; ++k) {
+      const double white = 0.6 * (k - 1) / 9.0;
+      const auto mix = [white](int v) { return static_cast<PLINT>(std::lround(v + (255 - v) * white)); };
+      const int index = curve_colour(c, k, orders);
+      if (index < count) plscol0(index, mix(hue[0]), mix(hue[1]), mix(hue[2]));
+    }
+  }
+}
+
+void line(const std::vector<double>& x, const std::vector<double>& y) {
+  if (x.size() >= 2) plline(static_cast<PLINT>(x.size()), x.data(), y.data());
+}
+
+void segment(double x0, double y0, double x1, double y1) {
+  const PLFLT x[] = {x0, x1};
+  const PLFLT y[] = {y0, y1};
+  plline(2, x, y);
+}
+
+// Line style k of PLplot's eight: 1 solid, the others dashed or dotted.
+int style_of_order(int k) { return k == 1 ? 1 : 2 + (k - 2) % 7; }
+
+// One legend entry in the margin right of the panel whose viewport spans
+// y from y0 to y1 of the page, row `row` from the top.
+void legend_entry(double y0, double y1, int row, int colour, int style, const std::string& label) {
+  plvpor(0.86, 0.99, y0, y1);
+  plwind(0, 1, 0, 1);
+  const double y = 1 - 0.06 - 0.075 * row;
+  plcol0(colour);
+  pllsty(style);
+  plwidth(2);
+  segment(0, y, 0.3, y);
+  plwidth(1);
+  pllsty(1);
+  plcol0(kText);
+  plptex(0.36, y, 1, 0, 0, label.c_str());
+}
+
+double finite_max(const std::vector<double>& v) {
+  double m = -std::numeric_limits<double>::infinity();
+  for (const double x : v) {
+    if (std::isfinite(x)) m = std::max(m, x);
+  }
+  return m;
+}
+
+void magnitude_panel(const Figure& f, int orders) {
+  const double lo = std::log10(f.hzstart);
+  const double hi = std::log10(f.hzend);
+  double top = -300;
+  for (const FigureChannel& c : f.channels) top = std::max(top, finite_max(c.level.y));
+  top = std::ceil((top + 3) / 10) * 10;
+  const double bottom = top - (orders > 1 ? 100 : 50);
+  plvpor(kLeft, kRight, 0.52, 0.88);
+  plwind(lo, hi, bottom, top);
+  plcol0(kGrid);
+  const auto ticks = frequency_ticks(f.hzstart, f.hzend);
+  for (const auto& [hz, label] : ticks) segment(std::log10(hz), bottom, std::log10(hz), top);
+  for (double db = bottom + 10; db < top; db += 10) segment(lo, db, hi, db);
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    for (int k = orders; k >= 1; --k) {
+      const FigureCurve& curve = k == 1 ? ch.level : ch.harmonics[static_cast<std::size_t>(k - 2)];
+      std::vector<double> x;
+      for (const double hz : curve.x) x.push_back(std::log10(hz));
+      plcol0(curve_colour(c, k, orders));
+      pllsty(style_of_order(k));
+      plwidth(k == 1 ? 2 : 1.5);
+      line(x, curve.y);
+    }
+  }
+  plwidth(1);
+  pllsty(1);
+  plcol0(kText);
+  plbox("bc", 0, 0, "bcnstv", 10, 0);
+  for (const auto& [hz, label] : ticks) {
+    const double at = (std::log10(hz) - lo) / (hi - lo);
+    segment(std::log10(hz), bottom, std::log10(hz), bottom + (top - bottom) * 0.02);
+    plmtex("b", 1.5, at, 0.5, label.c_str());
+  }
+  plmtex("b", 3.0, 0.5, 0.5, "Frequency (Hz)");
+  plmtex("l", 4.2, 0.5, 0.5, "Level (dB), 1/6-octave smoothing");
+  int row = 0;
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    legend_entry(0.52, 0.88, row++, curve_colour(c, 1, orders), 1,
+                 "Channel " + std::to_string(c + 1));
+  }
+  for (int k = 2; k <= orders; ++k) {
+    legend_entry(0.52, 0.88, row++, curve_colour(0, k, orders), style_of_order(k),
+                 "H" + std::to_string(k));
+  }
+}
+
+void envelope_panel(const Figure& f, int orders) {
+  double top = -300;
+  double lowest_noise = 0;
+  for (const FigureChannel& c : f.channels) {
+    top = std::max(top, finite_max(c.envelope.y));
+    lowest_noise = std::min(lowest_noise, c.noise_db);
+  }
+  top = std::ceil(top / 10) * 10 + 10;
+  const double bottom = std::max(top - 200, std::floor((lowest_noise - 20) / 20) * 20);
+  plvpor(kLeft, kRight, 0.08, 0.36);
+  plwind(f.first_ms, f.last_ms, bottom, top);
+  plcol0(kGrid);
+  plbox("g", 0, 0, "g", 20, 0);
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    plcol0(curve_colour(c, 1, orders));
+    plwidth(1.5);
+    line(ch.envelope.x, ch.envelope.y);
+    pllsty(3);
+    segment(f.first_ms, ch.noise_db, f.last_ms, ch.noise_db);
+    pllsty(1);
+  }
+  plwidth(1);
+  plcol0(kText);
+  pllsty(2);
+  segment(0, bottom, 0, top);
+  pllsty(1);
+  plptex(0, top - (top - bottom) * 0.06, 1, 0, -0.05, "zero instant");
+  plbox("bcnst", 0, 0, "bcnstv", 20, 0);
+  plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
+  plmtex("l", 4.2, 0.5, 0.5, "Envelope (dB)");
+  int row = 0;
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    legend_entry(0.08, 0.36, row++, curve_colour(c, 1, orders), 3,
+                 "Noise " + std::to_string(c + 1));
+  }
+}
+
+// PLplot reports a fatal error by calling this, then ending the process: the
+// run ends here with one line, before any output file has been created.
+int on_fatal(const char* message) {
+  std::fprintf(stderr, "Unable to draw the figure: %s\n", message);
+  std::exit(EXIT_FAILURE);
+}
+
+std::string* abort_message = nullptr;
+
+void on_abort(const char* message) {
+  if (abort_message != nullptr && abort_message->empty()) *abort_message = message;
+}
+
+}  // namespace
+
+std::vector<std::pair<double, std::string>> frequency_ticks(double lo, double hi) {
+  std::vector<std::pair<double, std::string>> ticks;
+  for (double decade = 1; decade <= 1e6; decade *= 10) {
+    for (const int step : {1, 2, 5}) {
+      const double hz = step * decade;
+      if (hz < lo * (1 - 1e-9) || hz > hi * (1 + 1e-9)) continue;
+      char label[16];
+      if (hz >= 1000) {
+        std::snprintf(label, sizeof label, "%gk", hz / 1000);
+      } else {
+        std::snprintf(label, sizeof label, "%g", hz);
+      }
+      ticks.emplace_back(hz, label);
+    }
+  }
+  return ticks;
+}
+
+std::string draw_figure(const Figure& figure, std::string& svg) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* memory = open_memstream(&buffer, &size);
+  if (memory == nullptr) return "no memory for the figure";
+  std::string aborted;
+  abort_message = &aborted;
+  plsexit(on_fatal);
+  plsabort(on_abort);
+  const int orders = figure.channels.empty()
+                         ? 1
+                         : 1 + static_cast<int>(figure.channels.front().harmonics.size());
+  plsdev("svg");
+  plsfile(memory);  // PLplot closes it at plend
+  plspage(0, 0, 800, 600, 0, 0);
+  set_palette(static_cast<int>(figure.channels.size()), orders);
+  plinit();
+  pladv(0);
+  plschr(0, 0.62);
+  plvpor(0, 1, 0, 1);
+  plwind(0, 1, 0, 1);
+  plcol0(kText);
+  plmtex("t", -1.6, 0.5, 0.5, figure.title.c_str());
+  plmtex("t", -3.0, 0.5, 0.5, figure.facts.c_str());
+  magnitude_panel(figure, orders);
+  envelope_panel(figure, orders);
+  plend();
+  abort_message = nullptr;
+  svg.assign(buffer != nullptr ? buffer : "", size);
+  std::free(buffer);
+  return aborted;
+}

@@ -1,0 +1,35 @@
+// A picture of a measurement: magnitude response and impulse envelope, as SVG drawn by PLplot.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct FigureCurve {
+  std::vector<double> x;
+  std::vector<double> y;
+};
+
+struct FigureChannel {
+  FigureCurve level;                   // dB against Hz, 1/6-octave smoothed
+  std::vector<FigureCurve> harmonics;  // [k - 2]: order k, dB against excitation Hz
+  FigureCurve envelope;                // dB against ms from the zero instant
+  double noise_db = 0;                 // the noise level of the report
+};
+
+struct Figure {
+  std::string title;    // the design
+  std::string facts;    // what the run found
+  double hzstart = 0;   // the frequency axis
+  double hzend = 0;
+  double first_ms = 0;  // the time axis: the written window
+  double last_ms = 0;
+  std::vector<FigureChannel> channels;
+};
+
+// The frequency axis's tick labels that fall within [lo, hi] Hz: 10, 20, 50,
+// 100, ... written as 1k, 2k, ... from 1000 Hz on.
+std::vector<std::pair<double, std::string>> frequency_ticks(double lo, double hi);
+
+// Draws the figure into an SVG document. Returns "" and the document in svg,
+// or the reason it could not be drawn.
+std::string draw_figure(const Figure& figure, std::string& svg);
