@@ -230,9 +230,12 @@ TEST(VelliskIr, FormatsInAndOut) {
   write_sound(dir.work() / "rec.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, rec, 2, 8000);
   const struct {
     const char* in;
+    const char* format;
     const char* out;
     double tolerance;
-  } cases[] = {{"rec.pcm", "a.pcm", 0}, {"rec.wav", "b.wav", 0}, {"rec.flac", "c.flac", 0x1p-22}};
+  } cases[] = {{"rec.pcm", "headerless float32", "a.pcm", 0},
+               {"rec.wav", "WAV (Microsoft) 32 bit float", "b.wav", 0},
+               {"rec.flac", "FLAC (Free Lossless Audio Codec) Signed 24 bit PCM", "c.flac", 0x1p-22}};
   std::vector<float> first;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.out);
@@ -240,6 +243,8 @@ TEST(VelliskIr, FormatsInAndOut) {
                                                                          : std::vector<std::string>{},
                                          kNumbers, {c.in, c.out}));
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(std::string("Recording: ") + c.in + ", " + c.format + ", 2 channels, 24000 frames"),
+              std::string::npos) << r.out;
     int channels = 2;
     const std::vector<float> ir = read_sound(dir.work() / c.out, channels);
     EXPECT_EQ(channels, 2);

@@ -56,23 +56,50 @@ void segment(double x0, double y0, double x1, double y1) {
   plline(2, x, y);
 }
 
-// Line style k of PLplot's eight: 1 solid, the others dashed or dotted.
-int style_of_order(int k) { return k == 1 ? 1 : 2 + (k - 2) % 7; }
+// The line of order k: solid for the response, and for each harmonic order a
+// pattern of marks and spaces (micrometres on the page), long enough that a
+// curve is a few dozen strokes.
+void set_order_line(int k) {
+  static const PLINT marks[][2] = {{4000, 0}, {1200, 0}, {5000, 1200}, {8000, 0}};
+  static const PLINT spaces[][2] = {{2000, 0}, {1500, 0}, {1500, 1500}, {2500, 0}};
+  if (k == 1) {
+    pllsty(1);
+    return;
+  }
+  const int p = (k - 2) % 4;
+  plstyl(marks[p][1] != 0 ? 2 : 1, marks[p], spaces[p]);
+}
+
+// The noise lines' dots.
+void set_noise_line() {
+  static const PLINT mark = 600, space = 1200;
+  plstyl(1, &mark, &space);
+}
 
 // One legend entry in the margin right of the panel whose viewport spans
 // y from y0 to y1 of the page, row `row` from the top.
-void legend_entry(double y0, double y1, int row, int colour, int style, const std::string& label) {
+template <class Line>
+void legend_entry(double y0, double y1, int row, int colour, Line set_line,
+                  const std::string& label) {
   plvpor(0.86, 0.99, y0, y1);
   plwind(0, 1, 0, 1);
   const double y = 1 - 0.06 - 0.075 * row;
   plcol0(colour);
-  pllsty(style);
+  set_line();
   plwidth(2);
   segment(0, y, 0.3, y);
   plwidth(1);
   pllsty(1);
   plcol0(kText);
   plptex(0.36, y, 1, 0, 0, label.c_str());
+}
+
+// "H" and 2 give "H2". (Appending avoids a false -Wrestrict of GCC 12 on
+// operator+ of a literal and a temporary string.)
+std::string numbered(const char* text, int n) {
+  std::string s = text;
+  s += std::to_string(n);
+  return s;
 }
 
 double finite_max(const std::vector<double>& v) {
@@ -103,7 +130,7 @@ void magnitude_panel(const Figure& f, int orders) {
       std::vector<double> x;
       for (const double hz : curve.x) x.push_back(std::log10(hz));
       plcol0(curve_colour(c, k, orders));
-      pllsty(style_of_order(k));
+      set_order_line(k);
       plwidth(k == 1 ? 2 : 1.5);
       line(x, curve.y);
     }
@@ -111,7 +138,7 @@ void magnitude_panel(const Figure& f, int orders) {
   plwidth(1);
   pllsty(1);
   plcol0(kText);
-  plbox("bc", 0, 0, "bcnstv", 10, 0);
+  plbox("bc", 0, 0, "bcntv", 10, 0);
   for (const auto& [hz, label] : ticks) {
     const double at = (std::log10(hz) - lo) / (hi - lo);
     segment(std::log10(hz), bottom, std::log10(hz), bottom + (top - bottom) * 0.02);
@@ -121,12 +148,12 @@ void magnitude_panel(const Figure& f, int orders) {
   plmtex("l", 4.2, 0.5, 0.5, "Level (dB), 1/6-octave smoothing");
   int row = 0;
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
-    legend_entry(0.52, 0.88, row++, curve_colour(c, 1, orders), 1,
-                 "Channel " + std::to_string(c + 1));
+    legend_entry(0.52, 0.88, row++, curve_colour(c, 1, orders), [] { set_order_line(1); },
+                 numbered("Channel ", c + 1));
   }
   for (int k = 2; k <= orders; ++k) {
-    legend_entry(0.52, 0.88, row++, curve_colour(0, k, orders), style_of_order(k),
-                 "H" + std::to_string(k));
+    legend_entry(0.52, 0.88, row++, curve_colour(0, k, orders), [k] { set_order_line(k); },
+                 numbered("H", k));
   }
 }
 
@@ -148,7 +175,7 @@ void envelope_panel(const Figure& f, int orders) {
     plcol0(curve_colour(c, 1, orders));
     plwidth(1.5);
     line(ch.envelope.x, ch.envelope.y);
-    pllsty(3);
+    set_noise_line();
     segment(f.first_ms, ch.noise_db, f.last_ms, ch.noise_db);
     pllsty(1);
   }
@@ -158,13 +185,13 @@ void envelope_panel(const Figure& f, int orders) {
   segment(0, bottom, 0, top);
   pllsty(1);
   plptex(0, top - (top - bottom) * 0.06, 1, 0, -0.05, "zero instant");
-  plbox("bcnst", 0, 0, "bcnstv", 20, 0);
+  plbox("bcnt", 0, 0, "bcntv", 20, 0);
   plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
   plmtex("l", 4.2, 0.5, 0.5, "Envelope (dB)");
   int row = 0;
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
-    legend_entry(0.08, 0.36, row++, curve_colour(c, 1, orders), 3,
-                 "Noise " + std::to_string(c + 1));
+    legend_entry(0.08, 0.36, row++, curve_colour(c, 1, orders), set_noise_line,
+                 numbered("Noise ", c + 1));
   }
 }
 

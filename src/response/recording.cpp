@@ -27,10 +27,13 @@ bool ends_with(const std::string& s, const char* tail) {
   return true;
 }
 
-std::string format_name(int format, int command) {
+// The library's name of a major format or a subtype, by its value.
+std::string format_name(int format) {
   SF_FORMAT_INFO info{};
   info.format = format;
-  if (sf_command(nullptr, command, &info, sizeof info) != 0 || info.name == nullptr) return "";
+  if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || info.name == nullptr) {
+    return "?";
+  }
   return info.name;
 }
 
@@ -75,8 +78,8 @@ std::string Recording::open(const char* name, bool headerless, int channels) {
     info_.format = "headerless float32";
   } else {
     info_.rate = sf.samplerate;
-    info_.format = format_name(sf.format & SF_FORMAT_TYPEMASK, SFC_GET_FORMAT_MAJOR) + " " +
-                   format_name(sf.format & SF_FORMAT_SUBMASK, SFC_GET_FORMAT_SUBTYPE);
+    info_.format =
+        format_name(sf.format & SF_FORMAT_TYPEMASK) + " " + format_name(sf.format & SF_FORMAT_SUBMASK);
   }
   block_.resize(std::max<std::size_t>(kBlockSamples, static_cast<std::size_t>(sf.channels)));
   return "";
