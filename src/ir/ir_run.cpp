@@ -293,6 +293,13 @@ int run_ir(int argc, char** argv) {
   setup.drift = o.drift_given ? o.drift_ppm * 1e-6 : 0;
   setup.curves = !o.plot.empty();
   setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (o.drift_auto) {
+    // Both passes use the transform size the corrected one needs at the
+    // largest drift, so that the second plan costs nothing.
+    MeasurementSetup widest = setup;
+    widest.drift = kMaxDriftPpm * 1e-6;
+    setup.min_fft_size = plan_measurement(widest).plan.fft_size;
+  }
   Measurement m = plan_measurement(setup);
 
   std::printf("%s", kIrBanner);

@@ -11,7 +11,7 @@
 #include "sweep/inverse_gen.h"
 
 DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, std::int64_t first,
-                                     std::int64_t last) {
+                                     std::int64_t last, std::size_t min_fft_size) {
   DeconvolutionPlan p;
   p.design = drift_design(params, drift);
   p.factor = normfactor(p.design);
@@ -22,11 +22,14 @@ DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, st
   p.fraction = z - std::floor(z);
   p.first = first;
   p.last = last;
-  p.fft_size = fast_fft_size(static_cast<std::size_t>(p.stretch_length()));
+  p.fft_size =
+      fast_fft_size(std::max(static_cast<std::size_t>(p.stretch_length()), min_fft_size));
   return p;
 }
 
-InverseSpectrum::InverseSpectrum(const DeconvolutionPlan& plan, int threads)
+InverseSpectrum::InverseSpectrum(const DeconvolutionPlan& plan, int threads,
+                                 const std::vector<std::size_t>& real_sizes,
+                                 const std::vector<std::size_t>& complex_sizes)
     : plan_(plan), spectrum_(make_float_buffer(plan.fft_size + 2, false)) {
   // Planning a large transform costs about as much as running it (the
   // library's tables); one thread plans, then joins the others on the samples,
@@ -44,7 +47,9 @@ InverseSpectrum::InverseSpectrum(const DeconvolutionPlan& plan, int threads)
   };
   std::vector<std::thread> workers;
   workers.emplace_back([&] {
-    fft_ = std::make_unique<RealFft>(plan.fft_size);
+    fft_ = &real_fft(plan.fft_size);
+    for (const std::size_t size : real_sizes) real_fft(size);
+    for (const std::size_t size : complex_sizes) complex_fft(size);
     compute();
   });
   for (int i = 1; i < threads; ++i) workers.emplace_back(compute);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "response/fft.h"
 #include "sweep/sweep_design.h"
@@ -32,9 +33,10 @@ struct DeconvolutionPlan {
 };
 
 // The plan for output times [first, last) of a recording made with a clock
-// (1 + drift) times as fast as the player's.
+// (1 + drift) times as fast as the player's, with a transform of at least
+// min_fft_size.
 DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, std::int64_t first,
-                                     std::int64_t last);
+                                     std::int64_t last, std::size_t min_fft_size = 0);
 
 // The inverse filter's spectrum, scaled so that the response is the recording
 // deconvolved and divided by amplitude, and advanced by the fraction of the zero
@@ -42,8 +44,11 @@ DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, st
 class InverseSpectrum {
  public:
   // Plans the transform while the filter's samples, those vellisk writes, are
-  // computed by `threads` threads.
-  InverseSpectrum(const DeconvolutionPlan& plan, int threads);
+  // computed by `threads` threads; also plans, in the same time, the real and
+  // complex transforms of the sizes given, which the analysis will use.
+  InverseSpectrum(const DeconvolutionPlan& plan, int threads,
+                  const std::vector<std::size_t>& real_sizes = {},
+                  const std::vector<std::size_t>& complex_sizes = {});
 
   // Turns the samples into the spectrum; before it, only forward() may be used.
   void transform();
@@ -57,6 +62,6 @@ class InverseSpectrum {
 
  private:
   const DeconvolutionPlan& plan_;
-  std::unique_ptr<RealFft> fft_;
+  const RealFft* fft_ = nullptr;
   FloatBuffer spectrum_;
 };

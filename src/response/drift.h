@@ -1,7 +1,9 @@
 // Clock drift between playback and recording, measured on the response itself.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "response/spectrum.h"
 
@@ -22,3 +24,7 @@ struct DriftEstimate {
 // linear response window.
 DriftEstimate estimate_drift(const Spectrum& spectrum, double hzstart, double hzend,
                              double octavelen);
+
+// The complex transform sizes estimate_drift uses on a spectrum of spectrum_size.
+std::vector<std::size_t> drift_fft_sizes(std::size_t spectrum_size, double rate, double hzstart,
+                                         double hzend);

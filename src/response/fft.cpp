@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -15,6 +17,16 @@ namespace {
 std::mutex planner;
 
 fftwf_plan as_plan(void* p) { return static_cast<fftwf_plan>(p); }
+
+template <class Fft>
+const Fft& cached(std::size_t size) {
+  static std::mutex lock;
+  static std::map<std::size_t, std::unique_ptr<Fft>> plans;
+  const std::lock_guard<std::mutex> hold(lock);
+  std::unique_ptr<Fft>& plan = plans[size];
+  if (!plan) plan = std::make_unique<Fft>(size);
+  return *plan;
+}
 
 }  // namespace
 
@@ -96,3 +108,7 @@ void ComplexFft::inverse(float* data) const {
   auto* c = reinterpret_cast<fftwf_complex*>(data);
   fftwf_execute_dft(as_plan(inverse_), c, c);
 }
+
+const RealFft& real_fft(std::size_t size) { return cached<RealFft>(size); }
+
+const ComplexFft& complex_fft(std::size_t size) { return cached<ComplexFft>(size); }

@@ -58,3 +58,9 @@ class ComplexFft {
   void* forward_;
   void* inverse_;
 };
+
+// The transforms of one size, planned once for the process and kept: planning
+// a size costs milliseconds even when running it costs microseconds. Safe to
+// call from several threads.
+const RealFft& real_fft(std::size_t size);
+const ComplexFft& complex_fft(std::size_t size);

@@ -18,7 +18,7 @@ void harmonic_response(const float* origin, const Layout& layout, int k, double 
   // The segment: the window, one sample for the fraction, and a margin each
   // side, faded in and out so that its ends do not ring through the window.
   const std::int64_t length = kept + 1 + 2 * margin;
-  const std::size_t size = fast_fft_size(static_cast<std::size_t>(length));
+  const std::size_t size = layout.segment_size;
   FloatBuffer buffer = make_float_buffer(size + 2);
   float* s = buffer.get();
   const float* raw = origin + (whole - layout.pre - margin);
@@ -28,7 +28,7 @@ void harmonic_response(const float* origin, const Layout& layout, int k, double 
     const double w = edge < margin ? 0.5 - 0.5 * std::cos(fade * static_cast<double>(edge)) : 1.0;
     s[j] = static_cast<float>(raw[j] * w);
   }
-  const RealFft fft(size);
+  const RealFft& fft = real_fft(size);
   fft.forward(s);
   // Bin j times exp(i (2 pi j fraction / size + (k - 1) K)): the advance and
   // the rotation back; 1 / size undoes the transforms' gain.

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "response/fft.h"
+
 Layout plan_layout(const SweepDesign& design, std::int64_t pre, std::int64_t length, int orders) {
   Layout l;
   const double d = design.octavelen;
@@ -23,6 +25,10 @@ Layout plan_layout(const SweepDesign& design, std::int64_t pre, std::int64_t len
     l.lengths.push_back(kept);
     l.arrivals.push_back(arrival);
     l.margins.push_back(margin);
+    // Planning a transform of a new size costs more than running it: every
+    // order's segment shares the size of the longest.
+    l.segment_size = std::max(
+        l.segment_size, fast_fft_size(static_cast<std::size_t>(std::max<std::int64_t>(pre + kept + 1 + 2 * margin, 2))));
   }
   const std::int64_t noise = std::max<std::int64_t>(
       1, std::min(std::llround(d / 4), std::llround(0.25 * design.rate)));

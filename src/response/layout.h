@@ -18,6 +18,7 @@ struct Layout {
   std::int64_t noise_last = 0;
   std::int64_t first = 0;                // every output time needed: [first, last)
   std::int64_t last = 0;
+  std::size_t segment_size = 0;          // one transform size for every order's segment
 
   int orders() const { return static_cast<int>(lengths.size()); }
   std::int64_t window(int order) const { return pre + lengths[static_cast<std::size_t>(order - 1)]; }

@@ -44,16 +44,17 @@ void envelope_curve(const Spectrum& s, std::int64_t n, std::int64_t pre, double 
     z[2 * j] = twice * x[2 * j];
     z[2 * j + 1] = twice * x[2 * j + 1];
   }
-  ComplexFft(s.size).inverse(z.get());
+  complex_fft(s.size).inverse(z.get());
   const std::int64_t step = std::max<std::int64_t>(1, n / 2000);
   const double scale = 1.0 / static_cast<double>(s.size);
   for (std::int64_t i = 0; i < n; i += step) {
-    double most = 0;
+    double most = 0;  // squared
     for (std::int64_t j = i; j < std::min(n, i + step); ++j) {
-      most = std::max(most, std::hypot(z[2 * j], z[2 * j + 1]) * scale);
+      most = std::max(most, static_cast<double>(z[2 * j]) * z[2 * j] +
+                                static_cast<double>(z[2 * j + 1]) * z[2 * j + 1]);
     }
     curves.times.push_back(1000.0 * static_cast<double>(i + step / 2 - pre) / rate);
-    curves.envelope.push_back(std::max(decibels(most), -300.0));
+    curves.envelope.push_back(std::max(decibels(std::sqrt(most) * scale), -300.0));
   }
 }
 
@@ -77,13 +78,16 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
     for (const float v : row) r.low = std::min(r.low, v), r.high = std::max(r.high, v);
   }
 
-  const Spectrum h1 = spectrum_of(linear.data(), layout.window(1), d.rate);
+  // Every window's spectrum at the size of the longest, the linear one: one
+  // plan for them all.
+  const std::int64_t n1 = layout.window(1);
+  const Spectrum h1 = spectrum_of(linear.data(), n1, d.rate);
   r.drift = estimate_drift(h1, d.hzstart, d.hzend, d.octavelen);
   const double sixth = std::exp2(1.0 / 6);
   double thd_power = 0;
   for (int k = 2; k <= layout.orders(); ++k) {
     const auto& row = w.rows[static_cast<std::size_t>(k - 1)];
-    const Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate);
+    const Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, n1);
     const std::vector<double> centres =
         log_centres(d.hzstart * std::exp2(1.0 / 12), d.hzend / k / std::exp2(1.0 / 12), sixth);
     const double level =
@@ -91,21 +95,20 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
     r.harmonic_levels.push_back(level);
     thd_power += std::pow(10.0, level / 10);
     if (setup.curves) {
-      const Spectrum fine = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate,
-                                        4 * static_cast<std::int64_t>(row.size()));
+      const Spectrum fine =
+          spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, 2 * n1);
       r.curves.harmonics.push_back(to_db(sixth_octave_powers(
           fine, log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24)), k)));
     }
   }
   r.thd = std::sqrt(thd_power);
   if (setup.curves) {
-    // Four times the window: the lowest sixth-octave bands hold several bins,
-    // and the envelope does not wrap around from the window's end to its start.
-    const std::int64_t n = layout.window(1);
-    const Spectrum fine = spectrum_of(linear.data(), n, d.rate, 4 * n);
+    // Twice the window: the lowest sixth-octave bands hold more bins, and the
+    // envelope does not wrap around from the window's end to its start.
+    const Spectrum fine = spectrum_of(linear.data(), n1, d.rate, 2 * n1);
     r.curves.frequencies = log_centres(d.hzstart, d.hzend, std::exp2(1.0 / 24));
     r.curves.level = to_db(sixth_octave_powers(fine, r.curves.frequencies, 1));
-    envelope_curve(fine, n, layout.pre, d.rate, r.curves);
+    envelope_curve(fine, n1, layout.pre, d.rate, r.curves);
   }
 }
 
@@ -115,7 +118,8 @@ Measurement plan_measurement(const MeasurementSetup& setup) {
   Measurement m;
   const SweepDesign design = drift_design(setup.params, setup.drift);
   m.layout = plan_layout(design, setup.pre, setup.length, setup.orders);
-  m.plan = plan_deconvolution(setup.params, setup.drift, m.layout.first, m.layout.last);
+  m.plan = plan_deconvolution(setup.params, setup.drift, m.layout.first, m.layout.last,
+                              setup.min_fft_size);
   return m;
 }
 
@@ -130,7 +134,19 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
   m = plan_measurement(setup);
   const int channels = recording.info().channels;
   const int batch = std::clamp(setup.threads, 1, channels);
-  InverseSpectrum spectrum(m.plan, setup.threads);
+  // Every transform size the analysis needs, planned while the filter's
+  // samples are computed.
+  const SweepDesign& d = m.plan.design;
+  const std::int64_t n1 = m.layout.window(1);
+  const std::size_t level_size = fast_fft_size(static_cast<std::size_t>(n1));
+  std::vector<std::size_t> real_sizes = {level_size};
+  std::vector<std::size_t> complex_sizes = drift_fft_sizes(level_size, d.rate, d.hzstart, d.hzend);
+  if (m.layout.orders() > 1) real_sizes.push_back(m.layout.segment_size);
+  if (setup.curves) {
+    real_sizes.push_back(fast_fft_size(static_cast<std::size_t>(2 * n1)));
+    complex_sizes.push_back(real_sizes.back());
+  }
+  InverseSpectrum spectrum(m.plan, setup.threads, real_sizes, complex_sizes);
   // The filter's transform runs while the first batch is read and transformed.
   const std::shared_future<void> filter =
       std::async(std::launch::async, [&spectrum] { spectrum.transform(); }).share();

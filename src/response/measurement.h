@@ -20,6 +20,7 @@ struct MeasurementSetup {
   double drift = 0;         // clock drift corrected (0: none)
   bool curves = false;      // keep what a figure of the run draws
   int threads = 1;
+  std::size_t min_fft_size = 0;  // transform at least this size (to share another run's plan)
 };
 
 // What a figure draws of one channel.

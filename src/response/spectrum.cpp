@@ -10,7 +10,7 @@ Spectrum spectrum_of(const float* x, std::int64_t n, double rate, std::int64_t m
   s.rate = rate;
   s.bins = make_float_buffer(s.size + 2);
   std::copy(x, x + n, s.bins.get());
-  RealFft(s.size).forward(s.bins.get());
+  real_fft(s.size).forward(s.bins.get());
   return s;
 }
 

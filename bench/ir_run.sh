@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Times vellisk-ir and weighs its peak memory against the former README's scipy snippet on the
+# usage example's sweep through a known system (-6 dB, 5 ms), one channel and eight, and prices
+# its options. Each round runs everything once, close together, and medians over rounds are
+# reported, so that a machine whose speed drifts affects both sides of each ratio alike.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds=${ROUNDS:-5}
+
+cmake --preset release >/dev/null
+cmake --build --preset release >/dev/null
+bin=$PWD/build/release
+[ -x "$bin/vellisk-ir" ] || { echo "vellisk-ir was not built: install libfftw3-dev, libsndfile1-dev and libplplot-dev" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time, Debian's package time) is needed for peak memory" >&2; exit 1; }
+python=
+for p in "$(command -v python3)" /usr/bin/python3; do
+  "$p" -c "import numpy, scipy" 2>/dev/null && { python=$p; break; }
+done
+[ -n "$python" ] || { echo "a python3 with numpy and scipy is needed for the comparison" >&2; exit 1; }
+
+example=(44100 0.5 10 21000 45 2 0.05 0.005)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+cd "$tmp"
+"$bin/vellisk" "${example[@]}" sweep.pcm inverse.pcm >/dev/null
+"$python" - <<'PY'
+import numpy as np
+sweep = np.fromfile("sweep.pcm", "<f4")
+one = np.concatenate([np.zeros(220, "<f4"), sweep * np.float32(0.5)])  # -6 dB, 5 ms
+one.tofile("rec1.pcm")
+eight = np.stack([one * np.float32(1 - c / 10) for c in range(8)], axis=1)
+eight.astype("<f4").tofile("rec8.pcm")
+np.concatenate([one, np.zeros(9 * len(one), "<f4")]).tofile("rec1long.pcm")
+PY
+
+# The former README's snippet, for c interleaved channels.
+cat >snippet.py <<'PY'
+import sys
+import numpy as np
+from scipy.signal import fftconvolve
+
+channels = int(sys.argv[2])
+rate, silence = 44100, 2
+recording = np.fromfile(sys.argv[1], "<f4").reshape(-1, channels)
+inverse = np.fromfile("inverse.pcm", "<f4")
+start = int(rate * silence) + len(inverse)
+ir = fftconvolve(recording, inverse[:, None], axes=0)[start - 4410:start + rate] / 0.5
+ir.astype("<f4").tofile("scipy.pcm")
+PY
+
+# Seconds and peak KiB of one run, which must succeed.
+measure() {
+  local t0 t1 kib status
+  t0=${EPOCHREALTIME/[.,]/}
+  read -r kib status < <(/usr/bin/time -f "%M %x" "$@" 2>&1 >/dev/null | tail -1)
+  t1=${EPOCHREALTIME/[.,]/}
+  [ "$status" = 0 ] || { echo "failed: $*" >&2; exit 1; }
+  awk -v us=$((t1 - t0)) -v kib="$kib" 'BEGIN { printf "%.4f %d", us / 1e6, kib }'
+}
+# vellisk-ir with options, the example's numbers, then the last two arguments: the files.
+ir() { measure "$bin/vellisk-ir" "${@:1:$#-2}" "${example[@]}" "${@: -2}"; }
+
+for ((round = 0; round < rounds; round++)); do
+  echo "$(ir rec1.pcm ir.wav) $(measure "$python" snippet.py rec1.pcm 1)" \
+    "$(ir -c 8 rec8.pcm ir.wav) $(measure "$python" snippet.py rec8.pcm 8)" \
+    "$(ir rec1long.pcm ir.wav) $(ir -H 5 rec1.pcm ir.wav) $(ir --drift auto rec1.pcm ir.wav)" \
+    "$(ir --plot fig.svg rec1.pcm ir.wav)"
+done >rounds
+
+awk -v rounds="$rounds" '
+  function median(col,   i, j, n, v, t) {
+    n = 0
+    for (i = 1; i <= NR; i++) v[++n] = value[i, col]
+    for (i = 2; i <= n; i++) { t = v[i]; for (j = i - 1; j > 0 && v[j] > t; j--) v[j + 1] = v[j]; v[j + 1] = t }
+    return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+  }
+  { for (i = 1; i <= NF; i++) value[NR, i] = $i
+    value[NR, 17] = $3 / $1; value[NR, 18] = $7 / $5; value[NR, 19] = $11 / $1
+    value[NR, 20] = $13 / $1; value[NR, 21] = $15 / $1 }
+  END {
+    printf "Usage example (45 s at 44.1 kHz), medians of %d rounds: seconds, peak MiB\n", rounds
+    printf "  1 channel:  vellisk-ir %6.3f s %6.1f MiB   scipy %6.3f s %6.1f MiB   %.1fx faster, %.2f of its memory\n",
+      median(1), median(2) / 1024, median(3), median(4) / 1024, median(17), median(2) / median(4)
+    printf "  8 channels: vellisk-ir %6.3f s %6.1f MiB   scipy %6.3f s %6.1f MiB   %.1fx faster, %.2f of its memory\n",
+      median(5), median(6) / 1024, median(7), median(8) / 1024, median(18), median(6) / median(8)
+    printf "  recording ten times longer: %6.1f MiB, %+.1f %% of the 1-channel run\n",
+      median(10) / 1024, 100 * (median(10) / median(2) - 1)
+    printf "  --harmonics 5:  %6.3f s, %.2f x the run without\n", median(11), median(19)
+    printf "  --drift auto:   %6.3f s, %.2f x the run without\n", median(13), median(20)
+    printf "  --plot:         %6.3f s, %.2f x the run without\n", median(15), median(21)
+  }' rounds
+
+# Measuring the drift, which every run does, against a whole one-channel measurement.
+"$bin/bench/vellisk_ir_bench" --benchmark_min_time=0.5 --benchmark_format=csv 2>/dev/null | awk -F, '
+  NR > 1 { gsub(/"/, "", $1); ms[$1] = $3 }
+  END { printf "  measuring the drift: %.1f ms a channel, %.1f %% of a measurement (%.1f ms, warm)\n",
+        ms["EstimateDrift/real_time"], 100 * ms["EstimateDrift/real_time"] / ms["Measure/real_time"], ms["Measure/real_time"] }'
