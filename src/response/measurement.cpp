@@ -33,28 +33,29 @@ std::vector<double> to_db(const std::vector<double>& powers) {
   return db;
 }
 
-// The envelope of the linear window in dB, as the largest magnitude over each
-// of about 2000 stretches, from the analytic signal.
-void envelope_curve(const Spectrum& s, std::int64_t n, std::int64_t pre, double rate,
-                    ChannelCurves& curves) {
-  FloatBuffer z = make_float_buffer(2 * s.size);
-  const float* x = s.bins.get();
-  for (std::size_t j = 0; j <= s.size / 2; ++j) {
-    const float twice = (j == 0 || j == s.size / 2) ? 1.0f : 2.0f;
-    z[2 * j] = twice * x[2 * j];
-    z[2 * j + 1] = twice * x[2 * j + 1];
+// The envelope of the linear window x[0..n) in dB, as the largest magnitude
+// over each of about 2000 stretches, from the analytic signal x + i H(x). The
+// Hilbert transform H(x) is the inverse of the spectrum turned by -90 degrees
+// at positive frequencies, through the same real transform.
+void envelope_curve(const Spectrum& s, const float* x, std::int64_t n, std::int64_t pre,
+                    double rate, ChannelCurves& curves) {
+  FloatBuffer h = make_float_buffer(s.size + 2);
+  const float* b = s.bins.get();
+  for (std::size_t j = 1; j < s.size / 2; ++j) {
+    h[2 * j] = b[2 * j + 1];
+    h[2 * j + 1] = -b[2 * j];
   }
-  complex_fft(s.size).inverse(z.get());
+  real_fft(s.size).inverse(h.get());
   const std::int64_t step = std::max<std::int64_t>(1, n / 2000);
   const double scale = 1.0 / static_cast<double>(s.size);
   for (std::int64_t i = 0; i < n; i += step) {
     double most = 0;  // squared
     for (std::int64_t j = i; j < std::min(n, i + step); ++j) {
-      most = std::max(most, static_cast<double>(z[2 * j]) * z[2 * j] +
-                                static_cast<double>(z[2 * j + 1]) * z[2 * j + 1]);
+      const double im = h[j] * scale;
+      most = std::max(most, static_cast<double>(x[j]) * x[j] + im * im);
     }
     curves.times.push_back(1000.0 * static_cast<double>(i + step / 2 - pre) / rate);
-    curves.envelope.push_back(std::max(decibels(std::sqrt(most) * scale), -300.0));
+    curves.envelope.push_back(std::max(decibels(std::sqrt(most)), -300.0));
   }
 }
 
@@ -108,7 +109,7 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
     const Spectrum fine = spectrum_of(linear.data(), n1, d.rate, 2 * n1);
     r.curves.frequencies = log_centres(d.hzstart, d.hzend, std::exp2(1.0 / 24));
     r.curves.level = to_db(sixth_octave_powers(fine, r.curves.frequencies, 1));
-    envelope_curve(fine, n1, layout.pre, d.rate, r.curves);
+    envelope_curve(fine, linear.data(), n1, layout.pre, d.rate, r.curves);
   }
 }
 
@@ -142,10 +143,7 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
   std::vector<std::size_t> real_sizes = {level_size};
   std::vector<std::size_t> complex_sizes = drift_fft_sizes(level_size, d.rate, d.hzstart, d.hzend);
   if (m.layout.orders() > 1) real_sizes.push_back(m.layout.segment_size);
-  if (setup.curves) {
-    real_sizes.push_back(fast_fft_size(static_cast<std::size_t>(2 * n1)));
-    complex_sizes.push_back(real_sizes.back());
-  }
+  if (setup.curves) real_sizes.push_back(fast_fft_size(static_cast<std::size_t>(2 * n1)));
   InverseSpectrum spectrum(m.plan, setup.threads, real_sizes, complex_sizes);
   // The filter's transform runs while the first batch is read and transformed.
   const std::shared_future<void> filter =
