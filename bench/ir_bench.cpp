@@ -10,7 +10,7 @@
 #include "response/drift.h"
 #include "response/measurement.h"
 #include "response/recording.h"
-#include "response/spectrum.h"
+#include "response/bands.h"
 #include "response/store.h"
 #include "sweep/sweep_gen.h"
 

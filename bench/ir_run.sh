@@ -5,6 +5,7 @@
 # reported, so that a machine whose speed drifts affects both sides of each ratio alike.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+here=$PWD
 rounds=${ROUNDS:-5}
 
 cmake --preset release >/dev/null
@@ -67,13 +68,7 @@ for ((round = 0; round < rounds; round++)); do
     "$(ir --plot fig.svg rec1.pcm ir.wav)"
 done >rounds
 
-awk -v rounds="$rounds" '
-  function median(col,   i, j, n, v, t) {
-    n = 0
-    for (i = 1; i <= NR; i++) v[++n] = value[i, col]
-    for (i = 2; i <= n; i++) { t = v[i]; for (j = i - 1; j > 0 && v[j] > t; j--) v[j + 1] = v[j]; v[j + 1] = t }
-    return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
-  }
+awk -v rounds="$rounds" -f "$here/bench/median.awk" -f /dev/stdin rounds <<'AWK'
   { for (i = 1; i <= NF; i++) value[NR, i] = $i
     value[NR, 17] = $3 / $1; value[NR, 18] = $7 / $5; value[NR, 19] = $11 / $1
     value[NR, 20] = $13 / $1; value[NR, 21] = $15 / $1 }
@@ -88,7 +83,8 @@ awk -v rounds="$rounds" '
     printf "  --harmonics 5:  %6.3f s, %.2f x the run without\n", median(11), median(19)
     printf "  --drift auto:   %6.3f s, %.2f x the run without\n", median(13), median(20)
     printf "  --plot:         %6.3f s, %.2f x the run without\n", median(15), median(21)
-  }' rounds
+  }
+AWK
 
 # Measuring the drift, which every run does, against a whole one-channel measurement.
 "$bin/bench/vellisk_ir_bench" --benchmark_min_time=0.5 --benchmark_format=csv 2>/dev/null | awk -F, '

@@ -40,13 +40,7 @@ for ((round = 0; round < rounds; round++)); do
   echo "$a $b $c $d $floor $null_run $file_run $sox_run"
 done >"$tmp/rounds"
 
-awk -v rounds="$rounds" '
-  function median(col,   i, j, n, v, t) {
-    n = 0
-    for (i = 1; i <= NR; i++) v[++n] = value[i, col]
-    for (i = 2; i <= n; i++) { t = v[i]; for (j = i - 1; j > 0 && v[j] > t; j--) v[j + 1] = v[j]; v[j + 1] = t }
-    return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
-  }
+awk -v rounds="$rounds" -f bench/median.awk -f /dev/stdin "$tmp/rounds" <<'AWK'
   {
     for (i = 1; i <= 8; i++) value[NR, i] = $i
     value[NR, 9] = $3 / $1; value[NR, 10] = $4 / $2; value[NR, 11] = $6 / $5; value[NR, 12] = $7 / $5
@@ -62,7 +56,8 @@ awk -v rounds="$rounds" '
     printf "  vellisk, both files to /dev/null       %7.1f   ratio to it %.3f, to (a)+(b) %.3f\n", median(6), median(11), median(14)
     printf "  vellisk, both files written            %7.1f   ratio to it %.3f\n", median(7), median(12)
     if (value[1, 8] != "-") printf "  sox, the same sweep alone as float32   %7.1f\n", median(8)
-  }' "$tmp/rounds"
+  }
+AWK
 
 # Instruction counts do not depend on what else the machine is doing.
 if command -v valgrind >/dev/null; then

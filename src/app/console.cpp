@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -32,4 +33,10 @@ int print_line(const char* text) { return print_line_path(text, nullptr); }
 
 void print_error(const char* what, int error_number) {
   std::fprintf(stderr, "%s: %s\n", what, std::strerror(error_number));
+}
+
+int exit_status(int status) {
+  if (first_output_error == 0) return status;
+  print_error("Unable to write standard output", first_output_error);
+  return EXIT_FAILURE;
 }

@@ -20,3 +20,8 @@ void fail_output(int error_number);
 
 // Writes "what: <system error text>" on standard error.
 void print_error(const char* what, int error_number);
+
+// The status a run ends with: status, unless standard output could not be
+// written, which is a failure even when the files are complete: then 1, after
+// "Unable to write standard output: <reason>" on standard error.
+int exit_status(int status);

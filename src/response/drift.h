@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "response/spectrum.h"
+#include "response/bands.h"
 
 // With the recorder's clock (1 + drift) times as fast as the player's, the
 // frequency the sweep plays n samples after its start arrives drift n samples

@@ -59,7 +59,13 @@ std::size_t fast_fft_size(std::size_t n) {
 
 // Plans are made with FFTW_ESTIMATE, which does not touch the arrays, on a
 // scratch buffer; every buffer from make_float_buffer has its alignment.
-RealFft::RealFft(std::size_t size) : size_(size) {
+PlanPair::~PlanPair() {
+  const std::lock_guard<std::mutex> lock(planner);
+  if (forward_ != nullptr) fftwf_destroy_plan(as_plan(forward_));
+  if (inverse_ != nullptr) fftwf_destroy_plan(as_plan(inverse_));
+}
+
+RealFft::RealFft(std::size_t size) : PlanPair(size) {
   const int n = static_cast<int>(size);
   FloatBuffer scratch = make_float_buffer(size + 2, false);
   auto* spectrum = reinterpret_cast<fftwf_complex*>(scratch.get());
@@ -67,12 +73,6 @@ RealFft::RealFft(std::size_t size) : size_(size) {
   forward_ = fftwf_plan_dft_r2c_1d(n, scratch.get(), spectrum, FFTW_ESTIMATE);
   inverse_ = fftwf_plan_dft_c2r_1d(n, spectrum, scratch.get(), FFTW_ESTIMATE);
   if (forward_ == nullptr || inverse_ == nullptr) throw std::bad_alloc();
-}
-
-RealFft::~RealFft() {
-  const std::lock_guard<std::mutex> lock(planner);
-  fftwf_destroy_plan(as_plan(forward_));
-  fftwf_destroy_plan(as_plan(inverse_));
 }
 
 void RealFft::forward(float* data) const {
@@ -83,7 +83,7 @@ void RealFft::inverse(float* data) const {
   fftwf_execute_dft_c2r(as_plan(inverse_), reinterpret_cast<fftwf_complex*>(data), data);
 }
 
-ComplexFft::ComplexFft(std::size_t size) : size_(size) {
+ComplexFft::ComplexFft(std::size_t size) : PlanPair(size) {
   const int n = static_cast<int>(size);
   FloatBuffer scratch = make_float_buffer(2 * size, false);
   auto* data = reinterpret_cast<fftwf_complex*>(scratch.get());
@@ -91,12 +91,6 @@ ComplexFft::ComplexFft(std::size_t size) : size_(size) {
   forward_ = fftwf_plan_dft_1d(n, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
   inverse_ = fftwf_plan_dft_1d(n, data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
   if (forward_ == nullptr || inverse_ == nullptr) throw std::bad_alloc();
-}
-
-ComplexFft::~ComplexFft() {
-  const std::lock_guard<std::mutex> lock(planner);
-  fftwf_destroy_plan(as_plan(forward_));
-  fftwf_destroy_plan(as_plan(inverse_));
 }
 
 void ComplexFft::forward(float* data) const {

@@ -18,45 +18,40 @@ FloatBuffer make_float_buffer(std::size_t count, bool zeroed = true);
 // and 7, the sizes the transforms are fastest at.
 std::size_t fast_fft_size(std::size_t n);
 
+// A forward and an inverse plan of one size.
+class PlanPair {
+ public:
+  PlanPair(const PlanPair&) = delete;
+  PlanPair& operator=(const PlanPair&) = delete;
+  std::size_t size() const { return size_; }
+
+ protected:
+  explicit PlanPair(std::size_t size) : size_(size) {}
+  ~PlanPair();
+  std::size_t size_;
+  void* forward_ = nullptr;
+  void* inverse_ = nullptr;
+};
+
 // Real transforms of one even size, in place on a buffer from make_float_buffer
 // of size + 2 floats: forward turns size reals into size / 2 + 1 complex
 // values (real, imaginary pairs), inverse the other way round. Neither scales:
 // forward then inverse multiplies by size. A transform may run in several
 // threads at once, each on its own buffer.
-class RealFft {
+class RealFft : public PlanPair {
  public:
   explicit RealFft(std::size_t size);
-  ~RealFft();
-  RealFft(const RealFft&) = delete;
-  RealFft& operator=(const RealFft&) = delete;
-
-  std::size_t size() const { return size_; }
   void forward(float* data) const;
   void inverse(float* data) const;
-
- private:
-  std::size_t size_;
-  void* forward_;
-  void* inverse_;
 };
 
 // Complex transforms of one size, in place on size complex values (2 * size
 // floats from make_float_buffer). inverse uses exp(+i...), and neither scales.
-class ComplexFft {
+class ComplexFft : public PlanPair {
  public:
   explicit ComplexFft(std::size_t size);
-  ~ComplexFft();
-  ComplexFft(const ComplexFft&) = delete;
-  ComplexFft& operator=(const ComplexFft&) = delete;
-
-  std::size_t size() const { return size_; }
   void forward(float* data) const;
   void inverse(float* data) const;
-
- private:
-  std::size_t size_;
-  void* forward_;
-  void* inverse_;
 };
 
 // The transforms of one size, planned once for the process and kept: planning

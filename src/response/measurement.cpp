@@ -9,7 +9,7 @@
 #include "response/analysis.h"
 #include "response/fft.h"
 #include "response/harmonics.h"
-#include "response/spectrum.h"
+#include "response/bands.h"
 #include "sweep/inverse_gen.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Window spectra and band powers.
-#include "response/spectrum.h"
+#include "response/bands.h"
 
 #include <algorithm>
 #include <cmath>
