@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "response/analysis.h"
+#include "response/bands.h"
 #include "response/drift.h"
 #include "response/measurement.h"
 #include "response/recording.h"
-#include "response/bands.h"
 #include "response/store.h"
 #include "sweep/sweep_gen.h"
 
@@ -33,7 +33,8 @@ const std::filesystem::path& recording() {
   static const std::filesystem::path path = [] {
     const auto p = std::filesystem::temp_directory_path() / "vellisk-ir-bench.pcm";
     std::vector<float> samples;
-    emit_sweep(compute_design(kParams), [&samples](double v) { samples.push_back(static_cast<float>(v)); });
+    emit_sweep(compute_design(kParams),
+               [&samples](double v) { samples.push_back(static_cast<float>(v)); });
     std::FILE* f = std::fopen(p.c_str(), "wb");
     std::fwrite(samples.data(), sizeof(float), samples.size(), f);
     std::fclose(f);

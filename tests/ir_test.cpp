@@ -108,7 +108,8 @@ std::vector<std::string> with(std::vector<std::string> options,
 // One channel of interleaved data.
 std::vector<double> channel_of(const std::vector<float>& data, int channels, int c) {
   std::vector<double> x;
-  for (std::size_t i = static_cast<std::size_t>(c); i < data.size(); i += static_cast<std::size_t>(channels)) {
+  for (std::size_t i = static_cast<std::size_t>(c); i < data.size();
+       i += static_cast<std::size_t>(channels)) {
     x.push_back(data[i]);
   }
   return x;
@@ -150,7 +151,8 @@ TEST(VelliskIr, LoopbackIsAUnitImpulseAtTheZeroInstant) {
   std::vector<float> sweep;
   emit_sweep(d, [&sweep](double v) { sweep.push_back(static_cast<float>(v)); });
   write_raw(dir.work() / "sweep.pcm", sweep);
-  const RunResult r = run_ir(dir, with({"-p", "0.5", "-l", "0.5"}, kNumbers, {"sweep.pcm", "ir.pcm"}));
+  const RunResult r =
+      run_ir(dir, with({"-p", "0.5", "-l", "0.5"}, kNumbers, {"sweep.pcm", "ir.pcm"}));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_NE(r.out.find("Channel 1: arrival 0.0 samples (0.000 ms)"), std::string::npos) << r.out;
@@ -159,7 +161,8 @@ TEST(VelliskIr, LoopbackIsAUnitImpulseAtTheZeroInstant) {
   const std::vector<double> ir = channel_of(read_sound(dir.work() / "ir.pcm", channels), 1, 0);
   ASSERT_EQ(ir.size(), 8000u);
   std::size_t peak = 0;
-  for (std::size_t i = 0; i < ir.size(); ++i) peak = std::abs(ir[i]) > std::abs(ir[peak]) ? i : peak;
+  for (std::size_t i = 0; i < ir.size(); ++i)
+    peak = std::abs(ir[i]) > std::abs(ir[peak]) ? i : peak;
   EXPECT_EQ(peak, 4000u);
   expect_gain(ir, 1);
 }
@@ -187,7 +190,8 @@ TEST(VelliskIr, KnownSystemsOnSeveralChannels) {
   ASSERT_EQ(out.size(), static_cast<std::size_t>(4 * window));
 
   std::vector<double> inverse;
-  emit_inverse(d, normfactor(d), [&inverse](double v) { inverse.push_back(static_cast<float>(v)); });
+  emit_inverse(d, normfactor(d),
+               [&inverse](double v) { inverse.push_back(static_cast<float>(v)); });
   for (int c = 0; c < 4; ++c) {
     SCOPED_TRACE(testing::Message() << "channel " << c + 1);
     const std::vector<double> ir = channel_of(out, 4, c);
@@ -207,7 +211,9 @@ TEST(VelliskIr, KnownSystemsOnSeveralChannels) {
       const std::int64_t m = d.silencelen + d.sweeplen - pre + i;
       double sum = 0;
       for (std::int64_t k = 0; k < d.sweeplen && k <= m; ++k) {
-        if (m - k < frames) sum += inverse[static_cast<std::size_t>(k)] * rec[static_cast<std::size_t>((m - k) * 4 + c)];
+        if (m - k < frames)
+          sum +=
+              inverse[static_cast<std::size_t>(k)] * rec[static_cast<std::size_t>((m - k) * 4 + c)];
       }
       sum /= p.amplitude;
       worst = std::max(worst, std::abs(sum - ir[static_cast<std::size_t>(i)]));
@@ -222,9 +228,10 @@ TEST(VelliskIr, KnownSystemsOnSeveralChannels) {
 TEST(VelliskIr, FormatsInAndOut) {
   TempDir dir;
   const SweepDesign d = compute_design(params_of(kNumbers));
-  const std::vector<float> rec = record(2, 2 * d.silencelen + d.sweeplen, [&](int c, std::int64_t t) {
-    return (c == 0 ? 0.9 : -0.4) * sweep_at(d, static_cast<double>(t - d.silencelen) - 10.5);
-  });
+  const std::vector<float> rec =
+      record(2, 2 * d.silencelen + d.sweeplen, [&](int c, std::int64_t t) {
+        return (c == 0 ? 0.9 : -0.4) * sweep_at(d, static_cast<double>(t - d.silencelen) - 10.5);
+      });
   write_raw(dir.work() / "rec.pcm", rec);
   write_sound(dir.work() / "rec.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rec, 2, 8000);
   write_sound(dir.work() / "rec.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, rec, 2, 8000);
@@ -233,18 +240,22 @@ TEST(VelliskIr, FormatsInAndOut) {
     const char* format;
     const char* out;
     double tolerance;
-  } cases[] = {{"rec.pcm", "headerless float32", "a.pcm", 0},
-               {"rec.wav", "WAV (Microsoft) 32 bit float", "b.wav", 0},
-               {"rec.flac", "FLAC (Free Lossless Audio Codec) Signed 24 bit PCM", "c.flac", 0x1p-22}};
+  } cases[] = {
+      {"rec.pcm", "headerless float32", "a.pcm", 0},
+      {"rec.wav", "WAV (Microsoft) 32 bit float", "b.wav", 0},
+      {"rec.flac", "FLAC (Free Lossless Audio Codec) Signed 24 bit PCM", "c.flac", 0x1p-22}};
   std::vector<float> first;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.out);
-    const RunResult r = run_ir(dir, with(c.in == std::string("rec.pcm") ? std::vector<std::string>{"-c", "2"}
-                                                                         : std::vector<std::string>{},
-                                         kNumbers, {c.in, c.out}));
+    const RunResult r =
+        run_ir(dir, with(c.in == std::string("rec.pcm") ? std::vector<std::string>{"-c", "2"}
+                                                        : std::vector<std::string>{},
+                         kNumbers, {c.in, c.out}));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(std::string("Recording: ") + c.in + ", " + c.format + ", 2 channels, 24000 frames"),
-              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string("Recording: ") + c.in + ", " + c.format +
+                         ", 2 channels, 24000 frames"),
+              std::string::npos)
+        << r.out;
     int channels = 2;
     const std::vector<float> ir = read_sound(dir.work() / c.out, channels);
     EXPECT_EQ(channels, 2);
@@ -272,11 +283,13 @@ TEST(VelliskIr, HarmonicsOfAMemorylessSystemInClosedForm) {
     TempDir dir;
     const SweepParams p = params_of(c.numbers);
     const SweepDesign d = compute_design(p);
-    write_raw(dir.work() / "rec.pcm", record(1, 2 * d.silencelen + d.sweeplen, [&](int, std::int64_t t) {
-      const double x = sweep_at(d, static_cast<double>(t - d.silencelen) - c.delay);
-      return g * (x + a2 * x * x + a3 * x * x * x);
-    }));
-    const RunResult r = run_ir(dir, with({"-H", "4", "-l", "0.2"}, c.numbers, {"rec.pcm", "ir.pcm"}));
+    write_raw(dir.work() / "rec.pcm",
+              record(1, 2 * d.silencelen + d.sweeplen, [&](int, std::int64_t t) {
+                const double x = sweep_at(d, static_cast<double>(t - d.silencelen) - c.delay);
+                return g * (x + a2 * x * x + a3 * x * x * x);
+              }));
+    const RunResult r =
+        run_ir(dir, with({"-H", "4", "-l", "0.2"}, c.numbers, {"rec.pcm", "ir.pcm"}));
     ASSERT_EQ(r.status, 0) << r.err;
     const double a = p.amplitude;
     const struct {
@@ -303,7 +316,8 @@ TEST(VelliskIr, HarmonicsOfAMemorylessSystemInClosedForm) {
         ASSERT_NEAR(db(std::abs(h.values[j]) / o.level), 0, 0.1) << hz << " Hz";
         // Without the delay and the window's pre, the phase is the system's own.
         const double lag = 2 * std::numbers::pi * hz * (0.1 * p.rate + c.delay) / p.rate;
-        const double degrees = std::arg(h.values[j] * std::polar(1.0, lag)) * 180 / std::numbers::pi;
+        const double degrees =
+            std::arg(h.values[j] * std::polar(1.0, lag)) * 180 / std::numbers::pi;
         errors.push_back(std::abs(std::remainder(degrees - o.degrees, 360.0)));
       }
       if (errors.empty()) continue;
@@ -324,7 +338,8 @@ double reported(const std::string& out, const std::string& label) {
 // player's: the drift is measured, and --drift auto brings back the response of
 // a recording without drift.
 TEST(VelliskIr, ClockDriftMeasuredAndCorrected) {
-  const std::vector<std::string> numbers = {"16000", "0.5", "50", "7000", "10", "0.5", "0.05", "0.01"};
+  const std::vector<std::string> numbers = {"16000", "0.5", "50",   "7000",
+                                            "10",    "0.5", "0.05", "0.01"};
   const SweepDesign d = compute_design(params_of(numbers));
   const double delay = 7.3;
   struct Run {
@@ -336,8 +351,8 @@ TEST(VelliskIr, ClockDriftMeasuredAndCorrected) {
     const double stretch = 1 + ppm * 1e-6;
     const auto frames = static_cast<std::int64_t>((2 * d.silencelen + d.sweeplen) * stretch) + 100;
     write_raw(dir.work() / "rec.pcm", record(1, frames, [&](int, std::int64_t t) {
-      return sweep_at(d, static_cast<double>(t) / stretch - d.silencelen - delay);
-    }));
+                return sweep_at(d, static_cast<double>(t) / stretch - d.silencelen - delay);
+              }));
     const RunResult r = run_ir(dir, with(correct ? std::vector<std::string>{"--drift", "auto"}
                                                  : std::vector<std::string>{},
                                          numbers, {"rec.pcm", "ir.pcm"}));
@@ -376,35 +391,59 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
     std::vector<std::string> args;
     std::string err;
   } cases[] = {
-      {with({}, numbers(3, "5000"), {"rec.wav", "ir.wav"}), "hzend (5000) must not exceed half the sample rate (4000)"},
-      {with({}, numbers(1, "0"), {"rec.wav", "ir.wav"}), "amplitude (0) must not be 0 for a measurement: a silent sweep measures nothing"},
-      {with({}, kNumbers, {"none.wav", "ir.wav"}), "Unable to open recording (none.wav): No such file or directory"},
-      {with({}, kNumbers, {"text.wav", "ir.wav"}), "recording (text.wav) cannot be read as sound: "},
-      {with({}, kNumbers, {"fast.wav", "ir.wav"}), "recording (fast.wav) has a sample rate of 16000, not rate (8000)"},
-      {with({}, kNumbers, {"short.wav", "ir.wav"}), "recording (short.wav) holds 100 frames, fewer than the end of the sweep at silencelen + sweeplen (20000)"},
-      {with({}, kNumbers, {"nan.pcm", "ir.wav"}), "recording (nan.pcm) holds a sample that is not finite (nan) at frame 10000 of channel 1"},
-      {with({}, kNumbers, {"odd.pcm", "ir.wav"}), "recording (odd.pcm) holds 7 bytes, not a whole number of frames of 1 float32 samples"},
-      {with({"-c", "2"}, kNumbers, {"rec.wav", "ir.wav"}), "--channels (2) is for headerless recordings; recording (rec.wav) says it has 1"},
-      {with({"--length", "0"}, kNumbers, {"rec.wav", "ir.wav"}), "--length (0) must be a number of seconds greater than 0"},
-      {with({"--pre", "-1"}, kNumbers, {"rec.wav", "ir.wav"}), "--pre (-1) must be a number of seconds, 0 or more"},
-      {with({"-c", "0"}, kNumbers, {"rec.pcm", "ir.wav"}), "--channels (0) must be a whole number from 1 to 1024"},
-      {with({}, kNumbers, {"rec.wav", "ir.mp3"}), "irfile (ir.mp3) must end in .wav, .w64, .flac, .pcm, .raw or .f32"},
-      {with({}, kNumbers, {"rec.wav", "./rec.wav"}), "recording and irfile (rec.wav, ./rec.wav) must not name the same file: the response would overwrite the recording"},
+      {with({}, numbers(3, "5000"), {"rec.wav", "ir.wav"}),
+       "hzend (5000) must not exceed half the sample rate (4000)"},
+      {with({}, numbers(1, "0"), {"rec.wav", "ir.wav"}),
+       "amplitude (0) must not be 0 for a measurement: a silent sweep measures nothing"},
+      {with({}, kNumbers, {"none.wav", "ir.wav"}),
+       "Unable to open recording (none.wav): No such file or directory"},
+      {with({}, kNumbers, {"text.wav", "ir.wav"}),
+       "recording (text.wav) cannot be read as sound: "},
+      {with({}, kNumbers, {"fast.wav", "ir.wav"}),
+       "recording (fast.wav) has a sample rate of 16000, not rate (8000)"},
+      {with({}, kNumbers, {"short.wav", "ir.wav"}),
+       "recording (short.wav) holds 100 frames, fewer than the end of the sweep at silencelen + "
+       "sweeplen (20000)"},
+      {with({}, kNumbers, {"nan.pcm", "ir.wav"}),
+       "recording (nan.pcm) holds a sample that is not finite (nan) at frame 10000 of channel 1"},
+      {with({}, kNumbers, {"odd.pcm", "ir.wav"}),
+       "recording (odd.pcm) holds 7 bytes, not a whole number of frames of 1 float32 samples"},
+      {with({"-c", "2"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--channels (2) is for headerless recordings; recording (rec.wav) says it has 1"},
+      {with({"--length", "0"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--length (0) must be a number of seconds greater than 0"},
+      {with({"--pre", "-1"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--pre (-1) must be a number of seconds, 0 or more"},
+      {with({"-c", "0"}, kNumbers, {"rec.pcm", "ir.wav"}),
+       "--channels (0) must be a whole number from 1 to 1024"},
+      {with({}, kNumbers, {"rec.wav", "ir.mp3"}),
+       "irfile (ir.mp3) must end in .wav, .w64, .flac, .pcm, .raw or .f32"},
+      {with({}, kNumbers, {"rec.wav", "./rec.wav"}),
+       "recording and irfile (rec.wav, ./rec.wav) must not name the same file: the response would "
+       "overwrite the recording"},
       {with({}, kNumbers, {"rec.wav", "/dev/stdout"}), "irfile (/dev/stdout) must end in"},
-      {with({}, kNumbers, {"rec.wav", "out.pcm"}), "irfile (out.pcm) must not name the program's standard output"},
-      {with({"-H", "6"}, numbers(2, "500"), {"rec.wav", "ir.wav"}), "--harmonics (6) asks for order 6, whose band is empty: 6 * hzstart (3000) is not below hzend (3000); ask for fewer orders"},
-      {with({"-H", "6", "-p", "0.07"}, kNumbers, {"rec.wav", "ir.wav"}), "--harmonics (6) leaves order 6 less than 1 ms of response: 0.9 of the gap to order 7 (67.8 ms) less --pre (70 ms); use a longer sweep, fewer orders or a shorter --pre"},
-      {with({"-H", "11"}, kNumbers, {"rec.wav", "ir.wav"}), "--harmonics (11) must be a whole number from 2 to 10"},
-      {with({"--drift", "2000"}, kNumbers, {"rec.wav", "ir.wav"}), "--drift (2000) must be auto, or a number of ppm from -1000 to 1000"},
-      {with({"--plot", "fig.png"}, kNumbers, {"rec.wav", "ir.wav"}), "--plot (fig.png) must name a file ending in .svg"},
+      {with({}, kNumbers, {"rec.wav", "out.pcm"}),
+       "irfile (out.pcm) must not name the program's standard output"},
+      {with({"-H", "6"}, numbers(2, "500"), {"rec.wav", "ir.wav"}),
+       "--harmonics (6) asks for order 6, whose band is empty: 6 * hzstart (3000) is not below "
+       "hzend (3000); ask for fewer orders"},
+      {with({"-H", "6", "-p", "0.07"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--harmonics (6) leaves order 6 less than 1 ms of response: 0.9 of the gap to order 7 (67.8 "
+       "ms) less --pre (70 ms); use a longer sweep, fewer orders or a shorter --pre"},
+      {with({"-H", "11"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--harmonics (11) must be a whole number from 2 to 10"},
+      {with({"--drift", "2000"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--drift (2000) must be auto, or a number of ppm from -1000 to 1000"},
+      {with({"--plot", "fig.png"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--plot (fig.png) must name a file ending in .svg"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
     TempDir dir;
     const SweepDesign d = compute_design(params_of(kNumbers));
-    const std::vector<float> rec = record(1, 2 * d.silencelen + d.sweeplen, [&](int, std::int64_t t) {
-      return sweep_at(d, static_cast<double>(t - d.silencelen));
-    });
+    const std::vector<float> rec = record(
+        1, 2 * d.silencelen + d.sweeplen,
+        [&](int, std::int64_t t) { return sweep_at(d, static_cast<double>(t - d.silencelen)); });
     write_sound(dir.work() / "rec.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rec, 1, 8000);
     write_sound(dir.work() / "fast.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rec, 1, 16000);
     write_sound(dir.work() / "short.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT,

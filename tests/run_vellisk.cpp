@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <bit>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

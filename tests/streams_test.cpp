@@ -63,8 +63,8 @@ TEST(Streams, NoOutputFileIsAStandardStream) {
       {9, "/dev/stderr", false, "standard error"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "argument " << c.arg + 1 << ": " << c.name
-                                    << (c.pipe ? " into a pipe" : ""));
+    SCOPED_TRACE(testing::Message()
+                 << "argument " << c.arg + 1 << ": " << c.name << (c.pipe ? " into a pipe" : ""));
     TempDir dir;
     RunSetup setup;
     int ends[2] = {-1, -1};
@@ -116,8 +116,9 @@ TEST(Streams, AmplitudeUpToTheLargestFloat32) {
       EXPECT_GT(peak, 0.99 * largest);
     } else {
       EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.err, "amplitude (3.402823466385289e+38) must not exceed the largest float32 in "
-                       "magnitude (3.4028234663852886e+38)\n");
+      EXPECT_EQ(r.err,
+                "amplitude (3.402823466385289e+38) must not exceed the largest float32 in "
+                "magnitude (3.4028234663852886e+38)\n");
       EXPECT_TRUE(list_files(dir.work()).empty());
     }
   }
@@ -127,7 +128,7 @@ TEST(Streams, AmplitudeUpToTheLargestFloat32) {
 // ended the run, is not left under its name; a signal that was ignored at start
 // does not end the run.
 TEST(Streams, IncompleteFilesAreRemoved) {
-  const std::vector<std::string> long_run = {"96000", "0.5", "20",    "20000",    "10",
+  const std::vector<std::string> long_run = {"96000", "0.5",  "20",    "20000",     "10",
                                              "1",     "0.05", "0.005", "sweep.pcm", "inverse.pcm"};
   const struct {
     const char* label;

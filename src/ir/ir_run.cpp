@@ -2,14 +2,14 @@
 #include "ir/ir_run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
-#include <optional>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,9 +72,8 @@ std::string window_error(const IrOptions& o, const SweepParams& p, const SweepDe
   for (int k = 2; k <= top; ++k) {
     if (k * p.hzstart >= p.hzend) {
       return "--harmonics (" + std::to_string(top) + ") asks for order " + std::to_string(k) +
-             ", whose band is empty: " + std::to_string(k) + " * hzstart (" +
-             text(k * p.hzstart) + ") is not below hzend (" + text(p.hzend) +
-             "); ask for fewer orders";
+             ", whose band is empty: " + std::to_string(k) + " * hzstart (" + text(k * p.hzstart) +
+             ") is not below hzend (" + text(p.hzend) + "); ask for fewer orders";
     }
   }
   // The highest order has the least room before the next one arrives.
@@ -97,8 +96,8 @@ std::string recording_error(const IrOptions& o, const SweepParams& p, const Swee
                             ResponseFormat format) {
   const std::string what = std::string("recording (") + name + ")";
   if (o.channels != 0 && !headerless) {
-    return "--channels (" + std::to_string(o.channels) + ") is for headerless recordings; " +
-           what + " says it has " + std::to_string(info.channels);
+    return "--channels (" + std::to_string(o.channels) + ") is for headerless recordings; " + what +
+           " says it has " + std::to_string(info.channels);
   }
   if (!headerless && static_cast<double>(info.rate) != p.rate) {
     return what + " has a sample rate of " + std::to_string(info.rate) + ", not rate (" +
@@ -175,8 +174,8 @@ void report_channel(int c, const ChannelResult& r, double rate, int orders) {
 Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m, bool corrected) {
   Figure f;
   char text[256];
-  std::snprintf(text, sizeof text, "Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart,
-                p.hzend, p.duration, p.rate);
+  std::snprintf(text, sizeof text, "Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
+                p.duration, p.rate);
   f.title = text;
   const ChannelResult& first = m.channels.front();
   std::string facts = m.channels.size() > 1 ? "Channel 1: latency " : "Latency ";
@@ -199,9 +198,10 @@ Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
     c.level = {curves.frequencies, curves.level};
     for (std::size_t k = 0; k < curves.harmonics.size(); ++k) {
       const std::size_t n = curves.harmonics[k].size();
-      c.harmonics.push_back({std::vector<double>(curves.frequencies.begin(),
-                                                 curves.frequencies.begin() + static_cast<std::ptrdiff_t>(n)),
-                             curves.harmonics[k]});
+      c.harmonics.push_back(
+          {std::vector<double>(curves.frequencies.begin(),
+                               curves.frequencies.begin() + static_cast<std::ptrdiff_t>(n)),
+           curves.harmonics[k]});
     }
     c.envelope = {curves.times, curves.envelope};
     c.noise_db = decibels(r.noise);
@@ -251,8 +251,8 @@ int run_ir(int argc, char** argv) {
   const auto pre = static_cast<std::int64_t>(std::round(o.pre * params.rate));
   const auto length = static_cast<std::int64_t>(std::round(o.length * params.rate));
   const int orders = static_cast<int>(o.harmonics);
-  if (const std::string e =
-          window_error(o, params, design, plan_layout(design, pre, std::max<std::int64_t>(length, 1), orders));
+  if (const std::string e = window_error(
+          o, params, design, plan_layout(design, pre, std::max<std::int64_t>(length, 1), orders));
       !e.empty()) {
     return fail(e);
   }
@@ -273,8 +273,8 @@ int run_ir(int argc, char** argv) {
 
   const bool headerless = is_headerless_name(recording_name);
   Recording recording;
-  if (const std::string e =
-          recording.open(recording_name, headerless, o.channels != 0 ? static_cast<int>(o.channels) : 1);
+  if (const std::string e = recording.open(recording_name, headerless,
+                                           o.channels != 0 ? static_cast<int>(o.channels) : 1);
       !e.empty()) {
     return fail(e);
   }
@@ -324,7 +324,9 @@ int run_ir(int argc, char** argv) {
     first.curves = false;
     Measurement probe;
     RowStore scratch;
-    if (const std::string e = scratch.open(row_lengths(plan_measurement(first).layout, info.channels)); !e.empty()) {
+    if (const std::string e =
+            scratch.open(row_lengths(plan_measurement(first).layout, info.channels));
+        !e.empty()) {
       return fail(e);
     }
     if (const std::string e = measure(first, recording, scratch, probe); !e.empty()) return fail(e);
@@ -372,8 +374,8 @@ int run_ir(int argc, char** argv) {
     const ChannelResult& r = m.channels[c];
     for (const float v : {r.low, r.high}) {
       if (!fits_format(*format, v)) {
-        return fail("irfile (" + irfile + "): channel " + std::to_string(c + 1) +
-                    " reaches " + text(v) +
+        return fail("irfile (" + irfile + "): channel " + std::to_string(c + 1) + " reaches " +
+                    text(v) +
                     ", beyond 24-bit full scale; write a .wav or .w64 file, which keeps it");
       }
     }
@@ -381,7 +383,8 @@ int run_ir(int argc, char** argv) {
 
   std::string svg;
   if (!o.plot.empty()) {
-    if (const std::string e = draw_figure(figure_of(params, o, m, setup.drift != 0), svg); !e.empty()) {
+    if (const std::string e = draw_figure(figure_of(params, o, m, setup.drift != 0), svg);
+        !e.empty()) {
       return fail("Unable to draw the figure: " + e);
     }
   }
@@ -416,7 +419,8 @@ int run_ir(int argc, char** argv) {
   if (!failure.empty()) return fail(failure);
   report("Response written: %s", irfile.c_str());
   for (int k = 2; k <= orders; ++k) {
-    report("Harmonic response H%d written: %s", k, outputs[static_cast<std::size_t>(k - 1)].c_str());
+    report("Harmonic response H%d written: %s", k,
+           outputs[static_cast<std::size_t>(k - 1)].c_str());
   }
   if (!o.plot.empty()) report("Figure written: %s", o.plot.c_str());
   return EXIT_SUCCESS;

@@ -41,10 +41,14 @@ bool ends_with_svg(const std::string& name) {
 std::string parse_options(int argc, char** argv, IrOptions& o) {
   enum { kDrift = 256, kPlot };
   static const option longs[] = {
-      {"length", required_argument, nullptr, 'l'},   {"pre", required_argument, nullptr, 'p'},
-      {"channels", required_argument, nullptr, 'c'}, {"harmonics", required_argument, nullptr, 'H'},
-      {"drift", required_argument, nullptr, kDrift}, {"plot", required_argument, nullptr, kPlot},
-      {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
+      {"length", required_argument, nullptr, 'l'},
+      {"pre", required_argument, nullptr, 'p'},
+      {"channels", required_argument, nullptr, 'c'},
+      {"harmonics", required_argument, nullptr, 'H'},
+      {"drift", required_argument, nullptr, kDrift},
+      {"plot", required_argument, nullptr, kPlot},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
@@ -84,7 +88,8 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
         break;
       case kPlot:
         o.plot = optarg;
-        if (!ends_with_svg(o.plot)) return quoted("--plot", optarg) + " must name a file ending in .svg";
+        if (!ends_with_svg(o.plot))
+          return quoted("--plot", optarg) + " must name a file ending in .svg";
         break;
       case 'h':
         o.help = true;

@@ -5,14 +5,14 @@
 #include <vector>
 
 struct IrOptions {
-  double length = 1;        // seconds kept after the zero instant
-  double pre = 0.1;         // seconds kept before it
-  long channels = 0;        // channels of a headerless recording; 0 when not given
-  long harmonics = 1;       // highest harmonic order written; 1 when not given
-  bool drift_auto = false;  // --drift auto
-  bool drift_given = false; // --drift PPM
+  double length = 1;         // seconds kept after the zero instant
+  double pre = 0.1;          // seconds kept before it
+  long channels = 0;         // channels of a headerless recording; 0 when not given
+  long harmonics = 1;        // highest harmonic order written; 1 when not given
+  bool drift_auto = false;   // --drift auto
+  bool drift_given = false;  // --drift PPM
   double drift_ppm = 0;
-  std::string plot;         // --plot FILE.svg; empty when not given
+  std::string plot;  // --plot FILE.svg; empty when not given
   bool help = false;
   bool version = false;
   std::vector<const char*> arguments;  // the positional arguments

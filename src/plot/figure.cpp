@@ -17,8 +17,8 @@ namespace {
 constexpr int kText = 1;
 constexpr int kGrid = 2;
 constexpr int kFirstCurve = 3;
-constexpr int kHues[][3] = {{0, 114, 178},  {213, 94, 0},  {0, 158, 115}, {204, 121, 167},
-                            {230, 159, 0},  {86, 180, 233}, {0, 0, 0},     {150, 130, 0}};
+constexpr int kHues[][3] = {{0, 114, 178}, {213, 94, 0},   {0, 158, 115}, {204, 121, 167},
+                            {230, 159, 0}, {86, 180, 233}, {0, 0, 0},     {150, 130, 0}};
 constexpr int kMaxColours = 256;
 
 // The panels' left and right edges on the page; the legends go right of them.
@@ -39,7 +39,9 @@ void set_palette(int channels, int orders) {
     const int* hue = kHues[c % 8];
     for (int k = 1; k <= orders; ++k) {
       const double white = 0.6 * (k - 1) / 9.0;
-      const auto mix = [white](int v) { return static_cast<PLINT>(std::lround(v + (255 - v) * white)); };
+      const auto mix = [white](int v) {
+        return static_cast<PLINT>(std::lround(v + (255 - v) * white));
+      };
       const int index = curve_colour(c, k, orders);
       if (index < count) plscol0(index, mix(hue[0]), mix(hue[1]), mix(hue[2]));
     }
@@ -148,12 +150,14 @@ void magnitude_panel(const Figure& f, int orders) {
   plmtex("l", 4.2, 0.5, 0.5, "Level (dB), 1/6-octave smoothing");
   int row = 0;
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
-    legend_entry(0.52, 0.88, row++, curve_colour(c, 1, orders), [] { set_order_line(1); },
-                 numbered("Channel ", c + 1));
+    legend_entry(
+        0.52, 0.88, row++, curve_colour(c, 1, orders), [] { set_order_line(1); },
+        numbered("Channel ", c + 1));
   }
   for (int k = 2; k <= orders; ++k) {
-    legend_entry(0.52, 0.88, row++, curve_colour(0, k, orders), [k] { set_order_line(k); },
-                 numbered("H", k));
+    legend_entry(
+        0.52, 0.88, row++, curve_colour(0, k, orders), [k] { set_order_line(k); },
+        numbered("H", k));
   }
 }
 
@@ -237,9 +241,8 @@ std::string draw_figure(const Figure& figure, std::string& svg) {
   abort_message = &aborted;
   plsexit(on_fatal);
   plsabort(on_abort);
-  const int orders = figure.channels.empty()
-                         ? 1
-                         : 1 + static_cast<int>(figure.channels.front().harmonics.size());
+  const int orders =
+      figure.channels.empty() ? 1 : 1 + static_cast<int>(figure.channels.front().harmonics.size());
   plsdev("svg");
   plsfile(memory);  // PLplot closes it at plend
   plspage(0, 0, 800, 600, 0, 0);

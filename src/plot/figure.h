@@ -17,9 +17,9 @@ struct FigureChannel {
 };
 
 struct Figure {
-  std::string title;    // the design
-  std::string facts;    // what the run found
-  double hzstart = 0;   // the frequency axis
+  std::string title;   // the design
+  std::string facts;   // what the run found
+  double hzstart = 0;  // the frequency axis
   double hzend = 0;
   double first_ms = 0;  // the time axis: the written window
   double last_ms = 0;

@@ -17,11 +17,14 @@ Spectrum spectrum_of(const float* x, std::int64_t n, double rate, std::int64_t m
 double Spectrum::band_power(double f_lo, double f_hi) const {
   const double hz_per_bin = rate / static_cast<double>(size);
   const auto last = static_cast<std::int64_t>(size / 2);
-  const auto lo = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(f_lo / hz_per_bin)), 0, last);
-  const auto hi = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(f_hi / hz_per_bin)), 0, last);
+  const auto lo =
+      std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(f_lo / hz_per_bin)), 0, last);
+  const auto hi =
+      std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(f_hi / hz_per_bin)), 0, last);
   const float* b = bins.get();
   const auto power = [b](std::int64_t j) {
-    return static_cast<double>(b[2 * j]) * b[2 * j] + static_cast<double>(b[2 * j + 1]) * b[2 * j + 1];
+    return static_cast<double>(b[2 * j]) * b[2 * j] +
+           static_cast<double>(b[2 * j + 1]) * b[2 * j + 1];
   };
   if (hi < lo) {
     return power(std::clamp<std::int64_t>(std::llround(0.5 * (f_lo + f_hi) / hz_per_bin), 0, last));

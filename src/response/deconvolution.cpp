@@ -22,8 +22,7 @@ DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, st
   p.fraction = z - std::floor(z);
   p.first = first;
   p.last = last;
-  p.fft_size =
-      fast_fft_size(std::max(static_cast<std::size_t>(p.stretch_length()), min_fft_size));
+  p.fft_size = fast_fft_size(std::max(static_cast<std::size_t>(p.stretch_length()), min_fft_size));
   return p;
 }
 

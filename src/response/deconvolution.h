@@ -14,12 +14,12 @@
 // to play, as the recording's clock counts them: convolution index z + t, where
 // z = silencelen (1 + drift) + sweeplen of the sweep as recorded.
 struct DeconvolutionPlan {
-  SweepDesign design;        // the sweep as recorded (drift_design)
-  double factor = 0;         // its normalisation factor
-  double amplitude = 0;      // the sweep's amplitude: the response is divided by it
-  std::int64_t zero = 0;     // integer part of z
-  double fraction = 0;       // fractional part of z, in [0, 1)
-  std::int64_t first = 0;    // output times computed: [first, last)
+  SweepDesign design;      // the sweep as recorded (drift_design)
+  double factor = 0;       // its normalisation factor
+  double amplitude = 0;    // the sweep's amplitude: the response is divided by it
+  std::int64_t zero = 0;   // integer part of z
+  double fraction = 0;     // fractional part of z, in [0, 1)
+  std::int64_t first = 0;  // output times computed: [first, last)
   std::int64_t last = 0;
   std::size_t fft_size = 0;  // at least sweeplen + (last - first) - 1
 

@@ -39,8 +39,8 @@ std::vector<Band> bands_of(std::size_t spectrum_size, double rate, double hzstar
 }
 
 struct BandArrival {
-  double octave;  // log2 of the band's centre frequency
-  double arrival; // samples from the window's start
+  double octave;   // log2 of the band's centre frequency
+  double arrival;  // samples from the window's start
   double weight;
 };
 
@@ -62,7 +62,9 @@ bool band_arrival(const Spectrum& s, const Band& b, BandArrival& band) {
     const auto at = static_cast<std::size_t>(j - lo);
     z[2 * at] = static_cast<float>(w * x[2 * j]);
     z[2 * at + 1] = static_cast<float>(w * x[2 * j + 1]);
-    energy += w * w * (static_cast<double>(x[2 * j]) * x[2 * j] + static_cast<double>(x[2 * j + 1]) * x[2 * j + 1]);
+    energy += w * w *
+              (static_cast<double>(x[2 * j]) * x[2 * j] +
+               static_cast<double>(x[2 * j + 1]) * x[2 * j + 1]);
   }
   complex_fft(size).inverse(z.get());
   // The squared envelope: its logarithm is twice the envelope's, which moves
@@ -83,7 +85,8 @@ bool band_arrival(const Spectrum& s, const Band& b, BandArrival& band) {
   const double after = std::log(power(best + 1));
   const double curve = before - 2 * peak + after;
   const double offset = curve < 0 ? 0.5 * (before - after) / curve : 0;
-  double position = (static_cast<double>(best) + offset) * static_cast<double>(s.size) / static_cast<double>(size);
+  double position = (static_cast<double>(best) + offset) * static_cast<double>(s.size) /
+                    static_cast<double>(size);
   // Times wrap around the transform; a response near its start may show just before its end.
   if (position > 0.75 * static_cast<double>(s.size)) position -= static_cast<double>(s.size);
   band.octave = std::log2(centre);

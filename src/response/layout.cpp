@@ -27,11 +27,12 @@ Layout plan_layout(const SweepDesign& design, std::int64_t pre, std::int64_t len
     l.margins.push_back(margin);
     // Planning a transform of a new size costs more than running it: every
     // order's segment shares the size of the longest.
-    l.segment_size = std::max(
-        l.segment_size, fast_fft_size(static_cast<std::size_t>(std::max<std::int64_t>(pre + kept + 1 + 2 * margin, 2))));
+    l.segment_size =
+        std::max(l.segment_size, fast_fft_size(static_cast<std::size_t>(
+                                     std::max<std::int64_t>(pre + kept + 1 + 2 * margin, 2))));
   }
-  const std::int64_t noise = std::max<std::int64_t>(
-      1, std::min(std::llround(d / 4), std::llround(0.25 * design.rate)));
+  const std::int64_t noise =
+      std::max<std::int64_t>(1, std::min(std::llround(d / 4), std::llround(0.25 * design.rate)));
   l.noise_first = -std::llround(d / 2) - noise / 2;
   l.noise_last = l.noise_first + noise;
   l.first = std::min(l.first, l.noise_first);

@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "response/analysis.h"
+#include "response/bands.h"
 #include "response/fft.h"
 #include "response/harmonics.h"
-#include "response/bands.h"
 #include "sweep/inverse_gen.h"
 
 namespace {
@@ -73,7 +73,8 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
   r.peak = peak.value;
   r.noise = rms(origin + layout.noise_first, layout.noise_last - layout.noise_first);
   for (int k = 2; k <= layout.orders(); ++k) {
-    harmonic_response(origin, layout, k, d.phasescale, w.rows[static_cast<std::size_t>(k - 1)].data());
+    harmonic_response(origin, layout, k, d.phasescale,
+                      w.rows[static_cast<std::size_t>(k - 1)].data());
   }
   for (const std::vector<float>& row : w.rows) {
     for (const float v : row) r.low = std::min(r.low, v), r.high = std::max(r.high, v);
@@ -98,8 +99,8 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
     if (setup.curves) {
       const Spectrum fine =
           spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, 2 * n1);
-      r.curves.harmonics.push_back(to_db(sixth_octave_powers(
-          fine, log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24)), k)));
+      r.curves.harmonics.push_back(to_db(
+          sixth_octave_powers(fine, log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24)), k)));
     }
   }
   r.thd = std::sqrt(thd_power);
@@ -126,7 +127,8 @@ Measurement plan_measurement(const MeasurementSetup& setup) {
 
 std::vector<std::int64_t> row_lengths(const Layout& layout, int channels) {
   std::vector<std::int64_t> lengths;
-  for (int k = 1; k <= layout.orders(); ++k) lengths.insert(lengths.end(), static_cast<std::size_t>(channels), layout.window(k));
+  for (int k = 1; k <= layout.orders(); ++k)
+    lengths.insert(lengths.end(), static_cast<std::size_t>(channels), layout.window(k));
   return lengths;
 }
 
@@ -151,14 +153,16 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
   std::vector<Worker> workers(static_cast<std::size_t>(batch));
   for (Worker& w : workers) {
     w.data = make_float_buffer(m.plan.fft_size + 2, false);
-    for (int k = 1; k <= m.layout.orders(); ++k) w.rows.emplace_back(static_cast<std::size_t>(m.layout.window(k)));
+    for (int k = 1; k <= m.layout.orders(); ++k)
+      w.rows.emplace_back(static_cast<std::size_t>(m.layout.window(k)));
   }
   m.channels.resize(static_cast<std::size_t>(channels));
   const std::int64_t stretch = m.plan.stretch_length();
   std::vector<float*> buffers(static_cast<std::size_t>(batch));
   for (int first = 0; first < channels; first += batch) {
     const int n = std::min(batch, channels - first);
-    for (int i = 0; i < n; ++i) buffers[static_cast<std::size_t>(i)] = workers[static_cast<std::size_t>(i)].data.get();
+    for (int i = 0; i < n; ++i)
+      buffers[static_cast<std::size_t>(i)] = workers[static_cast<std::size_t>(i)].data.get();
     const std::string error =
         recording.read(m.plan.stretch_start(), stretch, first, n, buffers.data());
     if (!error.empty()) return error;

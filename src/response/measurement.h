@@ -25,21 +25,21 @@ struct MeasurementSetup {
 
 // What a figure draws of one channel.
 struct ChannelCurves {
-  std::vector<double> frequencies;               // Hz, 1/24 octave apart
-  std::vector<double> level;                     // the linear response, dB, 1/6-octave smoothed
-  std::vector<std::vector<double>> harmonics;    // [k - 2]: order k at excitation frequency, dB
-  std::vector<double> times;                     // ms from the zero instant
-  std::vector<double> envelope;                  // dB, the peak of each stretch of samples
+  std::vector<double> frequencies;             // Hz, 1/24 octave apart
+  std::vector<double> level;                   // the linear response, dB, 1/6-octave smoothed
+  std::vector<std::vector<double>> harmonics;  // [k - 2]: order k at excitation frequency, dB
+  std::vector<double> times;                   // ms from the zero instant
+  std::vector<double> envelope;                // dB, the peak of each stretch of samples
 };
 
 struct ChannelResult {
-  double arrival = 0;                  // samples after the zero instant
-  double peak = 0;                     // the response at its interpolated peak
-  double noise = 0;                    // rms over the noise stretch
-  DriftEstimate drift;                 // measured on this run's response
-  std::vector<double> harmonic_levels; // [k - 2]: order k re the linear response, dB
-  double thd = 0;                      // sqrt of the summed power ratios of the orders
-  float low = 0, high = 0;             // the extreme samples written, over every file
+  double arrival = 0;                   // samples after the zero instant
+  double peak = 0;                      // the response at its interpolated peak
+  double noise = 0;                     // rms over the noise stretch
+  DriftEstimate drift;                  // measured on this run's response
+  std::vector<double> harmonic_levels;  // [k - 2]: order k re the linear response, dB
+  double thd = 0;                       // sqrt of the summed power ratios of the orders
+  float low = 0, high = 0;              // the extreme samples written, over every file
   ChannelCurves curves;
 };
 

@@ -78,8 +78,8 @@ std::string Recording::open(const char* name, bool headerless, int channels) {
     info_.format = "headerless float32";
   } else {
     info_.rate = sf.samplerate;
-    info_.format =
-        format_name(sf.format & SF_FORMAT_TYPEMASK) + " " + format_name(sf.format & SF_FORMAT_SUBMASK);
+    info_.format = format_name(sf.format & SF_FORMAT_TYPEMASK) + " " +
+                   format_name(sf.format & SF_FORMAT_SUBMASK);
   }
   block_.resize(std::max<std::size_t>(kBlockSamples, static_cast<std::size_t>(sf.channels)));
   return "";
@@ -102,8 +102,8 @@ std::string Recording::read(std::int64_t first, std::int64_t count, int channel,
   for (std::int64_t at = begin; at < end;) {
     const std::int64_t want = std::min(block_frames, end - at);
     if (sf_readf_float(file_, block_.data(), want) != want) {
-      return "Unable to read recording (" + name_ + "): " +
-             (sf_error(file_) != 0 ? sf_strerror(file_) : "it ended early");
+      return "Unable to read recording (" + name_ +
+             "): " + (sf_error(file_) != 0 ? sf_strerror(file_) : "it ended early");
     }
     for (int c = 0; c < n; ++c) {
       float* dst = out[c] + (at - first);
@@ -111,8 +111,8 @@ std::string Recording::read(std::int64_t first, std::int64_t count, int channel,
       for (std::int64_t i = 0; i < want; ++i) {
         const float v = src[static_cast<std::size_t>(i) * width];
         if (!std::isfinite(v)) {
-          return "recording (" + name_ + ") holds a sample that is not finite (" +
-                 number_text(v) + ") at frame " + std::to_string(at + i) + " of channel " +
+          return "recording (" + name_ + ") holds a sample that is not finite (" + number_text(v) +
+                 ") at frame " + std::to_string(at + i) + " of channel " +
                  std::to_string(channel + c + 1);
         }
         dst[i] = v;

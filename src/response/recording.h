@@ -11,7 +11,7 @@ struct RecordingInfo {
   std::string format;  // "WAV (Microsoft) 32 bit float", or "headerless float32"
   int channels = 0;
   std::int64_t frames = 0;
-  int rate = 0;        // samples per second; 0 for a headerless file, which stores none
+  int rate = 0;  // samples per second; 0 for a headerless file, which stores none
 };
 
 // Whether a name is that of a headerless little-endian float32 file: .pcm, .raw or .f32.
@@ -35,8 +35,7 @@ class Recording {
   // into out[0] to out[n - 1]; frames before the start or past the end read as
   // 0. Returns "", or one line that says why: a failed read, or a sample that
   // is not finite.
-  std::string read(std::int64_t first, std::int64_t count, int channel, int n,
-                   float* const* out);
+  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out);
 
  private:
   int fd_ = -1;

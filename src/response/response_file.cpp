@@ -46,9 +46,15 @@ std::string ResponseFile::open(const char* name, ResponseFormat format, int chan
   info.channels = channels;
   info.samplerate = rate > 0 ? rate : 1;
   switch (format) {
-    case ResponseFormat::kWav: info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT; break;
-    case ResponseFormat::kW64: info.format = SF_FORMAT_W64 | SF_FORMAT_FLOAT; break;
-    case ResponseFormat::kFlac: info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24; break;
+    case ResponseFormat::kWav:
+      info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+      break;
+    case ResponseFormat::kW64:
+      info.format = SF_FORMAT_W64 | SF_FORMAT_FLOAT;
+      break;
+    case ResponseFormat::kFlac:
+      info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+      break;
     case ResponseFormat::kHeaderless:
       info.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE;
       break;
@@ -98,7 +104,8 @@ std::string write_rows(RowStore& store, std::size_t first_row, int channels, std
     const std::int64_t n = std::min(block, frames - at);
     for (std::size_t c = 0; c < width; ++c) {
       if (!store.get(first_row + c, at, n, row.data())) return store.error();
-      for (std::int64_t i = 0; i < n; ++i) interleaved[static_cast<std::size_t>(i) * width + c] = row[static_cast<std::size_t>(i)];
+      for (std::int64_t i = 0; i < n; ++i)
+        interleaved[static_cast<std::size_t>(i) * width + c] = row[static_cast<std::size_t>(i)];
     }
     if (!file.write(interleaved.data(), n)) break;
   }

@@ -21,7 +21,8 @@ std::string RowStore::open(const std::vector<std::int64_t>& lengths) {
   }
   errno = 0;
   scratch_ = std::tmpfile();
-  if (scratch_ == nullptr) return std::string("Unable to create a scratch file: ") + std::strerror(errno);
+  if (scratch_ == nullptr)
+    return std::string("Unable to create a scratch file: ") + std::strerror(errno);
   return "";
 }
 

@@ -52,8 +52,7 @@ bool emit_inverse(const SweepDesign& d, double factor, std::int64_t first, std::
   for (std::int64_t k = std::max(first, n_end - nin), m = n_end - k; k < std::min(last, n_end);
        ++k, --m) {
     if (!put_sample(out, factor * sweep_phase_sample(d, m) *
-                             half_blackman(d.leadinstep, d.leadinstep2, m) *
-                             octave_decay(d, k))) {
+                             half_blackman(d.leadinstep, d.leadinstep2, m) * octave_decay(d, k))) {
       return false;
     }
   }

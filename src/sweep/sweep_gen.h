@@ -45,8 +45,8 @@ bool emit_sweep(const SweepDesign& d, Out&& out) {
     if (!put_sample(out, 0.0)) return false;
   }
   for (std::int64_t n = 0; n < nin; ++n) {
-    if (!put_sample(out, half_blackman(d.leadinstep, d.leadinstep2, n) *
-                             sweep_phase_sample(d, n) * d.amplitude)) {
+    if (!put_sample(out, half_blackman(d.leadinstep, d.leadinstep2, n) * sweep_phase_sample(d, n) *
+                             d.amplitude)) {
       return false;
     }
   }

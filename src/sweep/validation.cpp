@@ -130,12 +130,12 @@ std::string derived_error(const SweepDesign& d) {
 // its last component. Symbolic links are followed first, a dangling one too,
 // since opening it creates its target.
 struct Identity {
-  bool known = false;    // false when the name cannot be resolved; its open will say why
+  bool known = false;  // false when the name cannot be resolved; its open will say why
   bool exists = false;
   bool regular = false;  // an existing regular file
   dev_t dev = 0;
   ino_t ino = 0;
-  std::string leaf;      // last component of a name that does not exist yet
+  std::string leaf;  // last component of a name that does not exist yet
 };
 
 Identity identity_of(const char* name) {
@@ -154,8 +154,9 @@ Identity identity_of(const char* name) {
   if (errno != ENOENT) return id;
   // Not there yet: its folder, reached through any links, and its last component.
   const std::string::size_type slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
   id.leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   if (stat(folder.c_str(), &st) != 0) return id;
   id.known = true;
@@ -189,16 +190,14 @@ std::string number_text(double value) {
 std::string final_name(const char* name) {
   std::string path = name;
   struct stat st {};
-  for (int links = 0; links < 40 && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-       ++links) {
+  for (int links = 0; links < 40 && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++links) {
     std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
     const ssize_t length = readlink(path.c_str(), target.data(), target.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
     target.resize(static_cast<std::size_t>(length));
     const std::string::size_type slash = path.rfind('/');
-    path = target.front() == '/' || slash == std::string::npos
-               ? target
-               : path.substr(0, slash + 1) + target;
+    path = target.front() == '/' || slash == std::string::npos ? target
+                                                               : path.substr(0, slash + 1) + target;
   }
   return path;
 }
