@@ -37,12 +37,16 @@ int fail(const std::string& line) {
 // Prints one line of the report, flushed at once.
 void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void report(const char* format, ...) {
-  char line[1024];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
+  va_list again;
+  va_copy(again, args);
+  std::string line(static_cast<std::size_t>(std::max(0, std::vsnprintf(nullptr, 0, format, args))),
+                   '\0');
+  std::vsnprintf(line.data(), line.size() + 1, format, again);
+  va_end(again);
   va_end(args);
-  print_line(line);
+  print_line(line.c_str());
 }
 
 std::string text(double value) { return number_text(value); }
@@ -62,10 +66,11 @@ std::string window_error(const IrOptions& o, const SweepParams& p, const SweepDe
     return "--length (" + text(o.length) + ") must keep at least one sample at rate " +
            text(p.rate);
   }
+  // The transforms' sizes are 32-bit, with room for rounding up to a fast size.
   if (!(static_cast<double>(d.sweeplen) + pre + length + d.octavelen * std::log2(kMaxOrder) <
-        2147483647.0)) {
+        1.9e9)) {
     return "--pre and --length (" + text(o.pre) + ", " + text(o.length) +
-           ") make the computed stretch longer than 2147483647 samples";
+           ") with this sweep make the transforms longer than 1900000000 samples";
   }
   const int top = layout.orders();
   if (top < 2) return "";

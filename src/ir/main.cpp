@@ -1,5 +1,7 @@
 // Entry point of vellisk-ir.
+#include <cerrno>
 #include <cstdlib>
+#include <new>
 
 #include "app/console.h"
 #include "app/process_guard.h"
@@ -7,5 +9,11 @@
 
 int main(int argc, char** argv) {
   if (!guard_process()) return EXIT_FAILURE;  // no /dev/null: nothing can be written safely
-  return exit_status(run_ir(argc, argv));
+  try {
+    return exit_status(run_ir(argc, argv));
+  } catch (const std::bad_alloc&) {
+    // Before any output is opened: the transforms' buffers are taken first.
+    print_error("Unable to allocate the memory the transforms need", ENOMEM);
+    return EXIT_FAILURE;
+  }
 }

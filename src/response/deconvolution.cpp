@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "response/parallel.h"
 #include "sweep/inverse_gen.h"
 
 DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, std::int64_t first,
@@ -44,16 +45,14 @@ InverseSpectrum::InverseSpectrum(const DeconvolutionPlan& plan, int threads,
                    [h, k = begin](double v) mutable { h[k++] = static_cast<float>(v); });
     }
   };
-  std::vector<std::thread> workers;
-  workers.emplace_back([&] {
-    fft_ = &real_fft(plan.fft_size);
-    for (const std::size_t size : real_sizes) real_fft(size);
-    for (const std::size_t size : complex_sizes) complex_fft(size);
+  run_parallel(std::max(threads, 1), [&](int i) {
+    if (i == 0) {
+      fft_ = &real_fft(plan.fft_size);
+      for (const std::size_t size : real_sizes) real_fft(size);
+      for (const std::size_t size : complex_sizes) complex_fft(size);
+    }
     compute();
   });
-  for (int i = 1; i < threads; ++i) workers.emplace_back(compute);
-  if (threads < 2) compute();
-  for (std::thread& w : workers) w.join();
 }
 
 void InverseSpectrum::transform() {

@@ -3,13 +3,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <future>
-#include <thread>
+#include <mutex>
 
 #include "response/analysis.h"
 #include "response/bands.h"
 #include "response/fft.h"
 #include "response/harmonics.h"
+#include "response/parallel.h"
 #include "sweep/inverse_gen.h"
 
 namespace {
@@ -148,8 +148,8 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
   if (setup.curves) real_sizes.push_back(fast_fft_size(static_cast<std::size_t>(2 * n1)));
   InverseSpectrum spectrum(m.plan, setup.threads, real_sizes, complex_sizes);
   // The filter's transform runs while the first batch is read and transformed.
-  const std::shared_future<void> filter =
-      std::async(std::launch::async, [&spectrum] { spectrum.transform(); }).share();
+  Background filter([&spectrum] { spectrum.transform(); });
+  std::once_flag filter_done;
   std::vector<Worker> workers(static_cast<std::size_t>(batch));
   for (Worker& w : workers) {
     w.data = make_float_buffer(m.plan.fft_size + 2, false);
@@ -166,18 +166,14 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
     const std::string error =
         recording.read(m.plan.stretch_start(), stretch, first, n, buffers.data());
     if (!error.empty()) return error;
-    std::vector<std::thread> threads;
-    for (int i = 0; i < n; ++i) {
-      threads.emplace_back([&, i] {
-        Worker& w = workers[static_cast<std::size_t>(i)];
-        std::fill(w.data.get() + stretch, w.data.get() + m.plan.fft_size + 2, 0.0f);
-        spectrum.forward(w.data.get());
-        filter.wait();
-        spectrum.finish(w.data.get());
-        analyse_channel(setup, m, w);
-      });
-    }
-    for (std::thread& t : threads) t.join();
+    run_parallel(n, [&](int i) {
+      Worker& w = workers[static_cast<std::size_t>(i)];
+      std::fill(w.data.get() + stretch, w.data.get() + m.plan.fft_size + 2, 0.0f);
+      spectrum.forward(w.data.get());
+      std::call_once(filter_done, [&filter] { filter.wait(); });
+      spectrum.finish(w.data.get());
+      analyse_channel(setup, m, w);
+    });
     for (int i = 0; i < n; ++i) {
       Worker& w = workers[static_cast<std::size_t>(i)];
       const int c = first + i;
