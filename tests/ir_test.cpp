@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "response/fft.h"
+#include "response/store.h"
 #include "run_vellisk.h"
 #include "sweep/inverse_gen.h"
 #include "sweep/sweep_gen.h"
@@ -378,6 +379,28 @@ TEST(VelliskIr, ClockDriftMeasuredAndCorrected) {
       ASSERT_NEAR(db(std::abs(corrected.gain.values[j]) / std::abs(still.gain.values[j])), 0, 0.1)
           << hz << " Hz";
     }
+  }
+}
+
+// Rows come back as they were put, from memory or, beyond the budget, from
+// the scratch file.
+TEST(RowStore, KeepsRowsInMemoryOrInAScratchFile) {
+  for (const std::int64_t budget : {std::int64_t{1000}, std::int64_t{10}}) {
+    SCOPED_TRACE(budget);
+    RowStore store;
+    ASSERT_EQ(store.open({5, 300, 7}, budget), "");
+    std::vector<std::vector<float>> rows = {std::vector<float>(5), std::vector<float>(300),
+                                            std::vector<float>(7)};
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      for (std::size_t i = 0; i < rows[r].size(); ++i)
+        rows[r][i] = static_cast<float>(r * 1000 + i);
+    }
+    for (const std::size_t r : {2, 0, 1}) ASSERT_TRUE(store.put(r, rows[r].data()));
+    std::vector<float> back(120);
+    ASSERT_TRUE(store.get(1, 150, 120, back.data()));
+    EXPECT_TRUE(std::equal(back.begin(), back.end(), rows[1].begin() + 150));
+    ASSERT_TRUE(store.get(2, 0, 7, back.data()));
+    EXPECT_TRUE(std::equal(rows[2].begin(), rows[2].end(), back.begin()));
   }
 }
 

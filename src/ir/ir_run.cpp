@@ -403,10 +403,9 @@ int run_ir(int argc, char** argv) {
     const int watch = watch_output(name.c_str());
     ResponseFile file;
     std::string e = file.open(name.c_str(), *format, info.channels, static_cast<int>(params.rate));
-    if (!e.empty()) {
-      release_output(watch);  // never created, or not ours to remove
-    } else {
-      watches.push_back(watch);
+    // A file this run could not open is not its to remove.
+    file.created() ? watches.push_back(watch) : release_output(watch);
+    if (e.empty()) {
       e = write_rows(store, static_cast<std::size_t>((k - 1) * info.channels), info.channels,
                      m.layout.window(k), file);
     }

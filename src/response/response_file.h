@@ -35,6 +35,9 @@ class ResponseFile {
   // Creates or truncates name. Returns "", or the reason it failed.
   std::string open(const char* name, ResponseFormat format, int channels, int rate);
 
+  // Whether open created or truncated the file, even if it then failed.
+  bool created() const { return fd_ >= 0; }
+
   // Appends count interleaved frames. Returns false once anything failed.
   bool write(const float* frames, std::int64_t count);
 

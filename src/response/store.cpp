@@ -4,18 +4,14 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-constexpr std::int64_t kMemoryBudget = 16 * 1024 * 1024;  // samples: 64 MiB
-}
-
 RowStore::~RowStore() {
   if (scratch_ != nullptr) std::fclose(scratch_);
 }
 
-std::string RowStore::open(const std::vector<std::int64_t>& lengths) {
+std::string RowStore::open(const std::vector<std::int64_t>& lengths, std::int64_t budget) {
   starts_.assign(1, 0);
   for (const std::int64_t n : lengths) starts_.push_back(starts_.back() + n);
-  if (starts_.back() <= kMemoryBudget) {
+  if (starts_.back() <= budget) {
     memory_.assign(static_cast<std::size_t>(starts_.back()), 0.0f);
     return "";
   }

@@ -16,8 +16,11 @@ class RowStore {
   RowStore(const RowStore&) = delete;
   RowStore& operator=(const RowStore&) = delete;
 
-  // Makes room for rows of the given lengths. Returns "", or why it failed.
-  std::string open(const std::vector<std::int64_t>& lengths);
+  // Makes room for rows of the given lengths, in memory up to budget samples.
+  // Returns "", or why it failed.
+  std::string open(const std::vector<std::int64_t>& lengths, std::int64_t budget = kMemoryBudget);
+
+  static constexpr std::int64_t kMemoryBudget = 16 * 1024 * 1024;  // samples: 64 MiB
 
   // Stores a whole row; returns false when the scratch file cannot be written.
   bool put(std::size_t row, const float* data);
