@@ -457,6 +457,9 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
        "--harmonics (11) must be a whole number from 2 to 10"},
       {with({"--drift", "2000"}, kNumbers, {"rec.wav", "ir.wav"}),
        "--drift (2000) must be auto, or a number of ppm from -1000 to 1000"},
+      {with({"-l", "0.4"}, kNumbers, {"loud.wav", "ir.flac"}),
+       "irfile (ir.flac): channel 1 reaches 2.08275, beyond 24-bit full scale; write a .wav or "
+       ".w64 file, which keeps it"},
       {with({"--plot", "fig.png"}, kNumbers, {"rec.wav", "ir.wav"}),
        "--plot (fig.png) must name a file ending in .svg"},
   };
@@ -469,6 +472,9 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
         [&](int, std::int64_t t) { return sweep_at(d, static_cast<double>(t - d.silencelen)); });
     write_sound(dir.work() / "rec.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rec, 1, 8000);
     write_sound(dir.work() / "fast.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rec, 1, 16000);
+    std::vector<float> loud = rec;
+    for (float& v : loud) v *= 3;
+    write_sound(dir.work() / "loud.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, loud, 1, 8000);
     write_sound(dir.work() / "short.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT,
                 std::vector<float>(rec.begin(), rec.begin() + 100), 1, 8000);
     std::vector<float> nan = rec;

@@ -379,8 +379,10 @@ int run_ir(int argc, char** argv) {
     const ChannelResult& r = m.channels[c];
     for (const float v : {r.low, r.high}) {
       if (!fits_format(*format, v)) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%g", static_cast<double>(v));
         return fail("irfile (" + irfile + "): channel " + std::to_string(c + 1) + " reaches " +
-                    text(v) +
+                    value +
                     ", beyond 24-bit full scale; write a .wav or .w64 file, which keeps it");
       }
     }
