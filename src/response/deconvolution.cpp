@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cmath>
 #include <numbers>
-#include <thread>
 #include <vector>
 
 #include "response/parallel.h"

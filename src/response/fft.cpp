@@ -88,14 +88,8 @@ ComplexFft::ComplexFft(std::size_t size) : PlanPair(size) {
   FloatBuffer scratch = make_float_buffer(2 * size, false);
   auto* data = reinterpret_cast<fftwf_complex*>(scratch.get());
   const std::lock_guard<std::mutex> lock(planner);
-  forward_ = fftwf_plan_dft_1d(n, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
   inverse_ = fftwf_plan_dft_1d(n, data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
-  if (forward_ == nullptr || inverse_ == nullptr) throw std::bad_alloc();
-}
-
-void ComplexFft::forward(float* data) const {
-  auto* c = reinterpret_cast<fftwf_complex*>(data);
-  fftwf_execute_dft(as_plan(forward_), c, c);
+  if (inverse_ == nullptr) throw std::bad_alloc();
 }
 
 void ComplexFft::inverse(float* data) const {

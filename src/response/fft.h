@@ -45,12 +45,11 @@ class RealFft : public PlanPair {
   void inverse(float* data) const;
 };
 
-// Complex transforms of one size, in place on size complex values (2 * size
-// floats from make_float_buffer). inverse uses exp(+i...), and neither scales.
+// Inverse complex transforms of one size, in place on size complex values
+// (2 * size floats from make_float_buffer), with exp(+i...), unscaled.
 class ComplexFft : public PlanPair {
  public:
   explicit ComplexFft(std::size_t size);
-  void forward(float* data) const;
   void inverse(float* data) const;
 };
 
