@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "app/arguments.h"
+#include "cli/arguments.h"
 #include "app/driver.h"
 #include "sweep/sweep_design.h"
 

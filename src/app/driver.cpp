@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/arguments.h"
-#include "app/console.h"
+#include "cli/arguments.h"
+#include "cli/console.h"
 #include "app/messages.h"
 #include "app/phases.h"
 #include "sweep/validation.h"

@@ -1,9 +1,9 @@
 // Entry point of vellisk.
 #include <cstdlib>
 
-#include "app/console.h"
+#include "cli/console.h"
 #include "app/driver.h"
-#include "app/process_guard.h"
+#include "cli/process_guard.h"
 
 int main(int argc, char** argv) {
   if (!guard_process()) return EXIT_FAILURE;  // no /dev/null: nothing can be written safely

@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "app/console.h"
-#include "app/process_guard.h"
+#include "cli/console.h"
+#include "cli/process_guard.h"
 #include "sweep/inverse_gen.h"
 #include "sweep/sample_file.h"
 #include "sweep/sweep_gen.h"

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/arguments.h"
-#include "app/console.h"
-#include "app/process_guard.h"
+#include "cli/arguments.h"
+#include "cli/console.h"
+#include "cli/process_guard.h"
 #include "ir/ir_texts.h"
 #include "ir/options.h"
 #include "plot/figure.h"

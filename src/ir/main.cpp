@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "app/console.h"
-#include "app/process_guard.h"
+#include "cli/console.h"
+#include "cli/process_guard.h"
 #include "ir/ir_run.h"
 
 int main(int argc, char** argv) {

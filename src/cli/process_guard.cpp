@@ -1,5 +1,5 @@
 // Standard descriptors, signal handling and removal of incomplete outputs.
-#include "app/process_guard.h"
+#include "cli/process_guard.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/console.h"
+#include "cli/console.h"
 #include "sweep/validation.h"
 
 namespace {

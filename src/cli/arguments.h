@@ -1,4 +1,4 @@
-// Reading the eight numbers of the command line, shared by vellisk and vellisk-ir.
+// Reading the eight numbers of the command line, shared by every program.
 #pragma once
 
 #include "sweep/sweep_design.h"

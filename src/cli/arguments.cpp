@@ -1,5 +1,5 @@
 // Argument reading with warnings for text that is not wholly a number.
-#include "app/arguments.h"
+#include "cli/arguments.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Console output operations.
-#include "app/console.h"
+#include "cli/console.h"
 
 #include <cerrno>
 #include <cstdio>
