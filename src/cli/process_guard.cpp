@@ -2,9 +2,11 @@
 #include "cli/process_guard.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -17,7 +19,7 @@
 
 namespace {
 
-constexpr int kWatches = 16;
+constexpr int kWatches = 1024;
 
 // The names an open creates or truncates, with links followed. The handler
 // reads them, so a name is in place before its watch is armed, and is freed
@@ -87,4 +89,16 @@ void remove_output(int watch) {
   if (watch < 0) return;
   armed[watch] = 0;
   remove_if_regular(watched[watch]);
+}
+
+double usable_memory() {
+  double bytes =
+      static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit limit {};
+    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+      bytes = std::min(bytes, static_cast<double>(limit.rlim_cur));
+    }
+  }
+  return bytes;
 }

@@ -24,3 +24,7 @@ void release_output(int watch);
 
 // The file could not be written whole: removes it when it is a regular file.
 void remove_output(int watch);
+
+// The bytes of memory this process may use: the machine's physical memory,
+// or less under a limit on its address space or data (ulimit -v, -d).
+double usable_memory();

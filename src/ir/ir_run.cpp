@@ -1,6 +1,8 @@
 // The run of vellisk-ir.
 #include "ir/ir_run.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -16,6 +18,7 @@
 
 #include "cli/arguments.h"
 #include "cli/console.h"
+#include "cli/outputs.h"
 #include "cli/process_guard.h"
 #include "ir/ir_texts.h"
 #include "ir/options.h"
@@ -57,21 +60,29 @@ std::string harmonic_name(const std::string& irfile, int k) {
   return irfile.substr(0, dot) + "-h" + std::to_string(k) + irfile.substr(dot);
 }
 
-// The rules on the window and the harmonic orders, given a valid design.
-std::string window_error(const IrOptions& o, const SweepParams& p, const SweepDesign& d,
-                         const Layout& layout) {
+// The window's sizes, checked in double before any of them is converted: the
+// transforms' sizes are 32-bit, with room for a drift of up to 1000 ppm and
+// for rounding up to a fast size.
+std::string window_size_error(const IrOptions& o, const SweepParams& p, const SweepDesign& d) {
   const double pre = std::round(o.pre * p.rate);
   const double length = std::round(o.length * p.rate);
   if (!(length >= 1)) {
     return "--length (" + text(o.length) + ") must keep at least one sample at rate " +
            text(p.rate);
   }
-  // The transforms' sizes are 32-bit, with room for rounding up to a fast size.
-  if (!(static_cast<double>(d.sweeplen) + pre + length + d.octavelen * std::log2(kMaxOrder) <
-        1.9e9)) {
+  const double stretch = (1 + kMaxDrift) * (static_cast<double>(d.sweeplen) +
+                                            d.octavelen * std::log2(kMaxOrder) + d.octavelen) +
+                         pre + length;
+  if (!(stretch < 1.9e9)) {
     return "--pre and --length (" + text(o.pre) + ", " + text(o.length) +
            ") with this sweep make the transforms longer than 1900000000 samples";
   }
+  return "";
+}
+
+// The rules on the harmonic orders, given a valid window.
+std::string orders_error(const IrOptions& o, const SweepParams& p, const SweepDesign& d,
+                         const Layout& layout) {
   const int top = layout.orders();
   if (top < 2) return "";
   for (int k = 2; k <= top; ++k) {
@@ -215,19 +226,271 @@ Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
   return f;
 }
 
-// Writes text to name, which was opened as file; returns "" or the reason it failed.
-std::string write_text(std::FILE* file, const std::string& text) {
-  errno = 0;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const int write_error = errno;
-  errno = 0;
-  const bool closed = std::fclose(file) == 0;
-  if (written && closed) return "";
-  const int error = !written && write_error != 0 ? write_error : errno;
-  return std::strerror(error != 0 ? error : EIO);
+// Writes text to fd and closes it; returns "" or the reason it failed.
+std::string write_text(int fd, const std::string& text) {
+  int error = 0;
+  for (std::size_t at = 0; at < text.size() && error == 0;) {
+    const ssize_t n = write(fd, text.data() + at, text.size() - at);
+    if (n > 0) {
+      at += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno != EINTR) {
+      error = errno;
+    }
+  }
+  if (close(fd) != 0 && error == 0) error = errno;
+  return error == 0 ? "" : std::strerror(error);
+}
+
+// The drift the run corrects: as given, or measured by a first pass on the
+// linear responses alone. Returns "" or why it cannot be had.
+std::string drift_phase(const IrJob& job, const MeasurementSetup& setup, Recording& recording,
+                        double& drift) {
+  const IrOptions& o = job.options;
+  drift = 0;
+  if (o.drift_given) {
+    drift = o.drift_ppm * 1e-6;
+    report("Drift corrected: %s ppm, as given", text(o.drift_ppm).c_str());
+    return "";
+  }
+  if (!o.drift_auto) return "";
+  MeasurementSetup first = setup;
+  first.orders = 1;
+  first.curves = false;
+  Measurement probe;
+  RowStore scratch;
+  if (std::string e =
+          scratch.open(row_lengths(plan_measurement(first).layout, recording.info().channels));
+      !e.empty()) {
+    return e;
+  }
+  if (std::string e = measure(first, recording, scratch, probe); !e.empty()) return e;
+  int best = -1;
+  double best_ratio = 0;
+  for (std::size_t c = 0; c < probe.channels.size(); ++c) {
+    const ChannelResult& r = probe.channels[c];
+    const double ratio = std::abs(r.peak) / std::max(r.noise, 1e-300);
+    if (r.finite && r.drift.measured && ratio > best_ratio) {
+      best = static_cast<int>(c), best_ratio = ratio;
+    }
+  }
+  if (best < 0) return "Unable to measure the clock drift: no channel holds enough of the response";
+  drift = probe.channels[static_cast<std::size_t>(best)].drift.drift;
+  char what[96];
+  std::snprintf(what, sizeof what, "the clock drift measured on channel %d (%.6g ppm)", best + 1,
+                drift * 1e6);
+  if (std::string e = drift_error(job.params, drift, what); !e.empty()) {
+    return "Unable to correct the clock drift: " + e +
+           "; check that the eight numbers are those of the played sweep";
+  }
+  report("Drift corrected: %.2f ppm, as measured on channel %d", drift * 1e6, best + 1);
+  return "";
+}
+
+// The results must be files worth writing: finite, and within what the
+// format holds.
+std::string results_error(const IrJob& job, const Measurement& m) {
+  for (std::size_t c = 0; c < m.channels.size(); ++c) {
+    const ChannelResult& r = m.channels[c];
+    const std::string channel = "channel " + std::to_string(c + 1);
+    if (!r.finite) {
+      return "The response of " + channel +
+             " is not finite: it overflows 32-bit floats; amplitude (" +
+             text(job.params.amplitude) +
+             ") may be far below the played sweep's, or the recording far above full scale";
+    }
+    for (const float v : {r.low, r.high}) {
+      if (!fits_format(job.format, v)) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%g", static_cast<double>(v));
+        return "irfile (" + job.irfile + "): " + channel + " reaches " + value +
+               ", beyond 24-bit full scale; write a .wav or .w64 file, which keeps it";
+      }
+    }
+  }
+  return "";
+}
+
+// Writes every output under a temporary name, then moves them all into
+// place: after a failure, or a signal, every file is as it was before the run.
+std::string write_phase(const IrJob& job, const Measurement& m, RowStore& store,
+                        const std::string& svg) {
+  const int channels = static_cast<int>(m.channels.size());
+  OutputSet files;
+  for (int k = 1; k <= job.orders; ++k) {
+    const std::string& name = job.outputs[static_cast<std::size_t>(k - 1)];
+    std::string e;
+    const int fd = files.create(name, e);
+    ResponseFile file;
+    if (fd >= 0) e = file.open(fd, job.format, channels, static_cast<int>(job.params.rate));
+    if (e.empty()) {
+      e = write_rows(store, static_cast<std::size_t>((k - 1) * channels), channels,
+                     m.layout.window(k), file);
+    }
+    if (!e.empty()) return "Unable to write " + name + ": " + e;
+  }
+  if (!job.options.plot.empty()) {
+    std::string e;
+    const int fd = files.create(job.options.plot, e);
+    if (fd >= 0) e = write_text(fd, svg);
+    if (!e.empty()) return "Unable to write " + job.options.plot + ": " + e;
+  }
+  return files.commit();
+}
+
+// The memory the run needs, against what the machine allows: fewer threads
+// when that is enough, a refusal when not even one fits.
+std::string memory_phase(MeasurementSetup& setup, int channels) {
+  const double usable = 0.9 * usable_memory();
+  while (setup.threads > 1 && measurement_bytes(setup, channels) > usable) --setup.threads;
+  const double needed = measurement_bytes(setup, channels);
+  if (needed <= usable) return "";
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "The run needs about %.0f MiB of memory, more than the %.0f MiB this machine "
+                "allows; shorten --length or --pre, or measure a shorter sweep",
+                needed / 1048576, usable / 1048576);
+  return line;
 }
 
 }  // namespace
+
+std::string prepare_ir_job(const IrOptions& options, const char* const* numbers,
+                           const std::string& recording, const std::string& irfile, IrJob& job) {
+  const IrOptions& o = options;
+  job.options = options;
+  job.params = parse_numbers(numbers);
+  job.design = compute_design(job.params);
+  job.recording = recording;
+  job.irfile = irfile;
+  const SweepParams& params = job.params;
+  const SweepDesign& design = job.design;
+  std::string error = design_error(params, design);
+  if (error.empty()) error = measurement_error(params);
+  if (error.empty() && o.drift_given) {
+    error = drift_error(params, o.drift_ppm * 1e-6, "--drift (" + text(o.drift_ppm) + ")");
+  }
+  if (error.empty()) error = window_size_error(o, params, design);
+  if (!error.empty()) return error;
+  job.pre = static_cast<std::int64_t>(std::round(o.pre * params.rate));
+  job.length = static_cast<std::int64_t>(std::round(o.length * params.rate));
+  job.orders = static_cast<int>(o.harmonics);
+  if (std::string e =
+          orders_error(o, params, design, plan_layout(design, job.pre, job.length, job.orders));
+      !e.empty()) {
+    return e;
+  }
+  const std::optional<ResponseFormat> format = response_format(irfile);
+  if (!format) return "irfile (" + irfile + ") must end in " + kResponseExtensions;
+  job.format = *format;
+  if (*format != ResponseFormat::kHeaderless &&
+      !(params.rate == std::floor(params.rate) && params.rate <= 2147483647)) {
+    return "rate (" + text(params.rate) +
+           ") must be a whole number of samples per second for a file with a header; "
+           "write a .pcm, .raw or .f32 irfile";
+  }
+  job.outputs = {irfile};
+  for (int k = 2; k <= job.orders; ++k) job.outputs.push_back(harmonic_name(irfile, k));
+  if (!o.plot.empty()) job.outputs.push_back(o.plot);
+  return names_error(recording.c_str(), job.outputs);
+}
+
+int run_ir_job(const IrJob& job) {
+  const IrOptions& o = job.options;
+  const SweepParams& params = job.params;
+  const SweepDesign& design = job.design;
+  const char* recording_name = job.recording.c_str();
+  const bool headerless = is_headerless_name(recording_name);
+  Recording recording;
+  if (const std::string e = recording.open(recording_name, headerless,
+                                           o.channels != 0 ? static_cast<int>(o.channels) : 1);
+      !e.empty()) {
+    return fail(e);
+  }
+  const RecordingInfo& info = recording.info();
+  if (const std::string e =
+          recording_error(o, params, design, info, recording_name, headerless, job.format);
+      !e.empty()) {
+    return fail(e);
+  }
+
+  MeasurementSetup setup;
+  setup.params = params;
+  setup.pre = job.pre;
+  setup.length = job.length;
+  setup.orders = job.orders;
+  setup.drift = o.drift_given ? o.drift_ppm * 1e-6 : 0;
+  setup.curves = !o.plot.empty();
+  setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (o.drift_auto) {
+    // Both passes use the transform size the corrected one needs at the
+    // largest drift, so that the second plan costs nothing.
+    MeasurementSetup widest = setup;
+    widest.drift = kMaxDrift;
+    setup.min_fft_size = plan_measurement(widest).plan.fft_size;
+  }
+  if (const std::string e = memory_phase(setup, info.channels); !e.empty()) return fail(e);
+  Measurement m = plan_measurement(setup);
+
+  if (job.banner) std::printf("%s", kIrBanner);
+  report("Sweep: %" PRId32 " samples from %s Hz to %s Hz at %s Hz, after %" PRId32
+         " samples of silence",
+         design.sweeplen, text(params.hzstart).c_str(), text(params.hzend).c_str(),
+         text(params.rate).c_str(), design.silencelen);
+  report("Recording: %s, %s, %d %s, %" PRId64 " frames%s", recording_name, info.format.c_str(),
+         info.channels, plural(info.channels, "channel", "channels"), info.frames,
+         headerless ? "" : (" at " + std::to_string(info.rate) + " Hz").c_str());
+  report("Window: pre %s s, length %s s, %" PRId64 " samples, zero instant at sample %" PRId64,
+         text(o.pre).c_str(), text(o.length).c_str(), m.layout.window(1), job.pre);
+  report("Transform size: %zu samples", m.plan.fft_size);
+  report("Noise measured from %.3f s to %.3f s, between the second harmonic and the response",
+         static_cast<double>(m.layout.noise_first) / params.rate,
+         static_cast<double>(m.layout.noise_last) / params.rate);
+
+  if (const std::string e = drift_phase(job, setup, recording, setup.drift); !e.empty()) {
+    return fail(e);
+  }
+  RowStore store;
+  if (const std::string e = store.open(row_lengths(plan_measurement(setup).layout, info.channels));
+      !e.empty()) {
+    return fail(e);
+  }
+  if (const std::string e = measure(setup, recording, store, m); !e.empty()) return fail(e);
+  if (const std::string e = results_error(job, m); !e.empty()) return fail(e);
+
+  const std::int64_t needed = m.plan.zero + m.plan.last;
+  if (info.frames < needed) {
+    std::fprintf(stderr,
+                 "Warning: recording (%s) ends %" PRId64
+                 " samples before the window does; they are read as silence\n",
+                 recording_name, needed - info.frames);
+  }
+  for (std::size_t c = 0; c < m.channels.size(); ++c) {
+    const ChannelResult& r = m.channels[c];
+    report_channel(static_cast<int>(c), r, params.rate, job.orders);
+    if (r.drift.measured && r.drift.spread > 0.5) {
+      std::fprintf(stderr,
+                   "Warning: channel %zu: a clock drift of %.1f ppm spreads the response's "
+                   "arrival over %.1f samples across the band; --drift auto corrects it\n",
+                   c + 1, r.drift.drift * 1e6, r.drift.spread);
+    }
+  }
+
+  std::string svg;
+  if (!o.plot.empty()) {
+    if (const std::string e = draw_figure(figure_of(params, o, m, setup.drift != 0), svg);
+        !e.empty()) {
+      return fail("Unable to draw the figure: " + e);
+    }
+  }
+  if (const std::string e = write_phase(job, m, store, svg); !e.empty()) return fail(e);
+  report("Response written: %s", job.irfile.c_str());
+  for (int k = 2; k <= job.orders; ++k) {
+    report("Harmonic response H%d written: %s", k,
+           job.outputs[static_cast<std::size_t>(k - 1)].c_str());
+  }
+  if (!o.plot.empty()) report("Figure written: %s", o.plot.c_str());
+  return EXIT_SUCCESS;
+}
 
 int run_ir(int argc, char** argv) {
   IrOptions o;
@@ -244,190 +507,12 @@ int run_ir(int argc, char** argv) {
     return fail("vellisk-ir takes 10 arguments after its options, not " +
                 std::to_string(o.arguments.size()) + "; vellisk-ir --help shows them");
   }
-
   // Everything that can be refused is refused before any work.
-  const SweepParams params = parse_numbers(o.arguments.data());
-  const SweepDesign design = compute_design(params);
-  const char* recording_name = o.arguments[8];
-  const std::string irfile = o.arguments[9];
-  std::string error = design_error(params, design);
-  if (error.empty()) error = measurement_error(params);
-  if (!error.empty()) return fail(error);
-  const auto pre = static_cast<std::int64_t>(std::round(o.pre * params.rate));
-  const auto length = static_cast<std::int64_t>(std::round(o.length * params.rate));
-  const int orders = static_cast<int>(o.harmonics);
-  if (const std::string e = window_error(
-          o, params, design, plan_layout(design, pre, std::max<std::int64_t>(length, 1), orders));
-      !e.empty()) {
-    return fail(e);
-  }
-  const std::optional<ResponseFormat> format = response_format(irfile);
-  if (!format) {
-    return fail("irfile (" + irfile + ") must end in " + kResponseExtensions);
-  }
-  if (*format != ResponseFormat::kHeaderless &&
-      !(params.rate == std::floor(params.rate) && params.rate <= 2147483647)) {
-    return fail("rate (" + text(params.rate) +
-                ") must be a whole number of samples per second for a file with a header; "
-                "write a .pcm, .raw or .f32 irfile");
-  }
-  std::vector<std::string> outputs = {irfile};
-  for (int k = 2; k <= orders; ++k) outputs.push_back(harmonic_name(irfile, k));
-  if (!o.plot.empty()) outputs.push_back(o.plot);
-  if (const std::string e = names_error(recording_name, outputs); !e.empty()) return fail(e);
-
-  const bool headerless = is_headerless_name(recording_name);
-  Recording recording;
-  if (const std::string e = recording.open(recording_name, headerless,
-                                           o.channels != 0 ? static_cast<int>(o.channels) : 1);
-      !e.empty()) {
-    return fail(e);
-  }
-  const RecordingInfo& info = recording.info();
+  IrJob job;
   if (const std::string e =
-          recording_error(o, params, design, info, recording_name, headerless, *format);
+          prepare_ir_job(o, o.arguments.data(), o.arguments[8], o.arguments[9], job);
       !e.empty()) {
     return fail(e);
   }
-
-  MeasurementSetup setup;
-  setup.params = params;
-  setup.pre = pre;
-  setup.length = length;
-  setup.orders = orders;
-  setup.drift = o.drift_given ? o.drift_ppm * 1e-6 : 0;
-  setup.curves = !o.plot.empty();
-  setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  if (o.drift_auto) {
-    // Both passes use the transform size the corrected one needs at the
-    // largest drift, so that the second plan costs nothing.
-    MeasurementSetup widest = setup;
-    widest.drift = kMaxDriftPpm * 1e-6;
-    setup.min_fft_size = plan_measurement(widest).plan.fft_size;
-  }
-  Measurement m = plan_measurement(setup);
-
-  std::printf("%s", kIrBanner);
-  report("Sweep: %" PRId32 " samples from %s Hz to %s Hz at %s Hz, after %" PRId32
-         " samples of silence",
-         design.sweeplen, text(params.hzstart).c_str(), text(params.hzend).c_str(),
-         text(params.rate).c_str(), design.silencelen);
-  report("Recording: %s, %s, %d %s, %" PRId64 " frames%s", recording_name, info.format.c_str(),
-         info.channels, plural(info.channels, "channel", "channels"), info.frames,
-         headerless ? "" : (" at " + std::to_string(info.rate) + " Hz").c_str());
-  report("Window: pre %s s, length %s s, %" PRId64 " samples, zero instant at sample %" PRId64,
-         text(o.pre).c_str(), text(o.length).c_str(), m.layout.window(1), pre);
-  report("Transform size: %zu samples", m.plan.fft_size);
-  report("Noise measured from %.3f s to %.3f s, between the second harmonic and the response",
-         static_cast<double>(m.layout.noise_first) / params.rate,
-         static_cast<double>(m.layout.noise_last) / params.rate);
-
-  if (o.drift_auto) {
-    // A first pass measures the drift on the linear responses alone.
-    MeasurementSetup first = setup;
-    first.orders = 1;
-    first.curves = false;
-    Measurement probe;
-    RowStore scratch;
-    if (const std::string e =
-            scratch.open(row_lengths(plan_measurement(first).layout, info.channels));
-        !e.empty()) {
-      return fail(e);
-    }
-    if (const std::string e = measure(first, recording, scratch, probe); !e.empty()) return fail(e);
-    int best = -1;
-    double best_ratio = 0;
-    for (std::size_t c = 0; c < probe.channels.size(); ++c) {
-      const ChannelResult& r = probe.channels[c];
-      const double ratio = std::abs(r.peak) / std::max(r.noise, 1e-300);
-      if (r.drift.measured && ratio > best_ratio) best = static_cast<int>(c), best_ratio = ratio;
-    }
-    if (best < 0) {
-      return fail("Unable to measure the clock drift: no channel holds enough of the response");
-    }
-    setup.drift = probe.channels[static_cast<std::size_t>(best)].drift.drift;
-    report("Drift corrected: %.2f ppm, as measured on channel %d", setup.drift * 1e6, best + 1);
-  } else if (o.drift_given) {
-    report("Drift corrected: %s ppm, as given", text(o.drift_ppm).c_str());
-  }
-
-  RowStore store;
-  if (const std::string e = store.open(row_lengths(plan_measurement(setup).layout, info.channels));
-      !e.empty()) {
-    return fail(e);
-  }
-  if (const std::string e = measure(setup, recording, store, m); !e.empty()) return fail(e);
-
-  const std::int64_t needed = m.plan.zero + m.plan.last;
-  if (info.frames < needed) {
-    std::fprintf(stderr,
-                 "Warning: recording (%s) ends %" PRId64
-                 " samples before the window does; they are read as silence\n",
-                 recording_name, needed - info.frames);
-  }
-  for (std::size_t c = 0; c < m.channels.size(); ++c) {
-    const ChannelResult& r = m.channels[c];
-    report_channel(static_cast<int>(c), r, params.rate, orders);
-    if (r.drift.measured && r.drift.spread > 0.5) {
-      std::fprintf(stderr,
-                   "Warning: channel %zu: a clock drift of %.1f ppm spreads the response's "
-                   "arrival over %.1f samples across the band; --drift auto corrects it\n",
-                   c + 1, r.drift.drift * 1e6, r.drift.spread);
-    }
-  }
-  for (std::size_t c = 0; c < m.channels.size(); ++c) {
-    const ChannelResult& r = m.channels[c];
-    for (const float v : {r.low, r.high}) {
-      if (!fits_format(*format, v)) {
-        char value[32];
-        std::snprintf(value, sizeof value, "%g", static_cast<double>(v));
-        return fail("irfile (" + irfile + "): channel " + std::to_string(c + 1) + " reaches " +
-                    value +
-                    ", beyond 24-bit full scale; write a .wav or .w64 file, which keeps it");
-      }
-    }
-  }
-
-  std::string svg;
-  if (!o.plot.empty()) {
-    if (const std::string e = draw_figure(figure_of(params, o, m, setup.drift != 0), svg);
-        !e.empty()) {
-      return fail("Unable to draw the figure: " + e);
-    }
-  }
-
-  // Each output is watched from before its open until the last one is
-  // complete: after a failure, or a signal, none that this run created is left.
-  std::vector<int> watches;
-  std::string failure;
-  for (int k = 1; k <= orders && failure.empty(); ++k) {
-    const std::string& name = outputs[static_cast<std::size_t>(k - 1)];
-    const int watch = watch_output(name.c_str());
-    ResponseFile file;
-    std::string e = file.open(name.c_str(), *format, info.channels, static_cast<int>(params.rate));
-    // A file this run could not open is not its to remove.
-    file.created() ? watches.push_back(watch) : release_output(watch);
-    if (e.empty()) {
-      e = write_rows(store, static_cast<std::size_t>((k - 1) * info.channels), info.channels,
-                     m.layout.window(k), file);
-    }
-    if (!e.empty()) failure = "Unable to write " + name + ": " + e;
-  }
-  if (failure.empty() && !o.plot.empty()) {
-    const int watch = watch_output(o.plot.c_str());
-    errno = 0;
-    std::FILE* file = std::fopen(o.plot.c_str(), "wb");
-    std::string e = file == nullptr ? std::strerror(errno) : write_text(file, svg);
-    file == nullptr ? release_output(watch) : watches.push_back(watch);
-    if (!e.empty()) failure = "Unable to write " + o.plot + ": " + e;
-  }
-  for (const int w : watches) failure.empty() ? release_output(w) : remove_output(w);
-  if (!failure.empty()) return fail(failure);
-  report("Response written: %s", irfile.c_str());
-  for (int k = 2; k <= orders; ++k) {
-    report("Harmonic response H%d written: %s", k,
-           outputs[static_cast<std::size_t>(k - 1)].c_str());
-  }
-  if (!o.plot.empty()) report("Figure written: %s", o.plot.c_str());
-  return EXIT_SUCCESS;
+  return run_ir_job(job);
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -48,7 +49,9 @@ FloatBuffer make_float_buffer(std::size_t count, bool zeroed) {
 }
 
 std::size_t fast_fft_size(std::size_t n) {
-  for (std::size_t m = n + (n & 1);; m += 2) {
+  // The transforms take int sizes; callers check theirs long before this.
+  if (n > kMaxFftSize) throw std::length_error("transform size beyond 2^31");
+  for (std::size_t m = std::max<std::size_t>(2, n + (n & 1));; m += 2) {
     std::size_t r = m;
     for (const std::size_t p : {2, 3, 5, 7}) {
       while (r % p == 0) r /= p;

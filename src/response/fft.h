@@ -14,8 +14,12 @@ using FloatBuffer = std::unique_ptr<float[], FloatFree>;
 // be written before it is read).
 FloatBuffer make_float_buffer(std::size_t count, bool zeroed = true);
 
-// The smallest even size of at least n whose only prime factors are 2, 3, 5
-// and 7, the sizes the transforms are fastest at.
+// The largest transform size: the library takes int sizes.
+inline constexpr std::size_t kMaxFftSize = 2147483646;
+
+// The smallest even size of at least n (and at least 2) whose only prime
+// factors are 2, 3, 5 and 7, the sizes the transforms are fastest at; throws
+// std::length_error beyond kMaxFftSize.
 std::size_t fast_fft_size(std::size_t n);
 
 // A forward and an inverse plan of one size.

@@ -24,7 +24,9 @@ struct Worker {
 double power_ratio_db(const std::vector<double>& num, const std::vector<double>& den) {
   double a = 0, b = 0;
   for (std::size_t i = 0; i < num.size(); ++i) a += num[i], b += den[i];
-  return b > 0 ? 10 * std::log10(a / b) : 0;
+  // Levels stop at -300 dB, as the figure's do: an order with no power at all
+  // has a level, not minus infinity.
+  return b > 0 ? std::max(10 * std::log10(a / b), -300.0) : 0;
 }
 
 std::vector<double> to_db(const std::vector<double>& powers) {
@@ -77,7 +79,10 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
                       w.rows[static_cast<std::size_t>(k - 1)].data());
   }
   for (const std::vector<float>& row : w.rows) {
-    for (const float v : row) r.low = std::min(r.low, v), r.high = std::max(r.high, v);
+    for (const float v : row) {
+      if (!std::isfinite(v)) r.finite = false;
+      r.low = std::min(r.low, v), r.high = std::max(r.high, v);
+    }
   }
 
   // Every window's spectrum at the size of the longest, the linear one: one
@@ -130,6 +135,24 @@ std::vector<std::int64_t> row_lengths(const Layout& layout, int channels) {
   for (int k = 1; k <= layout.orders(); ++k)
     lengths.insert(lengths.end(), static_cast<std::size_t>(channels), layout.window(k));
   return lengths;
+}
+
+double measurement_bytes(const MeasurementSetup& setup, int channels) {
+  const Measurement m = plan_measurement(setup);
+  const double batch = std::clamp(setup.threads, 1, std::max(channels, 1));
+  const auto fft = static_cast<double>(m.plan.fft_size + 2);
+  const double n1 = static_cast<double>(m.layout.window(1));
+  double windows = 0;
+  for (int k = 1; k <= m.layout.orders(); ++k) windows += static_cast<double>(m.layout.window(k));
+  // The filter's spectrum, the planner's scratch and the library's tables,
+  // each about one transform; per thread, its transform, its windows, and the
+  // analysis's spectra (up to four of twice the window with a figure); the
+  // windows kept for the files, up to the store's budget.
+  const double spectra =
+      (setup.curves ? 4 * 2.2 : 3 * 1.1) * n1 + 2.0 * static_cast<double>(m.layout.segment_size);
+  const double floats = 3 * fft + batch * (fft + windows + spectra) +
+                        std::min(windows * channels, static_cast<double>(RowStore::kMemoryBudget));
+  return 4 * floats;
 }
 
 std::string measure(const MeasurementSetup& setup, Recording& recording, RowStore& store,

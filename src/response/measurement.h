@@ -40,6 +40,7 @@ struct ChannelResult {
   std::vector<double> harmonic_levels;  // [k - 2]: order k re the linear response, dB
   double thd = 0;                       // sqrt of the summed power ratios of the orders
   float low = 0, high = 0;              // the extreme samples written, over every file
+  bool finite = true;                   // whether every sample written is finite
   ChannelCurves curves;
 };
 
@@ -57,6 +58,10 @@ Measurement plan_measurement(const MeasurementSetup& setup);
 // Returns "", or one line saying what failed.
 std::string measure(const MeasurementSetup& setup, Recording& recording, RowStore& store,
                     Measurement& result);
+
+// The most bytes of memory a measurement of `channels` channels with
+// setup.threads threads takes at once, for its buffers and transforms.
+double measurement_bytes(const MeasurementSetup& setup, int channels);
 
 // The row lengths store needs for a measurement of `channels` channels.
 std::vector<std::int64_t> row_lengths(const Layout& layout, int channels);

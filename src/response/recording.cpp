@@ -55,10 +55,10 @@ std::string Recording::open(const char* name, bool headerless, int channels) {
   const int fd = fd_;
   if (fd < 0) return "Unable to open " + what + ": " + std::strerror(errno);
   SF_INFO sf{};
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return what + " is a folder, not a sound file";
   if (headerless) {
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_size % (4 * static_cast<off_t>(channels)) != 0) {
+    if (S_ISREG(st.st_mode) && st.st_size % (4 * static_cast<off_t>(channels)) != 0) {
       return what + " holds " + std::to_string(st.st_size) +
              " bytes, not a whole number of frames of " + std::to_string(channels) +
              " float32 samples";

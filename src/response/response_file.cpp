@@ -39,9 +39,8 @@ ResponseFile::~ResponseFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::string ResponseFile::open(const char* name, ResponseFormat format, int channels, int rate) {
-  fd_ = ::open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (fd_ < 0) return std::strerror(errno);
+std::string ResponseFile::open(int fd, ResponseFormat format, int channels, int rate) {
+  fd_ = fd;
   SF_INFO info{};
   info.channels = channels;
   info.samplerate = rate > 0 ? rate : 1;
@@ -76,6 +75,9 @@ bool ResponseFile::write(const float* frames, std::int64_t count) {
   if (sf_writef_float(file_, frames, count) != count) {
     const int system_error = errno;
     error_ = system_error != 0 ? std::strerror(system_error) : sf_strerror(file_);
+    // The library may fail without saying why (its encoder refusing a sample).
+    if (sf_error(file_) == SF_ERR_NO_ERROR && system_error == 0)
+      error_ = "the samples were refused";
     return false;
   }
   return true;

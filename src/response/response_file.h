@@ -32,11 +32,9 @@ class ResponseFile {
   ResponseFile(const ResponseFile&) = delete;
   ResponseFile& operator=(const ResponseFile&) = delete;
 
-  // Creates or truncates name. Returns "", or the reason it failed.
-  std::string open(const char* name, ResponseFormat format, int channels, int rate);
-
-  // Whether open created or truncated the file, even if it then failed.
-  bool created() const { return fd_ >= 0; }
+  // Starts the file on fd, open for writing, which it takes over and closes.
+  // Returns "", or the reason it failed.
+  std::string open(int fd, ResponseFormat format, int channels, int rate);
 
   // Appends count interleaved frames. Returns false once anything failed.
   bool write(const float* frames, std::int64_t count);

@@ -181,6 +181,29 @@ std::string measurement_error(const SweepParams& params) {
   return "";
 }
 
+std::string drift_error(const SweepParams& params, double drift, const std::string& what) {
+  if (!(std::abs(drift) <= kMaxDrift)) {
+    return what + " is beyond 1000 ppm, more than any two clocks differ";
+  }
+  // At the recorder's clock the sweep is longer or shorter by the drift: a
+  // sweep or taper of a sample or two may lose the samples it needs.
+  const SweepDesign d = drift_design(params, drift);
+  if (d.sweeplen < 1 || d.leadinlen == 1 || d.leadoutlen == 1 ||
+      std::int64_t{d.leadinlen} + d.leadoutlen > d.sweeplen ||
+      first_non_finite({{"", d.expstep},
+                        {"", d.octavelen},
+                        {"", d.leadinstep},
+                        {"", d.leadinstep2},
+                        {"", d.leadoutstep},
+                        {"", d.leadoutstep2}})) {
+    return what + " cannot be corrected on this sweep: at the recorder's clock its " +
+           text(std::int64_t{d.sweeplen}) + " samples and tapers of " +
+           text(std::int64_t{d.leadinlen}) + " and " + text(std::int64_t{d.leadoutlen}) +
+           " samples are no longer a valid sweep";
+  }
+  return "";
+}
+
 std::string number_text(double value) {
   char buffer[32];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);

@@ -15,6 +15,14 @@ std::string design_error(const SweepParams& params, const SweepDesign& design);
 // not have been silent. Returns "" or one line, as design_error does.
 std::string measurement_error(const SweepParams& params);
 
+// The largest clock drift that may be corrected: 1000 ppm either way.
+inline constexpr double kMaxDrift = 1e-3;
+
+// The rules on a clock drift to be corrected (what names it in the message:
+// "--drift (50)", say): at most kMaxDrift either way, and a sweep that, at the
+// recorder's clock, still has its samples and tapers. Returns "" or one line.
+std::string drift_error(const SweepParams& params, double drift, const std::string& what);
+
 // Whether two names lead to one file: one existing file (same device and
 // inode, through hard or symbolic links), or one name yet to be created in one
 // folder, however the folder is reached (".", "..", links, bind mounts).

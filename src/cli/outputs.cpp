@@ -1,0 +1,96 @@
+// Temporary files beside each output, renamed into place once all are complete.
+#include "cli/outputs.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/process_guard.h"
+#include "sweep/validation.h"
+
+namespace {
+
+// The mode a new file gets from open(..., 0666) under the process's umask.
+mode_t creation_mode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+OutputSet::~OutputSet() { discard(); }
+
+int OutputSet::create(const std::string& name, std::string& error) {
+  Entry entry;
+  entry.name = final_name(name.c_str());
+  struct stat st {};
+  const bool exists = stat(entry.name.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    errno = 0;
+    const int fd = ::open(entry.name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) error = std::strerror(errno);
+    return fd;
+  }
+  // .NAME.XXXXXX in the folder of the name's target, so that the rename stays
+  // within one file system.
+  const std::string::size_type slash = entry.name.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : entry.name.substr(0, slash + 1);
+  const std::string leaf = slash == std::string::npos ? entry.name : entry.name.substr(slash + 1);
+  std::string pattern = folder + "." + leaf + ".XXXXXX";
+  // Signals wait while the temporary is created and watched: one between the
+  // two would leave it behind.
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, s);
+  pthread_sigmask(SIG_BLOCK, &ending, &before);
+  errno = 0;
+  const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+  const int reason = errno;
+  if (fd >= 0) entry.watch = watch_output(pattern.c_str());
+  if (fd >= 0 && entry.watch < 0) unlink(pattern.c_str()), close(fd);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (fd < 0) {
+    error = std::strerror(reason);
+    return -1;
+  }
+  if (entry.watch < 0) {
+    error = "too many files written at once";
+    return -1;
+  }
+  entry.temporary = pattern;
+  // The file keeps the mode of the one it replaces, or gets a new file's.
+  fchmod(fd, exists ? (st.st_mode & 07777) : creation_mode());
+  entries_.push_back(entry);
+  return fd;
+}
+
+std::string OutputSet::commit() {
+  std::string failure;
+  for (Entry& e : entries_) {
+    if (e.temporary.empty() || !failure.empty()) continue;
+    errno = 0;
+    if (std::rename(e.temporary.c_str(), e.name.c_str()) != 0) {
+      failure = "Unable to write " + e.name + ": " + std::strerror(errno);
+      continue;
+    }
+    release_output(e.watch);
+    e.temporary.clear();
+  }
+  discard();
+  return failure;
+}
+
+void OutputSet::discard() {
+  for (const Entry& e : entries_) {
+    if (!e.temporary.empty()) remove_output(e.watch);
+  }
+  entries_.clear();
+}
