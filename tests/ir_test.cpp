@@ -413,6 +413,7 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
   const struct {
     std::vector<std::string> args;
     std::string err;
+    long file_size_limit = -1;
   } cases[] = {
       {with({}, numbers(3, "5000"), {"rec.wav", "ir.wav"}),
        "hzend (5000) must not exceed half the sample rate (4000)"},
@@ -462,6 +463,29 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
        ".w64 file, which keeps it"},
       {with({"--plot", "fig.png"}, kNumbers, {"rec.wav", "ir.wav"}),
        "--plot (fig.png) must name a file ending in .svg"},
+      // Sizes are checked before any is converted or searched for.
+      {with({"-l", "1e9"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--pre and --length (0.1, 1e+09) with this sweep make the transforms longer than "
+       "1900000000 samples"},
+      {with({"-p", "1e300"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--pre and --length (1e+300, 1) with this sweep make the transforms longer than"},
+      {with({"-l", "200000"}, kNumbers, {"rec.wav", "ir.wav"}), "The run needs about "},
+      {with({}, kNumbers, {"folder.pcm", "ir.wav"}),
+       "recording (folder.pcm) is a folder, not a sound file"},
+      // A drift that no clocks show, measured on noise, is refused, not applied.
+      {with({"--drift", "auto"}, kNumbers, {"noise.pcm", "ir.wav"}),
+       "Unable to correct the clock drift: the clock drift measured on channel 1 ("},
+      // A sweep of one sample has none left at a slower recorder's clock.
+      {with({"--drift", "-1000"}, {"2", "1", "0.1", "1", "0.5", "0", "0", "0"},
+            {"rec.pcm", "ir.wav"}),
+       "--drift (-1000) cannot be corrected on this sweep: at the recorder's clock its 0 samples"},
+      {with({}, numbers(1, "1e-300"), {"rec.wav", "ir.wav"}),
+       "The response of channel 1 is not finite: it overflows 32-bit floats; amplitude (1e-300)"},
+      {with({}, kNumbers, {"huge.pcm", "ir.wav"}), "The response of channel 1 is not finite"},
+      // A later output that fails leaves the earlier ones, and the files they
+      // would replace, as they were.
+      {with({"-l", "0.4", "--plot", "fig.svg"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "Unable to write fig.svg: File too large", 50000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
@@ -483,16 +507,29 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
     write_raw(dir.work() / "nan.pcm", nan);
     std::ofstream(dir.work() / "odd.pcm") << "1234567";
     std::ofstream(dir.work() / "text.wav") << "not a sound";
+    std::vector<float> huge = rec;
+    huge[10000] = 3e38f;
+    write_raw(dir.work() / "huge.pcm", huge);
+    std::vector<float> noise(3 * 8000);
+    std::uint32_t seed = 1;
+    for (float& v : noise)
+      v = static_cast<float>((seed = seed * 1664525 + 1013904223) >> 8) / 0x1p24f - 0.5f;
+    write_raw(dir.work() / "noise.pcm", noise);
+    std::filesystem::create_directory(dir.work() / "folder.pcm");
+    std::ofstream(dir.work() / "ir.wav") << "an earlier result";
     const auto before = list_files(dir.work());
     RunSetup setup;
     setup.program = VELLISK_IR_BINARY;
     setup.stdout_path = dir.work() / "out.pcm";
+    setup.file_size_limit = c.file_size_limit;
+    setup.time_limit = 60;
     const RunResult r = run_program(dir, c.args, setup);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     std::vector<std::string> after = list_files(dir.work());
     EXPECT_EQ(after.size(), before.size() + 1) << "only standard output's file is new";
+    EXPECT_EQ(read_file(dir.work() / "ir.wav"), "an earlier result");
   }
 }
 

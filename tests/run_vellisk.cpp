@@ -62,6 +62,7 @@ RunResult run_program(const TempDir& dir, const std::vector<std::string>& args,
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
     signal(SIGINT, setup.ignore_sigint ? SIG_IGN : SIG_DFL);
+    if (setup.time_limit != 0) alarm(setup.time_limit);  // kept across exec
     execv(argv[0], argv.data());
     _exit(127);
   }

@@ -2,11 +2,14 @@
 #include "plot/figure.h"
 
 #include <plplot.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -199,10 +202,35 @@ void envelope_panel(const Figure& f, int orders) {
   }
 }
 
+// PLplot lists its drivers in a temporary file: a temporary folder that is
+// full or cannot be written shows as missing drivers. Returns "" when a
+// block can be written there, or what stops it.
+std::string temporary_folder_error() {
+  const char* folder = std::getenv("TMPDIR");
+  if (folder == nullptr || *folder == '\0') folder = "/tmp";
+  std::string name = std::string(folder) + "/vellisk-XXXXXX";
+  errno = 0;
+  const int fd = mkstemp(name.data());
+  int error = errno;
+  if (fd >= 0) {
+    unlink(name.c_str());
+    const char block[4096] = {};
+    errno = 0;
+    const ssize_t n = write(fd, block, sizeof block);
+    error = n == static_cast<ssize_t>(sizeof block) ? 0 : (errno != 0 ? errno : ENOSPC);
+    close(fd);
+  }
+  if (error == 0) return "";
+  return std::string("the temporary folder (") + folder +
+         ") cannot be written: " + std::strerror(error);
+}
+
 // PLplot reports a fatal error by calling this, then ending the process: the
 // run ends here with one line, before any output file has been created.
 int on_fatal(const char* message) {
-  std::fprintf(stderr, "Unable to draw the figure: %s\n", message);
+  const std::string folder = temporary_folder_error();
+  std::fprintf(stderr, "Unable to draw the figure: %s\n",
+               folder.empty() ? message : folder.c_str());
   std::exit(EXIT_FAILURE);
 }
 
@@ -259,6 +287,9 @@ std::string draw_figure(const Figure& figure, std::string& svg) {
   envelope_panel(figure, orders);
   plend();
   abort_message = nullptr;
+  if (!aborted.empty()) {
+    if (std::string e = temporary_folder_error(); !e.empty()) aborted = e;
+  }
   svg.assign(buffer != nullptr ? buffer : "", size);
   std::free(buffer);
   return aborted;

@@ -20,7 +20,11 @@ Layout plan_layout(const SweepDesign& design, std::int64_t pre, std::int64_t len
     if (k > 1) {
       kept = std::min(length, static_cast<std::int64_t>(std::floor(0.9 * gap)) - pre);
       margin = std::clamp<std::int64_t>(std::llround(0.05 * gap), 16, 4096);
-      l.first = std::min(l.first, static_cast<std::int64_t>(std::floor(arrival)) - pre - margin);
+      // The segment read around the order's arrival: on a short sweep its
+      // margin may reach past the linear window's end.
+      const auto start = static_cast<std::int64_t>(std::floor(arrival)) - pre - margin;
+      l.first = std::min(l.first, start);
+      l.last = std::max(l.last, start + kept + 1 + 2 * margin);
     }
     l.lengths.push_back(kept);
     l.arrivals.push_back(arrival);

@@ -152,7 +152,9 @@ double measurement_bytes(const MeasurementSetup& setup, int channels) {
       (setup.curves ? 4 * 2.2 : 3 * 1.1) * n1 + 2.0 * static_cast<double>(m.layout.segment_size);
   const double floats = 3 * fft + batch * (fft + windows + spectra) +
                         std::min(windows * channels, static_cast<double>(RowStore::kMemoryBudget));
-  return 4 * floats;
+  // Measured peaks run up to 1.6 times the buffers' sum (the transform
+  // library's working memory), above about 20 MiB of libraries.
+  return 1.6 * 4 * floats + 32.0 * 1048576;
 }
 
 std::string measure(const MeasurementSetup& setup, Recording& recording, RowStore& store,
