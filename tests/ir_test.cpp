@@ -470,6 +470,8 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
       {with({"-p", "1e300"}, kNumbers, {"rec.wav", "ir.wav"}),
        "--pre and --length (1e+300, 1) with this sweep make the transforms longer than"},
       {with({"-l", "200000"}, kNumbers, {"rec.wav", "ir.wav"}), "The run needs about "},
+      {with({}, kNumbers, {"rec.wav", "none/ir.wav"}),
+       "Unable to write none/ir.wav: No such file or directory"},
       {with({}, kNumbers, {"folder.pcm", "ir.wav"}),
        "recording (folder.pcm) is a folder, not a sound file"},
       // A drift that no clocks show, measured on noise, is refused, not applied.

@@ -26,6 +26,17 @@ mode_t creation_mode() {
 
 }  // namespace
 
+std::string output_error(const std::string& name) {
+  const std::string path = final_name(name.c_str());
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    return access(path.c_str(), W_OK) == 0 ? "" : std::strerror(errno);
+  }
+  const std::string::size_type slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  return access(folder.c_str(), W_OK | X_OK) == 0 ? "" : std::strerror(errno);
+}
+
 OutputSet::~OutputSet() { discard(); }
 
 int OutputSet::create(const std::string& name, std::string& error) {

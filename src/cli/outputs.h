@@ -4,6 +4,11 @@
 #include <string>
 #include <vector>
 
+// Whether name can be written: an existing file other than a regular one
+// (a device, a FIFO), or a name in a folder where a file can be created.
+// Returns "" or the reason, as the system words it.
+std::string output_error(const std::string& name);
+
 // Each output is written to a temporary file in its own folder and renamed
 // over its name only when commit() is called, once every output of the run is
 // complete: a run that fails, or is ended by a signal, leaves every existing

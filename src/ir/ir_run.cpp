@@ -391,7 +391,11 @@ std::string prepare_ir_job(const IrOptions& options, const char* const* numbers,
   job.outputs = {irfile};
   for (int k = 2; k <= job.orders; ++k) job.outputs.push_back(harmonic_name(irfile, k));
   if (!o.plot.empty()) job.outputs.push_back(o.plot);
-  return names_error(recording.c_str(), job.outputs);
+  if (std::string e = names_error(recording.c_str(), job.outputs); !e.empty()) return e;
+  for (const std::string& name : job.outputs) {
+    if (std::string e = output_error(name); !e.empty()) return "Unable to write " + name + ": " + e;
+  }
+  return "";
 }
 
 int run_ir_job(const IrJob& job) {
