@@ -25,6 +25,7 @@
 #include "plot/figure.h"
 #include "response/analysis.h"
 #include "response/measurement.h"
+#include "response/plausibility.h"
 #include "response/recording.h"
 #include "response/response_file.h"
 #include "response/store.h"
@@ -154,6 +155,7 @@ std::string names_error(const char* recording, const std::vector<std::string>& o
 
 // x rounded to a tenth, without the sign of a negative zero.
 double tenths(double x) { return std::round(x * 10) / 10 + 0.0; }
+double hundredths(double x) { return std::round(x * 100) / 100 + 0.0; }
 
 const char* plural(std::int64_t n, const char* one, const char* many) {
   return n == 1 ? one : many;
@@ -161,7 +163,8 @@ const char* plural(std::int64_t n, const char* one, const char* many) {
 
 void report_channel(int c, const ChannelResult& r, double rate, int orders) {
   if (r.peak == 0) {
-    report("Channel %d: no response, every sample is 0", c + 1);
+    report("Channel %d: recorded peak %.2f dBFS, no response, every sample is 0", c + 1,
+           decibels(r.recorded.peak));
     return;
   }
   char drift[64] = "not measured";
@@ -170,9 +173,10 @@ void report_channel(int c, const ChannelResult& r, double rate, int orders) {
   if (r.noise > 0) {
     std::snprintf(noise, sizeof noise, "%.1f dB", decibels(std::abs(r.peak)) - decibels(r.noise));
   }
-  report("Channel %d: arrival %.1f samples (%.3f ms), peak %.2f dB, peak-to-noise %s, drift %s",
-         c + 1, tenths(r.arrival), 1000 * r.arrival / rate, decibels(std::abs(r.peak)), noise,
-         drift);
+  report("Channel %d: recorded peak %.2f dBFS, arrival %.1f samples (%.3f ms), in-band gain %.2f "
+         "dB, impulse peak %.2f dB, peak-to-noise %s, drift %s",
+         c + 1, decibels(r.recorded.peak), tenths(r.arrival), 1000 * r.arrival / rate,
+         hundredths(decibels(r.gain)), decibels(std::abs(r.peak)), noise, drift);
   if (orders < 2) return;
   std::string line = "Channel " + std::to_string(c + 1) + " harmonics:";
   char part[64];
@@ -193,14 +197,18 @@ Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
   std::snprintf(text, sizeof text, "Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
                 p.duration, p.rate);
   f.title = text;
+  // Several channels give their latency and peak-to-noise in the legend.
   const ChannelResult& first = m.channels.front();
-  std::string facts = m.channels.size() > 1 ? "Channel 1: latency " : "Latency ";
-  std::snprintf(text, sizeof text, "%.3f ms, peak-to-noise %.1f dB", 1000 * first.arrival / p.rate,
-                decibels(std::abs(first.peak)) - decibels(first.noise));
-  facts += text;
+  std::string facts = m.channels.size() > 1 ? "Channel 1: " : "";
+  if (m.channels.size() == 1) {
+    std::snprintf(text, sizeof text, "Latency %.3f ms, peak-to-noise %.1f dB",
+                  1000 * first.arrival / p.rate,
+                  decibels(std::abs(first.peak)) - decibels(first.noise));
+    facts += text;
+  }
   if (first.drift.measured) {
-    std::snprintf(text, sizeof text, ", drift %.1f ppm%s", tenths(first.drift.drift * 1e6),
-                  corrected ? " after correction" : "");
+    std::snprintf(text, sizeof text, "%sdrift %.1f ppm%s", m.channels.size() == 1 ? ", " : "",
+                  tenths(first.drift.drift * 1e6), corrected ? " after correction" : "");
     facts += text;
   }
   f.facts = facts;
@@ -220,7 +228,9 @@ Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
            curves.harmonics[k]});
     }
     c.envelope = {curves.times, curves.envelope};
-    c.noise_db = decibels(r.noise);
+    c.noise_db = curves.noise_envelope;
+    c.latency_ms = 1000 * r.arrival / p.rate;
+    c.peak_to_noise_db = decibels(std::abs(r.peak)) - decibels(r.noise);
     f.channels.push_back(std::move(c));
   }
   return f;
@@ -471,6 +481,9 @@ int run_ir_job(const IrJob& job) {
   for (std::size_t c = 0; c < m.channels.size(); ++c) {
     const ChannelResult& r = m.channels[c];
     report_channel(static_cast<int>(c), r, params.rate, job.orders);
+    for (const std::string& w : plausibility_warnings(r, static_cast<int>(c) + 1, m.layout, params.rate)) {
+      std::fprintf(stderr, "%s\n", w.c_str());
+    }
     if (r.drift.measured && r.drift.spread > 0.5) {
       std::fprintf(stderr,
                    "Warning: channel %zu: a clock drift of %.1f ppm spreads the response's "

@@ -14,9 +14,9 @@
 
 namespace {
 
-// Colours: 0 the background, 1 text and axes, 2 the grid, then one per curve:
-// each channel its own hue (a palette that stays apart for colour-blind
-// readers), each harmonic order a lighter tint of it.
+// Colours: 0 the background, 1 text and axes, 2 the grid, then one per
+// channel, from a palette that stays apart for colour-blind readers; a
+// channel's harmonics are drawn in its colour, each order in its own dashes.
 constexpr int kText = 1;
 constexpr int kGrid = 2;
 constexpr int kFirstCurve = 3;
@@ -28,27 +28,14 @@ constexpr int kMaxColours = 256;
 constexpr double kLeft = 0.1;
 constexpr double kRight = 0.84;
 
-int curve_colour(int channel, int order, int orders) {
-  return kFirstCurve + (channel * orders + order - 1) % (kMaxColours - kFirstCurve);
-}
+int curve_colour(int channel) { return kFirstCurve + channel % 8; }
 
-void set_palette(int channels, int orders) {
-  const int count = std::min(kMaxColours, kFirstCurve + channels * orders);
-  plscmap0n(count);
+void set_palette() {
+  plscmap0n(kFirstCurve + 8);
   plscol0(0, 255, 255, 255);
   plscol0(kText, 30, 30, 30);
   plscol0(kGrid, 222, 222, 222);
-  for (int c = 0; c < channels; ++c) {
-    const int* hue = kHues[c % 8];
-    for (int k = 1; k <= orders; ++k) {
-      const double white = 0.6 * (k - 1) / 9.0;
-      const auto mix = [white](int v) {
-        return static_cast<PLINT>(std::lround(v + (255 - v) * white));
-      };
-      const int index = curve_colour(c, k, orders);
-      if (index < count) plscol0(index, mix(hue[0]), mix(hue[1]), mix(hue[2]));
-    }
-  }
+  for (int c = 0; c < 8; ++c) plscol0(curve_colour(c), kHues[c][0], kHues[c][1], kHues[c][2]);
 }
 
 void line(const std::vector<double>& x, const std::vector<double>& y) {
@@ -62,10 +49,10 @@ void segment(double x0, double y0, double x1, double y1) {
 }
 
 // The line of order k: solid for the response, and for each harmonic order a
-// pattern of marks and spaces (micrometres on the page), long enough that a
-// curve is a few dozen strokes.
+// pattern of dashes (micrometres on the page), long enough that a curve is a
+// few dozen strokes; every mark is a dash, longer than the noise line's dots.
 void set_order_line(int k) {
-  static const PLINT marks[][2] = {{4000, 0}, {1200, 0}, {5000, 1200}, {8000, 0}};
+  static const PLINT marks[][2] = {{4000, 0}, {2000, 0}, {5000, 2000}, {8000, 0}};
   static const PLINT spaces[][2] = {{2000, 0}, {1500, 0}, {1500, 1500}, {2500, 0}};
   if (k == 1) {
     pllsty(1);
@@ -82,13 +69,13 @@ void set_noise_line() {
 }
 
 // One legend entry in the margin right of the panel whose viewport spans
-// y from y0 to y1 of the page, row `row` from the top.
+// y from y0 to y1 of the page, row `row` from the top of `rows`.
 template <class Line>
-void legend_entry(double y0, double y1, int row, int colour, Line set_line,
+void legend_entry(double y0, double y1, int row, int rows, int colour, Line set_line,
                   const std::string& label) {
   plvpor(0.86, 0.99, y0, y1);
   plwind(0, 1, 0, 1);
-  const double y = 1 - 0.06 - 0.075 * row;
+  const double y = 1 - 0.06 - std::min(0.075, 0.9 / std::max(rows, 1)) * row;
   plcol0(colour);
   set_line();
   plwidth(2);
@@ -115,26 +102,56 @@ double finite_max(const std::vector<double>& v) {
   return m;
 }
 
+// The smallest level above the floor that stands for no power at all.
+double level_min(const std::vector<double>& v) {
+  double m = std::numeric_limits<double>::infinity();
+  for (const double x : v) {
+    if (std::isfinite(x) && x > -299) m = std::min(m, x);
+  }
+  return m;
+}
+
+}  // namespace
+
+LevelAxis level_axis(double lowest, double highest) {
+  LevelAxis a;
+  if (!std::isfinite(highest)) highest = 0;
+  if (!(lowest <= highest)) lowest = highest;
+  a.top = std::ceil((highest + 3) / 10) * 10;
+  const double span = std::clamp(a.top - std::floor((lowest - 3) / 10) * 10, 40.0, 200.0);
+  a.step = span <= 100 ? 10 : 20;
+  a.bottom = a.top - std::ceil(span / a.step) * a.step;
+  return a;
+}
+
+namespace {
+
 void magnitude_panel(const Figure& f, int orders) {
   const double lo = std::log10(f.hzstart);
   const double hi = std::log10(f.hzend);
-  double top = -300;
-  for (const FigureChannel& c : f.channels) top = std::max(top, finite_max(c.level.y));
-  top = std::ceil((top + 3) / 10) * 10;
-  const double bottom = top - (orders > 1 ? 100 : 50);
+  double highest = -std::numeric_limits<double>::infinity();
+  double lowest = std::numeric_limits<double>::infinity();
+  for (const FigureChannel& c : f.channels) {
+    highest = std::max(highest, finite_max(c.level.y));
+    lowest = std::min(lowest, level_min(c.level.y));
+    for (const FigureCurve& h : c.harmonics) lowest = std::min(lowest, level_min(h.y));
+  }
+  const LevelAxis axis = level_axis(lowest, highest);
+  const double top = axis.top;
+  const double bottom = axis.bottom;
   plvpor(kLeft, kRight, 0.52, 0.88);
   plwind(lo, hi, bottom, top);
   plcol0(kGrid);
   const auto ticks = frequency_ticks(f.hzstart, f.hzend);
   for (const auto& [hz, label] : ticks) segment(std::log10(hz), bottom, std::log10(hz), top);
-  for (double db = bottom + 10; db < top; db += 10) segment(lo, db, hi, db);
+  for (double db = bottom + axis.step; db < top; db += axis.step) segment(lo, db, hi, db);
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
     for (int k = orders; k >= 1; --k) {
       const FigureCurve& curve = k == 1 ? ch.level : ch.harmonics[static_cast<std::size_t>(k - 2)];
       std::vector<double> x;
       for (const double hz : curve.x) x.push_back(std::log10(hz));
-      plcol0(curve_colour(c, k, orders));
+      plcol0(curve_colour(c));
       set_order_line(k);
       plwidth(k == 1 ? 2 : 1.5);
       line(x, curve.y);
@@ -143,7 +160,7 @@ void magnitude_panel(const Figure& f, int orders) {
   plwidth(1);
   pllsty(1);
   plcol0(kText);
-  plbox("bc", 0, 0, "bcntv", 10, 0);
+  plbox("bc", 0, 0, "bcntv", axis.step, 0);
   for (const auto& [hz, label] : ticks) {
     const double at = (std::log10(hz) - lo) / (hi - lo);
     segment(std::log10(hz), bottom, std::log10(hz), bottom + (top - bottom) * 0.02);
@@ -151,20 +168,29 @@ void magnitude_panel(const Figure& f, int orders) {
   }
   plmtex("b", 3.0, 0.5, 0.5, "Frequency (Hz)");
   plmtex("l", 4.2, 0.5, 0.5, "Level (dB), 1/6-octave smoothing");
+  // Each channel, then its harmonic orders in its colour; when they would
+  // not fit, the orders once, in the text's colour.
+  const int channels = static_cast<int>(f.channels.size());
+  const bool each = channels * orders <= 12;
+  const int rows = each ? channels * orders : channels + orders - 1;
   int row = 0;
-  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+  for (int c = 0; c < channels; ++c) {
     legend_entry(
-        0.52, 0.88, row++, curve_colour(c, 1, orders), [] { set_order_line(1); },
+        0.52, 0.88, row++, rows, curve_colour(c), [] { set_order_line(1); },
         numbered("Channel ", c + 1));
+    for (int k = 2; k <= orders && each; ++k) {
+      legend_entry(
+          0.52, 0.88, row++, rows, curve_colour(c), [k] { set_order_line(k); },
+          channels == 1 ? numbered("H", k) : numbered("", c + 1).append(numbered(": H", k)));
+    }
   }
-  for (int k = 2; k <= orders; ++k) {
+  for (int k = 2; k <= orders && !each; ++k) {
     legend_entry(
-        0.52, 0.88, row++, curve_colour(0, k, orders), [k] { set_order_line(k); },
-        numbered("H", k));
+        0.52, 0.88, row++, rows, kText, [k] { set_order_line(k); }, numbered("H", k));
   }
 }
 
-void envelope_panel(const Figure& f, int orders) {
+void envelope_panel(const Figure& f) {
   double top = -300;
   double lowest_noise = 0;
   for (const FigureChannel& c : f.channels) {
@@ -179,7 +205,7 @@ void envelope_panel(const Figure& f, int orders) {
   plbox("g", 0, 0, "g", 20, 0);
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
-    plcol0(curve_colour(c, 1, orders));
+    plcol0(curve_colour(c));
     plwidth(1.5);
     line(ch.envelope.x, ch.envelope.y);
     set_noise_line();
@@ -195,10 +221,23 @@ void envelope_panel(const Figure& f, int orders) {
   plbox("bcnt", 0, 0, "bcntv", 20, 0);
   plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
   plmtex("l", 4.2, 0.5, 0.5, "Envelope (dB)");
+  // One channel's latency and peak-to-noise are in the title; several
+  // channels give theirs here.
+  const int channels = static_cast<int>(f.channels.size());
+  const int rows = channels == 1 ? 1 : 2 * channels;
   int row = 0;
-  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
-    legend_entry(0.08, 0.36, row++, curve_colour(c, 1, orders), set_noise_line,
-                 numbered("Noise ", c + 1));
+  char text[64];
+  for (int c = 0; c < channels; ++c) {
+    const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    if (channels > 1) {
+      std::snprintf(text, sizeof text, "%d: %.3f ms", c + 1, ch.latency_ms);
+      legend_entry(
+          0.08, 0.36, row++, rows, curve_colour(c), [] { pllsty(1); }, text);
+      std::snprintf(text, sizeof text, "%d: noise, %.1f dB down", c + 1, ch.peak_to_noise_db);
+    } else {
+      std::snprintf(text, sizeof text, "Noise %d", c + 1);
+    }
+    legend_entry(0.08, 0.36, row++, rows, curve_colour(c), set_noise_line, text);
   }
 }
 
@@ -274,7 +313,7 @@ std::string draw_figure(const Figure& figure, std::string& svg) {
   plsdev("svg");
   plsfile(memory);  // PLplot closes it at plend
   plspage(0, 0, 800, 600, 0, 0);
-  set_palette(static_cast<int>(figure.channels.size()), orders);
+  set_palette();
   plinit();
   pladv(0);
   plschr(0, 0.62);
@@ -284,7 +323,7 @@ std::string draw_figure(const Figure& figure, std::string& svg) {
   plmtex("t", -1.6, 0.5, 0.5, figure.title.c_str());
   plmtex("t", -3.0, 0.5, 0.5, figure.facts.c_str());
   magnitude_panel(figure, orders);
-  envelope_panel(figure, orders);
+  envelope_panel(figure);
   plend();
   abort_message = nullptr;
   if (!aborted.empty()) {

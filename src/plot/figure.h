@@ -13,7 +13,9 @@ struct FigureChannel {
   FigureCurve level;                   // dB against Hz, 1/6-octave smoothed
   std::vector<FigureCurve> harmonics;  // [k - 2]: order k, dB against excitation Hz
   FigureCurve envelope;                // dB against ms from the zero instant
-  double noise_db = 0;                 // the noise level of the report
+  double noise_db = 0;                 // the noise measured as the envelope is (its peaks)
+  double latency_ms = 0;               // of the report, for the legend
+  double peak_to_noise_db = 0;
 };
 
 struct Figure {
@@ -29,6 +31,16 @@ struct Figure {
 // The frequency axis's tick labels that fall within [lo, hi] Hz: 10, 20, 50,
 // 100, ... written as 1k, 2k, ... from 1000 Hz on.
 std::vector<std::pair<double, std::string>> frequency_ticks(double lo, double hi);
+
+// The level axis, from bottom to top dB with ticks every step dB: top the
+// first ten above highest + 3 dB, the span fitting lowest (to ten below it, 3 dB
+// under it) within 40 to 200 dB, ticks every 10 dB, or 20 beyond 100.
+struct LevelAxis {
+  double bottom = 0;
+  double top = 0;
+  double step = 10;
+};
+LevelAxis level_axis(double lowest, double highest);
 
 // Draws the figure into an SVG document. Returns "" and the document in svg,
 // or the reason it could not be drawn.

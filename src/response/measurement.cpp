@@ -35,12 +35,13 @@ std::vector<double> to_db(const std::vector<double>& powers) {
   return db;
 }
 
-// The envelope of the linear window x[0..n) in dB, as the largest magnitude
-// over each of about 2000 stretches, from the analytic signal x + i H(x). The
-// Hilbert transform H(x) is the inverse of the spectrum turned by -90 degrees
-// at positive frequencies, through the same real transform.
-void envelope_curve(const Spectrum& s, const float* x, std::int64_t n, std::int64_t pre,
-                    double rate, ChannelCurves& curves) {
+// The squared peak magnitude of the analytic signal x + i H(x) over each
+// stretch of `step` samples of x[0..n), s being x's spectrum at a size of at
+// least 2n (so that nothing wraps). The Hilbert transform H(x) is the inverse
+// of the spectrum turned by -90 degrees at positive frequencies, through the
+// same real transform.
+std::vector<double> stretch_peaks(const Spectrum& s, const float* x, std::int64_t n,
+                                  std::int64_t step) {
   FloatBuffer h = make_float_buffer(s.size + 2);
   const float* b = s.bins.get();
   for (std::size_t j = 1; j < s.size / 2; ++j) {
@@ -48,17 +49,64 @@ void envelope_curve(const Spectrum& s, const float* x, std::int64_t n, std::int6
     h[2 * j + 1] = -b[2 * j];
   }
   real_fft(s.size).inverse(h.get());
-  const std::int64_t step = std::max<std::int64_t>(1, n / 2000);
   const double scale = 1.0 / static_cast<double>(s.size);
+  std::vector<double> peaks;
   for (std::int64_t i = 0; i < n; i += step) {
-    double most = 0;  // squared
+    double most = 0;
     for (std::int64_t j = i; j < std::min(n, i + step); ++j) {
       const double im = h[j] * scale;
       most = std::max(most, static_cast<double>(x[j]) * x[j] + im * im);
     }
-    curves.times.push_back(1000.0 * static_cast<double>(i + step / 2 - pre) / rate);
-    curves.envelope.push_back(std::max(decibels(std::sqrt(most)), -300.0));
+    peaks.push_back(most);
   }
+  return peaks;
+}
+
+// The stretch of the envelope: about 2000 stretches over the window of n samples.
+std::int64_t envelope_step(std::int64_t n) { return std::max<std::int64_t>(1, n / 2000); }
+
+// The envelope of the linear window x[0..n) in dB, as the largest magnitude
+// of its analytic signal over each stretch.
+void envelope_curve(const Spectrum& s, const float* x, std::int64_t n, std::int64_t pre,
+                    double rate, ChannelCurves& curves) {
+  const std::int64_t step = envelope_step(n);
+  const std::vector<double> peaks = stretch_peaks(s, x, n, step);
+  for (std::size_t i = 0; i < peaks.size(); ++i) {
+    const auto at = static_cast<std::int64_t>(i) * step;
+    curves.times.push_back(1000.0 * static_cast<double>(at + step / 2 - pre) / rate);
+    curves.envelope.push_back(std::max(decibels(std::sqrt(peaks[i])), -300.0));
+  }
+}
+
+// The noise stretch x[0..n) measured as the envelope of a window of
+// `window` samples is: the median of its stretches' peaks, in dB, so that the
+// envelope's floor meets it.
+double noise_envelope(const float* x, std::int64_t n, std::int64_t window, double rate) {
+  const Spectrum s = spectrum_of(x, n, rate, 2 * n);
+  std::vector<double> peaks = stretch_peaks(s, x, n, envelope_step(window));
+  std::nth_element(peaks.begin(), peaks.begin() + static_cast<std::ptrdiff_t>(peaks.size() / 2),
+                   peaks.end());
+  return std::max(decibels(std::sqrt(peaks[peaks.size() / 2])), -300.0);
+}
+
+// The median magnitude of the spectrum from f_lo to f_hi Hz; the nearest
+// bin's when the band holds none.
+double median_magnitude(const Spectrum& s, double f_lo, double f_hi) {
+  const double hz_per_bin = s.rate / static_cast<double>(s.size);
+  const auto last = static_cast<std::int64_t>(s.size / 2);
+  auto lo = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(f_lo / hz_per_bin)), 0,
+                                     last);
+  auto hi = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(f_hi / hz_per_bin)), 0,
+                                     last);
+  if (hi < lo) {
+    lo = hi = std::clamp<std::int64_t>(std::llround(0.5 * (f_lo + f_hi) / hz_per_bin), 0, last);
+  }
+  std::vector<double> magnitudes;
+  const float* b = s.bins.get();
+  for (std::int64_t j = lo; j <= hi; ++j) magnitudes.push_back(std::hypot(b[2 * j], b[2 * j + 1]));
+  const auto middle = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() / 2);
+  std::nth_element(magnitudes.begin(), middle, magnitudes.end());
+  return *middle;
 }
 
 void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker& w) {
@@ -74,6 +122,15 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
   r.arrival = peak.position - static_cast<double>(layout.pre);
   r.peak = peak.value;
   r.noise = rms(origin + layout.noise_first, layout.noise_last - layout.noise_first);
+  r.window_rms = rms(linear.data(), layout.window(1));
+  // Everything computed before the window: the harmonics, the noise, and a
+  // response that arrived before the zero instant.
+  for (std::int64_t t = m.plan.first; t < -layout.pre; ++t) {
+    if (std::abs(origin[t]) > r.before) {
+      r.before = std::abs(origin[t]);
+      r.before_at = static_cast<double>(t);
+    }
+  }
   for (int k = 2; k <= layout.orders(); ++k) {
     harmonic_response(origin, layout, k, d.phasescale,
                       w.rows[static_cast<std::size_t>(k - 1)].data());
@@ -90,6 +147,10 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
   const std::int64_t n1 = layout.window(1);
   const Spectrum h1 = spectrum_of(linear.data(), n1, d.rate);
   r.drift = estimate_drift(h1, d.hzstart, d.hzend, d.octavelen);
+  // The middle of the band, clear of the band edges' roll-off; a sweep of
+  // less than two octaves has no such middle, and is taken whole.
+  r.gain = 4 * d.hzstart < d.hzend ? median_magnitude(h1, 2 * d.hzstart, d.hzend / 2)
+                                   : median_magnitude(h1, d.hzstart, d.hzend);
   const double sixth = std::exp2(1.0 / 6);
   double thd_power = 0;
   for (int k = 2; k <= layout.orders(); ++k) {
@@ -116,6 +177,8 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
     r.curves.frequencies = log_centres(d.hzstart, d.hzend, std::exp2(1.0 / 24));
     r.curves.level = to_db(sixth_octave_powers(fine, r.curves.frequencies, 1));
     envelope_curve(fine, linear.data(), n1, layout.pre, d.rate, r.curves);
+    r.curves.noise_envelope = noise_envelope(origin + layout.noise_first,
+                                             layout.noise_last - layout.noise_first, n1, d.rate);
   }
 }
 
@@ -170,7 +233,11 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
   std::vector<std::size_t> real_sizes = {level_size};
   std::vector<std::size_t> complex_sizes = drift_fft_sizes(level_size, d.rate, d.hzstart, d.hzend);
   if (m.layout.orders() > 1) real_sizes.push_back(m.layout.segment_size);
-  if (setup.curves) real_sizes.push_back(fast_fft_size(static_cast<std::size_t>(2 * n1)));
+  if (setup.curves) {
+    real_sizes.push_back(fast_fft_size(static_cast<std::size_t>(2 * n1)));
+    real_sizes.push_back(
+        fast_fft_size(static_cast<std::size_t>(2 * (m.layout.noise_last - m.layout.noise_first))));
+  }
   InverseSpectrum spectrum(m.plan, setup.threads, real_sizes, complex_sizes);
   // The filter's transform runs while the first batch is read and transformed.
   Background filter([&spectrum] { spectrum.transform(); });
@@ -184,12 +251,14 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
   m.channels.resize(static_cast<std::size_t>(channels));
   const std::int64_t stretch = m.plan.stretch_length();
   std::vector<float*> buffers(static_cast<std::size_t>(batch));
+  std::vector<SampleLevels> levels(static_cast<std::size_t>(batch));
   for (int first = 0; first < channels; first += batch) {
     const int n = std::min(batch, channels - first);
     for (int i = 0; i < n; ++i)
       buffers[static_cast<std::size_t>(i)] = workers[static_cast<std::size_t>(i)].data.get();
+    std::fill(levels.begin(), levels.end(), SampleLevels{});
     const std::string error =
-        recording.read(m.plan.stretch_start(), stretch, first, n, buffers.data());
+        recording.read(m.plan.stretch_start(), stretch, first, n, buffers.data(), levels.data());
     if (!error.empty()) return error;
     run_parallel(n, [&](int i) {
       Worker& w = workers[static_cast<std::size_t>(i)];
@@ -206,6 +275,7 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
         const auto row = static_cast<std::size_t>((k - 1) * channels + c);
         if (!store.put(row, w.rows[static_cast<std::size_t>(k - 1)].data())) return store.error();
       }
+      w.result.recorded = levels[static_cast<std::size_t>(i)];
       m.channels[static_cast<std::size_t>(c)] = std::move(w.result);
     }
   }

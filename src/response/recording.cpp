@@ -37,6 +37,44 @@ std::string format_name(int format) {
   return info.name;
 }
 
+// Full scale as libsndfile reads a subtype into normalised floats: an integer
+// code c of b bits reads as c / 2^(b - 1), so the extreme codes read as -1 and
+// 1 - 2^(1 - b) (1 itself in float for 32 bits); the companded formats' largest
+// code reads as 32124 / 32768 (mu-law) or 32256 / 32768 (A-law); floats
+// are read as they are stored.
+void full_scale(int subtype, float& low, float& high) {
+  int bits = 0;
+  switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+      bits = 8;
+      break;
+    case SF_FORMAT_PCM_16:
+      bits = 16;
+      break;
+    case SF_FORMAT_PCM_24:
+      bits = 24;
+      break;
+    case SF_FORMAT_PCM_32:
+      bits = 32;
+      break;
+    case SF_FORMAT_ULAW:
+      high = 32124.0f / 32768;
+      low = -high;
+      return;
+    case SF_FORMAT_ALAW:
+      high = 32256.0f / 32768;
+      low = -high;
+      return;
+    default:
+      high = 1;
+      low = -1;
+      return;
+  }
+  high = static_cast<float>(1 - std::ldexp(1.0, 1 - bits));
+  low = -1;
+}
+
 }  // namespace
 
 bool is_headerless_name(const std::string& name) {
@@ -80,13 +118,16 @@ std::string Recording::open(const char* name, bool headerless, int channels) {
     info_.rate = sf.samplerate;
     info_.format = format_name(sf.format & SF_FORMAT_TYPEMASK) + " " +
                    format_name(sf.format & SF_FORMAT_SUBMASK);
+    // Integer codes read as fractions of full scale (the default, made sure of).
+    sf_command(file_, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+    full_scale(sf.format & SF_FORMAT_SUBMASK, clip_low_, clip_high_);
   }
   block_.resize(std::max<std::size_t>(kBlockSamples, static_cast<std::size_t>(sf.channels)));
   return "";
 }
 
 std::string Recording::read(std::int64_t first, std::int64_t count, int channel, int n,
-                            float* const* out) {
+                            float* const* out, SampleLevels* levels) {
   const std::int64_t begin = std::clamp<std::int64_t>(first, 0, info_.frames);
   const std::int64_t end = std::clamp<std::int64_t>(first + count, begin, info_.frames);
   for (int c = 0; c < n; ++c) {
@@ -116,6 +157,13 @@ std::string Recording::read(std::int64_t first, std::int64_t count, int channel,
                  std::to_string(channel + c + 1);
         }
         dst[i] = v;
+      }
+      if (levels != nullptr) {
+        SampleLevels& l = levels[c];
+        for (std::int64_t i = 0; i < want; ++i) {
+          l.peak = std::max(l.peak, std::abs(dst[i]));
+          l.clipped += dst[i] <= clip_low_ || dst[i] >= clip_high_;
+        }
       }
     }
     at += want;

@@ -14,6 +14,13 @@ struct RecordingInfo {
   int rate = 0;  // samples per second; 0 for a headerless file, which stores none
 };
 
+// What the samples read of one channel reached: the largest magnitude, and
+// how many samples lie at the format's full scale (see Recording::read).
+struct SampleLevels {
+  float peak = 0;
+  std::int64_t clipped = 0;
+};
+
 // Whether a name is that of a headerless little-endian float32 file: .pcm, .raw or .f32.
 bool is_headerless_name(const std::string& name);
 
@@ -34,8 +41,13 @@ class Recording {
   // Reads frames [first, first + count) of the channels [channel, channel + n)
   // into out[0] to out[n - 1]; frames before the start or past the end read as
   // 0. Returns "", or one line that says why: a failed read, or a sample that
-  // is not finite.
-  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out);
+  // is not finite. When levels is given, levels[0] to levels[n - 1] take in
+  // the samples read: an integer format's extreme codes (its most negative
+  // code reads as -1, its most positive as 1 - 2^(1 - bits)), a companded
+  // format's largest magnitude, or any other format's magnitudes of 1 or more
+  // count as clipped.
+  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
+                   SampleLevels* levels = nullptr);
 
  private:
   int fd_ = -1;
@@ -43,4 +55,6 @@ class Recording {
   std::string name_;
   RecordingInfo info_;
   std::vector<float> block_;
+  float clip_low_ = -1;  // a sample at or beyond these is at full scale
+  float clip_high_ = 1;
 };

@@ -1,0 +1,19 @@
+// The plausibility of a channel's measurement: the warnings a run that probably went wrong draws.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "response/layout.h"
+#include "response/measurement.h"
+
+// The thresholds of the warnings.
+inline constexpr double kMinPeakToNoiseDb = 20;  // the peak over the noise's rms
+inline constexpr double kMinCrestDb = 20;        // the peak over the window's rms
+inline constexpr double kMinRecordedDbfs = -50;  // the recording's peak
+inline constexpr int kEdgeSamples = 3;           // a peak this near the window's ends
+
+// The warnings on channel `channel` (counted from 1) of a measurement, one
+// line each, starting "Warning:"; none for a clean measurement.
+std::vector<std::string> plausibility_warnings(const ChannelResult& r, int channel,
+                                               const Layout& layout, double rate);
