@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the figure of a two-channel measurement with harmonics and checks, in the SVG
 parsed as XML, what a reader would: axis titles, the frequency ticks in range and no
-others, one curve per channel and per harmonic order, and the legend."""
+others, each channel's curves in its own colour, and the legend with each channel's
+harmonics, latency and peak-to-noise."""
 import math
 import os
 import re
@@ -15,13 +16,14 @@ vellisk_ir = sys.argv[1]
 NUMBERS = ["16000", "0.5", "50", "2000", "4", "0.5", "0.05", "0.01"]
 rate, amplitude, hzstart, hzend, duration, silence, leadin, leadout = map(float, NUMBERS)
 
-# The sweep file's formula, through y = g (x + 0.3 x^2 + 0.2 x^3) on two channels.
+# The sweep file's formula, through y = g (x + 0.3 x^2 + 0.2 x^3) on two channels, the
+# second 8 samples (0.5 ms) late.
 n = int(rate * duration)
 s = int(rate * silence)
 logratio = math.log(2 * math.pi * hzend / (2 * math.pi * hzstart))
 k_scale = 2 * math.pi * hzstart * duration / logratio
 nin, nout = int(leadin * n), int(leadout * n)
-frames = []
+ys = []
 for t in range(2 * s + n):
     i = t - s
     x = 0.0
@@ -33,8 +35,10 @@ for t in range(2 * s + n):
             m = n - i
             taper = (0.42 - 0.5 * math.cos(math.pi / (nout - 1) * m)) + 0.08 * math.cos(2 * math.pi / (nout - 1) * m)
         x = amplitude * taper * math.sin(k_scale * (math.exp(i * logratio / n) - 1))
-    y = x + 0.3 * x * x + 0.2 * x * x * x
-    frames += [y, 0.5 * y]
+    ys.append(x + 0.3 * x * x + 0.2 * x * x * x)
+frames = []
+for t, y in enumerate(ys):
+    frames += [y, 0.5 * ys[t - 8] if t >= 8 else 0.0]
 
 with tempfile.TemporaryDirectory() as work:
     keep = os.environ.get("KEEP_FIGURE")
@@ -60,9 +64,12 @@ words = [t for t, _, _ in texts]
 for title in ["Frequency (Hz)", "Level (dB), 1/6-octave smoothing", "Time from the zero instant (ms)",
               "Envelope (dB)", "zero instant", "Sweep from 50 Hz to 2000 Hz in 4 s at 16000 Hz"]:
     assert title in words, (title, words)
-for entry in ["Channel 1", "Channel 2", "H2", "H3", "Noise 1", "Noise 2"]:
+for entry in ["Channel 1", "Channel 2", "1: H2", "1: H3", "2: H2", "2: H3", "Latency,",
+              "peak-to-noise", "1: 0.00 ms", "2: 0.50 ms"]:
     assert words.count(entry) == 1, (entry, words)
-assert any(w.startswith("Latency ") or w.startswith("Channel 1: latency ") for w in words), words
+# Each channel's peak-to-noise in the legend, not channel 1's alone in the title.
+assert sum(bool(re.fullmatch(r"[12]: \d+\.\d dB", w)) for w in words) == 2, words
+assert not any("latency " in w.lower() for w in words), words
 
 # The frequency ticks: the row of labels just above the axis title (PLplot's y
 # grows upwards).
@@ -71,11 +78,11 @@ rows = sorted({round(y, 1) for _, _, y in texts if 0 < y - axis_y < 40})
 ticks = [t for t, _, y in sorted(texts, key=lambda t: t[1]) if round(y, 1) == rows[0]]
 assert ticks == ["50", "100", "200", "500", "1k", "2k"], ticks
 
-# One curve per channel and order, each in a colour of its own: the legend's
-# short lines have 2 points, a curve many.
+# Every curve, harmonic or not, in its channel's colour: the legend's short lines
+# have 2 points, a curve many.
 points = {}
 for line in root.iter(SVG + "polyline"):
     points[line.get("stroke")] = points.get(line.get("stroke"), 0) + len(line.get("points").split())
 curves = {colour for colour, count in points.items() if count > 40 and colour not in ("#1E1E1E", "#DEDEDE")}
-assert len(curves) == 2 * 3, points
+assert curves == {"#0072B2", "#D55E00"}, points
 print("figure checked:", len(texts), "texts,", len(curves), "curves")

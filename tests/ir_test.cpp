@@ -8,12 +8,16 @@
 #include <complex>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <numbers>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "plot/figure.h"
 #include "response/fft.h"
+#include "response/recording.h"
 #include "response/store.h"
 #include "run_vellisk.h"
 #include "sweep/inverse_gen.h"
@@ -204,6 +208,9 @@ TEST(VelliskIr, KnownSystemsOnSeveralChannels) {
     char arrival[64];
     std::snprintf(arrival, sizeof arrival, "Channel %d: arrival %.1f samples", c + 1, delays[c]);
     EXPECT_NE(r.out.find(arrival), std::string::npos) << r.out;
+    char gain[64];
+    std::snprintf(gain, sizeof gain, "in-band gain %.2f dB", db(gains[c]));
+    EXPECT_NE(r.out.find(gain), std::string::npos) << r.out;
     expect_gain(ir, gains[c]);
     // The reference: the recording convolved with the inverse file in double
     // precision, cut to the window, divided by amplitude.
@@ -362,7 +369,8 @@ TEST(VelliskIr, ClockDriftMeasuredAndCorrected) {
               !correct && std::abs(ppm) >= 20)
         << r.err;
     int channels = 1;
-    return Run{reported(r.out, "drift "), reported(r.out, "arrival "), reported(r.out, "peak "),
+    return Run{reported(r.out, "drift "), reported(r.out, "arrival "),
+               reported(r.out, "impulse peak "),
                spectrum(channel_of(read_sound(dir.work() / "ir.pcm", channels), 1, 0), 16000)};
   };
   const Run still = run(0, false);
@@ -379,6 +387,240 @@ TEST(VelliskIr, ClockDriftMeasuredAndCorrected) {
       ASSERT_NEAR(db(std::abs(corrected.gain.values[j]) / std::abs(still.gain.values[j])), 0, 0.1)
           << hz << " Hz";
     }
+  }
+}
+
+// Recordings of measurements gone wrong each draw their warning, and only
+// theirs; clean ones, through a wire at half gain or a dispersive filter with
+// noise, draw none. The files are written all the same.
+TEST(VelliskIr, WarningsOfMeasurementsGoneWrong) {
+  const SweepDesign d = compute_design(params_of(kNumbers));
+  const double rate = 8000;
+  const auto sweep = [&d](double t) { return sweep_at(d, t - d.silencelen); };
+  // A filter whose group delay falls with frequency: a decaying chirp.
+  std::vector<double> fir(400);
+  for (std::size_t n = 0; n < fir.size(); ++n) {
+    const double t = static_cast<double>(n);
+    fir[n] = 0.05 * std::exp(-t / 80) * std::cos(std::numbers::pi * (0.05 * t + 0.0005 * t * t));
+  }
+  fir[0] = 1;
+  std::uint64_t seed = 1;
+  const auto noise = [&seed](double level) {  // uniform, of rms level
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    return level * std::sqrt(12.0) * (static_cast<double>(seed >> 11) * 0x1p-53 - 0.5);
+  };
+  const std::int64_t frames = d.silencelen + d.sweeplen + 10000;
+  const struct {
+    const char* name;
+    std::vector<std::string> options;
+    std::vector<std::string> numbers;
+    int format;  // 0: headerless float32
+    int channels;
+    std::function<double(int, double)> system;  // channel, frame
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"wire at half gain", {}, kNumbers, 0, 1, [&](int, double t) { return 0.5 * sweep(t); }, {}},
+      {"dispersive filter with noise",
+       {},
+       kNumbers,
+       SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+       1,
+       [&](int, double t) {
+         double y = 0;
+         for (std::size_t n = 0; n < fir.size(); ++n)
+           y += fir[n] * sweep(t - static_cast<double>(n));
+         return 0.8 * y + noise(1e-4);
+       },
+       {}},
+      {"begun 0.5 s after playback",
+       {},
+       kNumbers,
+       0,
+       1,
+       [&](int, double t) { return sweep(t + 0.5 * rate) + noise(1e-4); },
+       {"Warning: channel 1: the response's peak-to-noise is only "}},
+      {"begun 0.15 s after playback",
+       {},
+       kNumbers,
+       0,
+       1,
+       [&](int, double t) { return sweep(t + 0.15 * rate) + noise(1e-4); },
+       {"Warning: channel 1: the response's peak lies outside the window or at its edge (-0.150 s "
+        "from the zero instant)",
+        "Warning: channel 1: the response's peak-to-noise is only "}},
+      {"a duration of 1.8 s given for a sweep of 2 s",
+       {},
+       {"8000", "0.5", "50", "3000", "1.8", "0.5", "0.05", "0.02"},
+       0,
+       1,
+       [&](int, double t) { return sweep(t) + noise(1e-4); },
+       {"Warning: channel 1: the response does not look like an impulse, its peak only "}},
+      {"latency beyond --length",
+       {"-l", "0.1"},
+       kNumbers,
+       0,
+       1,
+       [&](int, double t) { return sweep(t - 0.1 * rate - 1); },
+       {"Warning: channel 1: the response's peak lies outside the window or at its edge (0.100 s "
+        "from the zero instant); the recording may have begun after playback, or the latency "
+        "exceeds --length"}},
+      {"16-bit, clipped on its second channel",
+       {},
+       kNumbers,
+       SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+       2,
+       [&](int c, double t) { return (c == 0 ? 1 : 2.5) * sweep(t); },
+       {"Warning: channel 2: # samples of the recording are at full scale: it probably clipped; "
+        "lower the playback or input level and measure again"}},
+      {"float, clipped",
+       {},
+       kNumbers,
+       SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+       1,
+       [&](int, double t) { return std::clamp(3 * sweep(t), -1.0, 1.0); },
+       {"Warning: channel 1: # samples of the recording are at full scale"}},
+      {"quiet",
+       {},
+       kNumbers,
+       0,
+       1,
+       [&](int, double t) { return 0.002 * sweep(t); },
+       {"Warning: channel 1: the recording peaks at only -60.0 dBFS, so the measurement is limited "
+        "by noise; raise the playback or input level"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::vector<float> rec = record(c.channels, frames, [&](int ch, std::int64_t t) {
+      return c.system(ch, static_cast<double>(t));
+    });
+    std::string name = "rec.pcm";
+    std::vector<std::string> options = c.options;
+    if (c.format == 0) {
+      write_raw(dir.work() / name, rec);
+      options.insert(options.end(), {"-c", std::to_string(c.channels)});
+    } else {
+      name = "rec.wav";
+      write_sound(dir.work() / name, c.format, rec, c.channels, 8000);
+    }
+    const RunResult r = run_ir(dir, with(options, c.numbers, {name, "ir.wav"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.work() / "ir.wav"));
+    // The samples at full scale, as their codes: every sample of the sweep is read.
+    std::int64_t clipped = 0;
+    if (c.format != 0) {
+      SF_INFO info{};
+      SNDFILE* file = sf_open((dir.work() / name).c_str(), SFM_READ, &info);
+      ASSERT_NE(file, nullptr);
+      std::vector<int> codes(static_cast<std::size_t>(info.frames * info.channels));
+      std::vector<float> values(codes.size());
+      sf_read_int(file, codes.data(), static_cast<sf_count_t>(codes.size()));
+      sf_seek(file, 0, SEEK_SET);
+      sf_read_float(file, values.data(), static_cast<sf_count_t>(values.size()));
+      sf_close(file);
+      const bool is_float = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
+      for (std::size_t i = 0; i < codes.size(); ++i) {
+        clipped += is_float ? std::abs(values[i]) >= 1
+                            : codes[i] == std::numeric_limits<int>::min() || codes[i] >= 0x7fff0000;
+      }
+    }
+    // The drift warning is the drift estimate's own matter.
+    std::string err;
+    std::istringstream lines(r.err);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("a clock drift of") == std::string::npos) err += line + "\n";
+    }
+    for (std::string w : c.warnings) {
+      if (const auto hash = w.find('#'); hash != std::string::npos) {
+        EXPECT_GT(clipped, 1000);
+        w.replace(hash, 1, std::to_string(clipped));
+      }
+      EXPECT_NE(err.find(w), std::string::npos) << w << "\n" << r.err;
+    }
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), std::ssize(c.warnings)) << r.err;
+    if (c.warnings.empty()) {
+      EXPECT_NE(r.out.find(" recorded peak -"), std::string::npos) << r.out;
+    }
+    if (std::string(c.name) == "wire at half gain") {
+      EXPECT_NE(r.out.find("in-band gain -6.02 dB, impulse peak -"), std::string::npos) << r.out;
+    }
+  }
+}
+
+// libsndfile reads an integer code c of b bits as c / 2^(b - 1): the extreme
+// codes, and only they, count as full scale, per channel; so do a companded
+// format's extreme codes, and floats of magnitude 1 or more.
+TEST(Recording, CountsSamplesAtFullScaleOfEachFormat) {
+  const struct {
+    int format;
+    int bits;  // 0: companded, -1: float
+  } cases[] = {
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8},   {SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 8},
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16},  {SF_FORMAT_WAV | SF_FORMAT_PCM_24, 24},
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_32, 32},  {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16},
+      {SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24}, {SF_FORMAT_WAV | SF_FORMAT_ULAW, 0},
+      {SF_FORMAT_WAV | SF_FORMAT_ALAW, 0},     {SF_FORMAT_WAV | SF_FORMAT_FLOAT, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.format);
+    TempDir dir;
+    const std::string name = (dir.work() / "rec.snd").string();
+    // Channel 1: both extreme codes and their neighbours; channel 2: one extreme.
+    std::vector<int> codes;
+    if (c.bits > 0) {
+      const int shift = 32 - c.bits;
+      const std::int64_t top = (std::int64_t{1} << (c.bits - 1)) - 1;
+      const std::int64_t near = c.bits == 32 ? 256 : 1;  // 2^31 - 2 reads as 1 in float
+      const auto code = [shift](std::int64_t v) { return static_cast<int>(v * (1LL << shift)); };
+      codes = {
+          code(top), code(top - near),      code(-top - 1), code(top - near), code(-top - 1 + near),
+          0,         code(-top - 1 + near), code(top)};
+    } else {
+      codes = {INT32_MAX, 0, INT32_MIN, 0x40000000, 0x40000000, -0x40000000, 0, INT32_MAX};
+    }
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = 8000;
+    info.format = c.format;
+    SNDFILE* file = sf_open(name.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    if (c.bits < 0) {
+      const float values[] = {1, 0.5f, -1.25f, 0.25f, 0.999f, -0.999f, 0, -1};
+      sf_write_float(file, values, 8);
+    } else {
+      sf_write_int(file, codes.data(), 8);
+    }
+    sf_close(file);
+
+    Recording recording;
+    ASSERT_EQ(recording.open(name.c_str(), false, 1), "");
+    std::vector<float> a(6), b(6);
+    float* out[] = {a.data(), b.data()};
+    SampleLevels levels[2];
+    ASSERT_EQ(recording.read(-1, 6, 0, 2, out, levels), "");
+    EXPECT_EQ(levels[0].clipped, 2);
+    EXPECT_EQ(levels[1].clipped, 1);
+    EXPECT_EQ(levels[0].peak, c.bits < 0 ? 1.25f : c.bits == 0 ? levels[1].peak : 1.0f);
+  }
+}
+
+// The level axis holds the curves, from a flat response to a hall's measured
+// from 20 Hz, with ticks at round numbers.
+TEST(Figure, LevelAxisFitsTheCurvesWithRoundTicks) {
+  const struct {
+    double lowest, highest;
+  } cases[] = {{-6, 0}, {-62, -3}, {-95, 1.5}, {-140, 12}, {-400, 0}, {-20, -20}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.lowest << " to " << c.highest << " dB");
+    const LevelAxis a = level_axis(c.lowest, c.highest);
+    EXPECT_GE(a.top, c.highest + 3);
+    EXPECT_LT(a.top, c.highest + 3 + 2 * a.step);
+    EXPECT_LE(a.bottom, std::max(c.lowest, a.top - 200));
+    EXPECT_GE(a.top - a.bottom, 40);
+    EXPECT_LE(a.top - a.bottom, 200);
+    EXPECT_EQ(std::fmod(a.top, a.step), 0);
+    EXPECT_EQ(std::fmod(a.bottom, a.step), 0);
+    EXPECT_LE((a.top - a.bottom) / a.step, 10) << "ticks";
   }
 }
 

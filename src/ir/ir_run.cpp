@@ -163,8 +163,7 @@ const char* plural(std::int64_t n, const char* one, const char* many) {
 
 void report_channel(int c, const ChannelResult& r, double rate, int orders) {
   if (r.peak == 0) {
-    report("Channel %d: recorded peak %.2f dBFS, no response, every sample is 0", c + 1,
-           decibels(r.recorded.peak));
+    report("Channel %d: no response, every sample is 0", c + 1);
     return;
   }
   char drift[64] = "not measured";
@@ -173,10 +172,11 @@ void report_channel(int c, const ChannelResult& r, double rate, int orders) {
   if (r.noise > 0) {
     std::snprintf(noise, sizeof noise, "%.1f dB", decibels(std::abs(r.peak)) - decibels(r.noise));
   }
-  report("Channel %d: recorded peak %.2f dBFS, arrival %.1f samples (%.3f ms), in-band gain %.2f "
-         "dB, impulse peak %.2f dB, peak-to-noise %s, drift %s",
-         c + 1, decibels(r.recorded.peak), tenths(r.arrival), 1000 * r.arrival / rate,
-         hundredths(decibels(r.gain)), decibels(std::abs(r.peak)), noise, drift);
+  report(
+      "Channel %d: arrival %.1f samples (%.3f ms), in-band gain %.2f dB, impulse peak %.2f dB, "
+      "peak-to-noise %s, drift %s, recorded peak %.2f dBFS",
+      c + 1, tenths(r.arrival), 1000 * r.arrival / rate, hundredths(decibels(r.gain)),
+      decibels(std::abs(r.peak)), noise, drift, decibels(r.recorded.peak));
   if (orders < 2) return;
   std::string line = "Channel " + std::to_string(c + 1) + " harmonics:";
   char part[64];
@@ -481,7 +481,8 @@ int run_ir_job(const IrJob& job) {
   for (std::size_t c = 0; c < m.channels.size(); ++c) {
     const ChannelResult& r = m.channels[c];
     report_channel(static_cast<int>(c), r, params.rate, job.orders);
-    for (const std::string& w : plausibility_warnings(r, static_cast<int>(c) + 1, m.layout, params.rate)) {
+    for (const std::string& w :
+         plausibility_warnings(r, static_cast<int>(c) + 1, m.layout, params.rate)) {
       std::fprintf(stderr, "%s\n", w.c_str());
     }
     if (r.drift.measured && r.drift.spread > 0.5) {

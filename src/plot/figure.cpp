@@ -79,11 +79,11 @@ void legend_entry(double y0, double y1, int row, int rows, int colour, Line set_
   plcol0(colour);
   set_line();
   plwidth(2);
-  segment(0, y, 0.3, y);
+  segment(0, y, 0.2, y);
   plwidth(1);
   pllsty(1);
   plcol0(kText);
-  plptex(0.36, y, 1, 0, 0, label.c_str());
+  plptex(0.25, y, 1, 0, 0, label.c_str());
 }
 
 // "H" and 2 give "H2". (Appending avoids a false -Wrestrict of GCC 12 on
@@ -117,10 +117,12 @@ LevelAxis level_axis(double lowest, double highest) {
   LevelAxis a;
   if (!std::isfinite(highest)) highest = 0;
   if (!(lowest <= highest)) lowest = highest;
-  a.top = std::ceil((highest + 3) / 10) * 10;
-  const double span = std::clamp(a.top - std::floor((lowest - 3) / 10) * 10, 40.0, 200.0);
+  const double top = std::ceil((highest + 3) / 10) * 10;
+  const double span = std::clamp(top - std::floor((lowest - 3) / 10) * 10, 40.0, 200.0);
   a.step = span <= 100 ? 10 : 20;
-  a.bottom = a.top - std::ceil(span / a.step) * a.step;
+  a.top = std::ceil(top / a.step) * a.step;
+  a.bottom = std::floor((top - span) / a.step) * a.step;
+  if (a.top - a.bottom > 200) a.bottom += a.step;
   return a;
 }
 
@@ -222,21 +224,27 @@ void envelope_panel(const Figure& f) {
   plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
   plmtex("l", 4.2, 0.5, 0.5, "Envelope (dB)");
   // One channel's latency and peak-to-noise are in the title; several
-  // channels give theirs here.
+  // channels give theirs here, under a heading: the envelope's entry the
+  // latency, the noise line's the peak-to-noise.
   const int channels = static_cast<int>(f.channels.size());
-  const int rows = channels == 1 ? 1 : 2 * channels;
-  int row = 0;
+  if (channels == 1) {
+    legend_entry(0.08, 0.36, 0, 1, curve_colour(0), set_noise_line, "Noise 1");
+    return;
+  }
+  const int rows = 2 + 2 * channels;
+  plvpor(0.86, 0.99, 0.08, 0.36);
+  plwind(0, 1, 0, 1);
+  const double spacing = std::min(0.075, 0.9 / rows);
+  plptex(0, 1 - 0.06, 1, 0, 0, "Latency,");
+  plptex(0, 1 - 0.06 - spacing, 1, 0, 0, "peak-to-noise");
+  int row = 2;
   char text[64];
   for (int c = 0; c < channels; ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
-    if (channels > 1) {
-      std::snprintf(text, sizeof text, "%d: %.3f ms", c + 1, ch.latency_ms);
-      legend_entry(
-          0.08, 0.36, row++, rows, curve_colour(c), [] { pllsty(1); }, text);
-      std::snprintf(text, sizeof text, "%d: noise, %.1f dB down", c + 1, ch.peak_to_noise_db);
-    } else {
-      std::snprintf(text, sizeof text, "Noise %d", c + 1);
-    }
+    std::snprintf(text, sizeof text, "%d: %.2f ms", c + 1, ch.latency_ms);
+    legend_entry(
+        0.08, 0.36, row++, rows, curve_colour(c), [] { pllsty(1); }, text);
+    std::snprintf(text, sizeof text, "%d: %.1f dB", c + 1, ch.peak_to_noise_db);
     legend_entry(0.08, 0.36, row++, rows, curve_colour(c), set_noise_line, text);
   }
 }

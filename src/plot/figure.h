@@ -32,9 +32,10 @@ struct Figure {
 // 100, ... written as 1k, 2k, ... from 1000 Hz on.
 std::vector<std::pair<double, std::string>> frequency_ticks(double lo, double hi);
 
-// The level axis, from bottom to top dB with ticks every step dB: top the
-// first ten above highest + 3 dB, the span fitting lowest (to ten below it, 3 dB
-// under it) within 40 to 200 dB, ticks every 10 dB, or 20 beyond 100.
+// The level axis, from bottom to top dB with ticks every step dB: the top
+// the first ten at least 3 dB above highest, the span down to the first ten at
+// least 3 dB below lowest, within 40 to 200 dB; ticks every 10 dB, or 20
+// beyond 100, at multiples of the step.
 struct LevelAxis {
   double bottom = 0;
   double top = 0;

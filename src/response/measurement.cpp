@@ -94,10 +94,10 @@ double noise_envelope(const float* x, std::int64_t n, std::int64_t window, doubl
 double median_magnitude(const Spectrum& s, double f_lo, double f_hi) {
   const double hz_per_bin = s.rate / static_cast<double>(s.size);
   const auto last = static_cast<std::int64_t>(s.size / 2);
-  auto lo = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(f_lo / hz_per_bin)), 0,
-                                     last);
-  auto hi = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(f_hi / hz_per_bin)), 0,
-                                     last);
+  auto lo =
+      std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(f_lo / hz_per_bin)), 0, last);
+  auto hi =
+      std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(f_hi / hz_per_bin)), 0, last);
   if (hi < lo) {
     lo = hi = std::clamp<std::int64_t>(std::llround(0.5 * (f_lo + f_hi) / hz_per_bin), 0, last);
   }

@@ -34,15 +34,15 @@ struct ChannelCurves {
 };
 
 struct ChannelResult {
-  double arrival = 0;                   // samples after the zero instant
-  double peak = 0;                      // the response at its interpolated peak
-  double noise = 0;                     // rms over the noise stretch
-  double window_rms = 0;                // rms over the linear window
-  double gain = 0;  // in-band gain: median magnitude from 2 hzstart to hzend / 2
-  double before = 0;         // the largest magnitude computed before the window
-  double before_at = 0;      // where it lies, in samples after the zero instant
-  SampleLevels recorded;     // the recording's samples read for this channel
-  DriftEstimate drift;                  // measured on this run's response
+  double arrival = 0;     // samples after the zero instant
+  double peak = 0;        // the response at its interpolated peak
+  double noise = 0;       // rms over the noise stretch
+  double window_rms = 0;  // rms over the linear window
+  double gain = 0;        // in-band gain: median magnitude from 2 hzstart to hzend / 2
+  double before = 0;      // the largest magnitude computed before the window
+  double before_at = 0;   // where it lies, in samples after the zero instant
+  SampleLevels recorded;  // the recording's samples read for this channel
+  DriftEstimate drift;    // measured on this run's response
   std::vector<double> harmonic_levels;  // [k - 2]: order k re the linear response, dB
   double thd = 0;                       // sqrt of the summed power ratios of the orders
   float low = 0, high = 0;              // the extreme samples written, over every file
