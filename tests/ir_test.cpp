@@ -487,6 +487,14 @@ TEST(VelliskIr, WarningsOfMeasurementsGoneWrong) {
        [&](int, double t) { return 0.002 * sweep(t); },
        {"Warning: channel 1: the recording peaks at only -60.0 dBFS, so the measurement is limited "
         "by noise; raise the playback or input level"}},
+      {"second channel silent",
+       {},
+       kNumbers,
+       0,
+       2,
+       [&](int c, double t) { return c == 0 ? sweep(t) : 0.0; },
+       {"Warning: channel 2: the recording is silent where the sweep should be (every sample read "
+        "is 0); check the input's connection and channel"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -14,24 +14,38 @@ Spectrum spectrum_of(const float* x, std::int64_t n, double rate, std::int64_t m
   return s;
 }
 
-double Spectrum::band_power(double f_lo, double f_hi) const {
+std::pair<std::int64_t, std::int64_t> Spectrum::bins_in(double f_lo, double f_hi) const {
   const double hz_per_bin = rate / static_cast<double>(size);
   const auto last = static_cast<std::int64_t>(size / 2);
   const auto lo =
       std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(f_lo / hz_per_bin)), 0, last);
   const auto hi =
       std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(f_hi / hz_per_bin)), 0, last);
+  if (hi >= lo) return {lo, hi};
+  const auto nearest =
+      std::clamp<std::int64_t>(std::llround(0.5 * (f_lo + f_hi) / hz_per_bin), 0, last);
+  return {nearest, nearest};
+}
+
+double Spectrum::band_power(double f_lo, double f_hi) const {
+  const auto [lo, hi] = bins_in(f_lo, f_hi);
   const float* b = bins.get();
-  const auto power = [b](std::int64_t j) {
-    return static_cast<double>(b[2 * j]) * b[2 * j] +
-           static_cast<double>(b[2 * j + 1]) * b[2 * j + 1];
-  };
-  if (hi < lo) {
-    return power(std::clamp<std::int64_t>(std::llround(0.5 * (f_lo + f_hi) / hz_per_bin), 0, last));
-  }
   double sum = 0;
-  for (std::int64_t j = lo; j <= hi; ++j) sum += power(j);
+  for (std::int64_t j = lo; j <= hi; ++j) {
+    sum +=
+        static_cast<double>(b[2 * j]) * b[2 * j] + static_cast<double>(b[2 * j + 1]) * b[2 * j + 1];
+  }
   return sum / static_cast<double>(hi - lo + 1);
+}
+
+double Spectrum::median_magnitude(double f_lo, double f_hi) const {
+  const auto [lo, hi] = bins_in(f_lo, f_hi);
+  const float* b = bins.get();
+  std::vector<double> magnitudes;
+  for (std::int64_t j = lo; j <= hi; ++j) magnitudes.push_back(std::hypot(b[2 * j], b[2 * j + 1]));
+  const auto middle = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() / 2);
+  std::nth_element(magnitudes.begin(), middle, magnitudes.end());
+  return *middle;
 }
 
 std::vector<double> sixth_octave_powers(const Spectrum& s, const std::vector<double>& centres,

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "response/fft.h"
@@ -13,9 +14,15 @@ struct Spectrum {
   double rate = 0;  // samples per second of the window
   FloatBuffer bins;
 
-  // Mean of |X|^2 over the bins from f_lo to f_hi Hz; the nearest bin's when
-  // the band holds none.
+  // The bins from f_lo to f_hi Hz, first and last; the nearest one when the
+  // band holds none.
+  std::pair<std::int64_t, std::int64_t> bins_in(double f_lo, double f_hi) const;
+
+  // Mean of |X|^2 over bins_in(f_lo, f_hi).
   double band_power(double f_lo, double f_hi) const;
+
+  // Median of |X| over bins_in(f_lo, f_hi).
+  double median_magnitude(double f_lo, double f_hi) const;
 };
 
 // The spectrum of x[0..n), transformed at a fast size of at least min_size.

@@ -89,26 +89,6 @@ double noise_envelope(const float* x, std::int64_t n, std::int64_t window, doubl
   return std::max(decibels(std::sqrt(peaks[peaks.size() / 2])), -300.0);
 }
 
-// The median magnitude of the spectrum from f_lo to f_hi Hz; the nearest
-// bin's when the band holds none.
-double median_magnitude(const Spectrum& s, double f_lo, double f_hi) {
-  const double hz_per_bin = s.rate / static_cast<double>(s.size);
-  const auto last = static_cast<std::int64_t>(s.size / 2);
-  auto lo =
-      std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(f_lo / hz_per_bin)), 0, last);
-  auto hi =
-      std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(f_hi / hz_per_bin)), 0, last);
-  if (hi < lo) {
-    lo = hi = std::clamp<std::int64_t>(std::llround(0.5 * (f_lo + f_hi) / hz_per_bin), 0, last);
-  }
-  std::vector<double> magnitudes;
-  const float* b = s.bins.get();
-  for (std::int64_t j = lo; j <= hi; ++j) magnitudes.push_back(std::hypot(b[2 * j], b[2 * j + 1]));
-  const auto middle = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() / 2);
-  std::nth_element(magnitudes.begin(), middle, magnitudes.end());
-  return *middle;
-}
-
 void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker& w) {
   const Layout& layout = m.layout;
   const SweepDesign& d = m.plan.design;
@@ -149,8 +129,8 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
   r.drift = estimate_drift(h1, d.hzstart, d.hzend, d.octavelen);
   // The middle of the band, clear of the band edges' roll-off; a sweep of
   // less than two octaves has no such middle, and is taken whole.
-  r.gain = 4 * d.hzstart < d.hzend ? median_magnitude(h1, 2 * d.hzstart, d.hzend / 2)
-                                   : median_magnitude(h1, d.hzstart, d.hzend);
+  r.gain = 4 * d.hzstart < d.hzend ? h1.median_magnitude(2 * d.hzstart, d.hzend / 2)
+                                   : h1.median_magnitude(d.hzstart, d.hzend);
   const double sixth = std::exp2(1.0 / 6);
   double thd_power = 0;
   for (int k = 2; k <= layout.orders(); ++k) {
