@@ -68,14 +68,16 @@ void set_noise_line() {
   plstyl(1, &mark, &space);
 }
 
-// One legend entry in the margin right of the panel whose viewport spans
-// y from y0 to y1 of the page, row `row` from the top of `rows`.
+// The legends' rows, a fraction of the page's height apart.
+constexpr double kRowPitch = 0.022;
+
+// One legend entry in the right margin, row `row` below `top` (a fraction of
+// the page's height).
 template <class Line>
-void legend_entry(double y0, double y1, int row, int rows, int colour, Line set_line,
-                  const std::string& label) {
-  plvpor(0.86, 0.99, y0, y1);
+void legend_entry(double top, int row, int colour, Line set_line, const std::string& label) {
+  plvpor(0.86, 0.99, 0, 1);
   plwind(0, 1, 0, 1);
-  const double y = 1 - 0.06 - std::min(0.075, 0.9 / std::max(rows, 1)) * row;
+  const double y = top - 0.02 - kRowPitch * row;
   plcol0(colour);
   set_line();
   plwidth(2);
@@ -174,21 +176,19 @@ void magnitude_panel(const Figure& f, int orders) {
   // not fit, the orders once, in the text's colour.
   const int channels = static_cast<int>(f.channels.size());
   const bool each = channels * orders <= 12;
-  const int rows = each ? channels * orders : channels + orders - 1;
   int row = 0;
   for (int c = 0; c < channels; ++c) {
     legend_entry(
-        0.52, 0.88, row++, rows, curve_colour(c), [] { set_order_line(1); },
-        numbered("Channel ", c + 1));
+        0.88, row++, curve_colour(c), [] { set_order_line(1); }, numbered("Channel ", c + 1));
     for (int k = 2; k <= orders && each; ++k) {
       legend_entry(
-          0.52, 0.88, row++, rows, curve_colour(c), [k] { set_order_line(k); },
+          0.88, row++, curve_colour(c), [k] { set_order_line(k); },
           channels == 1 ? numbered("H", k) : numbered("", c + 1).append(numbered(": H", k)));
     }
   }
   for (int k = 2; k <= orders && !each; ++k) {
     legend_entry(
-        0.52, 0.88, row++, rows, kText, [k] { set_order_line(k); }, numbered("H", k));
+        0.88, row++, kText, [k] { set_order_line(k); }, numbered("H", k));
   }
 }
 
@@ -228,24 +228,25 @@ void envelope_panel(const Figure& f) {
   // latency, the noise line's the peak-to-noise.
   const int channels = static_cast<int>(f.channels.size());
   if (channels == 1) {
-    legend_entry(0.08, 0.36, 0, 1, curve_colour(0), set_noise_line, "Noise 1");
+    legend_entry(0.36, 0, curve_colour(0), set_noise_line, "Noise 1");
     return;
   }
+  // Many rows rise above the panel, into the space between the panels.
   const int rows = 2 + 2 * channels;
-  plvpor(0.86, 0.99, 0.08, 0.36);
+  const double legend = std::max(0.36, 0.08 + 0.02 + kRowPitch * rows);
+  plvpor(0.86, 0.99, 0, 1);
   plwind(0, 1, 0, 1);
-  const double spacing = std::min(0.075, 0.9 / rows);
-  plptex(0, 1 - 0.06, 1, 0, 0, "Latency,");
-  plptex(0, 1 - 0.06 - spacing, 1, 0, 0, "peak-to-noise");
+  plptex(0, legend - 0.02, 1, 0, 0, "Latency,");
+  plptex(0, legend - 0.02 - kRowPitch, 1, 0, 0, "peak-to-noise");
   int row = 2;
   char text[64];
   for (int c = 0; c < channels; ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
     std::snprintf(text, sizeof text, "%d: %.2f ms", c + 1, ch.latency_ms);
     legend_entry(
-        0.08, 0.36, row++, rows, curve_colour(c), [] { pllsty(1); }, text);
+        legend, row++, curve_colour(c), [] { pllsty(1); }, text);
     std::snprintf(text, sizeof text, "%d: %.1f dB", c + 1, ch.peak_to_noise_db);
-    legend_entry(0.08, 0.36, row++, rows, curve_colour(c), set_noise_line, text);
+    legend_entry(legend, row++, curve_colour(c), set_noise_line, text);
   }
 }
 
