@@ -397,13 +397,22 @@ TEST(VelliskIr, ClockDriftMeasuredAndCorrected) {
 TEST(VelliskIr, WarningsOfMeasurementsGoneWrong) {
   const SweepDesign d = compute_design(params_of(kNumbers));
   const auto sweep = [&d](double t) { return sweep_at(d, t - d.silencelen); };
-  std::vector<double> fir(400);  // a decaying chirp: its group delay falls with frequency
-  for (std::size_t n = 0; n < fir.size(); ++n) {
-    const double t = static_cast<double>(n);
-    fir[n] = (n == 0) + 0.05 * std::exp(-t / 80) * std::cos(0.05 * t + 0.0005 * t * t);
-  }
   std::minstd_rand random(1);
   std::normal_distribution<double> noise(0, 1e-4);
+  // A decaying chirp, whose group delay falls with frequency; a dense decay of 5 ms.
+  std::vector<double> chirp(400), dense(200);
+  for (std::size_t n = 0; n < chirp.size(); ++n) {
+    const double t = static_cast<double>(n);
+    chirp[n] = (n == 0) + 0.05 * std::exp(-t / 80) * std::cos(0.05 * t + 0.0005 * t * t);
+    if (n < dense.size()) dense[n] = (n == 0) + 0.15 * std::exp(-t / 40) * std::cos(2.5 * t * t);
+  }
+  const auto through = [&](const std::vector<double>& h) {
+    return [&](int, double t) {
+      double y = noise(random);
+      for (std::size_t n = 0; n < h.size(); ++n) y += h[n] * sweep(t - static_cast<double>(n));
+      return 0.8 * y;
+    };
+  };
   std::vector<std::string> shorter = kNumbers;
   shorter[4] = "1.8";
   const auto late = [&](double s) {
@@ -418,15 +427,8 @@ TEST(VelliskIr, WarningsOfMeasurementsGoneWrong) {
     std::vector<std::string> options = {}, numbers = kNumbers;
   } cases[] = {
       {"wire at half gain", 0, [&](int, double t) { return 0.5 * sweep(t); }, {}},
-      {"dispersive filter with noise",
-       SF_FORMAT_WAV | SF_FORMAT_PCM_24,
-       [&](int, double t) {
-         double y = noise(random);
-         for (std::size_t n = 0; n < fir.size(); ++n)
-           y += fir[n] * sweep(t - static_cast<double>(n));
-         return 0.8 * y;
-       },
-       {}},
+      {"dispersive filter with noise", SF_FORMAT_WAV | SF_FORMAT_PCM_24, through(chirp), {}},
+      {"dense response in a short window", 0, through(dense), {}, {"-p", "0.001", "-l", "0.01"}},
       {"begun 0.5 s after playback", 0, late(0.5), {"1: the response's peak-to-noise"}},
       {"begun 0.15 s after playback",
        0,

@@ -66,7 +66,8 @@ std::vector<std::string> plausibility_warnings(const ChannelResult& r, int chann
   if (to_noise < kMinPeakToNoiseDb) {
     warnings.push_back(line("Warning: channel %d: the response's peak-to-noise is only %.1f dB; %s",
                             channel, to_noise, advice));
-  } else if (crest < kMinCrestDb) {
+  } else if (crest < kMinCrestDb &&
+             static_cast<double>(layout.window(1)) >= kMinCrestWindow * rate) {
     warnings.push_back(
         line("Warning: channel %d: the response does not look like an impulse, its "
              "peak only %.1f dB above its rms over the window; %s",

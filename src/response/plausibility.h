@@ -9,7 +9,8 @@
 
 // The thresholds of the warnings.
 inline constexpr double kMinPeakToNoiseDb = 20;  // the peak over the noise's rms
-inline constexpr double kMinCrestDb = 20;        // the peak over the window's rms
+inline constexpr double kMinCrestDb = 20;        // the peak over the window's rms,
+inline constexpr double kMinCrestWindow = 0.1;   // s, in a window at least this long
 inline constexpr double kMinRecordedDbfs = -50;  // the recording's peak
 inline constexpr int kEdgeSamples = 3;           // a peak this near the window's ends
 
