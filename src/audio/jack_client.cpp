@@ -1,0 +1,96 @@
+// The JACK client: opening, port listing and port checks.
+#include "audio/jack_client.h"
+
+#include <jack/jack.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// JACK's own messages would add lines to the program's one-line errors.
+void quiet(const char*) {}
+
+std::string direction(bool output) {
+  return output ? "an output (capture) port" : "an input (playback) port";
+}
+
+}  // namespace
+
+std::string server_name() {
+  const char* name = std::getenv("JACK_DEFAULT_SERVER");
+  return name != nullptr && *name != '\0' ? name : "default";
+}
+
+JackClient::~JackClient() { close(); }
+
+std::string JackClient::open(const char* name) {
+  jack_set_error_function(quiet);
+  jack_set_info_function(quiet);
+  jack_status_t status{};
+  client_ = jack_client_open(name, JackNoStartServer, &status);
+  if (client_ != nullptr) return "";
+  if ((status & JackServerFailed) != 0 || (status & JackServerError) != 0) {
+    return "No JACK server named '" + server_name() +
+           "' is running (vellisk-measure never starts one); start it, for example with "
+           "jackd -d alsa -d hw:NAME -r 48000 -p 256, or run under pw-jack";
+  }
+  return "Unable to open a JACK client on server '" + server_name() + "' (status 0x" + [&] {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(status));
+    return std::string(hex);
+  }() + ")";
+}
+
+void JackClient::close() {
+  if (client_ != nullptr) jack_client_close(client_);
+  client_ = nullptr;
+}
+
+double JackClient::rate() const { return jack_get_sample_rate(client_); }
+
+unsigned JackClient::buffer_size() const { return jack_get_buffer_size(client_); }
+
+std::vector<PortInfo> JackClient::ports() const {
+  std::vector<PortInfo> list;
+  const char** names = jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE, 0);
+  for (const char** n = names; n != nullptr && *n != nullptr; ++n) {
+    const jack_port_t* port = jack_port_by_name(client_, *n);
+    if (port == nullptr) continue;
+    const int flags = jack_port_flags(port);
+    list.push_back({*n, (flags & JackPortIsOutput) != 0, (flags & JackPortIsPhysical) != 0});
+  }
+  jack_free(static_cast<void*>(names));
+  return list;
+}
+
+std::string JackClient::resolve(std::vector<std::string>& names, bool output,
+                                const char* option) const {
+  if (names.empty()) {
+    const char** found =
+        jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE,
+                       JackPortIsPhysical | (output ? JackPortIsOutput : JackPortIsInput));
+    if (found != nullptr && found[0] != nullptr) names.push_back(found[0]);
+    jack_free(static_cast<void*>(found));
+    if (names.empty()) {
+      return std::string("The JACK server has no physical ") + (output ? "capture" : "playback") +
+             " port; name one with " + option + " (vellisk-measure --list shows the ports)";
+    }
+  }
+  for (const std::string& name : names) {
+    const jack_port_t* port = jack_port_by_name(client_, name.c_str());
+    if (port == nullptr) {
+      return std::string(option) + " (" + name +
+             ") is not a port of the JACK server; vellisk-measure --list shows the ports";
+    }
+    const bool is_output = (jack_port_flags(port) & JackPortIsOutput) != 0;
+    if (is_output != output || std::string(jack_port_type(port)) != JACK_DEFAULT_AUDIO_TYPE) {
+      return std::string(option) + " (" + name + ") is " +
+             (std::string(jack_port_type(port)) != JACK_DEFAULT_AUDIO_TYPE
+                  ? std::string("not an audio port")
+                  : direction(is_output)) +
+             "; " + option + " takes " + direction(output);
+    }
+  }
+  return "";
+}

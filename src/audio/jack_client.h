@@ -1,0 +1,50 @@
+// A JACK client: connecting to a running server, its ports and their checks.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct _jack_client;
+
+// One port of the server. A JACK output gives sound (a capture, for --in);
+// a JACK input takes it (a playback, for --out).
+struct PortInfo {
+  std::string name;
+  bool output = false;
+  bool physical = false;
+};
+
+class JackClient {
+ public:
+  JackClient() = default;
+  ~JackClient();
+  JackClient(const JackClient&) = delete;
+  JackClient& operator=(const JackClient&) = delete;
+
+  // Connects to the running server (JACK_DEFAULT_SERVER, or the default one) as
+  // a client named name, or a free variant of it; never starts a server.
+  // Returns "", or one line saying why not.
+  std::string open(const char* name);
+
+  // Closes the client: its ports are unregistered and disconnected.
+  void close();
+
+  _jack_client* get() const { return client_; }
+  double rate() const;
+  unsigned buffer_size() const;
+
+  // Every audio port of the server, in the server's order.
+  std::vector<PortInfo> ports() const;
+
+  // Fills an empty list with the first physical port of the direction asked
+  // (output: a capture), and checks that every name is a port of that
+  // direction. Returns "", or one line naming the port and what is wrong;
+  // option names the option in it.
+  std::string resolve(std::vector<std::string>& names, bool output, const char* option) const;
+
+ private:
+  _jack_client* client_ = nullptr;
+};
+
+// The name of the server the client connects to.
+std::string server_name();

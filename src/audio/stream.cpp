@@ -1,0 +1,435 @@
+// The measurement stream: the realtime callback, the sweep feeder and the recording writer.
+#include "audio/stream.h"
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "audio/jack_client.h"
+#include "response/response_file.h"
+#include "sweep/sweep_gen.h"
+
+namespace {
+
+constexpr std::size_t kSample = sizeof(float);
+constexpr std::int64_t kBlockFrames = 4096;  // what the feeder and the writer move at once
+constexpr long kPollNanoseconds = 2'000'000;
+constexpr long kWaitNanoseconds = 50'000'000;  // the controlling thread's wait for a signal
+constexpr int kProgressEvery = 5;              // waits between progress reports
+
+enum Dropout : int { kNoDropout, kCycleMissed, kUnderrun, kOverrun };
+
+void nap() {
+  const timespec t{0, kPollNanoseconds};
+  nanosleep(&t, nullptr);
+}
+
+// Everything the callback touches: set up before activation, then shared only
+// through the rings and the atomics.
+struct Engine {
+  jack_client_t* client = nullptr;
+  std::vector<jack_port_t*> outs;
+  std::vector<jack_port_t*> ins;
+  jack_ringbuffer_t* play = nullptr;  // the sweep file's samples, mono
+  jack_ringbuffer_t* rec = nullptr;   // the inputs' samples, interleaved
+  std::int64_t play_total = 0;
+  std::int64_t rec_total = 0;
+  std::int64_t fade_frames = 1;
+
+  std::atomic<bool> start{false};     // play from the next cycle on
+  std::atomic<bool> stop{false};      // fade out and record no more
+  std::atomic<bool> faded{false};     // the outputs are silent for good
+  std::atomic<bool> finished{false};  // every frame has been recorded
+  std::atomic<int> dropout{kNoDropout};
+  std::atomic<std::int64_t> dropout_at{0};  // frames recorded before it
+  std::atomic<std::int64_t> jump{0};        // kCycleMissed: frames the clock moved
+  std::atomic<std::int64_t> xruns{0};
+  std::atomic<bool> shutdown{false};
+  std::atomic<bool> cancel{false};  // the feeder and the writer end now
+  std::atomic<bool> fed{false};     // the feeder has put in every sample
+  std::atomic<std::int64_t> written{0};
+  std::atomic<bool> write_failed{false};
+  std::atomic<std::int64_t> dropout_period{0};
+  std::unique_ptr<std::atomic<float>[]> peaks;
+  std::vector<std::int64_t> clipped;  // the writer's until it is joined
+
+  // The callback's own.
+  bool running = false;
+  bool fading = false;
+  jack_nframes_t next_time = 0;
+  jack_nframes_t period = 0;
+  std::int64_t played = 0;
+  std::int64_t recorded = 0;
+  std::int64_t fade_at = 0;
+
+  ~Engine() {
+    if (play != nullptr) jack_ringbuffer_free(play);
+    if (rec != nullptr) jack_ringbuffer_free(rec);
+  }
+
+  void drop(int kind) {
+    int none = kNoDropout;
+    if (dropout.compare_exchange_strong(none, kind)) {
+      dropout_at.store(recorded);
+      dropout_period.store(period);
+    }
+    fading = true;
+  }
+};
+
+// The realtime callback. It reads and writes the rings and the port buffers
+// only: no allocation, lock, wait, message or file.
+int process(jack_nframes_t n, void* arg) {
+  Engine& e = *static_cast<Engine*>(arg);
+  auto* out = e.outs.empty() ? nullptr : static_cast<float*>(jack_port_get_buffer(e.outs[0], n));
+  const auto silence_from = [&](jack_nframes_t first) {
+    for (jack_port_t* port : e.outs) {
+      auto* buffer = static_cast<float*>(jack_port_get_buffer(port, n));
+      std::fill(buffer + first, buffer + n, 0.0f);
+    }
+  };
+  const jack_nframes_t now = jack_last_frame_time(e.client);
+  if (!e.running) {
+    if (e.stop.load(std::memory_order_relaxed)) e.faded.store(true);
+    if (!e.start.load(std::memory_order_acquire) || e.faded.load()) {
+      silence_from(0);
+      return 0;
+    }
+    e.running = true;
+    e.next_time = now;
+  }
+  if (e.faded.load(std::memory_order_relaxed)) {
+    silence_from(0);
+    return 0;
+  }
+  const bool recording = !e.fading && e.recorded < e.rec_total;
+  if (e.stop.load(std::memory_order_relaxed)) e.fading = true;
+  if (recording && now != e.next_time) {
+    e.jump.store(static_cast<std::int64_t>(now - e.next_time) + e.period);
+    e.drop(kCycleMissed);
+  }
+  e.next_time = now + n;
+  e.period = n;
+
+  // The sweep, from the ring into the first output.
+  jack_nframes_t k = 0;
+  if (out != nullptr) {
+    k = static_cast<jack_nframes_t>(std::min<std::int64_t>(n, e.play_total - e.played));
+    const auto ready = static_cast<jack_nframes_t>(jack_ringbuffer_read_space(e.play) / kSample);
+    if (ready < k) {
+      if (!e.fading) e.drop(kUnderrun);
+      k = ready;
+    }
+    jack_ringbuffer_read(e.play, reinterpret_cast<char*>(out), k * kSample);
+    e.played += k;
+    std::fill(out + k, out + n, 0.0f);
+    if (e.fading) {
+      // A raised-cosine fade from 1 to 0 over fade_frames, then silence.
+      for (jack_nframes_t i = 0; i < n; ++i, ++e.fade_at) {
+        const double x = static_cast<double>(e.fade_at) / static_cast<double>(e.fade_frames);
+        out[i] *= x >= 1 ? 0.0f : static_cast<float>(0.5 + 0.5 * std::cos(3.141592653589793 * x));
+      }
+      if (e.fade_at >= e.fade_frames) e.faded.store(true);
+    }
+    for (std::size_t p = 1; p < e.outs.size(); ++p) {
+      auto* buffer = static_cast<float*>(jack_port_get_buffer(e.outs[p], n));
+      std::copy(out, out + n, buffer);
+    }
+  } else if (e.fading) {
+    e.faded.store(true);
+  }
+
+  // The inputs, interleaved into the ring, in the cycle the sweep starts.
+  if (recording && !e.fading) {
+    const auto r = static_cast<jack_nframes_t>(std::min<std::int64_t>(n, e.rec_total - e.recorded));
+    const std::size_t channels = e.ins.size();
+    if (jack_ringbuffer_write_space(e.rec) < r * channels * kSample) {
+      e.drop(kOverrun);
+      return 0;
+    }
+    jack_ringbuffer_data_t parts[2];
+    jack_ringbuffer_get_write_vector(e.rec, parts);
+    const std::size_t first_part = parts[0].len / kSample;
+    for (std::size_t c = 0; c < channels; ++c) {
+      const auto* in = static_cast<const float*>(jack_port_get_buffer(e.ins[c], n));
+      for (jack_nframes_t i = 0; i < r; ++i) {
+        const std::size_t at = i * channels + c;
+        float* slot = at < first_part ? reinterpret_cast<float*>(parts[0].buf) + at
+                                      : reinterpret_cast<float*>(parts[1].buf) + (at - first_part);
+        std::memcpy(slot, in + i, kSample);
+      }
+    }
+    jack_ringbuffer_write_advance(e.rec, r * channels * kSample);
+    e.recorded += r;
+    if (e.recorded == e.rec_total) {
+      e.finished.store(true);
+      e.faded.store(true);
+    }
+  }
+  return 0;
+}
+
+int count_xrun(void* arg) {
+  static_cast<Engine*>(arg)->xruns.fetch_add(1);
+  return 0;
+}
+
+void server_gone(void* arg) { static_cast<Engine*>(arg)->shutdown.store(true); }
+
+// The feeder: the sweep file's samples, repeats times, computed ahead into the play ring.
+void feed(Engine& e, const SweepDesign& design, int repeats) {
+  std::vector<float> block(static_cast<std::size_t>(kBlockFrames));
+  std::size_t used = 0;
+  const auto flush = [&]() {
+    for (std::size_t done = 0; done < used;) {
+      const std::size_t room = jack_ringbuffer_write_space(e.play) / kSample;
+      if (room == 0) {
+        if (e.cancel.load()) return false;
+        nap();
+        continue;
+      }
+      const std::size_t n = std::min(room, used - done);
+      jack_ringbuffer_write(e.play, reinterpret_cast<const char*>(block.data() + done),
+                            n * kSample);
+      done += n;
+    }
+    used = 0;
+    return true;
+  };
+  for (int r = 0; r < repeats; ++r) {
+    const bool whole = emit_sweep(design, [&](double value) {
+      block[used++] = static_cast<float>(value);
+      return used < block.size() || flush();
+    });
+    if (!whole) return;
+  }
+  if (flush()) e.fed.store(true);
+}
+
+// The writer: the recording from the ring to the file, with each input's peak and clipping.
+void write_out(Engine& e, ResponseFile& file) {
+  std::vector<std::int64_t>& clipped = e.clipped;
+  const std::size_t channels = e.ins.size();
+  std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * channels);
+  std::vector<float> peaks(channels, 0.0f);
+  std::int64_t written = 0;
+  while (written < e.rec_total && !e.cancel.load()) {
+    const auto ready =
+        static_cast<std::int64_t>(jack_ringbuffer_read_space(e.rec) / (channels * kSample));
+    if (ready == 0) {
+      nap();
+      continue;
+    }
+    const std::int64_t n = std::min({ready, kBlockFrames, e.rec_total - written});
+    jack_ringbuffer_read(e.rec, reinterpret_cast<char*>(block.data()),
+                         static_cast<std::size_t>(n) * channels * kSample);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n) * channels; ++i) {
+      const float a = std::abs(block[i]);
+      const std::size_t c = i % channels;
+      peaks[c] = std::max(peaks[c], a);
+      if (a >= 1.0f) ++clipped[c];
+    }
+    for (std::size_t c = 0; c < channels; ++c) e.peaks[c].store(peaks[c]);
+    if (!file.write(block.data(), n)) {
+      e.write_failed.store(true);
+      return;
+    }
+    written += n;
+    e.written.store(written);
+  }
+}
+
+// Waits up to nanoseconds for one of signals; returns it, or 0.
+int wait_signal(const sigset_t& signals, long nanoseconds) {
+  const timespec t{0, nanoseconds};
+  const int s = sigtimedwait(&signals, nullptr, &t);
+  return s > 0 ? s : 0;
+}
+
+std::string seconds_text(std::int64_t frames, double rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(frames) / rate);
+  return text;
+}
+
+std::size_t ring_bytes(double seconds, double rate, std::size_t channels, unsigned period) {
+  const auto frames = std::max<std::size_t>(static_cast<std::size_t>(seconds * rate),
+                                            16 * static_cast<std::size_t>(period));
+  return frames * channels * kSample;
+}
+
+// The threads a run starts, joined whatever way it ends.
+struct Workers {
+  Engine& engine;
+  std::thread feeder;
+  std::thread writer;
+  void stop() {
+    engine.cancel.store(true);
+    if (feeder.joinable()) feeder.join();
+    if (writer.joinable()) writer.join();
+  }
+  ~Workers() { stop(); }
+};
+
+// The ports the client registers, unregistered when the run ends.
+struct Ports {
+  Engine& engine;
+  bool active = false;
+  ~Ports() {
+    if (active) jack_deactivate(engine.client);
+    for (jack_port_t* p : engine.outs) jack_port_unregister(engine.client, p);
+    for (jack_port_t* p : engine.ins) jack_port_unregister(engine.client, p);
+  }
+};
+
+// Connects from to to, and waits until the server says they are connected.
+std::string connect(jack_client_t* client, const std::string& from, const std::string& to) {
+  const int status = jack_connect(client, from.c_str(), to.c_str());
+  if (status != 0 && status != EEXIST) {
+    return "Unable to connect the JACK ports " + from + " and " + to;
+  }
+  const jack_port_t* port = jack_port_by_name(client, from.c_str());
+  for (int i = 0; i < 2500; ++i) {
+    if (port != nullptr && jack_port_connected_to(port, to.c_str()) != 0) return "";
+    nap();
+  }
+  return "The JACK server did not confirm the connection of " + from + " to " + to;
+}
+
+}  // namespace
+
+std::int64_t recorded_frames(const StreamSetup& setup) {
+  const std::int64_t file =
+      std::int64_t{setup.design.sweeplen} + 2 * std::int64_t{setup.design.silencelen};
+  return file * setup.repeats + setup.tail;
+}
+
+StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFile& file,
+                        const sigset_t& signals,
+                        const std::function<void(const StreamProgress&)>& progress) {
+  StreamResult result;
+  const double rate = setup.design.rate;
+  const std::size_t channels = setup.capture.size();
+  Engine e;
+  e.client = client.get();
+  e.rec_total = recorded_frames(setup);
+  e.play_total = e.rec_total - setup.tail;
+  e.fade_frames = std::max<std::int64_t>(1, std::llround(setup.fade * rate));
+  e.peaks = std::make_unique<std::atomic<float>[]>(channels);
+  e.clipped.assign(channels, 0);
+  const unsigned period = client.buffer_size();
+  e.play = jack_ringbuffer_create(ring_bytes(1.0, rate, 1, period));
+  e.rec = jack_ringbuffer_create(ring_bytes(2.0, rate, channels, period));
+  if (e.play == nullptr || e.rec == nullptr) {
+    result.error = "Unable to allocate the stream's ring buffers";
+    return result;
+  }
+
+  Ports ports{e};
+  for (std::size_t i = 0; i < setup.playback.size() + channels; ++i) {
+    const bool output = i < setup.playback.size();
+    const std::string name =
+        (output ? "out_" : "in_") + std::to_string(output ? i + 1 : i + 1 - setup.playback.size());
+    jack_port_t* port = jack_port_register(e.client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE,
+                                           output ? JackPortIsOutput : JackPortIsInput, 0);
+    if (port == nullptr) {
+      result.error = "Unable to register the JACK port " + name;
+      return result;
+    }
+    (output ? e.outs : e.ins).push_back(port);
+  }
+  jack_set_process_callback(e.client, process, &e);
+  jack_set_xrun_callback(e.client, count_xrun, &e);
+  jack_on_shutdown(e.client, server_gone, &e);
+
+  Workers workers{e, {}, {}};
+  workers.feeder = std::thread(feed, std::ref(e), std::cref(setup.design), setup.repeats);
+  workers.writer = std::thread(write_out, std::ref(e), std::ref(file));
+
+  const auto interrupted = [&](int s) {
+    result.outcome = StreamOutcome::kInterrupted;
+    result.signal = s;
+    return result;
+  };
+  // The ring is full before anything plays.
+  while (!e.fed.load() && jack_ringbuffer_write_space(e.play) >= kSample) {
+    if (const int s = wait_signal(signals, kPollNanoseconds); s != 0) return interrupted(s);
+  }
+  if (jack_activate(e.client) != 0) {
+    result.error = "Unable to activate the JACK client";
+    return result;
+  }
+  ports.active = true;
+  for (std::size_t i = 0; i < setup.playback.size(); ++i) {
+    result.error = connect(e.client, jack_port_name(e.outs[i]), setup.playback[i]);
+    if (!result.error.empty()) return result;
+  }
+  for (std::size_t i = 0; i < channels; ++i) {
+    result.error = connect(e.client, setup.capture[i], jack_port_name(e.ins[i]));
+    if (!result.error.empty()) return result;
+  }
+  if (const int s = wait_signal(signals, 0); s != 0) return interrupted(s);
+  e.start.store(true, std::memory_order_release);
+
+  StreamProgress now;
+  now.total = e.rec_total;
+  now.peaks.assign(channels, 0.0f);
+  for (int wait = 1;; ++wait) {
+    if (const int s = wait_signal(signals, kWaitNanoseconds); s != 0) {
+      result.outcome = StreamOutcome::kInterrupted;
+      result.signal = s;
+      break;
+    }
+    if (const int kind = e.dropout.load(); kind != kNoDropout) {
+      const std::string at = "Dropout at " + seconds_text(e.dropout_at.load(), rate) + " s: ";
+      result.outcome = StreamOutcome::kDropout;
+      if (kind == kCycleMissed) {
+        result.error = at + "the server's clock moved " + std::to_string(e.jump.load()) +
+                       " frames in a cycle of " + std::to_string(e.dropout_period.load()) +
+                       ", so cycles were missed; close other programs or use a longer period";
+      } else if (kind == kUnderrun) {
+        result.error = at +
+                       "the sweep was not computed in time; close other programs or use a "
+                       "longer period";
+      } else {
+        result.error = at + "the recording was not written in time; is the disk slow or busy?";
+      }
+      break;
+    }
+    if (e.shutdown.load()) {
+      result.error = "The JACK server stopped during the measurement";
+      break;
+    }
+    if (e.write_failed.load()) {
+      result.error = "Unable to write the recording";
+      break;
+    }
+    now.frames = e.written.load();
+    if (now.frames == e.rec_total) {
+      result.outcome = StreamOutcome::kComplete;
+      break;
+    }
+    if (wait % kProgressEvery == 0) {
+      for (std::size_t c = 0; c < channels; ++c) now.peaks[c] = e.peaks[c].load();
+      progress(now);
+    }
+  }
+
+  // A run stopped early fades out before the ports go.
+  e.stop.store(true);
+  for (int i = 0; i < 500 && !e.faded.load() && !e.shutdown.load(); ++i) nap();
+  workers.stop();
+  result.xruns = e.xruns.load();
+  result.frames = e.written.load();
+  for (std::size_t c = 0; c < channels; ++c) result.peaks.push_back(e.peaks[c].load());
+  result.clipped = e.clipped;
+  return result;
+}

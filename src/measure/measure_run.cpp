@@ -1,0 +1,260 @@
+// The run of vellisk-measure, in phases: refusals, the server, the stream, the report.
+#include "measure/measure_run.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "audio/jack_client.h"
+#include "audio/stream.h"
+#include "cli/arguments.h"
+#include "cli/console.h"
+#include "cli/process_guard.h"
+#include "measure/measure_texts.h"
+#include "measure/options.h"
+#include "response/response_file.h"
+#include "sweep/validation.h"
+
+namespace {
+
+int fail(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  return EXIT_FAILURE;
+}
+
+// Prints one line of the report, flushed at once.
+void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void report(const char* format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  print_line(line);
+}
+
+std::string text(double value) { return number_text(value); }
+
+double dbfs(float peak) { return 20 * std::log10(static_cast<double>(peak)); }
+
+// What the refusals leave to play and record.
+struct Plan {
+  SweepParams params;
+  SweepDesign design;
+  const char* recording = nullptr;
+  ResponseFormat format = ResponseFormat::kWav;
+};
+
+// Every refusal that needs neither the server nor the recording.
+std::string plan_error(const MeasureOptions& o, Plan& plan) {
+  plan.params = parse_numbers(o.arguments.data());
+  plan.design = compute_design(plan.params);
+  std::string error = design_error(plan.params, plan.design);
+  if (error.empty()) error = measurement_error(plan.params);
+  if (!error.empty()) return error;
+  if (!(std::abs(plan.params.amplitude) <= 1)) {
+    return "amplitude (" + text(plan.params.amplitude) +
+           ") must be at most 1 in magnitude: 1 is the output's full scale";
+  }
+  if (!(plan.params.rate == std::floor(plan.params.rate) && plan.params.rate <= 2147483647)) {
+    return "rate (" + text(plan.params.rate) + ") must be a whole number of samples per second";
+  }
+  plan.recording = o.arguments[8];
+  const std::optional<ResponseFormat> format = response_format(plan.recording);
+  if (!format || *format == ResponseFormat::kHeaderless) {
+    return std::string("recording (") + plan.recording + ") must end in .wav, .w64 or .flac";
+  }
+  plan.format = *format;
+  if (*format == ResponseFormat::kFlac && o.ins.size() > 8) {
+    return std::string("recording (") + plan.recording + ") would have " +
+           std::to_string(o.ins.size()) +
+           " channels, more than a .flac file holds (8); write a .wav or .w64 file";
+  }
+  return standard_stream_error("recording", plan.recording);
+}
+
+int list_ports(JackClient& client) {
+  for (const PortInfo& p : client.ports()) {
+    report("%-40s %-6s %s", p.name.c_str(), p.output ? "output" : "input",
+           p.output ? (p.physical ? "physical capture, for --in" : "for --in")
+                    : (p.physical ? "physical playback, for --out" : "for --out"));
+  }
+  return EXIT_SUCCESS;
+}
+
+// The signals that stop a measurement: those not ignored when the program started.
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaddset(&set, s);
+  }
+  return set;
+}
+
+// On a terminal: the elapsed and total time and each input's peak, on one line.
+void show_progress(const StreamProgress& p, double rate) {
+  std::string line = "\r" + std::to_string(p.frames / static_cast<std::int64_t>(rate)) + " s of " +
+                     std::to_string((p.total + static_cast<std::int64_t>(rate) - 1) /
+                                    static_cast<std::int64_t>(rate)) +
+                     " s";
+  char part[48];
+  for (std::size_t c = 0; c < p.peaks.size() && c < 8; ++c) {
+    if (p.peaks[c] > 0) {
+      std::snprintf(part, sizeof part, "  in %zu %6.1f dBFS", c + 1, dbfs(p.peaks[c]));
+    } else {
+      std::snprintf(part, sizeof part, "  in %zu   -inf dBFS", c + 1);
+    }
+    line += part;
+  }
+  std::fprintf(stderr, "%s\033[K", line.c_str());
+  std::fflush(stderr);
+}
+
+void report_inputs(const MeasureOptions& o, const StreamResult& r) {
+  for (std::size_t c = 0; c < r.peaks.size(); ++c) {
+    if (r.peaks[c] > 0) {
+      report("Input %zu (%s): peak %.2f dBFS", c + 1, o.ins[c].c_str(), dbfs(r.peaks[c]));
+    } else {
+      report("Input %zu (%s): silent, every sample is 0", c + 1, o.ins[c].c_str());
+    }
+  }
+  for (std::size_t c = 0; c < r.clipped.size(); ++c) {
+    if (r.clipped[c] > 0) {
+      std::fprintf(stderr,
+                   "Warning: input %zu (%s) reached full scale in %" PRId64
+                   " samples: it probably clipped; lower the amplitude or the input gain and "
+                   "measure again\n",
+                   c + 1, o.ins[c].c_str(), r.clipped[c]);
+    }
+  }
+  if (r.xruns > 0) {
+    std::fprintf(stderr,
+                 "Warning: the JACK server reported %" PRId64
+                 " xruns during the measurement; the recording's cycles were all kept, but "
+                 "another client may have lost sound\n",
+                 r.xruns);
+  }
+}
+
+// Ends the process by the signal that stopped the run, as the other programs do.
+[[noreturn]] void end_by(int signal_number) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  raise(signal_number);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  std::signal(signal_number, SIG_DFL);
+  raise(signal_number);
+  std::_Exit(128 + signal_number);
+}
+
+// Plays and records; returns the status, or ends the process on a signal.
+int play_and_record(const MeasureOptions& o, Plan& plan, const sigset_t& signals) {
+  JackClient client;
+  if (const std::string e = client.open("vellisk-measure"); !e.empty()) return fail(e);
+  if (o.list) return list_ports(client);
+  if (client.rate() != plan.params.rate) {
+    return fail("rate (" + text(plan.params.rate) + ") must be the JACK server's sample rate (" +
+                text(client.rate()) + ")");
+  }
+  StreamSetup setup;
+  setup.design = plan.design;
+  setup.repeats = static_cast<int>(o.repeats);
+  setup.playback = o.outs;
+  setup.capture = o.ins;
+  if (const std::string e = client.resolve(setup.playback, false, "--out"); !e.empty()) {
+    return fail(e);
+  }
+  if (const std::string e = client.resolve(setup.capture, true, "--in"); !e.empty()) {
+    return fail(e);
+  }
+  setup.tail = std::llround(o.tail * plan.params.rate);
+  const auto channels = static_cast<int>(setup.capture.size());
+  if (plan.format == ResponseFormat::kFlac && channels > 8) {
+    return fail(std::string("recording (") + plan.recording +
+                ") would have more channels than a .flac file holds (8)");
+  }
+
+  const int watch = watch_output(plan.recording);
+  ResponseFile file;
+  if (const std::string e =
+          file.open(plan.recording, plan.format, channels, static_cast<int>(plan.params.rate));
+      !e.empty()) {
+    file.created() ? remove_output(watch) : release_output(watch);
+    return fail(std::string("Unable to write ") + plan.recording + ": " + e);
+  }
+
+  const std::int64_t total = recorded_frames(setup);
+  std::printf("%s", kMeasureBanner);
+  report("Server: %s, %s Hz, period %u frames", server_name().c_str(), text(client.rate()).c_str(),
+         client.buffer_size());
+  for (const std::string& port : setup.playback) report("Playing to: %s", port.c_str());
+  for (const std::string& port : setup.capture) report("Recording from: %s", port.c_str());
+  report("Sweep file: %" PRId64 " samples, played %ld %s; recording %" PRId64 " frames (%.3f s)",
+         std::int64_t{plan.design.sweeplen} + 2 * std::int64_t{plan.design.silencelen}, o.repeats,
+         o.repeats == 1 ? "time" : "times", total, static_cast<double>(total) / plan.params.rate);
+
+  const bool terminal = isatty(STDERR_FILENO) != 0;
+  const double rate = plan.params.rate;
+  const StreamResult result =
+      run_stream(client, setup, file, signals, [&](const StreamProgress& p) {
+        if (terminal) show_progress(p, rate);
+      });
+  if (terminal) std::fprintf(stderr, "\r\033[K");
+  const std::string closed = file.close();
+  if (result.outcome != StreamOutcome::kComplete || !closed.empty()) {
+    remove_output(watch);
+    client.close();
+    if (result.outcome == StreamOutcome::kInterrupted) end_by(result.signal);
+    if (result.outcome == StreamOutcome::kDropout)
+      return fail(result.error + "; no recording was kept");
+    return fail(!result.error.empty()
+                    ? result.error + "; no recording was kept"
+                    : std::string("Unable to write ") + plan.recording + ": " + closed);
+  }
+  release_output(watch);
+  client.close();
+  report_inputs(o, result);
+  report("Recording written: %s", plan.recording);
+  return EXIT_SUCCESS;
+}
+
+}  // namespace
+
+int run_measure(int argc, char** argv) {
+  MeasureOptions o;
+  if (const std::string e = parse_measure_options(argc, argv, o); !e.empty()) return fail(e);
+  if (o.version) {
+    print_line(kMeasureVersion);
+    return EXIT_SUCCESS;
+  }
+  if (o.help || (o.arguments.empty() && !o.list)) {
+    for (const char* line : kMeasureHelp) print_line(line);
+    return EXIT_SUCCESS;
+  }
+  Plan plan;
+  if (!o.list) {
+    if (o.arguments.size() != 9 && o.arguments.size() != 10) {
+      return fail("vellisk-measure takes 9 or 10 arguments after its options, not " +
+                  std::to_string(o.arguments.size()) + "; vellisk-measure --help shows them");
+    }
+    if (const std::string e = plan_error(o, plan); !e.empty()) return fail(e);
+  }
+  // From here a stop signal is waited for, not handled: the stream fades out
+  // first. The client's threads inherit the mask.
+  const sigset_t signals = stop_signals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  const int status = play_and_record(o, plan, signals);
+  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+  return status;
+}
