@@ -36,8 +36,10 @@ struct RunSetup {
   long file_size_limit = -1;          // RLIMIT_FSIZE in bytes, when not negative
   unsigned time_limit = 0;            // seconds before SIGALRM ends the run, when not 0
   bool ignore_sigint = false;         // start with SIGINT ignored, as a background job does
-  int signal = 0;                     // sent once wait_for holds a byte
+  int signal = 0;                     // sent once wait_for holds wait_bytes
   std::filesystem::path wait_for;
+  std::uintmax_t wait_bytes = 1;
+  int continue_after_ms = 0;             // a SIGSTOP is followed by SIGCONT this much later
   std::string program = VELLISK_BINARY;  // the program run
 };
 

@@ -140,8 +140,9 @@ void report_inputs(const MeasureOptions& o, const StreamResult& r) {
   if (r.xruns > 0) {
     std::fprintf(stderr,
                  "Warning: the JACK server reported %" PRId64
-                 " xruns during the measurement; the recording's cycles were all kept, but "
-                 "another client may have lost sound\n",
+                 " xruns (late cycles) during the measurement; a sound card may have skipped "
+                 "samples then: if the response looks wrong, use a longer period and measure "
+                 "again\n",
                  r.xruns);
   }
 }

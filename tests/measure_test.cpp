@@ -1,0 +1,219 @@
+// End-to-end tests of vellisk-measure against JACK dummy servers the tests start.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "jack_server.h"
+#include "run_vellisk.h"
+
+namespace {
+
+// 1 s from 20 Hz to 20 kHz after 0.2 s of silence: a sweep file of 67200 samples.
+const std::vector<std::string> kNumbers = {"48000", "0.5", "20",   "20000",
+                                           "1",     "0.2", "0.05", "0.005"};
+constexpr std::int64_t kFileLength = 67200;
+constexpr std::int64_t kPeriod = 256;
+
+std::vector<std::string> with(std::vector<std::string> options,
+                              const std::vector<std::string>& numbers,
+                              const std::vector<std::string>& files) {
+  options.insert(options.end(), numbers.begin(), numbers.end());
+  options.insert(options.end(), files.begin(), files.end());
+  return options;
+}
+
+RunResult run_measure(const TempDir& dir, const std::string& server,
+                      const std::vector<std::string>& args, RunSetup setup = {}) {
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  setup.program = VELLISK_MEASURE_BINARY;
+  return run_program(dir, args, setup);
+}
+
+struct Sound {
+  SF_INFO info{};
+  std::vector<float> data;  // interleaved
+};
+
+Sound read_sound(const std::filesystem::path& path) {
+  Sound s;
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &s.info);
+  EXPECT_NE(file, nullptr) << path << ": " << sf_strerror(nullptr);
+  if (file == nullptr) return s;
+  s.data.resize(static_cast<std::size_t>(s.info.frames * s.info.channels));
+  sf_readf_float(file, s.data.data(), s.info.frames);
+  sf_close(file);
+  return s;
+}
+
+// The sweep file vellisk writes for kNumbers.
+std::vector<float> sweep_file(const TempDir& dir) {
+  const RunResult r =
+      run_vellisk(dir, with({}, kNumbers, {"../sweep.pcm", "../inverse.pcm"}), dir.root() / "out");
+  EXPECT_EQ(r.status, 0) << r.err;
+  return read_samples(dir.root() / "sweep.pcm");
+}
+
+TEST(VelliskMeasure, LoopbackRecordsTheSweepFileBitForBitOnePeriodLate) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TempDir dir;
+  const std::vector<float> sweep = sweep_file(dir);
+  ASSERT_EQ(static_cast<std::int64_t>(sweep.size()), kFileLength);
+  const RunResult r = run_measure(
+      dir, server.name(),
+      with({"-o", "loopback:playback_1", "--out=loopback:playback_2", "-i", "loopback:capture_1",
+            "--in", "loopback:capture_2", "--repeat", "3", "--tail", "0.05"},
+           kNumbers, {"rec.wav"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  // A busy machine makes the dummy server late: its xrun notices are the only
+  // warnings a clean run may give, and a pipe shows no progress line.
+  std::istringstream err(r.err);
+  for (std::string line; std::getline(err, line);) {
+    EXPECT_EQ(line.rfind("Warning: the JACK server reported ", 0), 0u) << line;
+  }
+  EXPECT_NE(r.out.find("played 3 times; recording 204000 frames"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Input 1 (loopback:capture_1): peak -6.02 dBFS\n"
+                       "Input 2 (loopback:capture_2): peak -6.02 dBFS\n"
+                       "Recording written: rec.wav\n"),
+            std::string::npos)
+      << r.out;
+
+  const Sound rec = read_sound(dir.work() / "rec.wav");
+  ASSERT_EQ(rec.info.channels, 2);
+  EXPECT_EQ(rec.info.samplerate, 48000);
+  EXPECT_EQ(rec.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  ASSERT_EQ(rec.info.frames, 3 * kFileLength + 2400);
+  for (int c = 0; c < 2; ++c) {
+    SCOPED_TRACE(testing::Message() << "channel " << c + 1);
+    std::int64_t wrong = 0;
+    std::int64_t first_wrong = -1;
+    for (std::int64_t t = 0; t < rec.info.frames; ++t) {
+      const std::int64_t i = t - kPeriod;
+      const float expected =
+          i >= 0 && i < 3 * kFileLength ? sweep[static_cast<std::size_t>(i % kFileLength)] : 0.0f;
+      if (std::memcmp(&rec.data[static_cast<std::size_t>(t * 2 + c)], &expected, 4) != 0) {
+        if (wrong++ == 0) first_wrong = t;
+      }
+    }
+    EXPECT_EQ(wrong, 0) << "first at frame " << first_wrong;
+  }
+}
+
+TEST(VelliskMeasure, ListsTheServersPorts) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TempDir dir;
+  const RunResult r = run_measure(dir, server.name(), {"--list"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line : {"loopback:capture_1                       output physical capture",
+                           "loopback:playback_2                      input  physical playback"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+  }
+  EXPECT_TRUE(list_files(dir.work()).empty());
+}
+
+TEST(VelliskMeasure, RefusalsComeBeforeAnythingPlaysAndLeaveNoFile) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  const std::string none = "vellisk-test-absent-" + std::to_string(getpid());
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+    std::string server;  // the server asked for; "" is the test's
+  };
+  const auto numbers = [](int i, const std::string& value) {
+    std::vector<std::string> n = kNumbers;
+    n[static_cast<std::size_t>(i)] = value;
+    return n;
+  };
+  const std::vector<Case> cases = {
+      {with({}, numbers(0, "44100"), {"rec.wav"}),
+       "rate (44100) must be the JACK server's sample rate (48000)\n", ""},
+      {with({}, numbers(1, "1.5"), {"rec.wav"}),
+       "amplitude (1.5) must be at most 1 in magnitude: 1 is the output's full scale\n", ""},
+      {with({}, numbers(1, "-1.01"), {"rec.wav"}),
+       "amplitude (-1.01) must be at most 1 in magnitude: 1 is the output's full scale\n", ""},
+      {with({"--out", "nobody:playback"}, kNumbers, {"rec.wav"}),
+       "--out (nobody:playback) is not a port of the JACK server; vellisk-measure --list shows "
+       "the ports\n",
+       ""},
+      {with({"-o", "loopback:capture_1"}, kNumbers, {"rec.wav"}),
+       "--out (loopback:capture_1) is an output (capture) port; --out takes an input (playback) "
+       "port\n",
+       ""},
+      {with({"-i", "loopback:capture_1", "-i", "loopback:playback_1"}, kNumbers, {"rec.wav"}),
+       "--in (loopback:playback_1) is an input (playback) port; --in takes an output (capture) "
+       "port\n",
+       ""},
+      {with({}, kNumbers, {"rec.txt"}), "recording (rec.txt) must end in .wav, .w64 or .flac\n",
+       ""},
+      {with({"--repeat", "0"}, kNumbers, {"rec.wav"}),
+       "--repeat (0) must be a whole number from 1 to 1000\n", ""},
+      {with({}, numbers(3, "30000"), {"rec.wav"}), "hzend", ""},
+      {with({}, kNumbers, {"rec.wav"}),
+       "No JACK server named '" + none + "' is running (vellisk-measure never starts one)", none},
+      {{"--list"}, "No JACK server named '" + none + "' is running", none},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    TempDir dir;
+    const RunResult r = run_measure(dir, c.server.empty() ? server.name() : c.server, c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(list_files(dir.work()).empty());
+  }
+}
+
+// A signal mid-sweep fades the sweep out, and the run ends by it with no file left.
+TEST(VelliskMeasure, SignalsMidSweepLeaveNoFile) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  for (const int s : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(s));
+    TempDir dir;
+    RunSetup setup;
+    setup.signal = s;
+    setup.wait_for = dir.work() / "rec.wav";
+    setup.wait_bytes = 100000;  // half a second of the sweep
+    std::vector<std::string> numbers = kNumbers;
+    numbers[4] = "5";
+    const RunResult r = run_measure(
+        dir, server.name(), with({"-i", "loopback:capture_1"}, numbers, {"rec.wav"}), setup);
+    EXPECT_EQ(r.signal, s) << r.err;
+    EXPECT_EQ(r.status, -1);
+    EXPECT_TRUE(list_files(dir.work()).empty());
+  }
+}
+
+// On an asynchronous server a client that stalls misses whole cycles: that is
+// a dropout, and the recording is not kept.
+TEST(VelliskMeasure, DropoutEndsTheRunWithoutAFile) {
+  JackServer server(false);
+  ASSERT_TRUE(server.ready());
+  TempDir dir;
+  RunSetup setup;
+  setup.signal = SIGSTOP;
+  setup.continue_after_ms = 500;
+  setup.wait_for = dir.work() / "rec.wav";
+  setup.wait_bytes = 100000;
+  std::vector<std::string> numbers = kNumbers;
+  numbers[4] = "5";
+  const RunResult r = run_measure(dir, server.name(),
+                                  with({"-i", "loopback:capture_1"}, numbers, {"rec.wav"}), setup);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("Dropout at ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("; no recording was kept\n"), std::string::npos) << r.err;
+  EXPECT_TRUE(list_files(dir.work()).empty());
+}
+
+}  // namespace
