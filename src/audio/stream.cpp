@@ -58,6 +58,7 @@ struct Engine {
   std::atomic<std::int64_t> written{0};
   std::atomic<bool> write_failed{false};
   std::atomic<std::int64_t> dropout_period{0};
+  std::atomic<std::int64_t> worst_ns{0};  // the longest callback so far
   std::unique_ptr<std::atomic<float>[]> peaks;
   std::vector<std::int64_t> clipped;  // the writer's until it is joined
 
@@ -85,10 +86,15 @@ struct Engine {
   }
 };
 
-// The realtime callback. It reads and writes the rings and the port buffers
-// only: no allocation, lock, wait, message or file.
-int process(jack_nframes_t n, void* arg) {
-  Engine& e = *static_cast<Engine*>(arg);
+std::int64_t monotonic_ns() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
+}
+
+// One cycle of the realtime callback. It reads and writes the rings and the
+// port buffers only: no allocation, lock, wait, message or file.
+void cycle(Engine& e, jack_nframes_t n) {
   auto* out = e.outs.empty() ? nullptr : static_cast<float*>(jack_port_get_buffer(e.outs[0], n));
   const auto silence_from = [&](jack_nframes_t first) {
     for (jack_port_t* port : e.outs) {
@@ -101,14 +107,14 @@ int process(jack_nframes_t n, void* arg) {
     if (e.stop.load(std::memory_order_relaxed)) e.faded.store(true);
     if (!e.start.load(std::memory_order_acquire) || e.faded.load()) {
       silence_from(0);
-      return 0;
+      return;
     }
     e.running = true;
     e.next_time = now;
   }
   if (e.faded.load(std::memory_order_relaxed)) {
     silence_from(0);
-    return 0;
+    return;
   }
   const bool recording = !e.fading && e.recorded < e.rec_total;
   if (e.stop.load(std::memory_order_relaxed)) e.fading = true;
@@ -153,7 +159,7 @@ int process(jack_nframes_t n, void* arg) {
     const std::size_t channels = e.ins.size();
     if (jack_ringbuffer_write_space(e.rec) < r * channels * kSample) {
       e.drop(kOverrun);
-      return 0;
+      return;
     }
     jack_ringbuffer_data_t parts[2];
     jack_ringbuffer_get_write_vector(e.rec, parts);
@@ -174,6 +180,15 @@ int process(jack_nframes_t n, void* arg) {
       e.faded.store(true);
     }
   }
+}
+
+// The callback, timed: the worst cycle is what the period must leave room for.
+int process(jack_nframes_t n, void* arg) {
+  Engine& e = *static_cast<Engine*>(arg);
+  const std::int64_t begin = monotonic_ns();
+  cycle(e, n);
+  const std::int64_t took = monotonic_ns() - begin;
+  if (took > e.worst_ns.load(std::memory_order_relaxed)) e.worst_ns.store(took);
   return 0;
 }
 
@@ -332,6 +347,11 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
     result.error = "Unable to allocate the stream's ring buffers";
     return result;
   }
+  // Touched and, where allowed, locked now, so that the callback meets no page fault.
+  for (jack_ringbuffer_t* ring : {e.play, e.rec}) {
+    jack_ringbuffer_mlock(ring);
+    std::memset(ring->buf, 0, ring->size);
+  }
 
   Ports ports{e};
   for (std::size_t i = 0; i < setup.playback.size() + channels; ++i) {
@@ -431,5 +451,7 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
   result.frames = e.written.load();
   for (std::size_t c = 0; c < channels; ++c) result.peaks.push_back(e.peaks[c].load());
   result.clipped = e.clipped;
+  result.worst_cycle = static_cast<double>(e.worst_ns.load()) * 1e-9;
+  result.period = period;
   return result;
 }

@@ -41,6 +41,8 @@ struct StreamResult {
   std::int64_t frames = 0;            // frames recorded
   std::vector<float> peaks;           // per input, the largest |sample|
   std::vector<std::int64_t> clipped;  // per input, samples at or beyond full scale
+  double worst_cycle = 0;             // seconds the longest callback took
+  unsigned period = 0;                // frames per cycle
 };
 
 // Frames the setup records: repeats times the sweep file, and the tail.

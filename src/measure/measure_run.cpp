@@ -103,20 +103,17 @@ sigset_t stop_signals() {
 
 // On a terminal: the elapsed and total time and each input's peak, on one line.
 void show_progress(const StreamProgress& p, double rate) {
-  std::string line = "\r" + std::to_string(p.frames / static_cast<std::int64_t>(rate)) + " s of " +
-                     std::to_string((p.total + static_cast<std::int64_t>(rate) - 1) /
-                                    static_cast<std::int64_t>(rate)) +
-                     " s";
-  char part[48];
+  char line[512];
+  int used = std::snprintf(line, sizeof line, "\r%.0f s of %.0f s",
+                           std::floor(static_cast<double>(p.frames) / rate),
+                           std::ceil(static_cast<double>(p.total) / rate));
   for (std::size_t c = 0; c < p.peaks.size() && c < 8; ++c) {
-    if (p.peaks[c] > 0) {
-      std::snprintf(part, sizeof part, "  in %zu %6.1f dBFS", c + 1, dbfs(p.peaks[c]));
-    } else {
-      std::snprintf(part, sizeof part, "  in %zu   -inf dBFS", c + 1);
-    }
-    line += part;
+    const auto room = sizeof line - static_cast<std::size_t>(used);
+    used += p.peaks[c] > 0
+                ? std::snprintf(line + used, room, "  in %zu %6.1f dBFS", c + 1, dbfs(p.peaks[c]))
+                : std::snprintf(line + used, room, "  in %zu   -inf dBFS", c + 1);
   }
-  std::fprintf(stderr, "%s\033[K", line.c_str());
+  std::fprintf(stderr, "%s\033[K", line);
   std::fflush(stderr);
 }
 
@@ -225,6 +222,9 @@ int play_and_record(const MeasureOptions& o, Plan& plan, const sigset_t& signals
   }
   release_output(watch);
   client.close();
+  const double period = result.period / plan.params.rate;
+  report("Callback: at most %.3f ms per cycle, %.2f %% of the %.3f ms period",
+         result.worst_cycle * 1e3, 100 * result.worst_cycle / period, period * 1e3);
   report_inputs(o, result);
   report("Recording written: %s", plan.recording);
   return EXIT_SUCCESS;
