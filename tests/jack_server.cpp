@@ -118,3 +118,36 @@ int TestDevice::process(unsigned frames, void* self) {
             d.history_.begin());
   return 0;
 }
+
+TestListener::TestListener(const std::string& server, const std::string& port, std::size_t capacity)
+    : samples_(capacity) {
+  client_ = open_client(server, "listener");
+  if (client_ == nullptr) return;
+  in_ = jack_port_register(client_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+  if (in_ == nullptr || jack_set_process_callback(client_, process, this) != 0 ||
+      jack_activate(client_) != 0 || jack_connect(client_, port.c_str(), "listener:in") != 0) {
+    jack_client_close(client_);
+    client_ = nullptr;
+  }
+}
+
+TestListener::~TestListener() {
+  if (client_ != nullptr) jack_client_close(client_);
+}
+
+std::vector<float> TestListener::heard() {
+  if (client_ != nullptr) jack_client_close(client_);
+  client_ = nullptr;
+  samples_.resize(count_.load());
+  return samples_;
+}
+
+int TestListener::process(unsigned frames, void* self) {
+  TestListener& l = *static_cast<TestListener*>(self);
+  const auto* in = static_cast<const float*>(jack_port_get_buffer(l.in_, frames));
+  const std::size_t at = l.count_.load();
+  const std::size_t n = std::min<std::size_t>(frames, l.samples_.size() - at);
+  std::copy(in, in + n, l.samples_.begin() + static_cast<std::ptrdiff_t>(at));
+  l.count_.store(at + n);
+  return 0;
+}

@@ -51,3 +51,23 @@ class TestDevice {
   std::vector<float> history_;  // the last fir_.size() - 1 inputs, newest last
   std::vector<float> window_;   // history and one period, for the convolution
 };
+
+// A client named "listener" on the server that keeps what reaches listener:in
+// from the given port, up to capacity samples.
+class TestListener {
+ public:
+  TestListener(const std::string& server, const std::string& port, std::size_t capacity);
+  ~TestListener();
+  TestListener(const TestListener&) = delete;
+  TestListener& operator=(const TestListener&) = delete;
+  bool ready() const { return client_ != nullptr; }
+  // The samples heard so far; stops the listening.
+  std::vector<float> heard();
+
+ private:
+  static int process(unsigned frames, void* self);
+  _jack_client* client_ = nullptr;
+  _jack_port* in_ = nullptr;
+  std::vector<float> samples_;
+  std::atomic<std::size_t> count_{0};
+};

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -174,12 +175,15 @@ TEST(VelliskMeasure, RefusalsComeBeforeAnythingPlaysAndLeaveNoFile) {
   }
 }
 
-// A signal mid-sweep fades the sweep out, and the run ends by it with no file left.
-TEST(VelliskMeasure, SignalsMidSweepLeaveNoFile) {
+// A signal mid-sweep fades the sweep out (no click into a loudspeaker), and
+// the run ends by it with no file left.
+TEST(VelliskMeasure, SignalsMidSweepFadeOutAndLeaveNoFile) {
   JackServer server;
   ASSERT_TRUE(server.ready());
   for (const int s : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(s));
+    TestListener listener(server.name(), "loopback:capture_1", 48000 * 60);
+    ASSERT_TRUE(listener.ready());
     TempDir dir;
     RunSetup setup;
     setup.signal = s;
@@ -188,10 +192,26 @@ TEST(VelliskMeasure, SignalsMidSweepLeaveNoFile) {
     std::vector<std::string> numbers = kNumbers;
     numbers[4] = "5";
     const RunResult r = run_measure(
-        dir, server.name(), with({"-i", "loopback:capture_1"}, numbers, {"rec.wav"}), setup);
+        dir, server.name(),
+        with({"-o", "loopback:playback_1", "-i", "loopback:capture_1"}, numbers, {"rec.wav"}),
+        setup);
     EXPECT_EQ(r.signal, s) << r.err;
     EXPECT_EQ(r.status, -1);
     EXPECT_TRUE(list_files(dir.work()).empty());
+
+    // The sweep stopped early, and its last 20 ms before silence fell smoothly.
+    const std::vector<float> heard = listener.heard();
+    std::size_t end = heard.size();
+    while (end > 0 && heard[end - 1] == 0) --end;
+    ASSERT_GT(end, 2000u);
+    ASSERT_LT(end, heard.size() - 1) << "the sweep was heard to the end of the listening";
+    float before = 0;
+    for (std::size_t i = end - 2000; i < end - 1000; ++i)
+      before = std::max(before, std::abs(heard[i]));
+    float last = 0;
+    for (std::size_t i = end - 48; i < end; ++i) last = std::max(last, std::abs(heard[i]));
+    EXPECT_GT(before, 0.2f) << "the sweep played at its level until the signal";
+    EXPECT_LT(last, 0.01f) << "the last millisecond is at most -40 dB: no click";
   }
 }
 

@@ -22,8 +22,9 @@ namespace {
 constexpr std::size_t kSample = sizeof(float);
 constexpr std::int64_t kBlockFrames = 4096;  // what the feeder and the writer move at once
 constexpr long kPollNanoseconds = 2'000'000;
-constexpr long kWaitNanoseconds = 50'000'000;  // the controlling thread's wait for a signal
-constexpr int kProgressEvery = 5;              // waits between progress reports
+constexpr long kWaitNanoseconds = 10'000'000;  // the controlling thread's wait between checks
+constexpr int kSilentCycles = 4;               // cycles played silent before the ports go
+constexpr int kProgressEvery = 25;             // waits between progress reports
 
 enum Dropout : int { kNoDropout, kCycleMissed, kUnderrun, kOverrun };
 
@@ -47,6 +48,7 @@ struct Engine {
   std::atomic<bool> start{false};     // play from the next cycle on
   std::atomic<bool> stop{false};      // fade out and record no more
   std::atomic<bool> faded{false};     // the outputs are silent for good
+  std::atomic<int> silent_cycles{0};  // cycles played silent since
   std::atomic<bool> finished{false};  // every frame has been recorded
   std::atomic<int> dropout{kNoDropout};
   std::atomic<std::int64_t> dropout_at{0};  // frames recorded before it
@@ -114,6 +116,7 @@ void cycle(Engine& e, jack_nframes_t n) {
   }
   if (e.faded.load(std::memory_order_relaxed)) {
     silence_from(0);
+    e.silent_cycles.fetch_add(1, std::memory_order_relaxed);
     return;
   }
   const bool recording = !e.fading && e.recorded < e.rec_total;
@@ -262,11 +265,11 @@ void write_out(Engine& e, ResponseFile& file) {
   }
 }
 
-// Waits up to nanoseconds for one of signals; returns it, or 0.
-int wait_signal(const sigset_t& signals, long nanoseconds) {
+// Waits nanoseconds, then returns the signal that asks the run to stop, or 0.
+int wait_signal(const std::function<int()>& stop_signal, long nanoseconds) {
   const timespec t{0, nanoseconds};
-  const int s = sigtimedwait(&signals, nullptr, &t);
-  return s > 0 ? s : 0;
+  if (nanoseconds > 0) nanosleep(&t, nullptr);
+  return stop_signal();
 }
 
 std::string seconds_text(std::int64_t frames, double rate) {
@@ -328,7 +331,7 @@ std::int64_t recorded_frames(const StreamSetup& setup) {
 }
 
 StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFile& file,
-                        const sigset_t& signals,
+                        const std::function<int()>& stop_signal,
                         const std::function<void(const StreamProgress&)>& progress) {
   StreamResult result;
   const double rate = setup.design.rate;
@@ -381,7 +384,7 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
   };
   // The ring is full before anything plays.
   while (!e.fed.load() && jack_ringbuffer_write_space(e.play) >= kSample) {
-    if (const int s = wait_signal(signals, kPollNanoseconds); s != 0) return interrupted(s);
+    if (const int s = wait_signal(stop_signal, kPollNanoseconds); s != 0) return interrupted(s);
   }
   if (jack_activate(e.client) != 0) {
     result.error = "Unable to activate the JACK client";
@@ -396,14 +399,14 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
     result.error = connect(e.client, setup.capture[i], jack_port_name(e.ins[i]));
     if (!result.error.empty()) return result;
   }
-  if (const int s = wait_signal(signals, 0); s != 0) return interrupted(s);
+  if (const int s = wait_signal(stop_signal, 0); s != 0) return interrupted(s);
   e.start.store(true, std::memory_order_release);
 
   StreamProgress now;
   now.total = e.rec_total;
   now.peaks.assign(channels, 0.0f);
   for (int wait = 1;; ++wait) {
-    if (const int s = wait_signal(signals, kWaitNanoseconds); s != 0) {
+    if (const int s = wait_signal(stop_signal, kWaitNanoseconds); s != 0) {
       result.outcome = StreamOutcome::kInterrupted;
       result.signal = s;
       break;
@@ -443,9 +446,12 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
     }
   }
 
-  // A run stopped early fades out before the ports go.
+  // A run stopped early fades out before the ports go, and the last of the
+  // fade is given a few cycles to leave the server's buffers.
   e.stop.store(true);
-  for (int i = 0; i < 500 && !e.faded.load() && !e.shutdown.load(); ++i) nap();
+  for (int i = 0; i < 1000 && e.silent_cycles.load() < kSilentCycles && !e.shutdown.load(); ++i) {
+    nap();
+  }
   workers.stop();
   result.xruns = e.xruns.load();
   result.frames = e.written.load();

@@ -3,8 +3,6 @@
 // and two ordinary threads.
 #pragma once
 
-#include <signal.h>
-
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -49,10 +47,10 @@ struct StreamResult {
 std::int64_t recorded_frames(const StreamSetup& setup);
 
 // Plays and records on an open client whose rate is the design's. file is open
-// for the inputs' channels and is written by the stream, not closed. signals
-// must be blocked in every thread (the client's included): one of them
-// arriving fades the sweep out and ends the run as kInterrupted. progress is
-// called a few times a second from the calling thread.
+// for the inputs' channels and is written by the stream, not closed.
+// stop_signal is asked often: a signal number it returns fades the sweep out
+// and ends the run as kInterrupted. progress is called a few times a second
+// from the calling thread.
 StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFile& file,
-                        const sigset_t& signals,
+                        const std::function<int()>& stop_signal,
                         const std::function<void(const StreamProgress&)>& progress);

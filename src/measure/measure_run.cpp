@@ -90,15 +90,27 @@ int list_ports(JackClient& client) {
   return EXIT_SUCCESS;
 }
 
-// The signals that stop a measurement: those not ignored when the program started.
-sigset_t stop_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old {};
-    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaddset(&set, s);
+// The signal that asked a measurement to stop, or 0. The stream fades the sweep
+// out before the run ends by it: until then the handler only notes it, in
+// whichever thread it runs.
+volatile std::sig_atomic_t stop_requested = 0;
+extern "C" void note_stop(int signal_number) { stop_requested = signal_number; }
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Installs note_stop for the stop signals not ignored, keeping the former actions.
+void catch_stop_signals(struct sigaction (&former)[3]) {
+  struct sigaction action {};
+  action.sa_handler = note_stop;
+  sigemptyset(&action.sa_mask);
+  for (int i = 0; i < 3; ++i) {
+    sigaction(kStopSignals[i], nullptr, &former[i]);
+    if (former[i].sa_handler != SIG_IGN) sigaction(kStopSignals[i], &action, nullptr);
   }
-  return set;
+}
+
+void restore_signals(const struct sigaction (&former)[3]) {
+  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &former[i], nullptr);
 }
 
 // On a terminal: the elapsed and total time and each input's peak, on one line.
@@ -144,20 +156,19 @@ void report_inputs(const MeasureOptions& o, const StreamResult& r) {
   }
 }
 
-// Ends the process by the signal that stopped the run, as the other programs do.
-[[noreturn]] void end_by(int signal_number) {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, signal_number);
+// Ends the process by the signal that stopped the run, through the former
+// action (the process guard's, which removes watched outputs), as the other
+// programs end.
+[[noreturn]] void end_by(int signal_number, const struct sigaction (&former)[3]) {
+  restore_signals(former);
   raise(signal_number);
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   std::signal(signal_number, SIG_DFL);
   raise(signal_number);
   std::_Exit(128 + signal_number);
 }
 
 // Plays and records; returns the status, or ends the process on a signal.
-int play_and_record(const MeasureOptions& o, Plan& plan, const sigset_t& signals) {
+int play_and_record(const MeasureOptions& o, Plan& plan) {
   JackClient client;
   if (const std::string e = client.open("vellisk-measure"); !e.empty()) return fail(e);
   if (o.list) return list_ports(client);
@@ -204,8 +215,11 @@ int play_and_record(const MeasureOptions& o, Plan& plan, const sigset_t& signals
 
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const double rate = plan.params.rate;
-  const StreamResult result =
-      run_stream(client, setup, file, signals, [&](const StreamProgress& p) {
+  struct sigaction former[3];
+  catch_stop_signals(former);
+  const StreamResult result = run_stream(
+      client, setup, file, [] { return static_cast<int>(stop_requested); },
+      [&](const StreamProgress& p) {
         if (terminal) show_progress(p, rate);
       });
   if (terminal) std::fprintf(stderr, "\r\033[K");
@@ -213,13 +227,15 @@ int play_and_record(const MeasureOptions& o, Plan& plan, const sigset_t& signals
   if (result.outcome != StreamOutcome::kComplete || !closed.empty()) {
     remove_output(watch);
     client.close();
-    if (result.outcome == StreamOutcome::kInterrupted) end_by(result.signal);
+    if (result.outcome == StreamOutcome::kInterrupted) end_by(result.signal, former);
+    restore_signals(former);
     if (result.outcome == StreamOutcome::kDropout)
       return fail(result.error + "; no recording was kept");
     return fail(!result.error.empty()
                     ? result.error + "; no recording was kept"
                     : std::string("Unable to write ") + plan.recording + ": " + closed);
   }
+  restore_signals(former);
   release_output(watch);
   client.close();
   const double period = result.period / plan.params.rate;
@@ -251,11 +267,5 @@ int run_measure(int argc, char** argv) {
     }
     if (const std::string e = plan_error(o, plan); !e.empty()) return fail(e);
   }
-  // From here a stop signal is waited for, not handled: the stream fades out
-  // first. The client's threads inherit the mask.
-  const sigset_t signals = stop_signals();
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  const int status = play_and_record(o, plan, signals);
-  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-  return status;
+  return play_and_record(o, plan);
 }
