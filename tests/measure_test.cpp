@@ -108,6 +108,64 @@ TEST(VelliskMeasure, LoopbackRecordsTheSweepFileBitForBitOnePeriodLate) {
   }
 }
 
+// A short sweep: 0.2 s from 100 Hz to 10 kHz after 0.05 s of silence, 14400 samples.
+const std::vector<std::string> kShort = {"48000", "0.5",  "100", "10000",
+                                         "0.2",   "0.05", "0.1", "0.1"};
+
+TEST(VelliskMeasure, RecordingFormatsByExtension) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  struct Case {
+    std::string name;
+    int format;
+    float step;  // the resolution the format keeps
+  };
+  for (const Case& c : {Case{"rec.w64", SF_FORMAT_W64 | SF_FORMAT_FLOAT, 0.0f},
+                        Case{"rec.FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1.0f / 8388608}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const RunResult r =
+        run_measure(dir, server.name(),
+                    with({"-o", "loopback:playback_1", "-i", "loopback:capture_1", "--tail", "0"},
+                         kShort, {c.name}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Sound rec = read_sound(dir.work() / c.name);
+    EXPECT_EQ(rec.info.format, c.format);
+    ASSERT_EQ(rec.info.frames, 14400);
+    TempDir other;
+    const RunResult v = run_vellisk(other, with({}, kShort, {"../sweep.pcm", "../inverse.pcm"}),
+                                    other.root() / "out");
+    ASSERT_EQ(v.status, 0);
+    const std::vector<float> sweep = read_samples(other.root() / "sweep.pcm");
+    float worst = 0;
+    for (std::size_t t = 0; t < 14400; ++t) {
+      const float expected = t >= kPeriod ? sweep[t - kPeriod] : 0.0f;
+      worst = std::max(worst, std::abs(rec.data[t] - expected));
+    }
+    EXPECT_LE(worst, c.step / 2);
+  }
+}
+
+// A device with a gain of 2.5 drives the input past full scale: a warning says so.
+TEST(VelliskMeasure, InputBeyondFullScaleIsWarned) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TestDevice device(server.name(), {2.5f});
+  ASSERT_TRUE(device.ready());
+  TempDir dir;
+  const RunResult r = run_measure(
+      dir, server.name(),
+      with({"-o", "dut:in", "-i", "dut:out", "-i", "loopback:capture_1"}, kShort, {"rec.wav"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Input 1 (dut:out): peak 1.94 dBFS\n"
+                       "Input 2 (loopback:capture_1): silent, every sample is 0\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("Warning: input 1 (dut:out) reached full scale in "), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("input 2"), std::string::npos) << r.err;
+}
+
 TEST(VelliskMeasure, ListsTheServersPorts) {
   JackServer server;
   ASSERT_TRUE(server.ready());
