@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,6 +55,18 @@ Sound read_sound(const std::filesystem::path& path) {
   sf_readf_float(file, s.data.data(), s.info.frames);
   sf_close(file);
   return s;
+}
+
+// Whether the recording being written in dir's work folder, under a temporary
+// name until it is complete, holds at least bytes.
+std::function<bool()> written(const TempDir& dir, std::uintmax_t bytes) {
+  return [&dir, bytes] {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.work(), ignored)) {
+      if (entry.file_size(ignored) >= bytes) return true;
+    }
+    return false;
+  };
 }
 
 // The sweep file vellisk writes for kNumbers.
@@ -166,6 +181,53 @@ TEST(VelliskMeasure, InputBeyondFullScaleIsWarned) {
   EXPECT_EQ(r.err.find("input 2"), std::string::npos) << r.err;
 }
 
+// A device under test (a gain and a short FIR, 3 samples late) measured with
+// an irfile beside a loopback: the loopback's response arrives one period
+// after the zero instant, and the device's matches the FIR's frequency
+// response, one period late, in level and phase (above 1 kHz, where cutting
+// the response 0.5 s before the zero instant costs nothing measurable).
+TEST(VelliskMeasure, DeviceUnderTestIsMeasuredByItsFir) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  const std::vector<float> fir = {0, 0, 0, 0.8f, -0.4f, 0.2f};
+  TestDevice device(server.name(), fir);
+  ASSERT_TRUE(device.ready());
+  TempDir dir;
+  const RunResult r =
+      run_measure(dir, server.name(),
+                  with({"-o", "dut:in", "-o", "loopback:playback_1", "-i", "dut:out", "-i",
+                        "loopback:capture_1", "-p", "0.5", "-l", "0.25", "--tail", "0"},
+                       kNumbers, {"rec.wav", "ir.wav"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Recording written: rec.wav\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Channel 2: arrival 256.0 samples (5.333 ms)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Response written: ir.wav\n"), std::string::npos) << r.out;
+  // The tail was stretched to hold the window: --length and the latency.
+  const Sound rec = read_sound(dir.work() / "rec.wav");
+  EXPECT_GE(rec.info.frames, kFileLength + 12000 + kPeriod);
+  EXPECT_EQ(r.err.find("Warning: recording"), std::string::npos) << r.err;
+
+  const Sound ir = read_sound(dir.work() / "ir.wav");
+  ASSERT_EQ(ir.info.frames, 24000 + 12000);
+  ASSERT_EQ(ir.info.channels, 2);
+  // H(f) of the response, its zero instant at sample 24000 and the chain's
+  // period removed, against the FIR's, from 1 kHz to 10 kHz.
+  double worst = 0;
+  for (double hz = 1000; hz <= 10000; hz *= 1.05) {
+    const double w = 2 * std::numbers::pi * hz / 48000;
+    std::complex<double> measured = 0, expected = 0;
+    for (std::size_t n = 0; n < static_cast<std::size_t>(ir.info.frames); ++n) {
+      const double t = static_cast<double>(n) - 24000 - kPeriod;
+      measured += static_cast<double>(ir.data[2 * n]) * std::polar(1.0, -w * t);
+    }
+    for (std::size_t k = 0; k < fir.size(); ++k) {
+      expected += static_cast<double>(fir[k]) * std::polar(1.0, -w * static_cast<double>(k));
+    }
+    worst = std::max(worst, std::abs(measured - expected) / std::abs(expected));
+  }
+  EXPECT_LT(20 * std::log10(worst), -100);
+}
+
 TEST(VelliskMeasure, ListsTheServersPorts) {
   JackServer server;
   ASSERT_TRUE(server.ready());
@@ -245,8 +307,7 @@ TEST(VelliskMeasure, SignalsMidSweepFadeOutAndLeaveNoFile) {
     TempDir dir;
     RunSetup setup;
     setup.signal = s;
-    setup.wait_for = dir.work() / "rec.wav";
-    setup.wait_bytes = 100000;  // half a second of the sweep
+    setup.ready = written(dir, 100000);  // half a second of the sweep
     std::vector<std::string> numbers = kNumbers;
     numbers[4] = "5";
     const RunResult r = run_measure(
@@ -282,8 +343,7 @@ TEST(VelliskMeasure, DropoutEndsTheRunWithoutAFile) {
   RunSetup setup;
   setup.signal = SIGSTOP;
   setup.continue_after_ms = 500;
-  setup.wait_for = dir.work() / "rec.wav";
-  setup.wait_bytes = 100000;
+  setup.ready = written(dir, 100000);
   std::vector<std::string> numbers = kNumbers;
   numbers[4] = "5";
   const RunResult r = run_measure(dir, server.name(),

@@ -75,7 +75,7 @@ RunResult run_program(const TempDir& dir, const std::vector<std::string>& args,
              info.si_pid == 0;
     };
     for (int ms = 0; ms < 20000 && running(); ++ms) {
-      if (fs::file_size(setup.wait_for, missing) >= setup.wait_bytes && !missing) {
+      if (setup.ready ? setup.ready() : fs::file_size(setup.wait_for, missing) > 0 && !missing) {
         kill(pid, setup.signal);
         if (setup.signal == SIGSTOP) {
           usleep(static_cast<useconds_t>(setup.continue_after_ms) * 1000);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,9 +37,9 @@ struct RunSetup {
   long file_size_limit = -1;          // RLIMIT_FSIZE in bytes, when not negative
   unsigned time_limit = 0;            // seconds before SIGALRM ends the run, when not 0
   bool ignore_sigint = false;         // start with SIGINT ignored, as a background job does
-  int signal = 0;                     // sent once wait_for holds wait_bytes
+  int signal = 0;                     // sent once wait_for holds a byte, or ready() holds
   std::filesystem::path wait_for;
-  std::uintmax_t wait_bytes = 1;
+  std::function<bool()> ready;
   int continue_after_ms = 0;             // a SIGSTOP is followed by SIGCONT this much later
   std::string program = VELLISK_BINARY;  // the program run
 };

@@ -3,6 +3,7 @@
 
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -93,4 +94,20 @@ std::string JackClient::resolve(std::vector<std::string>& names, bool output,
     }
   }
   return "";
+}
+
+long JackClient::latency(const std::vector<std::string>& playback,
+                         const std::vector<std::string>& capture) const {
+  const auto most = [&](const std::vector<std::string>& names, jack_latency_callback_mode_t mode) {
+    long frames = 0;
+    for (const std::string& name : names) {
+      jack_latency_range_t range{};
+      if (jack_port_t* port = jack_port_by_name(client_, name.c_str())) {
+        jack_port_get_latency_range(port, mode, &range);
+      }
+      frames = std::max(frames, static_cast<long>(range.max));
+    }
+    return frames;
+  };
+  return most(playback, JackPlaybackLatency) + most(capture, JackCaptureLatency);
 }

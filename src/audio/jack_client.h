@@ -42,6 +42,11 @@ class JackClient {
   // option names the option in it.
   std::string resolve(std::vector<std::string>& names, bool output, const char* option) const;
 
+  // The most frames the server says a sample takes from playback to the
+  // ports played to, plus from the capture ports recorded.
+  long latency(const std::vector<std::string>& playback,
+               const std::vector<std::string>& capture) const;
+
  private:
   _jack_client* client_ = nullptr;
 };

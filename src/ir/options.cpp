@@ -36,21 +36,25 @@ bool ends_with_svg(const std::string& name) {
   return tail == ".svg";
 }
 
+enum { kDrift = 256, kPlot };
+const option kLongOptions[] = {
+    {"length", required_argument, nullptr, 'l'},
+    {"pre", required_argument, nullptr, 'p'},
+    {"channels", required_argument, nullptr, 'c'},
+    {"harmonics", required_argument, nullptr, 'H'},
+    {"drift", required_argument, nullptr, kDrift},
+    {"plot", required_argument, nullptr, kPlot},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
 }  // namespace
 
+const option* ir_long_options() { return kLongOptions; }
+
 std::string parse_options(int argc, char** argv, IrOptions& o) {
-  enum { kDrift = 256, kPlot };
-  static const option longs[] = {
-      {"length", required_argument, nullptr, 'l'},
-      {"pre", required_argument, nullptr, 'p'},
-      {"channels", required_argument, nullptr, 'c'},
-      {"harmonics", required_argument, nullptr, 'H'},
-      {"drift", required_argument, nullptr, kDrift},
-      {"plot", required_argument, nullptr, kPlot},
-      {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, 'V'},
-      {nullptr, 0, nullptr, 0},
-  };
+  const option* longs = kLongOptions;
   opterr = 0;
   optind = 1;
   // "+": options end at the first argument that is not one, so that a negative

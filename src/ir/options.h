@@ -22,6 +22,13 @@ struct IrOptions {
 inline constexpr long kMaxOrder = 10;
 inline constexpr double kMaxDriftPpm = 1000;
 
+struct option;
+
+// The long options parse_options reads, ending in an all-zero entry; a
+// short one's val is its letter. Programs that pass vellisk-ir's options on
+// to parse_options recognise them by this table.
+const option* ir_long_options();
+
 // Reads the options and keeps the positional arguments. Returns "", or one
 // line naming the option, the rule and the value given.
 std::string parse_options(int argc, char** argv, IrOptions& options);

@@ -12,12 +12,16 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "audio/jack_client.h"
 #include "audio/stream.h"
 #include "cli/arguments.h"
 #include "cli/console.h"
+#include "cli/outputs.h"
 #include "cli/process_guard.h"
+#include "ir/ir_run.h"
+#include "ir/options.h"
 #include "measure/measure_texts.h"
 #include "measure/options.h"
 #include "response/response_file.h"
@@ -45,13 +49,33 @@ std::string text(double value) { return number_text(value); }
 
 double dbfs(float peak) { return 20 * std::log10(static_cast<double>(peak)); }
 
-// What the refusals leave to play and record.
+// What the refusals leave to play, record and measure.
 struct Plan {
   SweepParams params;
   SweepDesign design;
   const char* recording = nullptr;
   ResponseFormat format = ResponseFormat::kWav;
+  bool response = false;  // an irfile was given: job measures the recording
+  IrJob job;
 };
+
+// vellisk-ir's options, read by its own reader, and its refusals of the
+// numbers, the window and the outputs.
+std::string response_error(const MeasureOptions& o, Plan& plan) {
+  std::vector<std::string> texts = {"vellisk-measure"};
+  texts.insert(texts.end(), o.ir_arguments.begin(), o.ir_arguments.end());
+  std::vector<char*> argv;
+  for (std::string& t : texts) argv.push_back(t.data());
+  argv.push_back(nullptr);
+  IrOptions options;
+  if (std::string e = parse_options(static_cast<int>(texts.size()), argv.data(), options);
+      !e.empty()) {
+    return e;
+  }
+  plan.response = true;
+  plan.job.banner = false;
+  return prepare_ir_job(options, o.arguments.data(), plan.recording, o.arguments[9], plan.job);
+}
 
 // Every refusal that needs neither the server nor the recording.
 std::string plan_error(const MeasureOptions& o, Plan& plan) {
@@ -78,7 +102,16 @@ std::string plan_error(const MeasureOptions& o, Plan& plan) {
            std::to_string(o.ins.size()) +
            " channels, more than a .flac file holds (8); write a .wav or .w64 file";
   }
-  return standard_stream_error("recording", plan.recording);
+  if (std::string e = standard_stream_error("recording", plan.recording); !e.empty()) return e;
+  if (std::string e = output_error(plan.recording); !e.empty()) {
+    return std::string("Unable to write ") + plan.recording + ": " + e;
+  }
+  if (o.arguments.size() == 10) return response_error(o, plan);
+  if (!o.ir_arguments.empty()) {
+    return "option " + o.ir_arguments[0].substr(0, o.ir_arguments[0].find('=')) +
+           " is for the response; give an irfile after the recording";
+  }
+  return "";
 }
 
 int list_ports(JackClient& client) {
@@ -129,12 +162,12 @@ void show_progress(const StreamProgress& p, double rate) {
   std::fflush(stderr);
 }
 
-void report_inputs(const MeasureOptions& o, const StreamResult& r) {
+void report_inputs(const StreamSetup& setup, const StreamResult& r) {
   for (std::size_t c = 0; c < r.peaks.size(); ++c) {
     if (r.peaks[c] > 0) {
-      report("Input %zu (%s): peak %.2f dBFS", c + 1, o.ins[c].c_str(), dbfs(r.peaks[c]));
+      report("Input %zu (%s): peak %.2f dBFS", c + 1, setup.capture[c].c_str(), dbfs(r.peaks[c]));
     } else {
-      report("Input %zu (%s): silent, every sample is 0", c + 1, o.ins[c].c_str());
+      report("Input %zu (%s): silent, every sample is 0", c + 1, setup.capture[c].c_str());
     }
   }
   for (std::size_t c = 0; c < r.clipped.size(); ++c) {
@@ -143,7 +176,7 @@ void report_inputs(const MeasureOptions& o, const StreamResult& r) {
                    "Warning: input %zu (%s) reached full scale in %" PRId64
                    " samples: it probably clipped; lower the amplitude or the input gain and "
                    "measure again\n",
-                   c + 1, o.ins[c].c_str(), r.clipped[c]);
+                   c + 1, setup.capture[c].c_str(), r.clipped[c]);
     }
   }
   if (r.xruns > 0) {
@@ -167,40 +200,42 @@ void report_inputs(const MeasureOptions& o, const StreamResult& r) {
   std::_Exit(128 + signal_number);
 }
 
-// Plays and records; returns the status, or ends the process on a signal.
-int play_and_record(const MeasureOptions& o, Plan& plan) {
-  JackClient client;
-  if (const std::string e = client.open("vellisk-measure"); !e.empty()) return fail(e);
-  if (o.list) return list_ports(client);
+// The server's checks: its rate, and the ports, defaults filled in.
+std::string server_error(const MeasureOptions& o, const Plan& plan, const JackClient& client,
+                         StreamSetup& setup) {
   if (client.rate() != plan.params.rate) {
-    return fail("rate (" + text(plan.params.rate) + ") must be the JACK server's sample rate (" +
-                text(client.rate()) + ")");
+    return "rate (" + text(plan.params.rate) + ") must be the JACK server's sample rate (" +
+           text(client.rate()) + ")";
   }
-  StreamSetup setup;
   setup.design = plan.design;
   setup.repeats = static_cast<int>(o.repeats);
   setup.playback = o.outs;
   setup.capture = o.ins;
-  if (const std::string e = client.resolve(setup.playback, false, "--out"); !e.empty()) {
-    return fail(e);
-  }
-  if (const std::string e = client.resolve(setup.capture, true, "--in"); !e.empty()) {
-    return fail(e);
-  }
+  if (std::string e = client.resolve(setup.playback, false, "--out"); !e.empty()) return e;
+  if (std::string e = client.resolve(setup.capture, true, "--in"); !e.empty()) return e;
   setup.tail = std::llround(o.tail * plan.params.rate);
-  const auto channels = static_cast<int>(setup.capture.size());
-  if (plan.format == ResponseFormat::kFlac && channels > 8) {
-    return fail(std::string("recording (") + plan.recording +
-                ") would have more channels than a .flac file holds (8)");
+  if (plan.response) {
+    // The whole response window, however late the chain delivers it: the
+    // latency the ports report, and a period for a client between them.
+    setup.tail = std::max<std::int64_t>(
+        setup.tail,
+        plan.job.length + client.latency(setup.playback, setup.capture) + client.buffer_size());
   }
+  return "";
+}
 
-  const int watch = watch_output(plan.recording);
+// Plays and records into the recording; returns the status, or ends the
+// process on a signal.
+int record(const MeasureOptions& o, const Plan& plan, JackClient& client,
+           const StreamSetup& setup) {
+  const auto channels = static_cast<int>(setup.capture.size());
+  OutputSet files;
+  std::string error;
+  const int fd = files.create(plan.recording, error);
   ResponseFile file;
-  if (const std::string e =
-          file.open(plan.recording, plan.format, channels, static_cast<int>(plan.params.rate));
-      !e.empty()) {
-    file.created() ? remove_output(watch) : release_output(watch);
-    return fail(std::string("Unable to write ") + plan.recording + ": " + e);
+  if (fd < 0 ||
+      !(error = file.open(fd, plan.format, channels, static_cast<int>(plan.params.rate))).empty()) {
+    return fail(std::string("Unable to write ") + plan.recording + ": " + error);
   }
 
   const std::int64_t total = recorded_frames(setup);
@@ -223,25 +258,21 @@ int play_and_record(const MeasureOptions& o, Plan& plan) {
         if (terminal) show_progress(p, rate);
       });
   if (terminal) std::fprintf(stderr, "\r\033[K");
-  const std::string closed = file.close();
-  if (result.outcome != StreamOutcome::kComplete || !closed.empty()) {
-    remove_output(watch);
-    client.close();
-    if (result.outcome == StreamOutcome::kInterrupted) end_by(result.signal, former);
-    restore_signals(former);
-    if (result.outcome == StreamOutcome::kDropout)
-      return fail(result.error + "; no recording was kept");
-    return fail(!result.error.empty()
-                    ? result.error + "; no recording was kept"
-                    : std::string("Unable to write ") + plan.recording + ": " + closed);
-  }
-  restore_signals(former);
-  release_output(watch);
   client.close();
+  const std::string closed = file.close();
+  if (result.outcome == StreamOutcome::kInterrupted) end_by(result.signal, former);
+  restore_signals(former);
+  if (result.outcome != StreamOutcome::kComplete) {
+    files.discard();
+    return fail(result.error + "; no recording was kept");
+  }
+  if (!closed.empty())
+    return fail(std::string("Unable to write ") + plan.recording + ": " + closed);
+  if (std::string e = files.commit(); !e.empty()) return fail(e);
   const double period = result.period / plan.params.rate;
   report("Callback: at most %.3f ms per cycle, %.2f %% of the %.3f ms period",
          result.worst_cycle * 1e3, 100 * result.worst_cycle / period, period * 1e3);
-  report_inputs(o, result);
+  report_inputs(setup, result);
   report("Recording written: %s", plan.recording);
   return EXIT_SUCCESS;
 }
@@ -267,5 +298,13 @@ int run_measure(int argc, char** argv) {
     }
     if (const std::string e = plan_error(o, plan); !e.empty()) return fail(e);
   }
-  return play_and_record(o, plan);
+  JackClient client;
+  if (const std::string e = client.open("vellisk-measure"); !e.empty()) return fail(e);
+  if (o.list) return list_ports(client);
+  StreamSetup setup;
+  if (const std::string e = server_error(o, plan, client, setup); !e.empty()) return fail(e);
+  if (const int status = record(o, plan, client, setup); status != EXIT_SUCCESS) return status;
+  if (!plan.response) return EXIT_SUCCESS;
+  print_line("");
+  return run_ir_job(plan.job);
 }

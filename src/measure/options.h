@@ -9,12 +9,12 @@ struct MeasureOptions {
   std::vector<std::string> ins;   // -i/--in: capture ports; empty: the first physical one
   long repeats = 1;               // --repeat N: the sweep file played N times back to back
   double tail = 1;                // --tail SECONDS recorded after the last sweep file
-  bool tail_given = false;
   bool list = false;
   bool help = false;
   bool version = false;
-  std::vector<std::string> ir_arguments;  // vellisk-ir's options, as given, for its own reader
-  std::vector<const char*> arguments;     // the positional arguments
+  std::vector<std::string>
+      ir_arguments;                    // vellisk-ir's options, in their long form, for its reader
+  std::vector<const char*> arguments;  // the positional arguments
 };
 
 inline constexpr long kMaxRepeats = 1000;
