@@ -5,8 +5,8 @@
 #include <limits>
 #include <string>
 
-#include "app/driver.h"
 #include "cli/arguments.h"
+#include "app/driver.h"
 #include "sweep/sweep_design.h"
 
 namespace {
