@@ -106,7 +106,14 @@ std::string plan_error(const MeasureOptions& o, Plan& plan) {
   if (std::string e = output_error(plan.recording); !e.empty()) {
     return std::string("Unable to write ") + plan.recording + ": " + e;
   }
-  if (o.arguments.size() == 10) return response_error(o, plan);
+  if (o.arguments.size() == 10) {
+    if (o.repeats > 1 && !ir_reads("repeat")) {
+      return "--repeat (" + std::to_string(o.repeats) +
+             ") with an irfile: vellisk-ir measures a recording of one sweep file; record the "
+             "repeats without an irfile, or play the sweep once";
+    }
+    return response_error(o, plan);
+  }
   if (!o.ir_arguments.empty()) {
     return "option " + o.ir_arguments[0].substr(0, o.ir_arguments[0].find('=')) +
            " is for the response; give an irfile after the recording";
