@@ -81,15 +81,17 @@ JackServer::~JackServer() {
   waitpid(pid_, nullptr, 0);
 }
 
-TestDevice::TestDevice(const std::string& server, std::vector<float> fir)
-    : fir_(std::move(fir)), history_(fir_.size() - 1, 0.0f) {
+TestDevice::TestDevice(const std::string& server, std::vector<float> fir, std::size_t keep,
+                       const std::string& source)
+    : fir_(std::move(fir)), history_(fir_.size() - 1, 0.0f), kept_(keep) {
   client_ = open_client(server, "dut");
   if (client_ == nullptr) return;
   window_.resize(history_.size() + jack_get_buffer_size(client_));
   in_ = jack_port_register(client_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
   out_ = jack_port_register(client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
   if (in_ == nullptr || out_ == nullptr || jack_set_process_callback(client_, process, this) != 0 ||
-      jack_activate(client_) != 0) {
+      jack_activate(client_) != 0 ||
+      (!source.empty() && jack_connect(client_, source.c_str(), "dut:in") != 0)) {
     jack_client_close(client_);
     client_ = nullptr;
   }
@@ -99,10 +101,21 @@ TestDevice::~TestDevice() {
   if (client_ != nullptr) jack_client_close(client_);
 }
 
+std::vector<float> TestDevice::heard() {
+  if (client_ != nullptr) jack_client_close(client_);
+  client_ = nullptr;
+  kept_.resize(count_.load());
+  return kept_;
+}
+
 int TestDevice::process(unsigned frames, void* self) {
   TestDevice& d = *static_cast<TestDevice*>(self);
   const auto* in = static_cast<const float*>(jack_port_get_buffer(d.in_, frames));
   auto* out = static_cast<float*>(jack_port_get_buffer(d.out_, frames));
+  const std::size_t at = d.count_.load();
+  const std::size_t keep = std::min<std::size_t>(frames, d.kept_.size() - at);
+  std::copy(in, in + keep, d.kept_.begin() + static_cast<std::ptrdiff_t>(at));
+  d.count_.store(at + keep);
   const std::size_t h = d.history_.size();
   if (h + frames > d.window_.size()) return 1;  // the period grew: nothing is filtered
   std::copy(d.history_.begin(), d.history_.end(), d.window_.begin());
@@ -116,38 +129,5 @@ int TestDevice::process(unsigned frames, void* self) {
   }
   std::copy(d.window_.begin() + frames, d.window_.begin() + frames + static_cast<std::ptrdiff_t>(h),
             d.history_.begin());
-  return 0;
-}
-
-TestListener::TestListener(const std::string& server, const std::string& port, std::size_t capacity)
-    : samples_(capacity) {
-  client_ = open_client(server, "listener");
-  if (client_ == nullptr) return;
-  in_ = jack_port_register(client_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-  if (in_ == nullptr || jack_set_process_callback(client_, process, this) != 0 ||
-      jack_activate(client_) != 0 || jack_connect(client_, port.c_str(), "listener:in") != 0) {
-    jack_client_close(client_);
-    client_ = nullptr;
-  }
-}
-
-TestListener::~TestListener() {
-  if (client_ != nullptr) jack_client_close(client_);
-}
-
-std::vector<float> TestListener::heard() {
-  if (client_ != nullptr) jack_client_close(client_);
-  client_ = nullptr;
-  samples_.resize(count_.load());
-  return samples_;
-}
-
-int TestListener::process(unsigned frames, void* self) {
-  TestListener& l = *static_cast<TestListener*>(self);
-  const auto* in = static_cast<const float*>(jack_port_get_buffer(l.in_, frames));
-  const std::size_t at = l.count_.load();
-  const std::size_t n = std::min<std::size_t>(frames, l.samples_.size() - at);
-  std::copy(in, in + n, l.samples_.begin() + static_cast<std::ptrdiff_t>(at));
-  l.count_.store(at + n);
   return 0;
 }

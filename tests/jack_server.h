@@ -33,14 +33,18 @@ class JackServer {
 };
 
 // A client named "dut" on the server standing in for a device under test:
-// what reaches dut:in is filtered by fir and given out at dut:out.
+// what reaches dut:in is filtered by fir and given out at dut:out. The first
+// keep samples that reach it are kept; source, when given, is connected to it.
 class TestDevice {
  public:
-  TestDevice(const std::string& server, std::vector<float> fir);
+  TestDevice(const std::string& server, std::vector<float> fir, std::size_t keep = 0,
+             const std::string& source = "");
   ~TestDevice();
   TestDevice(const TestDevice&) = delete;
   TestDevice& operator=(const TestDevice&) = delete;
   bool ready() const { return client_ != nullptr; }
+  // The samples kept; closes the client.
+  std::vector<float> heard();
 
  private:
   static int process(unsigned frames, void* self);
@@ -50,24 +54,6 @@ class TestDevice {
   std::vector<float> fir_;
   std::vector<float> history_;  // the last fir_.size() - 1 inputs, newest last
   std::vector<float> window_;   // history and one period, for the convolution
-};
-
-// A client named "listener" on the server that keeps what reaches listener:in
-// from the given port, up to capacity samples.
-class TestListener {
- public:
-  TestListener(const std::string& server, const std::string& port, std::size_t capacity);
-  ~TestListener();
-  TestListener(const TestListener&) = delete;
-  TestListener& operator=(const TestListener&) = delete;
-  bool ready() const { return client_ != nullptr; }
-  // The samples heard so far; stops the listening.
-  std::vector<float> heard();
-
- private:
-  static int process(unsigned frames, void* self);
-  _jack_client* client_ = nullptr;
-  _jack_port* in_ = nullptr;
-  std::vector<float> samples_;
+  std::vector<float> kept_;
   std::atomic<std::size_t> count_{0};
 };

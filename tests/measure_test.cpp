@@ -307,7 +307,7 @@ TEST(VelliskMeasure, SignalsMidSweepFadeOutAndLeaveNoFile) {
   ASSERT_TRUE(server.ready());
   for (const int s : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(s));
-    TestListener listener(server.name(), "loopback:capture_1", 48000 * 60);
+    TestDevice listener(server.name(), {1.0f}, 48000 * 60, "loopback:capture_1");
     ASSERT_TRUE(listener.ready());
     TempDir dir;
     RunSetup setup;
