@@ -156,9 +156,9 @@ void restore_signals(const struct sigaction (&former)[3]) {
 // On a terminal: the elapsed and total time and each input's peak, on one line.
 void show_progress(const StreamProgress& p, double rate) {
   char line[512];
-  int used = std::snprintf(line, sizeof line, "\r%.0f s of %.0f s",
-                           std::floor(static_cast<double>(p.frames) / rate),
-                           std::ceil(static_cast<double>(p.total) / rate));
+  int used =
+      std::snprintf(line, sizeof line, "\r%.1f s of %.1f s", static_cast<double>(p.frames) / rate,
+                    static_cast<double>(p.total) / rate);
   for (std::size_t c = 0; c < p.peaks.size() && c < 8; ++c) {
     const auto room = sizeof line - static_cast<std::size_t>(used);
     used += p.peaks[c] > 0
