@@ -339,6 +339,21 @@ TEST(VelliskMeasure, SignalsMidSweepFadeOutAndLeaveNoFile) {
   }
 }
 
+// A recording that cannot be written whole (a file-size limit here, a full
+// disk elsewhere) ends the run with the reason, and no file is left.
+TEST(VelliskMeasure, AFailedWriteLeavesNoFile) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TempDir dir;
+  RunSetup setup;
+  setup.file_size_limit = 100000;
+  const RunResult r = run_measure(dir, server.name(),
+                                  with({"-i", "loopback:capture_1"}, kNumbers, {"rec.wav"}), setup);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Unable to write rec.wav: File too large; no recording was kept\n");
+  EXPECT_TRUE(list_files(dir.work()).empty());
+}
+
 // On an asynchronous server a client that stalls misses whole cycles: that is
 // a dropout, and the recording is not kept.
 TEST(VelliskMeasure, DropoutEndsTheRunWithoutAFile) {

@@ -271,7 +271,11 @@ int record(const MeasureOptions& o, const Plan& plan, JackClient& client,
   restore_signals(former);
   if (result.outcome != StreamOutcome::kComplete) {
     files.discard();
-    return fail(result.error + "; no recording was kept");
+    // A failed write says why, as the file tells it.
+    const std::string why = result.outcome == StreamOutcome::kFailed && !closed.empty()
+                                ? std::string("Unable to write ") + plan.recording + ": " + closed
+                                : result.error;
+    return fail(why + "; no recording was kept");
   }
   if (!closed.empty())
     return fail(std::string("Unable to write ") + plan.recording + ": " + closed);
