@@ -36,11 +36,10 @@ std::string JackClient::open(const char* name) {
            "' is running (vellisk-measure never starts one); start it, for example with "
            "jackd -d alsa -d hw:NAME -r 48000 -p 256, or run under pw-jack";
   }
-  return "Unable to open a JACK client on server '" + server_name() + "' (status 0x" + [&] {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(status));
-    return std::string(hex);
-  }() + ")";
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%x", static_cast<unsigned>(status));
+  return "Unable to open a JACK client on server '" + server_name() + "' (JACK status " + code +
+         ")";
 }
 
 void JackClient::close() {
