@@ -62,7 +62,6 @@ struct Engine {
   std::atomic<std::int64_t> dropout_period{0};
   std::atomic<std::int64_t> worst_ns{0};  // the longest callback so far
   std::unique_ptr<std::atomic<float>[]> peaks;
-  std::vector<std::int64_t> clipped;  // the writer's until it is joined
 
   // The callback's own.
   bool running = false;
@@ -232,9 +231,8 @@ void feed(Engine& e, const SweepDesign& design, int repeats) {
   if (flush()) e.fed.store(true);
 }
 
-// The writer: the recording from the ring to the file, with each input's peak and clipping.
+// The writer: the recording from the ring to the file, with each input's peak so far.
 void write_out(Engine& e, ResponseFile& file) {
-  std::vector<std::int64_t>& clipped = e.clipped;
   const std::size_t channels = e.ins.size();
   std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * channels);
   std::vector<float> peaks(channels, 0.0f);
@@ -253,7 +251,6 @@ void write_out(Engine& e, ResponseFile& file) {
       const float a = std::abs(block[i]);
       const std::size_t c = i % channels;
       peaks[c] = std::max(peaks[c], a);
-      if (a >= 1.0f) ++clipped[c];
     }
     for (std::size_t c = 0; c < channels; ++c) e.peaks[c].store(peaks[c]);
     if (!file.write(block.data(), n)) {
@@ -342,7 +339,6 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
   e.play_total = e.rec_total - setup.tail;
   e.fade_frames = std::max<std::int64_t>(1, std::llround(setup.fade * rate));
   e.peaks = std::make_unique<std::atomic<float>[]>(channels);
-  e.clipped.assign(channels, 0);
   const unsigned period = client.buffer_size();
   e.play = jack_ringbuffer_create(ring_bytes(1.0, rate, 1, period));
   e.rec = jack_ringbuffer_create(ring_bytes(2.0, rate, channels, period));
@@ -456,7 +452,6 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
   result.xruns = e.xruns.load();
   result.frames = e.written.load();
   for (std::size_t c = 0; c < channels; ++c) result.peaks.push_back(e.peaks[c].load());
-  result.clipped = e.clipped;
   result.worst_cycle = static_cast<double>(e.worst_ns.load()) * 1e-9;
   result.period = period;
   return result;

@@ -33,14 +33,13 @@ enum class StreamOutcome { kComplete, kDropout, kInterrupted, kFailed };
 
 struct StreamResult {
   StreamOutcome outcome = StreamOutcome::kFailed;
-  std::string error;                  // kDropout, kFailed: one line
-  int signal = 0;                     // kInterrupted: the signal that stopped the run
-  std::int64_t xruns = 0;             // the server's xrun notices
-  std::int64_t frames = 0;            // frames recorded
-  std::vector<float> peaks;           // per input, the largest |sample|
-  std::vector<std::int64_t> clipped;  // per input, samples at or beyond full scale
-  double worst_cycle = 0;             // seconds the longest callback took
-  unsigned period = 0;                // frames per cycle
+  std::string error;         // kDropout, kFailed: one line
+  int signal = 0;            // kInterrupted: the signal that stopped the run
+  std::int64_t xruns = 0;    // the server's xrun notices
+  std::int64_t frames = 0;   // frames recorded
+  std::vector<float> peaks;  // per input, the largest |sample|
+  double worst_cycle = 0;    // seconds the longest callback took
+  unsigned period = 0;       // frames per cycle
 };
 
 // Frames the setup records: repeats times the sweep file, and the tail.

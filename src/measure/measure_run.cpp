@@ -24,6 +24,9 @@
 #include "ir/options.h"
 #include "measure/measure_texts.h"
 #include "measure/options.h"
+#include "response/measurement.h"
+#include "response/plausibility.h"
+#include "response/recording.h"
 #include "response/response_file.h"
 #include "sweep/validation.h"
 
@@ -169,23 +172,46 @@ void show_progress(const StreamProgress& p, double rate) {
   std::fflush(stderr);
 }
 
-void report_inputs(const StreamSetup& setup, const StreamResult& r) {
-  for (std::size_t c = 0; c < r.peaks.size(); ++c) {
-    if (r.peaks[c] > 0) {
-      report("Input %zu (%s): peak %.2f dBFS", c + 1, setup.capture[c].c_str(), dbfs(r.peaks[c]));
+// Each input's peak and clipping in the recording as written, read back and
+// judged as vellisk-ir reads and judges a recording; with an irfile, its
+// report gives the warnings. Returns "" or why the file could not be read.
+std::string report_inputs(const Plan& plan, const StreamSetup& setup) {
+  Recording recording;
+  if (std::string e = recording.open(plan.recording, false, 1); !e.empty()) return e;
+  const int channels = recording.info().channels;
+  constexpr std::int64_t kBlock = 16384;
+  std::vector<std::vector<float>> blocks(static_cast<std::size_t>(channels),
+                                         std::vector<float>(kBlock));
+  std::vector<float*> out;
+  for (std::vector<float>& b : blocks) out.push_back(b.data());
+  std::vector<SampleLevels> levels(static_cast<std::size_t>(channels));
+  for (std::int64_t at = 0; at < recording.info().frames; at += kBlock) {
+    if (std::string e = recording.read(at, kBlock, 0, channels, out.data(), levels.data());
+        !e.empty()) {
+      return e;
+    }
+  }
+  for (std::size_t c = 0; c < levels.size(); ++c) {
+    const float peak = levels[c].peak;
+    if (peak > 0) {
+      report("Input %zu (%s): peak %.2f dBFS", c + 1, setup.capture[c].c_str(), dbfs(peak));
     } else {
       report("Input %zu (%s): silent, every sample is 0", c + 1, setup.capture[c].c_str());
     }
   }
-  for (std::size_t c = 0; c < r.clipped.size(); ++c) {
-    if (r.clipped[c] > 0) {
-      std::fprintf(stderr,
-                   "Warning: input %zu (%s) reached full scale in %" PRId64
-                   " samples: it probably clipped; lower the amplitude or the input gain and "
-                   "measure again\n",
-                   c + 1, setup.capture[c].c_str(), r.clipped[c]);
+  if (plan.response) return "";
+  for (std::size_t c = 0; c < levels.size(); ++c) {
+    ChannelResult levels_only;  // no response: only the recording's own rules apply
+    levels_only.recorded = levels[c];
+    for (const std::string& w :
+         plausibility_warnings(levels_only, static_cast<int>(c) + 1, Layout{}, plan.params.rate)) {
+      std::fprintf(stderr, "%s\n", w.c_str());
     }
   }
+  return "";
+}
+
+void report_xruns(const StreamResult& r) {
   if (r.xruns > 0) {
     std::fprintf(stderr,
                  "Warning: the JACK server reported %" PRId64
@@ -283,7 +309,8 @@ int record(const MeasureOptions& o, const Plan& plan, JackClient& client,
   const double period = result.period / plan.params.rate;
   report("Callback: at most %.3f ms per cycle, %.2f %% of the %.3f ms period",
          result.worst_cycle * 1e3, 100 * result.worst_cycle / period, period * 1e3);
-  report_inputs(setup, result);
+  if (std::string e = report_inputs(plan, setup); !e.empty()) return fail(e);
+  report_xruns(result);
   report("Recording written: %s", plan.recording);
   return EXIT_SUCCESS;
 }
