@@ -357,24 +357,39 @@ TEST(VelliskMeasure, AFailedWriteLeavesNoFile) {
   EXPECT_TRUE(list_files(dir.work()).empty());
 }
 
-// On an asynchronous server a client that stalls misses whole cycles: that is
-// a dropout, and the recording is not kept.
-TEST(VelliskMeasure, DropoutEndsTheRunWithoutAFile) {
-  JackServer server(false);
-  ASSERT_TRUE(server.ready());
-  TempDir dir;
-  RunSetup setup;
-  setup.signal = SIGSTOP;
-  setup.continue_after_ms = 500;
-  setup.ready = written(dir, 100000);
-  std::vector<std::string> numbers = kNumbers;
-  numbers[4] = "5";
-  const RunResult r = run_measure(dir, server.name(),
-                                  with({"-i", "loopback:capture_1"}, numbers, {"rec.wav"}), setup);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err.rfind("Dropout at ", 0), 0u) << r.err;
-  EXPECT_NE(r.err.find("; no recording was kept\n"), std::string::npos) << r.err;
-  EXPECT_TRUE(list_files(dir.work()).empty());
+// A client that stalls for half a second mid-sweep: an asynchronous server
+// goes on without it, so whole cycles are missed, a dropout, and no recording
+// is kept; a synchronous one waits, so nothing is lost and its xrun notices
+// are only a warning, with the recording still the sweep file bit for bit.
+TEST(VelliskMeasure, AStalledClientIsADropoutOnlyWhenCyclesAreMissed) {
+  for (const bool synchronous : {false, true}) {
+    SCOPED_TRACE(synchronous ? "synchronous" : "asynchronous");
+    JackServer server(synchronous);
+    ASSERT_TRUE(server.ready());
+    TempDir dir;
+    RunSetup setup;
+    setup.signal = SIGSTOP;
+    setup.continue_after_ms = 500;
+    setup.ready = written(dir, 100000);
+    const RunResult r =
+        run_measure(dir, server.name(),
+                    with({"-o", "loopback:playback_1", "-i", "loopback:capture_1", "--tail", "0"},
+                         kNumbers, {"rec.wav"}),
+                    setup);
+    if (!synchronous) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err.rfind("Dropout at ", 0), 0u) << r.err;
+      EXPECT_NE(r.err.find("; no recording was kept\n"), std::string::npos) << r.err;
+      EXPECT_TRUE(list_files(dir.work()).empty());
+      continue;
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("Warning: the JACK server reported ", 0), 0u) << r.err;
+    const Sound rec = read_sound(dir.work() / "rec.wav");
+    const std::vector<float> sweep = sweep_file(dir);
+    ASSERT_EQ(rec.info.frames, kFileLength);
+    for (std::size_t t = kPeriod; t < sweep.size(); ++t) ASSERT_EQ(rec.data[t], sweep[t - kPeriod]);
+  }
 }
 
 }  // namespace
