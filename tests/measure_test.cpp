@@ -231,6 +231,27 @@ TEST(VelliskMeasure, DeviceUnderTestIsMeasuredByItsFir) {
   EXPECT_LT(20 * std::log10(worst), -100);
 }
 
+// On a terminal (a pseudo-terminal that script(1) gives it), standard error
+// carries a progress line, rewritten in place, with each input's peak; on a
+// pipe it carries none (see the loopback test).
+TEST(VelliskMeasure, ProgressLineOnATerminal) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TempDir dir;
+  RunSetup setup;
+  setup.program = "/usr/bin/script";
+  setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
+  std::string command = VELLISK_MEASURE_BINARY;
+  for (const std::string& a :
+       with({"-o", "loopback:playback_1", "-i", "loopback:capture_1"}, kNumbers, {"rec.wav"})) {
+    command += " " + a;
+  }
+  const RunResult r = run_program(dir, {"-qec", command, "/dev/null"}, setup);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find(" s of 2.4 s  in 1   -6.0 dBFS\033[K\r"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\r\033[KCallback: "), std::string::npos) << r.out;
+}
+
 TEST(VelliskMeasure, ListsTheServersPorts) {
   JackServer server;
   ASSERT_TRUE(server.ready());
