@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "plot/figure.h"
+#include "response/analysis.h"
 #include "response/fft.h"
 #include "response/recording.h"
 #include "response/store.h"
@@ -343,9 +344,9 @@ double reported(const std::string& out, const std::string& label) {
   return at == std::string::npos ? std::nan("") : std::stod(out.substr(at + label.size()));
 }
 
-// Recordings made with a clock that runs (1 + drift) times as fast as the
-// player's: the drift is measured, and --drift auto brings back the response of
-// a recording without drift.
+// Loopback recordings made with a clock that runs (1 + drift) times as fast as
+// the player's, the channel its own timing reference: the drift is measured,
+// and --drift auto brings back the response of a recording without drift.
 TEST(VelliskIr, ClockDriftMeasuredAndCorrected) {
   const std::vector<std::string> numbers = {"16000", "0.5", "50",   "7000",
                                             "10",    "0.5", "0.05", "0.01"};
@@ -362,16 +363,20 @@ TEST(VelliskIr, ClockDriftMeasuredAndCorrected) {
     write_raw(dir.work() / "rec.pcm", record(1, frames, [&](int, std::int64_t t) {
                 return sweep_at(d, static_cast<double>(t) / stretch - d.silencelen - delay);
               }));
-    const RunResult r = run_ir(dir, with(correct ? std::vector<std::string>{"--drift", "auto"}
-                                                 : std::vector<std::string>{},
-                                         numbers, {"rec.pcm", "ir.pcm"}));
+    const RunResult r =
+        run_ir(dir, with(correct ? std::vector<std::string>{"--reference", "1", "--drift", "auto"}
+                                 : std::vector<std::string>{"--reference", "1"},
+                         numbers, {"rec.pcm", "ir.pcm"}));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err.find("Warning: channel 1: a clock drift") != std::string::npos,
+    EXPECT_EQ(r.err.find("Warning: a clock drift") != std::string::npos,
               !correct && std::abs(ppm) >= 20)
         << r.err;
+    if (correct) {
+      EXPECT_NEAR(reported(r.out, "latency of the playback and recording chain "), delay, 0.1);
+    }
     int channels = 1;
-    return Run{reported(r.out, "drift "), reported(r.out, "arrival "),
-               reported(r.out, "impulse peak "),
+    return Run{reported(r.out, correct ? "Drift corrected: " : "Clock drift: "),
+               reported(r.out, "arrival "), reported(r.out, "impulse peak "),
                spectrum(channel_of(read_sound(dir.work() / "ir.pcm", channels), 1, 0), 16000)};
   };
   const Run still = run(0, false);
@@ -572,6 +577,205 @@ TEST(Figure, LevelAxisFitsTheCurvesWithRoundTicks) {
   }
 }
 
+// A second-order section of the audio cookbook's filters, as sox applies them.
+struct Biquad {
+  double b0, b1, b2, a1, a2;  // over a0
+  static Biquad allpass(double hz, double q, double rate) {
+    const double w = 2 * std::numbers::pi * hz / rate, alpha = std::sin(w) / (2 * q);
+    const double a0 = 1 + alpha;
+    return {(1 - alpha) / a0, -2 * std::cos(w) / a0, 1, -2 * std::cos(w) / a0, (1 - alpha) / a0};
+  }
+  static Biquad lowpass(double hz, double q, double rate) {
+    const double w = 2 * std::numbers::pi * hz / rate, alpha = std::sin(w) / (2 * q);
+    const double a0 = 1 + alpha, c = std::cos(w);
+    return {(1 - c) / 2 / a0, (1 - c) / a0, (1 - c) / 2 / a0, -2 * c / a0, (1 - alpha) / a0};
+  }
+};
+
+// x through the sections in turn.
+std::vector<double> filtered(std::vector<double> x, const std::vector<Biquad>& chain) {
+  for (const Biquad& f : chain) {
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    for (double& v : x) {
+      const double y = f.b0 * v + f.b1 * x1 + f.b2 * x2 - f.a1 * y1 - f.a2 * y2;
+      x2 = x1, x1 = v, y2 = y1, y1 = y, v = y;
+    }
+  }
+  return x;
+}
+
+// Systems whose delay changes strongly with frequency, as a crossover's, a
+// cabinet's or a room's does: sox's allpass 1000 2q, its lowpass 2000, and
+// four allpasses whose group delay falls by 9 ms over the band.
+const std::vector<std::vector<Biquad>> kDispersive = {
+    {Biquad::allpass(1000, 2, 16000)},
+    {Biquad::lowpass(2000, 0.707, 16000)},
+    {Biquad::allpass(100, 0.7, 16000), Biquad::allpass(300, 0.7, 16000),
+     Biquad::allpass(800, 0.7, 16000), Biquad::allpass(2500, 0.7, 16000)}};
+
+// 10 s from 50 Hz to 7 kHz at 16 kHz: a period of 176000 samples.
+const std::vector<std::string> kLong = {"16000", "0.5", "50", "7000", "10", "0.5", "0.05", "0.01"};
+
+// The sweep file played `repeats` times back to back, each period's sample t
+// at player time t + shift, as a recorder whose clock runs (1 + ppm 1e-6)
+// times as fast records it, for `frames` frames.
+std::vector<double> played(const SweepDesign& d, int repeats, double ppm, double shift,
+                           std::int64_t frames) {
+  const double period = 2.0 * d.silencelen + d.sweeplen;
+  std::vector<double> x(static_cast<std::size_t>(frames));
+  for (std::int64_t t = 0; t < frames; ++t) {
+    const double at = static_cast<double>(t) / (1 + ppm * 1e-6) - shift;
+    const double r = std::clamp(std::floor(at / period), 0.0, repeats - 1.0);
+    x[static_cast<std::size_t>(t)] = sweep_at(d, at - r * period - d.silencelen);
+  }
+  return x;
+}
+
+// Position of a response's peak, samples after sample `pre`, to a hundredth of a sample.
+double peak_at(const std::vector<double>& ir, std::int64_t pre) {
+  const std::vector<float> x(ir.begin(), ir.end());
+  return interpolated_peak(x.data(), static_cast<std::int64_t>(x.size())).position -
+         static_cast<double>(pre);
+}
+
+// One sweep through a dispersive system, on one clock: its own delays are not
+// taken for a clock drift, and --drift auto is refused for want of a reference.
+TEST(VelliskIr, NoDriftReadFromOneSweepThroughASystem) {
+  const SweepDesign d = compute_design(params_of(kLong));
+  const std::int64_t frames = 2 * d.silencelen + d.sweeplen;
+  for (std::size_t i = 0; i < kDispersive.size(); ++i) {
+    SCOPED_TRACE(testing::Message() << "system " << i);
+    TempDir dir;
+    const std::vector<double> y = filtered(played(d, 1, 0, 7.3, frames), kDispersive[i]);
+    write_raw(dir.work() / "rec.pcm", std::vector<float>(y.begin(), y.end()));
+    const RunResult r = run_ir(dir, with({"-l", "0.4"}, kLong, {"rec.pcm", "ir.pcm"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.find("rift"), std::string::npos) << r.out;
+    const RunResult a = run_ir(dir, with({"--drift", "auto"}, kLong, {"rec.pcm", "ir.pcm"}));
+    EXPECT_EQ(a.status, 1);
+    EXPECT_EQ(a.err.rfind("--drift auto needs a timing reference: --reference C", 0), 0u) << a.err;
+  }
+}
+
+// A loopback on channel 1 and a dispersive system 600 samples later on
+// channel 2, behind a chain of 123.4 samples' latency, recorded on a clock
+// off by ppm: the drift is measured on the loopback, the loopback's arrival
+// becomes the zero instant, and channel 2 arrives 600 samples after it, as
+// the system alone on one clock does.
+TEST(VelliskIr, TimingReferenceGivesLatencyAndDrift) {
+  const SweepDesign d = compute_design(params_of(kLong));
+  const std::vector<Biquad>& system = kDispersive[2];
+  const auto frames_of = [&](double ppm) {
+    return static_cast<std::int64_t>((2 * d.silencelen + d.sweeplen) * (1 + ppm * 1e-6)) + 6000;
+  };
+  // The system alone, on one clock and without latency: where its peak lies.
+  double own = 0;
+  {
+    TempDir dir;
+    const std::vector<double> y = filtered(played(d, 1, 0, 0, frames_of(0)), system);
+    write_raw(dir.work() / "rec.pcm", std::vector<float>(y.begin(), y.end()));
+    ASSERT_EQ(run_ir(dir, with({"-l", "0.4"}, kLong, {"rec.pcm", "ir.pcm"})).status, 0);
+    int channels = 1;
+    own = peak_at(channel_of(read_sound(dir.work() / "ir.pcm", channels), 1, 0), 1600);
+  }
+  const struct {
+    double ppm;
+    std::string drift;  // --drift's value; "" for none
+    double latency;     // of the chain, samples; 0.3 s lies beyond the transform's spare room
+  } cases[] = {{-40, "auto", 123.4}, {-40, "", 123.4}, {-40, "-40", 123.4},   {0, "auto", 123.4},
+               {250, "auto", 123.4}, {0, "", 4800.25}, {-40, "auto", 4800.25}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.ppm << " ppm, --drift " << c.drift << ", latency " << c.latency);
+    TempDir dir;
+    const std::int64_t frames = frames_of(c.ppm);
+    const std::vector<double> loop = played(d, 1, c.ppm, c.latency, frames);
+    const std::vector<double> far = filtered(played(d, 1, c.ppm, c.latency + 600, frames), system);
+    write_raw(dir.work() / "rec.pcm", record(2, frames, [&](int ch, std::int64_t t) {
+                return (ch == 0 ? loop : far)[static_cast<std::size_t>(t)];
+              }));
+    std::vector<std::string> options = {"-l", "0.4", "-c", "2", "--reference", "1"};
+    if (!c.drift.empty()) options.insert(options.end(), {"--drift", c.drift});
+    const RunResult r = run_ir(dir, with(options, kLong, {"rec.pcm", "ir.pcm"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NEAR(reported(r.out, c.drift == "auto" ? "Drift corrected: " : "Clock drift: "), c.ppm,
+                0.5)
+        << r.out;
+    // Uncorrected, a drift of 40 ppm spreads the arrival over 6.4 samples.
+    EXPECT_EQ(r.err.find("Warning: a clock drift of") != std::string::npos,
+              c.drift.empty() && c.ppm != 0)
+        << r.err;
+    if (c.drift.empty() && c.ppm != 0) continue;
+    // The latency, as the recorder's clock counts it.
+    EXPECT_NEAR(reported(r.out, "latency of the playback and recording chain "),
+                c.latency * (1 + c.ppm * 1e-6), 0.1);
+    int channels = 2;
+    const std::vector<float> out = read_sound(dir.work() / "ir.pcm", channels);
+    EXPECT_NEAR(peak_at(channel_of(out, 2, 0), 1600), 0, 0.1);
+    EXPECT_NEAR(peak_at(channel_of(out, 2, 1), 1600) - own, 600, 0.25);
+  }
+  // A drift beyond the limit means numbers other than the played sweep's.
+  TempDir dir;
+  write_raw(dir.work() / "rec.pcm", record(2, frames_of(1500), [&](int, std::int64_t t) {
+              return sweep_at(d, static_cast<double>(t) / 1.0015 - d.silencelen - 50);
+            }));
+  const RunResult r =
+      run_ir(dir, with({"-l", "0.4", "-c", "2", "--reference", "2", "--drift", "auto"}, kLong,
+                       {"rec.pcm", "ir.pcm"}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("Unable to correct the clock drift: the clock drift measured on the "
+                        "reference (channel 2) (1499.9",
+                        0),
+            0u)
+      << r.err;
+  EXPECT_NE(r.err.find(" ppm) is beyond 1000 ppm, more than any two clocks differ; the eight "
+                       "numbers given are probably not those of the played sweep\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.work() / "ir.pcm"));
+}
+
+// Four repeats through a dispersive system, recorded with noise on a clock
+// 30 ppm fast: the drift comes from their spacing, and their average has 6 dB
+// less noise than one. A burst in one repeat's sweep leaves that one out.
+TEST(VelliskIr, RepeatsGiveDriftAndAverage) {
+  const SweepDesign d = compute_design(params_of(kLong));
+  const double ppm = 30;
+  const std::int64_t period = 2 * d.silencelen + d.sweeplen;
+  const auto frames =
+      static_cast<std::int64_t>(4 * static_cast<double>(period) * (1 + ppm * 1e-6)) + 500;
+  std::vector<double> y = filtered(played(d, 4, ppm, 40.6, frames), kDispersive[0]);
+  std::mt19937 random(17);
+  std::normal_distribution<double> noise(0, 0.003);
+  for (double& v : y) v += noise(random);
+  // 0.1 s of noise 40 dB louder, in the middle of the third repeat's sweep.
+  std::vector<double> burst = y;
+  std::normal_distribution<double> slam(0, 0.3);
+  for (std::int64_t t = 0; t < 1600; ++t)
+    burst[static_cast<std::size_t>(2 * period + d.silencelen + 80000 + t)] += slam(random);
+  const auto run = [&](const std::vector<double>& rec, const std::string& repeats) {
+    TempDir dir;
+    write_raw(dir.work() / "rec.pcm", std::vector<float>(rec.begin(), rec.end()));
+    const RunResult r = run_ir(
+        dir, with({"-l", "0.4", "--repeat", repeats, "-H", "2"}, kLong, {"rec.pcm", "ir.pcm"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("Warning") != std::string::npos, repeats != "1") << r.err;
+    return r.out;
+  };
+  const std::string one = run(y, "1"), four = run(y, "4"), loud = run(burst, "4");
+  EXPECT_EQ(one.find("rift"), std::string::npos) << one;
+  EXPECT_NEAR(reported(four, "Clock drift: "), ppm, 0.2) << four;
+  EXPECT_NEAR(reported(four, "peak-to-noise ") - reported(one, "peak-to-noise "), 6.0, 0.8)
+      << one << four;
+  EXPECT_NE(four.find("Averaged: 4 of 4 repeats"), std::string::npos) << four;
+  EXPECT_NE(loud.find("repeat 3 left out: "), std::string::npos) << loud;
+  EXPECT_EQ(loud.find("left out", loud.find("left out") + 1), std::string::npos) << loud;
+  EXPECT_NE(loud.find("Averaged: 3 of 4 repeats"), std::string::npos) << loud;
+  EXPECT_NEAR(reported(loud, "peak-to-noise "), reported(four, "peak-to-noise "), 2) << loud;
+  EXPECT_NEAR(reported(loud, "Clock drift: "), ppm, 0.2) << loud;
+}
+
 // Rows come back as they were put, from memory or, beyond the budget, from
 // the scratch file.
 TEST(RowStore, KeepsRowsInMemoryOrInAScratchFile) {
@@ -665,8 +869,9 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
       {with({}, kNumbers, {"folder.pcm", "ir.wav"}),
        "recording (folder.pcm) is a folder, not a sound file"},
       // A drift that no clocks show, measured on noise, is refused, not applied.
-      {with({"--drift", "auto"}, kNumbers, {"noise.pcm", "ir.wav"}),
-       "Unable to correct the clock drift: the clock drift measured on channel 1 ("},
+      {with({"--reference", "1", "--drift", "auto"}, kNumbers, {"noise.pcm", "ir.wav"}),
+       "Unable to correct the clock drift: the clock drift measured on the reference (channel 1) "
+       "("},
       // A sweep of one sample has none left at a slower recorder's clock.
       {with({"--drift", "-1000"}, {"2", "1", "0.1", "1", "0.5", "0", "0", "0"},
             {"rec.pcm", "ir.wav"}),
@@ -678,6 +883,17 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
       // would replace, as they were.
       {with({"-l", "0.4", "--plot", "fig.svg"}, kNumbers, {"rec.wav", "ir.wav"}),
        "Unable to write fig.svg: File too large", 50000},
+      {with({"--drift", "auto"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--drift auto needs a timing reference: --reference C (a loopback channel) or --repeat N "
+       "(N of 2 or more); one sweep through an unknown system cannot tell clock drift from the "
+       "system's own delay"},
+      {with({"--repeat", "0"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--repeat (0) must be a whole number from 1 to 1000"},
+      {with({"--reference", "2"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--reference (2) names a channel the recording does not have: recording (rec.wav) has 1"},
+      {with({"--repeat", "4"}, kNumbers, {"twice.wav", "ir.wav"}),
+       "recording (twice.wav) holds 50000 frames, 2 whole repeats of the sweep file (24000 "
+       "samples), fewer than --repeat (4), whose last sweep ends at frame 92000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
@@ -688,6 +904,10 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
         [&](int, std::int64_t t) { return sweep_at(d, static_cast<double>(t - d.silencelen)); });
     write_sound(dir.work() / "rec.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rec, 1, 8000);
     write_sound(dir.work() / "fast.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rec, 1, 16000);
+    std::vector<float> twice = rec;
+    twice.insert(twice.end(), rec.begin(), rec.end());
+    twice.resize(50000);
+    write_sound(dir.work() / "twice.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, twice, 1, 8000);
     std::vector<float> loud = rec;
     for (float& v : loud) v *= 3;
     write_sound(dir.work() / "loud.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, loud, 1, 8000);

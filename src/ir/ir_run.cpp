@@ -22,6 +22,7 @@
 #include "cli/process_guard.h"
 #include "ir/ir_texts.h"
 #include "ir/options.h"
+#include "ir/timing_report.h"
 #include "plot/figure.h"
 #include "response/analysis.h"
 #include "response/measurement.h"
@@ -29,6 +30,7 @@
 #include "response/recording.h"
 #include "response/response_file.h"
 #include "response/store.h"
+#include "response/timing.h"
 #include "sweep/validation.h"
 
 namespace {
@@ -166,17 +168,15 @@ void report_channel(int c, const ChannelResult& r, double rate, int orders) {
     report("Channel %d: no response, every sample is 0", c + 1);
     return;
   }
-  char drift[64] = "not measured";
-  if (r.drift.measured) std::snprintf(drift, sizeof drift, "%.1f ppm", tenths(r.drift.drift * 1e6));
   char noise[64] = "above 300 dB";
   if (r.noise > 0) {
     std::snprintf(noise, sizeof noise, "%.1f dB", decibels(std::abs(r.peak)) - decibels(r.noise));
   }
   report(
       "Channel %d: arrival %.1f samples (%.3f ms), in-band gain %.2f dB, impulse peak %.2f dB, "
-      "peak-to-noise %s, drift %s, recorded peak %.2f dBFS",
+      "peak-to-noise %s, recorded peak %.2f dBFS",
       c + 1, tenths(r.arrival), 1000 * r.arrival / rate, hundredths(decibels(r.gain)),
-      decibels(std::abs(r.peak)), noise, drift, decibels(r.recorded.peak));
+      decibels(std::abs(r.peak)), noise, decibels(r.recorded.peak));
   if (orders < 2) return;
   std::string line = "Channel " + std::to_string(c + 1) + " harmonics:";
   char part[64];
@@ -249,51 +249,6 @@ std::string write_text(int fd, const std::string& text) {
   }
   if (close(fd) != 0 && error == 0) error = errno;
   return error == 0 ? "" : std::strerror(error);
-}
-
-// The drift the run corrects: as given, or measured by a first pass on the
-// linear responses alone. Returns "" or why it cannot be had.
-std::string drift_phase(const IrJob& job, const MeasurementSetup& setup, Recording& recording,
-                        double& drift) {
-  const IrOptions& o = job.options;
-  drift = 0;
-  if (o.drift_given) {
-    drift = o.drift_ppm * 1e-6;
-    report("Drift corrected: %s ppm, as given", text(o.drift_ppm).c_str());
-    return "";
-  }
-  if (!o.drift_auto) return "";
-  MeasurementSetup first = setup;
-  first.orders = 1;
-  first.curves = false;
-  Measurement probe;
-  RowStore scratch;
-  if (std::string e =
-          scratch.open(row_lengths(plan_measurement(first).layout, recording.info().channels));
-      !e.empty()) {
-    return e;
-  }
-  if (std::string e = measure(first, recording, scratch, probe); !e.empty()) return e;
-  int best = -1;
-  double best_ratio = 0;
-  for (std::size_t c = 0; c < probe.channels.size(); ++c) {
-    const ChannelResult& r = probe.channels[c];
-    const double ratio = std::abs(r.peak) / std::max(r.noise, 1e-300);
-    if (r.finite && r.drift.measured && ratio > best_ratio) {
-      best = static_cast<int>(c), best_ratio = ratio;
-    }
-  }
-  if (best < 0) return "Unable to measure the clock drift: no channel holds enough of the response";
-  drift = probe.channels[static_cast<std::size_t>(best)].drift.drift;
-  char what[96];
-  std::snprintf(what, sizeof what, "the clock drift measured on channel %d (%.6g ppm)", best + 1,
-                drift * 1e6);
-  if (std::string e = drift_error(job.params, drift, what); !e.empty()) {
-    return "Unable to correct the clock drift: " + e +
-           "; check that the eight numbers are those of the played sweep";
-  }
-  report("Drift corrected: %.2f ppm, as measured on channel %d", drift * 1e6, best + 1);
-  return "";
 }
 
 // The results must be files worth writing: finite, and within what the
@@ -426,6 +381,15 @@ int run_ir_job(const IrJob& job) {
       !e.empty()) {
     return fail(e);
   }
+  TimingSetup timing;
+  timing.reference = static_cast<int>(o.reference) - 1;
+  timing.repeats = static_cast<int>(o.repeat);
+  timing.drift_auto = o.drift_auto;
+  if (const std::string e =
+          timing_error(timing, design, info.channels, info.frames, recording_name);
+      !e.empty()) {
+    return fail(e);
+  }
 
   MeasurementSetup setup;
   setup.params = params;
@@ -435,6 +399,7 @@ int run_ir_job(const IrJob& job) {
   setup.drift = o.drift_given ? o.drift_ppm * 1e-6 : 0;
   setup.curves = !o.plot.empty();
   setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  prepare_timing(timing, setup);
   if (o.drift_auto) {
     // Both passes use the transform size the corrected one needs at the
     // largest drift, so that the second plan costs nothing.
@@ -460,18 +425,16 @@ int run_ir_job(const IrJob& job) {
          static_cast<double>(m.layout.noise_first) / params.rate,
          static_cast<double>(m.layout.noise_last) / params.rate);
 
-  if (const std::string e = drift_phase(job, setup, recording, setup.drift); !e.empty()) {
-    return fail(e);
-  }
+  if (o.drift_given) report("Drift corrected: %s ppm, as given", text(o.drift_ppm).c_str());
   RowStore store;
-  if (const std::string e = store.open(row_lengths(plan_measurement(setup).layout, info.channels));
-      !e.empty()) {
+  TimingResult timed;
+  if (const std::string e = measure_timed(timing, setup, recording, store, m, timed); !e.empty()) {
     return fail(e);
   }
-  if (const std::string e = measure(setup, recording, store, m); !e.empty()) return fail(e);
   if (const std::string e = results_error(job, m); !e.empty()) return fail(e);
+  report_timing(timing, timed, m.plan.design);
 
-  const std::int64_t needed = m.plan.zero + m.plan.last;
+  const std::int64_t needed = timed.frames_needed;
   if (info.frames < needed) {
     std::fprintf(stderr,
                  "Warning: recording (%s) ends %" PRId64
@@ -484,12 +447,6 @@ int run_ir_job(const IrJob& job) {
     for (const std::string& w :
          plausibility_warnings(r, static_cast<int>(c) + 1, m.layout, params.rate)) {
       std::fprintf(stderr, "%s\n", w.c_str());
-    }
-    if (r.drift.measured && r.drift.spread > 0.5) {
-      std::fprintf(stderr,
-                   "Warning: channel %zu: a clock drift of %.1f ppm spreads the response's "
-                   "arrival over %.1f samples across the band; --drift auto corrects it\n",
-                   c + 1, r.drift.drift * 1e6, r.drift.spread);
     }
   }
 

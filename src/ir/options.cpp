@@ -36,7 +36,7 @@ bool ends_with_svg(const std::string& name) {
   return tail == ".svg";
 }
 
-enum { kDrift = 256, kPlot };
+enum { kDrift = 256, kPlot, kReference, kRepeat };
 const option kLongOptions[] = {
     {"length", required_argument, nullptr, 'l'},
     {"pre", required_argument, nullptr, 'p'},
@@ -44,6 +44,8 @@ const option kLongOptions[] = {
     {"harmonics", required_argument, nullptr, 'H'},
     {"drift", required_argument, nullptr, kDrift},
     {"plot", required_argument, nullptr, kPlot},
+    {"reference", required_argument, nullptr, kReference},
+    {"repeat", required_argument, nullptr, kRepeat},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -95,6 +97,16 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
         if (!ends_with_svg(o.plot))
           return quoted("--plot", optarg) + " must name a file ending in .svg";
         break;
+      case kReference:
+        if (!whole_integer(optarg, o.reference) || o.reference < 1 || o.reference > 1024) {
+          return quoted("--reference", optarg) + " must be a channel number from 1 to 1024";
+        }
+        break;
+      case kRepeat:
+        if (!whole_integer(optarg, o.repeat) || o.repeat < 1 || o.repeat > kMaxRepeats) {
+          return quoted("--repeat", optarg) + " must be a whole number from 1 to 1000";
+        }
+        break;
       case 'h':
         o.help = true;
         break;
@@ -103,7 +115,8 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
         break;
       default: {
         const std::string given = argv[optind - 1];
-        const bool takes_value = optopt == kDrift || optopt == kPlot ||
+        const bool takes_value = optopt == kDrift || optopt == kPlot || optopt == kReference ||
+                                 optopt == kRepeat ||
                                  (optopt > 0 && optopt < 128 && std::strchr("lpcH", optopt));
         if (takes_value) return "option " + given + " needs a value";
         return "unknown option " + given + "; vellisk-ir --help lists the options";

@@ -12,7 +12,9 @@ struct IrOptions {
   bool drift_auto = false;   // --drift auto
   bool drift_given = false;  // --drift PPM
   double drift_ppm = 0;
-  std::string plot;  // --plot FILE.svg; empty when not given
+  long reference = 0;  // --reference C: the loopback channel, 1-based; 0 when not given
+  long repeat = 1;     // --repeat N: sweep files played back to back
+  std::string plot;    // --plot FILE.svg; empty when not given
   bool help = false;
   bool version = false;
   std::vector<const char*> arguments;  // the positional arguments
@@ -21,6 +23,7 @@ struct IrOptions {
 // The most harmonic orders and the largest drift that may be asked for.
 inline constexpr long kMaxOrder = 10;
 inline constexpr double kMaxDriftPpm = 1000;
+inline constexpr long kMaxRepeats = 1000;
 
 struct option;
 

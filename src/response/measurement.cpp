@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <mutex>
+#include <optional>
 
 #include "response/analysis.h"
 #include "response/bands.h"
@@ -18,6 +20,8 @@ namespace {
 struct Worker {
   FloatBuffer data;
   std::vector<std::vector<float>> rows;  // [k - 1]: order k's window
+  std::vector<float> noise;              // the noise stretch
+  double before = 0, before_at = 0;      // see ChannelResult
   ChannelResult result;
 };
 
@@ -89,33 +93,85 @@ double noise_envelope(const float* x, std::int64_t n, std::int64_t window, doubl
   return std::max(decibels(std::sqrt(peaks[peaks.size() / 2])), -300.0);
 }
 
-void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker& w) {
+// Margin, each side, of the segment a linear window is cut from when it is
+// moved by a fraction of a sample (see harmonic_response).
+constexpr std::int64_t kShiftMargin = 64;
+
+// The layout that cuts the linear window alone through a transform, so as to
+// move it by a fraction of a sample: margins of its own, up to kShiftMargin,
+// within the size its spectrum already has when they fit there (of at least
+// 16 samples), in a size of their own when not.
+Layout linear_layout(const Layout& layout) {
+  Layout l = layout;
+  const std::int64_t n1 = layout.window(1);
+  l.segment_size = fast_fft_size(static_cast<std::size_t>(n1));
+  l.margins[0] = std::min(kShiftMargin, (static_cast<std::int64_t>(l.segment_size) - n1 - 1) / 2);
+  if (l.margins[0] < 16) {
+    l.margins[0] = kShiftMargin;
+    l.segment_size = fast_fft_size(static_cast<std::size_t>(n1 + 1 + 2 * kShiftMargin));
+  }
+  return l;
+}
+
+// Cuts the windows and the noise stretch of the raw output at origin (output
+// time 0), offset samples later than the layout places them.
+void cut_windows(const Measurement& m, const float* origin, double offset, Worker& w) {
+  const Layout& layout = m.layout;
+  if (offset == 0) {
+    std::copy(origin - layout.pre, origin - layout.pre + layout.window(1), w.rows[0].begin());
+    for (int k = 2; k <= layout.orders(); ++k) {
+      harmonic_response(origin, layout, k, m.plan.design.phasescale,
+                        w.rows[static_cast<std::size_t>(k - 1)].data());
+    }
+  } else {
+    Layout moved = layout;
+    for (double& a : moved.arrivals) a += offset;
+    Layout linear = linear_layout(layout);
+    linear.arrivals = moved.arrivals;
+    harmonic_response(origin, linear, 1, m.plan.design.phasescale, w.rows[0].data());
+    for (int k = 2; k <= layout.orders(); ++k) {
+      harmonic_response(origin, moved, k, m.plan.design.phasescale,
+                        w.rows[static_cast<std::size_t>(k - 1)].data());
+    }
+  }
+  const float* noise = origin + layout.noise_first + std::llround(offset);
+  w.noise.assign(noise, noise + (layout.noise_last - layout.noise_first));
+  // Everything computed before the window: the harmonics, the noise, and a
+  // response that arrived before the zero instant.
+  w.before = 0, w.before_at = 0;
+  const auto end = static_cast<std::int64_t>(std::floor(offset)) - layout.pre;
+  for (std::int64_t t = m.plan.first; t < end; ++t) {
+    if (std::abs(origin[t]) > w.before) {
+      w.before = std::abs(origin[t]);
+      w.before_at = static_cast<double>(t) - offset;
+    }
+  }
+}
+
+// Whether the windows cut offset samples later lie within the output computed.
+bool fits(const Measurement& m, double offset) {
+  const std::int64_t reach = kShiftMargin + 2;
+  return std::floor(offset) + static_cast<double>(m.layout.first - reach) >=
+             static_cast<double>(m.plan.first) &&
+         std::ceil(offset) + static_cast<double>(m.layout.last + reach) <=
+             static_cast<double>(m.plan.last);
+}
+
+}  // namespace
+
+ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
+                              const std::vector<std::vector<float>>& rows,
+                              const std::vector<float>& noise, bool drift) {
   const Layout& layout = m.layout;
   const SweepDesign& d = m.plan.design;
-  const float* origin = w.data.get() + m.plan.index_of(0);
-  ChannelResult& r = w.result;
-  r = ChannelResult{};
-
-  std::vector<float>& linear = w.rows[0];
-  std::copy(origin - layout.pre, origin - layout.pre + layout.window(1), linear.begin());
+  ChannelResult r;
+  const std::vector<float>& linear = rows[0];
   const Peak peak = interpolated_peak(linear.data(), layout.window(1));
   r.arrival = peak.position - static_cast<double>(layout.pre);
   r.peak = peak.value;
-  r.noise = rms(origin + layout.noise_first, layout.noise_last - layout.noise_first);
+  r.noise = rms(noise.data(), static_cast<std::int64_t>(noise.size()));
   r.window_rms = rms(linear.data(), layout.window(1));
-  // Everything computed before the window: the harmonics, the noise, and a
-  // response that arrived before the zero instant.
-  for (std::int64_t t = m.plan.first; t < -layout.pre; ++t) {
-    if (std::abs(origin[t]) > r.before) {
-      r.before = std::abs(origin[t]);
-      r.before_at = static_cast<double>(t);
-    }
-  }
-  for (int k = 2; k <= layout.orders(); ++k) {
-    harmonic_response(origin, layout, k, d.phasescale,
-                      w.rows[static_cast<std::size_t>(k - 1)].data());
-  }
-  for (const std::vector<float>& row : w.rows) {
+  for (const std::vector<float>& row : rows) {
     for (const float v : row) {
       if (!std::isfinite(v)) r.finite = false;
       r.low = std::min(r.low, v), r.high = std::max(r.high, v);
@@ -126,7 +182,7 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
   // plan for them all.
   const std::int64_t n1 = layout.window(1);
   const Spectrum h1 = spectrum_of(linear.data(), n1, d.rate);
-  r.drift = estimate_drift(h1, d.hzstart, d.hzend, d.octavelen);
+  if (drift) r.drift = estimate_drift(h1, d.hzstart, d.hzend, d.octavelen);
   // The middle of the band, clear of the band edges' roll-off; a sweep of
   // less than two octaves has no such middle, and is taken whole.
   r.gain = 4 * d.hzstart < d.hzend ? h1.median_magnitude(2 * d.hzstart, d.hzend / 2)
@@ -134,7 +190,7 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
   const double sixth = std::exp2(1.0 / 6);
   double thd_power = 0;
   for (int k = 2; k <= layout.orders(); ++k) {
-    const auto& row = w.rows[static_cast<std::size_t>(k - 1)];
+    const auto& row = rows[static_cast<std::size_t>(k - 1)];
     const Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, n1);
     const std::vector<double> centres =
         log_centres(d.hzstart * std::exp2(1.0 / 12), d.hzend / k / std::exp2(1.0 / 12), sixth);
@@ -157,26 +213,40 @@ void analyse_channel(const MeasurementSetup& setup, const Measurement& m, Worker
     r.curves.frequencies = log_centres(d.hzstart, d.hzend, std::exp2(1.0 / 24));
     r.curves.level = to_db(sixth_octave_powers(fine, r.curves.frequencies, 1));
     envelope_curve(fine, linear.data(), n1, layout.pre, d.rate, r.curves);
-    r.curves.noise_envelope = noise_envelope(origin + layout.noise_first,
-                                             layout.noise_last - layout.noise_first, n1, d.rate);
+    r.curves.noise_envelope =
+        noise_envelope(noise.data(), static_cast<std::int64_t>(noise.size()), n1, d.rate);
   }
+  return r;
 }
-
-}  // namespace
 
 Measurement plan_measurement(const MeasurementSetup& setup) {
   Measurement m;
   const SweepDesign design = drift_design(setup.params, setup.drift);
   m.layout = plan_layout(design, setup.pre, setup.length, setup.orders);
-  m.plan = plan_deconvolution(setup.params, setup.drift, m.layout.first, m.layout.last,
-                              setup.min_fft_size);
+  // Windows cut at an offset need a margin more output, and the room the
+  // transform has to spare: it costs only the recording's samples that fill it.
+  const std::int64_t margin = setup.timing ? kShiftMargin + 2 : 0;
+  m.plan = plan_deconvolution(setup.params, setup.drift, m.layout.first - margin,
+                              m.layout.last + margin, setup.min_fft_size);
+  if (setup.timing) {
+    // A quarter of it before (an arrival a little early: the clocks), the rest after.
+    const std::int64_t spare = static_cast<std::int64_t>(m.plan.fft_size) - m.plan.stretch_length();
+    const std::int64_t early = std::min(spare / 4, setup.pre);
+    m.plan.first -= early;
+    m.plan.last += spare - early;
+  }
+  m.plan.zero += setup.shift;
   return m;
 }
 
-std::vector<std::int64_t> row_lengths(const Layout& layout, int channels) {
+std::vector<std::int64_t> row_lengths(const Layout& layout, int channels, bool noise) {
   std::vector<std::int64_t> lengths;
   for (int k = 1; k <= layout.orders(); ++k)
     lengths.insert(lengths.end(), static_cast<std::size_t>(channels), layout.window(k));
+  if (noise) {
+    lengths.insert(lengths.end(), static_cast<std::size_t>(channels),
+                   layout.noise_last - layout.noise_first);
+  }
   return lengths;
 }
 
@@ -200,27 +270,49 @@ double measurement_bytes(const MeasurementSetup& setup, int channels) {
   return 1.6 * 4 * floats + 32.0 * 1048576;
 }
 
-std::string measure(const MeasurementSetup& setup, Recording& recording, RowStore& store,
-                    Measurement& m) {
-  m = plan_measurement(setup);
-  const int channels = recording.info().channels;
-  const int batch = std::clamp(setup.threads, 1, channels);
+std::unique_ptr<InverseSpectrum> inverse_spectrum(const MeasurementSetup& setup,
+                                                  const Measurement& m) {
   // Every transform size the analysis needs, planned while the filter's
   // samples are computed.
   const SweepDesign& d = m.plan.design;
   const std::int64_t n1 = m.layout.window(1);
   const std::size_t level_size = fast_fft_size(static_cast<std::size_t>(n1));
   std::vector<std::size_t> real_sizes = {level_size};
-  std::vector<std::size_t> complex_sizes = drift_fft_sizes(level_size, d.rate, d.hzstart, d.hzend);
+  std::vector<std::size_t> complex_sizes;
+  if (setup.drift_channel >= 0) {
+    complex_sizes = drift_fft_sizes(level_size, d.rate, d.hzstart, d.hzend);
+  }
   if (m.layout.orders() > 1) real_sizes.push_back(m.layout.segment_size);
+  if (setup.timing) real_sizes.push_back(linear_layout(m.layout).segment_size);
   if (setup.curves) {
     real_sizes.push_back(fast_fft_size(static_cast<std::size_t>(2 * n1)));
     real_sizes.push_back(
         fast_fft_size(static_cast<std::size_t>(2 * (m.layout.noise_last - m.layout.noise_first))));
   }
-  InverseSpectrum spectrum(m.plan, setup.threads, real_sizes, complex_sizes);
-  // The filter's transform runs while the first batch is read and transformed.
-  Background filter([&spectrum] { spectrum.transform(); });
+  return std::make_unique<InverseSpectrum>(m.plan, setup.threads, real_sizes, complex_sizes);
+}
+
+std::string measure(const MeasurementSetup& setup, Recording& recording, RowStore& store,
+                    Measurement& m, const InverseSpectrum* shared) {
+  m = plan_measurement(setup);
+  const int recorded = recording.info().channels;
+  const int channels = setup.only_channel >= 0 ? 1 : recorded;
+  // Channels are taken in turn from the timing channel on, so that it is in
+  // the first batch, at its head.
+  const int lead = setup.only_channel >= 0 ? setup.only_channel : std::max(setup.timing_channel, 0);
+  // The recording's channel of the i-th channel measured, and its result's index.
+  const auto source = [&](int i) { return (lead + i) % recorded; };
+  const auto channel_at = [&](int i) { return setup.only_channel >= 0 ? 0 : source(i); };
+  const int batch = std::clamp(setup.threads, 1, channels);
+  const InverseSpectrum* spectrum = shared;
+  std::unique_ptr<InverseSpectrum> own;
+  std::optional<Background> filter;
+  if (spectrum == nullptr) {
+    own = inverse_spectrum(setup, m);
+    spectrum = own.get();
+    // The filter's transform runs while the first batch is read and transformed.
+    filter.emplace([&own] { own->transform(); });
+  }
   std::once_flag filter_done;
   std::vector<Worker> workers(static_cast<std::size_t>(batch));
   for (Worker& w : workers) {
@@ -229,33 +321,68 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
       w.rows.emplace_back(static_cast<std::size_t>(m.layout.window(k)));
   }
   m.channels.resize(static_cast<std::size_t>(channels));
+  m.offset = 0;
   const std::int64_t stretch = m.plan.stretch_length();
   std::vector<float*> buffers(static_cast<std::size_t>(batch));
   std::vector<SampleLevels> levels(static_cast<std::size_t>(batch));
+  const auto origin = [&](int i) {
+    return workers[static_cast<std::size_t>(i)].data.get() + m.plan.index_of(0);
+  };
   for (int first = 0; first < channels; first += batch) {
     const int n = std::min(batch, channels - first);
     for (int i = 0; i < n; ++i)
       buffers[static_cast<std::size_t>(i)] = workers[static_cast<std::size_t>(i)].data.get();
+    // The batch's channels, in at most two runs of neighbours.
+    const int from = source(first);
+    const int run = std::min(n, recorded - from);
     std::fill(levels.begin(), levels.end(), SampleLevels{});
-    const std::string error =
-        recording.read(m.plan.stretch_start(), stretch, first, n, buffers.data(), levels.data());
+    std::string error =
+        recording.read(m.plan.stretch_start(), stretch, from, run, buffers.data(), levels.data());
+    if (error.empty() && run < n) {
+      error = recording.read(m.plan.stretch_start(), stretch, 0, n - run, buffers.data() + run,
+                             levels.data() + run);
+    }
     if (!error.empty()) return error;
-    run_parallel(n, [&](int i) {
+    const auto deconvolve = [&](int i) {
       Worker& w = workers[static_cast<std::size_t>(i)];
       std::fill(w.data.get() + stretch, w.data.get() + m.plan.fft_size + 2, 0.0f);
-      spectrum.forward(w.data.get());
-      std::call_once(filter_done, [&filter] { filter.wait(); });
-      spectrum.finish(w.data.get());
-      analyse_channel(setup, m, w);
-    });
+      spectrum->forward(w.data.get());
+      std::call_once(filter_done, [&filter] {
+        if (filter) filter->wait();
+      });
+      spectrum->finish(w.data.get());
+    };
+    const auto analyse = [&](int i) {
+      Worker& w = workers[static_cast<std::size_t>(i)];
+      cut_windows(m, origin(i), m.offset, w);
+      w.result =
+          analyse_windows(setup, m, w.rows, w.noise, setup.drift_channel == source(first + i));
+    };
+    if (setup.timing && first == 0) {
+      run_parallel(n, deconvolve);
+      if (std::string e = setup.timing(origin(0), m, m.offset); !e.empty()) return e;
+      if (!fits(m, m.offset)) {
+        m.refit = true;
+        return "";
+      }
+      run_parallel(n, analyse);
+    } else {
+      run_parallel(n, [&](int i) { deconvolve(i), analyse(i); });
+    }
     for (int i = 0; i < n; ++i) {
       Worker& w = workers[static_cast<std::size_t>(i)];
-      const int c = first + i;
+      const int c = channel_at(first + i);
       for (int k = 1; k <= m.layout.orders(); ++k) {
-        const auto row = static_cast<std::size_t>((k - 1) * channels + c);
+        const std::size_t row = setup.first_row + static_cast<std::size_t>((k - 1) * channels + c);
         if (!store.put(row, w.rows[static_cast<std::size_t>(k - 1)].data())) return store.error();
       }
       w.result.recorded = levels[static_cast<std::size_t>(i)];
+      w.result.before = w.before, w.result.before_at = w.before_at;
+      if (setup.keep_noise) {
+        const std::size_t row =
+            setup.first_row + static_cast<std::size_t>(m.layout.orders() * channels + c);
+        if (!store.put(row, w.noise.data())) return store.error();
+      }
       m.channels[static_cast<std::size_t>(c)] = std::move(w.result);
     }
   }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,8 @@
 #include "response/store.h"
 #include "sweep/sweep_design.h"
 
+struct Measurement;
+
 struct MeasurementSetup {
   SweepParams params;       // the eight numbers given to vellisk
   std::int64_t pre = 0;     // samples kept before each zero instant
@@ -21,6 +25,16 @@ struct MeasurementSetup {
   bool curves = false;      // keep what a figure of the run draws
   int threads = 1;
   std::size_t min_fft_size = 0;  // transform at least this size (to share another run's plan)
+  std::int64_t shift = 0;        // frames from the recording's start to this sweep's period
+  int only_channel = -1;         // measure this recording channel alone (-1: every channel)
+  int drift_channel = -1;        // the channel whose band arrivals give a drift estimate
+  bool keep_noise = false;       // also keep each channel's noise stretch in the store
+  std::size_t first_row = 0;     // the store's row of the first window
+  // A timing channel, deconvolved first: from its response at output time 0
+  // (origin), timing finds the offset in output time at which every channel's
+  // windows are cut, the zero instant of them all (see Measurement::refit).
+  int timing_channel = -1;
+  std::function<std::string(const float* origin, const Measurement& m, double& offset)> timing;
 };
 
 // What a figure draws of one channel.
@@ -42,7 +56,7 @@ struct ChannelResult {
   double before = 0;      // the largest magnitude computed before the window
   double before_at = 0;   // where it lies, in samples after the zero instant
   SampleLevels recorded;  // the recording's samples read for this channel
-  DriftEstimate drift;    // measured on this run's response
+  DriftEstimate drift;    // measured on the drift channel's response
   std::vector<double> harmonic_levels;  // [k - 2]: order k re the linear response, dB
   double thd = 0;                       // sqrt of the summed power ratios of the orders
   float low = 0, high = 0;              // the extreme samples written, over every file
@@ -54,20 +68,37 @@ struct Measurement {
   DeconvolutionPlan plan;
   Layout layout;
   std::vector<ChannelResult> channels;
+  double offset = 0;   // where the windows were cut, in output time (see timing)
+  bool refit = false;  // the offset found lies beyond the output computed: nothing was
+                       // cut; measure again with shift moved by its whole samples
 };
 
 // Output time range and transform of a setup, before any work.
 Measurement plan_measurement(const MeasurementSetup& setup);
 
 // Deconvolves every channel of the recording, keeps the windows in store (order
-// k's window of channel c in row (k - 1) channels + c) and measures each channel.
-// Returns "", or one line saying what failed.
+// k's window of channel c in row first_row + (k - 1) channels + c, and with
+// keep_noise its noise stretch in row first_row + orders channels + c) and
+// measures each channel. Returns "", or one line saying what failed. shared,
+// when given, is the inverse filter's spectrum, transformed, of a measurement
+// of the same sweep, drift and transform size (another repeat's).
 std::string measure(const MeasurementSetup& setup, Recording& recording, RowStore& store,
-                    Measurement& result);
+                    Measurement& result, const InverseSpectrum* shared = nullptr);
+
+// The inverse filter's spectrum of a planned measurement, not yet transformed,
+// with every transform size its analysis needs planned.
+std::unique_ptr<InverseSpectrum> inverse_spectrum(const MeasurementSetup& setup,
+                                                  const Measurement& m);
 
 // The most bytes of memory a measurement of `channels` channels with
 // setup.threads threads takes at once, for its buffers and transforms.
 double measurement_bytes(const MeasurementSetup& setup, int channels);
 
 // The row lengths store needs for a measurement of `channels` channels.
-std::vector<std::int64_t> row_lengths(const Layout& layout, int channels);
+std::vector<std::int64_t> row_lengths(const Layout& layout, int channels, bool noise = false);
+
+// The measurements on one channel's windows (rows[k - 1]: order k's) and its
+// noise stretch, as measure() makes them; with drift, the band-arrival fit too.
+ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
+                              const std::vector<std::vector<float>>& rows,
+                              const std::vector<float>& noise, bool drift);

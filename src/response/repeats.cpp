@@ -1,0 +1,216 @@
+// Measuring, aligning, comparing and averaging repeated sweeps.
+#include "response/repeats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// Samples of the repeats' rows kept in memory before they spill to a scratch file.
+constexpr std::int64_t kRepeatBudget = 1 << 18;
+
+// The median of v, whose order it changes.
+double median(std::vector<double>& v) {
+  const std::size_t n = v.size();
+  const auto upper = v.begin() + static_cast<std::ptrdiff_t>(n / 2);
+  std::nth_element(v.begin(), upper, v.end());
+  return n % 2 == 1 ? *upper : 0.5 * (*std::max_element(v.begin(), upper) + *upper);
+}
+
+}  // namespace
+
+std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
+                            Recording& recording, RowStore& store, Measurement& m,
+                            TimingResult& result) {
+  const SweepDesign d = compute_design(setup.params);
+  const std::int64_t period = std::int64_t{d.sweeplen} + 2 * std::int64_t{d.silencelen};
+  const int n = t.repeats;
+  const int channels = setup.only_channel >= 0 ? 1 : recording.info().channels;
+  const Layout layout = plan_measurement(setup).layout;  // the same, timed or not
+  const std::vector<std::int64_t> one = row_lengths(layout, channels, true);
+  const std::size_t per_repeat = one.size();
+  std::vector<std::int64_t> lengths;
+  for (int r = 0; r < n; ++r) lengths.insert(lengths.end(), one.begin(), one.end());
+  RowStore rows;
+  if (std::string e = rows.open(lengths, kRepeatBudget); !e.empty()) return e;
+
+  // The timing channel: the reference, or else the channel of the first
+  // repeat with the most peak over noise; its first linear window is the one
+  // the others are laid against.
+  const std::int64_t window = layout.window(1);
+  int timing = t.reference >= 0 ? (setup.only_channel >= 0 ? 0 : t.reference) : 0;
+  std::vector<float> first(static_cast<std::size_t>(window));
+  std::vector<float> own(static_cast<std::size_t>(window));
+  std::vector<double> starts(static_cast<std::size_t>(n));
+  result.repeats.assign(static_cast<std::size_t>(n), RepeatResult{});
+  // One inverse filter serves every repeat: they differ only by whole samples.
+  // (Every repeat is timed, which sets its transform's size.)
+  MeasurementSetup timed = setup;
+  timed.timing = [](const float*, const Measurement&, double&) { return std::string(); };
+  const Measurement planned = plan_measurement(timed);
+  const std::unique_ptr<InverseSpectrum> spectrum = inverse_spectrum(timed, planned);
+  spectrum->transform();
+  std::vector<ChannelResult> recorded;
+  double first_offset = 0;
+  std::int64_t base = setup.shift;  // where the first repeat's period begins
+  for (int r = 0; r < n; ++r) {
+    MeasurementSetup s = setup;
+    s.shift = base + std::llround(static_cast<double>(r) * static_cast<double>(period) *
+                                  (1 + setup.drift));
+    s.keep_noise = true;
+    s.first_row = static_cast<std::size_t>(r) * per_repeat;
+    s.drift_channel = -1;
+    s.curves = false;
+    s.timing_channel = setup.only_channel >= 0 ? setup.only_channel : timing;
+    // The first repeat's zero instant is the reference's arrival, or its own;
+    // every other's lies where its whole response best matches the first's.
+    s.timing = [&](const float* origin, const Measurement& mr, double& offset) {
+      const float* start = origin - mr.layout.pre;
+      if (r == 0) {
+        std::copy(start, start + window, first.begin());
+        offset = 0;
+        return t.reference >= 0 ? reference_arrival(origin, mr, t.reference, offset)
+                                : std::string();
+      }
+      std::copy(start, start + window, own.begin());
+      offset = first_offset + correlation_lag(first.data(), own.data(), window);
+      if (!(offset >= static_cast<double>(-layout.pre) &&
+            offset <= static_cast<double>(setup.length))) {
+        return "repeat " + std::to_string(r + 1) + " lies " + std::to_string(std::lround(offset)) +
+               " samples from the first's zero instant, beyond --pre and --length: is the "
+               "recording the sweep file played --repeat times back to back?";
+      }
+      return std::string();
+    };
+    Measurement mr;
+    if (std::string e = measure_fitted(s, recording, rows, mr, spectrum.get()); !e.empty()) {
+      return e;
+    }
+    if (r == 0) first_offset = mr.offset, base = s.shift;
+    if (r == 0 && t.reference < 0) {
+      double best = -1;
+      for (int c = 0; c < channels; ++c) {
+        const ChannelResult& cr = mr.channels[static_cast<std::size_t>(c)];
+        const double ratio = std::abs(cr.peak) / std::max(cr.noise, 1e-300);
+        if (ratio > best) best = ratio, timing = c;
+      }
+      if (!rows.get(static_cast<std::size_t>(timing), 0, window, first.data())) return rows.error();
+    }
+    starts[static_cast<std::size_t>(r)] = static_cast<double>(s.shift) + mr.offset;
+    RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
+    rr.offset = starts[static_cast<std::size_t>(r)] - static_cast<double>(r * period) - starts[0];
+    double power = 0;
+    for (const ChannelResult& cr : mr.channels) power += cr.noise * cr.noise;
+    // What the recording reached, and what came before the window, over every repeat.
+    recorded.resize(mr.channels.size());
+    for (std::size_t c = 0; c < mr.channels.size(); ++c) {
+      const ChannelResult& cr = mr.channels[c];
+      ChannelResult& all = recorded[c];
+      all.recorded.peak = std::max(all.recorded.peak, cr.recorded.peak);
+      all.recorded.clipped += cr.recorded.clipped;
+      if (cr.before > all.before) all.before = cr.before, all.before_at = cr.before_at;
+    }
+    rr.noise = std::sqrt(power / channels);
+    if (r == 0) {
+      m = mr;
+      result.shift = s.shift;
+      result.latency = static_cast<double>(s.shift) + mr.offset;
+    }
+    result.frames_needed =
+        mr.plan.zero + static_cast<std::int64_t>(std::ceil(mr.offset)) + mr.layout.last;
+  }
+
+  // Each repeat's deviation: its linear windows less the repeats' median,
+  // sample by sample, which one repeat spoilt by a noise does not move. The
+  // repeats are read a fixed number of samples at a time.
+  const auto row_of = [&](int r, std::size_t row) {
+    return static_cast<std::size_t>(r) * per_repeat + row;
+  };
+  const std::int64_t chunk = std::max<std::int64_t>(1, kRepeatBudget / n);
+  std::vector<float> block(static_cast<std::size_t>(n * chunk));
+  std::vector<double> column(static_cast<std::size_t>(n));
+  std::vector<double> deviation(static_cast<std::size_t>(n));
+  for (int c = 0; c < channels; ++c) {
+    for (std::int64_t at = 0; at < window; at += chunk) {
+      const std::int64_t count = std::min(chunk, window - at);
+      for (int r = 0; r < n; ++r) {
+        if (!rows.get(row_of(r, static_cast<std::size_t>(c)), at, count,
+                      block.data() + r * chunk)) {
+          return rows.error();
+        }
+      }
+      for (std::int64_t i = 0; i < count; ++i) {
+        for (int r = 0; r < n; ++r)
+          column[static_cast<std::size_t>(r)] = block[static_cast<std::size_t>(r * chunk + i)];
+        const double middle = median(column);
+        for (int r = 0; r < n; ++r) {
+          const double e = block[static_cast<std::size_t>(r * chunk + i)] - middle;
+          deviation[static_cast<std::size_t>(r)] += e * e;
+        }
+      }
+    }
+  }
+  std::vector<bool> kept(static_cast<std::size_t>(n), true);
+  for (int r = 0; r < n; ++r) {
+    result.repeats[static_cast<std::size_t>(r)].deviation = std::sqrt(
+        deviation[static_cast<std::size_t>(r)] / (channels * static_cast<double>(window)));
+  }
+  std::vector<double> devs, noises;
+  for (const RepeatResult& rr : result.repeats)
+    devs.push_back(rr.deviation), noises.push_back(rr.noise);
+  result.median_deviation = median(devs);
+  result.median_noise = median(noises);
+  result.kept = n;
+  if (n >= 3) {
+    for (int r = 0; r < n; ++r) {
+      RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
+      if (rr.deviation > 2 * result.median_deviation) {
+        rr.kept = false;
+        kept[static_cast<std::size_t>(r)] = false;
+        --result.kept;
+      }
+    }
+  }
+  if (n >= 2) {
+    result.drift_measured = true;
+    result.drift = drift_from_spacing(starts, kept, period);
+  }
+
+  // The average of the kept repeats, written to store and measured.
+  if (std::string e = store.open(row_lengths(layout, channels)); !e.empty()) return e;
+  std::vector<std::vector<float>> average;
+  for (int k = 1; k <= layout.orders(); ++k)
+    average.emplace_back(static_cast<std::size_t>(layout.window(k)));
+  std::vector<float> noise(static_cast<std::size_t>(layout.noise_last - layout.noise_first));
+  std::vector<float> part;
+  const auto mean_of = [&](std::size_t row, std::vector<float>& out) {
+    std::vector<double> acc(out.size());
+    part.resize(out.size());
+    for (int r = 0; r < n; ++r) {
+      if (!kept[static_cast<std::size_t>(r)]) continue;
+      if (!rows.get(row_of(r, row), 0, static_cast<std::int64_t>(out.size()), part.data())) {
+        return false;
+      }
+      for (std::size_t i = 0; i < out.size(); ++i) acc[i] += part[i];
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<float>(acc[i] / result.kept);
+    return true;
+  };
+  for (int c = 0; c < channels; ++c) {
+    for (int k = 1; k <= layout.orders(); ++k) {
+      const auto row = static_cast<std::size_t>((k - 1) * channels + c);
+      if (!mean_of(row, average[static_cast<std::size_t>(k - 1)])) return rows.error();
+      if (!store.put(row, average[static_cast<std::size_t>(k - 1)].data())) return store.error();
+    }
+    if (!mean_of(static_cast<std::size_t>(layout.orders() * channels + c), noise)) {
+      return rows.error();
+    }
+    ChannelResult& r = m.channels[static_cast<std::size_t>(c)];
+    r = analyse_windows(setup, m, average, noise, false);
+    const ChannelResult& all = recorded[static_cast<std::size_t>(c)];
+    r.recorded = all.recorded;
+    r.before = all.before, r.before_at = all.before_at;
+  }
+  return "";
+}
