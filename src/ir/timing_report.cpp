@@ -1,6 +1,7 @@
 // The report's lines on timing.
 #include "ir/timing_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -9,7 +10,10 @@
 
 namespace {
 
-double db(double ratio) { return 20 * std::log10(ratio); }
+// A ratio in dB, within +-300 dB (a repeat identical to the others, or no noise).
+double db(double ratio) {
+  return ratio > 0 ? std::clamp(20 * std::log10(ratio), -300.0, 300.0) : -300.0;
+}
 
 }  // namespace
 

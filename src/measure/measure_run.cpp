@@ -117,9 +117,8 @@ std::string plan_error(const MeasureOptions& o, Plan& plan) {
     }
     return response_error(o, plan);
   }
-  if (!o.ir_arguments.empty()) {
-    return "option " + o.ir_arguments[0].substr(0, o.ir_arguments[0].find('=')) +
-           " is for the response; give an irfile after the recording";
+  if (!o.response_only.empty()) {
+    return "option " + o.response_only + " is for the response; give an irfile after the recording";
   }
   return "";
 }

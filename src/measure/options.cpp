@@ -140,6 +140,7 @@ std::string parse_measure_options(int argc, char** argv, MeasureOptions& o) {
     if (const option* l = theirs[i]) {
       o.ir_arguments.push_back(std::string("--") + l->name +
                                (l->has_arg == no_argument ? "" : std::string("=") + optarg));
+      if (i >= kOwnCount && o.response_only.empty()) o.response_only = std::string("--") + l->name;
     }
   }
   for (int i = optind; i < argc; ++i) o.arguments.push_back(argv[i]);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "ir/options.h"
+
 struct MeasureOptions {
   std::vector<std::string> outs;  // -o/--out: playback ports; empty: the first physical one
   std::vector<std::string> ins;   // -i/--in: capture ports; empty: the first physical one
@@ -13,11 +15,11 @@ struct MeasureOptions {
   bool help = false;
   bool version = false;
   std::vector<std::string>
-      ir_arguments;                    // vellisk-ir's options, in their long form, for its reader
+      ir_arguments;           // vellisk-ir's options, in their long form, for its reader
+  std::string response_only;  // the first of them that is not also the program's own, if any
   std::vector<const char*> arguments;  // the positional arguments
 };
 
-inline constexpr long kMaxRepeats = 1000;
 inline constexpr long kMaxPorts = 64;
 
 // Reads the options and keeps the positional arguments. Returns "", or one

@@ -165,7 +165,9 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
   if (n >= 3) {
     for (int r = 0; r < n; ++r) {
       RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
-      if (rr.deviation > 2 * result.median_deviation) {
+      // Clearly more than the others, and more than the noise: repeats that
+      // differ by rounding alone (a digital loopback) are all kept.
+      if (rr.deviation > 2 * result.median_deviation && rr.deviation > result.median_noise) {
         rr.kept = false;
         kept[static_cast<std::size_t>(r)] = false;
         --result.kept;
