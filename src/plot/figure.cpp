@@ -12,6 +12,8 @@
 #include <cstring>
 #include <limits>
 
+#include "plot/svg_page.h"
+
 namespace {
 
 // Colours: 0 the background, 1 text and axes, 2 the grid, then one per
@@ -38,15 +40,8 @@ void set_palette() {
   for (int c = 0; c < 8; ++c) plscol0(curve_colour(c), kHues[c][0], kHues[c][1], kHues[c][2]);
 }
 
-void line(const std::vector<double>& x, const std::vector<double>& y) {
-  if (x.size() >= 2) plline(static_cast<PLINT>(x.size()), x.data(), y.data());
-}
-
-void segment(double x0, double y0, double x1, double y1) {
-  const PLFLT x[] = {x0, x1};
-  const PLFLT y[] = {y0, y1};
-  plline(2, x, y);
-}
+const auto line = plot_line;
+const auto segment = plot_segment;
 
 // The line of order k: solid for the response, and for each harmonic order a
 // pattern of dashes (micrometres on the page), long enough that a curve is a
@@ -308,7 +303,18 @@ std::vector<std::pair<double, std::string>> frequency_ticks(double lo, double hi
   return ticks;
 }
 
-std::string draw_figure(const Figure& figure, std::string& svg) {
+void plot_line(const std::vector<double>& x, const std::vector<double>& y) {
+  if (x.size() >= 2) plline(static_cast<PLINT>(x.size()), x.data(), y.data());
+}
+
+void plot_segment(double x0, double y0, double x1, double y1) {
+  const PLFLT x[] = {x0, x1};
+  const PLFLT y[] = {y0, y1};
+  plline(2, x, y);
+}
+
+std::string draw_svg_page(int width, int height, const std::function<void()>& colours,
+                          const std::function<void()>& draw, std::string& svg) {
   char* buffer = nullptr;
   std::size_t size = 0;
   std::FILE* memory = open_memstream(&buffer, &size);
@@ -317,22 +323,12 @@ std::string draw_figure(const Figure& figure, std::string& svg) {
   abort_message = &aborted;
   plsexit(on_fatal);
   plsabort(on_abort);
-  const int orders =
-      figure.channels.empty() ? 1 : 1 + static_cast<int>(figure.channels.front().harmonics.size());
   plsdev("svg");
   plsfile(memory);  // PLplot closes it at plend
-  plspage(0, 0, 800, 600, 0, 0);
-  set_palette();
+  plspage(0, 0, width, height, 0, 0);
+  colours();
   plinit();
-  pladv(0);
-  plschr(0, 0.62);
-  plvpor(0, 1, 0, 1);
-  plwind(0, 1, 0, 1);
-  plcol0(kText);
-  plmtex("t", -1.6, 0.5, 0.5, figure.title.c_str());
-  plmtex("t", -3.0, 0.5, 0.5, figure.facts.c_str());
-  magnitude_panel(figure, orders);
-  envelope_panel(figure);
+  draw();
   plend();
   abort_message = nullptr;
   if (!aborted.empty()) {
@@ -341,4 +337,23 @@ std::string draw_figure(const Figure& figure, std::string& svg) {
   svg.assign(buffer != nullptr ? buffer : "", size);
   std::free(buffer);
   return aborted;
+}
+
+std::string draw_figure(const Figure& figure, std::string& svg) {
+  const int orders =
+      figure.channels.empty() ? 1 : 1 + static_cast<int>(figure.channels.front().harmonics.size());
+  return draw_svg_page(
+      800, 600, [] { set_palette(); },
+      [&] {
+        pladv(0);
+        plschr(0, 0.62);
+        plvpor(0, 1, 0, 1);
+        plwind(0, 1, 0, 1);
+        plcol0(kText);
+        plmtex("t", -1.6, 0.5, 0.5, figure.title.c_str());
+        plmtex("t", -3.0, 0.5, 0.5, figure.facts.c_str());
+        magnitude_panel(figure, orders);
+        envelope_panel(figure);
+      },
+      svg);
 }

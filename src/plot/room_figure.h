@@ -1,0 +1,29 @@
+// A picture of a room analysis: each band's decay curve with its T30 line, and T30 and EDT against
+// band.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct RoomFigureBand {
+  std::string label;          // "125", "1k", "broadband"
+  std::vector<double> t, db;  // the decay curve: dB against s from the onset
+  bool fitted = false;        // the T30 line: from (t0, level0) to (t1, level1)
+  double t0 = 0, t1 = 0, level0 = 0, level1 = 0;
+  std::optional<double> t30, edt;  // s
+};
+
+struct RoomFigureChannel {
+  std::string title;  // "hall.wav, channel 1"
+  std::vector<RoomFigureBand> bands;
+};
+
+struct RoomFigure {
+  std::string title;
+  std::vector<RoomFigureChannel> channels;  // a row each
+};
+
+// Draws the figure into an SVG document. Returns "" and the document in svg,
+// or the reason it could not be drawn.
+std::string draw_room_figure(const RoomFigure& figure, std::string& svg);

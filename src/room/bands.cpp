@@ -1,0 +1,136 @@
+// Band design: base-10 mid-band frequencies (IEC 61260-1, 5.2 and 5.4) and Butterworth band-passes.
+#include "room/bands.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+namespace {
+
+using Complex = std::complex<double>;
+
+// The octave ratio G = 10^(3/10) and the reference frequency, Hz.
+const double kG = std::pow(10.0, 0.3);
+constexpr double kReference = 1000;
+
+constexpr const char* kOctaveLabels[] = {"63", "125", "250", "500", "1k", "2k", "4k", "8k"};
+constexpr const char* kThirdLabels[] = {
+    "50",  "63", "80",    "100",  "125", "160",  "200",   "250", "315", "400",  "500", "630",
+    "800", "1k", "1.25k", "1.6k", "2k",  "2.5k", "3.15k", "4k",  "5k",  "6.3k", "8k",  "10k"};
+
+// The order of the analogue low-pass prototype: four poles, eight in the band-pass
+// (three would leave the top bands short of the stopband limits once warped).
+constexpr int kOrder = 4;
+
+Complex response(const std::vector<Section>& sections, Complex z) {
+  const Complex zi = 1.0 / z;
+  Complex h = 1;
+  for (const Section& s : sections) {
+    h *= (s.b0 + zi * (s.b1 + zi * s.b2)) / (1.0 + zi * (s.a1 + zi * s.a2));
+  }
+  return h;
+}
+
+}  // namespace
+
+std::vector<Band> analysis_bands(bool third, double rate, std::vector<std::string>& left_out) {
+  const int b = third ? 3 : 1;
+  const int first = third ? -13 : -4;  // 50 Hz, 63 Hz
+  const int count = third ? 24 : 8;
+  std::vector<Band> bands;
+  for (int i = 0; i < count; ++i) {
+    Band band;
+    band.label = third ? kThirdLabels[i] : kOctaveLabels[i];
+    band.centre = kReference * std::pow(kG, static_cast<double>(first + i) / b);
+    band.lower = band.centre * std::pow(kG, -1.0 / (2 * b));
+    band.upper = band.centre * std::pow(kG, 1.0 / (2 * b));
+    if (band.upper > 0.45 * rate) {
+      left_out.push_back(band.label);
+    } else {
+      bands.push_back(band);
+    }
+  }
+  return bands;
+}
+
+std::vector<Section> band_pass(double lower, double upper, double rate) {
+  // Prewarped edges, rad/s, of the analogue band-pass s -> (s^2 + w0^2) / (B s).
+  const double pi = std::numbers::pi;
+  const double wl = 2 * rate * std::tan(pi * lower / rate);
+  const double wu = 2 * rate * std::tan(pi * upper / rate);
+  const double w0 = std::sqrt(wl * wu);
+  const double bw = wu - wl;
+  // Each prototype pole p gives the band-pass poles s^2 - p B s + w0^2 = 0; the
+  // bilinear transform takes them to z = (1 + s/2fs) / (1 - s/2fs), the zeros
+  // at s = 0 to z = 1 and those at infinity to z = -1. The poles in the upper
+  // half plane, each with its conjugate, make the sections.
+  std::vector<Section> sections;
+  for (int k = 1; k <= kOrder; ++k) {
+    const Complex p = std::polar(1.0, pi * (2 * k + kOrder - 1) / (2 * kOrder));
+    const Complex root = std::sqrt(p * p * bw * bw - 4 * w0 * w0);
+    for (const Complex s : {(p * bw + root) / 2.0, (p * bw - root) / 2.0}) {
+      const Complex z = (1.0 + s / (2 * rate)) / (1.0 - s / (2 * rate));
+      if (z.imag() > 0) sections.push_back({1, 0, -1, -2 * z.real(), std::norm(z)});
+    }
+  }
+  // Unit gain at the digital frequency w0 maps to, where the cascade peaks.
+  const double peak = rate / pi * std::atan(w0 / (2 * rate));
+  const double gain = 1 / std::abs(response(sections, std::polar(1.0, 2 * pi * peak / rate)));
+  const double each = std::pow(gain, 1.0 / static_cast<double>(sections.size()));
+  for (Section& s : sections) {
+    s.b0 *= each;
+    s.b2 *= each;
+  }
+  return sections;
+}
+
+double magnitude(const std::vector<Section>& sections, double f, double rate) {
+  return std::abs(response(sections, std::polar(1.0, 2 * std::numbers::pi * f / rate)));
+}
+
+void filter(const std::vector<Section>& sections, const double* x, double* y, std::int64_t n,
+            bool reversed) {
+  if (reversed)
+    std::reverse_copy(x, x + n, y);
+  else if (x != y)
+    std::copy(x, x + n, y);
+  // Transposed direct form II, the sections one after another in one pass.
+  for (const Section& s : sections) {
+    double z1 = 0, z2 = 0;
+    for (std::int64_t i = 0; i < n; ++i) {
+      const double in = y[i];
+      const double out = s.b0 * in + z1;
+      z1 = s.b1 * in - s.a1 * out + z2;
+      z2 = s.b2 * in - s.a2 * out;
+      y[i] = out;
+    }
+  }
+  if (reversed) std::reverse(y, y + n);
+}
+
+double group_delay(const std::vector<Section>& sections, double f, double rate) {
+  // The phase's slope over a small step, in cycles per Hz.
+  const double step = 1e-4 * f;
+  const auto at = [&](double hz) {
+    return response(sections, std::polar(1.0, 2 * std::numbers::pi * hz / rate));
+  };
+  return -std::arg(at(f + step) / at(f - step)) / (2 * std::numbers::pi * 2 * step);
+}
+
+double ringing_time(const std::vector<Section>& sections, double rate) {
+  // The impulse response, long enough for the slowest band; its energy up to
+  // each sample, until 1 - 1e-4 of the whole is reached.
+  const auto n = static_cast<std::int64_t>(std::ceil(2 * rate));
+  std::vector<double> h(static_cast<std::size_t>(n), 0.0);
+  h[0] = 1;
+  filter(sections, h.data(), h.data(), n, false);
+  double total = 0;
+  for (const double v : h) total += v * v;
+  double sum = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    sum += h[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(i)];
+    if (sum >= (1 - 1e-4) * total) return static_cast<double>(i + 1) / rate;
+  }
+  return static_cast<double>(n) / rate;
+}

@@ -1,0 +1,56 @@
+// The room-acoustic analysis of one response channel: every band and the broadband, and the
+// single-number values.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "room/bands.h"
+#include "room/decay.h"
+
+struct RoomSetup {
+  bool third = false;    // third-octave bands instead of octaves
+  double rate = 0;       // samples per second
+  int curve_points = 0;  // points of each decay curve kept for a figure; 0 for none
+  int threads = 1;       // bands analysed at once
+};
+
+struct BandResult {
+  std::string label;  // "125", "1k", or "broadband"
+  double centre = 0;  // Hz; 0 for the broadband
+  BandParameters parameters;
+};
+
+// ISO 3382-1, A.1: averages over the 500 Hz and 1 kHz octaves (the six
+// third-octaves 400 Hz - 1.25 kHz), and the bass ratio of T30 at 125 Hz and
+// 250 Hz (100 Hz - 315 Hz) to that at the mid frequencies.
+struct SingleNumbers {
+  std::optional<double> t30_mid, edt_mid, c80_mid, d50_mid, bass_ratio;
+};
+
+struct ChannelAnalysis {
+  bool onset_found = false;  // false: the peak is not 20 dB above the noise
+  double onset = 0;          // s from the start of the file
+  double peak_to_noise_db = 0;
+  std::vector<BandResult> bands;  // the bands, then the broadband
+  SingleNumbers single;
+};
+
+// The bands an analysis uses, each with its filter.
+struct BandPlan {
+  std::vector<Band> bands;
+  std::vector<std::vector<Section>> filters;
+  std::vector<std::int64_t> early;  // each filter's ringing time, samples
+  std::vector<double> delay;        // each filter's group delay at its centre, samples
+  std::vector<std::string> left_out;
+};
+BandPlan plan_bands(const RoomSetup& setup);
+
+// Analyses x[0..n).
+ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
+                                const std::vector<double>& x);
+
+// The single-number values of a channel's bands.
+SingleNumbers single_numbers(const std::vector<BandResult>& bands, bool third);

@@ -1,0 +1,32 @@
+// The fixed texts of vellisk-room: help, version and banner.
+#pragma once
+
+inline constexpr const char* kRoomVersion = "vellisk-room 1.1.0";
+
+inline constexpr const char* kRoomBanner =
+    "\nVellisk 1.1.0: room-acoustic parameters of impulse responses (ISO 3382-1).\n";
+
+inline constexpr const char* kRoomHelp[] = {
+    "Usage: vellisk-room [options] irfile...",
+    "",
+    "Computes the reverberation times (EDT, T20, T30), clarity (C50, C80),",
+    "definition (D50) and centre time (Ts) of each channel of each impulse",
+    "response, per octave or third-octave band and broadband, with Lundeby's",
+    "noise compensation, and the single-number values.",
+    "",
+    "  irfile  any file libsndfile reads (WAV, W64, RF64, AIFF, FLAC, ...), or",
+    "          headerless little-endian float32 when it ends in .pcm, .raw, .f32",
+    "",
+    "Options:",
+    "  -b, --bands octave|third  octaves 63 Hz - 8 kHz (default), or",
+    "                            third-octaves 50 Hz - 10 kHz",
+    "  -r, --rate RATE           sample rate of headerless files",
+    "  -c, --channels N          channels of headerless files (default 1)",
+    "      --csv FILE            write the values as CSV, a row per band",
+    "      --json FILE           write the values as JSON",
+    "      --plot FILE.svg       draw the decay curves and reverberation times",
+    "  -h, --help                show this help",
+    "  -V, --version             show the version",
+    "",
+    "Example: vellisk-room --json hall.json hall.wav",
+};

@@ -1,0 +1,413 @@
+// vellisk-room: band filters against the class 1 mask, decays of closed form, noise, and the
+// program end to end.
+#include "room/room.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "run_vellisk.h"
+
+namespace {
+
+constexpr double kRate = 48000;
+
+// A tone at f Hz whose energy decays by 60 dB in t60 s, starting after
+// `silence` s, in a file `length` s long, over a deterministic noise floor of
+// rms `noise` (a fixed linear congruential sequence, uniform).
+std::vector<double> decaying_tone(double f, double t60, double silence, double length,
+                                  double noise = 1e-7, unsigned seed = 1) {
+  std::vector<double> x(static_cast<std::size_t>(length * kRate));
+  const double a = 13.8155 / t60;
+  const auto start = static_cast<std::size_t>(silence * kRate);
+  unsigned s = seed;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    s = s * 1664525u + 1013904223u;
+    x[i] = noise * std::sqrt(12.0) * ((s >> 8) / 16777216.0 - 0.5);
+    if (i >= start) {
+      const double t = static_cast<double>(i - start) / kRate;
+      x[i] += std::exp(-a * t / 2) * std::sin(2 * std::numbers::pi * f * t);
+    }
+  }
+  return x;
+}
+
+// The closed forms of an exponential energy decay e^(-a t), a = 13.8155 / T.
+struct Closed {
+  double c80, d50, ts_ms;
+};
+Closed closed_form(double t60) {
+  const double a = 13.8155 / t60;
+  return {10 * std::log10(std::exp(0.08 * a) - 1), 1 - std::exp(-0.05 * a), 1000 / a};
+}
+
+ChannelAnalysis analyse(const std::vector<double>& x, bool third = false) {
+  RoomSetup setup;
+  setup.rate = kRate;
+  setup.third = third;
+  setup.threads = 2;
+  return analyse_channel(setup, plan_bands(setup), x);
+}
+
+const BandResult& band(const ChannelAnalysis& a, const std::string& label) {
+  for (const BandResult& b : a.bands) {
+    if (b.label == label) return b;
+  }
+  ADD_FAILURE() << "no band " << label;
+  return a.bands.front();
+}
+
+void expect_finite(const ChannelAnalysis& a) {
+  for (const BandResult& b : a.bands) {
+    const BandParameters& p = b.parameters;
+    for (const auto& v : {p.edt, p.t20, p.t30, p.edt_r, p.t20_r, p.t30_r, p.curvature, p.c50, p.c80,
+                          p.d50, p.ts, p.inr}) {
+      if (v) {
+        EXPECT_TRUE(std::isfinite(*v)) << b.label;
+      }
+    }
+    for (const auto& v : {p.edt, p.t20, p.t30}) {
+      if (v) {
+        EXPECT_GT(*v, 0) << b.label;
+      }
+    }
+  }
+}
+
+// IEC 61260-1 class 1 limits on the relative attenuation of an octave filter,
+// dB of gain, at G^x for the x listed; the fractional-octave breakpoints follow
+// from them by 1 + (G^(1/2b) - 1) / (G^(1/2) - 1) (G^x - 1).
+struct MaskPoint {
+  double x;
+  double lowest, highest;
+};
+constexpr MaskPoint kMask[] = {{0, -0.3, 0.3},     {0.125, -0.4, 0.3}, {0.25, -0.6, 0.3},
+                               {0.375, -1.3, 0.3}, {0.4999, -5, 0.3},  {0.5001, -1e9, -2},
+                               {1, -1e9, -17.5},   {2, -1e9, -42},     {3, -1e9, -61},
+                               {4, -1e9, -70}};
+
+}  // namespace
+
+TEST(RoomBands, NominalLabelsBase10CentresAndBandsLeftOutNearNyquist) {
+  std::vector<std::string> left_out;
+  const std::vector<Band> octaves = analysis_bands(false, 48000, left_out);
+  ASSERT_EQ(octaves.size(), 8u);
+  EXPECT_TRUE(left_out.empty());
+  EXPECT_EQ(octaves[1].label, "125");
+  EXPECT_NEAR(octaves[1].centre, 125.89, 0.005);
+  EXPECT_EQ(octaves[4].label, "1k");
+  EXPECT_DOUBLE_EQ(octaves[4].centre, 1000);
+  EXPECT_NEAR(octaves[4].upper / octaves[4].lower, std::pow(10, 0.3), 1e-12);
+  const std::vector<Band> thirds = analysis_bands(true, 48000, left_out);
+  ASSERT_EQ(thirds.size(), 24u);
+  EXPECT_EQ(thirds.front().label, "50");
+  EXPECT_EQ(thirds[18].label, "3.15k");
+  EXPECT_NEAR(thirds.back().centre, 10000, 1e-9);
+  // At 16 kHz, 0.45 x rate is 7.2 kHz: the 8 kHz octave (to 11.2 kHz) and the
+  // 4 kHz one (to 5.6 kHz) differ.
+  const std::vector<Band> low = analysis_bands(false, 16000, left_out);
+  EXPECT_EQ(low.back().label, "4k");
+  EXPECT_EQ(left_out, std::vector<std::string>{"8k"});
+}
+
+TEST(RoomBands, FiltersMeetTheClass1Mask) {
+  for (const double rate : {44100.0, 48000.0}) {
+    for (const bool third : {false, true}) {
+      std::vector<std::string> left_out;
+      const int b = third ? 3 : 1;
+      const double g = std::pow(10, 0.3);
+      for (const Band& band : analysis_bands(third, rate, left_out)) {
+        SCOPED_TRACE(band.label + (third ? " third" : " octave") + " at " + std::to_string(rate));
+        const auto sections = band_pass(band.lower, band.upper, rate);
+        ASSERT_EQ(sections.size(), 4u);
+        for (const MaskPoint& m : kMask) {
+          const double omega = 1 + (std::pow(g, 1.0 / (2 * b)) - 1) / (std::pow(g, 0.5) - 1) *
+                                       (std::pow(g, m.x) - 1);
+          for (const double ratio : {omega, 1 / omega}) {
+            const double f = band.centre * ratio;
+            if (f >= rate / 2) continue;
+            const double gain = 20 * std::log10(magnitude(sections, f, rate));
+            EXPECT_GE(gain, m.lowest) << "at " << f << " Hz";
+            EXPECT_LE(gain, m.highest) << "at " << f << " Hz";
+          }
+        }
+        // Exactly 3 dB down at the band edges.
+        EXPECT_NEAR(20 * std::log10(magnitude(sections, band.lower, rate)), -3.01, 0.01);
+        EXPECT_NEAR(20 * std::log10(magnitude(sections, band.upper, rate)), -3.01, 0.01);
+      }
+    }
+  }
+}
+
+TEST(RoomDecay, TonesGiveTheClosedFormsInTheirBands) {
+  // One channel per octave, T from 2 s at 125 Hz to 0.6 s at 8 kHz.
+  const char* labels[] = {"125", "250", "500", "1k", "2k", "4k", "8k"};
+  for (int k = 0; k < 7; ++k) {
+    const double centre = 1000 * std::pow(10, 0.3 * (k - 3));
+    const double t60 = 2.0 - k * 1.4 / 6;
+    SCOPED_TRACE(std::string(labels[k]) + " Hz, T " + std::to_string(t60));
+    const ChannelAnalysis a = analyse(decaying_tone(centre, t60, 0.1, 2 * t60 + 0.3));
+    ASSERT_TRUE(a.onset_found);
+    EXPECT_NEAR(a.onset, 0.1, 0.001);
+    const BandParameters& p = band(a, labels[k]).parameters;
+    ASSERT_TRUE(p.t20 && p.t30 && p.edt && p.c80 && p.d50 && p.ts);
+    EXPECT_NEAR(*p.t20, t60, 0.02 * t60);
+    EXPECT_NEAR(*p.t30, t60, 0.02 * t60);
+    EXPECT_NEAR(*p.edt, t60, 0.05 * t60);
+    const Closed c = closed_form(t60);
+    EXPECT_NEAR(*p.c80, c.c80, 0.3);
+    EXPECT_NEAR(*p.d50, c.d50, 0.02);
+    EXPECT_NEAR(*p.ts, c.ts_ms, 5);
+    EXPECT_LT(*p.t30_r, -0.999);
+    EXPECT_TRUE(p.notes.empty()) << p.notes.front();
+    expect_finite(a);
+  }
+}
+
+TEST(RoomDecay, LundebyCompensatesASteadyNoiseFloor) {
+  // The 1 kHz band's decay stands about 50 dB above the noise; integrating the
+  // squares to the file's end instead stretches T30 by over 20 %.
+  const double t60 = 1.2;
+  const std::vector<double> x = decaying_tone(1000, t60, 0.1, 4, 1.2e-2);
+  const ChannelAnalysis a = analyse(x);
+  const BandParameters& p = band(a, "1k").parameters;
+  ASSERT_TRUE(p.inr);
+  EXPECT_NEAR(*p.inr, 50, 6);
+  ASSERT_TRUE(p.t30) << (p.notes.empty() ? "" : p.notes.front());
+  EXPECT_NEAR(*p.t30, t60, 0.03 * t60);
+  ASSERT_TRUE(p.t20);
+  EXPECT_NEAR(*p.t20, t60, 0.03 * t60);
+
+  // The same band, integrated to the end: the noise's energy holds the curve up.
+  RoomSetup setup;
+  setup.rate = kRate;
+  const BandPlan plan = plan_bands(setup);
+  std::vector<double> y(x.size());
+  filter(plan.filters[4], x.data(), y.data(), static_cast<std::int64_t>(x.size()), true);
+  std::vector<double> edc(y.size() + 1, 0.0);
+  for (std::size_t i = y.size(); i-- > 0;) edc[i] = edc[i + 1] + y[i] * y[i];
+  const auto onset = static_cast<std::size_t>(0.1 * kRate);
+  double sx = 0, sy = 0, sxx = 0, sxy = 0, n = 0;
+  for (std::size_t i = onset; i < y.size(); ++i) {
+    const double level = 10 * std::log10(edc[i] / edc[onset]);
+    if (level > -5) continue;
+    if (level < -35) break;
+    const double t = static_cast<double>(i) / kRate;
+    sx += t, sy += level, sxx += t * t, sxy += t * level, n += 1;
+  }
+  const double plain = -60 / ((sxy - sx * sy / n) / (sxx - sx * sx / n));
+  EXPECT_GT(plain, 1.2 * t60);
+}
+
+TEST(RoomDecay, ABandDrownedInNoiseGetsNullsAndNotesNeverNaN) {
+  // A 4 kHz decay over noise about 30 dB below it in its band: the 4 kHz band keeps its EDT,
+  // not T20 or T30; the bands the tone does not reach hold only noise.
+  const ChannelAnalysis a = analyse(decaying_tone(3981, 1.0, 0.2, 3, 0.05));
+  ASSERT_TRUE(a.onset_found);
+  const BandParameters& tone = band(a, "4k").parameters;
+  EXPECT_TRUE(tone.edt);
+  EXPECT_FALSE(tone.t20);
+  EXPECT_FALSE(tone.t30);
+  ASSERT_FALSE(tone.notes.empty());
+  EXPECT_NE(tone.notes.front().find("needed for T20"), std::string::npos) << tone.notes.front();
+  const BandParameters& noise = band(a, "125").parameters;
+  EXPECT_FALSE(noise.edt || noise.t20 || noise.t30);
+  EXPECT_FALSE(noise.notes.empty());
+  expect_finite(a);
+
+  // A response whose peak is under 20 dB above its noise has no onset at all.
+  const ChannelAnalysis none = analyse(decaying_tone(1000, 1.0, 0.2, 3, 0.2));
+  EXPECT_FALSE(none.onset_found);
+  EXPECT_FALSE(none.bands.front().parameters.notes.empty());
+  EXPECT_FALSE(none.single.t30_mid);
+}
+
+TEST(RoomDecay, AShortLowDecayKeepsItsTimeThroughTimeReversedFiltering) {
+  const ChannelAnalysis a = analyse(decaying_tone(125.89, 0.3, 0.1, 1.0));
+  const BandParameters& p = band(a, "125").parameters;
+  ASSERT_TRUE(p.t20 && p.t30);
+  EXPECT_NEAR(*p.t20, 0.3, 0.015);
+  EXPECT_NEAR(*p.t30, 0.3, 0.015);
+}
+
+TEST(RoomDecay, ThirdOctavesAndSingleNumbers) {
+  const ChannelAnalysis a = analyse(decaying_tone(1000, 1.5, 0.1, 3.5), true);
+  ASSERT_EQ(a.bands.size(), 25u);
+  const BandParameters& p = band(a, "1k").parameters;
+  ASSERT_TRUE(p.t30);
+  EXPECT_NEAR(*p.t30, 1.5, 0.03);
+  EXPECT_NEAR(*p.c80, closed_form(1.5).c80, 0.3);
+
+  // Averages over the 500 Hz and 1 kHz octaves, and the bass ratio.
+  std::vector<BandResult> bands(4);
+  const char* labels[] = {"125", "250", "500", "1k"};
+  const double t30[] = {2.4, 2.0, 1.6, 1.4};
+  for (int i = 0; i < 4; ++i) {
+    bands[static_cast<std::size_t>(i)].label = labels[i];
+    bands[static_cast<std::size_t>(i)].parameters.t30 = t30[i];
+    bands[static_cast<std::size_t>(i)].parameters.c80 = i;
+  }
+  const SingleNumbers s = single_numbers(bands, false);
+  EXPECT_DOUBLE_EQ(*s.t30_mid, 1.5);
+  EXPECT_DOUBLE_EQ(*s.c80_mid, 2.5);
+  EXPECT_DOUBLE_EQ(*s.bass_ratio, 4.4 / 3.0);
+  EXPECT_FALSE(s.edt_mid);
+}
+
+namespace {
+
+// Channels of equal length, interleaved into a 32-bit float WAV file.
+void write_wav(const std::filesystem::path& path,
+               const std::vector<std::vector<double>>& channels) {
+  SF_INFO info{};
+  info.channels = static_cast<int>(channels.size());
+  info.samplerate = static_cast<int>(kRate);
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  std::vector<float> frames;
+  for (std::size_t i = 0; i < channels.front().size(); ++i) {
+    for (const auto& c : channels) frames.push_back(static_cast<float>(c[i]));
+  }
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  const auto count = static_cast<sf_count_t>(channels.front().size());
+  ASSERT_EQ(sf_writef_float(file, frames.data(), count), count);
+  sf_close(file);
+}
+
+RunResult run_room(const TempDir& dir, const std::vector<std::string>& args) {
+  RunSetup setup;
+  setup.program = VELLISK_ROOM_BINARY;
+  return run_program(dir, args, setup);
+}
+
+}  // namespace
+
+TEST(VelliskRoom, MultichannelRunWritesTableCsvJsonAndFigure) {
+  TempDir dir;
+  write_wav(dir.work() / "hall.wav",
+            {decaying_tone(1000, 1.2, 0.05, 2.8), decaying_tone(501.19, 1.6, 0.08, 2.8, 1e-7, 7)});
+  std::vector<float> raw;
+  for (const double v : decaying_tone(2000, 0.8, 0.02, 1.8)) raw.push_back(static_cast<float>(v));
+  std::ofstream(dir.work() / "late.f32", std::ios::binary)
+      .write(reinterpret_cast<const char*>(raw.data()),
+             static_cast<std::streamsize>(raw.size() * sizeof(float)));
+  const RunResult r = run_room(dir, {"--json", "out.json", "--csv", "out.csv", "--plot", "out.svg",
+                                     "-r", "48000", "hall.wav", "late.f32"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("Channel 2: onset 0.0800 s"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("JSON written: out.json"), std::string::npos);
+
+  const auto json = nlohmann::json::parse(read_file(dir.work() / "out.json"));
+  ASSERT_EQ(json["files"].size(), 2u);
+  const auto& hall = json["files"][0];
+  EXPECT_EQ(hall["file"], "hall.wav");
+  EXPECT_EQ(hall["rate"], 48000);
+  EXPECT_TRUE(hall["rate"].is_number_integer());
+  ASSERT_EQ(hall["channels"].size(), 2u);
+  const auto& second = hall["channels"][1];
+  EXPECT_EQ(second["channel"], 2);
+  EXPECT_NEAR(second["onset_s"].get<double>(), 0.08, 0.001);
+  ASSERT_EQ(second["bands"].size(), 9u);
+  EXPECT_EQ(second["bands"][8]["band"], "broadband");
+  EXPECT_TRUE(second["bands"][8]["centre_hz"].is_null());
+  const auto& b500 = second["bands"][3];
+  EXPECT_EQ(b500["band"], "500");
+  EXPECT_NEAR(b500["centre_hz"].get<double>(), 501.19, 0.005);
+  EXPECT_NEAR(b500["t30_s"].get<double>(), 1.6, 0.032);
+  for (const char* key : {"edt_s", "t20_s", "c50_db", "c80_db", "d50", "ts_ms", "inr_db"}) {
+    EXPECT_TRUE(b500[key].is_number()) << key;
+  }
+  EXPECT_TRUE(b500["notes"].is_array());
+  const auto& first = hall["channels"][0];
+  EXPECT_NEAR(first["bands"][4]["t30_s"].get<double>(), 1.2, 0.024);
+  for (const char* key : {"t30_mid_s", "edt_mid_s", "c80_mid_db", "d50_mid", "bass_ratio"}) {
+    EXPECT_TRUE(second["single"].contains(key)) << key;
+  }
+  EXPECT_EQ(json["files"][1]["rate"], 48000);
+  EXPECT_NEAR(json["files"][1]["channels"][0]["bands"][5]["t30_s"].get<double>(), 0.8, 0.016);
+
+  // A CSV row per file, channel and band, after the header.
+  const std::string csv = read_file(dir.work() / "out.csv");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 3 * 9);
+  EXPECT_EQ(csv.substr(0, csv.find('\n')),
+            "file,channel,band,centre_hz,onset_s,edt_s,edt_r,t20_s,t20_r,t30_s,t30_r,"
+            "curvature_pct,c50_db,c80_db,d50,ts_ms,inr_db,notes");
+  EXPECT_NE(csv.find("\nhall.wav,2,500,501.19,0.080"), std::string::npos);
+  // The figure's texts, without the markup and the character references PLplot
+  // writes them with: a row per channel.
+  const std::string svg = read_file(dir.work() / "out.svg");
+  EXPECT_NE(svg.find("<svg"), std::string::npos);
+  std::string words;
+  bool in_tag = false;
+  for (std::size_t i = 0; i < svg.size(); ++i) {
+    if (svg[i] == '<' || svg[i] == '>') {
+      in_tag = svg[i] == '<';
+    } else if (!in_tag && svg.compare(i, 3, "&#x") == 0) {
+      const std::size_t end = svg.find(';', i);
+      words += static_cast<char>(std::stoi(svg.substr(i + 3, end - i - 3), nullptr, 16));
+      i = end;
+    } else if (!in_tag) {
+      words += svg[i];
+    }
+  }
+  for (const char* title : {"hall.wav, channel 1", "hall.wav, channel 2", "late.f32, channel 1",
+                            "Decay curve (dB)", "T30"}) {
+    EXPECT_NE(words.find(title), std::string::npos) << title;
+  }
+}
+
+TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"--bands", "half", "a.wav"}, "--bands (half) must be octave or third\n"},
+      {{"-r", "100", "a.f32"},
+       "--rate (100) must be a number of samples per second from 1000 "
+       "to 10000000\n"},
+      {{"-c", "0", "a.f32"}, "--channels (0) must be a whole number from 1 to 1024\n"},
+      {{"--plot", "out.png", "a.wav"}, "--plot (out.png) must name a file ending in .svg\n"},
+      {{"--frobnicate", "a.wav"},
+       "unknown option --frobnicate; vellisk-room --help lists the "
+       "options\n"},
+      {{"--json"}, "option --json needs a value\n"},
+      {{"a.f32"}, "irfile (a.f32) is headerless float32: give its sample rate with --rate\n"},
+      {{"-r", "48000", "a.wav"}, "--rate is for headerless files; none is given\n"},
+      {{"--json", "a.wav", "a.wav"},
+       "--json (a.wav) must not name irfile a.wav: it would "
+       "overwrite it\n"},
+      {{"--json", "x.json", "--csv", "x.json", "a.wav"},
+       "--csv and --json (x.json, x.json) must not name the same file\n"},
+      {{"--csv", "out.csv", "a.wav", "missing.wav"},
+       "Unable to open recording (missing.wav): "
+       "No such file or directory\n"},
+      {{"empty.wav"}, "irfile (empty.wav) holds no samples\n"},
+      {{"--csv", "no/such/folder/out.csv", "a.wav"}, ""},
+  };
+  for (const auto& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    TempDir dir;
+    write_wav(dir.work() / "a.wav", {decaying_tone(1000, 0.5, 0.01, 1)});
+    write_wav(dir.work() / "empty.wav", {std::vector<double>{}});
+    std::ofstream(dir.work() / "a.f32") << "    ";
+    const RunResult r = run_room(dir, c.args);
+    EXPECT_EQ(r.status, 1);
+    if (!c.error.empty()) {
+      EXPECT_EQ(r.err, c.error);
+      EXPECT_EQ(r.out, "");
+    } else {
+      EXPECT_NE(r.err.find("Unable to write no/such/folder/out.csv"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(list_files(dir.work()), (std::vector<std::string>{"a.f32", "a.wav", "empty.wav"}));
+  }
+}
