@@ -83,26 +83,40 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
     return a;
   }
 
-  // Each worker takes the next band, filters it into its own buffer and squares it.
+  // Each worker takes the next two bands, filters them into its own buffers
+  // and squares them; the broadband is a band of its own.
+  const std::size_t filtered = plan.bands.size();
   std::atomic<std::size_t> next{0};
-  run_parallel(std::max(1, std::min(setup.threads, static_cast<int>(count))), [&](int) {
-    std::vector<double> band(x.size());
-    for (std::size_t b; (b = next++) < count;) {
-      double interval = 0.01;
-      std::int64_t early = 0;
-      double delay = 0;
-      if (b < plan.bands.size()) {
-        filter(plan.filters[b], x.data(), band.data(), n, true);
-        interval = first_interval(plan.bands[b]);
-        early = plan.early[b];
-        delay = plan.delay[b];
-      } else {
-        std::copy(x.begin(), x.begin() + n, band.begin());
+  const auto analyse_band = [&](std::size_t b, std::vector<double>& band) {
+    double interval = 0.01;
+    std::int64_t early = 0;
+    double delay = 0;
+    if (b < filtered) {
+      interval = first_interval(plan.bands[b]);
+      early = plan.early[b];
+      delay = plan.delay[b];
+    } else {
+      std::copy(x.begin(), x.begin() + n, band.begin());
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+      band[static_cast<std::size_t>(i)] *= band[static_cast<std::size_t>(i)];
+    }
+    a.bands[b].parameters = band_parameters(band.data(), n, onset.sample, early, delay, setup.rate,
+                                            interval, setup.curve_points);
+  };
+  const std::size_t pairs = (count + 1) / 2;
+  run_parallel(std::max(1, std::min(setup.threads, static_cast<int>(pairs))), [&](int) {
+    std::vector<double> first(x.size()), second(x.size());
+    for (std::size_t p; (p = next++) < pairs;) {
+      const std::size_t b = 2 * p;
+      if (b + 1 < filtered) {
+        filter_pair(plan.filters[b], plan.filters[b + 1], x.data(), first.data(), second.data(), n,
+                    true);
+      } else if (b < filtered) {
+        filter(plan.filters[b], x.data(), first.data(), n, true);
       }
-      for (std::int64_t i = 0; i < n; ++i)
-        band[static_cast<std::size_t>(i)] *= band[static_cast<std::size_t>(i)];
-      a.bands[b].parameters = band_parameters(band.data(), n, onset.sample, early, delay,
-                                              setup.rate, interval, setup.curve_points);
+      analyse_band(b, first);
+      if (b + 1 < count) analyse_band(b + 1, second);
     }
   });
   a.single = single_numbers(a.bands, setup.third);

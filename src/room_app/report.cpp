@@ -130,9 +130,13 @@ std::string csv_rows(const FileResult& result) {
               (channel.onset_found ? fixed(channel.onset, 6) : "");
       for (const Field& f : kFields) {
         const std::optional<double>& v = b.parameters.*f.value;
-        rows += "," + (v ? fixed(*v, f.decimals) : "");
+        // Appended piecewise: "," + a temporary string trips a false -Wrestrict of GCC 12.
+        rows += ',';
+        if (v) rows += fixed(*v, f.decimals);
       }
-      rows += "," + csv_field(joined(b.parameters.notes)) + "\n";
+      rows += ',';
+      rows += csv_field(joined(b.parameters.notes));
+      rows += '\n';
     }
   }
   return rows;

@@ -93,8 +93,9 @@ std::string inputs_error(const RoomOptions& o) {
 }
 
 // Reads every channel of a file, then analyses them one after another.
-std::string analyse_file(const RoomOptions& o, const char* name, FileResult& result,
-                         RoomFigure* figure) {
+// plan holds the bands of the last file's rate, planned again only when it changes.
+std::string analyse_file(const RoomOptions& o, const char* name, BandPlan& plan, double& plan_rate,
+                         FileResult& result, RoomFigure* figure) {
   const bool headerless = is_headerless_name(name);
   Recording recording;
   if (std::string e =
@@ -110,7 +111,10 @@ std::string analyse_file(const RoomOptions& o, const char* name, FileResult& res
   setup.rate = result.rate;
   setup.curve_points = figure != nullptr ? 400 : 0;
   setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const BandPlan plan = plan_bands(setup);
+  if (plan_rate != setup.rate) {
+    plan = plan_bands(setup);
+    plan_rate = setup.rate;
+  }
 
   const auto frames = static_cast<std::size_t>(info.frames);
   std::vector<std::vector<float>> samples(static_cast<std::size_t>(info.channels),
@@ -216,9 +220,12 @@ int run_room(int argc, char** argv) {
   nlohmann::ordered_json json = {{"files", nlohmann::ordered_json::array()}};
   RoomFigure figure;
   figure.title = o.third ? "Third-octave bands" : "Octave bands";
+  BandPlan plan;
+  double plan_rate = 0;
   for (const char* name : o.files) {
     FileResult result;
-    if (const std::string e = analyse_file(o, name, result, o.plot.empty() ? nullptr : &figure);
+    if (const std::string e =
+            analyse_file(o, name, plan, plan_rate, result, o.plot.empty() ? nullptr : &figure);
         !e.empty()) {
       return fail(e);
     }

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Times vellisk-room against bench/room_reference.py (the same steps in numpy and scipy:
+# sosfilt on the time-reversed response, cumulative sums) on a third-octave analysis of an
+# 8-channel, 6 s response at 48 kHz, and weighs vellisk-room's peak memory for one file and
+# for ten. Each round runs everything once, close together; medians over rounds are reported.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+here=$PWD
+rounds=${ROUNDS:-5}
+
+cmake --preset release >/dev/null
+cmake --build --preset release >/dev/null
+bin=$PWD/build/release
+[ -x "$bin/vellisk-room" ] || { echo "vellisk-room was not built: install libfftw3-dev, libsndfile1-dev, libplplot-dev and nlohmann-json3-dev" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time, Debian's package time) is needed for peak memory" >&2; exit 1; }
+python=
+for p in "$(command -v python3)" /usr/bin/python3; do
+  "$p" -c "import numpy, scipy" 2>/dev/null && { python=$p; break; }
+done
+[ -n "$python" ] || { echo "a python3 with numpy and scipy is needed for the comparison" >&2; exit 1; }
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+cd "$tmp"
+# Eight channels of decaying noise, T from 0.8 s to 2.2 s, after 20 ms of silence, over a
+# noise floor 80 dB down.
+"$python" - <<'PY'
+import numpy as np
+rate, n = 48000, 6 * 48000
+rng = np.random.default_rng(3382)
+t = np.arange(n) / rate
+x = np.zeros((n, 8))
+for c in range(8):
+    x[:, c] = rng.standard_normal(n) * np.exp(-6.9078 * np.maximum(t - 0.02, 0) / (0.8 + 0.2 * c))
+    x[t < 0.02, c] = 0
+x += 1e-4 * rng.standard_normal(x.shape)
+x.astype("<f4").tofile("eight.f32")
+PY
+for i in $(seq 1 10); do cp eight.f32 "copy$i.f32"; done
+
+# Seconds and peak KiB of one run, which must succeed.
+measure() {
+  local t0 t1 kib status
+  t0=${EPOCHREALTIME/[.,]/}
+  read -r kib status < <(/usr/bin/time -f "%M %x" "$@" 2>&1 >/dev/null | tail -1)
+  t1=${EPOCHREALTIME/[.,]/}
+  [ "$status" = 0 ] || { echo "failed: $*" >&2; exit 1; }
+  awk -v us=$((t1 - t0)) -v kib="$kib" 'BEGIN { printf "%.4f %d", us / 1e6, kib }'
+}
+
+for ((round = 0; round < rounds; round++)); do
+  echo "$(measure "$bin/vellisk-room" --bands third -r 48000 -c 8 eight.f32)" \
+    "$(measure "$python" "$here/bench/room_reference.py" --third eight.f32 48000 8)" \
+    "$(measure "$bin/vellisk-room" --bands third -r 48000 -c 8 copy*.f32)"
+done >rounds
+
+awk -v rounds="$rounds" -f "$here/bench/median.awk" -f /dev/stdin rounds <<'AWK'
+  { for (i = 1; i <= NF; i++) value[NR, i] = $i
+    value[NR, 7] = $3 / $1 }
+  END {
+    printf "Third-octave analysis, 8 channels, 6 s at 48 kHz, medians of %d rounds: seconds, peak MiB\n", rounds
+    printf "  vellisk-room %6.3f s %6.1f MiB   numpy/scipy %6.3f s %6.1f MiB   %.1fx faster, %.2f of its memory\n",
+      median(1), median(2) / 1024, median(3), median(4) / 1024, median(7), median(2) / median(4)
+    printf "  ten such files in one run: %6.3f s, %6.1f MiB\n", median(5), median(6) / 1024
+  }
+AWK
