@@ -188,51 +188,78 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
   // value at the onset, each from where it first falls below the upper level
   // to where it first falls below the lower.
   const double to_db = 10 / std::log(10.0);
-  const auto fit = [&](double upper, double lower, const char* name, double needed,
-                       std::optional<double>& value,
-                       std::optional<double>& r) -> std::optional<DecayFit> {
-    if (noise.inr_db < needed) {
-      p.notes.push_back(text("INR %.0f dB < ", noise.inr_db) + text("%.0f dB needed for ", needed) +
-                        name);
-      return {};
-    }
-    Sums s;
-    std::int64_t i = onset;
-    const double start = at_onset;
-    for (; i <= last && to_db * std::log(remaining(i) / start) > upper; ++i) {
-    }
-    const std::int64_t from = i;
-    for (; i <= last; ++i) {
-      const double level = to_db * std::log(remaining(i) / start);
-      if (level < lower) break;
-      s.add(static_cast<double>(i - onset) / rate, level);
-    }
-    if (i > last) {
-      p.notes.push_back(std::string(name) + text(": the decay does not reach %.0f dB", lower));
-      return {};
-    }
-    const Line l = s.line();
-    if (!l.ok || !(l.b < 0)) {
-      p.notes.push_back(std::string(name) + ": no decay to fit");
-      return {};
-    }
-    value = -60 / l.b;
-    r = l.r;
-    if (l.r > -0.95) {
-      p.notes.push_back(std::string(name) + text(" correlation %.3f is weaker than -0.95", l.r));
-    }
-    DecayFit d;
-    d.seconds = *value;
-    d.r = l.r;
-    d.t0 = static_cast<double>(from - onset) / rate;
-    d.t1 = static_cast<double>(i - onset) / rate;
-    d.level0 = l.a + l.b * d.t0;
-    d.level1 = l.a + l.b * d.t1;
-    return d;
+  struct Range {
+    Range(double u, double l, const char* n, double inr, std::optional<double>* v,
+          std::optional<double>* c)
+        : upper(u), lower(l), name(n), needed(inr), value(v), r(c) {}
+    double upper, lower;
+    const char* name;
+    double needed;  // INR, dB
+    std::optional<double>* value;
+    std::optional<double>* r;
+    bool wanted = false, started = false, ended = false;
+    std::int64_t from = 0, to = 0;
+    Sums sums;
   };
-  fit(0, -10, "EDT", 20, p.edt, p.edt_r);
-  fit(-5, -25, "T20", 35, p.t20, p.t20_r);
-  p.t30_fit = fit(-5, -35, "T30", 45, p.t30, p.t30_r);
+  Range ranges[] = {{0, -10, "EDT", 20, &p.edt, &p.edt_r},
+                    {-5, -25, "T20", 35, &p.t20, &p.t20_r},
+                    {-5, -35, "T30", 45, &p.t30, &p.t30_r}};
+  // One pass down the curve, each level computed once, feeding every range
+  // still open.
+  double deepest = 0;
+  for (Range& g : ranges) {
+    g.wanted = noise.inr_db >= g.needed;
+    if (g.wanted) deepest = std::min(deepest, g.lower);
+  }
+  if (deepest < 0) {
+    for (std::int64_t i = onset; i <= last; ++i) {
+      const double level = to_db * std::log(remaining(i) / at_onset);
+      const double t = static_cast<double>(i - onset) / rate;
+      for (Range& g : ranges) {
+        if (!g.wanted || g.ended) continue;
+        if (level < g.lower) {
+          g.ended = true;
+          g.to = i;
+        } else if (g.started || level <= g.upper) {
+          if (!g.started) g.from = i;
+          g.started = true;
+          g.sums.add(t, level);
+        }
+      }
+      if (level < deepest) break;
+    }
+  }
+  for (Range& g : ranges) {
+    if (!g.wanted) {
+      p.notes.push_back(text("INR %.0f dB < ", noise.inr_db) +
+                        text("%.0f dB needed for ", g.needed) + g.name);
+      continue;
+    }
+    if (!g.ended) {
+      p.notes.push_back(std::string(g.name) + text(": the decay does not reach %.0f dB", g.lower));
+      continue;
+    }
+    const Line l = g.sums.line();
+    if (!l.ok || !(l.b < 0)) {
+      p.notes.push_back(std::string(g.name) + ": no decay to fit");
+      continue;
+    }
+    *g.value = -60 / l.b;
+    *g.r = l.r;
+    if (l.r > -0.95) {
+      p.notes.push_back(std::string(g.name) + text(" correlation %.3f is weaker than -0.95", l.r));
+    }
+    if (g.value == &p.t30) {
+      DecayFit d;
+      d.seconds = -60 / l.b;
+      d.r = l.r;
+      d.t0 = static_cast<double>(g.from - onset) / rate;
+      d.t1 = static_cast<double>(g.to - onset) / rate;
+      d.level0 = l.a + l.b * d.t0;
+      d.level1 = l.a + l.b * d.t1;
+      p.t30_fit = d;
+    }
+  }
   if (p.t20 && p.t30) {
     p.curvature = 100 * (*p.t30 / *p.t20 - 1);
     if (*p.curvature > 10)
