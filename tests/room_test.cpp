@@ -413,7 +413,7 @@ TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
       {{"--json", "x.json", "--csv", "x.json", "a.wav"},
        "--csv and --json (x.json, x.json) must not name the same file\n"},
       {{"--csv", "out.csv", "a.wav", "missing.wav"},
-       "Unable to open recording (missing.wav): "
+       "Unable to open irfile (missing.wav): "
        "No such file or directory\n"},
       {{"empty.wav"}, "irfile (empty.wav) holds no samples\n"},
       {{"--csv", "no/such/folder/out.csv", "a.wav"}, ""},

@@ -86,9 +86,10 @@ Recording::~Recording() {
   if (fd_ >= 0) close(fd_);
 }
 
-std::string Recording::open(const char* name, bool headerless, int channels) {
+std::string Recording::open(const char* name, bool headerless, int channels, const char* role) {
   name_ = name;
-  const std::string what = "recording (" + name_ + ")";
+  what_ = std::string(role) + " (" + name_ + ")";
+  const std::string& what = what_;
   fd_ = ::open(name, O_RDONLY);
   const int fd = fd_;
   if (fd < 0) return "Unable to open " + what + ": " + std::strerror(errno);
@@ -152,9 +153,8 @@ std::string Recording::read(std::int64_t first, std::int64_t count, int channel,
       for (std::int64_t i = 0; i < want; ++i) {
         const float v = src[static_cast<std::size_t>(i) * width];
         if (!std::isfinite(v)) {
-          return "recording (" + name_ + ") holds a sample that is not finite (" + number_text(v) +
-                 ") at frame " + std::to_string(at + i) + " of channel " +
-                 std::to_string(channel + c + 1);
+          return what_ + " holds a sample that is not finite (" + number_text(v) + ") at frame " +
+                 std::to_string(at + i) + " of channel " + std::to_string(channel + c + 1);
         }
         dst[i] = v;
       }

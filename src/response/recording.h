@@ -33,8 +33,9 @@ class Recording {
   Recording& operator=(const Recording&) = delete;
 
   // Opens name for reading; a headerless file holds channels interleaved
-  // channels. Returns "", or one line that says why the file cannot be used.
-  std::string open(const char* name, bool headerless, int channels);
+  // channels. Returns "", or one line that says why the file cannot be used;
+  // its messages call the file role ("recording (NAME)").
+  std::string open(const char* name, bool headerless, int channels, const char* role = "recording");
 
   const RecordingInfo& info() const { return info_; }
 
@@ -53,6 +54,7 @@ class Recording {
   int fd_ = -1;
   sf_private_tag* file_ = nullptr;
   std::string name_;
+  std::string what_;  // "recording (NAME)", for messages
   RecordingInfo info_;
   std::vector<float> block_;
   float clip_low_ = -1;  // a sample at or beyond these is at full scale

@@ -9,12 +9,24 @@ namespace {
 
 double db(double energy) { return 10 * std::log10(std::max(energy, 1e-300)); }
 
+// The sum of weight(i) sq[i] over [first, last), in four running sums: one
+// would make every addition wait for the one before.
+template <class Weight>
+double weighted_sum(const double* sq, std::int64_t first, std::int64_t last, Weight weight) {
+  double s[4] = {};
+  std::int64_t i = first;
+  for (; i + 4 <= last; i += 4) {
+    for (int k = 0; k < 4; ++k) s[k] += weight(i + k) * sq[i + k];
+  }
+  for (; i < last; ++i) s[0] += weight(i) * sq[i];
+  return (s[0] + s[1]) + (s[2] + s[3]);
+}
+
 // Mean of sq[first, last).
 double mean(const double* sq, std::int64_t first, std::int64_t last) {
   if (last <= first) return 0;
-  double sum = 0;
-  for (std::int64_t i = first; i < last; ++i) sum += sq[i];
-  return sum / static_cast<double>(last - first);
+  return weighted_sum(sq, first, last, [](std::int64_t) { return 1.0; }) /
+         static_cast<double>(last - first);
 }
 
 // Least-squares line through (x, y) points.
@@ -278,8 +290,8 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
   if (late80 > 0) p.c80 = 10 * std::log10((total - late80) / late80);
   if (!p.c50 || !p.c80) p.notes.push_back("no energy after 50 ms or 80 ms: no clarity");
   p.d50 = (total - late50) / total;
-  double moment = 0;
-  for (std::int64_t i = first; i < last; ++i) moment += (static_cast<double>(i) - origin) * sq[i];
+  double moment = weighted_sum(
+      sq, first, last, [origin](std::int64_t i) { return static_cast<double>(i) - origin; });
   if (noise.compensation > 0) {
     moment +=
         noise.compensation * (static_cast<double>(last) - origin + 1 / noise.decay_per_sample);

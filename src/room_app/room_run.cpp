@@ -66,6 +66,12 @@ std::string names_error(const RoomOptions& o) {
   return "";
 }
 
+// Opens an irfile: headerless by its name, with the channels given.
+std::string open_irfile(const RoomOptions& o, const char* name, Recording& r) {
+  return r.open(name, is_headerless_name(name), o.channels != 0 ? static_cast<int>(o.channels) : 1,
+                "irfile");
+}
+
 // Opens each file once before any work, so that a run refuses what it cannot
 // read before it reports anything.
 std::string inputs_error(const RoomOptions& o) {
@@ -78,11 +84,7 @@ std::string inputs_error(const RoomOptions& o) {
              ") is headerless float32: give its sample rate with --rate";
     }
     Recording r;
-    if (std::string e =
-            r.open(name, headerless, o.channels != 0 ? static_cast<int>(o.channels) : 1);
-        !e.empty()) {
-      return e;
-    }
+    if (std::string e = open_irfile(o, name, r); !e.empty()) return e;
     if (r.info().frames < 1) return std::string("irfile (") + name + ") holds no samples";
   }
   if (!any_headerless && o.rate != 0) return "--rate is for headerless files; none is given";
@@ -98,11 +100,7 @@ std::string analyse_file(const RoomOptions& o, const char* name, BandPlan& plan,
                          FileResult& result, RoomFigure* figure) {
   const bool headerless = is_headerless_name(name);
   Recording recording;
-  if (std::string e =
-          recording.open(name, headerless, o.channels != 0 ? static_cast<int>(o.channels) : 1);
-      !e.empty()) {
-    return e;
-  }
+  if (std::string e = open_irfile(o, name, recording); !e.empty()) return e;
   const RecordingInfo& info = recording.info();
   result.file = name;
   result.rate = headerless ? o.rate : info.rate;
