@@ -16,7 +16,7 @@ awk '
   inside && /^```$/ { on = 0; next }
   on { print }
 ' "$readme" >block.sh
-stand_in=$(grep -o 'sox sweep.wav recording.wav [^`]*reverb[^`]*' "$readme")
+stand_in=$(grep -o 'sox sweep.wav hall.wav [^`]*reverb[^`]*' "$readme")
 [ -n "$stand_in" ] || { echo "no stand-in room in the README"; exit 1; }
 awk -v stand_in="$stand_in" '/^# play sweep.wav/ { print stand_in; next } { print }' block.sh >run.sh
 grep -q "^vellisk-room " run.sh || { echo "README block not found"; exit 1; }

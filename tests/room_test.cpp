@@ -390,6 +390,36 @@ TEST(VelliskRoom, MultichannelRunWritesTableCsvJsonAndFigure) {
   }
 }
 
+TEST(VelliskRoom, ThirdOctavesAtALowRateLeaveTheTopBandsOutByName) {
+  // At 22.05 kHz, 0.45 x rate is 9.9 kHz: the 8 kHz and 10 kHz third-octaves
+  // (to 8.9 kHz and 11.2 kHz) part ways.
+  TempDir dir;
+  std::vector<double> tone(static_cast<std::size_t>(2.5 * 22050));
+  for (std::size_t i = 2205; i < tone.size(); ++i) {
+    const double t = static_cast<double>(i - 2205) / 22050;
+    tone[i] = std::exp(-13.8155 / 1.5 * t / 2) * std::sin(2 * std::numbers::pi * 1000 * t) +
+              1e-7 * std::sin(static_cast<double>(i));
+  }
+  std::vector<float> raw(tone.begin(), tone.end());
+  std::ofstream(dir.work() / "tone.raw", std::ios::binary)
+      .write(reinterpret_cast<const char*>(raw.data()),
+             static_cast<std::streamsize>(raw.size() * sizeof(float)));
+  const RunResult r =
+      run_room(dir, {"-b", "third", "--rate", "22050", "--json", "t.json", "tone.raw"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Bands left out, their upper edge above 0.45 x rate: 10k\n"),
+            std::string::npos)
+      << r.out;
+  const auto json = nlohmann::json::parse(read_file(dir.work() / "t.json"));
+  const auto& bands = json["files"][0]["channels"][0]["bands"];
+  ASSERT_EQ(bands.size(), 24u);  // 50 Hz - 8 kHz, and the broadband
+  EXPECT_EQ(bands[14]["band"], "1.25k");
+  EXPECT_EQ(bands[22]["band"], "8k");
+  EXPECT_EQ(bands[13]["band"], "1k");
+  EXPECT_NEAR(bands[13]["t30_s"].get<double>(), 1.5, 0.03);
+  EXPECT_NEAR(json["files"][0]["rate"].get<double>(), 22050, 0);
+}
+
 TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
   const struct {
     std::vector<std::string> args;

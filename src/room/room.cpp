@@ -78,7 +78,7 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
   if (!a.onset_found) {
     char note[96];
     std::snprintf(note, sizeof note, "peak only %.1f dB above the noise: no onset",
-                  onset.peak_to_noise_db);
+                  std::floor(onset.peak_to_noise_db * 10) / 10);
     for (BandResult& b : a.bands) b.parameters.notes.emplace_back(note);
     return a;
   }

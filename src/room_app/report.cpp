@@ -74,7 +74,7 @@ std::vector<std::string> channel_table(const ChannelAnalysis& channel, int numbe
     std::snprintf(head, sizeof head,
                   "Channel %d: peak only %.1f dB above the noise, %.0f dB needed: no onset, no "
                   "parameters",
-                  number, channel.peak_to_noise_db, kMinPeakToNoiseDb);
+                  number, std::floor(channel.peak_to_noise_db * 10) / 10, kMinPeakToNoiseDb);
     lines.emplace_back(head);
     return lines;
   }
