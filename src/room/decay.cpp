@@ -286,9 +286,9 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
         std::max(first, static_cast<std::int64_t>(std::llround(origin + seconds * rate))));
   };
   const double late50 = after(0.05), late80 = after(0.08);
-  if (late50 > 0) p.c50 = 10 * std::log10((total - late50) / late50);
-  if (late80 > 0) p.c80 = 10 * std::log10((total - late80) / late80);
-  if (!p.c50 || !p.c80) p.notes.push_back("no energy after 50 ms or 80 ms: no clarity");
+  if (late50 > 0 && total > late50) p.c50 = 10 * std::log10((total - late50) / late50);
+  if (late80 > 0 && total > late80) p.c80 = 10 * std::log10((total - late80) / late80);
+  if (!p.c50 || !p.c80) p.notes.push_back("no energy before or after 50 ms or 80 ms: no clarity");
   p.d50 = (total - late50) / total;
   double moment = weighted_sum(
       sq, first, last, [origin](std::int64_t i) { return static_cast<double>(i) - origin; });
