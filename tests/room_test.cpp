@@ -263,6 +263,35 @@ TEST(RoomDecay, AShortLowDecayKeepsItsTimeThroughTimeReversedFiltering) {
   EXPECT_NEAR(*p.t30, 0.3, 0.015);
 }
 
+TEST(RoomDecay, EnergyRatiosKeepTheDirectSoundThatTimeReversalMovesAhead) {
+  // A click, then 10 ms later a decaying 1 kHz tone of like energy in the
+  // 1 kHz band. Time reversal moves the click's band energy ahead of the
+  // onset; D50 and C80 must count it all the same. The click's band energy is
+  // that of the band filter's impulse response (Parseval).
+  const double t60 = 1.0, a = 13.8155 / t60;
+  std::vector<double> x = decaying_tone(1000, t60, 0.11, 2.5);
+  for (double& v : x) v *= 0.005;
+  x[static_cast<std::size_t>(0.1 * kRate)] += 1;
+  const ChannelAnalysis result = analyse(x);
+  ASSERT_TRUE(result.onset_found);
+  EXPECT_NEAR(result.onset, 0.1, 1e-4);
+
+  std::vector<double> h(static_cast<std::size_t>(kRate), 0.0);
+  h[0] = 1;
+  RoomSetup setup;
+  setup.rate = kRate;
+  filter(plan_bands(setup).filters[4], h.data(), h.data(), static_cast<std::int64_t>(h.size()),
+         false);
+  double click = 0;
+  for (const double v : h) click += v * v;
+  const double tone = 0.005 * 0.005 / 2 * kRate / a;  // the sum of its squares
+  const auto early = [&](double ms) { return tone * (1 - std::exp(-a * (ms - 10) / 1000)); };
+  const BandParameters& p = band(result, "1k").parameters;
+  ASSERT_TRUE(p.d50 && p.c80);
+  EXPECT_NEAR(*p.d50, (click + early(50)) / (click + tone), 0.02);
+  EXPECT_NEAR(*p.c80, 10 * std::log10((click + early(80)) / (tone - early(80))), 0.3);
+}
+
 TEST(RoomDecay, ThirdOctavesAndSingleNumbers) {
   const ChannelAnalysis a = analyse(decaying_tone(1000, 1.5, 0.1, 3.5), true);
   ASSERT_EQ(a.bands.size(), 25u);
