@@ -79,12 +79,19 @@ void decay_panel(const RoomFigureChannel& c, double y0, double y1) {
   plmtex("b", 3.0, 0.5, 0.5, "Time from the onset (s)");
   plmtex("l", 4.0, 0.5, 0.5, "Decay curve (dB)");
   plmtex("t", 1.0, 0.0, 0.0, (c.title + ": decay curves, fitted T30 lines dashed").c_str());
-  // The bands' colours, a column beside the panel.
+  // The bands' colours, a column beside the panel: with third-octaves, every
+  // third band (the octaves' colours between them), and the broadband.
   plvpor(0.48, 0.58, y0, y1);
   plwind(0, 1, 0, 1);
-  const double step = std::min(0.08, 1.0 / std::max(1, count));
+  const int every = count > 12 ? 3 : 1;
+  std::vector<int> shown;
   for (int i = 0; i < count; ++i) {
-    const double y = 1 - step * (i + 0.5);
+    if (i % every == 0 || i == count - 1) shown.push_back(i);
+  }
+  const double step = std::min(0.08, 1.0 / static_cast<double>(shown.size()));
+  for (std::size_t row = 0; row < shown.size(); ++row) {
+    const int i = shown[row];
+    const double y = 1 - step * (static_cast<double>(row) + 0.5);
     plcol0(kFirstBand + i);
     plwidth(2);
     plot_segment(0.02, y, 0.25, y);
