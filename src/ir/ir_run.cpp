@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -191,26 +192,40 @@ void report_channel(int c, const ChannelResult& r, double rate, int orders) {
 }
 
 // What the figure shows of the run.
-Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m, bool corrected) {
+Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
+                 const TimingResult& timing) {
   Figure f;
   char text[256];
   std::snprintf(text, sizeof text, "Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
                 p.duration, p.rate);
   f.title = text;
   // Several channels give their latency and peak-to-noise in the legend.
+  std::string facts;
+  const auto add = [&facts, &text] { facts += (facts.empty() ? "" : ", ") + std::string(text); };
   const ChannelResult& first = m.channels.front();
-  std::string facts = m.channels.size() > 1 ? "Channel 1: " : "";
   if (m.channels.size() == 1) {
     std::snprintf(text, sizeof text, "Latency %.3f ms, peak-to-noise %.1f dB",
                   1000 * first.arrival / p.rate,
                   decibels(std::abs(first.peak)) - decibels(first.noise));
-    facts += text;
+    add();
   }
-  if (first.drift.measured) {
-    std::snprintf(text, sizeof text, "%sdrift %.1f ppm%s", m.channels.size() == 1 ? ", " : "",
-                  tenths(first.drift.drift * 1e6), corrected ? " after correction" : "");
-    facts += text;
+  if (o.reference > 0) {
+    std::snprintf(text, sizeof text, "chain latency %.3f ms on the reference (channel %ld)",
+                  1000 * timing.latency / p.rate, o.reference);
+    add();
   }
+  if (timing.drift_measured) {
+    std::snprintf(text, sizeof text, "drift %.1f ppm%s", tenths(timing.drift * 1e6),
+                  timing.corrected ? ", corrected" : "");
+    add();
+  }
+  if (timing.repeats.size() > 1) {
+    std::snprintf(text, sizeof text, "%d of %zu repeats averaged", timing.kept,
+                  timing.repeats.size());
+    add();
+  }
+  if (!facts.empty())
+    facts[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(facts[0])));
   f.facts = facts;
   f.hzstart = p.hzstart;
   f.hzend = p.hzend;
@@ -452,8 +467,7 @@ int run_ir_job(const IrJob& job) {
 
   std::string svg;
   if (!o.plot.empty()) {
-    if (const std::string e = draw_figure(figure_of(params, o, m, setup.drift != 0), svg);
-        !e.empty()) {
+    if (const std::string e = draw_figure(figure_of(params, o, m, timed), svg); !e.empty()) {
       return fail("Unable to draw the figure: " + e);
     }
   }
