@@ -2,6 +2,8 @@
 #include "cli/arguments.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,4 +38,28 @@ SweepParams parse_numbers(const char* const* texts) {
   p.leadin = read_number(kNumberNames[6], texts[6]);
   p.leadout = read_number(kNumberNames[7], texts[7]);
   return p;
+}
+
+bool whole_number(const char* text, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text, &end);
+  return end != text && *end == '\0' && std::isfinite(value);
+}
+
+bool whole_integer(const char* text, long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text, &end, 10);
+  return end != text && *end == '\0' && errno == 0;
+}
+
+std::string quoted(const char* option, const char* text) {
+  return std::string(option) + " (" + text + ")";
+}
+
+bool ends_with_svg(const std::string& name) {
+  if (name.size() < 5 || name.rfind('/') == name.size() - 5) return false;
+  std::string tail = name.substr(name.size() - 4);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".svg";
 }

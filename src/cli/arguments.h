@@ -1,6 +1,8 @@
 // Reading the eight numbers of the command line, shared by every program.
 #pragma once
 
+#include <string>
+
 #include "sweep/sweep_design.h"
 
 // The names of the eight numbers, in command-line order.
@@ -12,3 +14,14 @@ inline constexpr const char* kNumberNames[] = {"rate",     "amplitude", "hzstart
 // with no number, or with more than blanks after its number, is read all the
 // same, with a warning line on standard error.
 SweepParams parse_numbers(const char* const* texts);
+
+// An option's value read whole: a finite number, or a decimal integer in
+// long's range, with nothing after it.
+bool whole_number(const char* text, double& value);
+bool whole_integer(const char* text, long& value);
+
+// "--length (abc)": an option and the text given, as messages name them.
+std::string quoted(const char* option, const char* text);
+
+// Whether a name ends in .svg (any letter case) after a name of its own.
+bool ends_with_svg(const std::string& name);

@@ -2,6 +2,7 @@
 #include "cli/console.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,4 +40,22 @@ int exit_status(int status) {
   if (first_output_error == 0) return status;
   print_error("Unable to write standard output", first_output_error);
   return EXIT_FAILURE;
+}
+
+int fail(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  return EXIT_FAILURE;
+}
+
+void report(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  std::string line(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  std::vsnprintf(line.data(), line.size() + 1, format, again);
+  va_end(again);
+  va_end(args);
+  print_line(line.c_str());
 }

@@ -1,6 +1,8 @@
 // Progress lines on standard output, each flushed at once so a pipe shows it as it comes.
 #pragma once
 
+#include <string>
+
 // Writes text, then path (when not null), then a newline; flushes standard output.
 // Returns the result of the formatted write.
 int print_line_path(const char* text, const char* path);
@@ -25,3 +27,9 @@ void print_error(const char* what, int error_number);
 // written, which is a failure even when the files are complete: then 1, after
 // "Unable to write standard output: <reason>" on standard error.
 int exit_status(int status);
+
+// Writes line on standard error; returns EXIT_FAILURE, for `return fail(...)`.
+int fail(const std::string& line);
+
+// Prints one formatted line of a report on standard output, flushed at once.
+void report(const char* format, ...) __attribute__((format(printf, 1, 2)));

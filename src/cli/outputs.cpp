@@ -37,6 +37,20 @@ std::string output_error(const std::string& name) {
   return access(folder.c_str(), W_OK | X_OK) == 0 ? "" : std::strerror(errno);
 }
 
+std::string write_text(int fd, const std::string& text) {
+  int error = 0;
+  for (std::size_t at = 0; at < text.size() && error == 0;) {
+    const ssize_t n = write(fd, text.data() + at, text.size() - at);
+    if (n > 0) {
+      at += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno != EINTR) {
+      error = errno;
+    }
+  }
+  if (close(fd) != 0 && error == 0) error = errno;
+  return error == 0 ? "" : std::strerror(error);
+}
+
 OutputSet::~OutputSet() { discard(); }
 
 int OutputSet::create(const std::string& name, std::string& error) {

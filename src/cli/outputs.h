@@ -9,6 +9,9 @@
 // Returns "" or the reason, as the system words it.
 std::string output_error(const std::string& name);
 
+// Writes text whole to fd, then closes it; returns "" or the reason it failed.
+std::string write_text(int fd, const std::string& text);
+
 // Each output is written to a temporary file in its own folder and renamed
 // over its name only when commit() is called, once every output of the run is
 // complete: a run that fails, or is ended by a signal, leaves every existing

@@ -36,26 +36,6 @@
 
 namespace {
 
-int fail(const std::string& line) {
-  std::fprintf(stderr, "%s\n", line.c_str());
-  return EXIT_FAILURE;
-}
-
-// Prints one line of the report, flushed at once.
-void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void report(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  std::string line(static_cast<std::size_t>(std::max(0, std::vsnprintf(nullptr, 0, format, args))),
-                   '\0');
-  std::vsnprintf(line.data(), line.size() + 1, format, again);
-  va_end(again);
-  va_end(args);
-  print_line(line.c_str());
-}
-
 std::string text(double value) { return number_text(value); }
 
 // irfile's name with -h<k> before its extension: ir.wav gives ir-h2.wav.
@@ -249,21 +229,6 @@ Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
     f.channels.push_back(std::move(c));
   }
   return f;
-}
-
-// Writes text to fd and closes it; returns "" or the reason it failed.
-std::string write_text(int fd, const std::string& text) {
-  int error = 0;
-  for (std::size_t at = 0; at < text.size() && error == 0;) {
-    const ssize_t n = write(fd, text.data() + at, text.size() - at);
-    if (n > 0) {
-      at += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno != EINTR) {
-      error = errno;
-    }
-  }
-  if (close(fd) != 0 && error == 0) error = errno;
-  return error == 0 ? "" : std::strerror(error);
 }
 
 // The results must be files worth writing: finite, and within what the

@@ -32,22 +32,6 @@
 
 namespace {
 
-int fail(const std::string& line) {
-  std::fprintf(stderr, "%s\n", line.c_str());
-  return EXIT_FAILURE;
-}
-
-// Prints one line of the report, flushed at once.
-void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void report(const char* format, ...) {
-  char line[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  print_line(line);
-}
-
 std::string text(double value) { return number_text(value); }
 
 double dbfs(float peak) { return 20 * std::log10(static_cast<double>(peak)); }

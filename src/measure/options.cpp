@@ -9,26 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/arguments.h"
 #include "ir/options.h"
 
 namespace {
-
-bool whole_number(const char* text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0' && std::isfinite(value);
-}
-
-bool whole_integer(const char* text, long& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtol(text, &end, 10);
-  return end != text && *end == '\0' && errno == 0;
-}
-
-std::string quoted(const char* option, const char* text) {
-  return std::string(option) + " (" + text + ")";
-}
 
 // The program's own options. Long-only ones have vals above any of vellisk-ir's.
 enum { kList = 1000, kRepeat, kTail };

@@ -9,20 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-std::string quoted(const char* option, const char* text) {
-  return std::string(option) + " (" + text + ")";
-}
-
-bool ends_with_svg(const std::string& name) {
-  if (name.size() < 5 || name.rfind('/') == name.size() - 5) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".svg";
-}
-
-}  // namespace
+#include "cli/arguments.h"
 
 std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
   enum { kCsv = 256, kJson, kPlot };

@@ -25,11 +25,6 @@
 
 namespace {
 
-int fail(const std::string& line) {
-  std::fprintf(stderr, "%s\n", line.c_str());
-  return EXIT_FAILURE;
-}
-
 // What the run writes besides its report, with the option that names each.
 struct Output {
   const char* option;
@@ -165,24 +160,6 @@ std::string analyse_file(const RoomOptions& o, const char* name, BandPlan& plan,
   return "";
 }
 
-// Writes text whole to fd, then closes it; returns "" or the reason it failed.
-std::string write_all(int fd, const std::string& text) {
-  std::FILE* file = fdopen(fd, "wb");
-  if (file == nullptr) {
-    const int error = errno;
-    close(fd);
-    return std::strerror(error);
-  }
-  errno = 0;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const int write_error = errno;
-  errno = 0;
-  const bool closed = std::fclose(file) == 0;
-  if (written && closed) return "";
-  const int error = !written && write_error != 0 ? write_error : errno;
-  return std::strerror(error != 0 ? error : EIO);
-}
-
 // Every output under a temporary name, moved into place once all are whole.
 std::string write_phase(const RoomOptions& o, const std::string& csv, const std::string& json,
                         const std::string& svg) {
@@ -191,7 +168,7 @@ std::string write_phase(const RoomOptions& o, const std::string& csv, const std:
     const std::string& text = out.name == o.csv ? csv : out.name == o.json ? json : svg;
     std::string e;
     const int fd = files.create(out.name, e);
-    if (fd >= 0) e = write_all(fd, text);
+    if (fd >= 0) e = write_text(fd, text);
     if (!e.empty()) return "Unable to write " + out.name + ": " + e;
   }
   return files.commit();
