@@ -229,6 +229,21 @@ TEST(VelliskMeasure, DeviceUnderTestIsMeasuredByItsFir) {
     worst = std::max(worst, std::abs(measured - expected) / std::abs(expected));
   }
   EXPECT_LT(20 * std::log10(worst), -100);
+
+  // With the loopback as timing reference, over two repeats, the chain's
+  // period is the zero instant and the device's arrival is its own delay (the
+  // band-limited peak of 0.8, -0.4, 0.2 from sample 3 lies a little before it).
+  const RunResult timed = run_measure(dir, server.name(),
+                                      with({"-o", "dut:in", "-o", "loopback:playback_1", "-i",
+                                            "dut:out", "-i", "loopback:capture_1", "-l", "0.25",
+                                            "--repeat", "2", "--reference", "2", "--drift", "auto"},
+                                           kNumbers, {"rec2.wav", "ir2.wav"}));
+  ASSERT_EQ(timed.status, 0) << timed.err;
+  EXPECT_NE(timed.out.find("latency of the playback and recording chain 256.00 samples"),
+            std::string::npos)
+      << timed.out;
+  EXPECT_NE(timed.out.find("Channel 1: arrival 2.8 samples"), std::string::npos) << timed.out;
+  EXPECT_NE(timed.out.find("Drift corrected: 0.00 ppm"), std::string::npos) << timed.out;
 }
 
 // On a terminal (a pseudo-terminal that script(1) gives it), standard error

@@ -94,11 +94,6 @@ std::string plan_error(const MeasureOptions& o, Plan& plan) {
     return std::string("Unable to write ") + plan.recording + ": " + e;
   }
   if (o.arguments.size() == 10) {
-    if (o.repeats > 1 && !ir_reads("repeat")) {
-      return "--repeat (" + std::to_string(o.repeats) +
-             ") with an irfile: vellisk-ir measures a recording of one sweep file; record the "
-             "repeats without an irfile, or play the sweep once";
-    }
     return response_error(o, plan);
   }
   if (!o.response_only.empty()) {

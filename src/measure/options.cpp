@@ -130,10 +130,3 @@ std::string parse_measure_options(int argc, char** argv, MeasureOptions& o) {
   for (int i = optind; i < argc; ++i) o.arguments.push_back(argv[i]);
   return "";
 }
-
-bool ir_reads(const char* name) {
-  for (const option* l = ir_long_options(); l->name != nullptr; ++l) {
-    if (std::strcmp(l->name, name) == 0) return true;
-  }
-  return false;
-}

@@ -25,6 +25,3 @@ inline constexpr long kMaxPorts = 64;
 // Reads the options and keeps the positional arguments. Returns "", or one
 // line naming the option, the rule and the value given.
 std::string parse_measure_options(int argc, char** argv, MeasureOptions& options);
-
-// Whether vellisk-ir's option reader reads the long option name.
-bool ir_reads(const char* name);
