@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +20,10 @@
 #include "cli/console.h"
 #include "cli/outputs.h"
 #include "cli/process_guard.h"
+#include "ir/frd_output.h"
+#include "ir/ir_report.h"
 #include "ir/ir_texts.h"
+#include "ir/json_report.h"
 #include "ir/options.h"
 #include "ir/timing_report.h"
 #include "plot/figure.h"
@@ -53,6 +55,13 @@ std::string window_size_error(const IrOptions& o, const SweepParams& p, const Sw
   if (!(length >= 1)) {
     return "--length (" + text(o.length) + ") must keep at least one sample at rate " +
            text(p.rate);
+  }
+  if (o.gate > 0 && !(o.gate <= 1000 * o.length)) {
+    return "--gate (" + text(o.gate) + " ms) must not be longer than --length (" + text(o.length) +
+           " s)";
+  }
+  if (o.gate > 0 && !(o.gate * p.rate >= 1000)) {
+    return "--gate (" + text(o.gate) + " ms) must keep at least one sample at rate " + text(p.rate);
   }
   const double stretch = (1 + kMaxDrift) * (static_cast<double>(d.sweeplen) +
                                             d.octavelen * std::log2(kMaxOrder) + d.octavelen) +
@@ -116,8 +125,11 @@ std::string recording_error(const IrOptions& o, const SweepParams& p, const Swee
   return "";
 }
 
-// Each output against the recording, the standard streams and the others.
-std::string names_error(const char* recording, const std::vector<std::string>& outputs) {
+// Each output against the recording, the standard streams and the others;
+// each of the names from `made` on, made from one name given, against those
+// before `made` only.
+std::string names_error(const char* recording, const std::vector<std::string>& outputs,
+                        std::size_t made = static_cast<std::size_t>(-1)) {
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     const char* name = outputs[i].c_str();
     const char* parameter = i == 0 ? "irfile" : "output";
@@ -126,7 +138,7 @@ std::string names_error(const char* recording, const std::vector<std::string>& o
              ") must not name the same file: the response would overwrite the recording";
     }
     if (std::string e = standard_stream_error(parameter, name); !e.empty()) return e;
-    for (std::size_t j = 0; j < i; ++j) {
+    for (std::size_t j = 0; j < std::min(i, made); ++j) {
       if (same_file(outputs[j].c_str(), name)) {
         return "outputs (" + outputs[j] + ", " + outputs[i] +
                ") must not name the same file: one would overwrite the other";
@@ -136,44 +148,9 @@ std::string names_error(const char* recording, const std::vector<std::string>& o
   return "";
 }
 
-// x rounded to a tenth, without the sign of a negative zero.
-double tenths(double x) { return std::round(x * 10) / 10 + 0.0; }
-double hundredths(double x) { return std::round(x * 100) / 100 + 0.0; }
-
-const char* plural(std::int64_t n, const char* one, const char* many) {
-  return n == 1 ? one : many;
-}
-
-void report_channel(int c, const ChannelResult& r, double rate, int orders) {
-  if (r.peak == 0) {
-    report("Channel %d: no response, every sample is 0", c + 1);
-    return;
-  }
-  char noise[64] = "above 300 dB";
-  if (r.noise > 0) {
-    std::snprintf(noise, sizeof noise, "%.1f dB", decibels(std::abs(r.peak)) - decibels(r.noise));
-  }
-  report(
-      "Channel %d: arrival %.1f samples (%.3f ms), in-band gain %.2f dB, impulse peak %.2f dB, "
-      "peak-to-noise %s, recorded peak %.2f dBFS",
-      c + 1, tenths(r.arrival), 1000 * r.arrival / rate, hundredths(decibels(r.gain)),
-      decibels(std::abs(r.peak)), noise, decibels(r.recorded.peak));
-  if (orders < 2) return;
-  std::string line = "Channel " + std::to_string(c + 1) + " harmonics:";
-  char part[64];
-  for (int k = 2; k <= orders; ++k) {
-    std::snprintf(part, sizeof part, " H%d %.1f dB,", k,
-                  r.harmonic_levels[static_cast<std::size_t>(k - 2)]);
-    line += part;
-  }
-  std::snprintf(part, sizeof part, " THD %.3g %% (%.1f dB)", 100 * r.thd, decibels(r.thd));
-  line += part;
-  print_line(line.c_str());
-}
-
 // What the figure shows of the run.
 Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
-                 const TimingResult& timing) {
+                 const TimingResult& timing, const RunFigures& figures) {
   Figure f;
   char text[256];
   std::snprintf(text, sizeof text, "Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
@@ -182,11 +159,10 @@ Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
   // Several channels give their latency and peak-to-noise in the legend.
   std::string facts;
   const auto add = [&facts, &text] { facts += (facts.empty() ? "" : ", ") + std::string(text); };
-  const ChannelResult& first = m.channels.front();
   if (m.channels.size() == 1) {
     std::snprintf(text, sizeof text, "Latency %.3f ms, peak-to-noise %.1f dB",
-                  1000 * first.arrival / p.rate,
-                  decibels(std::abs(first.peak)) - decibels(first.noise));
+                  figures.channels[0].arrival_ms,
+                  figures.channels[0].peak_to_noise_db.value_or(INFINITY));
     add();
   }
   if (o.reference > 0) {
@@ -207,13 +183,15 @@ Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
   if (!facts.empty())
     facts[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(facts[0])));
   f.facts = facts;
+  f.smoothing = figures.figure_smooth;
+  f.gate_ms = figures.gate_ms;
   f.hzstart = p.hzstart;
   f.hzend = p.hzend;
   f.first_ms = -1000 * o.pre;
   f.last_ms = 1000 * o.length;
-  for (const ChannelResult& r : m.channels) {
+  for (std::size_t i = 0; i < m.channels.size(); ++i) {
     FigureChannel c;
-    const ChannelCurves& curves = r.curves;
+    const ChannelCurves& curves = m.channels[i].curves;
     c.level = {curves.frequencies, curves.level};
     for (std::size_t k = 0; k < curves.harmonics.size(); ++k) {
       const std::size_t n = curves.harmonics[k].size();
@@ -224,8 +202,8 @@ Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
     }
     c.envelope = {curves.times, curves.envelope};
     c.noise_db = curves.noise_envelope;
-    c.latency_ms = 1000 * r.arrival / p.rate;
-    c.peak_to_noise_db = decibels(std::abs(r.peak)) - decibels(r.noise);
+    c.latency_ms = figures.channels[i].arrival_ms;
+    c.peak_to_noise_db = figures.channels[i].peak_to_noise_db.value_or(INFINITY);
     f.channels.push_back(std::move(c));
   }
   return f;
@@ -258,7 +236,7 @@ std::string results_error(const IrJob& job, const Measurement& m) {
 // Writes every output under a temporary name, then moves them all into
 // place: after a failure, or a signal, every file is as it was before the run.
 std::string write_phase(const IrJob& job, const Measurement& m, RowStore& store,
-                        const std::string& svg) {
+                        const std::string& svg, const RunFigures& figures, std::size_t made) {
   const int channels = static_cast<int>(m.channels.size());
   OutputSet files;
   for (int k = 1; k <= job.orders; ++k) {
@@ -273,11 +251,27 @@ std::string write_phase(const IrJob& job, const Measurement& m, RowStore& store,
     }
     if (!e.empty()) return "Unable to write " + name + ": " + e;
   }
-  if (!job.options.plot.empty()) {
+  const auto text_file = [&files](const std::string& name, const std::string& content) {
     std::string e;
-    const int fd = files.create(job.options.plot, e);
-    if (fd >= 0) e = write_text(fd, svg);
-    if (!e.empty()) return "Unable to write " + job.options.plot + ": " + e;
+    const int fd = files.create(name, e);
+    if (fd >= 0) e = write_text(fd, content);
+    return e.empty() ? e : "Unable to write " + name + ": " + e;
+  };
+  if (!job.options.plot.empty()) {
+    if (std::string e = text_file(job.options.plot, svg); !e.empty()) return e;
+  }
+  // The text files, [k - 1][c] in the outputs from `made` on.
+  const std::vector<std::string>& names = figures.outputs;
+  for (std::size_t i = made; i < names.size(); ++i) {
+    const auto k = static_cast<int>((i - made) / static_cast<std::size_t>(channels)) + 1;
+    const std::size_t c = (i - made) % static_cast<std::size_t>(channels);
+    const ChannelResult& r = m.channels[c];
+    const std::string text = frd_text(figures, static_cast<int>(c + 1), k, r.arrival,
+                                      r.responses[static_cast<std::size_t>(k - 1)]);
+    if (std::string e = text_file(names[i], text); !e.empty()) return e;
+  }
+  if (!job.options.json.empty()) {
+    if (std::string e = text_file(job.options.json, json_report(figures)); !e.empty()) return e;
   }
   return files.commit();
 }
@@ -336,9 +330,14 @@ std::string prepare_ir_job(const IrOptions& options, const char* const* numbers,
   job.outputs = {irfile};
   for (int k = 2; k <= job.orders; ++k) job.outputs.push_back(harmonic_name(irfile, k));
   if (!o.plot.empty()) job.outputs.push_back(o.plot);
+  if (!o.json.empty()) job.outputs.push_back(o.json);
   if (std::string e = names_error(recording.c_str(), job.outputs); !e.empty()) return e;
   for (const std::string& name : job.outputs) {
     if (std::string e = output_error(name); !e.empty()) return "Unable to write " + name + ": " + e;
+  }
+  // The text files' names follow the channel count; their folder is the name's.
+  if (std::string e = o.frd.empty() ? "" : output_error(o.frd); !e.empty()) {
+    return "Unable to write " + o.frd + ": " + e;
   }
   return "";
 }
@@ -370,6 +369,17 @@ int run_ir_job(const IrJob& job) {
       !e.empty()) {
     return fail(e);
   }
+  RunFigures figures;
+  figures.outputs = job.outputs;
+  const std::size_t made = figures.outputs.size();
+  for (int k = 1; k <= job.orders && !o.frd.empty(); ++k) {
+    for (int c = 1; c <= info.channels; ++c) {
+      figures.outputs.push_back(frd_name(o.frd, c, info.channels, k));
+    }
+  }
+  if (const std::string e = names_error(recording_name, figures.outputs, made); !e.empty()) {
+    return fail(e);
+  }
 
   MeasurementSetup setup;
   setup.params = params;
@@ -378,6 +388,10 @@ int run_ir_job(const IrJob& job) {
   setup.orders = job.orders;
   setup.drift = o.drift_given ? o.drift_ppm * 1e-6 : 0;
   setup.curves = !o.plot.empty();
+  setup.figure_smooth = o.smooth != 0 ? static_cast<int>(o.smooth) : 6;
+  setup.responses = !o.frd.empty();
+  setup.smooth = static_cast<int>(o.smooth);
+  setup.gate = o.gate * params.rate / 1000;
   setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   prepare_timing(timing, setup);
   if (o.drift_auto) {
@@ -390,59 +404,80 @@ int run_ir_job(const IrJob& job) {
   if (const std::string e = memory_phase(setup, info.channels); !e.empty()) return fail(e);
   Measurement m = plan_measurement(setup);
 
+  figures.params = params;
+  figures.sweeplen = design.sweeplen;
+  figures.silencelen = design.silencelen;
+  figures.recording = recording_name;
+  figures.info = info;
+  figures.pre_s = o.pre;
+  figures.length_s = o.length;
+  figures.window_samples = m.layout.window(1);
+  figures.zero_sample = job.pre;
+  figures.transform_samples = m.plan.fft_size;
+  figures.noise_first_s = static_cast<double>(m.layout.noise_first) / params.rate;
+  figures.noise_last_s = static_cast<double>(m.layout.noise_last) / params.rate;
+  figures.gate_ms = o.gate;
+  figures.smooth = setup.smooth;
+  figures.figure_smooth = setup.figure_smooth;
   if (job.banner) std::printf("%s", kIrBanner);
-  report("Sweep: %" PRId32 " samples from %s Hz to %s Hz at %s Hz, after %" PRId32
-         " samples of silence",
-         design.sweeplen, text(params.hzstart).c_str(), text(params.hzend).c_str(),
-         text(params.rate).c_str(), design.silencelen);
-  report("Recording: %s, %s, %d %s, %" PRId64 " frames%s", recording_name, info.format.c_str(),
-         info.channels, plural(info.channels, "channel", "channels"), info.frames,
-         headerless ? "" : (" at " + std::to_string(info.rate) + " Hz").c_str());
-  report("Window: pre %s s, length %s s, %" PRId64 " samples, zero instant at sample %" PRId64,
-         text(o.pre).c_str(), text(o.length).c_str(), m.layout.window(1), job.pre);
-  report("Transform size: %zu samples", m.plan.fft_size);
-  report("Noise measured from %.3f s to %.3f s, between the second harmonic and the response",
-         static_cast<double>(m.layout.noise_first) / params.rate,
-         static_cast<double>(m.layout.noise_last) / params.rate);
+  for (const std::string& line : setup_lines(figures)) print_line(line.c_str());
 
-  if (o.drift_given) report("Drift corrected: %s ppm, as given", text(o.drift_ppm).c_str());
+  if (o.drift_given) {
+    figures.drift_given_ppm = o.drift_ppm;
+    print_line(("Drift corrected: " + text(*figures.drift_given_ppm) + " ppm, as given").c_str());
+  }
   RowStore store;
   TimingResult timed;
   if (const std::string e = measure_timed(timing, setup, recording, store, m, timed); !e.empty()) {
     return fail(e);
   }
   if (const std::string e = results_error(job, m); !e.empty()) return fail(e);
-  report_timing(timing, timed, m.plan.design);
+  // Each warning goes to standard error as it is found, and into the JSON report.
+  const auto warn = [&figures](const std::string& line) {
+    std::fprintf(stderr, "Warning: %s\n", line.c_str());
+    figures.warnings.push_back(line);
+  };
+  figures.timing = timing_figures(timing, timed, m.plan.design);
+  for (const std::string& line : timing_lines(figures.timing)) print_line(line.c_str());
+  if (const std::string w = timing_warning(figures.timing); !w.empty()) warn(w);
 
   const std::int64_t needed = timed.frames_needed;
   if (info.frames < needed) {
-    std::fprintf(stderr,
-                 "Warning: recording (%s) ends %" PRId64
-                 " samples before the window does; they are read as silence\n",
-                 recording_name, needed - info.frames);
+    warn("recording (" + job.recording + ") ends " + std::to_string(needed - info.frames) +
+         " samples before the window does; they are read as silence");
   }
   for (std::size_t c = 0; c < m.channels.size(); ++c) {
-    const ChannelResult& r = m.channels[c];
-    report_channel(static_cast<int>(c), r, params.rate, job.orders);
-    for (const std::string& w :
-         plausibility_warnings(r, static_cast<int>(c) + 1, m.layout, params.rate)) {
-      std::fprintf(stderr, "%s\n", w.c_str());
+    const ChannelFigures& f =
+        figures.channels.emplace_back(channel_figures(m.channels[c], params.rate));
+    for (const std::string& line : channel_lines(static_cast<int>(c + 1), f)) {
+      print_line(line.c_str());
+    }
+    for (const std::string& line :
+         plausibility_warnings(m.channels[c], static_cast<int>(c) + 1, m.layout, params.rate)) {
+      warn(line.substr(line.starts_with("Warning: ") ? 9 : 0));
     }
   }
 
   std::string svg;
   if (!o.plot.empty()) {
-    if (const std::string e = draw_figure(figure_of(params, o, m, timed), svg); !e.empty()) {
+    if (const std::string e = draw_figure(figure_of(params, o, m, timed, figures), svg);
+        !e.empty()) {
       return fail("Unable to draw the figure: " + e);
     }
   }
-  if (const std::string e = write_phase(job, m, store, svg); !e.empty()) return fail(e);
-  report("Response written: %s", job.irfile.c_str());
-  for (int k = 2; k <= job.orders; ++k) {
-    report("Harmonic response H%d written: %s", k,
-           job.outputs[static_cast<std::size_t>(k - 1)].c_str());
+  if (const std::string e = write_phase(job, m, store, svg, figures, made); !e.empty()) {
+    return fail(e);
   }
-  if (!o.plot.empty()) report("Figure written: %s", o.plot.c_str());
+  print_line_path("Response written: ", job.irfile.c_str());
+  for (int k = 2; k <= job.orders; ++k) {
+    const std::string line = "Harmonic response H" + std::to_string(k) + " written: ";
+    print_line_path(line.c_str(), job.outputs[static_cast<std::size_t>(k - 1)].c_str());
+  }
+  if (!o.plot.empty()) print_line_path("Figure written: ", o.plot.c_str());
+  for (std::size_t i = made; i < figures.outputs.size(); ++i) {
+    print_line_path("Frequency response written: ", figures.outputs[i].c_str());
+  }
+  if (!o.json.empty()) print_line_path("JSON report written: ", o.json.c_str());
   return EXIT_SUCCESS;
 }
 

@@ -20,7 +20,7 @@ struct IrJob {
   std::int64_t pre = 0;     // samples kept before the zero instant
   std::int64_t length = 0;  // samples kept after it
   int orders = 1;
-  std::vector<std::string> outputs;  // irfile, the harmonic files, the figure
+  std::vector<std::string> outputs;  // irfile, the harmonic files, the figure, the JSON report
   bool banner = true;                // print vellisk-ir's banner before the report
 };
 

@@ -10,10 +10,11 @@
 #include <cstring>
 
 #include "cli/arguments.h"
+#include "ir/frd_output.h"
 
 namespace {
 
-enum { kDrift = 256, kPlot, kReference, kRepeat };
+enum { kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson };
 const option kLongOptions[] = {
     {"length", required_argument, nullptr, 'l'},
     {"pre", required_argument, nullptr, 'p'},
@@ -23,6 +24,10 @@ const option kLongOptions[] = {
     {"plot", required_argument, nullptr, kPlot},
     {"reference", required_argument, nullptr, kReference},
     {"repeat", required_argument, nullptr, kRepeat},
+    {"frd", required_argument, nullptr, kFrd},
+    {"smooth", required_argument, nullptr, kSmooth},
+    {"gate", required_argument, nullptr, kGate},
+    {"json", required_argument, nullptr, kJson},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -84,6 +89,25 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
           return quoted("--repeat", optarg) + " must be a whole number from 1 to 1000";
         }
         break;
+      case kFrd:
+        o.frd = optarg;
+        if (!is_frd_name(o.frd))
+          return quoted("--frd", optarg) + " must name a file ending in .frd or .txt";
+        break;
+      case kSmooth:
+        if (!whole_integer(optarg, o.smooth) || o.smooth < 1 || o.smooth > kMaxSmooth) {
+          return quoted("--smooth", optarg) + " must be a whole number from 1 to 96";
+        }
+        break;
+      case kGate:
+        if (!whole_number(optarg, o.gate) || !(o.gate > 0)) {
+          return quoted("--gate", optarg) + " must be a number of milliseconds greater than 0";
+        }
+        break;
+      case kJson:
+        o.json = optarg;
+        if (o.json.empty()) return "--json must name a file";
+        break;
       case 'h':
         o.help = true;
         break;
@@ -92,8 +116,7 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
         break;
       default: {
         const std::string given = argv[optind - 1];
-        const bool takes_value = optopt == kDrift || optopt == kPlot || optopt == kReference ||
-                                 optopt == kRepeat ||
+        const bool takes_value = (optopt >= kDrift && optopt <= kJson) ||
                                  (optopt > 0 && optopt < 128 && std::strchr("lpcH", optopt));
         if (takes_value) return "option " + given + " needs a value";
         return "unknown option " + given + "; vellisk-ir --help lists the options";

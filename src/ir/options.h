@@ -15,6 +15,10 @@ struct IrOptions {
   long reference = 0;  // --reference C: the loopback channel, 1-based; 0 when not given
   long repeat = 1;     // --repeat N: sweep files played back to back
   std::string plot;    // --plot FILE.svg; empty when not given
+  std::string frd;     // --frd FILE.frd; empty when not given
+  long smooth = 0;     // --smooth N: 1/N octave; 0 when not given
+  double gate = 0;     // --gate MS, in milliseconds; 0 when not given
+  std::string json;    // --json FILE; empty when not given
   bool help = false;
   bool version = false;
   std::vector<const char*> arguments;  // the positional arguments
@@ -24,6 +28,8 @@ struct IrOptions {
 inline constexpr long kMaxOrder = 10;
 inline constexpr double kMaxDriftPpm = 1000;
 inline constexpr long kMaxRepeats = 1000;
+// The finest smoothing: the text files' grid has 96 points an octave.
+inline constexpr long kMaxSmooth = 96;
 
 struct option;
 

@@ -166,7 +166,22 @@ void magnitude_panel(const Figure& f, int orders) {
     plmtex("b", 1.5, at, 0.5, label.c_str());
   }
   plmtex("b", 3.0, 0.5, 0.5, "Frequency (Hz)");
-  plmtex("l", 4.2, 0.5, 0.5, "Level (dB), 1/6-octave smoothing");
+  std::string title = numbered("Level (dB), 1/", f.smoothing) + "-octave smoothing";
+  if (f.gate_ms > 0) {
+    char gate[64];
+    std::snprintf(gate, sizeof gate, ", gated at %g ms", f.gate_ms);
+    title += gate;
+    // Below 1 / gate the gated curve no longer resolves the response.
+    const double resolved = std::log10(1000 / f.gate_ms);
+    if (resolved > lo && resolved < hi) {
+      plcol0(kText);
+      pllsty(2);
+      segment(resolved, bottom, resolved, top);
+      pllsty(1);
+      plptex(resolved, top - (top - bottom) * 0.06, 1, 0, -0.05, "1 / gate");
+    }
+  }
+  plmtex("l", 4.2, 0.5, 0.5, title.c_str());
   // Each channel, then its harmonic orders in its colour; when they would
   // not fit, the orders once, in the text's colour.
   const int channels = static_cast<int>(f.channels.size());

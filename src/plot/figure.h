@@ -10,7 +10,7 @@ struct FigureCurve {
 };
 
 struct FigureChannel {
-  FigureCurve level;                   // dB against Hz, 1/6-octave smoothed
+  FigureCurve level;                   // dB against Hz, smoothed
   std::vector<FigureCurve> harmonics;  // [k - 2]: order k, dB against excitation Hz
   FigureCurve envelope;                // dB against ms from the zero instant
   double noise_db = 0;                 // the noise measured as the envelope is (its peaks)
@@ -25,6 +25,8 @@ struct Figure {
   double hzend = 0;
   double first_ms = 0;  // the time axis: the written window
   double last_ms = 0;
+  int smoothing = 6;   // the level curves' 1/N octave
+  double gate_ms = 0;  // the gate the level curves were measured through (0: none)
   std::vector<FigureChannel> channels;
 };
 

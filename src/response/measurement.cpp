@@ -33,12 +33,6 @@ double power_ratio_db(const std::vector<double>& num, const std::vector<double>&
   return b > 0 ? std::max(10 * std::log10(a / b), -300.0) : 0;
 }
 
-std::vector<double> to_db(const std::vector<double>& powers) {
-  std::vector<double> db;
-  for (const double p : powers) db.push_back(p > 0 ? 10 * std::log10(p) : -300);
-  return db;
-}
-
 // The squared peak magnitude of the analytic signal x + i H(x) over each
 // stretch of `step` samples of x[0..n), s being x's spectrum at a size of at
 // least 2n (so that nothing wraps). The Hilbert transform H(x) is the inverse
@@ -157,6 +151,58 @@ bool fits(const Measurement& m, double offset) {
              static_cast<double>(m.plan.last);
 }
 
+// row, or with a gate asked for, row gated around the linear response's
+// arrival (sample pre of every order's window is its zero instant), in out.
+const float* gated(const MeasurementSetup& setup, const Layout& layout, double arrival,
+                   const std::vector<float>& row, std::vector<float>& out) {
+  if (!(setup.gate > 0)) return row.data();
+  out.assign(row.begin(), row.end());
+  const auto pre = static_cast<double>(layout.pre);
+  apply_gate(Gate{pre, setup.gate}, pre + arrival, out.data(),
+             static_cast<std::int64_t>(out.size()));
+  return out.data();
+}
+
+// The figure's curves and the text files' responses of every order, from its
+// window gated around the linear response's arrival when a gate is asked for,
+// and with that arrival removed from the phase. Every spectrum is taken at
+// twice the linear window: the lowest bands hold more bins, and the envelope
+// does not wrap around from the window's end to its start.
+void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
+                        const std::vector<std::vector<float>>& rows, ChannelResult& r) {
+  const Layout& layout = m.layout;
+  const SweepDesign& d = m.plan.design;
+  const std::int64_t n1 = layout.window(1);
+  const double arrival = static_cast<double>(layout.pre) + r.arrival;
+  std::vector<float> buffer;
+  Spectrum linear;
+  for (int k = 1; k <= layout.orders(); ++k) {
+    const std::vector<float>& row = rows[static_cast<std::size_t>(k - 1)];
+    const auto n = static_cast<std::int64_t>(row.size());
+    Spectrum s = spectrum_of(gated(setup, layout, r.arrival, row, buffer), n, d.rate, 2 * n1);
+    if (setup.curves) {
+      const std::vector<double> grid = log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24));
+      std::vector<double> level = sample_response(s, grid, k, arrival, setup.figure_smooth).level;
+      if (k == 1) {
+        r.curves.frequencies = grid;
+        r.curves.level = std::move(level);
+      } else {
+        r.curves.harmonics.push_back(std::move(level));
+      }
+    }
+    if (setup.responses) {
+      r.responses.push_back(sample_response(
+          s, octave_grid(d.hzstart, d.hzend / k, kPointsPerOctave), k, arrival, setup.smooth));
+    }
+    if (k == 1) linear = std::move(s);
+  }
+  if (setup.curves) {
+    // The envelope shows the whole window, reflections and all.
+    if (setup.gate > 0) linear = spectrum_of(rows[0].data(), n1, d.rate, 2 * n1);
+    envelope_curve(linear, rows[0].data(), n1, layout.pre, d.rate, r.curves);
+  }
+}
+
 }  // namespace
 
 ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
@@ -184,9 +230,15 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   const Spectrum h1 = spectrum_of(linear.data(), n1, d.rate);
   if (drift) r.drift = estimate_drift(h1, d.hzstart, d.hzend, d.octavelen);
   // The middle of the band, clear of the band edges' roll-off; a sweep of
-  // less than two octaves has no such middle, and is taken whole.
-  r.gain = 4 * d.hzstart < d.hzend ? h1.median_magnitude(2 * d.hzstart, d.hzend / 2)
-                                   : h1.median_magnitude(d.hzstart, d.hzend);
+  // less than two octaves has no such middle, and is taken whole. A gate
+  // asked for applies.
+  std::vector<float> buffer;
+  const Spectrum h1g =
+      setup.gate > 0 ? spectrum_of(gated(setup, layout, r.arrival, linear, buffer), n1, d.rate)
+                     : Spectrum{};
+  const Spectrum& g = setup.gate > 0 ? h1g : h1;
+  r.gain = 4 * d.hzstart < d.hzend ? g.median_magnitude(2 * d.hzstart, d.hzend / 2)
+                                   : g.median_magnitude(d.hzstart, d.hzend);
   const double sixth = std::exp2(1.0 / 6);
   double thd_power = 0;
   for (int k = 2; k <= layout.orders(); ++k) {
@@ -198,21 +250,10 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
         power_ratio_db(sixth_octave_powers(hk, centres, k), sixth_octave_powers(h1, centres, 1));
     r.harmonic_levels.push_back(level);
     thd_power += std::pow(10.0, level / 10);
-    if (setup.curves) {
-      const Spectrum fine =
-          spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, 2 * n1);
-      r.curves.harmonics.push_back(to_db(
-          sixth_octave_powers(fine, log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24)), k)));
-    }
   }
   r.thd = std::sqrt(thd_power);
+  if (setup.curves || setup.responses) frequency_analyses(setup, m, rows, r);
   if (setup.curves) {
-    // Twice the window: the lowest sixth-octave bands hold more bins, and the
-    // envelope does not wrap around from the window's end to its start.
-    const Spectrum fine = spectrum_of(linear.data(), n1, d.rate, 2 * n1);
-    r.curves.frequencies = log_centres(d.hzstart, d.hzend, std::exp2(1.0 / 24));
-    r.curves.level = to_db(sixth_octave_powers(fine, r.curves.frequencies, 1));
-    envelope_curve(fine, linear.data(), n1, layout.pre, d.rate, r.curves);
     r.curves.noise_envelope =
         noise_envelope(noise.data(), static_cast<std::int64_t>(noise.size()), n1, d.rate);
   }
@@ -259,12 +300,19 @@ double measurement_bytes(const MeasurementSetup& setup, int channels) {
   for (int k = 1; k <= m.layout.orders(); ++k) windows += static_cast<double>(m.layout.window(k));
   // The filter's spectrum, the planner's scratch and the library's tables,
   // each about one transform; per thread, its transform, its windows, and the
-  // analysis's spectra (up to four of twice the window with a figure); the
-  // windows kept for the files, up to the store's budget.
+  // analysis's spectra (up to four of twice the window with a figure or text
+  // files); the windows kept for the files, up to the store's budget; the text
+  // files' rows, three doubles (six floats) a point, kept until written.
+  const bool fine = setup.curves || setup.responses;
   const double spectra =
-      (setup.curves ? 4 * 2.2 : 3 * 1.1) * n1 + 2.0 * static_cast<double>(m.layout.segment_size);
+      (fine ? 4 * 2.2 : 3 * 1.1) * n1 + 2.0 * static_cast<double>(m.layout.segment_size);
+  const double rows = setup.responses ? 6.0 * kPointsPerOctave *
+                                            std::log2(setup.params.hzend / setup.params.hzstart) *
+                                            m.layout.orders() * channels
+                                      : 0;
   const double floats = 3 * fft + batch * (fft + windows + spectra) +
-                        std::min(windows * channels, static_cast<double>(RowStore::kMemoryBudget));
+                        std::min(windows * channels, static_cast<double>(RowStore::kMemoryBudget)) +
+                        rows;
   // Measured peaks run up to 1.6 times the buffers' sum (the transform
   // library's working memory), above about 20 MiB of libraries.
   return 1.6 * 4 * floats + 32.0 * 1048576;
@@ -284,8 +332,10 @@ std::unique_ptr<InverseSpectrum> inverse_spectrum(const MeasurementSetup& setup,
   }
   if (m.layout.orders() > 1) real_sizes.push_back(m.layout.segment_size);
   if (setup.timing) real_sizes.push_back(linear_layout(m.layout).segment_size);
-  if (setup.curves) {
+  if (setup.curves || setup.responses) {
     real_sizes.push_back(fast_fft_size(static_cast<std::size_t>(2 * n1)));
+  }
+  if (setup.curves) {
     real_sizes.push_back(
         fast_fft_size(static_cast<std::size_t>(2 * (m.layout.noise_last - m.layout.noise_first))));
   }

@@ -9,6 +9,7 @@
 
 #include "response/deconvolution.h"
 #include "response/drift.h"
+#include "response/frequency_response.h"
 #include "response/layout.h"
 #include "response/recording.h"
 #include "response/store.h"
@@ -23,6 +24,10 @@ struct MeasurementSetup {
   int orders = 1;           // harmonic orders 2 to orders are written (1: none)
   double drift = 0;         // clock drift corrected (0: none)
   bool curves = false;      // keep what a figure of the run draws
+  int figure_smooth = 6;    // the figure's level curves: 1/figure_smooth-octave smoothed
+  bool responses = false;   // keep each order's frequency response for the text files
+  int smooth = 0;           // their smoothing: 1/smooth octave (0: none)
+  double gate = 0;          // samples after the arrival that the analyses keep (0: no gate)
   int threads = 1;
   std::size_t min_fft_size = 0;  // transform at least this size (to share another run's plan)
   std::int64_t shift = 0;        // frames from the recording's start to this sweep's period
@@ -40,7 +45,7 @@ struct MeasurementSetup {
 // What a figure draws of one channel.
 struct ChannelCurves {
   std::vector<double> frequencies;             // Hz, 1/24 octave apart
-  std::vector<double> level;                   // the linear response, dB, 1/6-octave smoothed
+  std::vector<double> level;                   // the linear response, dB, smoothed
   std::vector<std::vector<double>> harmonics;  // [k - 2]: order k at excitation frequency, dB
   std::vector<double> times;                   // ms from the zero instant
   std::vector<double> envelope;                // dB, the peak of each stretch of samples
@@ -62,6 +67,7 @@ struct ChannelResult {
   float low = 0, high = 0;              // the extreme samples written, over every file
   bool finite = true;                   // whether every sample written is finite
   ChannelCurves curves;
+  std::vector<FrequencyResponse> responses;  // [k - 1]: order k, on the text files' grid
 };
 
 struct Measurement {

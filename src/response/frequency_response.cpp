@@ -1,0 +1,104 @@
+// Gating, sampling and smoothing of a window's frequency response.
+#include "response/frequency_response.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+namespace {
+
+using Complex = std::complex<double>;
+
+// The turn that removes a delay of `delay` samples from bin j of a transform
+// of `size`: exp(+2 pi i j delay / size), reduced to [0, 1) of a turn first
+// so that it stays exact for long delays.
+Complex delay_turn(std::size_t size, double j, double delay) {
+  double turns = j * delay / static_cast<double>(size);
+  turns -= std::floor(turns);
+  return std::polar(1.0, 2 * std::numbers::pi * turns);
+}
+
+Complex bin(const Spectrum& s, std::int64_t j) {
+  return {s.bins[static_cast<std::size_t>(2 * j)], s.bins[static_cast<std::size_t>(2 * j + 1)]};
+}
+
+// Bin j of s with the delay removed.
+Complex delay_free(const Spectrum& s, std::int64_t j, double delay) {
+  return bin(s, j) * delay_turn(s.size, static_cast<double>(j), delay);
+}
+
+// The delay-free spectrum at a fractional bin index, within [0, size / 2].
+Complex interpolated(const Spectrum& s, double position, double delay) {
+  const auto last = static_cast<std::int64_t>(s.size / 2);
+  const double at = std::clamp(position, 0.0, static_cast<double>(last));
+  const auto j = std::min(static_cast<std::int64_t>(at), last - 1);
+  const double t = at - static_cast<double>(j);
+  return (1 - t) * delay_free(s, j, delay) + t * delay_free(s, j + 1, delay);
+}
+
+double degrees(Complex z) {
+  const double d = std::arg(z) * (180 / std::numbers::pi);
+  return d <= -180 ? d + 360 : d;
+}
+
+double level_db(double power) {
+  return power > 0 ? std::max(10 * std::log10(power), -300.0) : -300;
+}
+
+}  // namespace
+
+double gate_weight(const Gate& gate, double arrival, double t) {
+  const double u = t - arrival;
+  if (u < -gate.before || u > gate.after) return 0;
+  const double rise = gate.before / 5, fall = gate.after / 5;
+  if (u < rise - gate.before) {
+    return 0.5 - 0.5 * std::cos(std::numbers::pi * (u + gate.before) / rise);
+  }
+  if (u > gate.after - fall)
+    return 0.5 - 0.5 * std::cos(std::numbers::pi * (gate.after - u) / fall);
+  return 1;
+}
+
+void apply_gate(const Gate& gate, double arrival, float* x, std::int64_t n) {
+  for (std::int64_t i = 0; i < n; ++i) {
+    x[i] = static_cast<float>(x[i] * gate_weight(gate, arrival, static_cast<double>(i)));
+  }
+}
+
+std::vector<double> octave_grid(double f_lo, double f_hi, int points_per_octave) {
+  return log_centres(f_lo, f_hi, std::exp2(1.0 / points_per_octave));
+}
+
+FrequencyResponse sample_response(const Spectrum& s, const std::vector<double>& frequencies,
+                                  double scale, double delay, int fraction) {
+  FrequencyResponse r;
+  r.frequencies = frequencies;
+  const double bins_per_hz = static_cast<double>(s.size) / s.rate;
+  const auto last = static_cast<std::int64_t>(s.size / 2);
+  const double half = fraction > 0 ? std::exp2(0.5 / fraction) : 1;
+  for (const double f : frequencies) {
+    const double centre = scale * f * bins_per_hz;
+    const auto lo = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(centre / half)));
+    const auto hi = std::min(last, static_cast<std::int64_t>(std::floor(centre * half)));
+    double power = 0;
+    Complex mean;
+    if (fraction == 0 || hi < lo) {
+      mean = interpolated(s, centre, delay);
+      power = std::norm(mean);
+    } else {
+      // One more bin turns the delay by the same step: one product a bin.
+      const Complex step = delay_turn(s.size, 1, delay);
+      Complex turn = delay_turn(s.size, static_cast<double>(lo), delay);
+      for (std::int64_t j = lo; j <= hi; ++j, turn *= step) {
+        const Complex z = bin(s, j) * turn;
+        power += std::norm(z);
+        mean += z;
+      }
+      power /= static_cast<double>(hi - lo + 1);
+    }
+    r.level.push_back(level_db(power));
+    r.phase.push_back(power > 0 ? degrees(mean) : 0);
+  }
+  return r;
+}

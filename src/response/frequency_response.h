@@ -1,0 +1,45 @@
+// Frequency responses of response windows: a gate, and the response on a logarithmic grid,
+// smoothed or not, with a delay taken out of its phase.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "response/bands.h"
+
+// A gate around a response's arrival, in samples of its window: what lies from
+// `before` samples ahead of the arrival to `after` samples past it is kept,
+// with half-Hann tapers over the first fifth of `before` and the last fifth of
+// `after`; the rest is set to 0.
+struct Gate {
+  double before = 0;
+  double after = 0;  // 0: no gate
+};
+
+// The gate's weight at window sample t when the arrival is at window sample
+// `arrival` (a fraction of a sample is kept exactly).
+double gate_weight(const Gate& gate, double arrival, double t);
+
+// Multiplies x[0..n) by the gate's weights.
+void apply_gate(const Gate& gate, double arrival, float* x, std::int64_t n);
+
+// A frequency response: rows of frequency, level and phase.
+struct FrequencyResponse {
+  std::vector<double> frequencies;  // Hz (for a harmonic order: the excitation frequency)
+  std::vector<double> level;        // dB re unit gain, at least -300
+  std::vector<double> phase;        // degrees, in (-180, 180]
+};
+
+// The text files' grid: 96 points per octave from f_lo up to f_hi.
+inline constexpr int kPointsPerOctave = 96;
+std::vector<double> octave_grid(double f_lo, double f_hi, int points_per_octave);
+
+// The response of a window, from its spectrum s, at scale times each of the
+// frequencies (scale k: harmonic order k at its excitation frequency), with a
+// delay of `delay` samples from the window's first sample removed from the
+// phase. fraction 0: the spectrum at each frequency, interpolated between the
+// bins of the delay-free spectrum; fraction N: smoothed over the 1/N octave
+// centred there, the level as the mean power of the bins and the phase as that
+// of their complex mean (a band holding no bin takes the interpolated value).
+FrequencyResponse sample_response(const Spectrum& s, const std::vector<double>& frequencies,
+                                  double scale, double delay, int fraction);
