@@ -73,14 +73,16 @@ for ((round = 0; round < rounds; round++)); do
     "$(ir rec1long.pcm ir.wav) $(ir -H 5 rec1.pcm ir.wav) $(ir -c 2 --reference 1 --drift auto rec2ref.pcm ir.wav)" \
     "$(ir --plot fig.svg rec1.pcm ir.wav)" \
     "$(ir -c 2 rec2ref.pcm ir.wav) $(ir -c 2 --reference 1 rec2ref.pcm ir.wav)" \
-    "$(ir --repeat 1 rep1.pcm ir.wav) $(ir --repeat 4 rep4.pcm ir.wav) $(ir --repeat 8 rep8.pcm ir.wav)"
+    "$(ir --repeat 1 rep1.pcm ir.wav) $(ir --repeat 4 rep4.pcm ir.wav) $(ir --repeat 8 rep8.pcm ir.wav)" \
+    "$(ir --frd r.frd --json r.json rec1.pcm ir.wav) $(ir -H 5 --gate 4 --frd r.frd rec1.pcm ir.wav)"
 done >rounds
 
 awk -v rounds="$rounds" -f "$here/bench/median.awk" -f /dev/stdin rounds <<'AWK'
   { for (i = 1; i <= NF; i++) value[NR, i] = $i
     value[NR, 31] = $3 / $1; value[NR, 32] = $7 / $5; value[NR, 33] = $11 / $1
     value[NR, 34] = $13 / $19; value[NR, 35] = $15 / $1; value[NR, 36] = $19 / $17
-    value[NR, 37] = $23 / (4 * $21); value[NR, 38] = $25 / (8 * $21) }
+    value[NR, 37] = $23 / (4 * $21); value[NR, 38] = $25 / (8 * $21)
+    value[NR, 39] = $27 / $1; value[NR, 40] = $29 / $11 }
   END {
     printf "Usage example (45 s at 44.1 kHz), medians of %d rounds: seconds, peak MiB\n", rounds
     printf "  1 channel:  vellisk-ir %6.3f s %6.1f MiB   scipy %6.3f s %6.1f MiB   %.1fx faster, %.2f of its memory\n",
@@ -97,6 +99,8 @@ awk -v rounds="$rounds" -f "$here/bench/median.awk" -f /dev/stdin rounds <<'AWK'
     printf "  --repeat 1, 4, 8: %6.3f s, %6.3f s, %6.3f s: %.2f and %.2f x N single runs\n",
       median(21), median(23), median(25), median(37), median(38)
     printf "  --repeat 1, 4, 8: %6.1f MiB, %6.1f MiB, %6.1f MiB\n", median(22) / 1024, median(24) / 1024, median(26) / 1024
+    printf "  --frd, --json:  %6.3f s, %.2f x the run without\n", median(27), median(39)
+    printf "  -H 5 --gate 4 --frd: %6.3f s, %.2f x -H 5 without\n", median(29), median(40)
   }
 AWK
 

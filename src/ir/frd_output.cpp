@@ -29,7 +29,8 @@ std::string frd_text(const RunFigures& f, int channel, int order, double delay_s
   std::string t = "* " + std::string(kIrVersion) + "\n* Sweep:";
   for (const double x :
        {p.rate, p.amplitude, p.hzstart, p.hzend, p.duration, p.silence, p.leadin, p.leadout}) {
-    t += " " + number_text(x);
+    t += ' ';  // appended, not added: GCC 12 warns falsely on literal + temporary
+    t += number_text(x);
   }
   t += " (rate amplitude hzstart hzend duration silence leadin leadout)\n";
   t += "* Recording: " + f.recording + ", channel " + std::to_string(channel) + " of " +
