@@ -59,3 +59,10 @@ assert len(ir) == 48510, len(ir)
 peak = int(np.argmax(np.abs(ir)))
 assert abs(peak - (4410 + 221)) <= 1, peak
 PY
+
+# The README's numpy example reads a frequency-response file of the same recording.
+vellisk-ir --frd ir.frd 44100 0.5 10 21000 45 2 0.05 0.005 recording.wav ir.pcm >/dev/null
+awk '/Reading one in numpy/ { want = 1 } want && /^```python$/ { on = 1; next }
+     on && /^```$/ { exit } on' "$readme" >frd.py
+echo 'assert len(hz) == int(96 * np.log2(2100)) + 1 and abs(degrees).max() <= 180, len(hz)' >>frd.py
+python3 frd.py
