@@ -303,7 +303,7 @@ TEST(JsonReport, ChannelsOrdersAndEveryFigureOfThePrintedReport) {
   EXPECT_EQ(j["outputs"][12], "m-c3-h3.txt");
 }
 
-// Refused before any work, or failed on writing, with no file left.
+// Refused before any work, with no file left.
 TEST(FrequencyResponseFile, RefusalsAndFailuresLeaveNoFile) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--frd", "r.wav"}, "--frd (r.wav) must name a file ending in .frd or .txt"},
@@ -319,7 +319,7 @@ TEST(FrequencyResponseFile, RefusalsAndFailuresLeaveNoFile) {
        "outputs (ir.f32, ir.f32) must not name the same file: one would overwrite the other"},
       {{"--json", "r-c2.frd", "--frd", "r.frd"},
        "outputs (r-c2.frd, r-c2.frd) must not name the same file: one would overwrite the other"},
-      {{"--frd", "none/r.frd"}, "Unable to write none/r-c1.frd: No such file or directory"},
+      {{"--frd", "none/r.frd"}, "Unable to write none/r.frd: No such file or directory"},
   };
   for (const auto& [options, message] : cases) {
     SCOPED_TRACE(message);
