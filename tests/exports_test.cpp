@@ -174,6 +174,9 @@ TEST(FrequencyResponseFile, GateKeepsTheDirectSoundAndDropsTheReflection) {
       run_ir(dir, {"--gate", "4", "--smooth", "3", "--plot", "f.svg", "--frd", "gated.frd"});
   ASSERT_EQ(gated.status, 0) << gated.err;
   EXPECT_EQ(whole.out.find("Gate"), std::string::npos);
+  // The in-band gain, the band's median magnitude, is that of the gated response.
+  EXPECT_NE(whole.out.find("in-band gain 0.98 dB"), std::string::npos) << whole.out;
+  EXPECT_NE(gated.out.find("in-band gain 0.00 dB"), std::string::npos) << gated.out;
   const std::string gate = "4 ms after the arrival, from 0.1 s before it; resolves 250 Hz and up";
   EXPECT_NE(gated.out.find("\nGate: " + gate + "\n"), std::string::npos) << gated.out;
   const Frd f = read_frd(dir.work() / "gated.frd");
