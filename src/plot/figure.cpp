@@ -222,6 +222,12 @@ void envelope_panel(const Figure& f) {
     line(ch.envelope.x, ch.envelope.y);
     set_noise_line();
     segment(f.first_ms, ch.noise_db, f.last_ms, ch.noise_db);
+    if (f.gate_ms > 0) {
+      // Where the gate ends: what lies after it is left out of the level curves.
+      const double end = ch.latency_ms + f.gate_ms;
+      segment(end, bottom, end, top);
+      if (c == 0) plptex(end, top - (top - bottom) * 0.2, 1, 0, -0.05, "gate");
+    }
     pllsty(1);
   }
   plwidth(1);

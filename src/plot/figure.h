@@ -26,7 +26,8 @@ struct Figure {
   double first_ms = 0;  // the time axis: the written window
   double last_ms = 0;
   int smoothing = 6;   // the level curves' 1/N octave
-  double gate_ms = 0;  // the gate the level curves were measured through (0: none)
+  double gate_ms = 0;  // the gate the level curves were measured through (0: none), drawn
+                       // on the envelope panel where it ends, after each channel's latency
   std::vector<FigureChannel> channels;
 };
 
