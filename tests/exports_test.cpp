@@ -30,8 +30,9 @@ const std::vector<std::string> kNumbers = {"48000", "0.25", "10",   "22000",
 constexpr double kRate = 48000;
 
 // The sweep through taps of (delay in samples, gain) on channel 1 of `channels`, then 1 s of
-// silence.
-void record(const TempDir& dir, const std::vector<std::pair<int, double>>& taps, int channels = 1) {
+// silence; each frame then passed through `frame`, when given.
+void record(const TempDir& dir, const std::vector<std::pair<int, double>>& taps, int channels = 1,
+            const std::function<void(float*)>& frame = nullptr) {
   std::vector<float> s;
   emit_sweep(compute_design({kRate, 0.25, 10, 22000, 2, 0.5, 0.05, 0.02}),
              [&s](double v) { s.push_back(static_cast<float>(v)); });
@@ -41,6 +42,9 @@ void record(const TempDir& dir, const std::vector<std::pair<int, double>>& taps,
       y[(t + static_cast<std::size_t>(delay)) * static_cast<std::size_t>(channels)] +=
           static_cast<float>(gain * s[t]);
     }
+  }
+  for (std::size_t i = 0; frame && i < y.size(); i += static_cast<std::size_t>(channels)) {
+    frame(&y[i]);
   }
   std::ofstream(dir.work() / "rec.f32", std::ios::binary)
       .write(reinterpret_cast<const char*>(y.data()), static_cast<std::streamsize>(4 * y.size()));
@@ -246,13 +250,7 @@ TEST(FrequencyResponse, GateTapersOverTheFirstAndLastFifth) {
 // one of its figures, rounded as printed.
 TEST(JsonReport, ChannelsOrdersAndEveryFigureOfThePrintedReport) {
   TempDir dir;
-  record(dir, {{37, 1}}, 3);
-  std::vector<float> rec = read_samples(dir.work() / "rec.f32");
-  for (std::size_t i = 0; i < rec.size(); i += 3)
-    rec[i + 2] = 0.5f * rec[i], rec[i] += 0.3f * rec[i] * rec[i];
-  std::ofstream(dir.work() / "rec.f32", std::ios::binary)
-      .write(reinterpret_cast<const char*>(rec.data()),
-             static_cast<std::streamsize>(4 * rec.size()));
+  record(dir, {{37, 1}}, 3, [](float* f) { f[2] = 0.5f * f[0], f[0] += 0.3f * f[0] * f[0]; });
   const RunResult r = run_ir(dir, {"-p", "0.02", "-c", "3", "-H", "3", "--gate", "5", "--drift",
                                    "auto", "--json", "r.json", "--frd", "m.txt"});
   ASSERT_EQ(r.status, 0) << r.err;
