@@ -7,6 +7,7 @@
 #include <cmath>
 #include <complex>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -188,7 +189,8 @@ TEST(VelliskMeasure, InputBeyondFullScaleIsWarned) {
 // an irfile beside a loopback: the loopback's response arrives one period
 // after the zero instant, and the device's matches the FIR's frequency
 // response, one period late, in level and phase (above 1 kHz, where cutting
-// the response 0.5 s before the zero instant costs nothing measurable).
+// the response 0.5 s before the zero instant costs nothing measurable), in
+// the response file and in vellisk-ir's text file.
 TEST(VelliskMeasure, DeviceUnderTestIsMeasuredByItsFir) {
   JackServer server;
   ASSERT_TRUE(server.ready());
@@ -199,10 +201,13 @@ TEST(VelliskMeasure, DeviceUnderTestIsMeasuredByItsFir) {
   const RunResult r =
       run_measure(dir, server.name(),
                   with({"-o", "dut:in", "-o", "loopback:playback_1", "-i", "dut:out", "-i",
-                        "loopback:capture_1", "-p", "0.5", "-l", "0.25", "--tail", "0"},
+                        "loopback:capture_1", "-p", "0.5", "-l", "0.25", "--tail", "0", "--frd",
+                        "dut.frd", "--json", "r.json"},
                        kNumbers, {"rec.wav", "ir.wav"}));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Recording written: rec.wav\n"), std::string::npos) << r.out;
+  EXPECT_NE(read_file(dir.work() / "r.json").find("\"arrival_samples\": 256.0,"),
+            std::string::npos);
   EXPECT_NE(r.out.find("Channel 2: arrival 256.0 samples (5.333 ms)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Response written: ir.wav\n"), std::string::npos) << r.out;
   // The tail was stretched to hold the window: --length and the latency.
@@ -229,6 +234,22 @@ TEST(VelliskMeasure, DeviceUnderTestIsMeasuredByItsFir) {
     worst = std::max(worst, std::abs(measured - expected) / std::abs(expected));
   }
   EXPECT_LT(20 * std::log10(worst), -100);
+  // vellisk-ir's text file of the device: the FIR's level, row by row.
+  std::istringstream frd(read_file(dir.work() / "dut-c1.frd"));
+  int rows = 0;
+  for (std::string line; std::getline(frd, line);) {
+    double hz = 0, db = 0;
+    if (line[0] == '*' || std::sscanf(line.c_str(), "%lf %lf", &hz, &db) != 2) continue;
+    if (hz < 1000 || hz > 10000) continue;
+    std::complex<double> expected = 0;
+    for (std::size_t k = 0; k < fir.size(); ++k) {
+      expected += static_cast<double>(fir[k]) *
+                  std::polar(1.0, -2 * std::numbers::pi * hz / 48000 * static_cast<double>(k));
+    }
+    EXPECT_NEAR(db, 20 * std::log10(std::abs(expected)), 0.006) << hz;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 319);
 
   // With the loopback as timing reference, over two repeats, the chain's
   // period is the zero instant and the device's arrival is its own delay (the

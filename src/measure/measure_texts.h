@@ -28,7 +28,7 @@ inline constexpr const char* kMeasureHelp[] = {
     "      --repeat N        play the sweep file N times back to back (default 1)",
     "      --tail SECONDS    record this long after the last sweep file (default 1;",
     "                        with an irfile, at least the response length)",
-    "  -l, -p, -H, --drift, --plot",
+    "  -l, -p, -H, --drift, --plot, --reference, --frd, --smooth, --gate, --json",
     "                        vellisk-ir's options for the response (vellisk-ir --help)",
     "  -h, --help            show this help",
     "  -V, --version         show the version",
