@@ -242,17 +242,17 @@ TEST(FrequencyResponse, GateTapersOverTheFirstAndLastFifth) {
   for (const auto& [t, w] : weights) EXPECT_NEAR(gate_weight({100, 50}, a, t), w, 1e-12) << t;
 }
 
-// Three channels with harmonics: the memoryless y = x + 0.3 x^2 after 37
-// samples, a silent channel and half the sweep. Each channel and order has
+// Three channels with harmonics, 37 samples late: the memoryless y = x + 0.3
+// x^2, a silent channel, and the sweep wired back, the timing reference. Each channel and order has
 // its text file: channel 1 is flat, its second harmonic 0.3 A / 2 at -90
 // degrees over its excitation range, the silent channel at -300 dB. The JSON
 // parses, and every number of the printed report, up to the files written, is
 // one of its figures, rounded as printed.
 TEST(JsonReport, ChannelsOrdersAndEveryFigureOfThePrintedReport) {
   TempDir dir;
-  record(dir, {{37, 1}}, 3, [](float* f) { f[2] = 0.5f * f[0], f[0] += 0.3f * f[0] * f[0]; });
-  const RunResult r = run_ir(dir, {"-p", "0.02", "-c", "3", "-H", "3", "--gate", "5", "--drift",
-                                   "auto", "--json", "r.json", "--frd", "m.txt"});
+  record(dir, {{37, 1}}, 3, [](float* f) { f[2] = f[0], f[0] += 0.3f * f[0] * f[0]; });
+  const RunResult r = run_ir(dir, {"-p", "0.02", "-c", "3", "-H", "3", "--gate", "5", "--reference",
+                                   "3", "--drift", "auto", "--json", "r.json", "--frd", "m.txt"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(list_files(dir.work()).size(), 14u);  // 9 text files
   const Frd h2 = read_frd(dir.work() / "m-c1-h2.txt");
@@ -297,7 +297,8 @@ TEST(JsonReport, ChannelsOrdersAndEveryFigureOfThePrintedReport) {
   EXPECT_EQ(j["channels"][1]["silent"], true);
   EXPECT_TRUE(j["channels"][1]["arrival_ms"].is_null());
   EXPECT_EQ(j["channels"][0]["harmonics"][1]["order"], 3);
-  EXPECT_EQ(j["drift_correction"]["source"], "measured");
+  EXPECT_EQ(j["drift"]["source"], "reference");
+  EXPECT_EQ(j["timing"]["reference_channel"], 3);
   EXPECT_EQ(j["gate"]["lowest_resolved_hz"], 200);
   EXPECT_EQ(j["outputs"][3], "r.json");
   EXPECT_EQ(j["outputs"][4], "m-c1.txt");
