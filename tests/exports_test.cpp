@@ -36,7 +36,10 @@ void record(const TempDir& dir, const std::vector<std::pair<int, double>>& taps,
   std::vector<float> s;
   emit_sweep(compute_design({kRate, 0.25, 10, 22000, 2, 0.5, 0.05, 0.02}),
              [&s](double v) { s.push_back(static_cast<float>(v)); });
-  std::vector<float> y((s.size() + 48000) * static_cast<std::size_t>(channels));
+  int last = 0;
+  for (const auto& tap : taps) last = std::max(last, tap.first);
+  std::vector<float> y((s.size() + static_cast<std::size_t>(last) + 48000) *
+                       static_cast<std::size_t>(channels));
   for (const auto& [delay, gain] : taps) {
     for (std::size_t t = 0; t < s.size(); ++t) {
       y[(t + static_cast<std::size_t>(delay)) * static_cast<std::size_t>(channels)] +=
@@ -242,6 +245,35 @@ TEST(FrequencyResponse, GateTapersOverTheFirstAndLastFifth) {
   for (const auto& [t, w] : weights) EXPECT_NEAR(gate_weight({100, 50}, a, t), w, 1e-12) << t;
 }
 
+// Every number of the printed report in out, up to the files written, is
+// one of the JSON's figures, rounded as printed; returns how many there are.
+int expect_report_in_json(const std::string& out, const nlohmann::json& j) {
+  std::vector<double> figures;
+  const std::function<void(const nlohmann::json&)> collect = [&](const nlohmann::json& v) {
+    if (v.is_number()) figures.push_back(v.get<double>());
+    if (v.is_structured())
+      for (const auto& item : v) collect(item);
+  };
+  collect(j);
+  const std::size_t from = out.find("Sweep:");
+  const std::string report = out.substr(from, out.find("Response written") - from);
+  // Numbers standing alone (not the 2 of "H2" or the 32 of "float32").
+  const std::regex number(R"((^|[\s(,])([-+]?\d+(\.(\d+))?))");
+  int checked = 0;
+  for (std::sregex_iterator m(report.begin(), report.end(), number), end; m != end;
+       ++m, ++checked) {
+    const std::string text = (*m)[2].str();
+    const double half = 0.5 * std::pow(10.0, -static_cast<double>((*m)[4].length()));
+    const bool found = std::any_of(figures.begin(), figures.end(), [&](double v) {
+      char three[32];  // the THD's percentage has three significant digits
+      std::snprintf(three, sizeof three, "%.3g", v);
+      return std::abs(v - std::stod(text)) <= half * (1 + 1e-9) || text == three;
+    });
+    EXPECT_TRUE(found) << text << " in " << report;
+  }
+  return checked;
+}
+
 // Three channels with harmonics, 37 samples late: the memoryless y = x + 0.3
 // x^2, a silent channel, and the sweep wired back, the timing reference. Each channel and order has
 // its text file: channel 1 is flat, its second harmonic 0.3 A / 2 at -90
@@ -269,31 +301,8 @@ TEST(JsonReport, ChannelsOrdersAndEveryFigureOfThePrintedReport) {
   EXPECT_EQ(silent.db[500], -300);
 
   const nlohmann::json j = nlohmann::json::parse(read_file(dir.work() / "r.json"));
-  std::vector<double> figures;
-  const std::function<void(const nlohmann::json&)> collect = [&](const nlohmann::json& v) {
-    if (v.is_number()) figures.push_back(v.get<double>());
-    if (v.is_structured())
-      for (const auto& item : v) collect(item);
-  };
-  collect(j);
-  const std::size_t from = r.out.find("Sweep:");
-  const std::string report = r.out.substr(from, r.out.find("Response written") - from);
-  // Numbers standing alone (not the 2 of "H2" or the 32 of "float32").
-  const std::regex number(R"((^|[\s(,])(-?\d+(\.(\d+))?))");
-  int checked = 0;
-  for (std::sregex_iterator m(report.begin(), report.end(), number), end; m != end;
-       ++m, ++checked) {
-    const std::string text = (*m)[2].str();
-    const double half = 0.5 * std::pow(10.0, -static_cast<double>((*m)[4].length()));
-    const bool found = std::any_of(figures.begin(), figures.end(), [&](double v) {
-      char three[32];  // the THD's percentage has three significant digits
-      std::snprintf(three, sizeof three, "%.3g", v);
-      return std::abs(v - std::stod(text)) <= half * (1 + 1e-9) || text == three;
-    });
-    EXPECT_TRUE(found) << text << " in " << report;
-  }
-  EXPECT_GT(checked, 40);
-  EXPECT_NE(report.find("Channel 2: no response"), std::string::npos);
+  EXPECT_GT(expect_report_in_json(r.out, j), 40);
+  EXPECT_NE(r.out.find("Channel 2: no response"), std::string::npos);
   EXPECT_EQ(j["channels"][1]["silent"], true);
   EXPECT_TRUE(j["channels"][1]["arrival_ms"].is_null());
   EXPECT_EQ(j["channels"][0]["harmonics"][1]["order"], 3);
@@ -303,6 +312,22 @@ TEST(JsonReport, ChannelsOrdersAndEveryFigureOfThePrintedReport) {
   EXPECT_EQ(j["outputs"][3], "r.json");
   EXPECT_EQ(j["outputs"][4], "m-c1.txt");
   EXPECT_EQ(j["outputs"][12], "m-c3-h3.txt");
+}
+
+// Two sweep files back to back, measured as repeats: the JSON holds each
+// repeat's figures and the drift from their spacing.
+TEST(JsonReport, RepeatsAndTheirDrift) {
+  TempDir dir;
+  record(dir, {{0, 1}, {144000, 1}});
+  const RunResult r = run_ir(dir, {"--repeat", "2", "--json", "r.json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json j = nlohmann::json::parse(read_file(dir.work() / "r.json"));
+  EXPECT_GT(expect_report_in_json(r.out, j), 20);
+  ASSERT_EQ(j["timing"]["repeats"].size(), 2u);
+  EXPECT_EQ(j["timing"]["repeats"][1]["left_out"], false);
+  EXPECT_EQ(j["timing"]["repeats_averaged"], 2);
+  EXPECT_EQ(j["drift"]["source"], "repeats");
+  EXPECT_EQ(j["drift"]["corrected"], false);
 }
 
 // Refused before any work, with no file left.
