@@ -53,9 +53,10 @@ void record(const TempDir& dir, const std::vector<std::pair<int, double>>& taps,
       .write(reinterpret_cast<const char*>(y.data()), static_cast<std::streamsize>(4 * y.size()));
 }
 
-RunResult run_ir(const TempDir& dir, std::vector<std::string> args) {
+RunResult run_ir(const TempDir& dir, std::vector<std::string> args,
+                 const std::string& recording = "rec.f32") {
   args.insert(args.end(), kNumbers.begin(), kNumbers.end());
-  args.insert(args.end(), {"rec.f32", "ir.f32"});
+  args.insert(args.end(), {recording, "ir.f32"});
   RunSetup setup;
   setup.program = VELLISK_IR_BINARY;
   return run_program(dir, args, setup);
@@ -315,13 +316,16 @@ TEST(JsonReport, ChannelsOrdersAndEveryFigureOfThePrintedReport) {
 }
 
 // Two sweep files back to back, measured as repeats: the JSON holds each
-// repeat's figures and the drift from their spacing.
+// repeat's figures and the drift from their spacing. The recording's name is
+// not UTF-8, which JSON must be: its stray byte becomes U+FFFD.
 TEST(JsonReport, RepeatsAndTheirDrift) {
   TempDir dir;
   record(dir, {{0, 1}, {144000, 1}});
-  const RunResult r = run_ir(dir, {"--repeat", "2", "--json", "r.json"});
+  std::filesystem::rename(dir.work() / "rec.f32", dir.work() / "rec\xff.f32");
+  const RunResult r = run_ir(dir, {"--repeat", "2", "--json", "r.json"}, "rec\xff.f32");
   ASSERT_EQ(r.status, 0) << r.err;
   const nlohmann::json j = nlohmann::json::parse(read_file(dir.work() / "r.json"));
+  EXPECT_EQ(j["recording"]["file"], "rec\xef\xbf\xbd.f32");
   EXPECT_GT(expect_report_in_json(r.out, j), 20);
   ASSERT_EQ(j["timing"]["repeats"].size(), 2u);
   EXPECT_EQ(j["timing"]["repeats"][1]["left_out"], false);

@@ -100,5 +100,6 @@ std::string json_report(const RunFigures& f) {
   j["channels"] = channels;
   j["warnings"] = f.warnings;
   j["outputs"] = f.outputs;
-  return j.dump(2) + "\n";
+  // A name need not be UTF-8: its stray bytes are written as U+FFFD.
+  return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
