@@ -57,9 +57,12 @@ std::string quoted(const char* option, const char* text) {
   return std::string(option) + " (" + text + ")";
 }
 
-bool ends_with_svg(const std::string& name) {
-  if (name.size() < 5 || name.rfind('/') == name.size() - 5) return false;
-  std::string tail = name.substr(name.size() - 4);
+bool ends_with(const std::string& name, const std::string& extension) {
+  const std::size_t n = extension.size();
+  if (name.size() <= n || name[name.size() - n - 1] == '/') return false;
+  std::string tail = name.substr(name.size() - n);
   for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".svg";
+  return tail == extension;
 }
+
+bool ends_with_svg(const std::string& name) { return ends_with(name, ".svg"); }

@@ -23,5 +23,6 @@ bool whole_integer(const char* text, long& value);
 // "--length (abc)": an option and the text given, as messages name them.
 std::string quoted(const char* option, const char* text);
 
-// Whether a name ends in .svg (any letter case) after a name of its own.
+// Whether a name ends in extension (".svg"; any letter case) after a name of its own.
+bool ends_with(const std::string& name, const std::string& extension);
 bool ends_with_svg(const std::string& name);

@@ -47,15 +47,32 @@ int fail(const std::string& line) {
   return EXIT_FAILURE;
 }
 
-void report(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
+namespace {
+
+std::string vformatted(const char* format, va_list args) {
   va_list again;
   va_copy(again, args);
   const int length = std::vsnprintf(nullptr, 0, format, args);
   std::string line(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
   std::vsnprintf(line.data(), line.size() + 1, format, again);
   va_end(again);
+  return line;
+}
+
+}  // namespace
+
+void report(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string line = vformatted(format, args);
   va_end(args);
   print_line(line.c_str());
+}
+
+std::string formatted(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string line = vformatted(format, args);
+  va_end(args);
+  return line;
 }

@@ -33,3 +33,6 @@ int fail(const std::string& line);
 
 // Prints one formatted line of a report on standard output, flushed at once.
 void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The text printf would write, as a string.
+std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,18 +1,15 @@
 // Writing frequency responses as text.
 #include "ir/frd_output.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 
+#include "cli/arguments.h"
 #include "ir/ir_texts.h"
 #include "sweep/validation.h"
 
 bool is_frd_name(const std::string& name) {
-  if (name.size() < 5 || name[name.size() - 5] == '/') return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".frd" || tail == ".txt";
+  return ends_with(name, ".frd") || ends_with(name, ".txt");
 }
 
 std::string frd_name(const std::string& base, int channel, int channels, int order) {

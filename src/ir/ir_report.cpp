@@ -3,27 +3,13 @@
 
 #include <cinttypes>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
+#include "cli/console.h"
 #include "response/analysis.h"
 #include "sweep/validation.h"
 
 namespace {
-
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  va_list again;
-  va_copy(again, args);
-  const int size = std::vsnprintf(nullptr, 0, pattern, args);
-  std::string line(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  std::vsnprintf(line.data(), line.size() + 1, pattern, again);
-  va_end(again);
-  va_end(args);
-  return line;
-}
 
 std::string text(double value) { return number_text(value); }
 
@@ -51,44 +37,46 @@ ChannelFigures channel_figures(const ChannelResult& r, double rate) {
 }
 
 std::string gate_text(double gate_ms, double pre_s) {
-  return format("%s ms after the arrival, from %s s before it; resolves %.4g Hz and up",
-                text(gate_ms).c_str(), text(pre_s).c_str(), 1000 / gate_ms);
+  return formatted("%s ms after the arrival, from %s s before it; resolves %.4g Hz and up",
+                   text(gate_ms).c_str(), text(pre_s).c_str(), 1000 / gate_ms);
 }
 
 std::vector<std::string> setup_lines(const RunFigures& f) {
   const int channels = f.info.channels;
   std::vector<std::string> lines = {
-      format("Sweep: %" PRId32 " samples from %s Hz to %s Hz at %s Hz, after %" PRId32
-             " samples of silence",
-             f.sweeplen, text(f.params.hzstart).c_str(), text(f.params.hzend).c_str(),
-             text(f.params.rate).c_str(), f.silencelen),
-      format("Recording: %s, %s, %d %s, %" PRId64 " frames%s", f.recording.c_str(),
-             f.info.format.c_str(), channels, channels == 1 ? "channel" : "channels", f.info.frames,
-             f.info.rate == 0 ? "" : format(" at %d Hz", f.info.rate).c_str()),
-      format("Window: pre %s s, length %s s, %" PRId64 " samples, zero instant at sample %" PRId64,
-             text(f.pre_s).c_str(), text(f.length_s).c_str(), f.window_samples, f.zero_sample),
-      format("Transform size: %zu samples", f.transform_samples),
-      format("Noise measured from %.3f s to %.3f s, between the second harmonic and the response",
-             f.noise_first_s, f.noise_last_s),
+      formatted("Sweep: %" PRId32 " samples from %s Hz to %s Hz at %s Hz, after %" PRId32
+                " samples of silence",
+                f.sweeplen, text(f.params.hzstart).c_str(), text(f.params.hzend).c_str(),
+                text(f.params.rate).c_str(), f.silencelen),
+      formatted("Recording: %s, %s, %d %s, %" PRId64 " frames%s", f.recording.c_str(),
+                f.info.format.c_str(), channels, channels == 1 ? "channel" : "channels",
+                f.info.frames, f.info.rate == 0 ? "" : formatted(" at %d Hz", f.info.rate).c_str()),
+      formatted("Window: pre %s s, length %s s, %" PRId64
+                " samples, zero instant at sample %" PRId64,
+                text(f.pre_s).c_str(), text(f.length_s).c_str(), f.window_samples, f.zero_sample),
+      formatted("Transform size: %zu samples", f.transform_samples),
+      formatted(
+          "Noise measured from %.3f s to %.3f s, between the second harmonic and the response",
+          f.noise_first_s, f.noise_last_s),
   };
   if (f.gate_ms > 0) lines.push_back("Gate: " + gate_text(f.gate_ms, f.pre_s));
   return lines;
 }
 
 std::vector<std::string> channel_lines(int channel, const ChannelFigures& c) {
-  if (c.silent) return {format("Channel %d: no response, every sample is 0", channel)};
+  if (c.silent) return {formatted("Channel %d: no response, every sample is 0", channel)};
   const std::string noise =
-      c.peak_to_noise_db ? format("%.1f dB", *c.peak_to_noise_db) : "above 300 dB";
-  std::vector<std::string> lines = {
-      format("Channel %d: arrival %.1f samples (%.3f ms), in-band gain %.2f dB, impulse peak %.2f "
-             "dB, peak-to-noise %s, recorded peak %.2f dBFS",
-             channel, tenths(c.arrival_samples), c.arrival_ms, hundredths(c.gain_db),
-             c.impulse_peak_db, noise.c_str(), c.recorded_peak_dbfs)};
+      c.peak_to_noise_db ? formatted("%.1f dB", *c.peak_to_noise_db) : "above 300 dB";
+  std::vector<std::string> lines = {formatted(
+      "Channel %d: arrival %.1f samples (%.3f ms), in-band gain %.2f dB, impulse peak %.2f "
+      "dB, peak-to-noise %s, recorded peak %.2f dBFS",
+      channel, tenths(c.arrival_samples), c.arrival_ms, hundredths(c.gain_db), c.impulse_peak_db,
+      noise.c_str(), c.recorded_peak_dbfs)};
   if (c.harmonic_level_db.empty()) return lines;
-  std::string line = format("Channel %d harmonics:", channel);
+  std::string line = formatted("Channel %d harmonics:", channel);
   for (std::size_t i = 0; i < c.harmonic_level_db.size(); ++i) {
-    line += format(" H%zu %.1f dB,", i + 2, c.harmonic_level_db[i]);
+    line += formatted(" H%zu %.1f dB,", i + 2, c.harmonic_level_db[i]);
   }
-  lines.push_back(line + format(" THD %.3g %% (%.1f dB)", c.thd_percent, c.thd_db));
+  lines.push_back(line + formatted(" THD %.3g %% (%.1f dB)", c.thd_percent, c.thd_db));
   return lines;
 }
