@@ -3,21 +3,9 @@
 # usage example's sweep through a known system (-6 dB, 5 ms), one channel and eight, and prices
 # its options: a timing reference beside the system, and the sweep repeated 1, 4 and 8 times. Each round runs everything once, close together, and medians over rounds are
 # reported, so that a machine whose speed drifts affects both sides of each ratio alike.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-here=$PWD
-rounds=${ROUNDS:-5}
-
-cmake --preset release >/dev/null
-cmake --build --preset release >/dev/null
-bin=$PWD/build/release
-[ -x "$bin/vellisk-ir" ] || { echo "vellisk-ir was not built: install libfftw3-dev, libsndfile1-dev and libplplot-dev" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time, Debian's package time) is needed for peak memory" >&2; exit 1; }
-python=
-for p in "$(command -v python3)" /usr/bin/python3; do
-  "$p" -c "import numpy, scipy" 2>/dev/null && { python=$p; break; }
-done
-[ -n "$python" ] || { echo "a python3 with numpy and scipy is needed for the comparison" >&2; exit 1; }
+source "$(dirname "$0")/common.sh"
+needs vellisk-ir "libfftw3-dev, libsndfile1-dev and libplplot-dev"
+needs_python
 
 example=(44100 0.5 10 21000 45 2 0.05 0.005)
 tmp=$(mktemp -d)

@@ -3,17 +3,9 @@
 # starts and stops: the worst callback per cycle at 64 frames with 8 inputs against the
 # period, and peak memory for a 3 s and a 24 s sweep recorded on two channels. Medians
 # over rounds are reported.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-here=$PWD
-rounds=${ROUNDS:-5}
-
-cmake --preset release >/dev/null
-cmake --build --preset release >/dev/null
-bin=$PWD/build/release
-[ -x "$bin/vellisk-measure" ] || { echo "vellisk-measure was not built: install libjack-jackd2-dev" >&2; exit 1; }
+source "$(dirname "$0")/common.sh"
+needs vellisk-measure "libjack-jackd2-dev"
 command -v jackd >/dev/null || { echo "jackd (Debian's package jackd2) is needed" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time, Debian's package time) is needed for peak memory" >&2; exit 1; }
 
 tmp=$(mktemp -d)
 server_pid=

@@ -3,21 +3,9 @@
 # sosfilt on the time-reversed response, cumulative sums) on a third-octave analysis of an
 # 8-channel, 6 s response at 48 kHz, and weighs vellisk-room's peak memory for one file and
 # for ten. Each round runs everything once, close together; medians over rounds are reported.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-here=$PWD
-rounds=${ROUNDS:-5}
-
-cmake --preset release >/dev/null
-cmake --build --preset release >/dev/null
-bin=$PWD/build/release
-[ -x "$bin/vellisk-room" ] || { echo "vellisk-room was not built: install libfftw3-dev, libsndfile1-dev, libplplot-dev and nlohmann-json3-dev" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time, Debian's package time) is needed for peak memory" >&2; exit 1; }
-python=
-for p in "$(command -v python3)" /usr/bin/python3; do
-  "$p" -c "import numpy, scipy" 2>/dev/null && { python=$p; break; }
-done
-[ -n "$python" ] || { echo "a python3 with numpy and scipy is needed for the comparison" >&2; exit 1; }
+source "$(dirname "$0")/common.sh"
+needs vellisk-room "libfftw3-dev, libsndfile1-dev, libplplot-dev and nlohmann-json3-dev"
+needs_python
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
