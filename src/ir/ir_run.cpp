@@ -342,47 +342,48 @@ std::string prepare_ir_job(const IrOptions& options, const char* const* numbers,
   return "";
 }
 
-int run_ir_job(const IrJob& job) {
+namespace {
+
+// Opens the recording and checks it, the timing options and every output's
+// name against it. outputs gains the text files; made: how many came before.
+std::string open_phase(const IrJob& job, Recording& recording, TimingSetup& timing,
+                       RunFigures& figures, std::size_t& made) {
   const IrOptions& o = job.options;
-  const SweepParams& params = job.params;
-  const SweepDesign& design = job.design;
   const char* recording_name = job.recording.c_str();
   const bool headerless = is_headerless_name(recording_name);
-  Recording recording;
-  if (const std::string e = recording.open(recording_name, headerless,
-                                           o.channels != 0 ? static_cast<int>(o.channels) : 1);
+  if (std::string e = recording.open(recording_name, headerless,
+                                     o.channels != 0 ? static_cast<int>(o.channels) : 1);
       !e.empty()) {
-    return fail(e);
+    return e;
   }
   const RecordingInfo& info = recording.info();
-  if (const std::string e =
-          recording_error(o, params, design, info, recording_name, headerless, job.format);
+  if (std::string e =
+          recording_error(o, job.params, job.design, info, recording_name, headerless, job.format);
       !e.empty()) {
-    return fail(e);
+    return e;
   }
-  TimingSetup timing;
   timing.reference = static_cast<int>(o.reference) - 1;
   timing.repeats = static_cast<int>(o.repeat);
   timing.drift_auto = o.drift_auto;
-  if (const std::string e =
-          timing_error(timing, design, info.channels, info.frames, recording_name);
+  if (std::string e = timing_error(timing, job.design, info.channels, info.frames, recording_name);
       !e.empty()) {
-    return fail(e);
+    return e;
   }
-  RunFigures figures;
   figures.outputs = job.outputs;
-  const std::size_t made = figures.outputs.size();
+  made = figures.outputs.size();
   for (int k = 1; k <= job.orders && !o.frd.empty(); ++k) {
     for (int c = 1; c <= info.channels; ++c) {
       figures.outputs.push_back(frd_name(o.frd, c, info.channels, k));
     }
   }
-  if (const std::string e = names_error(recording_name, figures.outputs, made); !e.empty()) {
-    return fail(e);
-  }
+  return names_error(recording_name, figures.outputs, made);
+}
 
+// What the measurement is asked to compute.
+MeasurementSetup setup_of(const IrJob& job, const TimingSetup& timing) {
+  const IrOptions& o = job.options;
   MeasurementSetup setup;
-  setup.params = params;
+  setup.params = job.params;
   setup.pre = job.pre;
   setup.length = job.length;
   setup.orders = job.orders;
@@ -391,7 +392,7 @@ int run_ir_job(const IrJob& job) {
   setup.figure_smooth = o.smooth != 0 ? static_cast<int>(o.smooth) : 6;
   setup.responses = !o.frd.empty();
   setup.smooth = static_cast<int>(o.smooth);
-  setup.gate = o.gate * params.rate / 1000;
+  setup.gate = o.gate * job.params.rate / 1000;
   setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   prepare_timing(timing, setup);
   if (o.drift_auto) {
@@ -401,13 +402,18 @@ int run_ir_job(const IrJob& job) {
     widest.drift = kMaxDrift;
     setup.min_fft_size = plan_measurement(widest).plan.fft_size;
   }
-  if (const std::string e = memory_phase(setup, info.channels); !e.empty()) return fail(e);
-  Measurement m = plan_measurement(setup);
+  return setup;
+}
 
+// The banner and the report's lines on the sweep, the recording and the window.
+void setup_report(const IrJob& job, const MeasurementSetup& setup, const Measurement& m,
+                  const RecordingInfo& info, RunFigures& figures) {
+  const IrOptions& o = job.options;
+  const SweepParams& params = job.params;
   figures.params = params;
-  figures.sweeplen = design.sweeplen;
-  figures.silencelen = design.silencelen;
-  figures.recording = recording_name;
+  figures.sweeplen = job.design.sweeplen;
+  figures.silencelen = job.design.silencelen;
+  figures.recording = job.recording;
   figures.info = info;
   figures.pre_s = o.pre;
   figures.length_s = o.length;
@@ -421,18 +427,16 @@ int run_ir_job(const IrJob& job) {
   figures.figure_smooth = setup.figure_smooth;
   if (job.banner) std::printf("%s", kIrBanner);
   for (const std::string& line : setup_lines(figures)) print_line(line.c_str());
-
   if (o.drift_given) {
     figures.drift_given_ppm = o.drift_ppm;
     print_line(("Drift corrected: " + text(*figures.drift_given_ppm) + " ppm, as given").c_str());
   }
-  RowStore store;
-  TimingResult timed;
-  if (const std::string e = measure_timed(timing, setup, recording, store, m, timed); !e.empty()) {
-    return fail(e);
-  }
-  if (const std::string e = results_error(job, m); !e.empty()) return fail(e);
-  // Each warning goes to standard error as it is found, and into the JSON report.
+}
+
+// The timing's and each channel's lines, and the warnings, each on standard
+// error as it is found and kept for the JSON report.
+void results_report(const IrJob& job, const TimingSetup& timing, const TimingResult& timed,
+                    const Measurement& m, RunFigures& figures) {
   const auto warn = [&figures](const std::string& line) {
     std::fprintf(stderr, "Warning: %s\n", line.c_str());
     figures.warnings.push_back(line);
@@ -440,34 +444,27 @@ int run_ir_job(const IrJob& job) {
   figures.timing = timing_figures(timing, timed, m.plan.design);
   for (const std::string& line : timing_lines(figures.timing)) print_line(line.c_str());
   if (const std::string w = timing_warning(figures.timing); !w.empty()) warn(w);
-
   const std::int64_t needed = timed.frames_needed;
-  if (info.frames < needed) {
-    warn("recording (" + job.recording + ") ends " + std::to_string(needed - info.frames) +
+  if (figures.info.frames < needed) {
+    warn("recording (" + job.recording + ") ends " + std::to_string(needed - figures.info.frames) +
          " samples before the window does; they are read as silence");
   }
+  const double rate = job.params.rate;
   for (std::size_t c = 0; c < m.channels.size(); ++c) {
-    const ChannelFigures& f =
-        figures.channels.emplace_back(channel_figures(m.channels[c], params.rate));
+    const ChannelFigures& f = figures.channels.emplace_back(channel_figures(m.channels[c], rate));
     for (const std::string& line : channel_lines(static_cast<int>(c + 1), f)) {
       print_line(line.c_str());
     }
     for (const std::string& line :
-         plausibility_warnings(m.channels[c], static_cast<int>(c) + 1, m.layout, params.rate)) {
+         plausibility_warnings(m.channels[c], static_cast<int>(c) + 1, m.layout, rate)) {
       warn(line.substr(line.starts_with("Warning: ") ? 9 : 0));
     }
   }
+}
 
-  std::string svg;
-  if (!o.plot.empty()) {
-    if (const std::string e = draw_figure(figure_of(params, o, m, timed, figures), svg);
-        !e.empty()) {
-      return fail("Unable to draw the figure: " + e);
-    }
-  }
-  if (const std::string e = write_phase(job, m, store, svg, figures, made); !e.empty()) {
-    return fail(e);
-  }
+// The last lines: each file written.
+void written_report(const IrJob& job, const RunFigures& figures, std::size_t made) {
+  const IrOptions& o = job.options;
   print_line_path("Response written: ", job.irfile.c_str());
   for (int k = 2; k <= job.orders; ++k) {
     const std::string line = "Harmonic response H" + std::to_string(k) + " written: ";
@@ -478,6 +475,44 @@ int run_ir_job(const IrJob& job) {
     print_line_path("Frequency response written: ", figures.outputs[i].c_str());
   }
   if (!o.json.empty()) print_line_path("JSON report written: ", o.json.c_str());
+}
+
+}  // namespace
+
+int run_ir_job(const IrJob& job) {
+  Recording recording;
+  TimingSetup timing;
+  RunFigures figures;
+  std::size_t made = 0;
+  if (const std::string e = open_phase(job, recording, timing, figures, made); !e.empty()) {
+    return fail(e);
+  }
+  MeasurementSetup setup = setup_of(job, timing);
+  const RecordingInfo& info = recording.info();
+  if (const std::string e = memory_phase(setup, info.channels); !e.empty()) return fail(e);
+  Measurement m = plan_measurement(setup);
+  setup_report(job, setup, m, info, figures);
+
+  RowStore store;
+  TimingResult timed;
+  if (const std::string e = measure_timed(timing, setup, recording, store, m, timed); !e.empty()) {
+    return fail(e);
+  }
+  if (const std::string e = results_error(job, m); !e.empty()) return fail(e);
+  results_report(job, timing, timed, m, figures);
+
+  std::string svg;
+  if (!job.options.plot.empty()) {
+    if (const std::string e =
+            draw_figure(figure_of(job.params, job.options, m, timed, figures), svg);
+        !e.empty()) {
+      return fail("Unable to draw the figure: " + e);
+    }
+  }
+  if (const std::string e = write_phase(job, m, store, svg, figures, made); !e.empty()) {
+    return fail(e);
+  }
+  written_report(job, figures, made);
   return EXIT_SUCCESS;
 }
 
