@@ -1,6 +1,6 @@
 # Sourced by the benchmark scripts: builds the release preset and checks for what they need.
 # needs PROGRAM HINT: the program built, or what to install; needs_python: a python3 with
-# numpy and scipy, in $python.
+# numpy and scipy, in $python; measure COMMAND...: its seconds and peak KiB.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 here=$PWD
@@ -20,4 +20,14 @@ needs_python() {
     "$p" -c "import numpy, scipy" 2>/dev/null && { python=$p; break; }
   done
   [ -n "$python" ] || { echo "a python3 with numpy and scipy is needed for the comparison" >&2; exit 1; }
+}
+
+# Seconds and peak KiB of one run, which must succeed.
+measure() {
+  local t0 t1 kib status
+  t0=${EPOCHREALTIME/[.,]/}
+  read -r kib status < <(/usr/bin/time -f "%M %x" "$@" 2>&1 >/dev/null | tail -1)
+  t1=${EPOCHREALTIME/[.,]/}
+  [ "$status" = 0 ] || { echo "failed: $*" >&2; exit 1; }
+  awk -v us=$((t1 - t0)) -v kib="$kib" 'BEGIN { printf "%.4f %d", us / 1e6, kib }'
 }

@@ -43,15 +43,6 @@ ir = fftconvolve(recording, inverse[:, None], axes=0)[start - 4410:start + rate]
 ir.astype("<f4").tofile("scipy.pcm")
 PY
 
-# Seconds and peak KiB of one run, which must succeed.
-measure() {
-  local t0 t1 kib status
-  t0=${EPOCHREALTIME/[.,]/}
-  read -r kib status < <(/usr/bin/time -f "%M %x" "$@" 2>&1 >/dev/null | tail -1)
-  t1=${EPOCHREALTIME/[.,]/}
-  [ "$status" = 0 ] || { echo "failed: $*" >&2; exit 1; }
-  awk -v us=$((t1 - t0)) -v kib="$kib" 'BEGIN { printf "%.4f %d", us / 1e6, kib }'
-}
 # vellisk-ir with options, the example's numbers, then the last two arguments: the files.
 ir() { measure "$bin/vellisk-ir" "${@:1:$#-2}" "${example[@]}" "${@: -2}"; }
 

@@ -26,15 +26,6 @@ x.astype("<f4").tofile("eight.f32")
 PY
 for i in $(seq 1 10); do cp eight.f32 "copy$i.f32"; done
 
-# Seconds and peak KiB of one run, which must succeed.
-measure() {
-  local t0 t1 kib status
-  t0=${EPOCHREALTIME/[.,]/}
-  read -r kib status < <(/usr/bin/time -f "%M %x" "$@" 2>&1 >/dev/null | tail -1)
-  t1=${EPOCHREALTIME/[.,]/}
-  [ "$status" = 0 ] || { echo "failed: $*" >&2; exit 1; }
-  awk -v us=$((t1 - t0)) -v kib="$kib" 'BEGIN { printf "%.4f %d", us / 1e6, kib }'
-}
 
 for ((round = 0; round < rounds; round++)); do
   echo "$(measure "$bin/vellisk-room" --bands third -r 48000 -c 8 eight.f32)" \
