@@ -1,9 +1,11 @@
-// vellisk --wav files read through libsndfile: the reference samples to the bit, and the design.
+// vellisk --wav files read through libsndfile: the reference samples to the bit, and the design
+// from the comment string and from the chunk API.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,18 @@ TEST(WavFile, LibsndfileReadsTheReferenceSamplesAndTheDesign) {
     EXPECT_EQ(parse_design_text(comment, design), "");
     EXPECT_EQ(design.file, f.file);
     EXPECT_EQ(design_text(design.params, f.file), design_text(golden, f.file));
+    // The same design through the chunk API, from the LIST chunk's payload.
+    SF_CHUNK_INFO chunk{};
+    std::strcpy(chunk.id, "LIST");
+    chunk.id_size = 4;
+    SF_CHUNK_ITERATOR* list = sf_get_chunk_iterator(file, &chunk);
+    ASSERT_EQ(sf_get_chunk_size(list, &chunk), SF_ERR_NO_ERROR);
+    std::string payload(chunk.datalen, '\0');
+    chunk.data = payload.data();
+    ASSERT_EQ(sf_get_chunk_data(list, &chunk), SF_ERR_NO_ERROR);
+    CarriedDesign from_chunk;
+    EXPECT_EQ(parse_design_info_list(payload, from_chunk), "");
+    EXPECT_EQ(design_text(from_chunk.params, from_chunk.file), comment);
     // libsndfile's log marks whatever it found odd in a header with "***".
     char log[4096] = {};
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
