@@ -166,26 +166,4 @@ TEST(Streams, IncompleteFilesAreRemoved) {
   }
 }
 
-// A WAV file is written and removed as a raw one is: a failed write or a signal leaves nothing.
-TEST(Streams, IncompleteWavFilesAreRemoved) {
-  const std::vector<std::string> args = {"--wav", "96000", "0.5",   "20",        "20000",      "10",
-                                         "1",     "0.05",  "0.005", "sweep.wav", "inverse.wav"};
-  for (const int signal : {0, SIGTERM}) {
-    SCOPED_TRACE(signal);
-    TempDir dir;
-    RunSetup setup;
-    setup.file_size_limit = signal == 0 ? 10000 : -1;
-    setup.signal = signal;
-    setup.wait_for = dir.work() / "sweep.wav";
-    const RunResult r = run_program(dir, args, setup);
-    if (signal == 0) {
-      EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.err, "Unable to write sweep file: File too large\n");
-    } else {
-      EXPECT_EQ(r.signal, signal) << "status " << r.status;
-    }
-    EXPECT_TRUE(list_files(dir.work()).empty());
-  }
-}
-
 }  // namespace

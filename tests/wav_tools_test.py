@@ -1,7 +1,4 @@
-"""vellisk --wav files pass sox and scipy without a warning and hold the raw files' samples.
-
-Usage: wav_tools_test.py VELLISK
-"""
+"""vellisk --wav files pass sox and scipy without a warning and hold the raw files' samples."""
 import os
 import subprocess
 import sys
@@ -11,11 +8,10 @@ import warnings
 import numpy as np
 from scipy.io import wavfile
 
-vellisk = sys.argv[1]
 numbers = ["48000", "0.5", "20", "20000", "3", "0.5", "0.05", "0.005"]
 with tempfile.TemporaryDirectory() as folder:
     for options, names in (["--wav"], ["s.wav", "i.wav"]), ([], ["s.pcm", "i.pcm"]):
-        subprocess.run([vellisk, *options, *numbers, *names], cwd=folder, check=True,
+        subprocess.run([sys.argv[1], *options, *numbers, *names], cwd=folder, check=True,
                        capture_output=True)
     for wav, raw in ("s.wav", "s.pcm"), ("i.wav", "i.pcm"):
         path = os.path.join(folder, wav)
@@ -29,4 +25,3 @@ with tempfile.TemporaryDirectory() as folder:
             rate, samples = wavfile.read(path)
         assert rate == 48000 and samples.dtype == np.float32, (rate, samples.dtype)
         assert np.array_equal(samples.view("<u4"), expected.view("<u4")), wav
-print("sox and scipy read both files without a warning, sample for sample")

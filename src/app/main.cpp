@@ -1,8 +1,8 @@
 // Entry point of vellisk.
 #include <cstdlib>
 
-#include "app/driver.h"
 #include "cli/console.h"
+#include "app/driver.h"
 #include "cli/process_guard.h"
 
 int main(int argc, char** argv) {
