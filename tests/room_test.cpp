@@ -23,7 +23,7 @@ constexpr double kRate = 48000;
 // `silence` s, in a file `length` s long, over a deterministic noise floor of
 // rms `noise` (a fixed linear congruential sequence, uniform).
 std::vector<double> decaying_tone(double f, double t60, double silence, double length,
-                                  double noise = 1e-7, unsigned seed = 1) {
+                                  double noise = 1e-4, unsigned seed = 1) {
   std::vector<double> x(static_cast<std::size_t>(length * kRate));
   const double a = 13.8155 / t60;
   const auto start = static_cast<std::size_t>(silence * kRate);
@@ -347,7 +347,7 @@ RunResult run_room(const TempDir& dir, const std::vector<std::string>& args) {
 TEST(VelliskRoom, MultichannelRunWritesTableCsvJsonAndFigure) {
   TempDir dir;
   write_wav(dir.work() / "hall.wav",
-            {decaying_tone(1000, 1.2, 0.05, 2.8), decaying_tone(501.19, 1.6, 0.08, 2.8, 1e-7, 7)});
+            {decaying_tone(1000, 1.2, 0.05, 3.4), decaying_tone(501.19, 1.6, 0.08, 3.4, 1e-4, 7)});
   std::vector<float> raw;
   for (const double v : decaying_tone(2000, 0.8, 0.02, 1.8)) raw.push_back(static_cast<float>(v));
   std::ofstream(dir.work() / "late.f32", std::ios::binary)
@@ -389,12 +389,12 @@ TEST(VelliskRoom, MultichannelRunWritesTableCsvJsonAndFigure) {
   EXPECT_EQ(json["files"][1]["rate"], 48000);
   EXPECT_NEAR(json["files"][1]["channels"][0]["bands"][5]["t30_s"].get<double>(), 0.8, 0.016);
 
-  // A CSV row per file, channel and band, after the header.
+  // A CSV row per file, channel and band, and one of single-number values, after the header.
   const std::string csv = read_file(dir.work() / "out.csv");
-  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 3 * 9);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 3 * 10);
   EXPECT_EQ(csv.substr(0, csv.find('\n')),
             "file,channel,band,centre_hz,onset_s,edt_s,edt_r,t20_s,t20_r,t30_s,t30_r,"
-            "curvature_pct,c50_db,c80_db,d50,ts_ms,inr_db,notes");
+            "curvature_pct,c50_db,c80_db,d50,ts_ms,inr_db,decay_range_db,bass_ratio,notes");
   EXPECT_NE(csv.find("\nhall.wav,2,500,501.19,0.080"), std::string::npos);
   // The figure's texts, without the markup and the character references PLplot
   // writes them with: a row per channel.

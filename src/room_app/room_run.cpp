@@ -204,7 +204,7 @@ int run_room(int argc, char** argv) {
         !e.empty()) {
       return fail(e);
     }
-    if (!o.csv.empty()) csv += csv_rows(result);
+    if (!o.csv.empty()) csv += csv_rows(result, o.third);
     if (!o.json.empty()) json["files"].push_back(file_json(result));
   }
 
