@@ -32,6 +32,7 @@ std::optional<double> mean_of(const std::vector<BandResult>& bands,
 
 BandPlan plan_bands(const RoomSetup& setup) {
   BandPlan plan;
+  plan.rate = setup.rate;
   plan.bands = analysis_bands(setup.third, setup.rate, plan.left_out);
   for (const Band& b : plan.bands) {
     const std::vector<Section>& f = plan.filters.emplace_back(band_pass(b.lower, b.upper, setup.rate));

@@ -40,6 +40,7 @@ struct ChannelAnalysis {
 
 // The bands an analysis uses, each with its filter.
 struct BandPlan {
+  double rate = 0;  // the rate planned for
   std::vector<Band> bands;
   std::vector<std::vector<Section>> filters;
   std::vector<BandTiming> timing;     // each filter's ringing, group delay, bandwidth
