@@ -46,6 +46,22 @@ std::vector<Output> outputs_of(const RoomOptions& o) {
 // asked for: then nothing is left to do, and the run ends quietly.
 bool quiet_end(const RoomOptions& o) { return output_error() == EPIPE && outputs_of(o).empty(); }
 
+// Whether a file can be made in the folder of name, tried by making and
+// removing one: permissions alone do not tell (root, read-only mounts, /proc).
+// A name that leads to something other than a regular file is written directly.
+std::string creation_error(const std::string& name) {
+  const std::string path = final_name(name.c_str());
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "";
+  const std::string::size_type slash = path.rfind('/');
+  std::string probe = (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + ".vellisk-room.XXXXXX";
+  const int fd = mkstemp(probe.data());
+  if (fd < 0) return std::strerror(errno);
+  close(fd);
+  unlink(probe.c_str());
+  return "";
+}
+
 // The outputs: each named, writable where it is, and none the same as an
 // input, a standard stream or another output.
 std::string names_error(const RoomOptions& o) {
@@ -69,9 +85,9 @@ std::string names_error(const RoomOptions& o) {
     if (stat(final_name(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       return std::string(outputs[i].option) + " (" + name + ") is a folder, not a file";
     }
-    if (std::string e = output_error(name); !e.empty()) {
-      return "Unable to write " + outputs[i].name + ": " + e;
-    }
+    std::string e = output_error(name);
+    if (e.empty()) e = creation_error(name);
+    if (!e.empty()) return "Unable to write " + outputs[i].name + ": " + e;
   }
   return "";
 }
