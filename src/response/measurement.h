@@ -54,6 +54,7 @@ struct ChannelCurves {
 
 // How a response ends in its window (see window_tail).
 struct WindowTail {
+  bool cut = false;           // the window ends before the decay does
   double above_noise_db = 0;  // the level of the window's last tenth over the noise, dB
   double reaches_noise = 0;   // s after the zero instant where the decay, continued at the
                               // slope of its late part, meets the noise; 0 when it does not fall

@@ -44,8 +44,8 @@ WindowTail window_tail(const float* window, std::int64_t pre, std::int64_t n, do
   // kWindowRangeDb below its first tenth, past which nothing it holds matters.
   const double end_db = std::max(decibels(noise), level[0] - kWindowRangeDb);
   tail.above_noise_db = level[9] - decibels(noise);
-  if (level[9] - end_db <= kMaxTailDb) return tail;
-  tail.above_noise_db = std::max(tail.above_noise_db, kMaxTailDb + 1e-9);
+  tail.cut = level[9] - end_db > kMaxTailDb;
+  if (!tail.cut) return tail;
   // A line through the levels of the second half (the late decay, past the
   // direct sound), continued down to that end.
   double sx = 0, sy = 0, sxx = 0, sxy = 0;
@@ -89,23 +89,14 @@ std::vector<std::string> plausibility_warnings(const ChannelResult& r, int chann
   if (peak == 0) return warnings;
   const double at = r.arrival + static_cast<double>(layout.pre);
   const double last = static_cast<double>(layout.window(1) - 1);
-  if (r.before >= peak || at < kEdgeSamples || at > last - kEdgeSamples) {
+  const bool outside = r.before >= peak || at < kEdgeSamples || at > last - kEdgeSamples;
+  if (outside) {
     const double where = r.before >= peak ? r.before_at : r.arrival;
     warnings.push_back(
         line("Warning: channel %d: the response's peak lies outside the window or "
              "at its edge (%.3f s from the zero instant); the recording may have "
              "begun after playback, or the latency exceeds --length",
              channel, where / rate));
-  }
-  if (r.tail.above_noise_db > kMaxTailDb) {
-    // Room to see the floor beyond the decay: a quarter more, in tenths of a second.
-    const std::string length =
-        r.tail.reaches_noise > 0
-            ? line("; --length %.1f or more would hold it", std::ceil(12.5 * r.tail.reaches_noise) / 10)
-            : std::string("; a longer --length would hold more of it");
-    warnings.push_back(line("Warning: channel %d: the response has not decayed into the noise by the "
-                            "end of its window (its last tenth is %.0f dB above the noise)%s",
-                            channel, r.tail.above_noise_db, length.c_str()));
   }
   const double to_noise = decibels(peak) - decibels(r.noise);
   const double crest = decibels(peak) - decibels(r.window_rms);
@@ -121,6 +112,19 @@ std::vector<std::string> plausibility_warnings(const ChannelResult& r, int chann
         line("Warning: channel %d: the response does not look like an impulse, its "
              "peak only %.1f dB above its rms over the window; %s",
              channel, crest, advice));
+  } else if (!outside && r.tail.cut &&
+             static_cast<double>(layout.window(1)) >= kMinCrestWindow * rate) {
+    // (A shorter window is a deliberate gate, and one that misses the peak is
+    // wrong in another way.) Room to see the floor beyond the decay: a quarter
+    // more, in tenths of a second.
+    const std::string length =
+        r.tail.reaches_noise > 0
+            ? line("; --length %.1f or more would hold it",
+                   std::ceil(12.5 * r.tail.reaches_noise) / 10)
+            : std::string("; a longer --length would hold more of it");
+    warnings.push_back(line("Warning: channel %d: the response has not decayed into the noise by "
+                            "the end of its window (its last tenth is %.0f dB above the noise)%s",
+                            channel, r.tail.above_noise_db, length.c_str()));
   }
   return warnings;
 }

@@ -15,12 +15,12 @@ inline constexpr double kMinRecordedDbfs = -50;  // the recording's peak
 inline constexpr int kEdgeSamples = 3;           // a peak this near the window's ends
 
 inline constexpr double kMaxTailDb = 10;      // a window ending this far above where the
-inline constexpr double kWindowRangeDb = 70;  // decay ends (the noise, or this far below the
+inline constexpr double kWindowRangeDb = 50;  // decay ends (the noise, or this far below the
                                               // window's first tenth) is too short
 
 // The tail of a linear window of n samples whose zero instant is sample pre,
-// against the noise's rms. above_noise_db exceeds kMaxTailDb only when the
-// window ends that far above where its decay ends.
+// against the noise's rms: cut when its last tenth lies more than kMaxTailDb
+// above where the decay ends.
 WindowTail window_tail(const float* window, std::int64_t pre, std::int64_t n, double noise,
                        double rate);
 

@@ -124,6 +124,7 @@ Onset find_onset(const double* x, std::int64_t n) {
 NoiseFit lundeby(const double* sq, std::int64_t n, std::int64_t onset, double rate,
                  double interval) {
   NoiseFit f;
+  f.rate = rate;
   f.cross = n;
   const std::int64_t length = n - onset;
   const std::int64_t tenth = std::max<std::int64_t>(1, length / 10);
@@ -368,19 +369,19 @@ void energy_parameters(const double* sq, const EnergyCurve& curve, const NoiseFi
 
 // What the end of the response says of the values: a floor gives the INR; a
 // response that ends above any floor gives only its decay range, and when that
-// is too short for T30, how long it would have to be.
-void tail_notes(const NoiseFit& noise, bool floor, double rate, BandParameters& p) {
+// is too short for T30, how long it would have to be at its mean rate of decay
+// (its range over its duration), for T30's range and 10 dB of floor.
+void tail_notes(const NoiseFit& noise, bool floor, double seconds, BandParameters& p) {
   if (floor) {
     p.inr = p.range;
   } else if (*p.range >= kRanges[2].needed) {
     p.notes.push_back(
         text("the response ends above any noise floor, %.1f dB into its decay: no INR", *p.range));
   } else {
-    const double slope = noise.slope < 0 ? noise.slope : noise.first_slope;
-    std::string more = "";
-    if (slope < 0) {
+    std::string more;
+    if (*p.range > 0 && seconds > 0) {
       more = text("; T30 needs about %.1f s after the onset",
-                  std::ceil((kRanges[2].needed + 10) / -slope / rate * 10) / 10);
+                  std::ceil((kRanges[2].needed + 10) / *p.range * seconds * 10) / 10);
     }
     p.notes.push_back(text("the response ends above any noise floor, %.1f dB into its decay: it "
                            "is too short%s",
@@ -390,8 +391,8 @@ void tail_notes(const NoiseFit& noise, bool floor, double rate, BandParameters& 
   if (noise.slope < 0 && noise.first_slope < 0 && noise.slope > noise.first_slope / 3 &&
       noise.compensation > 0) {
     p.notes.push_back(text("the noise compensation is unreliable: the late decay is nearly flat "
-                           "(%.1f dB/s)",
-                           noise.slope * rate));
+                           "(%.1f dB/s, against %.1f dB/s before)",
+                           noise.slope * noise.rate, noise.first_slope * noise.rate));
   }
 }
 
@@ -408,7 +409,7 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
     return p;
   }
   const bool floor = ends_on_floor(sq, n, noise, timing.bandwidth, rate);
-  tail_notes(noise, floor, rate, p);
+  tail_notes(noise, floor, static_cast<double>(n - onset) / rate, p);
   const EnergyCurve curve(sq, std::max<std::int64_t>(0, onset - timing.early), noise);
   const double at_onset = curve(onset);
   if (!(at_onset > 0)) {

@@ -45,6 +45,7 @@ struct NoiseFit {
   double slope = 0;             // the late decay line, dB a sample
   double first_slope = 0;       // the first line, from the peak down, dB a sample
   double range_db = 0;          // the decay's range: its highest averaged level above the noise
+  double rate = 0;              // samples per second
 };
 
 // sq holds the squared band response; onset is its start; interval the first
