@@ -4,16 +4,22 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "room_checks.h"
 #include "run_vellisk.h"
 
 namespace {
@@ -487,13 +493,13 @@ TEST(RoomDecay, ADecayTimeTheCurveDoesNotFollowIsWithheld) {
 
 namespace {
 
-// Channels of equal length, interleaved into a 32-bit float WAV file.
-void write_wav(const std::filesystem::path& path,
-               const std::vector<std::vector<double>>& channels) {
+// Channels of equal length, interleaved into a sound file, 32-bit float WAV unless told.
+void write_wav(const std::filesystem::path& path, const std::vector<std::vector<double>>& channels,
+               int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT) {
   SF_INFO info{};
   info.channels = static_cast<int>(channels.size());
   info.samplerate = static_cast<int>(kRate);
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  info.format = format;
   std::vector<float> frames;
   for (std::size_t i = 0; i < channels.front().size(); ++i) {
     for (const auto& c : channels) frames.push_back(static_cast<float>(c[i]));
@@ -618,7 +624,31 @@ TEST(VelliskRoom, ThirdOctavesAtALowRateLeaveTheTopBandsOutByName) {
   EXPECT_NEAR(json["files"][0]["rate"].get<double>(), 22050, 0);
 }
 
+namespace {
+
+// A file's bytes with `bytes` written over them at `at`.
+void patch(const std::filesystem::path& path, std::size_t at, const std::string& bytes) {
+  std::string all = read_file(path);
+  all.replace(at, bytes.size(), bytes);
+  std::ofstream(path, std::ios::binary) << all;
+}
+
+// A FLAC file's count of frames, the 36 bits after its STREAMINFO's rate,
+// channels and bits: 0 when unknown, as an encoder writing to a pipe leaves it.
+void set_flac_frames(const std::filesystem::path& path, std::uint64_t frames) {
+  const std::string all = read_file(path);
+  ASSERT_EQ(all.substr(0, 4), "fLaC");
+  std::string bytes = all.substr(21, 5);
+  bytes[0] = static_cast<char>((bytes[0] & 0xF0) | ((frames >> 32) & 0x0F));
+  for (int k = 0; k < 4; ++k) bytes[1 + static_cast<std::size_t>(k)] = static_cast<char>(frames >> (24 - 8 * k));
+  patch(path, 21, bytes);
+}
+
+}  // namespace
+
 TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
+  // Each refused with one line before anything is reported or written; an
+  // error ending in '*' is matched up to it.
   const struct {
     std::vector<std::string> args;
     std::string error;
@@ -633,6 +663,9 @@ TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
        "unknown option --frobnicate; vellisk-room --help lists the "
        "options\n"},
       {{"--json"}, "option --json needs a value\n"},
+      {{"--json", "out.json"}, "no irfile given; vellisk-room --help shows the usage\n"},
+      {{"--csv", "", "a.wav"}, "--csv must name a file; an empty name was given\n"},
+      {{"--json", "", "a.wav"}, "--json must name a file; an empty name was given\n"},
       {{"a.f32"}, "irfile (a.f32) is headerless float32: give its sample rate with --rate\n"},
       {{"-r", "48000", "a.wav"}, "--rate is for headerless files; none is given\n"},
       {{"--json", "a.wav", "a.wav"},
@@ -644,24 +677,122 @@ TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
        "Unable to open irfile (missing.wav): "
        "No such file or directory\n"},
       {{"empty.wav"}, "irfile (empty.wav) holds no samples\n"},
-      {{"--csv", "no/such/folder/out.csv", "a.wav"}, ""},
+      {{"--csv", "no/such/folder/out.csv", "a.wav"},
+       "Unable to write no/such/folder/out.csv: No such file or directory\n"},
+      {{"--json", "/proc/out.json", "a.wav"}, "Unable to write /proc/out.json: *"},
+      {{"--plot", "sub.svg", "a.wav"}, "--plot (sub.svg) is a folder, not a file\n"},
+      {{"-r", "48000", "--csv", "out.csv", "a.wav", "nan.f32"},
+       "irfile (nan.f32) holds a sample that is not finite (nan) at frame 5 of channel 1\n"},
+      {{"a.wav", "cut.flac"}, "Unable to read irfile (cut.flac): *"},
+      {{"a.wav", "huge.flac"},
+       "irfile (huge.flac) ends after 48000 of the 134217728 frames its header announces: it is "
+       "cut short\n"},
+      {{"fast.wav"},
+       "irfile (fast.wav) has a sample rate of 200000000 Hz; the rates taken are 1000 to "
+       "10000000\n"},
   };
+  const std::vector<std::string> inputs = {"a.f32", "a.wav",     "cut.flac", "empty.wav",
+                                           "fast.wav", "huge.flac", "nan.f32", "sub.svg"};
   for (const auto& c : cases) {
     std::string line;
     for (const std::string& a : c.args) line += a + " ";
     SCOPED_TRACE(line);
     TempDir dir;
-    write_wav(dir.work() / "a.wav", {decaying_tone(1000, 0.5, 0.01, 1)});
-    write_wav(dir.work() / "empty.wav", {std::vector<double>{}});
-    std::ofstream(dir.work() / "a.f32") << "    ";
+    const std::filesystem::path w = dir.work();
+    write_wav(w / "a.wav", {decaying_tone(1000, 0.5, 0.01, 1)});
+    write_wav(w / "empty.wav", {std::vector<double>{}});
+    std::ofstream(w / "a.f32") << "    ";
+    std::ofstream(w / "nan.f32") << std::string(20, '\0') << std::string("\0\0\xc0\x7f", 4);
+    std::filesystem::create_directory(w / "sub.svg");
+    write_wav(w / "cut.flac", {decaying_tone(1000, 0.5, 0.01, 1)}, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    std::filesystem::resize_file(w / "cut.flac", std::filesystem::file_size(w / "cut.flac") / 2);
+    write_wav(w / "huge.flac", {decaying_tone(1000, 0.5, 0.01, 1)}, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    set_flac_frames(w / "huge.flac", std::uint64_t{1} << 27);
+    write_wav(w / "fast.wav", {decaying_tone(1000, 0.5, 0.01, 0.1)}, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    patch(w / "fast.wav", 24, std::string("\x00\xc2\xeb\x0b", 4));  // 200000000
     const RunResult r = run_room(dir, c.args);
     EXPECT_EQ(r.status, 1);
-    if (!c.error.empty()) {
-      EXPECT_EQ(r.err, c.error);
-      EXPECT_EQ(r.out, "");
+    if (c.error.back() == '*') {
+      EXPECT_EQ(r.err.rfind(c.error.substr(0, c.error.size() - 1), 0), 0u) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     } else {
-      EXPECT_NE(r.err.find("Unable to write no/such/folder/out.csv"), std::string::npos) << r.err;
+      EXPECT_EQ(r.err, c.error);
     }
-    EXPECT_EQ(list_files(dir.work()), (std::vector<std::string>{"a.f32", "a.wav", "empty.wav"}));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.find("recording"), std::string::npos) << r.err;
+    EXPECT_LT(r.max_rss_kib, 200 * 1024);
+    EXPECT_EQ(list_files(w), inputs);
   }
+}
+
+TEST(VelliskRoom, StreamsAndStrangeNamesAreReadAsTheyAre) {
+  TempDir dir;
+  const std::filesystem::path w = dir.work();
+  const std::vector<double> tone = decaying_tone(1000, 0.5, 0.01, 1.2);
+  // A FLAC of unknown length, as an encoder writing to a pipe leaves it.
+  write_wav(w / "stream.flac", {tone}, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+  set_flac_frames(w / "stream.flac", 0);
+  // Names with PLplot's escape character and a byte that is not UTF-8.
+  write_wav(w / "take#2.wav", {tone});
+  write_wav(w / "bad\xff.wav", {tone});
+  // A FIFO, written once by another thread.
+  write_wav(w / "source.wav", {tone});
+  const std::string bytes = read_file(w / "source.wav");
+  std::filesystem::remove(w / "source.wav");
+  ASSERT_EQ(mkfifo((w / "fifo").c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(w / "fifo", std::ios::binary) << bytes; });
+  const RunResult r = run_room(dir, {"--json", "out.json", "--plot", "out.svg", "--csv", "out.csv",
+                                     "stream.flac", "fifo", "take#2.wav", "bad\xff.wav"});
+  writer.join();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("stream.flac: FLAC (Free Lossless Audio Codec) Signed 24 bit PCM, 1 channel, "
+                       "57600 frames at 48000 Hz\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("fifo: WAV (Microsoft) 32 bit float, 1 channel, 57600 frames"),
+            std::string::npos);
+  const auto json = nlohmann::json::parse(read_file(w / "out.json"));
+  ASSERT_EQ(json["files"].size(), 4u);
+  EXPECT_EQ(json["files"][2]["file"], "take#2.wav");
+  EXPECT_EQ(json["files"][3]["file"], "bad\xEF\xBF\xBD.wav");
+  const std::string svg = read_file(w / "out.svg");
+  EXPECT_NE(svg.find("&#x74;&#x61;&#x6b;&#x65;&#x23;&#x32;"), std::string::npos);  // "take#2"
+  EXPECT_EQ(csv_faults(read_file(w / "out.csv")), "");
+}
+
+TEST(VelliskRoom, NoImpossibleValueFromTinyOrAbruptResponses) {
+  // Eight samples; a spike over a floor; a decay that starts at its first
+  // sample: none may give an infinite clarity, a negative centre time or a
+  // correlation beyond -1.
+  TempDir dir;
+  const std::filesystem::path w = dir.work();
+  write_wav(w / "eight.wav", {{0.1, 1, -0.5, 0.25, -0.1, 0.05, -0.02, 0.01}});
+  std::vector<double> spike = decaying_noise(0.01, 0.5, 1, -60);
+  write_wav(w / "spike.wav", {spike});
+  write_wav(w / "start.wav", {decaying_noise(0.3, 0, 1, -90)});
+  for (const bool third : {false, true}) {
+    const RunResult r = run_room(dir, {"-b", third ? "third" : "octave", "--csv", "out.csv",
+                                       "eight.wav", "spike.wav", "start.wav"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("inf"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("nan"), std::string::npos) << r.out;
+    EXPECT_EQ(csv_faults(read_file(w / "out.csv")), "");
+  }
+}
+
+TEST(VelliskRoom, AClosedReportPipeEndsTheRunQuietlyWithItsFiles) {
+  TempDir dir;
+  write_wav(dir.work() / "a.wav", {decaying_tone(1000, 0.5, 0.01, 1)});
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  RunSetup setup;
+  setup.program = VELLISK_ROOM_BINARY;
+  setup.stdout_fd = ends[1];
+  const RunResult r = run_program(dir, {"--csv", "out.csv", "a.wav", "a.wav"}, setup);
+  close(ends[1]);
+  EXPECT_EQ(r.signal, SIGPIPE);
+  EXPECT_EQ(r.err, "");
+  const std::string csv = read_file(dir.work() / "out.csv");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 2 * 10);
 }

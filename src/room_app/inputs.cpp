@@ -49,7 +49,7 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
   f.rate = headerless ? o.rate : r.info().rate;
   f.offset = stored_;
   if (!(f.rate >= kMinRate && f.rate <= kMaxRate)) {
-    return what(name) + " has a sample rate of " + number_text(f.rate) +
+    return what(name) + " has a sample rate of " + std::to_string(r.info().rate) +
            " Hz; the rates taken are 1000 to 10000000";
   }
   // Block by block to the end, however many frames the header announced.
