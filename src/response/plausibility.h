@@ -14,6 +14,16 @@ inline constexpr double kMinCrestWindow = 0.1;   // s, in a window at least this
 inline constexpr double kMinRecordedDbfs = -50;  // the recording's peak
 inline constexpr int kEdgeSamples = 3;           // a peak this near the window's ends
 
+inline constexpr double kMaxTailDb = 10;      // a window ending this far above where the
+inline constexpr double kWindowRangeDb = 50;  // decay ends (the noise, or this far below the
+                                              // window's first tenth) is too short
+
+// The tail of a linear window of n samples whose zero instant is sample pre,
+// against the noise's rms: cut when its last tenth lies more than kMaxTailDb
+// above where the decay ends.
+WindowTail window_tail(const float* window, std::int64_t pre, std::int64_t n, double noise,
+                       double rate);
+
 // The warnings on channel `channel` (counted from 1) of a measurement, one
 // line each, starting "Warning:"; none for a clean measurement.
 std::vector<std::string> plausibility_warnings(const ChannelResult& r, int channel,
