@@ -152,7 +152,10 @@ TEST(Outputs, RecordingsThatDoNotSayTheirLength) {
     EXPECT_NE(read_file(dir.work() / (std::string(name) + ".json")).find("\"frames\": 4800,"),
               std::string::npos);
   }
-  EXPECT_EQ(read_file(dir.work() / "unknown.wav"), read_file(dir.work() / "known.wav"));
+  // The same samples (the headers differ in their PEAK chunk's time).
+  const auto samples = [](const std::string& wav) { return wav.substr(wav.find("data")); };
+  EXPECT_EQ(samples(read_file(dir.work() / "unknown.wav")),
+            samples(read_file(dir.work() / "known.wav")));
 
   int pipe_ends[2];
   ASSERT_EQ(pipe(pipe_ends), 0);
