@@ -173,27 +173,46 @@ TEST(Outputs, RecordingsThatDoNotSayTheirLength) {
             "its frames (a pipe?); save it to a file first\n");
 }
 
-// With too few descriptors PLplot cannot list its drivers, and would then ask
-// for a device on standard input (a pipe kept open here, so a read would
-// wait until the time limit): the run fails with one line instead.
+// PLplot asks for a device on standard input when the one asked for is not
+// among the drivers it lists: too few descriptors free to list them, a
+// drivers' folder without the svg driver, or none at all. Each ends the run
+// with one line; standard input is a pipe kept open here, so a read would
+// wait until the time limit.
 TEST(Outputs, NoLibraryReadsStandardInput) {
   TempDir dir;
   record(dir);
-  int pipe_ends[2];
-  ASSERT_EQ(pipe(pipe_ends), 0);
-  RunSetup setup;
-  setup.stdin_fd = pipe_ends[0];
-  setup.open_files_limit = 5;
-  const RunResult r =
-      run(dir, VELLISK_IR_BINARY, with({"-l", "0.04", "--plot", "f.svg"}, {"rec.pcm", "ir.wav"}), setup);
-  close(pipe_ends[0]);
-  close(pipe_ends[1]);
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(r.err.rfind("Unable to draw the figure: PLplot's svg driver cannot be loaded", 0), 0u)
-      << r.err;
-  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-  EXPECT_EQ(r.out.find("Plotting Options"), std::string::npos);
-  EXPECT_EQ(list_files(dir.work()), std::vector<std::string>{"rec.pcm"});
+  const fs::path drivers = PLPLOT_DRIVERS;
+  fs::create_directories(dir.root() / "ps-only");
+  fs::copy_file(drivers / "ps.driver_info", dir.root() / "ps-only" / "ps.driver_info");
+  fs::create_directories(dir.root() / "none");
+  const struct {
+    long open_files;
+    fs::path driver_folder;
+    std::string err;
+  } cases[] = {
+      {6, "", "PLplot needs 3 free file descriptors to load its driver: Too many open files\n"},
+      {-1, dir.root() / "ps-only", "PLplot's svg driver cannot be loaded\n"},
+      {-1, dir.root() / "none", "No device drivers found"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    RunSetup setup;
+    setup.stdin_fd = pipe_ends[0];
+    setup.open_files_limit = c.open_files;
+    if (!c.driver_folder.empty()) setenv("PLPLOT_DRV_DIR", c.driver_folder.c_str(), 1);
+    const RunResult r = run(dir, VELLISK_IR_BINARY,
+                            with({"-l", "0.04", "--plot", "f.svg"}, {"rec.pcm", "ir.wav"}), setup);
+    unsetenv("PLPLOT_DRV_DIR");
+    close(pipe_ends[0]);
+    close(pipe_ends[1]);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.err.rfind("Unable to draw the figure: " + c.err, 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out.find("Plotting Options"), std::string::npos);
+    EXPECT_EQ(list_files(dir.work()), std::vector<std::string>{"rec.pcm"});
+  }
 }
 
 }  // namespace

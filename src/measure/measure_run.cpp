@@ -181,8 +181,8 @@ void report_xruns(const StreamResult& r) {
 std::string sharing_error(const JackClient& client, const StreamSetup& setup, bool warn) {
   std::vector<std::string> warnings;
   const std::string e = client.sharing_error(setup.playback, setup.capture, warnings);
-  for (const std::string& w : warnings) {
-    if (warn) std::fprintf(stderr, "Warning: %s\n", w.c_str());
+  if (warn) {
+    for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
   }
   return e;
 }

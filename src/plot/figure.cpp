@@ -1,6 +1,7 @@
 // The figure, drawn with PLplot's SVG device into memory.
 #include "plot/figure.h"
 
+#include <fcntl.h>
 #include <plplot.h>
 #include <unistd.h>
 
@@ -340,6 +341,28 @@ void plot_segment(double x0, double y0, double x1, double y1) {
 
 namespace {
 
+// PLplot lists its drivers with a temporary file, the drivers' folder and one
+// of their files open at once: with fewer descriptors free it fails, reads
+// memory it has freed, then asks for a device on standard input. Returns ""
+// when that many can be opened, or why not.
+std::string descriptors_error() {
+  constexpr int kNeeded = 3;
+  int fds[kNeeded];
+  int error = 0;
+  int opened = 0;
+  for (; opened < kNeeded; ++opened) {
+    fds[opened] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fds[opened] < 0) {
+      error = errno;
+      break;
+    }
+  }
+  for (int i = 0; i < opened; ++i) close(fds[i]);
+  if (error == 0) return "";
+  return std::string("PLplot needs 3 free file descriptors to load its driver: ") +
+         std::strerror(error);
+}
+
 // Whether PLplot's list of its drivers, read once in a process, holds the svg
 // device. Without it plinit would ask for a device on standard input.
 bool svg_device_listed() {
@@ -369,6 +392,10 @@ std::string draw_svg_page(int width, int height, const std::function<void()>& co
   static PLINT error_code = 0;
   static char error_text[4096];
   plsError(&error_code, error_text);
+  if (std::string e = descriptors_error(); !e.empty()) {
+    abort_message = nullptr;
+    return e;
+  }
   if (!svg_device_listed()) {
     abort_message = nullptr;
     const std::string folder = temporary_folder_error();
