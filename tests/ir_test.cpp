@@ -866,6 +866,13 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
       {with({"-l", "200000"}, kNumbers, {"rec.wav", "ir.wav"}), "The run needs about "},
       {with({}, kNumbers, {"rec.wav", "none/ir.wav"}),
        "Unable to write none/ir.wav: No such file or directory"},
+      // Names the system refuses, the text files' too, which follow the channels.
+      {with({}, kNumbers, {"rec.wav", std::string(252, 'i') + ".wav"}),
+       "Unable to write " + std::string(252, 'i') + ".wav: File name too long"},
+      {with({"-H", "2", "--frd", std::string(249, 'f') + ".frd"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "Unable to write " + std::string(249, 'f') + "-h2.frd: File name too long"},
+      {with({"--json", "folder.pcm"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "Unable to write folder.pcm: Is a directory"},
       {with({}, kNumbers, {"folder.pcm", "ir.wav"}),
        "recording (folder.pcm) is a folder, not a sound file"},
       // A drift that no clocks show, measured on noise, is refused, not applied.

@@ -81,6 +81,14 @@ JackServer::~JackServer() {
   waitpid(pid_, nullptr, 0);
 }
 
+bool connect_ports(const std::string& server, const std::string& from, const std::string& to) {
+  jack_client_t* client = open_client(server, "vellisk-test-patch");
+  if (client == nullptr) return false;
+  const bool done = jack_connect(client, from.c_str(), to.c_str()) == 0;
+  jack_client_close(client);
+  return done;
+}
+
 TestDevice::TestDevice(const std::string& server, std::vector<float> fir, std::size_t keep,
                        const std::string& source)
     : fir_(std::move(fir)), history_(fir_.size() - 1, 0.0f), kept_(keep) {

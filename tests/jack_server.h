@@ -32,6 +32,9 @@ class JackServer {
   bool ready_ = false;
 };
 
+// Connects two ports of the server, as another program would; true once done.
+bool connect_ports(const std::string& server, const std::string& from, const std::string& to);
+
 // A client named "dut" on the server standing in for a device under test:
 // what reaches dut:in is filtered by fir and given out at dut:out. The first
 // keep samples that reach it are kept; source, when given, is connected to it.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <complex>
 #include <csignal>
@@ -14,6 +15,7 @@
 #include <numbers>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jack_server.h"
@@ -317,6 +319,7 @@ TEST(VelliskMeasure, RefusalsComeBeforeAnythingPlaysAndLeaveNoFile) {
     std::vector<std::string> args;
     std::string error;
     std::string server;  // the server asked for; "" is the test's
+    std::string link = "";  // a link to rec.wav made before the run, when given
   };
   const auto numbers = [](int i, const std::string& value) {
     std::vector<std::string> n = kNumbers;
@@ -355,16 +358,32 @@ TEST(VelliskMeasure, RefusalsComeBeforeAnythingPlaysAndLeaveNoFile) {
       {with({}, kNumbers, {"rec.wav"}),
        "No JACK server named '" + none + "' is running (vellisk-measure never starts one)", none},
       {{"--list"}, "No JACK server named '" + none + "' is running", none},
+      // Every name, the text files' too, against the others before anything plays.
+      {with({"--frd", "o.txt", "--json", "o.txt"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "outputs (o.txt, o.txt) must not name the same file: one would overwrite the other\n", ""},
+      {with({"--frd", "o.frd"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "recording and output (rec.wav, o.frd) must not name the same file", "", "o.frd"},
+      {with({"-i", "loopback:capture_1", "-i", "loopback:capture_2", "--frd",
+             std::string(250, 'f') + ".frd"},
+            kNumbers, {"rec.wav", "ir.wav"}),
+       "Unable to write " + std::string(250, 'f') + "-c1.frd: File name too long\n", ""},
+      // Played twice, a port would sum the sweep with itself.
+      {with({"-o", "loopback:playback_1", "--out", "loopback:playback_1"}, kNumbers, {"rec.wav"}),
+       "--out (loopback:playback_1) is given twice: the sweep would reach it twice, at twice the "
+       "level; name each port once\n",
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
     TempDir dir;
+    if (!c.link.empty()) std::filesystem::create_symlink("rec.wav", dir.work() / c.link);
+    const std::vector<std::string> before = list_files(dir.work());
     const RunResult r = run_measure(dir, c.server.empty() ? server.name() : c.server, c.args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_TRUE(list_files(dir.work()).empty());
+    EXPECT_EQ(list_files(dir.work()), before);
   }
 }
 
@@ -405,6 +424,95 @@ TEST(VelliskMeasure, SignalsMidSweepFadeOutAndLeaveNoFile) {
     EXPECT_GT(before, 0.2f) << "the sweep played at its level until the signal";
     EXPECT_LT(last, 0.01f) << "the last millisecond is at most -40 dB: no click";
   }
+}
+
+// A signal at any moment, from the run's first calls to the server on (put
+// at the n-th call of a kind by strace, or sent n ms after the start), ends
+// the run by it: never a JACK error, never a signal lost. The recording is
+// left whole, or not at all.
+TEST(VelliskMeasure, SignalsFromTheFirstInstantEndTheRun) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
+  std::vector<std::pair<std::string, int>> cases = {
+      {"connect", 1}, {"connect", 2}, {"clock_nanosleep", 20}, {"", 15}, {"", 30}, {"", 60}};
+  for (int n = 1; n <= 50; n += 3) cases.emplace_back("write", n);
+  for (const auto& [call, n] : cases) {
+    SCOPED_TRACE(call + " " + std::to_string(n));
+    TempDir dir;
+    RunSetup setup;
+    std::vector<std::string> args = {"-qq", "-o", "/dev/null", "-e", "trace=" + call, "-e",
+                                     "inject=" + call + ":signal=SIGTERM:when=" + std::to_string(n),
+                                     VELLISK_MEASURE_BINARY};
+    setup.program = VELLISK_STRACE;
+    if (call.empty()) {
+      args.clear();
+      setup.program = VELLISK_MEASURE_BINARY;
+      setup.signal = SIGTERM;
+      setup.ready = [&dir, start = std::chrono::steady_clock::now(), n] {
+        return std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(n) &&
+               std::filesystem::exists(dir.root() / "stderr");  // the run's streams are open
+      };
+    }
+    args.insert(args.end(), {"-o", "loopback:playback_1", "--tail", "0"});
+    const RunResult r = run_program(dir, with(args, kShort, {"rec.wav"}), setup);
+    EXPECT_EQ(r.signal, SIGTERM) << r.err;
+    EXPECT_EQ(without_xrun_notices(r.err), "");
+    if (!list_files(dir.work()).empty()) {
+      EXPECT_EQ(read_sound(dir.work() / "rec.wav").info.frames, 14400);
+    }
+  }
+}
+
+// A second vellisk-measure playing to the same port would add its sweep to
+// this one's recording (3 dB of false gain): refused before it plays. Another
+// instance recording the same input, or another client feeding the port, is
+// a warning.
+TEST(VelliskMeasure, OtherClientsOnThePortsAreRefusedOrWarned) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);  // once, before two threads run
+  const auto measure = [](const TempDir& dir, const std::string& out) {
+    RunSetup setup;
+    setup.program = VELLISK_MEASURE_BINARY;
+    return run_program(dir, with({"-o", out, "--tail", "0"}, kShort, {"rec.wav"}), setup);
+  };
+  TempDir first;
+  RunResult a;
+  std::vector<std::string> numbers = kNumbers;
+  numbers[4] = "4";  // long enough for the others to run meanwhile
+  std::thread running([&] {
+    RunSetup setup;
+    setup.program = VELLISK_MEASURE_BINARY;
+    a = run_program(first, with({"-o", "loopback:playback_1"}, numbers, {"a.wav"}), setup);
+  });
+  const auto playing = written(first, 100000);
+  for (int ms = 0; ms < 20000 && !playing(); ++ms) usleep(1000);
+  TempDir second;
+  const RunResult b = measure(second, "loopback:playback_1");
+  EXPECT_EQ(b.status, 1);
+  EXPECT_EQ(b.out, "");
+  EXPECT_EQ(b.err.rfind("--out (loopback:playback_1) is played to by another vellisk-measure (", 0),
+            0u)
+      << b.err;
+  EXPECT_TRUE(list_files(second.work()).empty());
+  const RunResult c = measure(second, "loopback:playback_2");
+  EXPECT_EQ(c.status, 0) << c.err;
+  EXPECT_NE(c.err.find("Warning: --in (system:capture_1) is recorded by another vellisk-measure ("),
+            std::string::npos)
+      << c.err;
+  running.join();
+  EXPECT_EQ(a.status, 0) << a.err;
+
+  TestDevice device(server.name(), {1.0f});
+  ASSERT_TRUE(device.ready());
+  ASSERT_TRUE(connect_ports(server.name(), "dut:out", "loopback:playback_1"));
+  const RunResult d = measure(second, "loopback:playback_1");
+  EXPECT_EQ(d.status, 0) << d.err;
+  EXPECT_NE(d.err.find("Warning: --out (loopback:playback_1) also plays what dut:out sends, "
+                       "which adds to the sweep; disconnect it and measure again\n"),
+            std::string::npos)
+      << d.err;
 }
 
 // A recording that cannot be written whole (a file-size limit here, a full

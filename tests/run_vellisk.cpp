@@ -56,6 +56,13 @@ RunResult run_program(const TempDir& dir, const std::vector<std::string>& args,
         (out >= 0 ? dup2(out, 1) < 0 : close(1) != 0) || chdir(dir.work().c_str()) != 0) {
       _exit(127);
     }
+    if (setup.stdin_fd >= 0 && dup2(setup.stdin_fd, 0) < 0) _exit(127);
+    if (setup.open_files_limit >= 0) {
+      close_range(3, ~0U, 0);  // the limit counts from the standard three
+      const rlimit limit{static_cast<rlim_t>(setup.open_files_limit),
+                         static_cast<rlim_t>(setup.open_files_limit)};
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(127);
+    }
     if (setup.file_size_limit >= 0) {
       const rlimit limit{static_cast<rlim_t>(setup.file_size_limit),
                          static_cast<rlim_t>(setup.file_size_limit)};

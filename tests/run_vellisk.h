@@ -35,6 +35,8 @@ struct RunSetup {
   std::filesystem::path stdout_path;  // standard output into this file, not kept in the result
   int stdout_fd = -1;                 // or onto this descriptor (a pipe, say); -2 closes it
   long file_size_limit = -1;          // RLIMIT_FSIZE in bytes, when not negative
+  long open_files_limit = -1;         // RLIMIT_NOFILE, when not negative, with only 0 to 2 open
+  int stdin_fd = -1;                  // standard input from this descriptor, when not -1
   unsigned time_limit = 0;            // seconds before SIGALRM ends the run, when not 0
   bool ignore_sigint = false;         // start with SIGINT ignored, as a background job does
   int signal = 0;                     // sent once wait_for holds a byte, or ready() holds

@@ -29,6 +29,7 @@ std::string JackClient::open(const char* name) {
   jack_set_error_function(quiet);
   jack_set_info_function(quiet);
   jack_status_t status{};
+  asked_ = name;
   client_ = jack_client_open(name, JackNoStartServer, &status);
   if (client_ != nullptr) return "";
   if ((status & JackServerFailed) != 0 || (status & JackServerError) != 0) {
@@ -77,7 +78,7 @@ std::string JackClient::resolve(std::vector<std::string>& names, bool output,
              " port; name one with " + option + " (vellisk-measure --list shows the ports)";
     }
   }
-  for (const std::string& name : names) {
+  for (std::string& name : names) {
     const jack_port_t* port = jack_port_by_name(client_, name.c_str());
     if (port == nullptr) {
       return std::string(option) + " (" + name +
@@ -90,6 +91,51 @@ std::string JackClient::resolve(std::vector<std::string>& names, bool output,
                   ? std::string("not an audio port")
                   : direction(is_output)) +
              "; " + option + " takes " + direction(output);
+    }
+    name = jack_port_name(port);
+  }
+  return "";
+}
+
+bool JackClient::another_instance(const std::string& client) const {
+  return client != jack_get_client_name(client_) &&
+         (client == asked_ || client.rfind(asked_ + "-", 0) == 0);
+}
+
+std::string JackClient::sharing_error(const std::vector<std::string>& playback,
+                                      const std::vector<std::string>& capture,
+                                      std::vector<std::string>& warnings) const {
+  const std::string own = jack_get_client_name(client_);
+  // The ports connected to name that belong to other clients.
+  const auto others = [&](const std::string& name) {
+    std::vector<std::string> list;
+    const jack_port_t* port = jack_port_by_name(client_, name.c_str());
+    const char** connected = port != nullptr ? jack_port_get_all_connections(client_, port) : nullptr;
+    for (const char** c = connected; c != nullptr && *c != nullptr; ++c) {
+      if (std::string(*c).rfind(own + ":", 0) != 0) list.emplace_back(*c);
+    }
+    jack_free(static_cast<void*>(connected));
+    return list;
+  };
+  const auto client_of = [](const std::string& port) { return port.substr(0, port.find(':')); };
+  for (const std::string& name : playback) {
+    for (const std::string& source : others(name)) {
+      if (another_instance(client_of(source))) {
+        return "--out (" + name + ") is played to by another " + asked_ + " (" +
+               client_of(source) +
+               ") too: two sweeps at once would spoil both recordings; wait until it ends";
+      }
+      warnings.push_back("--out (" + name + ") also plays what " + source +
+                         " sends, which adds to the sweep; disconnect it and measure again");
+    }
+  }
+  for (const std::string& name : capture) {
+    for (const std::string& reader : others(name)) {
+      if (!another_instance(client_of(reader))) continue;
+      warnings.push_back("--in (" + name + ") is recorded by another " + asked_ + " (" +
+                         client_of(reader) +
+                         ") too: where its sweep reaches this input, each recording holds both "
+                         "sweeps; measure one at a time");
     }
   }
   return "";

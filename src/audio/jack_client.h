@@ -37,10 +37,20 @@ class JackClient {
   std::vector<PortInfo> ports() const;
 
   // Fills an empty list with the first physical port of the direction asked
-  // (output: a capture), and checks that every name is a port of that
-  // direction. Returns "", or one line naming the port and what is wrong;
-  // option names the option in it.
+  // (output: a capture), checks that every name is a port of that direction,
+  // and puts each port's own name for an alias. Returns "", or one line naming
+  // the port and what is wrong; option names the option in it.
   std::string resolve(std::vector<std::string>& names, bool output, const char* option) const;
+
+  // The other clients on the ports of a run, once this client's are
+  // connected. Another instance of this program (a client named as this one
+  // was asked to be, or a variant) playing to a playback port is refused: the
+  // two sweeps would sum in both recordings. Any other client playing to one,
+  // or another instance recording a capture port, is added to warnings.
+  // Returns "" or the refusal.
+  std::string sharing_error(const std::vector<std::string>& playback,
+                            const std::vector<std::string>& capture,
+                            std::vector<std::string>& warnings) const;
 
   // The most frames the server says a sample takes from playback to the
   // ports played to, plus from the capture ports recorded.
@@ -48,7 +58,11 @@ class JackClient {
                const std::vector<std::string>& capture) const;
 
  private:
+  // Whether a client's name is that of another client opened as this one was.
+  bool another_instance(const std::string& client) const;
+
   _jack_client* client_ = nullptr;
+  std::string asked_;  // the name asked for at open
 };
 
 // The name of the server the client connects to.

@@ -33,6 +33,12 @@ void nap() {
   nanosleep(&t, nullptr);
 }
 
+// The callback shares these with ordinary threads; a lock in one could make it wait.
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
+                  std::atomic<std::int64_t>::is_always_lock_free &&
+                  std::atomic<float>::is_always_lock_free,
+              "the realtime callback's atomics must be lock-free");
+
 // Everything the callback touches: set up before activation, then shared only
 // through the rings and the atomics.
 struct Engine {
@@ -305,8 +311,10 @@ struct Ports {
   }
 };
 
-// Connects from to to, and waits until the server says they are connected.
-std::string connect(jack_client_t* client, const std::string& from, const std::string& to) {
+// Connects from to to, and waits until the server says they are connected,
+// or a stop signal comes (then returns "" with signal set).
+std::string connect(jack_client_t* client, const std::string& from, const std::string& to,
+                    const std::function<int()>& stop_signal, int& signal) {
   const int status = jack_connect(client, from.c_str(), to.c_str());
   if (status != 0 && status != EEXIST) {
     return "Unable to connect the JACK ports " + from + " and " + to;
@@ -314,7 +322,7 @@ std::string connect(jack_client_t* client, const std::string& from, const std::s
   const jack_port_t* port = jack_port_by_name(client, from.c_str());
   for (int i = 0; i < 2500; ++i) {
     if (port != nullptr && jack_port_connected_to(port, to.c_str()) != 0) return "";
-    nap();
+    if ((signal = wait_signal(stop_signal, kPollNanoseconds)) != 0) return "";
   }
   return "The JACK server did not confirm the connection of " + from + " to " + to;
 }
@@ -329,6 +337,7 @@ std::int64_t recorded_frames(const StreamSetup& setup) {
 
 StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFile& file,
                         const std::function<int()>& stop_signal,
+                        const std::function<std::string()>& ready,
                         const std::function<void(const StreamProgress&)>& progress) {
   StreamResult result;
   const double rate = setup.design.rate;
@@ -380,29 +389,37 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
   };
   // The ring is full before anything plays.
   while (!e.fed.load() && jack_ringbuffer_write_space(e.play) >= kSample) {
-    if (const int s = wait_signal(stop_signal, kPollNanoseconds); s != 0) return interrupted(s);
+    if (const int signal = wait_signal(stop_signal, kPollNanoseconds); signal != 0) {
+      return interrupted(signal);
+    }
   }
   if (jack_activate(e.client) != 0) {
     result.error = "Unable to activate the JACK client";
     return result;
   }
   ports.active = true;
-  for (std::size_t i = 0; i < setup.playback.size(); ++i) {
-    result.error = connect(e.client, jack_port_name(e.outs[i]), setup.playback[i]);
+  int s = 0;
+  for (std::size_t i = 0; i < setup.playback.size() + channels && s == 0; ++i) {
+    const bool output = i < setup.playback.size();
+    const std::string ours = jack_port_name(output ? e.outs[i] : e.ins[i - setup.playback.size()]);
+    const std::string& theirs = output ? setup.playback[i] : setup.capture[i - setup.playback.size()];
+    result.error = output ? connect(e.client, ours, theirs, stop_signal, s)
+                          : connect(e.client, theirs, ours, stop_signal, s);
     if (!result.error.empty()) return result;
   }
-  for (std::size_t i = 0; i < channels; ++i) {
-    result.error = connect(e.client, setup.capture[i], jack_port_name(e.ins[i]));
-    if (!result.error.empty()) return result;
+  if (s != 0 || (s = wait_signal(stop_signal, 0)) != 0) return interrupted(s);
+  result.error = ready();
+  if (!result.error.empty()) {
+    result.outcome = StreamOutcome::kRefused;
+    return result;
   }
-  if (const int s = wait_signal(stop_signal, 0); s != 0) return interrupted(s);
   e.start.store(true, std::memory_order_release);
 
   StreamProgress now;
   now.total = e.rec_total;
   now.peaks.assign(channels, 0.0f);
   for (int wait = 1;; ++wait) {
-    if (const int s = wait_signal(stop_signal, kWaitNanoseconds); s != 0) {
+    if ((s = wait_signal(stop_signal, kWaitNanoseconds)) != 0) {
       result.outcome = StreamOutcome::kInterrupted;
       result.signal = s;
       break;

@@ -29,11 +29,11 @@ struct StreamProgress {
   std::vector<float> peaks;  // per input, the largest |sample| so far
 };
 
-enum class StreamOutcome { kComplete, kDropout, kInterrupted, kFailed };
+enum class StreamOutcome { kComplete, kDropout, kInterrupted, kFailed, kRefused };
 
 struct StreamResult {
   StreamOutcome outcome = StreamOutcome::kFailed;
-  std::string error;         // kDropout, kFailed: one line
+  std::string error;         // kDropout, kFailed, kRefused: one line
   int signal = 0;            // kInterrupted: the signal that stopped the run
   std::int64_t xruns = 0;    // the server's xrun notices
   std::int64_t frames = 0;   // frames recorded
@@ -48,8 +48,11 @@ std::int64_t recorded_frames(const StreamSetup& setup);
 // Plays and records on an open client whose rate is the design's. file is open
 // for the inputs' channels and is written by the stream, not closed.
 // stop_signal is asked often: a signal number it returns fades the sweep out
-// and ends the run as kInterrupted. progress is called a few times a second
-// from the calling thread.
+// (or, before it plays, ends the run at once) as kInterrupted. ready is asked
+// once the ports are connected, before anything plays: a line it returns ends
+// the run as kRefused. progress is called a few times a second from the
+// calling thread.
 StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFile& file,
                         const std::function<int()>& stop_signal,
+                        const std::function<std::string()>& ready,
                         const std::function<void(const StreamProgress&)>& progress);

@@ -2,13 +2,13 @@
 #include "cli/outputs.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -24,12 +24,29 @@ mode_t creation_mode() {
   return 0666 & ~mask;
 }
 
+// The pattern of the temporary that becomes folder + leaf: .LEAF.XXXXXX in the
+// same folder, so that the rename stays within one file system, with LEAF cut
+// short where the whole would be longer than a name or a path may be there:
+// a name of the longest length allowed still gets a temporary.
+std::string temporary_pattern(const std::string& folder, const std::string& leaf) {
+  constexpr std::size_t kAdded = 8;  // "." and ".XXXXXX"
+  long longest = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  if (longest < static_cast<long>(kAdded)) longest = NAME_MAX;
+  std::size_t kept = std::min(leaf.size(), static_cast<std::size_t>(longest) - kAdded);
+  constexpr std::size_t kPathRoom = PATH_MAX - 1 - kAdded;  // for folder and kept
+  if (folder.size() + kept > kPathRoom) kept = kPathRoom - std::min(folder.size(), kPathRoom);
+  return folder + "." + leaf.substr(0, kept) + ".XXXXXX";
+}
+
 }  // namespace
 
 std::string output_error(const std::string& name) {
   const std::string path = final_name(name.c_str());
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+  errno = 0;
+  if (stat(path.c_str(), &st) != 0 && errno != ENOENT) return std::strerror(errno);
+  if (errno == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+  if (errno == 0 && !S_ISREG(st.st_mode)) {
     return access(path.c_str(), W_OK) == 0 ? "" : std::strerror(errno);
   }
   const std::string::size_type slash = path.rfind('/');
@@ -64,24 +81,18 @@ int OutputSet::create(const std::string& name, std::string& error) {
     if (fd < 0) error = std::strerror(errno);
     return fd;
   }
-  // .NAME.XXXXXX in the folder of the name's target, so that the rename stays
-  // within one file system.
   const std::string::size_type slash = entry.name.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : entry.name.substr(0, slash + 1);
-  const std::string leaf = slash == std::string::npos ? entry.name : entry.name.substr(slash + 1);
-  std::string pattern = folder + "." + leaf + ".XXXXXX";
+  std::string pattern = temporary_pattern(folder, entry.name.substr(folder.size()));
   // Signals wait while the temporary is created and watched: one between the
   // two would leave it behind.
-  sigset_t ending, before;
-  sigemptyset(&ending);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, s);
-  pthread_sigmask(SIG_BLOCK, &ending, &before);
+  HeldSignals held;
   errno = 0;
   const int fd = mkostemp(pattern.data(), O_CLOEXEC);
   const int reason = errno;
   if (fd >= 0) entry.watch = watch_output(pattern.c_str());
   if (fd >= 0 && entry.watch < 0) unlink(pattern.c_str()), close(fd);
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  held.release();
   if (fd < 0) {
     error = std::strerror(reason);
     return -1;
@@ -98,6 +109,9 @@ int OutputSet::create(const std::string& name, std::string& error) {
 }
 
 std::string OutputSet::commit() {
+  // A signal waits until every output is in place: the run it ends leaves
+  // all files new, never some new and some as they were.
+  HeldSignals held;
   std::string failure;
   for (Entry& e : entries_) {
     if (e.temporary.empty() || !failure.empty()) continue;

@@ -4,18 +4,21 @@
 #include <string>
 #include <vector>
 
-// Whether name can be written: an existing file other than a regular one
-// (a device, a FIFO), or a name in a folder where a file can be created.
-// Returns "" or the reason, as the system words it.
+// Whether name can be written: an existing file other than a regular one or a
+// folder (a device, a FIFO), or a name the system accepts (not too long, its
+// folders reachable) in a folder where a file can be created. Returns "" or
+// the reason, as the system words it.
 std::string output_error(const std::string& name);
 
 // Writes text whole to fd, then closes it; returns "" or the reason it failed.
 std::string write_text(int fd, const std::string& text);
 
-// Each output is written to a temporary file in its own folder and renamed
+// Each output is written to a temporary file in its own folder (named after
+// it, cut short where a name of that length would be too long) and renamed
 // over its name only when commit() is called, once every output of the run is
 // complete: a run that fails, or is ended by a signal, leaves every existing
-// file as it was and no new one. A name that leads to something other than a
+// file as it was and no new one. Signals wait during the renames, so that a
+// run ended by one while they are made leaves every file new. A name that leads to something other than a
 // regular file (a device such as /dev/null, a FIFO) is written directly.
 class OutputSet {
  public:

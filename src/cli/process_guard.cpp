@@ -2,6 +2,7 @@
 #include "cli/process_guard.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,16 @@
 namespace {
 
 constexpr int kWatches = 1024;
+
+// The signals that end a run, after its incomplete outputs are removed.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int s : kStopSignals) sigaddset(&set, s);
+  return set;
+}
 
 // The names an open creates or truncates, with links followed. The handler
 // reads them, so a name is in place before its watch is armed, and is freed
@@ -57,9 +68,8 @@ bool guard_process() {
   struct sigaction action {};
   action.sa_handler = end_on_signal;
   action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+  action.sa_mask = stop_signals();
+  for (const int s : kStopSignals) {
     struct sigaction old {};
     if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
       sigaction(s, &action, nullptr);
@@ -89,6 +99,40 @@ void remove_output(int watch) {
   if (watch < 0) return;
   armed[watch] = 0;
   remove_if_regular(watched[watch]);
+}
+
+HeldSignals::HeldSignals() {
+  const sigset_t set = stop_signals();
+  held_ = pthread_sigmask(SIG_BLOCK, &set, &before_) == 0;
+}
+
+int HeldSignals::pending() const {
+  sigset_t waiting;
+  if (sigpending(&waiting) != 0) return 0;
+  for (const int s : kStopSignals) {
+    if (sigismember(&waiting, s) == 1) return s;
+  }
+  return 0;
+}
+
+void HeldSignals::release() {
+  if (held_) pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+  held_ = false;
+}
+
+void HeldSignals::honour() {
+  const int s = pending();
+  if (s == 0) return;
+  // Delivered to the process guard's handler, which removes the outputs being
+  // written and ends the process; an outer hold does not keep it waiting.
+  release();
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, s);
+  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  std::signal(s, SIG_DFL);
+  raise(s);
+  std::_Exit(128 + s);
 }
 
 double usable_memory() {

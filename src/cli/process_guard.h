@@ -3,6 +3,8 @@
 // incomplete output files.
 #pragma once
 
+#include <signal.h>
+
 // Call first in main. Fills a closed descriptor 0, 1 or 2 with /dev/null so
 // that no output file takes its number (a closed standard output is then
 // reported as a failure to write it); ignores SIGPIPE and SIGXFSZ, so that a
@@ -24,6 +26,33 @@ void release_output(int watch);
 
 // The file could not be written whole: removes it when it is a regular file.
 void remove_output(int watch);
+
+// Holds SIGINT, SIGTERM and SIGHUP pending, from construction until release,
+// in the calling thread and every thread it starts meanwhile (a library's
+// included), so that none interrupts a system call half done or runs a
+// handler in another thread. Release restores the signal mask held before,
+// so that a signal that came meanwhile then ends the process as
+// guard_process arranged. Holds nest: an inner one leaves the outer's in place.
+class HeldSignals {
+ public:
+  HeldSignals();
+  ~HeldSignals() { release(); }
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+  // The first of SIGINT, SIGTERM and SIGHUP that came and waits, or 0.
+  int pending() const;
+
+  // Restores the mask held before; a signal that waits is delivered now.
+  void release();
+
+  // Ends the process by the signal that waits, if one does; returns otherwise.
+  void honour();
+
+ private:
+  sigset_t before_;
+  bool held_ = false;
+};
 
 // The bytes of memory this process may use: the machine's physical memory,
 // or less under a limit on its address space or data (ulimit -v, -d).

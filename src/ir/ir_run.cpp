@@ -342,6 +342,23 @@ std::string prepare_ir_job(const IrOptions& options, const char* const* numbers,
   return "";
 }
 
+std::string output_names_error(const IrJob& job, int channels, std::vector<std::string>& outputs) {
+  const std::string& frd = job.options.frd;
+  outputs = job.outputs;
+  for (int k = 1; k <= job.orders && !frd.empty(); ++k) {
+    for (int c = 1; c <= channels; ++c) outputs.push_back(frd_name(frd, c, channels, k));
+  }
+  if (std::string e = names_error(job.recording.c_str(), outputs, job.outputs.size()); !e.empty()) {
+    return e;
+  }
+  for (std::size_t i = job.outputs.size(); i < outputs.size(); ++i) {
+    if (std::string e = output_error(outputs[i]); !e.empty()) {
+      return "Unable to write " + outputs[i] + ": " + e;
+    }
+  }
+  return "";
+}
+
 namespace {
 
 // Opens the recording and checks it, the timing options and every output's
@@ -369,14 +386,8 @@ std::string open_phase(const IrJob& job, Recording& recording, TimingSetup& timi
       !e.empty()) {
     return e;
   }
-  figures.outputs = job.outputs;
-  made = figures.outputs.size();
-  for (int k = 1; k <= job.orders && !o.frd.empty(); ++k) {
-    for (int c = 1; c <= info.channels; ++c) {
-      figures.outputs.push_back(frd_name(o.frd, c, info.channels, k));
-    }
-  }
-  return names_error(recording_name, figures.outputs, made);
+  made = job.outputs.size();
+  return output_names_error(job, info.channels, figures.outputs);
 }
 
 // What the measurement is asked to compute.

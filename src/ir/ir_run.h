@@ -30,6 +30,12 @@ struct IrJob {
 std::string prepare_ir_job(const IrOptions& options, const char* const* numbers,
                            const std::string& recording, const std::string& irfile, IrJob& job);
 
+// Every output's name for a recording of `channels` channels: job.outputs,
+// then the text files' (frd_name), each checked against the recording and
+// the others, and the text files' against their folders. Returns "" and the
+// names in outputs, or one line naming the file and the rule.
+std::string output_names_error(const IrJob& job, int channels, std::vector<std::string>& outputs);
+
 // Reads the recording, measures, reports on standard output and writes the
 // files. Returns the exit status, after one line on standard error on failure.
 int run_ir_job(const IrJob& job);

@@ -1,12 +1,10 @@
 // The run of vellisk-measure, in phases: refusals, the server, the stream, the report.
 #include "measure/measure_run.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <cinttypes>
 #include <cmath>
-#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -111,29 +109,6 @@ int list_ports(JackClient& client) {
   return EXIT_SUCCESS;
 }
 
-// The signal that asked a measurement to stop, or 0. The stream fades the sweep
-// out before the run ends by it: until then the handler only notes it, in
-// whichever thread it runs.
-volatile std::sig_atomic_t stop_requested = 0;
-extern "C" void note_stop(int signal_number) { stop_requested = signal_number; }
-
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// Installs note_stop for the stop signals not ignored, keeping the former actions.
-void catch_stop_signals(struct sigaction (&former)[3]) {
-  struct sigaction action {};
-  action.sa_handler = note_stop;
-  sigemptyset(&action.sa_mask);
-  for (int i = 0; i < 3; ++i) {
-    sigaction(kStopSignals[i], nullptr, &former[i]);
-    if (former[i].sa_handler != SIG_IGN) sigaction(kStopSignals[i], &action, nullptr);
-  }
-}
-
-void restore_signals(const struct sigaction (&former)[3]) {
-  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &former[i], nullptr);
-}
-
 // On a terminal: the elapsed and total time and each input's peak, on one line.
 void show_progress(const StreamProgress& p, double rate) {
   char line[512];
@@ -200,15 +175,40 @@ void report_xruns(const StreamResult& r) {
   }
 }
 
-// Ends the process by the signal that stopped the run, through the former
-// action (the process guard's, which removes watched outputs), as the other
-// programs end.
-[[noreturn]] void end_by(int signal_number, const struct sigaction (&former)[3]) {
-  restore_signals(former);
-  raise(signal_number);
-  std::signal(signal_number, SIG_DFL);
-  raise(signal_number);
-  std::_Exit(128 + signal_number);
+// Other clients on the run's ports, with warnings printed or not: they are
+// checked before the banner, and again once the run's own ports are
+// connected, when an instance started at the same moment shows.
+std::string sharing_error(const JackClient& client, const StreamSetup& setup, bool warn) {
+  std::vector<std::string> warnings;
+  const std::string e = client.sharing_error(setup.playback, setup.capture, warnings);
+  if (warn) {
+    for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
+  }
+  return e;
+}
+
+// A port named twice: played to twice, it would sum the sweep with itself;
+// recorded twice, it only repeats a channel, which a warning says.
+std::string repeated_port_error(const std::vector<std::string>& playback,
+                                const std::vector<std::string>& capture) {
+  for (std::size_t i = 0; i < playback.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (playback[i] != playback[j]) continue;
+      return "--out (" + playback[i] +
+             ") is given twice: the sweep would reach it twice, at twice the level; name each "
+             "port once";
+    }
+  }
+  for (std::size_t i = 0; i < capture.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (capture[i] != capture[j]) continue;
+      std::fprintf(stderr,
+                   "Warning: --in (%s) is given twice: channels %zu and %zu of the recording are "
+                   "the same input; name each port once\n",
+                   capture[i].c_str(), j + 1, i + 1);
+    }
+  }
+  return "";
 }
 
 // The server's checks: its rate, and the ports, defaults filled in.
@@ -224,6 +224,15 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const JackCl
   setup.capture = o.ins;
   if (std::string e = client.resolve(setup.playback, false, "--out"); !e.empty()) return e;
   if (std::string e = client.resolve(setup.capture, true, "--in"); !e.empty()) return e;
+  if (std::string e = repeated_port_error(setup.playback, setup.capture); !e.empty()) return e;
+  if (std::string e = sharing_error(client, setup, true); !e.empty()) return e;
+  if (plan.response) {
+    // The text files' names follow the channels, known now: every name is
+    // checked before anything plays.
+    std::vector<std::string> names;
+    const auto channels = static_cast<int>(setup.capture.size());
+    if (std::string e = output_names_error(plan.job, channels, names); !e.empty()) return e;
+  }
   setup.tail = std::llround(o.tail * plan.params.rate);
   if (plan.response) {
     // The whole response window, however late the chain delivers it: the
@@ -235,10 +244,10 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const JackCl
   return "";
 }
 
-// Plays and records into the recording; returns the status, or ends the
-// process on a signal.
-int record(const MeasureOptions& o, const Plan& plan, JackClient& client,
-           const StreamSetup& setup) {
+// Plays and records into the recording, stop signals held since the client
+// opened; returns the status, or ends the process by a signal that came.
+int record(const MeasureOptions& o, const Plan& plan, JackClient& client, const StreamSetup& setup,
+           HeldSignals& held) {
   const auto channels = static_cast<int>(setup.capture.size());
   OutputSet files;
   std::string error;
@@ -261,25 +270,26 @@ int record(const MeasureOptions& o, const Plan& plan, JackClient& client,
 
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const double rate = plan.params.rate;
-  struct sigaction former[3];
-  catch_stop_signals(former);
   const StreamResult result = run_stream(
-      client, setup, file, [] { return static_cast<int>(stop_requested); },
+      client, setup, file, [&held] { return held.pending(); },
+      [&] { return sharing_error(client, setup, false); },
       [&](const StreamProgress& p) {
         if (terminal) show_progress(p, rate);
       });
   if (terminal) std::fprintf(stderr, "\r\033[K");
   client.close();
   const std::string closed = file.close();
-  if (result.outcome == StreamOutcome::kInterrupted) end_by(result.signal, former);
-  restore_signals(former);
+  // A signal that came during the stream ends the run now, its recording removed.
+  held.honour();
+  held.release();
   if (result.outcome != StreamOutcome::kComplete) {
     files.discard();
     // A failed write says why, as the file tells it.
     const std::string why = result.outcome == StreamOutcome::kFailed && !closed.empty()
                                 ? std::string("Unable to write ") + plan.recording + ": " + closed
                                 : result.error;
-    return fail(why + "; no recording was kept");
+    return fail(result.outcome == StreamOutcome::kRefused ? why
+                                                          : why + "; no recording was kept");
   }
   if (!closed.empty())
     return fail(std::string("Unable to write ") + plan.recording + ": " + closed);
@@ -314,12 +324,26 @@ int run_measure(int argc, char** argv) {
     }
     if (const std::string e = plan_error(o, plan); !e.empty()) return fail(e);
   }
+  // From here until the client closes, a stop signal waits to be noticed
+  // between the server's calls, which it would otherwise interrupt.
+  HeldSignals held;
+  const auto refuse = [&held](const std::string& e) {
+    held.honour();
+    return fail(e);
+  };
   JackClient client;
-  if (const std::string e = client.open("vellisk-measure"); !e.empty()) return fail(e);
-  if (o.list) return list_ports(client);
+  if (const std::string e = client.open("vellisk-measure"); !e.empty()) return refuse(e);
+  if (o.list) {
+    const int status = list_ports(client);
+    client.close();
+    held.honour();
+    return status;
+  }
   StreamSetup setup;
-  if (const std::string e = server_error(o, plan, client, setup); !e.empty()) return fail(e);
-  if (const int status = record(o, plan, client, setup); status != EXIT_SUCCESS) return status;
+  if (const std::string e = server_error(o, plan, client, setup); !e.empty()) return refuse(e);
+  if (const int status = record(o, plan, client, setup, held); status != EXIT_SUCCESS) {
+    return status;
+  }
   if (!plan.response) return EXIT_SUCCESS;
   print_line("");
   return run_ir_job(plan.job);

@@ -1,6 +1,7 @@
 // The figure, drawn with PLplot's SVG device into memory.
 #include "plot/figure.h"
 
+#include <fcntl.h>
 #include <plplot.h>
 #include <unistd.h>
 
@@ -300,8 +301,12 @@ int on_fatal(const char* message) {
 
 std::string* abort_message = nullptr;
 
+// Keeps PLplot's first message, on one line.
 void on_abort(const char* message) {
-  if (abort_message != nullptr && abort_message->empty()) *abort_message = message;
+  if (abort_message == nullptr || !abort_message->empty()) return;
+  *abort_message = message;
+  std::replace(abort_message->begin(), abort_message->end(), '\n', ' ');
+  while (!abort_message->empty() && abort_message->back() == ' ') abort_message->pop_back();
 }
 
 }  // namespace
@@ -334,16 +339,76 @@ void plot_segment(double x0, double y0, double x1, double y1) {
   plline(2, x, y);
 }
 
+namespace {
+
+// PLplot lists its drivers with a temporary file, the drivers' folder and one
+// of their files open at once: with fewer descriptors free it fails, reads
+// memory it has freed, then asks for a device on standard input. Returns ""
+// when that many can be opened, or why not.
+std::string descriptors_error() {
+  constexpr int kNeeded = 3;
+  int fds[kNeeded];
+  int error = 0;
+  int opened = 0;
+  for (; opened < kNeeded; ++opened) {
+    fds[opened] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fds[opened] < 0) {
+      error = errno;
+      break;
+    }
+  }
+  for (int i = 0; i < opened; ++i) close(fds[i]);
+  if (error == 0) return "";
+  return std::string("PLplot needs 3 free file descriptors to load its driver: ") +
+         std::strerror(error);
+}
+
+// Whether PLplot's list of its drivers, read once in a process, holds the svg
+// device. Without it plinit would ask for a device on standard input.
+bool svg_device_listed() {
+  constexpr int kMost = 256;
+  const char* menus[kMost];
+  const char* names[kMost];
+  const char** menu_list = menus;
+  const char** name_list = names;
+  int count = kMost;
+  plgDevs(&menu_list, &name_list, &count);
+  for (int i = 0; i < count; ++i) {
+    if (names[i] != nullptr && std::strcmp(names[i], "svg") == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string draw_svg_page(int width, int height, const std::function<void()>& colours,
                           const std::function<void()>& draw, std::string& svg) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* memory = open_memstream(&buffer, &size);
-  if (memory == nullptr) return "no memory for the figure";
   std::string aborted;
   abort_message = &aborted;
   plsexit(on_fatal);
   plsabort(on_abort);
+  // PLplot's messages go here, not to standard error: the run's one line says
+  // what failed.
+  static PLINT error_code = 0;
+  static char error_text[4096];
+  plsError(&error_code, error_text);
+  if (std::string e = descriptors_error(); !e.empty()) {
+    abort_message = nullptr;
+    return e;
+  }
+  if (!svg_device_listed()) {
+    abort_message = nullptr;
+    const std::string folder = temporary_folder_error();
+    if (!folder.empty()) return folder;
+    return "PLplot's svg driver cannot be loaded" + (aborted.empty() ? "" : " (" + aborted + ")");
+  }
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* memory = open_memstream(&buffer, &size);
+  if (memory == nullptr) {
+    abort_message = nullptr;
+    return "no memory for the figure";
+  }
   plsdev("svg");
   plsfile(memory);  // PLplot closes it at plend
   plspage(0, 0, width, height, 0, 0);

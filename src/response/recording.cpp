@@ -113,6 +113,16 @@ std::string Recording::open(const char* name, bool headerless, int channels, con
   }
   info_.channels = sf.channels;
   info_.frames = sf.frames;
+  block_.resize(std::max<std::size_t>(kBlockSamples, static_cast<std::size_t>(sf.channels)));
+  // A FLAC written to a pipe does not say how long it is, nor does a
+  // headerless stream: its frames are counted, or it is refused.
+  if (sf.frames == SF_COUNT_MAX || (headerless && !S_ISREG(st.st_mode))) {
+    if (lseek(fd, 0, SEEK_CUR) < 0) {
+      return what + " does not say how long it is, and cannot be read twice to count its " +
+             "frames (a pipe?); save it to a file first";
+    }
+    if (std::string e = count_frames(); !e.empty()) return e;
+  }
   if (headerless) {
     info_.format = "headerless float32";
   } else {
@@ -123,7 +133,19 @@ std::string Recording::open(const char* name, bool headerless, int channels, con
     sf_command(file_, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     full_scale(sf.format & SF_FORMAT_SUBMASK, clip_low_, clip_high_);
   }
-  block_.resize(std::max<std::size_t>(kBlockSamples, static_cast<std::size_t>(sf.channels)));
+  return "";
+}
+
+std::string Recording::count_frames() {
+  const auto block_frames = static_cast<sf_count_t>(block_.size()) / info_.channels;
+  info_.frames = 0;
+  for (sf_count_t n; (n = sf_readf_float(file_, block_.data(), block_frames)) > 0;) {
+    info_.frames += n;
+  }
+  if (sf_error(file_) != 0) return "Unable to read " + what_ + ": " + sf_strerror(file_);
+  if (sf_seek(file_, 0, SEEK_SET) != 0) {
+    return "Unable to read " + what_ + ": " + sf_strerror(file_);
+  }
   return "";
 }
 

@@ -33,8 +33,10 @@ class Recording {
   Recording& operator=(const Recording&) = delete;
 
   // Opens name for reading; a headerless file holds channels interleaved
-  // channels. Returns "", or one line that says why the file cannot be used;
-  // its messages call the file role ("recording (NAME)").
+  // channels. A file that does not say how long it is (a FLAC written to a
+  // pipe) is read through once to count its frames; one that cannot be read
+  // twice (a pipe) is then refused. Returns "", or one line that says why the
+  // file cannot be used; its messages call the file role ("recording (NAME)").
   std::string open(const char* name, bool headerless, int channels, const char* role = "recording");
 
   const RecordingInfo& info() const { return info_; }
@@ -57,6 +59,9 @@ class Recording {
   std::string read_next(std::int64_t count, float* out, std::int64_t& got);
 
  private:
+  // Reads the file to its end to count its frames, then returns to its start.
+  std::string count_frames();
+
   int fd_ = -1;
   sf_private_tag* file_ = nullptr;
   std::string name_;
