@@ -362,15 +362,16 @@ std::vector<double> read_channel(const std::filesystem::path& path, int channel,
 
 // Exponentially decaying noise (a fixed linear congruential sequence) of T60
 // t60 s from `start` s, over a floor `floor_db` below it, `length` s long.
-std::vector<double> decaying_noise(double t60, double start, double length, double floor_db) {
-  std::vector<double> x(static_cast<std::size_t>(length * kRate));
+std::vector<double> decaying_noise(double t60, double start, double length, double floor_db,
+                                   double rate = kRate) {
+  std::vector<double> x(static_cast<std::size_t>(length * rate));
   unsigned s = 3382;
   const auto uniform = [&s] {
     s = s * 1664525u + 1013904223u;
     return std::sqrt(12.0) * ((s >> 8) / 16777216.0 - 0.5);
   };
   for (std::size_t i = 0; i < x.size(); ++i) {
-    const double t = static_cast<double>(i) / kRate - start;
+    const double t = static_cast<double>(i) / rate - start;
     x[i] = std::pow(10, floor_db / 20) * uniform() +
            (t >= 0 ? std::exp(-6.9078 * t / t60) * uniform() : 0);
   }
@@ -607,17 +608,17 @@ TEST(RoomSti, ExponentialDecaysGiveTheClosedForm) {
   const ChannelAnalysis low = analyse_channel(setup, plan_bands(setup), decaying_noise(0.5, 0.05, 0.5, -60));
   EXPECT_FALSE(low.speech.sti);
   ASSERT_FALSE(low.speech.notes.empty());
-  EXPECT_EQ(low.speech.notes.front(), "no STI: the 8k octave is left out at this rate");
+  EXPECT_EQ(low.speech.notes.front(), "the 8k octave is left out at this rate: no STI");
 }
 
 namespace {
 
 // Channels of equal length, interleaved into a sound file, 32-bit float WAV unless told.
 void write_wav(const std::filesystem::path& path, const std::vector<std::vector<double>>& channels,
-               int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT) {
+               int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT, int rate = static_cast<int>(kRate)) {
   SF_INFO info{};
   info.channels = static_cast<int>(channels.size());
-  info.samplerate = static_cast<int>(kRate);
+  info.samplerate = rate;
   info.format = format;
   std::vector<float> frames;
   for (std::size_t i = 0; i < channels.front().size(); ++i) {
@@ -688,8 +689,20 @@ TEST(VelliskRoom, MultichannelRunWritesTableCsvJsonAndFigure) {
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 3 * 10);
   EXPECT_EQ(csv.substr(0, csv.find('\n')),
             "file,channel,band,centre_hz,onset_s,edt_s,edt_r,t20_s,t20_r,t30_s,t30_r,"
-            "curvature_pct,c50_db,c80_db,d50,ts_ms,inr_db,decay_range_db,bass_ratio,notes");
+            "curvature_pct,c50_db,c80_db,d50,ts_ms,inr_db,decay_range_db,bass_ratio,sti,sti_rating,"
+            "mti_125,mti_250,mti_500,mti_1k,mti_2k,mti_4k,mti_8k,positions,edt_s_std,t20_s_std,"
+            "t30_s_std,c80_db_std,d50_std,ts_ms_std,t20_s_uncertainty,t30_s_uncertainty,sti_std,notes");
   EXPECT_NE(csv.find("\nhall.wav,2,500,501.19,0.080"), std::string::npos);
+  EXPECT_EQ(csv_faults(csv), "");
+  // Without levels, none recorded; a tone leaves the other octaves in the noise: no STI, and
+  // a note why.
+  EXPECT_TRUE(json["sti_levels"].is_null());
+  EXPECT_FALSE(json.contains("average"));
+  EXPECT_TRUE(second["sti"].is_null());
+  EXPECT_EQ(second["sti_bands"], nlohmann::json(std::vector<std::nullptr_t>(7, nullptr)));
+  EXPECT_TRUE(second["sti_rating"].is_null());
+  ASSERT_EQ(second["sti_notes"].size(), 1u);
+  EXPECT_EQ(second["sti_notes"][0], "band 4k stands less than 20 dB above its noise: no STI");
   // The figure's texts, without the markup and the character references PLplot
   // writes them with: a row per channel.
   const std::string svg = read_file(dir.work() / "out.svg");
@@ -711,6 +724,101 @@ TEST(VelliskRoom, MultichannelRunWritesTableCsvJsonAndFigure) {
                             "Decay curve (dB)", "T30"}) {
     EXPECT_NE(words.find(title), std::string::npos) << title;
   }
+}
+
+TEST(VelliskRoom, LevelsGiveTheIndexOfACleanChannelUnderNoise) {
+  // A click: m = 1 in every band, STI 1 alone. Speech of 70 dB in every band over noise s dB
+  // below it leaves m / (1 + 10^(-s/10)), whose effective SNR is s: STI (s + 15) / 30, less
+  // what masking (the band below, 23 dB down at most) and the reception threshold (24 dB down)
+  // take, under 0.005.
+  TempDir dir;
+  std::vector<double> click = decaying_noise(0.01, 0.5, 0.8, -90);
+  for (double& v : click) v *= 1e-3;
+  click[static_cast<std::size_t>(0.01 * kRate)] = 1;
+  write_wav(dir.work() / "click.wav", {click});
+  const RunResult alone = run_room(dir, {"--json", "alone.json", "click.wav"});
+  ASSERT_EQ(alone.status, 0) << alone.err;
+  EXPECT_NE(alone.out.find("STI (IEC 60268-16:2020) of each response alone: no background noise"),
+            std::string::npos);
+  // (The 125 Hz band filter's own ringing leaves its index 0.99.)
+  EXPECT_NE(alone.out.find("  STI 1.00 (A+); MTI 125 Hz - 8 kHz: 0.99 1.00 1.00 1.00 1.00 1.00 1.00\n"),
+            std::string::npos) << alone.out;
+  for (const double snr : {-6.0, 0.0, 6.0}) {
+    SCOPED_TRACE(snr);
+    std::ofstream(dir.work() / "levels.txt")
+        << "# speech and noise at the listener, dB SPL\nband 125 250 500 1k 2k 4k 8k\n"
+        << "speech 70 70 70 70 70 70 70\r\nnoise";
+    for (int k = 0; k < kStiBands; ++k) std::ofstream(dir.work() / "levels.txt", std::ios::app) << " " << 70 - snr;
+    const RunResult r = run_room(dir, {"--levels", "levels.txt", "--json", "out.json", "click.wav"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("with the speech and noise levels of levels.txt"), std::string::npos) << r.out;
+    const auto json = nlohmann::json::parse(read_file(dir.work() / "out.json"));
+    EXPECT_EQ(json["sti_levels"]["noise_db"][6], 70 - snr);
+    EXPECT_NEAR(json["files"][0]["channels"][0]["sti"].get<double>(), (snr + 15) / 30, 0.005);
+  }
+}
+
+TEST(VelliskRoom, AveragesOverPositionsCountOutAndNameThoseWithoutAValue) {
+  // Four positions of T 0.9, 1.0, 1.1 and 1.0 s in one file, and a fifth of 1.0 s at 22.05 kHz,
+  // where the 8 kHz octave is left out: 8 kHz averages four positions and names the fifth.
+  TempDir dir;
+  std::vector<std::vector<double>> four;
+  for (const double t60 : {0.9, 1.0, 1.1, 1.0}) four.push_back(decaying_noise(t60, 0.05, 1.8, -80));
+  write_wav(dir.work() / "room.wav", four);
+  write_wav(dir.work() / "low.wav", {decaying_noise(1.0, 0.05, 1.8, -80, 22050)},
+            SF_FORMAT_WAV | SF_FORMAT_FLOAT, 22050);
+  const RunResult r = run_room(dir, {"--average", "--json", "out.json", "--csv", "out.csv",
+                                     "--plot", "out.svg", "room.wav", "low.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Average of 5 positions (ISO 3382-2)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  8k Hz: EDT, T20, T30, C80, D50, Ts: no value at low.wav, channel 1; from 4 "
+                       "of 5 positions\n"),
+            std::string::npos)
+      << r.out;
+  const auto json = nlohmann::json::parse(read_file(dir.work() / "out.json"));
+  const auto& average = json["average"];
+  EXPECT_EQ(average["positions"], 5);
+  // Each band's mean and sample deviation: of the positions' values as reported, and near the
+  // decays' own (1.0 s and 0.071 s over five, 1.0 s and 0.082 s over four) in the top octaves,
+  // where one noise strays least from its decay.
+  for (const std::size_t band : {6u, 7u}) {
+    const auto& a = average["bands"][band];
+    SCOPED_TRACE(a["band"].get<std::string>());
+    std::vector<double> t30;
+    for (const auto& file : json["files"]) {
+      for (const auto& channel : file["channels"]) {
+        for (const auto& b : channel["bands"]) {
+          if (b["band"] == a["band"]) t30.push_back(b["t30_s"].get<double>());
+        }
+      }
+    }
+    ASSERT_EQ(t30.size(), band == 6 ? 5u : 4u);
+    double mean = 0, squares = 0;
+    for (const double v : t30) mean += v / static_cast<double>(t30.size());
+    for (const double v : t30) squares += (v - mean) * (v - mean);
+    const double sd = std::sqrt(squares / static_cast<double>(t30.size() - 1));
+    EXPECT_NEAR(a["t30_s"].get<double>(), mean, 0.0006);
+    EXPECT_NEAR(a["t30_s_std"].get<double>(), sd, 0.0006);
+    EXPECT_NEAR(mean, 1.0, 0.02);
+    EXPECT_NEAR(sd, band == 6 ? 0.0707 : 0.0816, 0.01);
+    // ISO 3382-2: 0.55 T sqrt((1 + 1.52 / 10) / (N B T)), B = 0.71 times the centre.
+    const double n = static_cast<double>(t30.size()), centre = a["centre_hz"].get<double>();
+    EXPECT_NEAR(a["t30_s_uncertainty"].get<double>(),
+                0.55 * mean * std::sqrt(1.152 / (n * 0.71 * centre * mean)), 0.0006);
+    if (band == 7) {
+      EXPECT_EQ(a["counted_out"]["t30_s"], nlohmann::json::array({"low.wav, channel 1"}));
+    } else {
+      EXPECT_TRUE(a["counted_out"].empty());
+    }
+  }
+  EXPECT_TRUE(average["bands"][8]["t30_s_uncertainty"].is_null());  // the broadband has no B
+  EXPECT_TRUE(average["single"]["sti"].is_number());
+  EXPECT_TRUE(average["single"]["sti_std"].is_number());
+  // The CSV's average rows: one per band and a "mid" row, with their deviations.
+  const std::string csv = read_file(dir.work() / "out.csv");
+  EXPECT_EQ(csv_faults(csv), "");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 4 * 10 + 9 + 10);
+  EXPECT_NE(csv.find("\naverage,,1k,1000.00,,"), std::string::npos);
 }
 
 TEST(VelliskRoom, ThirdOctavesAtALowRateLeaveTheTopBandsOutByName) {
@@ -809,9 +917,21 @@ TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
       {{"fast.wav"},
        "irfile (fast.wav) has a sample rate of 200000000 Hz; the rates taken are 1000 to "
        "10000000\n"},
+      {{"--levels", "", "a.wav"}, "--levels must name a file; an empty name was given\n"},
+      {{"--levels", "missing.txt", "a.wav"},
+       "Unable to read --levels (missing.txt): No such file or directory\n"},
+      {{"--levels", "levels.txt", "a.wav"},
+       "--levels (levels.txt) line 3: noise needs 7 levels, 125 Hz to 8 kHz; 6 given\n"},
+      {{"--levels", "loud.txt", "a.wav"},
+       "--levels (loud.txt) line 1: speech level \"200\" at 4k must be a number of dB SPL from -50 "
+       "to 150\n"},
+      {{"--levels", "sub.svg", "a.wav"}, "Unable to read --levels (sub.svg): Is a directory\n"},
+      {{"--csv", "levels.txt", "--levels", "levels.txt", "a.wav"},
+       "--csv (levels.txt) must not name the --levels file: it would overwrite it\n"},
   };
-  const std::vector<std::string> inputs = {"a.f32", "a.wav",     "cut.flac", "empty.wav",
-                                           "fast.wav", "huge.flac", "nan.f32", "sub.svg"};
+  const std::vector<std::string> inputs = {"a.f32",     "a.wav",      "cut.flac", "empty.wav",
+                                           "fast.wav",  "huge.flac",  "levels.txt", "loud.txt",
+                                           "nan.f32",   "sub.svg"};
   for (const auto& c : cases) {
     std::string line;
     for (const std::string& a : c.args) line += a + " ";
@@ -829,6 +949,8 @@ TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
     set_flac_frames(w / "huge.flac", std::uint64_t{1} << 27);
     write_wav(w / "fast.wav", {decaying_tone(1000, 0.5, 0.01, 0.1)}, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     patch(w / "fast.wav", 24, std::string("\x00\xc2\xeb\x0b", 4));  // 200000000
+    std::ofstream(w / "levels.txt") << "speech 60 60 60 60 60 60 60\n\nnoise 30 30 30 30 30 30\n";
+    std::ofstream(w / "loud.txt") << "speech 60 60 60 60 60 200 60 # too loud\n";
     const RunResult r = run_room(dir, c.args);
     EXPECT_EQ(r.status, 1);
     if (c.error.back() == '*') {

@@ -434,6 +434,12 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
   if (!noise.decay) {
     p.inr = p.range;
     p.notes.push_back(text("no decay stands 10 dB above the noise (INR %.1f dB)", *p.range));
+    // A response too short to decay over Lundeby's intervals (a click) that stands well above
+    // the noise still has its modulation transfer: all of it, noise and all.
+    if (timing.modulation && *p.range >= kMinModulationRangeDb) {
+      const std::int64_t first = std::max<std::int64_t>(0, onset - timing.early);
+      p.modulation = modulation_sums(energy_blocks(sq, first, n, rate), onset, noise, rate);
+    }
     return p;
   }
   const bool floor = ends_on_floor(sq, n, noise, timing.bandwidth, rate);

@@ -77,15 +77,15 @@ SpeechTransmission channel_sti(const std::vector<BandResult>& bands,
     for (const BandResult& b : bands) {
       if (!(b.centre > centre * 0.7 && b.centre < centre * 1.42)) continue;
       if (!b.parameters.modulation || !((*b.parameters.modulation)[0].real() > 0)) {
-        none.notes.push_back("no STI: band " + b.label + " has no decay above its noise");
+        none.notes.push_back("band " + b.label + " stands less than 20 dB above its noise: no STI");
         return none;
       }
       for (int f = 0; f <= kModulations; ++f) sum[f] += (*b.parameters.modulation)[f];
       ++parts;
     }
     if (parts == 0) {
-      none.notes.push_back(std::string("no STI: the ") + kStiBandLabels[k] +
-                           " octave is left out at this rate");
+      none.notes.push_back(std::string("the ") + kStiBandLabels[k] +
+                           " octave is left out at this rate: no STI");
       return none;
     }
     for (int f = 0; f < kModulations; ++f) m[k][f] = std::abs(sum[f + 1]) / sum[0].real();
@@ -129,7 +129,7 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
     std::snprintf(note, sizeof note, "peak only %.1f dB above the noise: no onset",
                   std::floor(onset.peak_to_noise_db * 10) / 10);
     for (BandResult& b : a.bands) b.parameters.notes.emplace_back(note);
-    a.speech.notes.emplace_back("no STI: no onset");
+    a.speech.notes.emplace_back("no onset: no STI");
     return a;
   }
 
