@@ -4,10 +4,11 @@ cross-check: Butterworth band-passes from scipy (sosfilt on the time-reversed re
 onset, Lundeby's iteration, Schroeder's integral by cumulative sums, least-squares decay
 times, and the energy parameters from the ringing time before the onset.
 
-Usage: room_reference.py [--third] [--forward] file.f32 rate channels
-Prints one line per channel and band: label T30 EDT C80 D50 Ts (blank when not given); then a
-line per channel: "sti", the STI of the response alone (IEC 60268-16:2020, indirect method,
-summed sample by sample) and the seven modulation transfer indices.
+Usage: room_reference.py [--third] [--forward] [--sti] file.f32 rate channels
+Prints one line per channel and band: label T30 EDT C80 D50 Ts (blank when not given). With
+--sti, then a line per channel: "sti", the STI of the response alone (IEC 60268-16:2020,
+indirect method, summed sample by sample, which is slow) and the seven modulation transfer
+indices.
 Each band is filtered after zeros for the longest band filter's ringing, and its last stretch,
 where the backward filter starts from rest, is left out.
 With --forward, the energy parameters come from forward-filtered bands counted from the onset.
@@ -189,7 +190,7 @@ def group_delay(sos, f, rate):
 
 def main():
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
-    third, forward = "--third" in sys.argv, "--forward" in sys.argv
+    third, forward, with_sti = "--third" in sys.argv, "--forward" in sys.argv, "--sti" in sys.argv
     rate, channels = float(args[1]), int(args[2])
     x = np.fromfile(args[0], "<f4").astype(np.float64).reshape(-1, channels)
     plan = [(label, sos, ringing(sos, rate), group_delay(sos, centre, rate), centre,
@@ -212,7 +213,7 @@ def main():
             # The last stretch, where the backward filter starts from rest, left out.
             y = filtered[b][:max(n - settle, onset + (n - onset + 1) // 2), c] ** 2
             sums = []
-            p = parameters(y, onset, early, delay, rate, interval, sums)
+            p = parameters(y, onset, early, delay, rate, interval, sums if with_sti else None)
             bands_sti.append((centre, *(sums[0] if sums else (None, None))))
             if forward:
                 q = parameters(forwards[b][:n, c] ** 2, onset, 0, 0.0, rate, interval)
@@ -220,8 +221,9 @@ def main():
             print(c + 1, label, *("" if v is None else f"{v:.4f}" for v in p))
         p = parameters(sq, onset, 0, 0.0, rate, 0.01)
         print(c + 1, "broadband", *("" if v is None else f"{v:.4f}" for v in p))
-        index, mti = sti(bands_sti)
-        print(c + 1, "sti", *("" if index is None else f"{v:.4f}" for v in [index, *mti]))
+        if with_sti:
+            index, mti = sti(bands_sti)
+            print(c + 1, "sti", *("" if index is None else f"{v:.4f}" for v in [index, *mti]))
 
 
 main()

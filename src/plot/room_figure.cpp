@@ -266,13 +266,18 @@ void times_panel(const RoomFigureChannel& c, const Scales& s, double y0, double 
 
 using AverageValue = std::optional<double> RoomFigureAverageBand::*;
 
-// A mean against band, a line broken where it is missing, over its band of +- one standard
-// deviation (where both are given), and its marks.
-void mean_and_spread(const std::vector<RoomFigureAverageBand>& bands, AverageValue mean,
-                     AverageValue sd, int colour, int shade, const char* glyph, bool dash,
-                     double floor = -1e9) {
+// The band of +- one standard deviation about a mean against band, where both are given,
+// translucent; no lower than floor.
+void spread_band(const std::vector<RoomFigureAverageBand>& bands, AverageValue mean,
+                 AverageValue sd, int shade, double floor = -1e9) {
   std::vector<double> x, low, high;
-  const auto shade_run = [&] {
+  for (std::size_t i = 0; i <= bands.size(); ++i) {
+    if (i < bands.size() && bands[i].*mean && bands[i].*sd) {
+      x.push_back(static_cast<double>(i));
+      low.push_back(std::max(floor, *(bands[i].*mean) - *(bands[i].*sd)));
+      high.push_back(*(bands[i].*mean) + *(bands[i].*sd));
+      continue;
+    }
     if (x.size() >= 2) {
       std::vector<double> px(x), py(low);
       px.insert(px.end(), x.rbegin(), x.rend());
@@ -281,16 +286,12 @@ void mean_and_spread(const std::vector<RoomFigureAverageBand>& bands, AverageVal
       plfill(static_cast<PLINT>(px.size()), px.data(), py.data());
     }
     x.clear(), low.clear(), high.clear();
-  };
-  for (std::size_t i = 0; i <= bands.size(); ++i) {
-    if (i < bands.size() && bands[i].*mean && bands[i].*sd) {
-      x.push_back(static_cast<double>(i));
-      low.push_back(std::max(floor, *(bands[i].*mean) - *(bands[i].*sd)));
-      high.push_back(*(bands[i].*mean) + *(bands[i].*sd));
-    } else {
-      shade_run();
-    }
   }
+}
+
+// A mean against band, a line broken where it is missing, and its marks.
+void mean_line(const std::vector<RoomFigureAverageBand>& bands, AverageValue mean, int colour,
+               const char* glyph, bool dash) {
   plcol0(colour);
   plwidth(1.5);
   if (dash) dashed();
@@ -319,10 +320,11 @@ void average_row(const RoomFigureAverage& a, const Scales& s, double y0, double 
   plwind(-0.5, std::max(0, count - 1) + 0.5, 0, s.top);
   plcol0(kGrid);
   plbox("", 0, 0, "g", 0, 0);
-  mean_and_spread(a.bands, &RoomFigureAverageBand::t30, &RoomFigureAverageBand::t30_sd, kT30,
-                  kT30Shade, "●", false, 0);
-  mean_and_spread(a.bands, &RoomFigureAverageBand::edt, &RoomFigureAverageBand::edt_sd, kEdt,
-                  kEdtShade, "◇", true, 0);
+  // The bands first, the lines over them all.
+  spread_band(a.bands, &RoomFigureAverageBand::t30, &RoomFigureAverageBand::t30_sd, kT30Shade, 0);
+  spread_band(a.bands, &RoomFigureAverageBand::edt, &RoomFigureAverageBand::edt_sd, kEdtShade, 0);
+  mean_line(a.bands, &RoomFigureAverageBand::t30, kT30, "●", false);
+  mean_line(a.bands, &RoomFigureAverageBand::edt, kEdt, "◇", true);
   // T20 where no position gave T30, with its spread as a bar.
   std::vector<RoomFigureAverageBand> t20(a.bands.size());
   for (std::size_t i = 0; i < a.bands.size(); ++i) {
@@ -369,8 +371,8 @@ void average_row(const RoomFigureAverage& a, const Scales& s, double y0, double 
   plwind(-0.5, std::max(0, count - 1) + 0.5, low, high);
   plcol0(kGrid);
   plbox("", 0, 0, "g", 0, 0);
-  mean_and_spread(a.bands, &RoomFigureAverageBand::c80, &RoomFigureAverageBand::c80_sd, kC80,
-                  kC80Shade, "●", false);
+  spread_band(a.bands, &RoomFigureAverageBand::c80, &RoomFigureAverageBand::c80_sd, kC80Shade);
+  mean_line(a.bands, &RoomFigureAverageBand::c80, kC80, "●", false);
   plcol0(kText);
   plbox("bc", 0, 0, "bcntv", 0, 0);
   band_axis(labels);
