@@ -4,8 +4,11 @@ cross-check: Butterworth band-passes from scipy (sosfilt on the time-reversed re
 onset, Lundeby's iteration, Schroeder's integral by cumulative sums, least-squares decay
 times, and the energy parameters from the ringing time before the onset.
 
-Usage: room_reference.py [--third] [--forward] file.f32 rate channels
-Prints one line per channel and band: label T30 EDT C80 D50 Ts (blank when not given).
+Usage: room_reference.py [--third] [--forward] [--sti] file.f32 rate channels
+Prints one line per channel and band: label T30 EDT C80 D50 Ts (blank when not given). With
+--sti, then a line per channel: "sti", the STI of the response alone (IEC 60268-16:2020,
+indirect method, summed sample by sample, which is slow) and the seven modulation transfer
+indices.
 Each band is filtered after zeros for the longest band filter's ringing, and its last stretch,
 where the backward filter starts from rest, is left out.
 With --forward, the energy parameters come from forward-filtered bands counted from the onset.
@@ -30,6 +33,13 @@ def bands(third, rate):
         if hi <= 0.45 * rate:
             out.append((label, centre, signal.butter(4, [lo, hi], "bandpass", fs=rate, output="sos")))
     return out
+
+
+# The STI's modulation frequencies, and its male weights and redundancies (IEC 60268-16:2020,
+# Table A.1).
+MODULATION = [0.63, 0.8, 1, 1.25, 1.6, 2, 2.5, 3.15, 4, 5, 6.3, 8, 10, 12.5]
+ALPHA = [0.085, 0.127, 0.230, 0.233, 0.309, 0.224, 0.173]
+BETA = [0.085, 0.078, 0.065, 0.011, 0.047, 0.095]
 
 
 def db(e):
@@ -104,11 +114,46 @@ def decay_time(level, onset, last, rate, upper, lower):
     return -60 / b if b < 0 else None
 
 
-def parameters(sq, onset, early, delay, rate, interval):
+def modulation(sq, first, last, onset, rate, comp=0.0, k=1.0):
+    """The energy of sq[first:last] and the sums of it times e^(-2 pi i F t), t from the onset,
+    sample by sample; and those of the late decay comp e^(-k d) beyond last."""
+    t = (np.arange(first, last) - onset) / rate
+    sums = np.array([np.dot(np.exp(-2j * np.pi * f * t), sq[first:last]) for f in MODULATION])
+    total = sq[first:last].sum()
+    if comp > 0:
+        w = 2 * np.pi * np.array(MODULATION) / rate
+        z = np.exp(-k - 1j * w)
+        at = comp * -np.expm1(-k) / np.exp(-k)
+        sums += at * np.exp(-1j * w * (last - onset)) * z / (1 - z)
+        total += comp
+    return total, sums
+
+
+def sti(bands):
+    """The index from each band's (centre, energy, sums), octaves or thirds."""
+    mti = []
+    for k in range(7):
+        centre = 1000 * G ** (k - 3)
+        parts = [(e, s) for c, e, s in bands if 0.7 * centre < c < 1.42 * centre]
+        if not parts or any(e is None for e, _ in parts):
+            return None, []
+        m = np.abs(sum(s for _, s in parts)) / sum(e for e, _ in parts)
+        snr = np.clip(10 * np.log10(np.maximum(m, 1e-30) / np.maximum(1 - m, 1e-30)), -15, 15)
+        mti.append(np.mean((snr + 15) / 30))
+    index = sum(a * m for a, m in zip(ALPHA, mti)) - sum(
+        b * np.sqrt(mti[k] * mti[k + 1]) for k, b in enumerate(BETA))
+    return min(1.0, max(0.0, index)), mti
+
+
+def parameters(sq, onset, early, delay, rate, interval, sums=None):
     nf = lundeby(sq, onset, rate, interval)
     if not nf["decay"]:
+        if sums is not None and nf["inr"] >= 20:  # a click: its whole band response
+            sums.append(modulation(sq, max(0, onset - early), len(sq), onset, rate))
         return [None] * 5
     first, last = max(0, onset - early), nf["cross"]
+    if sums is not None:
+        sums.append(modulation(sq, first, last, onset, rate, nf["comp"], nf["k"]))
     energy = np.empty(last - first + 1)
     energy[:-1] = np.cumsum(sq[first:last][::-1])[::-1] + nf["comp"]
     energy[-1] = nf["comp"]
@@ -145,10 +190,10 @@ def group_delay(sos, f, rate):
 
 def main():
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
-    third, forward = "--third" in sys.argv, "--forward" in sys.argv
+    third, forward, with_sti = "--third" in sys.argv, "--forward" in sys.argv, "--sti" in sys.argv
     rate, channels = float(args[1]), int(args[2])
     x = np.fromfile(args[0], "<f4").astype(np.float64).reshape(-1, channels)
-    plan = [(label, sos, ringing(sos, rate), group_delay(sos, centre, rate),
+    plan = [(label, sos, ringing(sos, rate), group_delay(sos, centre, rate), centre,
              np.clip(4 / (centre * (G ** (1 / (6 if third else 2)) - G ** (-1 / (6 if third else 2)))),
                      0.01, 0.05), ringing(sos, rate, 1e-2)) for label, centre, sos in bands(third, rate)]
     # Zeros before the response for the longest ringing, then every band of
@@ -163,16 +208,22 @@ def main():
         n = nz[-1] + 1 if len(nz) else 1
         sq = ch[:n] ** 2
         onset = int(np.argmax(sq >= sq.max() / 100))
-        for b, (label, _, early, delay, interval, settle) in enumerate(plan):
+        bands_sti = []
+        for b, (label, _, early, delay, centre, interval, settle) in enumerate(plan):
             # The last stretch, where the backward filter starts from rest, left out.
             y = filtered[b][:max(n - settle, onset + (n - onset + 1) // 2), c] ** 2
-            p = parameters(y, onset, early, delay, rate, interval)
+            sums = []
+            p = parameters(y, onset, early, delay, rate, interval, sums if with_sti else None)
+            bands_sti.append((centre, *(sums[0] if sums else (None, None))))
             if forward:
                 q = parameters(forwards[b][:n, c] ** 2, onset, 0, 0.0, rate, interval)
                 p[2:] = q[2:]
             print(c + 1, label, *("" if v is None else f"{v:.4f}" for v in p))
         p = parameters(sq, onset, 0, 0.0, rate, 0.01)
         print(c + 1, "broadband", *("" if v is None else f"{v:.4f}" for v in p))
+        if with_sti:
+            index, mti = sti(bands_sti)
+            print(c + 1, "sti", *("" if index is None else f"{v:.4f}" for v in [index, *mti]))
 
 
 main()

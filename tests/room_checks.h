@@ -41,7 +41,9 @@ inline std::string csv_faults(const std::string& csv) {
       {"t30_r", {-1, 1}},            {"curvature_pct", {-1e9, 1e9}}, {"c50_db", {-1e4, 1e4}},
       {"c80_db", {-1e4, 1e4}},       {"d50", {0, 1}},              {"ts_ms", {0, 1e9}},
       {"inr_db", {0, 1e4}},          {"decay_range_db", {0, 1e4}}, {"bass_ratio", {1e-12, 1e9}},
-      {"centre_hz", {1, 1e6}}};
+      {"centre_hz", {1, 1e6}},       {"sti", {0, 1}},              {"sti_std", {0, 1}},
+      {"positions", {1, 1e9}},       {"t20_s_uncertainty", {1e-12, 1e9}},
+      {"t30_s_uncertainty", {1e-12, 1e9}}};
   std::string faults;
   while (std::getline(lines, line)) {
     const std::vector<std::string> fields = csv_fields(line);
@@ -50,7 +52,12 @@ inline std::string csv_faults(const std::string& csv) {
       continue;
     }
     for (std::size_t k = 0; k < header.size(); ++k) {
-      const auto range = ranges.find(header[k]);
+      auto range = ranges.find(header[k]);
+      // The band indices lie within 0 and 1, the deviations are not negative.
+      if (header[k].rfind("mti_", 0) == 0) range = ranges.find("sti");
+      if (header[k].size() > 4 && header[k].compare(header[k].size() - 4, 4, "_std") == 0) {
+        range = ranges.find("ts_ms");
+      }
       if (range == ranges.end() || fields[k].empty()) continue;
       char* end = nullptr;
       const double v = std::strtod(fields[k].c_str(), &end);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Draws vellisk-room's figure of 1, 2, 4 and 8 channels, in octaves and third-octaves, and
-checks in the SVG parsed as XML what a reader would: no text overlapping another or leaving
-the page, every band named, the octave curves' colours at least 20 apart in CIE 1976 L*a*b*,
-the rows on the same axes, and T20 marked where T30 is missing."""
+"""Draws vellisk-room's figure of 1, 2, 4 and 8 channels, in octaves and third-octaves, with their
+average, and checks in the SVG parsed as XML what a reader would: no text overlapping another or
+leaving the page, every band named, the octave curves' colours at least 20 apart in CIE 1976
+L*a*b*, the rows on the same axes, T20 marked where T30 is missing, each channel's STI in its
+title, and the average's row with its means over translucent bands of one standard deviation."""
 import itertools
 import math
 import os
@@ -86,7 +87,13 @@ def check(svg_path, channels, third):
     for label in labels + ["broadband"]:
         assert texts.count(label) >= channels, (label, texts.count(label))
     for c in range(channels):
-        assert texts.count("channel.f32, channel %d" % (c + 1)) == 1, texts
+        titles = [t for t in texts if re.fullmatch(r"channel\.f32, channel %d: STI [01]\.\d\d \((A\+|[A-JU])\)" % (c + 1), t)]
+        assert len(titles) == 1, texts
+    assert sum(t.startswith("Average of %d position" % channels) for t in texts) == 1, texts
+    # The spread: translucent fills, one per series where two positions or more give one (EDT
+    # and C80 at least; the noisy channel has no T30).
+    shades = [p for p in root.iter() if float(p.get("fill-opacity", "1")) < 1 and p.get("fill") != "none"]
+    assert (len(shades) >= 2) == (channels > 1), len(shades)
     # The curves: polylines of many points, a colour each (a style each in thirds).
     strokes = {}
     for line in root.iter(SVG + "polyline"):
@@ -116,7 +123,8 @@ with tempfile.TemporaryDirectory() as work:
             f.write(response(channels))
         for third in (False, True):
             run = subprocess.run([vellisk_room, "-r", str(RATE), "-c", str(channels), "-b",
-                                  "third" if third else "octave", "--plot", "fig.svg", "channel.f32"],
+                                  "third" if third else "octave", "--average", "--plot", "fig.svg",
+                                  "channel.f32"],
                                  cwd=work, capture_output=True, text=True)
             assert run.returncode == 0, run.stderr
             if os.environ.get("KEEP_FIGURE"):
@@ -124,4 +132,4 @@ with tempfile.TemporaryDirectory() as work:
                 shutil.copy(os.path.join(work, "fig.svg"), "%s-%d-%s.svg" % (os.environ["KEEP_FIGURE"], channels,
                                                                             "third" if third else "octave"))
             check(os.path.join(work, "fig.svg"), channels, third)
-print("figures checked: 1, 2, 4 and 8 channels, octaves and thirds")
+print("figures checked: 1, 2, 4 and 8 channels and their average, octaves and thirds")

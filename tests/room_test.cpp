@@ -362,15 +362,16 @@ std::vector<double> read_channel(const std::filesystem::path& path, int channel,
 
 // Exponentially decaying noise (a fixed linear congruential sequence) of T60
 // t60 s from `start` s, over a floor `floor_db` below it, `length` s long.
-std::vector<double> decaying_noise(double t60, double start, double length, double floor_db) {
-  std::vector<double> x(static_cast<std::size_t>(length * kRate));
+std::vector<double> decaying_noise(double t60, double start, double length, double floor_db,
+                                   double rate = kRate) {
+  std::vector<double> x(static_cast<std::size_t>(length * rate));
   unsigned s = 3382;
   const auto uniform = [&s] {
     s = s * 1664525u + 1013904223u;
     return std::sqrt(12.0) * ((s >> 8) / 16777216.0 - 0.5);
   };
   for (std::size_t i = 0; i < x.size(); ++i) {
-    const double t = static_cast<double>(i) / kRate - start;
+    const double t = static_cast<double>(i) / rate - start;
     x[i] = std::pow(10, floor_db / 20) * uniform() +
            (t >= 0 ? std::exp(-6.9078 * t / t60) * uniform() : 0);
   }
@@ -493,12 +494,131 @@ TEST(RoomDecay, ADecayTimeTheCurveDoesNotFollowIsWithheld) {
 
 namespace {
 
+// A modulation transfer function of one value everywhere.
+ModulationMatrix uniform(double m) {
+  ModulationMatrix u;
+  for (auto& band : u) band.fill(m);
+  return u;
+}
+
+// The index of an exponential decay of T s in every band, from the closed form of its
+// modulation transfer function and the definitions alone: with equal bands the weights and
+// redundancies leave the mean transmission index (they sum to 1).
+double closed_form_sti(double t60) {
+  double sum = 0;
+  for (const double f : kModulationHz) {
+    const double m = 1 / std::sqrt(1 + std::pow(2 * std::numbers::pi * f * t60 / 13.8, 2));
+    const double snr = std::clamp(10 * std::log10(m / (1 - m)), -15.0, 15.0);
+    sum += (snr + 15) / 30;
+  }
+  return sum / kModulations;
+}
+
+}  // namespace
+
+TEST(RoomSti, TheStandardsVerificationValues) {
+  // IEC 60268-16:2020, A.2.2: two neighbouring bands fully transmitted, the others not.
+  const double pairs[] = {0.127, 0.279, 0.398, 0.531, 0.486, 0.302};
+  for (int k = 0; k + 1 < kStiBands; ++k) {
+    ModulationMatrix m = uniform(0);
+    m[k].fill(1);
+    m[k + 1].fill(1);
+    EXPECT_NEAR(*transmission_index(m).sti, pairs[k], 5e-4) << kStiBandLabels[k];
+  }
+  // A.3.1.2: a uniform m and the index it gives.
+  const double uniform_m[][2] = {{0.059351, 0.1}, {0.11182, 0.2}, {0.20076, 0.3}, {0.33386, 0.4},
+                                 {0.5, 0.5},      {0.66614, 0.6}, {0.79924, 0.7}, {0.88818, 0.8},
+                                 {0.94065, 0.9},  {1, 1},         {0, 0}};
+  for (const auto& [m, sti] : uniform_m) {
+    const SpeechTransmission t = transmission_index(uniform(m));
+    EXPECT_NEAR(*t.sti, sti, 5e-5) << m;
+    EXPECT_NEAR(*t.mti[3], sti, 5e-5) << m;
+  }
+  // Table A.1's note: the 250 Hz band lost and the others whole sums to 1.036, given as 1.
+  ModulationMatrix hole = uniform(1);
+  hole[1].fill(0);
+  EXPECT_EQ(*transmission_index(hole).sti, 1);
+  // Annex F's letters, the edges in hundredths; the masking slope at Table A.2's levels.
+  const std::pair<double, const char*> letters[] = {{0, "U"},    {0.35, "U"}, {0.36, "J"}, {0.5, "G"},
+                                                    {0.63, "D"}, {0.64, "C"}, {0.71, "B"}, {0.72, "A"},
+                                                    {0.75, "A"}, {0.76, "A+"}, {1, "A+"}};
+  for (const auto& [sti, letter] : letters) EXPECT_EQ(sti_rating(sti), letter) << sti;
+  for (const auto& [level, slope] : {std::pair{60.0, -35.0}, {65.0, -29.9}, {80.0, -19.8}, {100.0, -10.0}}) {
+    EXPECT_NEAR(masking_db(level), slope, 1e-9) << level;
+  }
+}
+
+TEST(RoomSti, TheWorkedExampleWithSpeechAndNoiseLevels) {
+  // IEC 60268-16:2011, Annex M, Table M.1, steps 3 and 4: the MTF of the channel alone (step 2's
+  // result), the speech and occupancy-noise levels, and the MTF, indices and STI printed.
+  const double source[kModulations][kStiBands] = {
+      {0.983, 0.960, 0.978, 0.990, 0.990, 0.986, 0.997}, {0.968, 0.936, 0.959, 0.974, 0.980, 0.979, 0.995},
+      {0.947, 0.904, 0.931, 0.953, 0.966, 0.968, 0.992}, {0.920, 0.869, 0.898, 0.927, 0.949, 0.955, 0.987},
+      {0.886, 0.826, 0.852, 0.892, 0.925, 0.935, 0.981}, {0.851, 0.791, 0.808, 0.856, 0.900, 0.914, 0.974},
+      {0.816, 0.756, 0.764, 0.816, 0.871, 0.891, 0.964}, {0.773, 0.721, 0.730, 0.776, 0.841, 0.866, 0.953},
+      {0.741, 0.684, 0.705, 0.745, 0.809, 0.838, 0.941}, {0.726, 0.628, 0.678, 0.736, 0.780, 0.812, 0.929},
+      {0.714, 0.557, 0.656, 0.723, 0.753, 0.786, 0.916}, {0.670, 0.520, 0.623, 0.678, 0.728, 0.765, 0.904},
+      {0.591, 0.483, 0.556, 0.615, 0.701, 0.749, 0.893}, {0.554, 0.446, 0.523, 0.614, 0.685, 0.737, 0.884}};
+  const double adjusted[kModulations][kStiBands] = {
+      {0.981, 0.946, 0.946, 0.953, 0.971, 0.975, 0.992}, {0.966, 0.922, 0.927, 0.938, 0.961, 0.968, 0.990},
+      {0.945, 0.891, 0.900, 0.918, 0.947, 0.957, 0.987}, {0.919, 0.856, 0.868, 0.893, 0.931, 0.944, 0.982},
+      {0.884, 0.814, 0.823, 0.859, 0.907, 0.925, 0.976}, {0.850, 0.779, 0.781, 0.824, 0.882, 0.904, 0.969},
+      {0.814, 0.745, 0.738, 0.786, 0.855, 0.881, 0.959}, {0.772, 0.710, 0.706, 0.747, 0.825, 0.856, 0.948},
+      {0.739, 0.674, 0.681, 0.718, 0.793, 0.829, 0.936}, {0.724, 0.619, 0.656, 0.709, 0.765, 0.804, 0.924},
+      {0.713, 0.549, 0.634, 0.696, 0.739, 0.778, 0.911}, {0.668, 0.512, 0.602, 0.653, 0.714, 0.757, 0.900},
+      {0.589, 0.476, 0.537, 0.593, 0.687, 0.741, 0.889}, {0.553, 0.439, 0.505, 0.592, 0.672, 0.729, 0.880}};
+  ModulationMatrix m;
+  for (int k = 0; k < kStiBands; ++k) {
+    for (int f = 0; f < kModulations; ++f) m[k][f] = source[f][k];
+  }
+  const SpeechLevels levels{{82.9, 82.9, 79.2, 73.2, 67.2, 61.2, 55.2},
+                            {55.5, 47.5, 41.5, 37.5, 34.5, 32.5, 30.5}};
+  const ModulationMatrix with = with_levels(m, levels);
+  for (int k = 0; k < kStiBands; ++k) {
+    for (int f = 0; f < kModulations; ++f) {
+      EXPECT_NEAR(with[k][f], adjusted[f][k], 0.0011) << kStiBandLabels[k] << " at " << kModulationHz[f];
+    }
+  }
+  const SpeechTransmission t = transmission_index(with);
+  const double mti[] = {0.73, 0.66, 0.67, 0.71, 0.77, 0.80, 0.92};
+  for (int k = 0; k < kStiBands; ++k) EXPECT_NEAR(*t.mti[k], mti[k], 0.0051) << kStiBandLabels[k];
+  EXPECT_NEAR(*t.sti, 0.76, 0.005);
+  EXPECT_EQ(t.rating, "A+");
+}
+
+TEST(RoomSti, ExponentialDecaysGiveTheClosedForm) {
+  // Decaying noise of T 0.5, 1 and 2 s: m(F) = 1 / sqrt(1 + (2 pi F T / 13.8)^2) in every band,
+  // over a floor the analysis removes. (One noise's bands stray from it by up to 0.05 below
+  // 1 kHz, and the index by about 0.01.) Octaves, and the sums of three third-octaves, which
+  // must give the index of the octaves.
+  for (const double t60 : {0.5, 1.0, 2.0}) {
+    SCOPED_TRACE(std::to_string(t60) + " s");
+    const std::vector<double> x = decaying_noise(t60, 0.05, t60 + 1, -65);
+    const SpeechTransmission octaves = analyse(x, false).speech, thirds = analyse(x, true).speech;
+    ASSERT_TRUE(octaves.sti && thirds.sti) << (octaves.notes.empty() ? "" : octaves.notes.front());
+    EXPECT_NEAR(*octaves.sti, closed_form_sti(t60), 0.02);
+    EXPECT_NEAR(*thirds.sti, *octaves.sti, 0.005);
+    for (int k = 4; k < kStiBands; ++k) {
+      EXPECT_NEAR(*octaves.mti[k], closed_form_sti(t60), 0.02) << kStiBandLabels[k];
+    }
+  }
+  // A rate whose octaves stop at 4 kHz has no STI, and says why.
+  RoomSetup setup;
+  setup.rate = 16000;
+  const ChannelAnalysis low = analyse_channel(setup, plan_bands(setup), decaying_noise(0.5, 0.05, 0.5, -60));
+  EXPECT_FALSE(low.speech.sti);
+  ASSERT_FALSE(low.speech.notes.empty());
+  EXPECT_EQ(low.speech.notes.front(), "the 8k octave is left out at this rate: no STI");
+}
+
+namespace {
+
 // Channels of equal length, interleaved into a sound file, 32-bit float WAV unless told.
 void write_wav(const std::filesystem::path& path, const std::vector<std::vector<double>>& channels,
-               int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT) {
+               int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT, int rate = static_cast<int>(kRate)) {
   SF_INFO info{};
   info.channels = static_cast<int>(channels.size());
-  info.samplerate = static_cast<int>(kRate);
+  info.samplerate = rate;
   info.format = format;
   std::vector<float> frames;
   for (std::size_t i = 0; i < channels.front().size(); ++i) {
@@ -569,8 +689,20 @@ TEST(VelliskRoom, MultichannelRunWritesTableCsvJsonAndFigure) {
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 3 * 10);
   EXPECT_EQ(csv.substr(0, csv.find('\n')),
             "file,channel,band,centre_hz,onset_s,edt_s,edt_r,t20_s,t20_r,t30_s,t30_r,"
-            "curvature_pct,c50_db,c80_db,d50,ts_ms,inr_db,decay_range_db,bass_ratio,notes");
+            "curvature_pct,c50_db,c80_db,d50,ts_ms,inr_db,decay_range_db,bass_ratio,sti,sti_rating,"
+            "mti_125,mti_250,mti_500,mti_1k,mti_2k,mti_4k,mti_8k,positions,edt_s_std,t20_s_std,"
+            "t30_s_std,c80_db_std,d50_std,ts_ms_std,t20_s_uncertainty,t30_s_uncertainty,sti_std,notes");
   EXPECT_NE(csv.find("\nhall.wav,2,500,501.19,0.080"), std::string::npos);
+  EXPECT_EQ(csv_faults(csv), "");
+  // Without levels, none recorded; a tone leaves the other octaves in the noise: no STI, and
+  // a note why.
+  EXPECT_TRUE(json["sti_levels"].is_null());
+  EXPECT_FALSE(json.contains("average"));
+  EXPECT_TRUE(second["sti"].is_null());
+  EXPECT_EQ(second["sti_bands"], nlohmann::json(std::vector<std::nullptr_t>(7, nullptr)));
+  EXPECT_TRUE(second["sti_rating"].is_null());
+  ASSERT_EQ(second["sti_notes"].size(), 1u);
+  EXPECT_EQ(second["sti_notes"][0], "band 4k stands less than 20 dB above its noise: no STI");
   // The figure's texts, without the markup and the character references PLplot
   // writes them with: a row per channel.
   const std::string svg = read_file(dir.work() / "out.svg");
@@ -592,6 +724,101 @@ TEST(VelliskRoom, MultichannelRunWritesTableCsvJsonAndFigure) {
                             "Decay curve (dB)", "T30"}) {
     EXPECT_NE(words.find(title), std::string::npos) << title;
   }
+}
+
+TEST(VelliskRoom, LevelsGiveTheIndexOfACleanChannelUnderNoise) {
+  // A click: m = 1 in every band, STI 1 alone. Speech of 70 dB in every band over noise s dB
+  // below it leaves m / (1 + 10^(-s/10)), whose effective SNR is s: STI (s + 15) / 30, less
+  // what masking (the band below, 23 dB down at most) and the reception threshold (24 dB down)
+  // take, under 0.005.
+  TempDir dir;
+  std::vector<double> click = decaying_noise(0.01, 0.5, 0.8, -90);
+  for (double& v : click) v *= 1e-3;
+  click[static_cast<std::size_t>(0.01 * kRate)] = 1;
+  write_wav(dir.work() / "click.wav", {click});
+  const RunResult alone = run_room(dir, {"--json", "alone.json", "click.wav"});
+  ASSERT_EQ(alone.status, 0) << alone.err;
+  EXPECT_NE(alone.out.find("STI (IEC 60268-16:2020) of each response alone: no background noise"),
+            std::string::npos);
+  // (The 125 Hz band filter's own ringing leaves its index 0.99.)
+  EXPECT_NE(alone.out.find("  STI 1.00 (A+); MTI 125 Hz - 8 kHz: 0.99 1.00 1.00 1.00 1.00 1.00 1.00\n"),
+            std::string::npos) << alone.out;
+  for (const double snr : {-6.0, 0.0, 6.0}) {
+    SCOPED_TRACE(snr);
+    std::ofstream(dir.work() / "levels.txt")
+        << "# speech and noise at the listener, dB SPL\nband 125 250 500 1k 2k 4k 8k\n"
+        << "speech 70 70 70 70 70 70 70\r\nnoise";
+    for (int k = 0; k < kStiBands; ++k) std::ofstream(dir.work() / "levels.txt", std::ios::app) << " " << 70 - snr;
+    const RunResult r = run_room(dir, {"--levels", "levels.txt", "--json", "out.json", "click.wav"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("with the speech and noise levels of levels.txt"), std::string::npos) << r.out;
+    const auto json = nlohmann::json::parse(read_file(dir.work() / "out.json"));
+    EXPECT_EQ(json["sti_levels"]["noise_db"][6], 70 - snr);
+    EXPECT_NEAR(json["files"][0]["channels"][0]["sti"].get<double>(), (snr + 15) / 30, 0.005);
+  }
+}
+
+TEST(VelliskRoom, AveragesOverPositionsCountOutAndNameThoseWithoutAValue) {
+  // Four positions of T 0.9, 1.0, 1.1 and 1.0 s in one file, and a fifth of 1.0 s at 22.05 kHz,
+  // where the 8 kHz octave is left out: 8 kHz averages four positions and names the fifth.
+  TempDir dir;
+  std::vector<std::vector<double>> four;
+  for (const double t60 : {0.9, 1.0, 1.1, 1.0}) four.push_back(decaying_noise(t60, 0.05, 1.8, -80));
+  write_wav(dir.work() / "room.wav", four);
+  write_wav(dir.work() / "low.wav", {decaying_noise(1.0, 0.05, 1.8, -80, 22050)},
+            SF_FORMAT_WAV | SF_FORMAT_FLOAT, 22050);
+  const RunResult r = run_room(dir, {"--average", "--json", "out.json", "--csv", "out.csv",
+                                     "--plot", "out.svg", "room.wav", "low.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Average of 5 positions (ISO 3382-2)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  8k Hz: EDT, T20, T30, C80, D50, Ts: no value at low.wav, channel 1; from 4 "
+                       "of 5 positions\n"),
+            std::string::npos)
+      << r.out;
+  const auto json = nlohmann::json::parse(read_file(dir.work() / "out.json"));
+  const auto& average = json["average"];
+  EXPECT_EQ(average["positions"], 5);
+  // Each band's mean and sample deviation: of the positions' values as reported, and near the
+  // decays' own (1.0 s and 0.071 s over five, 1.0 s and 0.082 s over four) in the top octaves,
+  // where one noise strays least from its decay.
+  for (const std::size_t band : {6u, 7u}) {
+    const auto& a = average["bands"][band];
+    SCOPED_TRACE(a["band"].get<std::string>());
+    std::vector<double> t30;
+    for (const auto& file : json["files"]) {
+      for (const auto& channel : file["channels"]) {
+        for (const auto& b : channel["bands"]) {
+          if (b["band"] == a["band"]) t30.push_back(b["t30_s"].get<double>());
+        }
+      }
+    }
+    ASSERT_EQ(t30.size(), band == 6 ? 5u : 4u);
+    double mean = 0, squares = 0;
+    for (const double v : t30) mean += v / static_cast<double>(t30.size());
+    for (const double v : t30) squares += (v - mean) * (v - mean);
+    const double sd = std::sqrt(squares / static_cast<double>(t30.size() - 1));
+    EXPECT_NEAR(a["t30_s"].get<double>(), mean, 0.0006);
+    EXPECT_NEAR(a["t30_s_std"].get<double>(), sd, 0.0006);
+    EXPECT_NEAR(mean, 1.0, 0.02);
+    EXPECT_NEAR(sd, band == 6 ? 0.0707 : 0.0816, 0.01);
+    // ISO 3382-2: 0.55 T sqrt((1 + 1.52 / 10) / (N B T)), B = 0.71 times the centre.
+    const double n = static_cast<double>(t30.size()), centre = a["centre_hz"].get<double>();
+    EXPECT_NEAR(a["t30_s_uncertainty"].get<double>(),
+                0.55 * mean * std::sqrt(1.152 / (n * 0.71 * centre * mean)), 0.0006);
+    if (band == 7) {
+      EXPECT_EQ(a["counted_out"]["t30_s"], nlohmann::json::array({"low.wav, channel 1"}));
+    } else {
+      EXPECT_TRUE(a["counted_out"].empty());
+    }
+  }
+  EXPECT_TRUE(average["bands"][8]["t30_s_uncertainty"].is_null());  // the broadband has no B
+  EXPECT_TRUE(average["single"]["sti"].is_number());
+  EXPECT_TRUE(average["single"]["sti_std"].is_number());
+  // The CSV's average rows: one per band and a "mid" row, with their deviations.
+  const std::string csv = read_file(dir.work() / "out.csv");
+  EXPECT_EQ(csv_faults(csv), "");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 4 * 10 + 9 + 10);
+  EXPECT_NE(csv.find("\naverage,,1k,1000.00,,"), std::string::npos);
 }
 
 TEST(VelliskRoom, ThirdOctavesAtALowRateLeaveTheTopBandsOutByName) {
@@ -690,9 +917,21 @@ TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
       {{"fast.wav"},
        "irfile (fast.wav) has a sample rate of 200000000 Hz; the rates taken are 1000 to "
        "10000000\n"},
+      {{"--levels", "", "a.wav"}, "--levels must name a file; an empty name was given\n"},
+      {{"--levels", "missing.txt", "a.wav"},
+       "Unable to read --levels (missing.txt): No such file or directory\n"},
+      {{"--levels", "levels.txt", "a.wav"},
+       "--levels (levels.txt) line 3: noise needs 7 levels, 125 Hz to 8 kHz; 6 given\n"},
+      {{"--levels", "loud.txt", "a.wav"},
+       "--levels (loud.txt) line 1: speech level \"200\" at 4k must be a number of dB SPL from -50 "
+       "to 150\n"},
+      {{"--levels", "sub.svg", "a.wav"}, "Unable to read --levels (sub.svg): Is a directory\n"},
+      {{"--csv", "levels.txt", "--levels", "levels.txt", "a.wav"},
+       "--csv (levels.txt) must not name the --levels file: it would overwrite it\n"},
   };
-  const std::vector<std::string> inputs = {"a.f32", "a.wav",     "cut.flac", "empty.wav",
-                                           "fast.wav", "huge.flac", "nan.f32", "sub.svg"};
+  const std::vector<std::string> inputs = {"a.f32",     "a.wav",      "cut.flac", "empty.wav",
+                                           "fast.wav",  "huge.flac",  "levels.txt", "loud.txt",
+                                           "nan.f32",   "sub.svg"};
   for (const auto& c : cases) {
     std::string line;
     for (const std::string& a : c.args) line += a + " ";
@@ -710,6 +949,8 @@ TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
     set_flac_frames(w / "huge.flac", std::uint64_t{1} << 27);
     write_wav(w / "fast.wav", {decaying_tone(1000, 0.5, 0.01, 0.1)}, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     patch(w / "fast.wav", 24, std::string("\x00\xc2\xeb\x0b", 4));  // 200000000
+    std::ofstream(w / "levels.txt") << "speech 60 60 60 60 60 60 60\n\nnoise 30 30 30 30 30 30\n";
+    std::ofstream(w / "loud.txt") << "speech 60 60 60 60 60 200 60 # too loud\n";
     const RunResult r = run_room(dir, c.args);
     EXPECT_EQ(r.status, 1);
     if (c.error.back() == '*') {

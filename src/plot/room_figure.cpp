@@ -20,7 +20,11 @@ constexpr int kT30 = 3;
 constexpr int kEdt = 4;
 constexpr int kT20 = 5;
 constexpr int kBroadband = 6;
-constexpr int kFirstBand = 7;
+constexpr int kT30Shade = 7;   // the average's bands of +- one standard deviation, translucent
+constexpr int kEdtShade = 8;
+constexpr int kC80 = 9;
+constexpr int kC80Shade = 10;
+constexpr int kFirstBand = 11;
 constexpr int kPalette[][3] = {{78, 121, 167}, {242, 142, 43}, {225, 87, 89},  {118, 183, 178},
                                {89, 161, 79},  {237, 201, 72}, {176, 122, 161}, {156, 117, 95}};
 constexpr int kColours = 8;
@@ -45,6 +49,10 @@ void set_colours() {
   plscol0(kEdt, 213, 94, 0);
   plscol0(kT20, 0, 158, 115);
   plscol0(kBroadband, 0, 0, 0);
+  plscol0a(kT30Shade, 0, 114, 178, 0.22);
+  plscol0a(kEdtShade, 213, 94, 0, 0.18);
+  plscol0(kC80, 106, 61, 154);
+  plscol0a(kC80Shade, 106, 61, 154, 0.22);
   for (int c = 0; c < kColours; ++c) {
     plscol0(kFirstBand + c, kPalette[c][0], kPalette[c][1], kPalette[c][2]);
   }
@@ -103,6 +111,13 @@ struct Scales {
 
 Scales shared_scales(const RoomFigure& figure) {
   Scales s;
+  if (figure.average) {
+    for (const RoomFigureAverageBand& b : figure.average->bands) {
+      for (const auto& [v, sd] : {std::pair{b.t30, b.t30_sd}, {b.t20, b.t20_sd}, {b.edt, b.edt_sd}}) {
+        if (v) s.top = std::max(s.top, *v + sd.value_or(0));
+      }
+    }
+  }
   for (const RoomFigureChannel& c : figure.channels) {
     s.bands = std::max(s.bands, static_cast<int>(c.bands.size()));
     for (const RoomFigureBand& b : c.bands) {
@@ -198,6 +213,18 @@ void series(const RoomFigureChannel& c, std::optional<double> RoomFigureBand::*v
   }
 }
 
+// The band axis under a panel: the octaves' labels, every band of an octave analysis, every
+// third of a third-octave one (63 Hz, 125 Hz, ...; the legend names them all).
+void band_axis(const std::vector<std::string>& labels) {
+  const int count = static_cast<int>(labels.size());
+  const bool thirds = count > 12;
+  for (int i = thirds ? 1 : 0; i < count; i += thirds ? 3 : 1) {
+    plmtex("b", 1.5, (i + 0.5) / std::max(1, count), 0.5,
+           plot_text(labels[static_cast<std::size_t>(i)]).c_str());
+  }
+  plmtex("b", 3.0, 0.5, 0.5, "Band (Hz)");
+}
+
 void times_panel(const RoomFigureChannel& c, const Scales& s, double y0, double y1) {
   const int count = static_cast<int>(c.bands.size()) - 1;  // not the broadband
   plvpor(kTimesLeft, kTimesRight, y0, y1);
@@ -221,14 +248,9 @@ void times_panel(const RoomFigureChannel& c, const Scales& s, double y0, double 
   plwidth(1);
   plcol0(kText);
   plbox("bc", 0, 0, "bcntv", 0, 0);
-  // The octaves' labels: every band of an octave analysis, every third of a
-  // third-octave one (63 Hz, 125 Hz, ...; the legend names them all).
-  const bool thirds = count > 12;
-  for (int i = thirds ? 1 : 0; i < count; i += thirds ? 3 : 1) {
-    plmtex("b", 1.5, (i + 0.5) / std::max(1, count), 0.5,
-           plot_text(c.bands[static_cast<std::size_t>(i)].label).c_str());
-  }
-  plmtex("b", 3.0, 0.5, 0.5, "Band (Hz)");
+  std::vector<std::string> labels;
+  for (int i = 0; i < count; ++i) labels.push_back(c.bands[static_cast<std::size_t>(i)].label);
+  band_axis(labels);
   plmtex("l", 4.0, 0.5, 0.5, "Time (s)");
   // The key above the panel: each mark with its name.
   const struct {
@@ -242,10 +264,128 @@ void times_panel(const RoomFigureChannel& c, const Scales& s, double y0, double 
   }
 }
 
+using AverageValue = std::optional<double> RoomFigureAverageBand::*;
+
+// The band of +- one standard deviation about a mean against band, where both are given,
+// translucent; no lower than floor.
+void spread_band(const std::vector<RoomFigureAverageBand>& bands, AverageValue mean,
+                 AverageValue sd, int shade, double floor = -1e9) {
+  std::vector<double> x, low, high;
+  for (std::size_t i = 0; i <= bands.size(); ++i) {
+    if (i < bands.size() && bands[i].*mean && bands[i].*sd) {
+      x.push_back(static_cast<double>(i));
+      low.push_back(std::max(floor, *(bands[i].*mean) - *(bands[i].*sd)));
+      high.push_back(*(bands[i].*mean) + *(bands[i].*sd));
+      continue;
+    }
+    if (x.size() >= 2) {
+      std::vector<double> px(x), py(low);
+      px.insert(px.end(), x.rbegin(), x.rend());
+      py.insert(py.end(), high.rbegin(), high.rend());
+      plcol0(shade);
+      plfill(static_cast<PLINT>(px.size()), px.data(), py.data());
+    }
+    x.clear(), low.clear(), high.clear();
+  }
+}
+
+// A mean against band, a line broken where it is missing, and its marks.
+void mean_line(const std::vector<RoomFigureAverageBand>& bands, AverageValue mean, int colour,
+               const char* glyph, bool dash) {
+  plcol0(colour);
+  plwidth(1.5);
+  if (dash) dashed();
+  std::vector<double> lx, ly, mx, my;
+  for (std::size_t i = 0; i <= bands.size(); ++i) {
+    if (i < bands.size() && bands[i].*mean) {
+      lx.push_back(static_cast<double>(i)), ly.push_back(*(bands[i].*mean));
+      mx.push_back(static_cast<double>(i)), my.push_back(*(bands[i].*mean));
+    } else {
+      plot_line(lx, ly);
+      lx.clear(), ly.clear();
+    }
+  }
+  pllsty(1);
+  if (!mx.empty()) plstring(static_cast<PLINT>(mx.size()), mx.data(), my.data(), glyph);
+  plwidth(1);
+}
+
+// The average's row: decay times on the left, across the decay panel and the legend, C80 on
+// the right; each mean over its band of +- one standard deviation.
+void average_row(const RoomFigureAverage& a, const Scales& s, double y0, double y1) {
+  const int count = static_cast<int>(a.bands.size());
+  std::vector<std::string> labels;
+  for (const RoomFigureAverageBand& b : a.bands) labels.push_back(b.label);
+  plvpor(kDecayLeft, kLegendRight, y0, y1);
+  plwind(-0.5, std::max(0, count - 1) + 0.5, 0, s.top);
+  plcol0(kGrid);
+  plbox("", 0, 0, "g", 0, 0);
+  // The bands first, the lines over them all.
+  spread_band(a.bands, &RoomFigureAverageBand::t30, &RoomFigureAverageBand::t30_sd, kT30Shade, 0);
+  spread_band(a.bands, &RoomFigureAverageBand::edt, &RoomFigureAverageBand::edt_sd, kEdtShade, 0);
+  mean_line(a.bands, &RoomFigureAverageBand::t30, kT30, "●", false);
+  mean_line(a.bands, &RoomFigureAverageBand::edt, kEdt, "◇", true);
+  // T20 where no position gave T30, with its spread as a bar.
+  std::vector<RoomFigureAverageBand> t20(a.bands.size());
+  for (std::size_t i = 0; i < a.bands.size(); ++i) {
+    if (a.bands[i].t30) continue;
+    t20[i].t20 = a.bands[i].t20;
+    if (a.bands[i].t20 && a.bands[i].t20_sd) {
+      plcol0(kT20);
+      plot_segment(static_cast<double>(i), *a.bands[i].t20 - *a.bands[i].t20_sd, static_cast<double>(i),
+                   *a.bands[i].t20 + *a.bands[i].t20_sd);
+    }
+  }
+  plcol0(kT20);
+  std::vector<double> tx, ty;
+  for (std::size_t i = 0; i < t20.size(); ++i) {
+    if (t20[i].t20) tx.push_back(static_cast<double>(i)), ty.push_back(*t20[i].t20);
+  }
+  if (!tx.empty()) plstring(static_cast<PLINT>(tx.size()), tx.data(), ty.data(), "▲");
+  plcol0(kText);
+  plbox("bc", 0, 0, "bcntv", 0, 0);
+  band_axis(labels);
+  plmtex("l", 4.0, 0.5, 0.5, "Time (s)");
+  const struct {
+    int colour;
+    const char* text;
+    double at;
+  } keys[] = {{kText, "Means, shaded ± 1 SD:", 0.0},
+              {kT30, "● T30", 0.25},
+              {kEdt, "◇ EDT, dashed", 0.36},
+              {kT20, "▲ T20 (no T30)", 0.56}};
+  for (const auto& k : keys) {
+    plcol0(k.colour);
+    plmtex("t", 0.8, k.at, 0.0, k.text);
+  }
+
+  // C80, on axes of its own.
+  double low = 0, high = 1;
+  for (const RoomFigureAverageBand& b : a.bands) {
+    if (!b.c80) continue;
+    low = std::min(low, *b.c80 - b.c80_sd.value_or(0));
+    high = std::max(high, *b.c80 + b.c80_sd.value_or(0));
+  }
+  low = std::floor(low / 5) * 5, high = std::ceil(high / 5) * 5;
+  plvpor(kTimesLeft, kTimesRight, y0, y1);
+  plwind(-0.5, std::max(0, count - 1) + 0.5, low, high);
+  plcol0(kGrid);
+  plbox("", 0, 0, "g", 0, 0);
+  spread_band(a.bands, &RoomFigureAverageBand::c80, &RoomFigureAverageBand::c80_sd, kC80Shade);
+  mean_line(a.bands, &RoomFigureAverageBand::c80, kC80, "●", false);
+  plcol0(kText);
+  plbox("bc", 0, 0, "bcntv", 0, 0);
+  band_axis(labels);
+  plmtex("l", 4.0, 0.5, 0.5, "C80 (dB)");
+  plcol0(kC80);
+  plmtex("t", 0.8, 0.0, 0.0, "● C80, shaded ± 1 SD");
+}
+
 }  // namespace
 
 std::string draw_room_figure(const RoomFigure& figure, std::string& svg) {
-  const int rows = std::max<int>(1, static_cast<int>(figure.channels.size()));
+  const int rows =
+      std::max<int>(1, static_cast<int>(figure.channels.size()) + (figure.average ? 1 : 0));
   const int height = kTitleHeight + rows * kRowHeight;
   const Scales scales = shared_scales(figure);
   return draw_svg_page(
@@ -276,6 +416,14 @@ std::string draw_room_figure(const RoomFigure& figure, std::string& svg) {
           decay_panel(c, scales, y0, y1);
           legend(c, y0, y1, height);
           times_panel(c, scales, y0, y1);
+        }
+        if (figure.average) {
+          const double top = page_top - static_cast<double>(figure.channels.size()) * h;
+          plvpor(0, 1, top - h, top);
+          plwind(0, 1, 0, 1);
+          plcol0(kText);
+          plptex(0.5, 1 - 12.0 / kRowHeight, 1, 0, 0.5, plot_text(figure.average->title, room).c_str());
+          average_row(*figure.average, scales, top - h + 0.2 * h, top - 0.2 * h);
         }
       },
       svg);

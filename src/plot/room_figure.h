@@ -20,9 +20,23 @@ struct RoomFigureChannel {
   std::vector<RoomFigureBand> bands;
 };
 
+// A band of the average over positions: each value's mean and standard deviation.
+struct RoomFigureAverageBand {
+  std::string label;
+  std::optional<double> t30, t30_sd, t20, t20_sd, edt, edt_sd, c80, c80_sd;
+};
+
+// The average's row: decay times and C80 against band, each mean with a band of +- one standard
+// deviation.
+struct RoomFigureAverage {
+  std::string title;  // "Average of 4 positions: STI 0.62 (SD 0.02)"
+  std::vector<RoomFigureAverageBand> bands;  // not the broadband
+};
+
 struct RoomFigure {
   std::string title;
   std::vector<RoomFigureChannel> channels;  // a row each
+  std::optional<RoomFigureAverage> average;  // a last row
 };
 
 // Draws the figure into an SVG document. Returns "" and the document in svg,

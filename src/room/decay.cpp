@@ -204,6 +204,31 @@ bool ends_on_floor(const double* sq, std::int64_t n, const NoiseFit& fit, double
   return drop <= std::max(3.0, 3 * spread) && decaying - drop >= std::max(3.0, 2 * spread);
 }
 
+EnergyBlocks energy_blocks(const double* sq, std::int64_t first, std::int64_t last, double rate) {
+  EnergyBlocks b;
+  b.first = first;
+  b.last = std::max(first, last);
+  b.size = std::max<std::int64_t>(1, std::llround(rate / 1000));
+  const auto count = static_cast<std::size_t>((b.last - first + b.size - 1) / b.size);
+  b.energy.resize(count);
+  b.moment.resize(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::int64_t at = first + static_cast<std::int64_t>(k) * b.size;
+    const std::int64_t end = std::min(b.last, at + b.size);
+    // Two running sums each, off each other's path.
+    double e[2] = {}, c[2] = {}, w = 0;
+    std::int64_t j = at;
+    for (; j + 2 <= end; j += 2, w += 2) {
+      e[0] += sq[j], c[0] += sq[j] * w;
+      e[1] += sq[j + 1], c[1] += sq[j + 1] * (w + 1);
+    }
+    if (j < end) e[0] += sq[j], c[0] += sq[j] * w;
+    b.energy[k] = e[0] + e[1];
+    b.moment[k] = c[0] + c[1];
+  }
+  return b;
+}
+
 namespace {
 
 // Schroeder's backward integral from the truncation point, plus the
@@ -335,8 +360,8 @@ void decay_times(const EnergyCurve& curve, std::int64_t onset, double rate, doub
 }
 
 // C50, C80, D50 and Ts on the energy from the curve's first sample, their
-// times counted from `origin`, a sample index.
-void energy_parameters(const double* sq, const EnergyCurve& curve, const NoiseFit& noise,
+// times counted from `origin`, a sample index; blocks hold the energy to the curve's last.
+void energy_parameters(const EnergyBlocks& blocks, const EnergyCurve& curve, const NoiseFit& noise,
                        double origin, double rate, BandParameters& p) {
   const std::int64_t first = curve.first(), last = curve.last();
   const double total = curve(first);
@@ -356,8 +381,11 @@ void energy_parameters(const double* sq, const EnergyCurve& curve, const NoiseFi
   const double late50 = after(0.05);
   if (clarity(late50, 50, p.c50)) p.d50 = rounded((total - late50) / total, kDefinitionDecimals);
   clarity(after(0.08), 80, p.c80);
-  double moment = weighted_sum(sq, first, last,
-                               [origin](std::int64_t i) { return static_cast<double>(i) - origin; });
+  double moment = 0;
+  for (std::size_t b = 0; b < blocks.energy.size(); ++b) {
+    const double start = static_cast<double>(blocks.first + static_cast<std::int64_t>(b) * blocks.size);
+    moment += blocks.moment[b] + blocks.energy[b] * (start - origin);
+  }
   if (noise.compensation > 0) {
     moment += noise.compensation * (static_cast<double>(last) - origin + 1 / noise.decay_per_sample);
   }
@@ -406,6 +434,12 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
   if (!noise.decay) {
     p.inr = p.range;
     p.notes.push_back(text("no decay stands 10 dB above the noise (INR %.1f dB)", *p.range));
+    // A response too short to decay over Lundeby's intervals (a click) that stands well above
+    // the noise still has its modulation transfer: all of it, noise and all.
+    if (timing.modulation && *p.range >= kMinModulationRangeDb) {
+      const std::int64_t first = std::max<std::int64_t>(0, onset - timing.early);
+      p.modulation = modulation_sums(energy_blocks(sq, first, n, rate), onset, noise, rate);
+    }
     return p;
   }
   const bool floor = ends_on_floor(sq, n, noise, timing.bandwidth, rate);
@@ -417,7 +451,9 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
     return p;
   }
   decay_times(curve, onset, rate, *p.range, floor ? "INR" : "decay range", p);
-  energy_parameters(sq, curve, noise, static_cast<double>(onset) - timing.delay, rate, p);
+  const EnergyBlocks blocks = energy_blocks(sq, curve.first(), curve.last(), rate);
+  energy_parameters(blocks, curve, noise, static_cast<double>(onset) - timing.delay, rate, p);
+  if (timing.modulation) p.modulation = modulation_sums(blocks, onset, noise, rate);
 
   if (curve_points > 0) {
     const std::int64_t span = curve.last() - onset;

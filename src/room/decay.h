@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "room/sti.h"
+
 // The start of a response (ISO 3382-1, A.3.4): the first sample whose square
 // reaches a hundredth of the largest (20 dB below it). The noise is the mean
 // square of the last tenth of the response.
@@ -18,6 +20,10 @@ Onset find_onset(const double* x, std::int64_t n);
 
 // The least peak-to-noise ratio, dB, at which an onset can be told from the noise.
 inline constexpr double kMinPeakToNoiseDb = 20;
+
+// The least range, dB, at which a band with no decay to fit (a click) has a modulation
+// transfer function for the STI: below it, the band is the measurement's noise.
+inline constexpr double kMinModulationRangeDb = 20;
 
 // The decimals each value is reported with. Decisions and notes use the values so
 // rounded, so that a note never contradicts a printed value.
@@ -62,6 +68,18 @@ NoiseFit lundeby(const double* sq, std::int64_t n, std::int64_t onset, double ra
 bool ends_on_floor(const double* sq, std::int64_t n, const NoiseFit& fit, double bandwidth,
                    double rate);
 
+// A band's squared response summed in blocks of about 1 ms: each block's energy, and its first
+// moment about its first sample, in samples. The centre time and the modulation transfer
+// function use them in place of the samples, exactly for the one and within 3e-4 of m at
+// 12.5 Hz for the other.
+struct EnergyBlocks {
+  std::int64_t first = 0;  // the first block's first sample
+  std::int64_t size = 1;   // samples a block; the last may hold fewer
+  std::int64_t last = 0;   // the sample after the last block
+  std::vector<double> energy, moment;
+};
+EnergyBlocks energy_blocks(const double* sq, std::int64_t first, std::int64_t last, double rate);
+
 // One straight line fitted to a stretch of the decay curve.
 struct DecayFit {
   double seconds = 0;             // -60 dB over the slope
@@ -86,6 +104,9 @@ struct BandParameters {
   // fitted lines: T30's, or T20's where T30 is not given.
   std::vector<double> curve_t, curve_db;
   std::optional<DecayFit> t30_fit, t20_fit;
+  // Schroeder's modulation sums of the band's energy, with Lundeby's compensation, for the
+  // speech transmission index; only for the bands it uses, and only when the band decays.
+  std::optional<ModulationSums> modulation;
 };
 
 // What the analysis of a band takes from its filter, in samples of the squared
@@ -95,6 +116,7 @@ struct BandTiming {
   double delay = 0;        // the group delay at the centre: 50 ms and 80 ms count from onset - delay
   double bandwidth = 0;    // Hz, for the statistics of its noise; rate / 2 for the broadband
   double interval = 0.01;  // Lundeby's first smoothing interval, s
+  bool modulation = false; // whether the speech transmission index needs the band's modulation
 };
 
 // The parameters from the squared band response sq[0..n): decay times on the

@@ -41,6 +41,7 @@ BandPlan plan_bands(const RoomSetup& setup) {
     t.delay = group_delay(f, b.centre, setup.rate) * setup.rate;
     t.bandwidth = b.upper - b.lower;
     t.interval = first_interval(b);
+    t.modulation = b.lower > 88;  // the octaves 125 Hz - 8 kHz, or their thirds from 100 Hz
     plan.settle.push_back(std::llround(ringing_time(f, setup.rate, 1e-2) * setup.rate));
   }
   return plan;
@@ -62,6 +63,34 @@ SingleNumbers single_numbers(const std::vector<BandResult>& bands, bool third) {
   const std::optional<double> t30_low = mean_of(bands, low, &BandParameters::t30);
   if (t30_low && s.t30_mid) s.bass_ratio = *t30_low / *s.t30_mid;
   return s;
+}
+
+SpeechTransmission channel_sti(const std::vector<BandResult>& bands,
+                               const std::optional<SpeechLevels>& levels) {
+  SpeechTransmission none;
+  ModulationMatrix m{};
+  for (int k = 0; k < kStiBands; ++k) {
+    // The bands within the octave's edges, 1000 x 10^(0.3 (k - 3) +- 0.15) Hz.
+    const double centre = 1000 * std::pow(10.0, 0.3 * (k - 3));
+    ModulationSums sum{};
+    int parts = 0;
+    for (const BandResult& b : bands) {
+      if (!(b.centre > centre * 0.7 && b.centre < centre * 1.42)) continue;
+      if (!b.parameters.modulation || !((*b.parameters.modulation)[0].real() > 0)) {
+        none.notes.push_back("band " + b.label + " stands less than 20 dB above its noise: no STI");
+        return none;
+      }
+      for (int f = 0; f <= kModulations; ++f) sum[f] += (*b.parameters.modulation)[f];
+      ++parts;
+    }
+    if (parts == 0) {
+      none.notes.push_back(std::string("the ") + kStiBandLabels[k] +
+                           " octave is left out at this rate: no STI");
+      return none;
+    }
+    for (int f = 0; f < kModulations; ++f) m[k][f] = std::abs(sum[f + 1]) / sum[0].real();
+  }
+  return transmission_index(levels ? with_levels(m, *levels) : m);
 }
 
 namespace {
@@ -100,6 +129,7 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
     std::snprintf(note, sizeof note, "peak only %.1f dB above the noise: no onset",
                   std::floor(onset.peak_to_noise_db * 10) / 10);
     for (BandResult& b : a.bands) b.parameters.notes.emplace_back(note);
+    a.speech.notes.emplace_back("no onset: no STI");
     return a;
   }
 
@@ -151,5 +181,6 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
     }
   });
   a.single = single_numbers(a.bands, setup.third);
+  a.speech = channel_sti(a.bands, setup.levels);
   return a;
 }

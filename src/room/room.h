@@ -9,12 +9,16 @@
 
 #include "room/bands.h"
 #include "room/decay.h"
+#include "room/sti.h"
 
 struct RoomSetup {
   bool third = false;    // third-octave bands instead of octaves
   double rate = 0;       // samples per second
   int curve_points = 0;  // points of each decay curve kept for a figure; 0 for none
   int threads = 1;       // bands analysed at once
+  // The speech and noise levels at the listener for the speech transmission index; without
+  // them, the index of the response alone.
+  std::optional<SpeechLevels> levels;
 };
 
 struct BandResult {
@@ -36,6 +40,7 @@ struct ChannelAnalysis {
   double peak_to_noise_db = 0;
   std::vector<BandResult> bands;  // the bands, then the broadband
   SingleNumbers single;
+  SpeechTransmission speech;  // the speech transmission index
 };
 
 // The bands an analysis uses, each with its filter.
@@ -56,3 +61,8 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
 
 // The single-number values of a channel's bands.
 SingleNumbers single_numbers(const std::vector<BandResult>& bands, bool third);
+
+// The speech transmission index of a channel's bands: each octave 125 Hz - 8 kHz from its own
+// modulation sums, or from those of its three third-octaves, with the levels when given.
+SpeechTransmission channel_sti(const std::vector<BandResult>& bands,
+                               const std::optional<SpeechLevels>& levels);

@@ -12,7 +12,7 @@
 #include "cli/arguments.h"
 
 std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
-  enum { kCsv = 256, kJson, kPlot };
+  enum { kCsv = 256, kJson, kPlot, kLevels, kAverage };
   static const option longs[] = {
       {"bands", required_argument, nullptr, 'b'},
       {"rate", required_argument, nullptr, 'r'},
@@ -20,6 +20,8 @@ std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
       {"csv", required_argument, nullptr, kCsv},
       {"json", required_argument, nullptr, kJson},
       {"plot", required_argument, nullptr, kPlot},
+      {"levels", required_argument, nullptr, kLevels},
+      {"average", no_argument, nullptr, kAverage},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
@@ -68,6 +70,13 @@ std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
         if (!ends_with_svg(o.plot))
           return quoted("--plot", optarg) + " must name a file ending in .svg";
         break;
+      case kLevels:
+        o.levels = optarg;
+        if (o.levels.empty()) return "--levels must name a file; an empty name was given";
+        break;
+      case kAverage:
+        o.average = true;
+        break;
       case 'h':
         o.help = true;
         break;
@@ -76,7 +85,7 @@ std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
         break;
       default: {
         const std::string given = argv[optind - 1];
-        const bool takes_value = optopt == kCsv || optopt == kJson || optopt == kPlot ||
+        const bool takes_value = optopt == kCsv || optopt == kJson || optopt == kPlot || optopt == kLevels ||
                                  (optopt > 0 && optopt < 128 && std::strchr("brc", optopt));
         if (takes_value) return "option " + given + " needs a value";
         return "unknown option " + given + "; vellisk-room --help lists the options";

@@ -15,6 +15,8 @@ struct RoomOptions {
   std::string csv;     // --csv FILE; empty when not given
   std::string json;    // --json FILE
   std::string plot;    // --plot FILE.svg
+  std::string levels;  // --levels FILE: speech and noise levels for the STI; empty when not given
+  bool average = false;  // --average: every channel of every irfile a position of one room
   bool help = false;
   bool version = false;
   std::vector<const char*> files;  // the positional arguments

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "room/average.h"
 #include "room/room.h"
 
 struct FileResult {
@@ -14,13 +15,26 @@ struct FileResult {
 };
 
 // The lines of a channel's table: a column per band, a row per parameter,
-// "-" where a value is not given; then the bands' notes and the single-number values.
+// "-" where a value is not given; then the bands' notes, the single-number values and the STI.
 std::vector<std::string> channel_table(const ChannelAnalysis& channel, int number);
 
+// The line that says how the STI is computed: with the levels of the file named, or without.
+std::string sti_method_line(const std::string& levels_file);
+
+// The lines of the average's table: a column per band, the mean of each parameter with its
+// standard deviation (and uncertainty for T20 and T30) below it; then the positions counted
+// out, and the single-number values.
+std::vector<std::string> average_table(const SpatialAverage& average);
+
 // The CSV's header line, and a row per channel and band of a file, then a
-// "mid" row per channel with its single-number values; each line ends in a newline.
+// "mid" row per channel with its single-number values and STI; each line ends in a newline.
 std::string csv_header();
 std::string csv_rows(const FileResult& result, bool third);
+// The average's rows: file "average", no channel, a row per band and a "mid" row.
+std::string csv_average_rows(const SpatialAverage& average);
 
 // A file's object in the JSON report: numbers as numbers, a missing value as null.
 nlohmann::ordered_json file_json(const FileResult& result);
+// The average's object, and the levels' (null without levels).
+nlohmann::ordered_json average_json(const SpatialAverage& average);
+nlohmann::ordered_json levels_json(const std::optional<SpeechLevels>& levels);

@@ -19,8 +19,10 @@
 #include "cli/process_guard.h"
 #include "plot/room_figure.h"
 #include "response/recording.h"
+#include "room/average.h"
 #include "room/room.h"
 #include "room_app/inputs.h"
+#include "room_app/levels.h"
 #include "room_app/options.h"
 #include "room_app/report.h"
 #include "room_app/room_texts.h"
@@ -74,6 +76,10 @@ std::string names_error(const RoomOptions& o) {
                ": it would overwrite it";
       }
     }
+    if (!o.levels.empty() && same_file(o.levels.c_str(), name)) {
+      return std::string(outputs[i].option) + " (" + name + ") must not name the --levels file: " +
+             "it would overwrite it";
+    }
     if (std::string e = standard_stream_error(outputs[i].option, name); !e.empty()) return e;
     for (std::size_t j = 0; j < i; ++j) {
       if (same_file(outputs[j].name.c_str(), name)) {
@@ -124,6 +130,9 @@ std::string memory_error(const IrFiles& inputs, int& threads) {
 RoomFigureChannel figure_channel(const std::string& file, std::size_t channel, ChannelAnalysis& a) {
   RoomFigureChannel fc;
   fc.title = file + ", channel " + std::to_string(channel + 1);
+  if (a.speech.sti) {
+    fc.title += formatted(": STI %.2f (%s)", rounded(*a.speech.sti, kStiDecimals), a.speech.rating.c_str());
+  }
   for (BandResult& b : a.bands) {
     RoomFigureBand fb;
     fb.label = b.label;
@@ -144,10 +153,43 @@ RoomFigureChannel figure_channel(const std::string& file, std::size_t channel, C
   return fc;
 }
 
+// The figure's row of the average: each band's means and deviations, the STI in the title.
+RoomFigureAverage average_figure(const SpatialAverage& average) {
+  RoomFigureAverage fa;
+  fa.title = formatted("Average of %d position%s", average.positions, average.positions == 1 ? "" : "s");
+  const Spread& sti = average.single.sti.spread;
+  if (sti.count > 0) {
+    const double mean = rounded(sti.mean, kStiDecimals);
+    fa.title += formatted(": STI %.2f (", mean);
+    if (sti.deviation()) fa.title += formatted("SD %.2f, ", rounded(*sti.deviation(), kStiDecimals));
+    fa.title += sti_rating(mean) + ")";
+  }
+  for (const AverageBand& b : average.bands) {
+    if (!(b.centre > 0)) continue;  // the broadband has no place on the band axis
+    RoomFigureAverageBand& fb = fa.bands.emplace_back();
+    fb.label = b.label;
+    fb.t30 = b.t30.spread.average(), fb.t30_sd = b.t30.spread.deviation();
+    fb.t20 = b.t20.spread.average(), fb.t20_sd = b.t20.spread.deviation();
+    fb.edt = b.edt.spread.average(), fb.edt_sd = b.edt.spread.deviation();
+    fb.c80 = b.c80.spread.average(), fb.c80_sd = b.c80.spread.deviation();
+  }
+  return fa;
+}
+
+// What the analysis of the files shares: the levels for the STI, the bands of the last
+// file's rate (planned again only when it changes), and the average and figure it adds to.
+struct RunState {
+  std::optional<SpeechLevels> levels;
+  BandPlan plan;
+  SpatialAverage* average = nullptr;
+  RoomFigure* figure = nullptr;
+};
+
 // Analyses every channel of file i, one after another, and reports each.
-// plan holds the bands of the last file's rate, planned again only when it changes.
 std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, int threads,
-                         BandPlan& plan, FileResult& result, RoomFigure* figure) {
+                         RunState& run, FileResult& result) {
+  BandPlan& plan = run.plan;
+  RoomFigure* figure = run.figure;
   const IrFileInfo& info = inputs.files()[i];
   result.file = info.name;
   result.rate = info.rate;
@@ -156,6 +198,7 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
   setup.rate = info.rate;
   setup.curve_points = figure != nullptr ? 400 : 0;
   setup.threads = threads;
+  setup.levels = run.levels;
   if (plan.rate != setup.rate) plan = plan_bands(setup);
 
   std::vector<std::vector<float>> samples;
@@ -174,6 +217,9 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
     std::vector<float>().swap(samples[c]);
     ChannelAnalysis a = analyse_channel(setup, plan, x);
     for (const std::string& l : channel_table(a, static_cast<int>(c + 1))) print_line(l.c_str());
+    if (run.average != nullptr) {
+      add_position(*run.average, info.name + ", channel " + std::to_string(c + 1), a);
+    }
     if (figure != nullptr && a.onset_found) {
       figure->channels.push_back(figure_channel(info.name, c, a));
     }
@@ -218,26 +264,40 @@ int run_room(int argc, char** argv) {
   if (o.files.empty()) return fail("no irfile given; vellisk-room --help shows the usage");
   if (const std::string e = headerless_error(o); !e.empty()) return fail(e);
   if (const std::string e = names_error(o); !e.empty()) return fail(e);
+  RunState run;
+  if (!o.levels.empty()) {
+    SpeechLevels levels;
+    if (const std::string e = read_levels(o.levels, levels); !e.empty()) return fail(e);
+    run.levels = levels;
+  }
   IrFiles inputs;
   if (const std::string e = inputs.read(o); !e.empty()) return fail(e);
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   if (const std::string e = memory_error(inputs, threads); !e.empty()) return fail(e);
 
   std::printf("%s", kRoomBanner);
+  print_line(sti_method_line(o.levels).c_str());
   std::string csv = csv_header();
   nlohmann::ordered_json json = {{"files", nlohmann::ordered_json::array()}};
   RoomFigure figure;
   figure.title = o.third ? "Third-octave bands" : "Octave bands";
-  BandPlan plan;
+  SpatialAverage average = start_average(o.third);
+  if (o.average) run.average = &average;
+  if (!o.plot.empty()) run.figure = &figure;
   for (std::size_t i = 0; i < inputs.files().size() && !quiet_end(o); ++i) {
     FileResult result;
-    if (const std::string e = analyse_file(o, inputs, i, threads, plan, result,
-                                           o.plot.empty() ? nullptr : &figure);
-        !e.empty()) {
+    if (const std::string e = analyse_file(o, inputs, i, threads, run, result); !e.empty()) {
       return fail(e);
     }
     if (!o.csv.empty()) csv += csv_rows(result, o.third);
     if (!o.json.empty()) json["files"].push_back(file_json(result));
+  }
+  json["sti_levels"] = levels_json(run.levels);
+  if (o.average) {
+    for (const std::string& l : average_table(average)) print_line(l.c_str());
+    csv += csv_average_rows(average);
+    json["average"] = average_json(average);
+    figure.average = average_figure(average);
   }
 
   std::string svg;
