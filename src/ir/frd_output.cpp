@@ -38,6 +38,7 @@ std::string frd_text(const RunFigures& f, int channel, int order, double delay_s
   t += ", level in dB re unit gain\n";
   t += "* Smoothing: " + (f.smooth > 0 ? "1/" + std::to_string(f.smooth) + " octave" : "none") +
        "\n";
+  t += "* Band: " + band_text(f) + "\n";
   t += "* Gate: " + (f.gate_ms > 0 ? gate_text(f.gate_ms, f.pre_s) : "none") + "\n";
   char line[160];
   std::snprintf(line, sizeof line,

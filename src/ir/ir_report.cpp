@@ -7,6 +7,7 @@
 
 #include "cli/console.h"
 #include "response/analysis.h"
+#include "response/compensation.h"
 #include "sweep/validation.h"
 
 namespace {
@@ -36,6 +37,12 @@ ChannelFigures channel_figures(const ChannelResult& r, double rate) {
   return c;
 }
 
+std::string band_text(const RunFigures& f) {
+  const std::string band = formatted("%.2f Hz to %.2f Hz", f.band_low_hz, f.band_high_hz);
+  if (!f.compensated) return band + ", uncompensated: the sweep's own response is left in";
+  return band + formatted(", where the sweep is within %g dB of full level", -kTrustedDb);
+}
+
 std::string gate_text(double gate_ms, double pre_s) {
   return formatted("%s ms after the arrival, from %s s before it; resolves %.4g Hz and up",
                    text(gate_ms).c_str(), text(pre_s).c_str(), 1000 / gate_ms);
@@ -59,6 +66,7 @@ std::vector<std::string> setup_lines(const RunFigures& f) {
           "Noise measured from %.3f s to %.3f s, between the second harmonic and the response",
           f.noise_first_s, f.noise_last_s),
   };
+  lines.push_back("Band: " + band_text(f));
   if (f.gate_ms > 0) lines.push_back("Gate: " + gate_text(f.gate_ms, f.pre_s));
   return lines;
 }

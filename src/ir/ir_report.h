@@ -40,6 +40,9 @@ struct RunFigures {
   std::size_t transform_samples = 0;
   double noise_first_s = 0;
   double noise_last_s = 0;
+  bool compensated = true;  // the sweep's own response taken out
+  double band_low_hz = 0;   // the rows' band: where the sweep is within 12 dB of full level
+  double band_high_hz = 0;  // (uncompensated: hzstart to hzend)
   double gate_ms = 0;  // 0: no gate
   int smooth = 0;      // the text files' 1/N octave; 0: none
   int figure_smooth = 6;
@@ -57,6 +60,10 @@ ChannelFigures channel_figures(const ChannelResult& r, double rate);
 // a channel's lines.
 std::vector<std::string> setup_lines(const RunFigures& f);
 std::vector<std::string> channel_lines(int channel, const ChannelFigures& c);
+
+// The band of the rows and the figure, for the report and the text files'
+// headers: "23.28 Hz to 19698.93 Hz, where the sweep is within 12 dB of full level".
+std::string band_text(const RunFigures& f);
 
 // What a gate keeps and the lowest frequency it resolves, for the report and
 // the text files' headers: "4 ms after the arrival, from 0.1 s before it; resolves 250 Hz and up".

@@ -394,6 +394,7 @@ MeasurementSetup setup_of(const IrJob& job, const TimingSetup& timing) {
   setup.smooth = static_cast<int>(o.smooth);
   setup.gate = o.gate * job.params.rate / 1000;
   setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  setup.compensated = !o.uncompensated;
   prepare_timing(timing, setup);
   if (o.drift_auto) {
     // Both passes use the transform size the corrected one needs at the
@@ -422,6 +423,10 @@ void setup_report(const IrJob& job, const MeasurementSetup& setup, const Measure
   figures.transform_samples = m.plan.fft_size;
   figures.noise_first_s = static_cast<double>(m.layout.noise_first) / params.rate;
   figures.noise_last_s = static_cast<double>(m.layout.noise_last) / params.rate;
+  const Compensation& c = m.plan.compensation;
+  figures.compensated = c.on();
+  figures.band_low_hz = c.on() ? c.low() : params.hzstart;
+  figures.band_high_hz = c.on() ? c.high() : params.hzend;
   figures.gate_ms = o.gate;
   figures.smooth = setup.smooth;
   figures.figure_smooth = setup.figure_smooth;

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ir/ir_texts.h"
+#include "response/compensation.h"
 
 namespace {
 
@@ -57,6 +58,10 @@ std::string json_report(const RunFigures& f) {
                  {"zero_instant_sample", f.zero_sample},
                  {"transform_samples", f.transform_samples}};
   j["noise"] = {{"first_s", f.noise_first_s}, {"last_s", f.noise_last_s}};
+  j["band"] = {{"low_hz", f.band_low_hz},
+               {"high_hz", f.band_high_hz},
+               {"compensated", f.compensated},
+               {"trusted_within_db", f.compensated ? Json(-kTrustedDb) : Json(nullptr)}};
   j["gate"] = f.gate_ms > 0 ? Json{{"gate_ms", f.gate_ms},
                                    {"pre_s", f.pre_s},
                                    {"lowest_resolved_hz", 1000 / f.gate_ms}}

@@ -14,7 +14,7 @@
 
 namespace {
 
-enum { kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson };
+enum { kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson, kUncompensated, kAlign };
 const option kLongOptions[] = {
     {"length", required_argument, nullptr, 'l'},
     {"pre", required_argument, nullptr, 'p'},
@@ -28,6 +28,8 @@ const option kLongOptions[] = {
     {"smooth", required_argument, nullptr, kSmooth},
     {"gate", required_argument, nullptr, kGate},
     {"json", required_argument, nullptr, kJson},
+    {"uncompensated", no_argument, nullptr, kUncompensated},
+    {"align", no_argument, nullptr, kAlign},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -107,6 +109,12 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
       case kJson:
         o.json = optarg;
         if (o.json.empty()) return "--json must name a file";
+        break;
+      case kUncompensated:
+        o.uncompensated = true;
+        break;
+      case kAlign:
+        o.align = true;
         break;
       case 'h':
         o.help = true;

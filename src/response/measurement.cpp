@@ -115,7 +115,8 @@ void cut_windows(const Measurement& m, const float* origin, double offset, Worke
     std::copy(origin - layout.pre, origin - layout.pre + layout.window(1), w.rows[0].begin());
     for (int k = 2; k <= layout.orders(); ++k) {
       harmonic_response(origin, layout, k, m.plan.design.phasescale,
-                        w.rows[static_cast<std::size_t>(k - 1)].data());
+                        w.rows[static_cast<std::size_t>(k - 1)].data(), m.plan.compensation,
+                        m.plan.design.rate);
     }
   } else {
     Layout moved = layout;
@@ -125,7 +126,8 @@ void cut_windows(const Measurement& m, const float* origin, double offset, Worke
     harmonic_response(origin, linear, 1, m.plan.design.phasescale, w.rows[0].data());
     for (int k = 2; k <= layout.orders(); ++k) {
       harmonic_response(origin, moved, k, m.plan.design.phasescale,
-                        w.rows[static_cast<std::size_t>(k - 1)].data());
+                        w.rows[static_cast<std::size_t>(k - 1)].data(), m.plan.compensation,
+                        m.plan.design.rate);
     }
   }
   const float* noise = origin + layout.noise_first + std::llround(offset);
@@ -180,9 +182,11 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
     const std::vector<float>& row = rows[static_cast<std::size_t>(k - 1)];
     const auto n = static_cast<std::int64_t>(row.size());
     Spectrum s = spectrum_of(gated(setup, layout, r.arrival, row, buffer), n, d.rate, 2 * n1);
+    const Compensation& c = m.plan.compensation;
     if (setup.curves) {
-      const std::vector<double> grid = log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24));
-      std::vector<double> level = sample_response(s, grid, k, arrival, setup.figure_smooth).level;
+      const std::vector<double> grid =
+          within_band(log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24)), c, k);
+      std::vector<double> level = sample_response(s, grid, k, arrival, setup.figure_smooth, c).level;
       if (k == 1) {
         r.curves.frequencies = grid;
         r.curves.level = std::move(level);
@@ -192,7 +196,8 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
     }
     if (setup.responses) {
       r.responses.push_back(sample_response(
-          s, octave_grid(d.hzstart, d.hzend / k, kPointsPerOctave), k, arrival, setup.smooth));
+          s, within_band(octave_grid(d.hzstart, d.hzend / k, kPointsPerOctave), c, k), k, arrival,
+          setup.smooth, c));
     }
     if (k == 1) linear = std::move(s);
   }
@@ -204,6 +209,19 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
 }
 
 }  // namespace
+
+double in_band_gain(const Spectrum& s, const SweepDesign& d, const Compensation& c) {
+  // The middle of the band, clear of the band edges; a sweep of less than two
+  // octaves has no such middle, and is taken whole.
+  const bool wide = 4 * d.hzstart < d.hzend;
+  double lo = wide ? 2 * d.hzstart : d.hzstart;
+  double hi = wide ? d.hzend / 2 : d.hzend;
+  if (c.on()) lo = std::max(lo, c.low()), hi = std::min(hi, c.high());
+  const std::vector<double> centres = log_centres(lo, std::max(lo, hi), std::exp2(1.0 / 6));
+  std::vector<double> magnitudes = sixth_octave_powers(s, centres, 1);
+  for (double& x : magnitudes) x = std::sqrt(x);
+  return median(magnitudes);
+}
 
 ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
                               const std::vector<std::vector<float>>& rows,
@@ -227,25 +245,27 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   // Every window's spectrum at the size of the longest, the linear one: one
   // plan for them all.
   const std::int64_t n1 = layout.window(1);
-  const Spectrum h1 = spectrum_of(linear.data(), n1, d.rate);
+  const Compensation& c = m.plan.compensation;
+  Spectrum h1 = spectrum_of(linear.data(), n1, d.rate);
+  remove_edge(h1, c);
   if (drift) r.drift = estimate_drift(h1, d.hzstart, d.hzend, d.octavelen);
-  // The middle of the band, clear of the band edges' roll-off; a sweep of
-  // less than two octaves has no such middle, and is taken whole. A gate
-  // asked for applies.
+  // The in-band gain: a gate asked for applies.
   std::vector<float> buffer;
-  const Spectrum h1g =
-      setup.gate > 0 ? spectrum_of(gated(setup, layout, r.arrival, linear, buffer), n1, d.rate)
-                     : Spectrum{};
+  Spectrum h1g;
+  if (setup.gate > 0) {
+    h1g = spectrum_of(gated(setup, layout, r.arrival, linear, buffer), n1, d.rate);
+    remove_edge(h1g, c);
+  }
   const Spectrum& g = setup.gate > 0 ? h1g : h1;
-  r.gain = 4 * d.hzstart < d.hzend ? g.median_magnitude(2 * d.hzstart, d.hzend / 2)
-                                   : g.median_magnitude(d.hzstart, d.hzend);
+  r.gain = in_band_gain(g, d, c);
   const double sixth = std::exp2(1.0 / 6);
   double thd_power = 0;
   for (int k = 2; k <= layout.orders(); ++k) {
     const auto& row = rows[static_cast<std::size_t>(k - 1)];
     const Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, n1);
-    const std::vector<double> centres =
-        log_centres(d.hzstart * std::exp2(1.0 / 12), d.hzend / k / std::exp2(1.0 / 12), sixth);
+    const std::vector<double> centres = within_band(
+        log_centres(d.hzstart * std::exp2(1.0 / 12), d.hzend / k / std::exp2(1.0 / 12), sixth), c,
+        k);
     const double level =
         power_ratio_db(sixth_octave_powers(hk, centres, k), sixth_octave_powers(h1, centres, 1));
     r.harmonic_levels.push_back(level);
@@ -268,7 +288,7 @@ Measurement plan_measurement(const MeasurementSetup& setup) {
   // transform has to spare: it costs only the recording's samples that fill it.
   const std::int64_t margin = setup.timing ? kShiftMargin + 2 : 0;
   m.plan = plan_deconvolution(setup.params, setup.drift, m.layout.first - margin,
-                              m.layout.last + margin, setup.min_fft_size);
+                              m.layout.last + margin, setup.min_fft_size, setup.compensated);
   if (setup.timing) {
     // A quarter of it before (an arrival a little early: the clocks), the rest after.
     const std::int64_t spare = static_cast<std::int64_t>(m.plan.fft_size) - m.plan.stretch_length();

@@ -29,6 +29,7 @@ struct MeasurementSetup {
   int smooth = 0;           // their smoothing: 1/smooth octave (0: none)
   double gate = 0;          // samples after the arrival that the analyses keep (0: no gate)
   int threads = 1;
+  bool compensated = true;       // take the sweep's own response out (see Compensation)
   std::size_t min_fft_size = 0;  // transform at least this size (to share another run's plan)
   std::int64_t shift = 0;        // frames from the recording's start to this sweep's period
   int only_channel = -1;         // measure this recording channel alone (-1: every channel)
@@ -57,7 +58,7 @@ struct ChannelResult {
   double peak = 0;        // the response at its interpolated peak
   double noise = 0;       // rms over the noise stretch
   double window_rms = 0;  // rms over the linear window
-  double gain = 0;        // in-band gain: median magnitude from 2 hzstart to hzend / 2
+  double gain = 0;        // in-band gain: median magnitude at 1/6-octave points (in_band_gain)
   double before = 0;      // the largest magnitude computed before the window
   double before_at = 0;   // where it lies, in samples after the zero instant
   SampleLevels recorded;  // the recording's samples read for this channel
@@ -99,6 +100,12 @@ std::unique_ptr<InverseSpectrum> inverse_spectrum(const MeasurementSetup& setup,
 // The most bytes of memory a measurement of `channels` channels with
 // setup.threads threads takes at once, for its buffers and transforms.
 double measurement_bytes(const MeasurementSetup& setup, int channels);
+
+// The in-band gain of a linear window's spectrum: the median magnitude at the
+// 1/6-octave points from 2 hzstart to hzend / 2 (from hzstart to hzend for a
+// sweep of less than two octaves), each the band's mean power, within the
+// band the compensation trusts and with its band edge divided out.
+double in_band_gain(const Spectrum& s, const SweepDesign& d, const Compensation& c);
 
 // The row lengths store needs for a measurement of `channels` channels.
 std::vector<std::int64_t> row_lengths(const Layout& layout, int channels, bool noise = false);

@@ -5,18 +5,12 @@
 #include <cmath>
 #include <vector>
 
+#include "response/analysis.h"
+
 namespace {
 
 // Samples of the repeats' rows kept in memory before they spill to a scratch file.
 constexpr std::int64_t kRepeatBudget = 1 << 18;
-
-// The median of v, whose order it changes.
-double median(std::vector<double>& v) {
-  const std::size_t n = v.size();
-  const auto upper = v.begin() + static_cast<std::ptrdiff_t>(n / 2);
-  std::nth_element(v.begin(), upper, v.end());
-  return n % 2 == 1 ? *upper : 0.5 * (*std::max_element(v.begin(), upper) + *upper);
-}
 
 }  // namespace
 
