@@ -152,33 +152,25 @@ std::string names_error(const char* recording, const std::vector<std::string>& o
 Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
                  const TimingResult& timing, const RunFigures& figures) {
   Figure f;
-  char text[256];
-  std::snprintf(text, sizeof text, "Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
-                p.duration, p.rate);
-  f.title = text;
+  f.title = formatted("Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
+                      p.duration, p.rate);
   // Several channels give their latency and peak-to-noise in the legend.
   std::string facts;
-  const auto add = [&facts, &text] { facts += (facts.empty() ? "" : ", ") + std::string(text); };
+  const auto add = [&facts](const std::string& text) { facts += (facts.empty() ? "" : ", ") + text; };
   if (m.channels.size() == 1) {
-    std::snprintf(text, sizeof text, "Latency %.3f ms, peak-to-noise %.1f dB",
-                  figures.channels[0].arrival_ms,
-                  figures.channels[0].peak_to_noise_db.value_or(INFINITY));
-    add();
+    add(formatted("Latency %.3f ms, peak-to-noise %.1f dB", figures.channels[0].arrival_ms,
+                  figures.channels[0].peak_to_noise_db.value_or(INFINITY)));
+    if (figures.channels[0].polarity < 0) add("polarity inverted");
   }
   if (o.reference > 0) {
-    std::snprintf(text, sizeof text, "chain latency %.3f ms on the reference (channel %ld)",
-                  1000 * timing.latency / p.rate, o.reference);
-    add();
+    add(formatted("chain latency %.3f ms on the reference (channel %ld)",
+                  1000 * timing.latency / p.rate, o.reference));
   }
   if (timing.drift_measured) {
-    std::snprintf(text, sizeof text, "drift %.1f ppm%s", tenths(timing.drift * 1e6),
-                  timing.corrected ? ", corrected" : "");
-    add();
+    add(formatted("drift %.1f ppm%s", timing.drift * 1e6, timing.corrected ? ", corrected" : ""));
   }
   if (timing.repeats.size() > 1) {
-    std::snprintf(text, sizeof text, "%d of %zu repeats averaged", timing.kept,
-                  timing.repeats.size());
-    add();
+    add(formatted("%d of %zu repeats averaged", timing.kept, timing.repeats.size()));
   }
   if (!facts.empty())
     facts[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(facts[0])));
@@ -200,6 +192,7 @@ Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
                                curves.frequencies.begin() + static_cast<std::ptrdiff_t>(n)),
            curves.harmonics[k]});
     }
+    c.noise = {curves.frequencies, curves.noise_level};
     c.envelope = {curves.times, curves.envelope};
     c.noise_db = curves.noise_envelope;
     c.latency_ms = figures.channels[i].arrival_ms;
@@ -266,8 +259,9 @@ std::string write_phase(const IrJob& job, const Measurement& m, RowStore& store,
     const auto k = static_cast<int>((i - made) / static_cast<std::size_t>(channels)) + 1;
     const std::size_t c = (i - made) % static_cast<std::size_t>(channels);
     const ChannelResult& r = m.channels[c];
-    const std::string text = frd_text(figures, static_cast<int>(c + 1), k, r.arrival,
-                                      r.responses[static_cast<std::size_t>(k - 1)]);
+    const std::string text =
+        frd_text(figures, static_cast<int>(c + 1), k, figures.channels[c].arrival_samples,
+                 r.responses[static_cast<std::size_t>(k - 1)]);
     if (std::string e = text_file(names[i], text); !e.empty()) return e;
   }
   if (!job.options.json.empty()) {
@@ -441,7 +435,8 @@ void setup_report(const IrJob& job, const MeasurementSetup& setup, const Measure
 // The timing's and each channel's lines, and the warnings, each on standard
 // error as it is found and kept for the JSON report.
 void results_report(const IrJob& job, const TimingSetup& timing, const TimingResult& timed,
-                    const Measurement& m, RunFigures& figures) {
+                    const Measurement& m, const std::vector<std::optional<FoundResponse>>& found,
+                    RunFigures& figures) {
   const auto warn = [&figures](const std::string& line) {
     std::fprintf(stderr, "Warning: %s\n", line.c_str());
     figures.warnings.push_back(line);
@@ -456,15 +451,55 @@ void results_report(const IrJob& job, const TimingSetup& timing, const TimingRes
   }
   const double rate = job.params.rate;
   for (std::size_t c = 0; c < m.channels.size(); ++c) {
-    const ChannelFigures& f = figures.channels.emplace_back(channel_figures(m.channels[c], rate));
+    ChannelFigures& f = figures.channels.emplace_back(channel_figures(m.channels[c], rate));
+    f.arrival_samples += static_cast<double>(figures.aligned_samples);
+    f.arrival_ms += 1000 * static_cast<double>(figures.aligned_samples) / rate;
     for (const std::string& line : channel_lines(static_cast<int>(c + 1), f)) {
       print_line(line.c_str());
     }
-    for (const std::string& line :
-         plausibility_warnings(m.channels[c], static_cast<int>(c) + 1, m.layout, rate)) {
+    const FoundResponse* elsewhere = found[c] ? &*found[c] : nullptr;
+    for (const std::string& line : plausibility_warnings(m.channels[c], static_cast<int>(c) + 1,
+                                                         m.layout, rate, elsewhere)) {
       warn(line.substr(line.starts_with("Warning: ") ? 9 : 0));
     }
   }
+}
+
+// For each channel whose response lies outside the window, where a search of
+// the whole recording finds it (when that is outside the window too, and
+// clearly above what the window holds); with --align, the measurement again,
+// the windows moved by the strongest one found, in whole tenths of a second.
+std::string search_phase(const IrJob& job, MeasurementSetup& setup, const TimingSetup& timing,
+                         Recording& recording, RowStore& store, Measurement& m,
+                         TimingResult& timed, RunFigures& figures,
+                         std::vector<std::optional<FoundResponse>>& found) {
+  found.assign(m.channels.size(), std::nullopt);
+  if (timing.reference >= 0 || timing.repeats > 1) return "";
+  const double rate = job.params.rate;
+  std::optional<FoundResponse> strongest;
+  for (std::size_t c = 0; c < m.channels.size(); ++c) {
+    const ChannelResult& r = m.channels[c];
+    if (!response_elsewhere(r, m.layout)) continue;
+    FoundResponse f;
+    if (std::string e = find_response(setup, recording, static_cast<int>(c), f); !e.empty()) {
+      return e;
+    }
+    const bool outside = f.at < static_cast<double>(-job.pre) || f.at > static_cast<double>(job.length);
+    if (!outside || !(f.peak > 2 * std::abs(r.peak))) continue;
+    found[c] = f;
+    if (!strongest || f.peak > strongest->peak) strongest = f;
+  }
+  if (!strongest || !job.options.align) return "";
+  const std::int64_t tenth = std::max<std::int64_t>(1, std::llround(0.1 * rate));
+  const auto shift = static_cast<std::int64_t>(std::floor(strongest->at / static_cast<double>(tenth))) * tenth;
+  print_line(formatted("Aligned: the response lies %s; the windows are moved by %.1f s (%" PRId64 " samples)",
+                       found_text(strongest->at, rate).c_str(), static_cast<double>(shift) / rate, shift)
+                 .c_str());
+  figures.aligned_samples = shift;
+  found.assign(m.channels.size(), std::nullopt);
+  setup.shift += shift;
+  timed = TimingResult{};
+  return measure_timed(timing, setup, recording, store, m, timed);
 }
 
 // The last lines: each file written.
@@ -503,8 +538,14 @@ int run_ir_job(const IrJob& job) {
   if (const std::string e = measure_timed(timing, setup, recording, store, m, timed); !e.empty()) {
     return fail(e);
   }
+  std::vector<std::optional<FoundResponse>> found;
+  if (const std::string e =
+          search_phase(job, setup, timing, recording, store, m, timed, figures, found);
+      !e.empty()) {
+    return fail(e);
+  }
   if (const std::string e = results_error(job, m); !e.empty()) return fail(e);
-  results_report(job, timing, timed, m, figures);
+  results_report(job, timing, timed, m, found, figures);
 
   std::string svg;
   if (!job.options.plot.empty()) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 
+#include "cli/console.h"
 #include "plot/svg_page.h"
 
 namespace {
@@ -155,6 +156,12 @@ void magnitude_panel(const Figure& f, int orders) {
       plwidth(k == 1 ? 2 : 1.5);
       line(x, curve.y);
     }
+    std::vector<double> x;
+    for (const double hz : ch.noise.x) x.push_back(std::log10(hz));
+    plcol0(curve_colour(c));
+    set_noise_line();
+    plwidth(1);
+    line(x, ch.noise.y);
   }
   plwidth(1);
   pllsty(1);
@@ -200,6 +207,7 @@ void magnitude_panel(const Figure& f, int orders) {
     legend_entry(
         0.88, row++, kText, [k] { set_order_line(k); }, numbered("H", k));
   }
+  legend_entry(0.88, row, kText, set_noise_line, "Noise");
 }
 
 void envelope_panel(const Figure& f) {
@@ -255,14 +263,13 @@ void envelope_panel(const Figure& f) {
   plptex(0, legend - 0.02, 1, 0, 0, "Latency,");
   plptex(0, legend - 0.02 - kRowPitch, 1, 0, 0, "peak-to-noise");
   int row = 2;
-  char text[64];
   for (int c = 0; c < channels; ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
-    std::snprintf(text, sizeof text, "%d: %.2f ms", c + 1, ch.latency_ms);
     legend_entry(
-        legend, row++, curve_colour(c), [] { pllsty(1); }, text);
-    std::snprintf(text, sizeof text, "%d: %.1f dB", c + 1, ch.peak_to_noise_db);
-    legend_entry(legend, row++, curve_colour(c), set_noise_line, text);
+        legend, row++, curve_colour(c), [] { pllsty(1); },
+        formatted("%d: %.2f ms", c + 1, ch.latency_ms));
+    legend_entry(legend, row++, curve_colour(c), set_noise_line,
+                 formatted("%d: %.1f dB", c + 1, ch.peak_to_noise_db));
   }
 }
 

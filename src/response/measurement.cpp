@@ -210,6 +210,16 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
 
 }  // namespace
 
+int response_polarity(const float* x, std::int64_t n, double arrival, double rate) {
+  const auto end = std::min(n, static_cast<std::int64_t>(arrival + kPolarityMs / 1000 * rate) + 1);
+  double sum = 0, extreme = 0;
+  for (std::int64_t i = 0; i < end; ++i) {
+    sum += x[i];
+    if (std::abs(sum) > std::abs(extreme)) extreme = sum;
+  }
+  return extreme < 0 ? -1 : 1;
+}
+
 double in_band_gain(const Spectrum& s, const SweepDesign& d, const Compensation& c) {
   // The middle of the band, clear of the band edges; a sweep of less than two
   // octaves has no such middle, and is taken whole.
@@ -260,22 +270,44 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   r.gain = in_band_gain(g, d, c);
   const double sixth = std::exp2(1.0 / 6);
   double thd_power = 0;
+  const auto noise_length = static_cast<double>(std::max<std::size_t>(noise.size(), 1));
+  Spectrum ns;
+  if (layout.orders() > 1 || setup.curves) {
+    ns = spectrum_of(noise.data(), static_cast<std::int64_t>(noise.size()), d.rate, n1);
+    remove_edge(ns, c);
+  }
   for (int k = 2; k <= layout.orders(); ++k) {
     const auto& row = rows[static_cast<std::size_t>(k - 1)];
     const Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, n1);
     const std::vector<double> centres = within_band(
         log_centres(d.hzstart * std::exp2(1.0 / 12), d.hzend / k / std::exp2(1.0 / 12), sixth), c,
         k);
-    const double level =
-        power_ratio_db(sixth_octave_powers(hk, centres, k), sixth_octave_powers(h1, centres, 1));
+    const std::vector<double> linear_powers = sixth_octave_powers(h1, centres, 1);
+    const double level = power_ratio_db(sixth_octave_powers(hk, centres, k), linear_powers);
+    // The noise a window as long as the order's holds, in the same bands.
+    std::vector<double> noise_powers = sixth_octave_powers(ns, centres, k);
+    for (double& p : noise_powers) p *= static_cast<double>(row.size()) / noise_length;
+    const double noise_level = power_ratio_db(noise_powers, linear_powers);
+    const bool below = !(level >= noise_level + kHarmonicMarginDb);
     r.harmonic_levels.push_back(level);
-    thd_power += std::pow(10.0, level / 10);
+    r.harmonic_noise.push_back(noise_level);
+    r.below_noise.push_back(below);
+    if (!below) thd_power += std::pow(10.0, level / 10);
   }
   r.thd = std::sqrt(thd_power);
+  r.polarity = response_polarity(linear.data(), n1, static_cast<double>(layout.pre) + r.arrival, d.rate);
   if (setup.curves || setup.responses) frequency_analyses(setup, m, rows, r);
   if (setup.curves) {
     r.curves.noise_envelope =
         noise_envelope(noise.data(), static_cast<std::int64_t>(noise.size()), n1, d.rate);
+    // The noise spectrum as the level curve would show it: smoothed alike and
+    // scaled to the energy of the window (gated or not) the curve is taken from.
+    std::vector<float> ones(static_cast<std::size_t>(n1), 1.0f);
+    const double energy = rms(gated(setup, layout, r.arrival, ones, buffer), n1);
+    const double scale = 10 * std::log10(energy * energy * static_cast<double>(n1) / noise_length);
+    r.curves.noise_level =
+        sample_response(ns, r.curves.frequencies, 1, 0, setup.figure_smooth).level;
+    for (double& l : r.curves.noise_level) l = std::max(l + scale, -300.0);
   }
   return r;
 }
@@ -454,6 +486,39 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
         if (!store.put(row, w.noise.data())) return store.error();
       }
       m.channels[static_cast<std::size_t>(c)] = std::move(w.result);
+    }
+  }
+  return "";
+}
+
+std::string find_response(const MeasurementSetup& setup, Recording& recording, int channel,
+                          FoundResponse& found) {
+  MeasurementSetup one = setup;
+  one.orders = 1, one.curves = false, one.responses = false, one.timing = nullptr;
+  const Measurement m = plan_measurement(one);
+  const DeconvolutionPlan& p = m.plan;
+  InverseSpectrum spectrum(p, setup.threads);
+  spectrum.transform();
+  FloatBuffer data = make_float_buffer(p.fft_size + 2, false);
+  float* buffers[] = {data.get()};
+  const std::int64_t frames = recording.info().frames;
+  const std::int64_t step = p.last - p.first;
+  found = FoundResponse{};
+  // Output time t depends on frames [zero + t - sweeplen + 1, zero + t]: every
+  // t at which any of the sweep lies within the recording.
+  for (std::int64_t t = -p.zero; t < frames - p.zero + p.design.sweeplen; t += step) {
+    const std::int64_t shift = t - p.first;
+    const std::int64_t length = p.stretch_length();
+    if (std::string e = recording.read(p.stretch_start() + shift, length, channel, 1, buffers);
+        !e.empty()) {
+      return e;
+    }
+    std::fill(data.get() + length, data.get() + p.fft_size + 2, 0.0f);
+    spectrum.forward(data.get());
+    spectrum.finish(data.get());
+    for (std::int64_t u = p.first; u < p.last; ++u) {
+      const double v = std::abs(data[p.index_of(u)]);
+      if (v > found.peak) found.peak = v, found.at = static_cast<double>(u + shift);
     }
   }
   return "";

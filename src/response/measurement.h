@@ -50,6 +50,7 @@ struct ChannelCurves {
   std::vector<std::vector<double>> harmonics;  // [k - 2]: order k at excitation frequency, dB
   std::vector<double> times;                   // ms from the zero instant
   std::vector<double> envelope;                // dB, the peak of each stretch of samples
+  std::vector<double> noise_level;  // dB at frequencies: the noise a window like the level's holds
   double noise_envelope = 0;  // dB, the median of the same peaks over the noise stretch
 };
 
@@ -64,7 +65,10 @@ struct ChannelResult {
   SampleLevels recorded;  // the recording's samples read for this channel
   DriftEstimate drift;    // measured on the drift channel's response
   std::vector<double> harmonic_levels;  // [k - 2]: order k re the linear response, dB
-  double thd = 0;                       // sqrt of the summed power ratios of the orders
+  std::vector<double> harmonic_noise;   // [k - 2]: the noise in order k's window, likewise
+  std::vector<bool> below_noise;        // [k - 2]: order k not kHarmonicMarginDb above its noise
+  double thd = 0;  // sqrt of the summed power ratios of the orders above their noise
+  int polarity = 1;  // -1: inverted (see response_polarity)
   float low = 0, high = 0;              // the extreme samples written, over every file
   bool finite = true;                   // whether every sample written is finite
   ChannelCurves curves;
@@ -101,6 +105,17 @@ std::unique_ptr<InverseSpectrum> inverse_spectrum(const MeasurementSetup& setup,
 // setup.threads threads takes at once, for its buffers and transforms.
 double measurement_bytes(const MeasurementSetup& setup, int channels);
 
+// An order stands clearly above its noise when its level exceeds the noise's by this.
+inline constexpr double kHarmonicMarginDb = 6;
+
+// The polarity of a response x[0..n) arriving at sample `arrival`: the sign of
+// the largest excursion of its running sum (its step response) up to
+// kPolarityMs after the arrival. The step response of a band-limited or
+// dispersive system keeps the sign of its first large swing, where the peak
+// of its impulse response need not: an allpass's or a cabinet's may be either.
+inline constexpr double kPolarityMs = 50;
+int response_polarity(const float* x, std::int64_t n, double arrival, double rate);
+
 // The in-band gain of a linear window's spectrum: the median magnitude at the
 // 1/6-octave points from 2 hzstart to hzend / 2 (from hzstart to hzend for a
 // sweep of less than two octaves), each the band's mean power, within the
@@ -115,3 +130,17 @@ std::vector<std::int64_t> row_lengths(const Layout& layout, int channels, bool n
 ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
                               const std::vector<std::vector<float>>& rows,
                               const std::vector<float>& noise, bool drift);
+
+// The largest response in a whole recording channel: where, in output time
+// from the zero instant, and its magnitude.
+struct FoundResponse {
+  double at = 0;
+  double peak = 0;
+};
+
+// Deconvolves the whole of channel `channel` of the recording, a window's
+// stretch at a time with the setup's filter, and finds its largest value
+// (the linear response, for any system that is not mostly distortion), for
+// a response that does not lie in the window. Returns "", or what failed.
+std::string find_response(const MeasurementSetup& setup, Recording& recording, int channel,
+                          FoundResponse& found);

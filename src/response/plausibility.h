@@ -14,7 +14,19 @@ inline constexpr double kMinCrestWindow = 0.1;   // s, in a window at least this
 inline constexpr double kMinRecordedDbfs = -50;  // the recording's peak
 inline constexpr int kEdgeSamples = 3;           // a peak this near the window's ends
 
+// Whether the response probably lies outside the window: the largest value
+// computed before it is at least the window's peak, the peak lies at the
+// window's edge, or it stands less than kMinPeakToNoiseDb above the noise.
+bool response_elsewhere(const ChannelResult& r, const Layout& layout);
+
 // The warnings on channel `channel` (counted from 1) of a measurement, one
-// line each, starting "Warning:"; none for a clean measurement.
+// line each, starting "Warning:"; none for a clean measurement. found: where
+// a search of the whole recording found the response, when it lies outside
+// the window, which the warning then names.
 std::vector<std::string> plausibility_warnings(const ChannelResult& r, int channel,
-                                               const Layout& layout, double rate);
+                                               const Layout& layout, double rate,
+                                               const FoundResponse* found = nullptr);
+
+// What a response found outside the window probably means ("the recorder
+// probably started 3.004 s before playback"), for the warning and the report.
+std::string found_text(double at, double rate);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <vector>
 
 #include "response/analysis.h"
@@ -11,6 +12,30 @@ namespace {
 
 // Samples of the repeats' rows kept in memory before they spill to a scratch file.
 constexpr std::int64_t kRepeatBudget = 1 << 18;
+
+// Leaves out each repeat whose noise would raise that of the average: the
+// repeats are taken quietest first, and one joins while the mean of K + 1
+// has less noise power than the mean of K, sum / K^2, which holds from two
+// repeats on. Each left out is told how much it would have raised it.
+void leave_out_noisy(std::vector<RepeatResult>& repeats, std::vector<bool>& kept) {
+  std::vector<std::size_t> order(repeats.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return repeats[a].noise < repeats[b].noise; });
+  double sum = 0, k = 0;
+  for (const std::size_t r : order) {
+    const double p = repeats[r].noise * repeats[r].noise;
+    kept[r] = k == 0 || p * k * k <= sum * (2 * k + 1);
+    if (kept[r]) sum += p, k += 1;
+  }
+  for (std::size_t r = 0; r < repeats.size(); ++r) {
+    repeats[r].kept = kept[r];
+    if (kept[r]) continue;
+    const double p = repeats[r].noise * repeats[r].noise;
+    const double ratio = sum > 0 ? (sum + p) * k * k / ((k + 1) * (k + 1) * sum) : 1e30;
+    repeats[r].raised_db = std::min(10 * std::log10(ratio), 300.0);
+  }
+}
 
 }  // namespace
 
@@ -155,22 +180,14 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
     devs.push_back(rr.deviation), noises.push_back(rr.noise);
   result.median_deviation = median(devs);
   result.median_noise = median(noises);
-  result.kept = n;
-  if (n >= 3) {
-    for (int r = 0; r < n; ++r) {
-      RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
-      // Clearly more than the others, and more than the noise: repeats that
-      // differ by rounding alone (a digital loopback) are all kept.
-      if (rr.deviation > 2 * result.median_deviation && rr.deviation > result.median_noise) {
-        rr.kept = false;
-        kept[static_cast<std::size_t>(r)] = false;
-        --result.kept;
-      }
-    }
-  }
+  leave_out_noisy(result.repeats, kept);
+  result.kept = static_cast<int>(std::count(kept.begin(), kept.end(), true));
   if (n >= 2) {
+    // A repeat left out for its noise is still timed well enough.
     result.drift_measured = true;
-    result.drift = drift_from_spacing(starts, kept, period);
+    result.drift =
+        drift_from_spacing(starts, result.kept >= 2 ? kept : std::vector<bool>(kept.size(), true),
+                           period);
   }
 
   // The average of the kept repeats, written to store and measured.
@@ -204,9 +221,11 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
     }
     ChannelResult& r = m.channels[static_cast<std::size_t>(c)];
     r = analyse_windows(setup, m, average, noise, false);
+    result.averaged_noise += r.noise * r.noise / channels;
     const ChannelResult& all = recorded[static_cast<std::size_t>(c)];
     r.recorded = all.recorded;
     r.before = all.before, r.before_at = all.before_at;
   }
+  result.averaged_noise = std::sqrt(result.averaged_noise);
   return "";
 }

@@ -27,6 +27,7 @@ struct RepeatResult {
   double deviation = 0;  // rms of its linear windows less the others' average
   double noise = 0;      // rms of its noise stretches
   bool kept = true;      // whether it is in the average
+  double raised_db = 0;  // left out: how much it would have raised the average's noise
 };
 
 struct TimingResult {
@@ -39,6 +40,7 @@ struct TimingResult {
   int kept = 1;                    // repeats averaged
   double median_noise = 0;         // of the repeats' noise
   double median_deviation = 0;     // of the repeats' deviations
+  double averaged_noise = 0;       // rms of the average's noise stretches
   std::int64_t frames_needed = 0;  // the recording's frames up to the last window's end
   std::int64_t shift = 0;          // whole samples the timing moved the (first) sweep's period by
 };
