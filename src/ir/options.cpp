@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "cli/arguments.h"
 #include "ir/frd_output.h"
@@ -35,6 +36,19 @@ const option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// An argument such as "-length" or "-plot=f.svg" that names a long option with
+// one dash: what was probably meant, or "".
+std::string one_dash_error(const char* arg, const option* longs) {
+  if (arg == nullptr || arg[0] != '-' || arg[1] == '-' || std::strlen(arg) < 3) return "";
+  const std::string word = std::string(arg + 1).substr(0, std::strcspn(arg + 1, "="));
+  for (const option* o = longs; o->name != nullptr; ++o) {
+    if (word == o->name) {
+      return std::string("option ") + arg + " has one dash; --" + word + " was probably meant";
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 const option* ir_long_options() { return kLongOptions; }
@@ -46,6 +60,8 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
   // "+": options end at the first argument that is not one, so that a negative
   // number among the eight (an amplitude of -0.5) is not taken for an option.
   for (int c; (c = getopt_long(argc, argv, "+l:p:c:H:hV", longs, nullptr)) != -1;) {
+    // "-length 3" reads as -l with "ength": a long option with one dash.
+    if (std::string e = one_dash_error(argv[optind - 1], longs); !e.empty()) return e;
     switch (c) {
       case 'l':
         if (!whole_number(optarg, o.length) || !(o.length > 0)) {

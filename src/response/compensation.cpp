@@ -99,6 +99,12 @@ std::complex<double> Compensation::edge(double hz) const {
   return std::polar(1.0, -lead) / std::complex<double>(even, -x * odd);
 }
 
+double Compensation::regularisation_growth(double hz) const {
+  if (!on_ || hz <= high_) return 1;
+  const double rise = std::min(6 * std::log2(hz / high_), 1.0);
+  return std::pow(kRegularisation, -(0.5 - 0.5 * std::cos(std::numbers::pi * rise)));
+}
+
 double Compensation::harmonic_gain(int k, double hz) const {
   return taper_level(hz) / std::max(taper_level(hz / k), kTrustedLevel);
 }

@@ -98,7 +98,8 @@ void InverseSpectrum::divide_by_sweep(float* h) const {
   for (std::size_t j = 1; j <= plan_.fft_size / 2; ++j) {
     const auto at = static_cast<double>(j);
     const std::complex<double> r(h[2 * j], h[2 * j + 1]);
-    const double eps = regularisation(size, plan_.design.expstep, at);
+    const double eps = regularisation(size, plan_.design.expstep, at) *
+                       plan_.compensation.regularisation_growth(at * hz_per_bin);
     const double power = std::norm(r);
     std::complex<double> c = r * (scale * power / (power * power + eps * eps));
     c *= plan_.compensation.edge(at * hz_per_bin);

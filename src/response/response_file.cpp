@@ -66,6 +66,8 @@ std::string ResponseFile::open(int fd, ResponseFormat format, int channels, int 
   // Scale floats by 2^23 both ways, and clip rather than wrap: a sample that
   // does not fit is refused before the file is opened, so none is clipped.
   sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  // No PEAK chunk: other readers (scipy) warn about a chunk they do not know.
+  sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
   return "";
 }
 
