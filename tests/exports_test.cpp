@@ -375,3 +375,108 @@ TEST(FrequencyResponseFile, RefusalsAndFailuresLeaveNoFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The sweep of `numbers` as a float WAV-less headerless recording: `early`
+// frames of silence first, then the sweep file delayed by `delay` samples and
+// scaled by gain; noise of `noise` rms over all of it.
+void record_design(const TempDir& dir, const std::vector<std::string>& numbers, int early,
+                   int delay, double gain, const std::string& name = "rec.f32") {
+  SweepParams p{};
+  double* n[] = {&p.rate, &p.amplitude, &p.hzstart, &p.hzend, &p.duration, &p.silence,
+                 &p.leadin, &p.leadout};
+  for (std::size_t i = 0; i < 8; ++i) *n[i] = std::stod(numbers[i]);
+  std::vector<float> y(static_cast<std::size_t>(early + delay), 0.0f);
+  emit_sweep(compute_design(p), [&](double v) { y.push_back(static_cast<float>(gain * v)); });
+  std::ofstream(dir.work() / name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(y.data()), static_cast<std::streamsize>(4 * y.size()));
+}
+
+RunResult run_design(const TempDir& dir, const std::vector<std::string>& numbers,
+                     std::vector<std::string> args, const std::string& out = "ir.f32") {
+  args.insert(args.end(), numbers.begin(), numbers.end());
+  args.insert(args.end(), {"rec.f32", out});
+  RunSetup setup;
+  setup.program = VELLISK_IR_BINARY;
+  return run_program(dir, args, setup);
+}
+
+}  // namespace
+
+// A wire through two designs, one with long fades: every row written reads
+// 0 dB and 0 degrees, from the band's low edge, where the fades leave the
+// sweep 12 dB down, to its top; uncompensated, the fades' -31 dB at 20 Hz.
+TEST(Compensation, AWireIsFlatOnEveryRowOfTheBand) {
+  const struct {
+    std::vector<std::string> numbers;
+    double low, high;
+  } cases[] = {{{"48000", "0.5", "20", "20000", "10", "1", "0.05", "0.005"}, 23.28, 19698.85},
+               {{"8000", "0.5", "50", "3000", "2", "0.5", "0.2", "0.02"}, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.numbers[0]);
+    TempDir dir;
+    record_design(dir, c.numbers, 0, 0, 1);
+    ASSERT_EQ(run_design(dir, c.numbers, {"--frd", "w.frd"}).status, 0);
+    const Frd f = read_frd(dir.work() / "w.frd");
+    const std::string band = f.header.at("Band");
+    if (c.low > 0) {
+      EXPECT_EQ(band.substr(0, band.find(',')), "23.28 Hz to 19698.85 Hz");
+    }
+    EXPECT_GT(f.hz.size(), 500u);
+    EXPECT_EQ(expect_rows(f, 0, 1e9, [](double) { return 1; }, 0.05, 0.5),
+              static_cast<int>(f.hz.size()));
+    if (c.low == 0) continue;
+    ASSERT_EQ(run_design(dir, c.numbers, {"--frd", "u.frd", "--uncompensated"}).status, 0);
+    const Frd u = read_frd(dir.work() / "u.frd");
+    EXPECT_EQ(u.hz.front(), 20);
+    EXPECT_NEAR(u.db.front(), -31.2, 0.1);
+  }
+}
+
+// A recorder started 3 s early on a wire 200 samples late: the response is
+// found 3.004 s after the zero instant, and --align measures it there, its
+// file that of the recording without the 3 s.
+TEST(Compensation, ARecorderStartedEarlyIsFoundAndAligned) {
+  const std::vector<std::string> numbers = {"48000", "0.5", "20", "20000", "10", "1", "0.05", "0.005"};
+  TempDir dir;
+  record_design(dir, numbers, 0, 200, 1);
+  ASSERT_EQ(run_design(dir, numbers, {}, "plain.f32").status, 0);
+  record_design(dir, numbers, 144000, 200, 1);
+  const RunResult warned = run_design(dir, numbers, {});
+  EXPECT_NE(warned.err.find("Warning: channel 1: the response lies 3.004 s after the zero instant: "
+                            "the recorder probably started that much before playback"),
+            std::string::npos)
+      << warned.err;
+  const RunResult aligned = run_design(dir, numbers, {"--align"});
+  ASSERT_EQ(aligned.status, 0) << aligned.err;
+  EXPECT_EQ(aligned.err, "");
+  EXPECT_NE(aligned.out.find("Channel 1: arrival 144200.0 samples"), std::string::npos)
+      << aligned.out;
+  EXPECT_TRUE(read_file(dir.work() / "ir.f32") == read_file(dir.work() / "plain.f32"));
+}
+
+// sox's allpass and highpass, the second inverted: their peaks' signs say
+// nothing, their polarity is found, and the JSON and the report say it.
+TEST(Compensation, PolarityOfDispersiveSystems) {
+  for (const std::string gain : {"1", "-1"}) {
+    SCOPED_TRACE(gain);
+    TempDir dir;
+    record(dir, {{0, 1}});
+    RunSetup sox;
+    sox.program = VELLISK_SOX;
+    const std::vector<std::string> raw = {"-t", "raw", "-r", "48000", "-e", "floating-point",
+                                          "-b", "32", "-c", "1", "-L"};
+    std::vector<std::string> args = raw;
+    args.insert(args.end(), {"rec.f32"});
+    args.insert(args.end(), raw.begin(), raw.end());
+    args.insert(args.end(), {"out.f32", "allpass", "300", "2q", "highpass", "80", "vol", gain});
+    ASSERT_EQ(run_program(dir, args, sox).status, 0);
+    std::filesystem::rename(dir.work() / "out.f32", dir.work() / "rec.f32");
+    const RunResult r = run_ir(dir, {"--json", "r.json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(read_file(dir.work() / "r.json"));
+    EXPECT_EQ(j["channels"][0]["polarity"], gain == "1" ? 1 : -1);
+    EXPECT_EQ(r.out.find("polarity inverted") != std::string::npos, gain == "-1") << r.out;
+  }
+}
