@@ -6,6 +6,8 @@ times, and the energy parameters from the ringing time before the onset.
 
 Usage: room_reference.py [--third] [--forward] file.f32 rate channels
 Prints one line per channel and band: label T30 EDT C80 D50 Ts (blank when not given).
+Each band is filtered after zeros for the longest band filter's ringing, and its last stretch,
+where the backward filter starts from rest, is left out.
 With --forward, the energy parameters come from forward-filtered bands counted from the onset.
 """
 import sys
@@ -129,10 +131,10 @@ def parameters(sq, onset, early, delay, rate, interval):
             1000 * moment / total / rate]
 
 
-def ringing(sos, rate):
-    h = signal.sosfilt(sos, np.r_[1.0, np.zeros(int(np.ceil(2 * rate)) - 1)])
+def ringing(sos, rate, fraction=1e-4):
+    h = signal.sosfilt(sos, np.r_[1.0, np.zeros(int(np.ceil(4 * rate)) - 1)])
     e = np.cumsum(h * h)
-    return int(np.argmax(e >= (1 - 1e-4) * e[-1])) + 1
+    return int(np.argmax(e >= (1 - fraction) * e[-1])) + 1
 
 
 def group_delay(sos, f, rate):
@@ -148,18 +150,22 @@ def main():
     x = np.fromfile(args[0], "<f4").astype(np.float64).reshape(-1, channels)
     plan = [(label, sos, ringing(sos, rate), group_delay(sos, centre, rate),
              np.clip(4 / (centre * (G ** (1 / (6 if third else 2)) - G ** (-1 / (6 if third else 2)))),
-                     0.01, 0.05)) for label, centre, sos in bands(third, rate)]
-    # Every band of every channel at once, as scipy filters along an axis.
-    filtered = [signal.sosfilt(sos, x[::-1], axis=0)[::-1] for _, sos, _, _, _ in plan]
-    forwards = [signal.sosfilt(sos, x, axis=0) for _, sos, _, _, _ in plan] if forward else None
+                     0.01, 0.05), ringing(sos, rate, 1e-2)) for label, centre, sos in bands(third, rate)]
+    # Zeros before the response for the longest ringing, then every band of
+    # every channel at once, as scipy filters along an axis.
+    pad = max(p[2] for p in plan)
+    x = np.concatenate([np.zeros((pad, channels)), x])
+    filtered = [signal.sosfilt(p[1], x[::-1], axis=0)[::-1] for p in plan]
+    forwards = [signal.sosfilt(p[1], x, axis=0) for p in plan] if forward else None
     for c in range(channels):
         ch = x[:, c]
         nz = np.nonzero(ch)[0]
         n = nz[-1] + 1 if len(nz) else 1
         sq = ch[:n] ** 2
         onset = int(np.argmax(sq >= sq.max() / 100))
-        for b, (label, _, early, delay, interval) in enumerate(plan):
-            y = filtered[b][:n, c] ** 2
+        for b, (label, _, early, delay, interval, settle) in enumerate(plan):
+            # The last stretch, where the backward filter starts from rest, left out.
+            y = filtered[b][:max(n - settle, onset + (n - onset + 1) // 2), c] ** 2
             p = parameters(y, onset, early, delay, rate, interval)
             if forward:
                 q = parameters(forwards[b][:n, c] ** 2, onset, 0, 0.0, rate, interval)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "run_vellisk.h"
@@ -26,7 +27,7 @@ const std::string kUsageText =
 
 TEST(Cli, TooFewArgumentsShowUsage) {
   const std::vector<std::vector<std::string>> calls = {
-      {}, {"--help"}, {"44100", "0.5", "10", "21000", "45", "2", "0.05", "0.005", "sweep.pcm"}};
+      {}, {"-help"}, {"44100", "0.5", "10", "21000", "45", "2", "0.05", "0.005", "sweep.pcm"}};
   for (const auto& args : calls) {
     SCOPED_TRACE(testing::Message() << args.size() << " arguments");
     TempDir dir;
@@ -95,6 +96,77 @@ TEST(Cli, ExtraArgumentsAndTrailingLettersAreIgnored) {
   EXPECT_EQ(r.err, "Warning: rate '8000Hz' was read as 8000\n");
   EXPECT_EQ(r.out, banner_text() + read_file(kTestData / "stdout-after-banner.txt"));
   EXPECT_TRUE(read_file(dir.work() / "sweep.pcm") == read_file(kTestData / "sweep.pcm"));
+}
+
+// --help and --version answer alone; after an option come the ten arguments and no unknown option.
+TEST(Cli, CommandLinesWithOptions) {
+  std::vector<std::string> wav = golden_args();
+  wav.insert(wav.begin(), "--wav");
+  std::vector<std::string> unknown = wav, fraction = wav;
+  unknown.insert(unknown.begin() + 1, "--wave");
+  fraction[1] = "8000.5";
+  const std::vector<std::string> huge = {"--wav", "1000000", "0.5", "20",    "20000", "1073.8",
+                                         "0",     "0",       "0",   "s.wav", "i.wav"};
+  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+      {{"--version", "--wav"}, 0, "vellisk 1.1.0\n"},
+      {{"-h"}, 0, "  vellisk-room     computes room-acoustic parameters (ISO 3382-1)"},
+      {{"--wav", "8000", "0.5"}, 1, "vellisk takes 10 arguments after its options, not 2"},
+      {unknown, 1, "unknown option --wave; vellisk --help lists the options\n"},
+      {fraction, 1, "rate (8000.5) must be a whole number in a WAV file\n"},
+      {huge, 1, "(1073800000 + 2 * 0 = 1073800000) must not exceed 1073741772 samples in a WAV"},
+  };
+  for (const auto& [args, status, text] : cases) {
+    SCOPED_TRACE(text);
+    TempDir dir;
+    const RunResult r = run_vellisk(dir, args);
+    EXPECT_EQ(r.status, status);
+    EXPECT_NE((status == 0 ? r.out : r.err).find(text), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(r.err.find('\n'), status == 0 ? std::string::npos : r.err.size() - 1) << r.err;
+    EXPECT_TRUE(list_files(dir.work()).empty());
+  }
+}
+
+// A warning goes to standard error alone: the files, the status and standard output stay.
+TEST(Cli, WarningsLeaveTheRunAsItWas) {
+  const std::string raw =
+      " is written as headerless float32 samples, which players will not "
+      "read as ";
+  const std::string to_wav = "; give --wav before the eight numbers to write WAV files\n";
+  const struct {
+    bool wav;
+    std::string amplitude, sweepfile, inversefile, err;
+  } cases[] = {
+      {false, "0.5", "s.WAV", "i.aif",
+       "Warning: sweepfile (s.WAV)" + raw + "WAV" + to_wav + "Warning: inversefile (i.aif)" + raw +
+           "AIFF" + to_wav},
+      {true, "0.5", "s.pcm", "i.wav",
+       "Warning: sweepfile (s.pcm) is written as a WAV file, which programs that go by its name "
+       "will misread as headerless samples; name it .wav\n"},
+      {false, "0", "sweep.pcm", "inverse.pcm",
+       "Warning: amplitude 0 makes the sweep silent: it will measure nothing; give the level to "
+       "play it at, such as 0.5\n"},
+      {true, "-1.5", "s.wav", "i.wav",
+       "Warning: amplitude (-1.5) exceeds 1 in magnitude, the full scale of a WAV file: a player "
+       "or converter will clip the sweep; give at most 1\n"},
+      {true, "1", "s.wav", "i.wav", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    std::vector<std::string> args = golden_args();
+    args[1] = c.amplitude;
+    args[8] = c.sweepfile;
+    args[9] = c.inversefile;
+    if (c.wav) args.insert(args.begin(), "--wav");
+    TempDir dir;
+    const RunResult r = run_vellisk(dir, args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_NE(r.out.find("Inverse file generated.\n"), std::string::npos);
+    if (c.amplitude == "0") {  // the silent sweep, and the inverse filter as always
+      for (const float v : read_samples(dir.work() / "sweep.pcm")) ASSERT_EQ(v, 0.0f);
+      EXPECT_TRUE(read_file(dir.work() / "inverse.pcm") == read_file(kTestData / "inverse.pcm"));
+    }
+  }
 }
 
 }  // namespace

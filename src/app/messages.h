@@ -1,4 +1,4 @@
-// The program's fixed texts: banner, usage screen and progress lines.
+// The program's fixed texts: banner, usage screen, help and progress lines.
 #pragma once
 
 inline constexpr const char* kBanner[] = {
@@ -25,6 +25,30 @@ inline constexpr const char* kUsage[] = {
     "  sweepfile: sweep file name",
     "  inversefile: inverse sweep file name",
     "\nExample: vellisk 44100 0.5 10 21000 45 2 0.05 0.005 sweep.pcm inverse.pcm\n",
+};
+
+// --help: this usage line, the usage screen's lines after its first but for
+// its example, then kHelpOptions.
+inline constexpr const char* kHelpUsage =
+    "\nUsage: vellisk [options] rate amplitude hzstart hzend duration silence";
+
+inline constexpr const char* kHelpOptions[] = {
+    "\nOptions:\n",
+    "  --wav          write both files as 32-bit float WAV, each carrying its",
+    "                 design in a comment, instead of headerless float32 samples",
+    "  -h, --help     show this help",
+    "  -V, --version  show the version",
+    "\nExamples:\n",
+    "  vellisk 44100 0.5 10 21000 45 2 0.05 0.005 sweep.pcm inverse.pcm",
+    "  vellisk --wav 44100 0.5 10 21000 45 2 0.05 0.005 sweep.wav inverse.wav",
+    "\nThe measurement goes on with the other programs of Vellisk:\n",
+    "  vellisk-ir       turns a recording of the played sweep into the impulse",
+    "                   response, with its harmonics, timing and noise",
+    "  vellisk-measure  plays the sweep and records it through JACK, then does",
+    "                   the same",
+    "  vellisk-room     computes room-acoustic parameters (ISO 3382-1) from an",
+    "                   impulse response",
+    "\nEach has its --help and manual page, as has vellisk (man vellisk).\n",
 };
 
 inline constexpr const char* kParsing = "\nCommand line parsing.";

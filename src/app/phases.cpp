@@ -24,11 +24,12 @@ struct PhaseTexts {
 // once every block and the close have succeeded; a file that could not be
 // written whole is removed (a device or FIFO stays).
 template <class Write>
-int generate_file(const PhaseTexts& texts, const char* path, Write&& write) {
+int generate_file(const PhaseTexts& texts, const char* path, std::string_view header,
+                  Write&& write) {
   print_line_path(texts.opening, path);
   const int watch = watch_output(path);
   SampleFile file;
-  if (const int error = file.open(path); error != 0) {
+  if (const int error = file.open(path, header); error != 0) {
     release_output(watch);
     print_error(texts.open_failed, error);
     return 1;
@@ -57,16 +58,16 @@ constexpr PhaseTexts kInverseTexts = {
 
 }  // namespace
 
-int generate_sweep_file(const SweepDesign& design, const char* path) {
-  return generate_file(kSweepTexts, path,
+int generate_sweep_file(const SweepDesign& design, const char* path, std::string_view header) {
+  return generate_file(kSweepTexts, path, header,
                        [&design](SampleFile& file) { write_sweep(design, file); });
 }
 
-int generate_inverse_file(const SweepDesign& design, const char* path) {
+int generate_inverse_file(const SweepDesign& design, const char* path, std::string_view header) {
   const double factor = normfactor(design);
   errno = 0;
   std::printf("Sweep normalizaton factor: %g\n", factor);
   flush_output();
-  return generate_file(kInverseTexts, path,
+  return generate_file(kInverseTexts, path, header,
                        [&](SampleFile& file) { write_inverse(design, factor, file); });
 }

@@ -10,34 +10,55 @@
 
 namespace {
 
-// Colours: 0 the background, 1 text and axes, 2 the grid, 3 and 4 T30 and EDT,
-// then the bands from low (blue) to high (red) frequencies, the broadband black.
+// Colours: 0 the background, 1 text and axes, 2 the grid, 3 to 5 T30, EDT and
+// T20, then the broadband's black and the bands' palette. The palette is qualitative: any two of its colours and
+// black lie at least 34 apart in CIE 1976 L*a*b* (the octaves take one each;
+// third-octaves go round it, each round in its own line style).
 constexpr int kText = 1;
 constexpr int kGrid = 2;
 constexpr int kT30 = 3;
 constexpr int kEdt = 4;
-constexpr int kFirstBand = 5;
+constexpr int kT20 = 5;
+constexpr int kBroadband = 6;
+constexpr int kFirstBand = 7;
+constexpr int kPalette[][3] = {{78, 121, 167}, {242, 142, 43}, {225, 87, 89},  {118, 183, 178},
+                               {89, 161, 79},  {237, 201, 72}, {176, 122, 161}, {156, 117, 95}};
+constexpr int kColours = 8;
+
+// The page, in points: a title, then a row per channel.
+constexpr int kWidth = 900;
 constexpr int kRowHeight = 300;
 constexpr int kTitleHeight = 40;
+constexpr double kCharWidth = 6.2;  // the widest mean advance of the 10 pt sans-serif text
 
-void set_colours(int bands) {
-  plscmap0n(kFirstBand + bands);
+// Each row's panels, as fractions of the page width.
+constexpr double kDecayLeft = 0.07, kDecayRight = 0.44;
+constexpr double kLegendLeft = 0.455, kLegendRight = 0.66;
+constexpr double kTimesLeft = 0.72, kTimesRight = 0.98;
+
+void set_colours() {
+  plscmap0n(kFirstBand + kColours);
   plscol0(0, 255, 255, 255);
   plscol0(kText, 30, 30, 30);
   plscol0(kGrid, 222, 222, 222);
   plscol0(kT30, 0, 114, 178);
   plscol0(kEdt, 213, 94, 0);
-  for (int b = 0; b < bands; ++b) {
-    const double f = bands > 2 ? static_cast<double>(b) / (bands - 2) : 0;
-    const auto mix = [f](int lo, int hi) {
-      return static_cast<PLINT>(std::lround(lo + (hi - lo) * f));
-    };
-    if (b == bands - 1) {
-      plscol0(kFirstBand + b, 0, 0, 0);
-    } else {
-      plscol0(kFirstBand + b, mix(20, 215), mix(90, 40), mix(200, 30));
-    }
+  plscol0(kT20, 0, 158, 115);
+  plscol0(kBroadband, 0, 0, 0);
+  for (int c = 0; c < kColours; ++c) {
+    plscol0(kFirstBand + c, kPalette[c][0], kPalette[c][1], kPalette[c][2]);
   }
+}
+
+// Band i of count: its colour and line style (the broadband, last, is black and solid).
+void band_pen(int i, int count) {
+  if (i == count - 1) {
+    plcol0(kBroadband);
+    pllsty(1);
+    return;
+  }
+  plcol0(kFirstBand + i % kColours);
+  pllsty(1 + (i / kColours) * 2);  // solid, then short dashes, then long dashes
 }
 
 void dashed() {
@@ -45,114 +66,180 @@ void dashed() {
   plstyl(1, &mark, &space);
 }
 
-// The row's two panels, the viewport y range [y0, y1] of the page.
-void decay_panel(const RoomFigureChannel& c, double y0, double y1) {
-  double end = 0.1;
-  double floor = -60;
-  for (const RoomFigureBand& b : c.bands) {
-    if (!b.t.empty()) end = std::max(end, b.t.back());
-    for (const double v : b.db) floor = std::min(floor, v);
+// A text as PLplot shows it as it is: stray bytes that are not UTF-8 become
+// U+FFFD, and '#', PLplot's escape character, is doubled. A text wider than
+// `room` characters loses its middle to an ellipsis.
+std::string plot_text(const std::string& text, std::size_t room = 1000) {
+  std::vector<std::string> chars;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    bool whole = n > 0 && i + n <= text.size();
+    for (std::size_t k = 1; whole && k < n; ++k) {
+      whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    }
+    if (whole && n == 2 && c < 0xC2) whole = false;  // an overlong form
+    chars.push_back(whole ? text.substr(i, n) : "\xEF\xBF\xBD");
+    i += whole ? n : 1;
   }
-  end = std::ceil(end * 10) / 10;
-  const double bottom = std::max(-100.0, std::floor(floor / 10) * 10);
-  plvpor(0.07, 0.47, y0, y1);
-  plwind(0, end, bottom, 5);
+  if (chars.size() > room && room > 3) {
+    const std::size_t keep = room - 1;
+    chars.erase(chars.begin() + static_cast<std::ptrdiff_t>(keep / 2),
+                chars.end() - static_cast<std::ptrdiff_t>(keep - keep / 2));
+    chars.insert(chars.begin() + static_cast<std::ptrdiff_t>(keep / 2), "\xE2\x80\xA6");
+  }
+  std::string out;
+  for (const std::string& c : chars) out += c == "#" ? "##" : c;
+  return out;
+}
+
+// The axes every row shares.
+struct Scales {
+  double end = 0.1;      // s, the decay panel's time axis
+  double bottom = -60;   // dB, its lowest level
+  double top = 0.5;      // s, the times panel's axis
+  int bands = 1;         // the most bands of a channel, the broadband among them
+};
+
+Scales shared_scales(const RoomFigure& figure) {
+  Scales s;
+  for (const RoomFigureChannel& c : figure.channels) {
+    s.bands = std::max(s.bands, static_cast<int>(c.bands.size()));
+    for (const RoomFigureBand& b : c.bands) {
+      if (!b.t.empty()) s.end = std::max(s.end, b.t.back());
+      for (const double v : b.db) s.bottom = std::min(s.bottom, v);
+      if (&b == &c.bands.back()) continue;  // the broadband has no place on the band axis
+      for (const auto& v : {b.t30, b.t20, b.edt}) {
+        if (v) s.top = std::max(s.top, *v);
+      }
+    }
+  }
+  s.end = std::ceil(s.end * 10) / 10;
+  s.bottom = std::max(-100.0, std::floor(s.bottom / 10) * 10);
+  s.top = std::ceil(s.top * 1.15 * 2) / 2;
+  return s;
+}
+
+// Each band's decay curve, then the fitted lines over them all, dashed and
+// black, so that no curve hides them.
+void decay_panel(const RoomFigureChannel& c, const Scales& s, double y0, double y1) {
+  plvpor(kDecayLeft, kDecayRight, y0, y1);
+  plwind(0, s.end, s.bottom, 5);
   plcol0(kGrid);
   plbox("g", 0, 0, "g", 10, 0);
   const int count = static_cast<int>(c.bands.size());
+  plwidth(1.2);
   for (int i = 0; i < count; ++i) {
-    const RoomFigureBand& b = c.bands[static_cast<std::size_t>(i)];
-    plcol0(kFirstBand + i);
-    plwidth(1.2);
-    plot_line(b.t, b.db);
-    if (b.fitted) {
-      plcol0(kText);
-      plwidth(1);
-      dashed();
-      plot_segment(b.t0, b.level0, b.t1, b.level1);
-      pllsty(1);
-    }
+    band_pen(i, count);
+    plot_line(c.bands[static_cast<std::size_t>(i)].t, c.bands[static_cast<std::size_t>(i)].db);
+  }
+  pllsty(1);
+  for (const RoomFigureBand& b : c.bands) {
+    if (!b.fitted) continue;
+    plcol0(kText);
+    plwidth(1.8);
+    dashed();
+    plot_segment(b.t0, b.level0, b.t1, b.level1);
+    pllsty(1);
   }
   plwidth(1);
   plcol0(kText);
   plbox("bcnt", 0, 0, "bcntv", 10, 0);
   plmtex("b", 3.0, 0.5, 0.5, "Time from the onset (s)");
   plmtex("l", 4.0, 0.5, 0.5, "Decay curve (dB)");
-  plmtex("t", 1.0, 0.0, 0.0, (c.title + ": decay curves, fitted T30 lines dashed").c_str());
-  // The bands' colours, a column beside the panel: with third-octaves, every
-  // third band (the octaves' colours between them), and the broadband.
-  plvpor(0.48, 0.58, y0, y1);
+  plmtex("t", 0.8, 0.0, 0.0, "Decay curves; fitted T30 lines dashed (T20 where no T30)");
+}
+
+// Every band's colour and name, in as many columns as the panel's height needs.
+void legend(const RoomFigureChannel& c, double y0, double y1, double row_points) {
+  plvpor(kLegendLeft, kLegendRight, y0, y1);
   plwind(0, 1, 0, 1);
-  const int every = count > 12 ? 3 : 1;
-  std::vector<int> shown;
+  const int count = static_cast<int>(c.bands.size());
+  const double height = (y1 - y0) * row_points;  // points
+  const int per_column = std::max(1, static_cast<int>(std::floor(height / 13.5)));
+  const int columns = (count + per_column - 1) / per_column;
+  const int rows = (count + columns - 1) / columns;
+  const double step = std::min(20.0 / height, 1.0 / rows);
   for (int i = 0; i < count; ++i) {
-    if (i % every == 0 || i == count - 1) shown.push_back(i);
-  }
-  const double step = std::min(0.08, 1.0 / static_cast<double>(shown.size()));
-  for (std::size_t row = 0; row < shown.size(); ++row) {
-    const int i = shown[row];
-    const double y = 1 - step * (static_cast<double>(row) + 0.5);
-    plcol0(kFirstBand + i);
+    const double x = static_cast<double>(i / rows) / columns;
+    const double y = 1 - step * (i % rows + 0.5);
+    const double w = 1.0 / columns;
+    band_pen(i, count);
     plwidth(2);
-    plot_segment(0.02, y, 0.25, y);
+    plot_segment(x + 0.02 * w, y, x + 0.22 * w, y);
+    pllsty(1);
     plwidth(1);
     plcol0(kText);
-    plptex(0.28, y, 1, 0, 0, c.bands[static_cast<std::size_t>(i)].label.c_str());
+    plptex(x + 0.27 * w, y, 1, 0, 0, plot_text(c.bands[static_cast<std::size_t>(i)].label).c_str());
   }
 }
 
-void times_panel(const RoomFigureChannel& c, double y0, double y1) {
-  const int count = static_cast<int>(c.bands.size()) - 1;  // not the broadband
-  double top = 0.5;
-  for (int i = 0; i < count; ++i) {
-    const RoomFigureBand& b = c.bands[static_cast<std::size_t>(i)];
-    for (const auto& v : {b.t30, b.edt}) {
-      if (v) top = std::max(top, *v);
+// The marks of one series over the bands that have a value.
+void marks(const RoomFigureChannel& c, std::optional<double> RoomFigureBand::*value,
+           const std::vector<bool>& where, const char* glyph) {
+  std::vector<double> x, y;
+  for (std::size_t i = 0; i + 1 < c.bands.size(); ++i) {
+    if (where[i] && c.bands[i].*value) x.push_back(static_cast<double>(i)), y.push_back(*(c.bands[i].*value));
+  }
+  if (!x.empty()) plstring(static_cast<PLINT>(x.size()), x.data(), y.data(), glyph);
+}
+
+// A line through the values of consecutive bands, broken where one is missing.
+void series(const RoomFigureChannel& c, std::optional<double> RoomFigureBand::*value) {
+  std::vector<double> x, y;
+  for (std::size_t i = 0; i + 1 <= c.bands.size(); ++i) {
+    const bool last = i + 1 == c.bands.size();  // the broadband ends the line
+    if (!last && c.bands[i].*value) {
+      x.push_back(static_cast<double>(i)), y.push_back(*(c.bands[i].*value));
+    } else {
+      plot_line(x, y);
+      x.clear(), y.clear();
     }
   }
-  top = std::ceil(top * 1.15 * 2) / 2;
-  plvpor(0.63, 0.97, y0, y1);
-  plwind(-0.5, std::max(0, count - 1) + 0.5, 0, top);
+}
+
+void times_panel(const RoomFigureChannel& c, const Scales& s, double y0, double y1) {
+  const int count = static_cast<int>(c.bands.size()) - 1;  // not the broadband
+  plvpor(kTimesLeft, kTimesRight, y0, y1);
+  plwind(-0.5, std::max(0, count - 1) + 0.5, 0, s.top);
   plcol0(kGrid);
   plbox("", 0, 0, "g", 0, 0);
-  const auto series = [&](std::optional<double> RoomFigureBand::*value, int colour, bool dash,
-                          PLINT symbol) {
-    plcol0(colour);
-    plwidth(1.5);
-    std::vector<double> x, y;
-    const auto flush = [&] {
-      if (dash) dashed();
-      plot_line(x, y);
-      pllsty(1);
-      if (!x.empty()) plpoin(static_cast<PLINT>(x.size()), x.data(), y.data(), symbol);
-      x.clear(), y.clear();
-    };
-    for (int i = 0; i < count; ++i) {
-      const std::optional<double>& v = c.bands[static_cast<std::size_t>(i)].*value;
-      if (v) {
-        x.push_back(i), y.push_back(*v);
-      } else {
-        flush();
-      }
-    }
-    flush();
-    plwidth(1);
-  };
-  series(&RoomFigureBand::t30, kT30, false, 17);
-  series(&RoomFigureBand::edt, kEdt, true, 4);
+  const std::vector<bool> all(c.bands.size(), true);
+  std::vector<bool> no_t30(c.bands.size());
+  for (std::size_t i = 0; i < c.bands.size(); ++i) no_t30[i] = !c.bands[i].t30;
+  plwidth(1.5);
+  plcol0(kT30);
+  series(c, &RoomFigureBand::t30);
+  marks(c, &RoomFigureBand::t30, all, "●");
+  plcol0(kEdt);
+  dashed();
+  series(c, &RoomFigureBand::edt);
+  pllsty(1);
+  marks(c, &RoomFigureBand::edt, all, "◇");
+  plcol0(kT20);
+  marks(c, &RoomFigureBand::t20, no_t30, "▲");
+  plwidth(1);
   plcol0(kText);
   plbox("bc", 0, 0, "bcntv", 0, 0);
-  const int every = count > 12 ? 3 : 1;
-  for (int i = 0; i < count; i += every) {
+  // The octaves' labels: every band of an octave analysis, every third of a
+  // third-octave one (63 Hz, 125 Hz, ...; the legend names them all).
+  const bool thirds = count > 12;
+  for (int i = thirds ? 1 : 0; i < count; i += thirds ? 3 : 1) {
     plmtex("b", 1.5, (i + 0.5) / std::max(1, count), 0.5,
-           c.bands[static_cast<std::size_t>(i)].label.c_str());
+           plot_text(c.bands[static_cast<std::size_t>(i)].label).c_str());
   }
   plmtex("b", 3.0, 0.5, 0.5, "Band (Hz)");
   plmtex("l", 4.0, 0.5, 0.5, "Time (s)");
-  plcol0(kT30);
-  plmtex("t", 1.0, 0.0, 0.0, "T30");
-  plcol0(kEdt);
-  plmtex("t", 1.0, 0.12, 0.0, "EDT (dashed)");
+  // The key above the panel: each mark with its name.
+  const struct {
+    int colour;
+    const char* text;
+    double at;
+  } keys[] = {{kT30, "● T30", 0.0}, {kEdt, "◇ EDT, dashed", 0.2}, {kT20, "▲ T20 (no T30)", 0.6}};
+  for (const auto& k : keys) {
+    plcol0(k.colour);
+    plmtex("t", 0.8, k.at, 0.0, k.text);
+  }
 }
 
 }  // namespace
@@ -160,27 +247,35 @@ void times_panel(const RoomFigureChannel& c, double y0, double y1) {
 std::string draw_room_figure(const RoomFigure& figure, std::string& svg) {
   const int rows = std::max<int>(1, static_cast<int>(figure.channels.size()));
   const int height = kTitleHeight + rows * kRowHeight;
-  int bands = 1;
-  for (const RoomFigureChannel& c : figure.channels) {
-    bands = std::max(bands, static_cast<int>(c.bands.size()));
-  }
+  const Scales scales = shared_scales(figure);
   return draw_svg_page(
-      900, height, [bands] { set_colours(bands); },
+      kWidth, height, [] { set_colours(); },
       [&] {
         pladv(0);
-        plschr(0, 0.62);
+        // Characters 10 units high whatever the page's height: millimetres at
+        // the SVG device's 90 units an inch.
+        plschr(10 * 25.4 / 90, 1.0);
         plvpor(0, 1, 0, 1);
         plwind(0, 1, 0, 1);
         plcol0(kText);
-        plmtex("t", -1.6, 0.5, 0.5, figure.title.c_str());
+        plmtex("t", -1.6, 0.5, 0.5, plot_text(figure.title).c_str());
+        const double h = static_cast<double>(kRowHeight) / height;
+        const double page_top = 1 - static_cast<double>(kTitleHeight) / height;
+        const auto room = static_cast<std::size_t>(kWidth * 0.9 / kCharWidth);
         for (int r = 0; r < static_cast<int>(figure.channels.size()); ++r) {
-          // Row r spans [top - (r + 1) h, top - r h] of the page, less its margins.
-          const double h = static_cast<double>(kRowHeight) / height;
-          const double top = 1 - static_cast<double>(kTitleHeight) / height;
-          const double y1 = top - r * h - 0.12 * h;
-          const double y0 = top - (r + 1) * h + 0.2 * h;
-          decay_panel(figure.channels[static_cast<std::size_t>(r)], y0, y1);
-          times_panel(figure.channels[static_cast<std::size_t>(r)], y0, y1);
+          const RoomFigureChannel& c = figure.channels[static_cast<std::size_t>(r)];
+          // Row r spans [top - h, top] of the page: its title, then its panels
+          // less the room their titles and axes need.
+          const double top = page_top - r * h;
+          plvpor(0, 1, top - h, top);
+          plwind(0, 1, 0, 1);
+          plcol0(kText);
+          plptex(0.5, 1 - 12.0 / kRowHeight, 1, 0, 0.5, plot_text(c.title, room).c_str());
+          const double y1 = top - 0.2 * h;
+          const double y0 = top - h + 0.2 * h;
+          decay_panel(c, scales, y0, y1);
+          legend(c, y0, y1, height);
+          times_panel(c, scales, y0, y1);
         }
       },
       svg);

@@ -9,9 +9,10 @@
 struct RoomFigureBand {
   std::string label;          // "125", "1k", "broadband"
   std::vector<double> t, db;  // the decay curve: dB against s from the onset
-  bool fitted = false;        // the T30 line: from (t0, level0) to (t1, level1)
+  bool fitted = false;        // the fitted line: from (t0, level0) to (t1, level1)
+  bool fit_is_t20 = false;    // T20's line, where T30 is not given
   double t0 = 0, t1 = 0, level0 = 0, level1 = 0;
-  std::optional<double> t30, edt;  // s
+  std::optional<double> t30, t20, edt;  // s
 };
 
 struct RoomFigureChannel {

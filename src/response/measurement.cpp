@@ -12,6 +12,7 @@
 #include "response/fft.h"
 #include "response/harmonics.h"
 #include "response/parallel.h"
+#include "response/plausibility.h"
 #include "sweep/inverse_gen.h"
 
 namespace {
@@ -245,6 +246,7 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   r.peak = peak.value;
   r.noise = rms(noise.data(), static_cast<std::int64_t>(noise.size()));
   r.window_rms = rms(linear.data(), layout.window(1));
+  r.tail = window_tail(linear.data(), layout.pre, layout.window(1), r.noise, d.rate);
   for (const std::vector<float>& row : rows) {
     for (const float v : row) {
       if (!std::isfinite(v)) r.finite = false;

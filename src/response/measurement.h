@@ -54,6 +54,14 @@ struct ChannelCurves {
   double noise_envelope = 0;  // dB, the median of the same peaks over the noise stretch
 };
 
+// How a response ends in its window (see window_tail).
+struct WindowTail {
+  bool cut = false;           // the window ends before the decay does
+  double above_noise_db = 0;  // the level of the window's last tenth over the noise, dB
+  double reaches_noise = 0;   // s after the zero instant where the decay, continued at the
+                              // slope of its late part, meets the noise; 0 when it does not fall
+};
+
 struct ChannelResult {
   double arrival = 0;     // samples after the zero instant
   double peak = 0;        // the response at its interpolated peak
@@ -62,6 +70,7 @@ struct ChannelResult {
   double gain = 0;        // in-band gain: median magnitude at 1/6-octave points (in_band_gain)
   double before = 0;      // the largest magnitude computed before the window
   double before_at = 0;   // where it lies, in samples after the zero instant
+  WindowTail tail;        // how the linear window ends, against the noise
   SampleLevels recorded;  // the recording's samples read for this channel
   DriftEstimate drift;    // measured on the drift channel's response
   std::vector<double> harmonic_levels;  // [k - 2]: order k re the linear response, dB

@@ -19,6 +19,16 @@ inline constexpr int kEdgeSamples = 3;           // a peak this near the window'
 // window's edge, or it stands less than kMinPeakToNoiseDb above the noise.
 bool response_elsewhere(const ChannelResult& r, const Layout& layout);
 
+inline constexpr double kMaxTailDb = 10;      // a window ending this far above where the
+inline constexpr double kWindowRangeDb = 50;  // decay ends (the noise, or this far below the
+                                              // window's first tenth) is too short
+
+// The tail of a linear window of n samples whose zero instant is sample pre,
+// against the noise's rms: cut when its last tenth lies more than kMaxTailDb
+// above where the decay ends.
+WindowTail window_tail(const float* window, std::int64_t pre, std::int64_t n, double noise,
+                       double rate);
+
 // The warnings on channel `channel` (counted from 1) of a measurement, one
 // line each, starting "Warning:"; none for a clean measurement. found: where
 // a search of the whole recording found the response, when it lies outside

@@ -137,15 +137,15 @@ std::string Recording::read(std::int64_t first, std::int64_t count, int channel,
   }
   if (begin == end) return "";
   if (sf_seek(file_, begin, SEEK_SET) != begin) {
-    return "Unable to read recording (" + name_ + "): " + sf_strerror(file_);
+    return "Unable to read " + what_ + ": " + sf_strerror(file_);
   }
   const std::size_t width = static_cast<std::size_t>(info_.channels);
   const std::int64_t block_frames = static_cast<std::int64_t>(block_.size() / width);
   for (std::int64_t at = begin; at < end;) {
     const std::int64_t want = std::min(block_frames, end - at);
     if (sf_readf_float(file_, block_.data(), want) != want) {
-      return "Unable to read recording (" + name_ +
-             "): " + (sf_error(file_) != 0 ? sf_strerror(file_) : "it ended early");
+      return "Unable to read " + what_ + ": " +
+             (sf_error(file_) != 0 ? sf_strerror(file_) : "it ended early");
     }
     for (int c = 0; c < n; ++c) {
       float* dst = out[c] + (at - first);
@@ -168,5 +168,22 @@ std::string Recording::read(std::int64_t first, std::int64_t count, int channel,
     }
     at += want;
   }
+  return "";
+}
+
+std::string Recording::read_next(std::int64_t count, float* out, std::int64_t& got) {
+  got = sf_readf_float(file_, out, count);
+  if (got < 0 || sf_error(file_) != 0) {
+    got = 0;
+    return "Unable to read " + what_ + ": " + sf_strerror(file_);
+  }
+  const auto width = static_cast<std::int64_t>(info_.channels);
+  for (std::int64_t i = 0; i < got * width; ++i) {
+    if (!std::isfinite(out[i])) {
+      return what_ + " holds a sample that is not finite (" + number_text(out[i]) + ") at frame " +
+             std::to_string(next_ + i / width) + " of channel " + std::to_string(i % width + 1);
+    }
+  }
+  next_ += got;
   return "";
 }

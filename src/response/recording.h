@@ -50,12 +50,19 @@ class Recording {
   std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
                    SampleLevels* levels = nullptr);
 
+  // Reads the next frames in order, up to count, interleaved into out, however
+  // many the header says there are (a stream written to a pipe does not know);
+  // got is 0 at the end. Returns "", or one line that says why: a failed read,
+  // or a sample that is not finite. Works on pipes: it never seeks.
+  std::string read_next(std::int64_t count, float* out, std::int64_t& got);
+
  private:
   int fd_ = -1;
   sf_private_tag* file_ = nullptr;
   std::string name_;
   std::string what_;  // "recording (NAME)", for messages
   RecordingInfo info_;
+  std::int64_t next_ = 0;  // the next frame read_next reads
   std::vector<float> block_;
   float clip_low_ = -1;  // a sample at or beyond these is at full scale
   float clip_high_ = 1;

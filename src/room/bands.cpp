@@ -203,19 +203,37 @@ double group_delay(const std::vector<Section>& sections, double f, double rate) 
   return -std::arg(at(f + step) / at(f - step)) / (2 * std::numbers::pi * 2 * step);
 }
 
-double ringing_time(const std::vector<Section>& sections, double rate) {
-  // The impulse response, long enough for the slowest band; its energy up to
-  // each sample, until 1 - 1e-4 of the whole is reached.
-  const auto n = static_cast<std::int64_t>(std::ceil(2 * rate));
-  std::vector<double> h(static_cast<std::size_t>(n), 0.0);
-  h[0] = 1;
-  filter(sections, h.data(), h.data(), n, false);
-  double total = 0;
-  for (const double v : h) total += v * v;
+double ringing_time(const std::vector<Section>& sections, double rate, double fraction) {
+  // The impulse response, sample by sample from rest: first its whole energy
+  // (until a stretch adds less than 1e-15 of what came before), then the sample
+  // where all but `fraction` of it has come. Memory does not grow with the rate.
+  const auto impulse_response = [&sections](const auto& each) {
+    std::vector<double> x1(sections.size()), x2(sections.size()), y1(sections.size()),
+        y2(sections.size());
+    for (std::int64_t i = 0;; ++i) {
+      double v = i == 0 ? 1 : 0;
+      for (std::size_t k = 0; k < sections.size(); ++k) {
+        const Section& s = sections[k];
+        const double out = s.b0 * v + s.b1 * x1[k] + s.b2 * x2[k] - s.a1 * y1[k] - s.a2 * y2[k];
+        x2[k] = x1[k], x1[k] = v, y2[k] = y1[k], y1[k] = out;
+        v = out;
+      }
+      if (!each(i, v * v)) return i;
+    }
+  };
+  const auto limit = static_cast<std::int64_t>(std::ceil(4 * rate));  // 4 s: past any band's
+  double total = 0, stretch = 0;
+  const std::int64_t end = impulse_response([&](std::int64_t i, double e) {
+    total += e, stretch += e;
+    if ((i + 1) % 1024 != 0) return i + 1 < limit;
+    const bool more = stretch > 1e-15 * total;
+    stretch = 0;
+    return more && i + 1 < limit;
+  });
   double sum = 0;
-  for (std::int64_t i = 0; i < n; ++i) {
-    sum += h[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(i)];
-    if (sum >= (1 - 1e-4) * total) return static_cast<double>(i + 1) / rate;
-  }
-  return static_cast<double>(n) / rate;
+  const std::int64_t at = impulse_response([&](std::int64_t i, double e) {
+    sum += e;
+    return sum < (1 - fraction) * total && i < end;
+  });
+  return static_cast<double>(at + 1) / rate;
 }

@@ -48,6 +48,8 @@ double group_delay(const std::vector<Section>& sections, double f, double rate);
 void filter_pair(const std::vector<Section>& a, const std::vector<Section>& b, const double* x,
                  double* ya, double* yb, std::int64_t n, bool reversed);
 
-// The time, s, within which the band filter's impulse response has given all but 1e-4
-// of its energy: how far the time-reversed filter spreads a click ahead of it.
-double ringing_time(const std::vector<Section>& sections, double rate);
+// The time, s, within which the band filter's impulse response has given all but `fraction`
+// of its energy. With 1e-4: how far the time-reversed filter spreads a click ahead of it;
+// with 1e-2: how long the time-reversed filter takes to settle at the end of a response,
+// where it starts from rest.
+double ringing_time(const std::vector<Section>& sections, double rate, double fraction = 1e-4);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -32,23 +33,29 @@ double mean(const double* sq, std::int64_t first, std::int64_t last) {
 // Least-squares line through (x, y) points.
 struct Line {
   double a = 0, b = 0;  // y = a + b x
-  double r = 0;
+  double r = 0;         // correlation coefficient, within [-1, 1]
   bool ok = false;
 };
 
+// Sums about the first point: a stretch far from x = 0, or of nearly equal y,
+// would otherwise lose its spread to cancellation.
 struct Sums {
   double n = 0, x = 0, y = 0, xx = 0, xy = 0, yy = 0;
+  double x0 = 0, y0 = 0;
   void add(double px, double py) {
+    if (n == 0) x0 = px, y0 = py;
+    px -= x0, py -= y0;
     n += 1, x += px, y += py, xx += px * px, xy += px * py, yy += py * py;
   }
   Line line() const {
     Line l;
+    if (n < 2) return l;
     const double sxx = xx - x * x / n, sxy = xy - x * y / n, syy = yy - y * y / n;
-    if (n < 2 || !(sxx > 0)) return l;
+    if (!(sxx > 0)) return l;
     l.b = sxy / sxx;
-    l.a = (y - l.b * x) / n;
-    l.r = syy > 0 ? sxy / std::sqrt(sxx * syy) : 0;
-    l.ok = true;
+    l.a = y0 + (y - l.b * x) / n - l.b * x0;
+    l.r = syy > 0 ? std::clamp(sxy / std::sqrt(sxx * syy), -1.0, 1.0) : 0;
+    l.ok = std::isfinite(l.a) && std::isfinite(l.b);
     return l;
   }
 };
@@ -77,13 +84,23 @@ Line fit_levels(const std::vector<double>& t, const std::vector<double>& level, 
   return s.line();
 }
 
-std::string text(const char* format, double value) {
-  char buffer[96];
-  std::snprintf(buffer, sizeof buffer, format, value);
+// printf into a string; every note is one.
+std::string text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string text(const char* format, ...) {
+  char buffer[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
   return buffer;
 }
 
 }  // namespace
+
+double rounded(double x, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  return std::round(x * scale) / scale + 0.0;
+}
 
 Onset find_onset(const double* x, std::int64_t n) {
   Onset o;
@@ -107,9 +124,11 @@ Onset find_onset(const double* x, std::int64_t n) {
 NoiseFit lundeby(const double* sq, std::int64_t n, std::int64_t onset, double rate,
                  double interval) {
   NoiseFit f;
+  f.rate = rate;
   f.cross = n;
   const std::int64_t length = n - onset;
   const std::int64_t tenth = std::max<std::int64_t>(1, length / 10);
+  f.noise_from = n - tenth;
   f.noise = mean(sq, n - tenth, n);
   std::vector<double> t, level;
   std::int64_t m = std::clamp<std::int64_t>(std::llround(interval * rate), 1,
@@ -120,15 +139,16 @@ NoiseFit lundeby(const double* sq, std::int64_t n, std::int64_t onset, double ra
   if (f.noise <= 0) {
     // Nothing but the decay to the end: nothing to truncate or add.
     f.decay = true;
-    f.inr_db = 300;
+    f.range_db = std::min(300.0, top - db(0));
     return f;
   }
   double noise_db = db(f.noise);
-  f.inr_db = std::max(0.0, top - noise_db);
+  f.range_db = std::max(0.0, top - noise_db);
   // A first line from the largest level down to 10 dB above the noise, and
   // where it meets the noise.
   Line line = fit_levels(t, level, noise_db + 10, top, static_cast<double>(n));
   if (!line.ok || !(line.b < 0)) return f;
+  f.first_slope = line.b;
   double cross = std::min(static_cast<double>(n), (noise_db - line.a) / line.b);
   // Then five intervals per 10 dB of that decay, and the noise from 5 dB of
   // decay past the crossing (at least the last tenth), the line over 20 dB from
@@ -137,8 +157,8 @@ NoiseFit lundeby(const double* sq, std::int64_t n, std::int64_t onset, double ra
                                std::max<std::int64_t>(1, length / 10));
   smooth(sq, onset, n, m, t, level);
   for (int iteration = 0; iteration < 10 && level.size() >= 2; ++iteration) {
-    const auto from = std::min(n - tenth, static_cast<std::int64_t>(cross - 5 / line.b));
-    const double noise = mean(sq, std::max(onset, from), n);
+    const auto from = std::max(onset, std::min(n - tenth, static_cast<std::int64_t>(cross - 5 / line.b)));
+    const double noise = mean(sq, from, n);
     if (!(noise > 0)) break;
     noise_db = db(noise);
     const double peak = *std::max_element(level.begin(), level.end());
@@ -147,13 +167,15 @@ NoiseFit lundeby(const double* sq, std::int64_t n, std::int64_t onset, double ra
     const double next = std::clamp((noise_db - late.a) / late.b, static_cast<double>(onset),
                                    static_cast<double>(n));
     f.noise = noise;
+    f.noise_from = from;
     line = late;
     const bool settled = std::abs(next - cross) < static_cast<double>(m);
     cross = next;
     if (settled) break;
   }
   f.decay = true;
-  f.inr_db = std::max(0.0, *std::max_element(level.begin(), level.end()) - db(f.noise));
+  f.slope = line.b;
+  f.range_db = std::max(0.0, *std::max_element(level.begin(), level.end()) - db(f.noise));
   f.cross = std::clamp(static_cast<std::int64_t>(cross), onset + 1, n);
   // The line's energy continued past the crossing: sum over j > cross of
   // e(cross) e^(-k (j - cross)).
@@ -161,149 +183,248 @@ NoiseFit lundeby(const double* sq, std::int64_t n, std::int64_t onset, double ra
   const double at_cross = std::pow(10.0, (line.a + line.b * static_cast<double>(f.cross)) / 10);
   f.decay_per_sample = k;
   f.compensation = at_cross * std::exp(-k) / -std::expm1(-k);
+  if (!std::isfinite(f.compensation)) f.compensation = 0;
   return f;
 }
 
+bool ends_on_floor(const double* sq, std::int64_t n, const NoiseFit& fit, double bandwidth,
+                   double rate) {
+  const double slope = fit.slope < 0 ? fit.slope : fit.first_slope;
+  if (!(fit.noise > 0) || !(slope < 0) || n - fit.noise_from < 2) return false;
+  // The two halves of the noise's stretch: the mean square of a noise of
+  // bandwidth B over T seconds varies by 4.34 / sqrt(B T) dB (2 B T independent
+  // samples), the difference of two such means by sqrt(2) times that. A floor
+  // is level within three of those, and plainly less steep than the decay.
+  const std::int64_t mid = fit.noise_from + (n - fit.noise_from) / 2;
+  const double drop = db(mean(sq, fit.noise_from, mid)) - db(mean(sq, mid, n));
+  const double half = static_cast<double>(n - mid);
+  const double independent = std::min(half, 2 * bandwidth * half / rate);
+  const double spread = std::sqrt(2.0) * 10 / std::log(10.0) / std::sqrt(independent / 2);
+  const double decaying = -slope * half;  // the drop were the decay to go on
+  return drop <= std::max(3.0, 3 * spread) && decaying - drop >= std::max(3.0, 2 * spread);
+}
+
+namespace {
+
+// Schroeder's backward integral from the truncation point, plus the
+// compensation, from `first` on.
+class EnergyCurve {
+ public:
+  EnergyCurve(const double* sq, std::int64_t first, const NoiseFit& noise)
+      : first_(first), last_(noise.cross), noise_(noise) {
+    energy_.resize(static_cast<std::size_t>(last_ - first_ + 1));
+    double sum = noise.compensation;
+    energy_.back() = sum;
+    for (std::int64_t i = last_ - 1; i >= first_; --i) {
+      sum += sq[i];
+      energy_[static_cast<std::size_t>(i - first_)] = sum;
+    }
+  }
+  // Energy from sample i on; past the truncation point, the compensation's decay.
+  double operator()(std::int64_t i) const {
+    if (i <= last_) return energy_[static_cast<std::size_t>(std::max(i, first_) - first_)];
+    return noise_.compensation * std::exp(-noise_.decay_per_sample * static_cast<double>(i - last_));
+  }
+  std::int64_t first() const { return first_; }
+  std::int64_t last() const { return last_; }
+
+ private:
+  std::int64_t first_, last_;
+  const NoiseFit& noise_;
+  std::vector<double> energy_;
+};
+
+constexpr double kToDb = 10 / 2.302585092994046;  // 10 / ln 10
+
+// The range a decay time is fitted over, and what it needs.
+struct Range {
+  const char* name;
+  double upper, lower;  // dB below the curve's value at the onset
+  double needed;        // the decay range it needs, dB: its own and 10 dB to spare
+  std::optional<double> BandParameters::*value;
+  std::optional<double> BandParameters::*r;
+  std::optional<DecayFit> BandParameters::*fit;  // kept for a figure, or null
+};
+const Range kRanges[] = {
+    {"EDT", 0, -10, 20, &BandParameters::edt, &BandParameters::edt_r, nullptr},
+    {"T20", -5, -25, 35, &BandParameters::t20, &BandParameters::t20_r, &BandParameters::t20_fit},
+    {"T30", -5, -35, 45, &BandParameters::t30, &BandParameters::t30_r, &BandParameters::t30_fit},
+};
+
+// The stretch of the curve a range covers: from where it first falls below
+// the upper level to where it first falls below the lower.
+struct Stretch {
+  bool started = false, ended = false;
+  std::int64_t from = 0, to = 0;
+  Sums sums;
+};
+
+// The decay times the range allows: least squares on the curve in dB, in one
+// pass down the curve, each level computed once.
+void decay_times(const EnergyCurve& curve, std::int64_t onset, double rate, double range_db,
+                 const char* range_name, BandParameters& p) {
+  const double at_onset = curve(onset);
+  Stretch stretches[3];
+  double deepest = 0;
+  for (const Range& g : kRanges) {
+    if (range_db >= g.needed) deepest = std::min(deepest, g.lower);
+  }
+  for (std::int64_t i = onset; deepest < 0 && i <= curve.last(); ++i) {
+    const double level = kToDb * std::log(curve(i) / at_onset);
+    const double t = static_cast<double>(i - onset) / rate;
+    for (int g = 0; g < 3; ++g) {
+      Stretch& s = stretches[g];
+      if (range_db < kRanges[g].needed || s.ended) continue;
+      if (level < kRanges[g].lower) {
+        s.ended = true, s.to = i;
+      } else if (s.started || level <= kRanges[g].upper) {
+        if (!s.started) s.from = i;
+        s.started = true;
+        s.sums.add(t, level);
+      }
+    }
+    if (level < deepest) break;
+  }
+  for (int g = 0; g < 3; ++g) {
+    const Range& range = kRanges[g];
+    const Stretch& s = stretches[g];
+    if (range_db < range.needed) {
+      p.notes.push_back(text("%s %.1f dB < %.0f dB needed for %s", range_name, range_db,
+                             range.needed, range.name));
+      continue;
+    }
+    if (!s.ended) {
+      p.notes.push_back(text("%s: the decay does not reach %.0f dB", range.name, range.lower));
+      continue;
+    }
+    const Line l = s.sums.line();
+    if (!l.ok || !(l.b < 0)) {
+      p.notes.push_back(text("%s: no decay to fit", range.name));
+      continue;
+    }
+    // A line that falls much less than the curve over its stretch says nothing
+    // of the decay (a direct sound, then silence, then a late decay).
+    const double t0 = static_cast<double>(s.from - onset) / rate;
+    const double t1 = static_cast<double>(s.to - onset) / rate;
+    const double fall = -l.b * (t1 - t0), span = range.upper - range.lower;
+    if (fall < span / 2) {
+      p.notes.push_back(text("%s not given: the decay curve is no line from %.0f to %.0f dB (its fit "
+                             "falls %.1f dB)",
+                             range.name, range.upper, range.lower, fall));
+      continue;
+    }
+    const double seconds = rounded(-60 / l.b, kTimeDecimals);
+    const double r = rounded(l.r, kCorrelationDecimals);
+    if (!(seconds > 0) || !std::isfinite(seconds)) {
+      p.notes.push_back(text("%s: no decay to fit", range.name));
+      continue;
+    }
+    p.*range.value = seconds;
+    p.*range.r = r;
+    if (r > -0.95) {
+      p.notes.push_back(text("%s correlation %.4f is weaker than -0.95", range.name, r));
+    }
+    if (range.fit != nullptr) {
+      p.*range.fit = DecayFit{-60 / l.b, l.r, t0, t1, l.a + l.b * t0, l.a + l.b * t1};
+    }
+  }
+  if (p.t20 && p.t30) {
+    p.curvature = rounded(100 * (*p.t30 / *p.t20 - 1), kPercentDecimals);
+    if (*p.curvature > 10) p.notes.push_back(text("curvature %.1f %% is above 10 %%", *p.curvature));
+  }
+}
+
+// C50, C80, D50 and Ts on the energy from the curve's first sample, their
+// times counted from `origin`, a sample index.
+void energy_parameters(const double* sq, const EnergyCurve& curve, const NoiseFit& noise,
+                       double origin, double rate, BandParameters& p) {
+  const std::int64_t first = curve.first(), last = curve.last();
+  const double total = curve(first);
+  const auto after = [&](double seconds) {
+    return curve(std::max(first, static_cast<std::int64_t>(std::llround(origin + seconds * rate))));
+  };
+  // Each clarity from the logarithms of its two energies, which cannot overflow.
+  const auto clarity = [&](double late, int ms, std::optional<double>& c) {
+    if (late > 0 && total > late) {
+      c = rounded(db(total - late) - db(late), kClarityDecimals);
+      return true;
+    }
+    p.notes.push_back(text("no energy before or after %d ms: no C%d%s", ms, ms,
+                           ms == 50 ? " or D50" : ""));
+    return false;
+  };
+  const double late50 = after(0.05);
+  if (clarity(late50, 50, p.c50)) p.d50 = rounded((total - late50) / total, kDefinitionDecimals);
+  clarity(after(0.08), 80, p.c80);
+  double moment = weighted_sum(sq, first, last,
+                               [origin](std::int64_t i) { return static_cast<double>(i) - origin; });
+  if (noise.compensation > 0) {
+    moment += noise.compensation * (static_cast<double>(last) - origin + 1 / noise.decay_per_sample);
+  }
+  // The filtered direct sound is centred on the origin, spread by the filter
+  // both ways: a centre time within that spread is 0.
+  const double ts = 1000 * moment / total / rate;
+  if (std::isfinite(ts)) p.ts = rounded(std::max(0.0, ts), kCentreTimeDecimals);
+}
+
+// What the end of the response says of the values: a floor gives the INR; a
+// response that ends above any floor gives only its decay range, and when that
+// is too short for T30, how long it would have to be at its mean rate of decay
+// (its range over its duration), for T30's range and 10 dB of floor.
+void tail_notes(const NoiseFit& noise, bool floor, double seconds, BandParameters& p) {
+  if (floor) {
+    p.inr = p.range;
+  } else if (*p.range >= kRanges[2].needed) {
+    p.notes.push_back(
+        text("the response ends above any noise floor, %.1f dB into its decay: no INR", *p.range));
+  } else {
+    std::string more;
+    if (*p.range > 0 && seconds > 0) {
+      more = text("; T30 needs about %.1f s after the onset",
+                  std::ceil((kRanges[2].needed + 10) / *p.range * seconds * 10) / 10);
+    }
+    p.notes.push_back(text("the response ends above any noise floor, %.1f dB into its decay: it "
+                           "is too short%s",
+                           *p.range, more.c_str()));
+  }
+  // A late decay far slower than the first says the noise bent it.
+  if (noise.slope < 0 && noise.first_slope < 0 && noise.slope > noise.first_slope / 3 &&
+      noise.compensation > 0) {
+    p.notes.push_back(text("the noise compensation is unreliable: the late decay is nearly flat "
+                           "(%.1f dB/s, against %.1f dB/s before)",
+                           noise.slope * noise.rate, noise.first_slope * noise.rate));
+  }
+}
+
+}  // namespace
+
 BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
-                               std::int64_t early, double delay, double rate, double interval,
-                               int curve_points) {
+                               const BandTiming& timing, double rate, int curve_points) {
   BandParameters p;
-  const NoiseFit noise = lundeby(sq, n, onset, rate, interval);
-  p.inr = std::round(noise.inr_db * 10) / 10;
+  const NoiseFit noise = lundeby(sq, n, onset, rate, timing.interval);
+  p.range = rounded(noise.range_db, kLevelDecimals);
   if (!noise.decay) {
-    p.notes.push_back(text("no decay stands 10 dB above the noise (INR %.0f dB)", noise.inr_db));
+    p.inr = p.range;
+    p.notes.push_back(text("no decay stands 10 dB above the noise (INR %.1f dB)", *p.range));
     return p;
   }
-  // Schroeder's backward integral from the truncation point, plus the
-  // compensation, from `early` samples before the onset.
-  const std::int64_t first = std::max<std::int64_t>(0, onset - early);
-  const std::int64_t last = noise.cross;  // exclusive
-  std::vector<double> energy(static_cast<std::size_t>(last - first + 1));
-  double sum = noise.compensation;
-  energy.back() = sum;
-  for (std::int64_t i = last - 1; i >= first; --i) {
-    sum += sq[i];
-    energy[static_cast<std::size_t>(i - first)] = sum;
-  }
-  const auto remaining = [&](std::int64_t i) {
-    // Energy from sample i on; past the truncation point, the compensation's decay.
-    if (i <= last) return energy[static_cast<std::size_t>(i - first)];
-    return noise.compensation * std::exp(-noise.decay_per_sample * static_cast<double>(i - last));
-  };
-  const double at_onset = remaining(onset);
+  const bool floor = ends_on_floor(sq, n, noise, timing.bandwidth, rate);
+  tail_notes(noise, floor, static_cast<double>(n - onset) / rate, p);
+  const EnergyCurve curve(sq, std::max<std::int64_t>(0, onset - timing.early), noise);
+  const double at_onset = curve(onset);
   if (!(at_onset > 0)) {
     p.notes.push_back("no energy after the onset");
     return p;
   }
-
-  // Decay times: least squares on the curve in dB between two levels below its
-  // value at the onset, each from where it first falls below the upper level
-  // to where it first falls below the lower.
-  const double to_db = 10 / std::log(10.0);
-  struct Range {
-    Range(double u, double l, const char* n, double inr, std::optional<double>* v,
-          std::optional<double>* c)
-        : upper(u), lower(l), name(n), needed(inr), value(v), r(c) {}
-    double upper, lower;
-    const char* name;
-    double needed;  // INR, dB
-    std::optional<double>* value;
-    std::optional<double>* r;
-    bool wanted = false, started = false, ended = false;
-    std::int64_t from = 0, to = 0;
-    Sums sums;
-  };
-  Range ranges[] = {{0, -10, "EDT", 20, &p.edt, &p.edt_r},
-                    {-5, -25, "T20", 35, &p.t20, &p.t20_r},
-                    {-5, -35, "T30", 45, &p.t30, &p.t30_r}};
-  // One pass down the curve, each level computed once, feeding every range
-  // still open.
-  double deepest = 0;
-  for (Range& g : ranges) {
-    g.wanted = noise.inr_db >= g.needed;
-    if (g.wanted) deepest = std::min(deepest, g.lower);
-  }
-  if (deepest < 0) {
-    for (std::int64_t i = onset; i <= last; ++i) {
-      const double level = to_db * std::log(remaining(i) / at_onset);
-      const double t = static_cast<double>(i - onset) / rate;
-      for (Range& g : ranges) {
-        if (!g.wanted || g.ended) continue;
-        if (level < g.lower) {
-          g.ended = true;
-          g.to = i;
-        } else if (g.started || level <= g.upper) {
-          if (!g.started) g.from = i;
-          g.started = true;
-          g.sums.add(t, level);
-        }
-      }
-      if (level < deepest) break;
-    }
-  }
-  for (Range& g : ranges) {
-    if (!g.wanted) {
-      p.notes.push_back(text("INR %.0f dB < ", noise.inr_db) +
-                        text("%.0f dB needed for ", g.needed) + g.name);
-      continue;
-    }
-    if (!g.ended) {
-      p.notes.push_back(std::string(g.name) + text(": the decay does not reach %.0f dB", g.lower));
-      continue;
-    }
-    const Line l = g.sums.line();
-    if (!l.ok || !(l.b < 0)) {
-      p.notes.push_back(std::string(g.name) + ": no decay to fit");
-      continue;
-    }
-    *g.value = -60 / l.b;
-    *g.r = l.r;
-    if (l.r > -0.95) {
-      p.notes.push_back(std::string(g.name) + text(" correlation %.3f is weaker than -0.95", l.r));
-    }
-    if (g.value == &p.t30) {
-      DecayFit d;
-      d.seconds = -60 / l.b;
-      d.r = l.r;
-      d.t0 = static_cast<double>(g.from - onset) / rate;
-      d.t1 = static_cast<double>(g.to - onset) / rate;
-      d.level0 = l.a + l.b * d.t0;
-      d.level1 = l.a + l.b * d.t1;
-      p.t30_fit = d;
-    }
-  }
-  if (p.t20 && p.t30) {
-    p.curvature = 100 * (*p.t30 / *p.t20 - 1);
-    if (*p.curvature > 10)
-      p.notes.push_back(text("curvature %.1f %% is above 10 %%", *p.curvature));
-  }
-
-  // Energy ratios and centre time, on the energy from the start of the early sums.
-  const double total = remaining(first);
-  const double origin = static_cast<double>(onset) - delay;
-  const auto after = [&](double seconds) {
-    return remaining(
-        std::max(first, static_cast<std::int64_t>(std::llround(origin + seconds * rate))));
-  };
-  const double late50 = after(0.05), late80 = after(0.08);
-  if (late50 > 0 && total > late50) p.c50 = 10 * std::log10((total - late50) / late50);
-  if (late80 > 0 && total > late80) p.c80 = 10 * std::log10((total - late80) / late80);
-  if (!p.c50 || !p.c80) p.notes.push_back("no energy before or after 50 ms or 80 ms: no clarity");
-  p.d50 = (total - late50) / total;
-  double moment = weighted_sum(
-      sq, first, last, [origin](std::int64_t i) { return static_cast<double>(i) - origin; });
-  if (noise.compensation > 0) {
-    moment +=
-        noise.compensation * (static_cast<double>(last) - origin + 1 / noise.decay_per_sample);
-  }
-  p.ts = 1000 * moment / total / rate;
+  decay_times(curve, onset, rate, *p.range, floor ? "INR" : "decay range", p);
+  energy_parameters(sq, curve, noise, static_cast<double>(onset) - timing.delay, rate, p);
 
   if (curve_points > 0) {
-    const std::int64_t span = last - onset;
+    const std::int64_t span = curve.last() - onset;
     const std::int64_t step = std::max<std::int64_t>(1, span / curve_points);
-    for (std::int64_t i = onset; i <= last; i += step) {
+    for (std::int64_t i = onset; i <= curve.last(); i += step) {
       p.curve_t.push_back(static_cast<double>(i - onset) / rate);
-      p.curve_db.push_back(to_db * std::log(std::max(remaining(i), 1e-300) / at_onset));
+      p.curve_db.push_back(kToDb * std::log(std::max(curve(i), 1e-300) / at_onset));
     }
   }
   return p;

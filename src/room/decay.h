@@ -19,22 +19,48 @@ Onset find_onset(const double* x, std::int64_t n);
 // The least peak-to-noise ratio, dB, at which an onset can be told from the noise.
 inline constexpr double kMinPeakToNoiseDb = 20;
 
+// The decimals each value is reported with. Decisions and notes use the values so
+// rounded, so that a note never contradicts a printed value.
+inline constexpr int kTimeDecimals = 3;         // EDT, T20, T30, s
+inline constexpr int kCorrelationDecimals = 4;  // their correlation coefficients
+inline constexpr int kPercentDecimals = 1;      // curvature, %
+inline constexpr int kClarityDecimals = 2;      // C50, C80, dB
+inline constexpr int kDefinitionDecimals = 3;   // D50
+inline constexpr int kCentreTimeDecimals = 1;   // Ts, ms
+inline constexpr int kLevelDecimals = 1;        // INR and decay range, dB
+
+// x rounded to `decimals` places, never a negative zero.
+double rounded(double x, int decimals);
+
 // Lundeby et al. (1995), "Uncertainties of measurements in room acoustics",
 // Acustica 81: the noise level, the point where the decay meets it, and the
 // energy the decay would have had beyond that point.
 struct NoiseFit {
   bool decay = false;           // false: no decay stands 10 dB above the noise
-  double noise = 0;             // mean square of the noise
+  double noise = 0;             // mean square of the noise, or of the response's end
+  std::int64_t noise_from = 0;  // where the stretch it is the mean of starts
   std::int64_t cross = 0;       // the truncation point, a sample index
   double compensation = 0;      // the late decay's energy beyond cross, in sums of squares
   double decay_per_sample = 0;  // the late decay's energy rate k: e^(-k) a sample
-  double inr_db = 0;            // the decay's range above the noise
+  double slope = 0;             // the late decay line, dB a sample
+  double first_slope = 0;       // the first line, from the peak down, dB a sample
+  double range_db = 0;          // the decay's range: its highest averaged level above the noise
+  double rate = 0;              // samples per second
 };
 
 // sq holds the squared band response; onset is its start; interval the first
 // smoothing interval, s.
 NoiseFit lundeby(const double* sq, std::int64_t n, std::int64_t onset, double rate,
                  double interval);
+
+// Whether the response ends on a noise floor: the stretch Lundeby's noise is
+// the mean of is level (it does not fall between its halves by more than three
+// standard deviations of a band-limited noise, nor 3 dB), and falls plainly
+// less than the decay would have over it (by two standard deviations, and
+// 3 dB). A response faded or cut while still decaying does neither.
+// bandwidth, Hz, gives the noise's independent samples.
+bool ends_on_floor(const double* sq, std::int64_t n, const NoiseFit& fit, double bandwidth,
+                   double rate);
 
 // One straight line fitted to a stretch of the decay curve.
 struct DecayFit {
@@ -44,7 +70,8 @@ struct DecayFit {
   double level0 = 0, level1 = 0;  // the line's level there, dB
 };
 
-// The parameters of a band; a value that cannot be given is empty, and a note says why.
+// The parameters of a band, rounded to their decimals; a value that cannot be
+// given, or that there is reason to distrust, is empty, and a note says why.
 struct BandParameters {
   std::optional<double> edt, t20, t30;        // s
   std::optional<double> edt_r, t20_r, t30_r;  // correlation coefficients
@@ -52,20 +79,31 @@ struct BandParameters {
   std::optional<double> c50, c80;             // dB
   std::optional<double> d50;                  // 0 - 1
   std::optional<double> ts;                   // ms
-  std::optional<double> inr;                  // dB
+  std::optional<double> inr;                  // dB; only when the response ends on a noise floor
+  std::optional<double> range;                // dB: the decay range the values rest on
   std::vector<std::string> notes;
-  // The decay curve from the onset, dB against s, thinned for a figure, and the T30 line.
+  // The decay curve from the onset, dB against s, thinned for a figure, and the
+  // fitted lines: T30's, or T20's where T30 is not given.
   std::vector<double> curve_t, curve_db;
-  std::optional<DecayFit> t30_fit;
+  std::optional<DecayFit> t30_fit, t20_fit;
+};
+
+// What the analysis of a band takes from its filter, in samples of the squared
+// band response it is given.
+struct BandTiming {
+  std::int64_t early = 0;  // the time-reversed filter's ringing: energy sums start this early
+  double delay = 0;        // the group delay at the centre: 50 ms and 80 ms count from onset - delay
+  double bandwidth = 0;    // Hz, for the statistics of its noise; rate / 2 for the broadband
+  double interval = 0.01;  // Lundeby's first smoothing interval, s
 };
 
 // The parameters from the squared band response sq[0..n): decay times on the
-// Schroeder curve from the onset; energy ratios and centre time on the
-// energy from `early` samples before the onset (the time-reversed filter's
-// ringing, which carries the direct sound ahead of the onset), both with
-// Lundeby's compensation, their times counted from `delay` samples before the
-// onset (the filter's group delay, by which time reversal moves the band's energy
-// ahead). curve_points > 0 keeps that many points of the curve.
+// Schroeder curve from the onset; energy ratios and centre time on the energy
+// from `early` samples before the onset (the time-reversed filter's ringing,
+// which carries the direct sound ahead of the onset), both with Lundeby's
+// compensation, their times counted from `delay` samples before the onset
+// (the filter's group delay, by which time reversal moves the band's energy
+// ahead). sq must hold `early` samples before the onset. curve_points > 0
+// keeps that many points of the curve.
 BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
-                               std::int64_t early, double delay, double rate, double interval,
-                               int curve_points);
+                               const BandTiming& timing, double rate, int curve_points);

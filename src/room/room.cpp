@@ -32,11 +32,16 @@ std::optional<double> mean_of(const std::vector<BandResult>& bands,
 
 BandPlan plan_bands(const RoomSetup& setup) {
   BandPlan plan;
+  plan.rate = setup.rate;
   plan.bands = analysis_bands(setup.third, setup.rate, plan.left_out);
   for (const Band& b : plan.bands) {
-    plan.filters.push_back(band_pass(b.lower, b.upper, setup.rate));
-    plan.early.push_back(std::llround(ringing_time(plan.filters.back(), setup.rate) * setup.rate));
-    plan.delay.push_back(group_delay(plan.filters.back(), b.centre, setup.rate) * setup.rate);
+    const std::vector<Section>& f = plan.filters.emplace_back(band_pass(b.lower, b.upper, setup.rate));
+    BandTiming& t = plan.timing.emplace_back();
+    t.early = std::llround(ringing_time(f, setup.rate) * setup.rate);
+    t.delay = group_delay(f, b.centre, setup.rate) * setup.rate;
+    t.bandwidth = b.upper - b.lower;
+    t.interval = first_interval(b);
+    plan.settle.push_back(std::llround(ringing_time(f, setup.rate, 1e-2) * setup.rate));
   }
   return plan;
 }
@@ -53,10 +58,25 @@ SingleNumbers single_numbers(const std::vector<BandResult>& bands, bool third) {
   s.edt_mid = mean_of(bands, mid, &BandParameters::edt);
   s.c80_mid = mean_of(bands, mid, &BandParameters::c80);
   s.d50_mid = mean_of(bands, mid, &BandParameters::d50);
+  s.ts_mid = mean_of(bands, mid, &BandParameters::ts);
   const std::optional<double> t30_low = mean_of(bands, low, &BandParameters::t30);
   if (t30_low && s.t30_mid) s.bass_ratio = *t30_low / *s.t30_mid;
   return s;
 }
+
+namespace {
+
+// Each band's parameters from its squared, time-reversed filtered response in
+// y[0..end); y[onset] is the onset. The last samples, where the filter started
+// from rest, are left out (but never half of what follows the onset).
+BandParameters analyse_band(double* y, std::int64_t end, std::int64_t onset, std::int64_t settle,
+                            const BandTiming& timing, const RoomSetup& setup) {
+  for (std::int64_t i = 0; i < end; ++i) y[i] *= y[i];
+  const std::int64_t n = std::max(end - settle, onset + (end - onset + 1) / 2);
+  return band_parameters(y, n, onset, timing, setup.rate, setup.curve_points);
+}
+
+}  // namespace
 
 ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
                                 const std::vector<double>& x) {
@@ -83,40 +103,51 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
     return a;
   }
 
+  // The response after zeros enough for the longest ringing before the onset:
+  // the time-reversed filters ring into them, ahead of the response's first
+  // sample, so that a file trimmed at its direct sound keeps the band energy of
+  // that sound, as the same file after any silence does.
+  std::int64_t longest = 0;
+  for (const BandTiming& t : plan.timing) longest = std::max(longest, t.early);
+  const std::int64_t pad = std::max<std::int64_t>(0, longest - onset.sample);
+  std::vector<double> padded(static_cast<std::size_t>(pad + n), 0.0);
+  std::copy(x.begin(), x.begin() + n, padded.begin() + pad);
+  const std::int64_t start = pad + onset.sample;  // the onset in padded
+
   // Each worker takes the next two bands, filters them into its own buffers
-  // and squares them; the broadband is a band of its own.
+  // over what they need of the pad, and analyses them; the broadband is a band
+  // of its own.
   const std::size_t filtered = plan.bands.size();
+  const std::int64_t total = pad + n;
   std::atomic<std::size_t> next{0};
-  const auto analyse_band = [&](std::size_t b, std::vector<double>& band) {
-    double interval = 0.01;
-    std::int64_t early = 0;
-    double delay = 0;
-    if (b < filtered) {
-      interval = first_interval(plan.bands[b]);
-      early = plan.early[b];
-      delay = plan.delay[b];
-    } else {
-      std::copy(x.begin(), x.begin() + n, band.begin());
-    }
-    for (std::int64_t i = 0; i < n; ++i) {
-      band[static_cast<std::size_t>(i)] *= band[static_cast<std::size_t>(i)];
-    }
-    a.bands[b].parameters = band_parameters(band.data(), n, onset.sample, early, delay, setup.rate,
-                                            interval, setup.curve_points);
-  };
   const std::size_t pairs = (count + 1) / 2;
   run_parallel(std::max(1, std::min(setup.threads, static_cast<int>(pairs))), [&](int) {
-    std::vector<double> first(x.size()), second(x.size());
-    for (std::size_t p; (p = next++) < pairs;) {
-      const std::size_t b = 2 * p;
+    std::vector<double> first(padded.size()), second(padded.size());
+    for (std::size_t q; (q = next++) < pairs;) {
+      const std::size_t b = 2 * q;
+      std::int64_t early = b < filtered ? plan.timing[b].early : 0;
+      if (b + 1 < filtered) early = std::max(early, plan.timing[b + 1].early);
+      const std::int64_t from = std::max<std::int64_t>(0, start - early);
+      const double* in = padded.data() + from;
       if (b + 1 < filtered) {
-        filter_pair(plan.filters[b], plan.filters[b + 1], x.data(), first.data(), second.data(), n,
-                    true);
+        filter_pair(plan.filters[b], plan.filters[b + 1], in, first.data() + from,
+                    second.data() + from, total - from, true);
       } else if (b < filtered) {
-        filter(plan.filters[b], x.data(), first.data(), n, true);
+        filter(plan.filters[b], in, first.data() + from, total - from, true);
       }
-      analyse_band(b, first);
-      if (b + 1 < count) analyse_band(b + 1, second);
+      for (std::size_t k = b; k < std::min(b + 2, count); ++k) {
+        double* y = (k == b ? first : second).data() + from;
+        BandTiming timing;
+        std::int64_t settle = 0;
+        if (k < filtered) {
+          timing = plan.timing[k];
+          settle = plan.settle[k];
+        } else {
+          std::copy(in, in + (total - from), y);
+          timing.bandwidth = setup.rate / 2;
+        }
+        a.bands[k].parameters = analyse_band(y, total - from, start - from, settle, timing, setup);
+      }
     }
   });
   a.single = single_numbers(a.bands, setup.third);

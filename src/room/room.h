@@ -24,10 +24,10 @@ struct BandResult {
 };
 
 // ISO 3382-1, A.1: averages over the 500 Hz and 1 kHz octaves (the six
-// third-octaves 400 Hz - 1.25 kHz), and the bass ratio of T30 at 125 Hz and
-// 250 Hz (100 Hz - 315 Hz) to that at the mid frequencies.
+// third-octaves 400 Hz - 1.25 kHz); and Beranek's bass ratio, T30 at 125 Hz and
+// 250 Hz (100 Hz - 315 Hz) over that at the mid frequencies.
 struct SingleNumbers {
-  std::optional<double> t30_mid, edt_mid, c80_mid, d50_mid, bass_ratio;
+  std::optional<double> t30_mid, edt_mid, c80_mid, d50_mid, ts_mid, bass_ratio;
 };
 
 struct ChannelAnalysis {
@@ -40,10 +40,12 @@ struct ChannelAnalysis {
 
 // The bands an analysis uses, each with its filter.
 struct BandPlan {
+  double rate = 0;  // the rate planned for
   std::vector<Band> bands;
   std::vector<std::vector<Section>> filters;
-  std::vector<std::int64_t> early;  // each filter's ringing time, samples
-  std::vector<double> delay;        // each filter's group delay at its centre, samples
+  std::vector<BandTiming> timing;     // each filter's ringing, group delay, bandwidth
+  std::vector<std::int64_t> settle;   // samples the time-reversed filter takes to settle
+                                      // at the end of a response, left out of its analysis
   std::vector<std::string> left_out;
 };
 BandPlan plan_bands(const RoomSetup& setup);

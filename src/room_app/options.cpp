@@ -40,7 +40,7 @@ std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
       case 'r': {
         char* end = nullptr;
         o.rate = std::strtod(optarg, &end);
-        if (end == optarg || *end != '\0' || !(o.rate >= 1000 && o.rate <= 1e7)) {
+        if (end == optarg || *end != '\0' || !(o.rate >= kMinRate && o.rate <= kMaxRate)) {
           return quoted("--rate", optarg) +
                  " must be a number of samples per second from 1000 to 10000000";
         }
@@ -57,9 +57,11 @@ std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
       }
       case kCsv:
         o.csv = optarg;
+        if (o.csv.empty()) return "--csv must name a file; an empty name was given";
         break;
       case kJson:
         o.json = optarg;
+        if (o.json.empty()) return "--json must name a file; an empty name was given";
         break;
       case kPlot:
         o.plot = optarg;

@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+// The sample rates vellisk-room takes, from --rate or a file's header.
+inline constexpr double kMinRate = 1000;
+inline constexpr double kMaxRate = 1e7;
+
 struct RoomOptions {
   bool third = false;  // --bands third
   double rate = 0;     // --rate, for headerless files; 0 when not given

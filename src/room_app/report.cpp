@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "cli/console.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -19,24 +21,41 @@ struct Field {
   int decimals;
 };
 const Field kFields[] = {
-    {"edt_s", "EDT s", &BandParameters::edt, 3},
-    {"edt_r", nullptr, &BandParameters::edt_r, 4},
-    {"t20_s", "T20 s", &BandParameters::t20, 3},
-    {"t20_r", nullptr, &BandParameters::t20_r, 4},
-    {"t30_s", "T30 s", &BandParameters::t30, 3},
-    {"t30_r", nullptr, &BandParameters::t30_r, 4},
-    {"curvature_pct", "Curv %", &BandParameters::curvature, 1},
-    {"c50_db", "C50 dB", &BandParameters::c50, 2},
-    {"c80_db", "C80 dB", &BandParameters::c80, 2},
-    {"d50", "D50", &BandParameters::d50, 3},
-    {"ts_ms", "Ts ms", &BandParameters::ts, 1},
-    {"inr_db", "INR dB", &BandParameters::inr, 1},
+    {"edt_s", "EDT s", &BandParameters::edt, kTimeDecimals},
+    {"edt_r", nullptr, &BandParameters::edt_r, kCorrelationDecimals},
+    {"t20_s", "T20 s", &BandParameters::t20, kTimeDecimals},
+    {"t20_r", nullptr, &BandParameters::t20_r, kCorrelationDecimals},
+    {"t30_s", "T30 s", &BandParameters::t30, kTimeDecimals},
+    {"t30_r", nullptr, &BandParameters::t30_r, kCorrelationDecimals},
+    {"curvature_pct", "Curv %", &BandParameters::curvature, kPercentDecimals},
+    {"c50_db", "C50 dB", &BandParameters::c50, kClarityDecimals},
+    {"c80_db", "C80 dB", &BandParameters::c80, kClarityDecimals},
+    {"d50", "D50", &BandParameters::d50, kDefinitionDecimals},
+    {"ts_ms", "Ts ms", &BandParameters::ts, kCentreTimeDecimals},
+    {"inr_db", "INR dB", &BandParameters::inr, kLevelDecimals},
+    {"decay_range_db", "Range dB", &BandParameters::range, kLevelDecimals},
 };
 
-double rounded(double x, int decimals) {
-  const double scale = std::pow(10.0, decimals);
-  return std::round(x * scale) / scale + 0.0;
-}
+// The single-number values: the JSON key, the table's name and unit, the
+// decimals in the table and in the files, and the band value each averages,
+// whose column holds it in the CSV's "mid" row.
+struct Single {
+  const char* key;
+  const char* name;
+  const char* unit;
+  std::optional<double> SingleNumbers::*value;
+  int table_decimals, decimals;
+  Value band;
+};
+const Single kSingles[] = {
+    {"t30_mid_s", "T30 mid", " s", &SingleNumbers::t30_mid, 2, 3, &BandParameters::t30},
+    {"edt_mid_s", "EDT mid", " s", &SingleNumbers::edt_mid, 2, 3, &BandParameters::edt},
+    {"c80_mid_db", "C80 mid", " dB", &SingleNumbers::c80_mid, 1, 2, &BandParameters::c80},
+    {"d50_mid", "D50 mid", "", &SingleNumbers::d50_mid, 2, 3, &BandParameters::d50},
+    {"ts_mid_ms", "Ts mid", " ms", &SingleNumbers::ts_mid, 0, 1, &BandParameters::ts},
+    {"bass_ratio", "bass ratio (Beranek)", "", &SingleNumbers::bass_ratio, 2, 3, nullptr},
+};
+const Single& kBassRatio = kSingles[5];
 
 Json number(const std::optional<double>& v, int decimals) {
   return v ? Json(rounded(*v, decimals)) : Json(nullptr);
@@ -69,32 +88,32 @@ std::string joined(const std::vector<std::string>& notes) {
 
 std::vector<std::string> channel_table(const ChannelAnalysis& channel, int number) {
   std::vector<std::string> lines;
-  char head[160];
   if (!channel.onset_found) {
-    std::snprintf(head, sizeof head,
-                  "Channel %d: peak only %.1f dB above the noise, %.0f dB needed: no onset, no "
-                  "parameters",
-                  number, std::floor(channel.peak_to_noise_db * 10) / 10, kMinPeakToNoiseDb);
-    lines.emplace_back(head);
+    lines.push_back(formatted(
+        "Channel %d: peak only %.1f dB above the noise, %.0f dB needed: no onset, no parameters",
+        number, std::floor(channel.peak_to_noise_db * 10) / 10, kMinPeakToNoiseDb));
     return lines;
   }
-  std::snprintf(head, sizeof head, "Channel %d: onset %.4f s, peak-to-noise %.1f dB", number,
-                channel.onset, channel.peak_to_noise_db);
-  lines.emplace_back(head);
-  const auto cell = [](const std::string& text, int width) {
-    return std::string(static_cast<std::size_t>(std::max(0, width - static_cast<int>(text.size()))),
-                       ' ') +
-           text;
-  };
-  std::string line = cell("band", 8);
-  for (const BandResult& b : channel.bands) line += cell(b.label, b.label == "broadband" ? 10 : 7);
-  lines.push_back(line);
+  lines.push_back(formatted("Channel %d: onset %.4f s, peak-to-noise %.1f dB", number,
+                            channel.onset, channel.peak_to_noise_db));
+  // The cells, a row per parameter under the bands' labels; each column as
+  // wide as its widest cell and a space, and at least 7 (10 for the broadband).
+  std::vector<std::vector<std::string>> rows(1, std::vector<std::string>{"band"});
+  for (const BandResult& b : channel.bands) rows[0].push_back(b.label);
   for (const Field& f : kFields) {
     if (f.row == nullptr) continue;
-    line = "  " + std::string(f.row) + std::string(6 - std::string(f.row).size(), ' ');
+    std::vector<std::string>& row = rows.emplace_back(1, f.row);
     for (const BandResult& b : channel.bands) {
       const std::optional<double>& v = b.parameters.*f.value;
-      line += cell(v ? fixed(*v, f.decimals) : "-", b.label == "broadband" ? 10 : 7);
+      row.push_back(v ? fixed(*v, f.decimals) : "-");
+    }
+  }
+  for (const std::vector<std::string>& row : rows) {
+    std::string line = "  " + row[0] + std::string(8 - row[0].size(), ' ');
+    for (std::size_t c = 1; c < row.size(); ++c) {
+      std::size_t width = c + 1 == row.size() ? 10 : 7;
+      for (const std::vector<std::string>& other : rows) width = std::max(width, other[c].size() + 1);
+      line += std::string(width - row[c].size(), ' ') + row[c];
     }
     lines.push_back(line);
   }
@@ -103,41 +122,66 @@ std::vector<std::string> channel_table(const ChannelAnalysis& channel, int numbe
       lines.push_back("  " + b.label + (b.centre > 0 ? " Hz: " : ": ") + note);
     }
   }
-  const SingleNumbers& s = channel.single;
-  const auto value = [](const std::optional<double>& v, int decimals, const char* unit) {
-    return v ? fixed(*v, decimals) + unit : std::string("-");
-  };
-  lines.push_back("  Single-number values: T30 mid " + value(s.t30_mid, 2, " s") + ", EDT mid " +
-                  value(s.edt_mid, 2, " s") + ", C80 mid " + value(s.c80_mid, 1, " dB") +
-                  ", D50 mid " + value(s.d50_mid, 2, "") + ", bass ratio " +
-                  value(s.bass_ratio, 2, ""));
+  std::string single;
+  for (const Single& s : kSingles) {
+    const std::optional<double>& v = channel.single.*s.value;
+    single += std::string(single.empty() ? "" : ", ") + s.name + " " +
+              (v ? fixed(*v, s.table_decimals) + s.unit : "-");
+  }
+  lines.push_back("  Single-number values: " + single);
   return lines;
 }
 
 std::string csv_header() {
   std::string line = "file,channel,band,centre_hz,onset_s";
   for (const Field& f : kFields) line += std::string(",") + f.key;
-  return line + ",notes\n";
+  return line + "," + kBassRatio.key + ",notes\n";
 }
 
-std::string csv_rows(const FileResult& result) {
+namespace {
+
+// A CSV row: the file, channel, band, centre and onset, then a field per parameter, the bass
+// ratio and the notes.
+std::string csv_row(const FileResult& result, std::size_t channel, const std::string& band,
+                    const std::string& centre, const BandParameters& values,
+                    const std::optional<double>& bass_ratio, const std::string& notes) {
+  const ChannelAnalysis& a = result.channels[channel];
+  std::string row = csv_field(result.file) + "," + std::to_string(channel + 1) + "," + band + "," +
+                    centre + "," + (a.onset_found ? fixed(a.onset, 6) : "");
+  for (const Field& f : kFields) {
+    const std::optional<double>& v = values.*f.value;
+    // Appended piecewise: "," + a temporary string trips a false -Wrestrict of GCC 12.
+    row += ',';
+    if (v) row += fixed(*v, f.decimals);
+  }
+  row += ',';
+  if (bass_ratio) row += fixed(*bass_ratio, kBassRatio.decimals);
+  row += ',';
+  row += csv_field(notes);
+  row += '\n';
+  return row;
+}
+
+}  // namespace
+
+std::string csv_rows(const FileResult& result, bool third) {
   std::string rows;
   for (std::size_t c = 0; c < result.channels.size(); ++c) {
     const ChannelAnalysis& channel = result.channels[c];
     for (const BandResult& b : channel.bands) {
-      rows += csv_field(result.file) + "," + std::to_string(c + 1) + "," + b.label + "," +
-              (b.centre > 0 ? fixed(b.centre, 2) : "") + "," +
-              (channel.onset_found ? fixed(channel.onset, 6) : "");
-      for (const Field& f : kFields) {
-        const std::optional<double>& v = b.parameters.*f.value;
-        // Appended piecewise: "," + a temporary string trips a false -Wrestrict of GCC 12.
-        rows += ',';
-        if (v) rows += fixed(*v, f.decimals);
-      }
-      rows += ',';
-      rows += csv_field(joined(b.parameters.notes));
-      rows += '\n';
+      rows += csv_row(result, c, b.label, b.centre > 0 ? fixed(b.centre, 2) : "", b.parameters, {},
+                      joined(b.parameters.notes));
     }
+    // The single-number values, in the columns of the values they average.
+    BandParameters mid;
+    for (const Single& s : kSingles) {
+      if (s.band != nullptr) mid.*s.band = channel.single.*s.value;
+    }
+    rows += csv_row(result, c, "mid", "", mid, channel.single.bass_ratio,
+                    std::string("single-number values: means over ") +
+                        (third ? "400 Hz - 1.25 kHz" : "500 Hz and 1 kHz") +
+                        "; bass ratio (Beranek): T30 over " +
+                        (third ? "100 Hz - 315 Hz" : "125 Hz and 250 Hz") + " / T30 mid");
   }
   return rows;
 }
@@ -166,12 +210,9 @@ Json file_json(const FileResult& result) {
       band["notes"] = b.parameters.notes;
       ch["bands"].push_back(std::move(band));
     }
-    const SingleNumbers& s = channel.single;
-    ch["single"] = {{"t30_mid_s", number(s.t30_mid, 3)},
-                    {"edt_mid_s", number(s.edt_mid, 3)},
-                    {"c80_mid_db", number(s.c80_mid, 2)},
-                    {"d50_mid", number(s.d50_mid, 3)},
-                    {"bass_ratio", number(s.bass_ratio, 3)}};
+    Json single = Json::object();
+    for (const Single& s : kSingles) single[s.key] = number(channel.single.*s.value, s.decimals);
+    ch["single"] = std::move(single);
     file["channels"].push_back(std::move(ch));
   }
   return file;

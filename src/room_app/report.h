@@ -17,9 +17,10 @@ struct FileResult {
 // "-" where a value is not given; then the bands' notes and the single-number values.
 std::vector<std::string> channel_table(const ChannelAnalysis& channel, int number);
 
-// The CSV's header line, and a row per channel and band of a file; each line ends in a newline.
+// The CSV's header line, and a row per channel and band of a file, then a
+// "mid" row per channel with its single-number values; each line ends in a newline.
 std::string csv_header();
-std::string csv_rows(const FileResult& result);
+std::string csv_rows(const FileResult& result, bool third);
 
 // A file's object in the JSON report: numbers as numbers, a missing value as null.
 nlohmann::ordered_json file_json(const FileResult& result);

@@ -1,6 +1,7 @@
 // The run of vellisk-room, in phases: options, refusals, one file at a time, outputs.
 #include "room_app/room_run.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,9 +16,11 @@
 
 #include "cli/console.h"
 #include "cli/outputs.h"
+#include "cli/process_guard.h"
 #include "plot/room_figure.h"
 #include "response/recording.h"
 #include "room/room.h"
+#include "room_app/inputs.h"
 #include "room_app/options.h"
 #include "room_app/report.h"
 #include "room_app/room_texts.h"
@@ -39,7 +42,28 @@ std::vector<Output> outputs_of(const RoomOptions& o) {
   return outputs;
 }
 
-// The outputs against the inputs, the standard streams and one another.
+// Whether standard output is a pipe whose reader has gone and no file is
+// asked for: then nothing is left to do, and the run ends quietly.
+bool quiet_end(const RoomOptions& o) { return output_error() == EPIPE && outputs_of(o).empty(); }
+
+// Whether a file can be made in the folder of name, tried by making and
+// removing one: permissions alone do not tell (root, read-only mounts, /proc).
+// A name that leads to something other than a regular file is written directly.
+std::string creation_error(const std::string& name) {
+  const std::string path = final_name(name.c_str());
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "";
+  const std::string::size_type slash = path.rfind('/');
+  std::string probe = (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + ".vellisk-room.XXXXXX";
+  const int fd = mkstemp(probe.data());
+  if (fd < 0) return std::strerror(errno);
+  close(fd);
+  unlink(probe.c_str());
+  return "";
+}
+
+// The outputs: each named, writable where it is, and none the same as an
+// input, a standard stream or another output.
 std::string names_error(const RoomOptions& o) {
   const std::vector<Output> outputs = outputs_of(o);
   for (std::size_t i = 0; i < outputs.size(); ++i) {
@@ -57,105 +81,109 @@ std::string names_error(const RoomOptions& o) {
                outputs[j].name + ", " + name + ") must not name the same file";
       }
     }
-  }
-  return "";
-}
-
-// Opens an irfile: headerless by its name, with the channels given.
-std::string open_irfile(const RoomOptions& o, const char* name, Recording& r) {
-  return r.open(name, is_headerless_name(name), o.channels != 0 ? static_cast<int>(o.channels) : 1,
-                "irfile");
-}
-
-// Opens each file once before any work, so that a run refuses what it cannot
-// read before it reports anything.
-std::string inputs_error(const RoomOptions& o) {
-  bool any_headerless = false;
-  for (const char* name : o.files) {
-    const bool headerless = is_headerless_name(name);
-    any_headerless = any_headerless || headerless;
-    if (headerless && o.rate == 0) {
-      return std::string("irfile (") + name +
-             ") is headerless float32: give its sample rate with --rate";
+    struct stat st {};
+    if (stat(final_name(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      return std::string(outputs[i].option) + " (" + name + ") is a folder, not a file";
     }
-    Recording r;
-    if (std::string e = open_irfile(o, name, r); !e.empty()) return e;
-    if (r.info().frames < 1) return std::string("irfile (") + name + ") holds no samples";
-  }
-  if (!any_headerless && o.rate != 0) return "--rate is for headerless files; none is given";
-  if (!any_headerless && o.channels != 0) {
-    return "--channels is for headerless files; none is given";
+    std::string e = output_error(name);
+    if (e.empty()) e = creation_error(name);
+    if (!e.empty()) return "Unable to write " + outputs[i].name + ": " + e;
   }
   return "";
 }
 
-// Reads every channel of a file, then analyses them one after another.
+// The options that only headerless files use, against the files given.
+std::string headerless_error(const RoomOptions& o) {
+  for (const char* name : o.files) {
+    if (is_headerless_name(name)) return "";
+  }
+  if (o.rate != 0) return "--rate is for headerless files; none is given";
+  if (o.channels != 0) return "--channels is for headerless files; none is given";
+  return "";
+}
+
+// The threads that fit the analysis of every file in the memory the machine
+// allows: the samples of a file's channels, one channel in double precision,
+// and two bands' buffers a thread over it and the padding before it.
+std::string memory_error(const IrFiles& inputs, int& threads) {
+  const double usable = 0.9 * usable_memory();
+  for (const IrFileInfo& f : inputs.files()) {
+    const double frames = static_cast<double>(f.frames) + 0.4 * f.rate;
+    const auto need = [&](int t) { return frames * (4.0 * f.channels + 8 + 16.0 * t); };
+    while (threads > 1 && need(threads) > usable) --threads;
+    if (need(threads) > usable) {
+      return formatted("irfile (%s) needs about %.0f MiB of memory to analyse, more than the %.0f "
+                       "MiB this machine allows",
+                       f.name.c_str(), need(threads) / 1048576, usable / 1048576);
+    }
+  }
+  return "";
+}
+
+// The figure's row of a channel: each band's curve and fitted line, and its times.
+RoomFigureChannel figure_channel(const std::string& file, std::size_t channel, ChannelAnalysis& a) {
+  RoomFigureChannel fc;
+  fc.title = file + ", channel " + std::to_string(channel + 1);
+  for (BandResult& b : a.bands) {
+    RoomFigureBand fb;
+    fb.label = b.label;
+    fb.t = std::move(b.parameters.curve_t);
+    fb.db = std::move(b.parameters.curve_db);
+    const std::optional<DecayFit>& fit =
+        b.parameters.t30_fit ? b.parameters.t30_fit : b.parameters.t20_fit;
+    if (fit) {
+      fb.fitted = true;
+      fb.fit_is_t20 = !b.parameters.t30_fit;
+      fb.t0 = fit->t0, fb.t1 = fit->t1, fb.level0 = fit->level0, fb.level1 = fit->level1;
+    }
+    fb.t30 = b.parameters.t30;
+    fb.t20 = b.parameters.t20;
+    fb.edt = b.parameters.edt;
+    fc.bands.push_back(std::move(fb));
+  }
+  return fc;
+}
+
+// Analyses every channel of file i, one after another, and reports each.
 // plan holds the bands of the last file's rate, planned again only when it changes.
-std::string analyse_file(const RoomOptions& o, const char* name, BandPlan& plan, double& plan_rate,
-                         FileResult& result, RoomFigure* figure) {
-  const bool headerless = is_headerless_name(name);
-  Recording recording;
-  if (std::string e = open_irfile(o, name, recording); !e.empty()) return e;
-  const RecordingInfo& info = recording.info();
-  result.file = name;
-  result.rate = headerless ? o.rate : info.rate;
+std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, int threads,
+                         BandPlan& plan, FileResult& result, RoomFigure* figure) {
+  const IrFileInfo& info = inputs.files()[i];
+  result.file = info.name;
+  result.rate = info.rate;
   RoomSetup setup;
   setup.third = o.third;
-  setup.rate = result.rate;
+  setup.rate = info.rate;
   setup.curve_points = figure != nullptr ? 400 : 0;
-  setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  if (plan_rate != setup.rate) {
-    plan = plan_bands(setup);
-    plan_rate = setup.rate;
-  }
+  setup.threads = threads;
+  if (plan.rate != setup.rate) plan = plan_bands(setup);
 
-  const auto frames = static_cast<std::size_t>(info.frames);
-  std::vector<std::vector<float>> samples(static_cast<std::size_t>(info.channels),
-                                          std::vector<float>(frames));
-  std::vector<float*> rows;
-  for (std::vector<float>& s : samples) rows.push_back(s.data());
-  if (std::string e = recording.read(0, info.frames, 0, info.channels, rows.data()); !e.empty()) {
-    return e;
-  }
-  char line[256];
-  std::snprintf(line, sizeof line, "%s: %s, %d %s, %" PRId64 " frames at %g Hz", name,
-                info.format.c_str(), info.channels, info.channels == 1 ? "channel" : "channels",
-                info.frames, result.rate);
-  print_line(line);
+  std::vector<std::vector<float>> samples;
+  if (std::string e = inputs.load(i, samples); !e.empty()) return e;
+  report("%s: %s, %d %s, %" PRId64 " frames at %s Hz", info.name.c_str(), info.format.c_str(),
+         info.channels, info.channels == 1 ? "channel" : "channels", info.frames,
+         number_text(info.rate).c_str());
   if (!plan.left_out.empty()) {
     std::string left = "Bands left out, their upper edge above 0.45 x rate:";
     for (const std::string& b : plan.left_out) left += " " + b;
     print_line(left.c_str());
   }
-  std::vector<double> x(frames);
+  std::vector<double> x(static_cast<std::size_t>(info.frames));
   for (std::size_t c = 0; c < samples.size(); ++c) {
     std::copy(samples[c].begin(), samples[c].end(), x.begin());
     std::vector<float>().swap(samples[c]);
     ChannelAnalysis a = analyse_channel(setup, plan, x);
     for (const std::string& l : channel_table(a, static_cast<int>(c + 1))) print_line(l.c_str());
     if (figure != nullptr && a.onset_found) {
-      RoomFigureChannel fc;
-      fc.title = std::string(name) + ", channel " + std::to_string(c + 1);
-      for (BandResult& b : a.bands) {
-        RoomFigureBand fb;
-        fb.label = b.label;
-        fb.t = std::move(b.parameters.curve_t);
-        fb.db = std::move(b.parameters.curve_db);
-        if (const std::optional<DecayFit>& fit = b.parameters.t30_fit) {
-          fb.fitted = true;
-          fb.t0 = fit->t0, fb.t1 = fit->t1, fb.level0 = fit->level0, fb.level1 = fit->level1;
-        }
-        fb.t30 = b.parameters.t30;
-        fb.edt = b.parameters.edt;
-        fc.bands.push_back(std::move(fb));
-      }
-      figure->channels.push_back(std::move(fc));
+      figure->channels.push_back(figure_channel(info.name, c, a));
     }
     for (BandResult& b : a.bands) {
       std::vector<double>().swap(b.parameters.curve_t);
       std::vector<double>().swap(b.parameters.curve_db);
     }
     result.channels.push_back(std::move(a));
+    // A report nobody reads, and no file to write: nothing left to do.
+    if (quiet_end(o)) return "";
   }
   return "";
 }
@@ -183,12 +211,17 @@ int run_room(int argc, char** argv) {
     print_line(kRoomVersion);
     return EXIT_SUCCESS;
   }
-  if (o.help || o.files.empty()) {
+  if (o.help || argc == 1) {
     for (const char* line : kRoomHelp) print_line(line);
     return EXIT_SUCCESS;
   }
+  if (o.files.empty()) return fail("no irfile given; vellisk-room --help shows the usage");
+  if (const std::string e = headerless_error(o); !e.empty()) return fail(e);
   if (const std::string e = names_error(o); !e.empty()) return fail(e);
-  if (const std::string e = inputs_error(o); !e.empty()) return fail(e);
+  IrFiles inputs;
+  if (const std::string e = inputs.read(o); !e.empty()) return fail(e);
+  int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (const std::string e = memory_error(inputs, threads); !e.empty()) return fail(e);
 
   std::printf("%s", kRoomBanner);
   std::string csv = csv_header();
@@ -196,15 +229,14 @@ int run_room(int argc, char** argv) {
   RoomFigure figure;
   figure.title = o.third ? "Third-octave bands" : "Octave bands";
   BandPlan plan;
-  double plan_rate = 0;
-  for (const char* name : o.files) {
+  for (std::size_t i = 0; i < inputs.files().size() && !quiet_end(o); ++i) {
     FileResult result;
-    if (const std::string e =
-            analyse_file(o, name, plan, plan_rate, result, o.plot.empty() ? nullptr : &figure);
+    if (const std::string e = analyse_file(o, inputs, i, threads, plan, result,
+                                           o.plot.empty() ? nullptr : &figure);
         !e.empty()) {
       return fail(e);
     }
-    if (!o.csv.empty()) csv += csv_rows(result);
+    if (!o.csv.empty()) csv += csv_rows(result, o.third);
     if (!o.json.empty()) json["files"].push_back(file_json(result));
   }
 
@@ -214,7 +246,11 @@ int run_room(int argc, char** argv) {
       return fail("Unable to draw the figure: " + e);
     }
   }
-  const std::string json_text = o.json.empty() ? "" : json.dump(1) + "\n";
+  // A name need not be UTF-8: its stray bytes are written as U+FFFD.
+  const std::string json_text =
+      o.json.empty() ? ""
+                     : json.dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+                           "\n";
   if (const std::string e = write_phase(o, csv, json_text, svg); !e.empty()) return fail(e);
   if (!o.csv.empty()) print_line_path("CSV written: ", o.csv.c_str());
   if (!o.json.empty()) print_line_path("JSON written: ", o.json.c_str());

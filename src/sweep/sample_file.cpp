@@ -1,13 +1,14 @@
 // The sample file writer.
 #include "sweep/sample_file.h"
 
+#include <algorithm>
 #include <cerrno>
 
 SampleFile::~SampleFile() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-int SampleFile::open(const char* path) {
+int SampleFile::open(const char* path, std::string_view header) {
   errno = 0;
   file_ = std::fopen(path, "wb");
   if (file_ == nullptr) return errno != 0 ? errno : EINVAL;
@@ -15,6 +16,14 @@ int SampleFile::open(const char* path) {
   std::setvbuf(file_, nullptr, _IONBF, 0);
   error_ = 0;
   fill_ = 0;
+  // The header goes out with the first block of samples.
+  while (!header.empty()) {
+    const std::size_t n = std::min(header.size(), block_.size() - fill_);
+    std::memcpy(block_.data() + fill_, header.data(), n);
+    fill_ += n;
+    header.remove_prefix(n);
+    if (fill_ + sizeof(std::uint32_t) > block_.size()) write_block();
+  }
   return 0;
 }
 

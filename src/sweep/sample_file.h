@@ -1,4 +1,5 @@
-// Headerless little-endian float32 sample files, written a fixed-size block at a time.
+// Little-endian float32 sample files, headerless or after a given header, written a block at a
+// time.
 #pragma once
 
 #include <array>
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 // Owns one output file. Samples are rounded to float32 and gathered in a block
 // that goes to the file when full, so no library call is made per sample and
@@ -18,9 +20,10 @@ class SampleFile {
   SampleFile& operator=(const SampleFile&) = delete;
   ~SampleFile();
 
-  // Creates the file, or truncates an existing one. Returns 0, or the system
-  // error number of the failed open.
-  int open(const char* path);
+  // Creates the file, or truncates an existing one, and starts it with header
+  // (none for a headerless file). Returns 0, or the system error number of the
+  // failed open.
+  int open(const char* path, std::string_view header = {});
 
   // Appends one sample, rounded to nearest float32, in little-endian order.
   // Returns false once a block could not be written: nothing more reaches the file.
@@ -31,7 +34,9 @@ class SampleFile {
     }
     std::memcpy(block_.data() + fill_, &bits, sizeof bits);
     fill_ += sizeof bits;
-    return fill_ < block_.size() || write_block();
+    // A header may leave the samples off the block's 4-byte grid: the block
+    // goes out as soon as it has no room for another sample.
+    return fill_ + sizeof bits <= block_.size() || write_block();
   }
 
   // Writes what is left of the block and closes the file. Returns 0, or the

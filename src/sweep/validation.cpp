@@ -13,7 +13,9 @@
 #include <optional>
 #include <string>
 
+#include "sweep/design_text.h"
 #include "sweep/inverse_gen.h"
+#include "sweep/wav_header.h"
 
 namespace {
 
@@ -172,6 +174,30 @@ std::string design_error(const SweepParams& params, const SweepDesign& design) {
   if (error.empty()) error = relation_error(params, design);
   if (error.empty()) error = derived_error(design);
   return error;
+}
+
+std::string wav_error(const SweepParams& p, const SweepDesign& d) {
+  if (p.rate != std::floor(p.rate)) {
+    return "rate (" + text(p.rate) + ") must be a whole number in a WAV file";
+  }
+  if (p.rate > kWavMaxRate) {
+    return "rate (" + text(p.rate) +
+           ") must not exceed 1073741823 in a WAV file, whose byte rate 4 * rate is a 32-bit "
+           "field";
+  }
+  for (const DesignFile file : {DesignFile::sweep, DesignFile::inverse}) {
+    const std::int64_t limit = wav_max_samples(design_info_list(p, file));
+    const std::int64_t samples = file_samples(d, file);
+    if (samples <= limit) continue;
+    const std::string length = file == DesignFile::sweep
+                                   ? "sweep file length sweeplen + 2 * silencelen (" +
+                                         text(std::int64_t{d.sweeplen}) + " + 2 * " +
+                                         text(std::int64_t{d.silencelen}) + " = " + text(samples)
+                                   : "inverse file length sweeplen (" + text(samples);
+    return length + ") must not exceed " + text(limit) +
+           " samples in a WAV file, whose 32-bit sizes end at 4 GiB";
+  }
+  return "";
 }
 
 std::string measurement_error(const SweepParams& params) {

@@ -11,6 +11,12 @@
 // names the parameters, the rule and the values given.
 std::string design_error(const SweepParams& params, const SweepDesign& design);
 
+// The rules a WAV file adds to a design's: a whole rate of at most
+// kWavMaxRate, and each file, header included, within the 4 GiB its 32-bit
+// sizes reach. Call it on a design design_error accepts. Returns "" or one
+// line, as design_error does.
+std::string wav_error(const SweepParams& params, const SweepDesign& design);
+
 // The rules a measurement adds to a design's: the sweep that was played must
 // not have been silent. Returns "" or one line, as design_error does.
 std::string measurement_error(const SweepParams& params);
