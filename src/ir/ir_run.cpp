@@ -479,7 +479,7 @@ std::string search_phase(const IrJob& job, MeasurementSetup& setup, const Timing
   std::optional<FoundResponse> strongest;
   for (std::size_t c = 0; c < m.channels.size(); ++c) {
     const ChannelResult& r = m.channels[c];
-    if (!response_elsewhere(r, m.layout)) continue;
+    if (!response_elsewhere(r, m.layout, job.params.amplitude)) continue;
     FoundResponse f;
     if (std::string e = find_response(setup, recording, static_cast<int>(c), f); !e.empty()) {
       return e;

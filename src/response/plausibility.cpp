@@ -26,9 +26,11 @@ double mean_square(const float* x, std::int64_t first, std::int64_t last) {
 
 }  // namespace
 
-bool response_elsewhere(const ChannelResult& r, const Layout& layout) {
+bool response_elsewhere(const ChannelResult& r, const Layout& layout, double amplitude) {
   if (r.peak == 0) return false;
-  return at_edge(r, layout) || decibels(std::abs(r.peak)) - decibels(r.noise) < kMinPeakToNoiseDb;
+  const double peak_db = decibels(std::abs(r.peak));
+  return at_edge(r, layout) || peak_db - decibels(r.noise) < kMinPeakToNoiseDb ||
+         peak_db + decibels(std::abs(amplitude)) < decibels(r.recorded.peak) - kMaxRecordedOverPeakDb;
 }
 
 std::string found_text(double at, double rate) {

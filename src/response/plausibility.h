@@ -14,10 +14,16 @@ inline constexpr double kMinCrestWindow = 0.1;   // s, in a window at least this
 inline constexpr double kMinRecordedDbfs = -50;  // the recording's peak
 inline constexpr int kEdgeSamples = 3;           // a peak this near the window's ends
 
+// A window whose peak, times the sweep's amplitude, lies this far below the
+// recording's peak holds little of what was recorded.
+inline constexpr double kMaxRecordedOverPeakDb = 40;
+
 // Whether the response probably lies outside the window: the largest value
 // computed before it is at least the window's peak, the peak lies at the
-// window's edge, or it stands less than kMinPeakToNoiseDb above the noise.
-bool response_elsewhere(const ChannelResult& r, const Layout& layout);
+// window's edge, it stands less than kMinPeakToNoiseDb above the noise, or
+// it is too weak for the recording (kMaxRecordedOverPeakDb; a noiseless
+// recording's window holds only the far response's faint ringing).
+bool response_elsewhere(const ChannelResult& r, const Layout& layout, double amplitude);
 
 inline constexpr double kMaxTailDb = 10;      // a window ending this far above where the
 inline constexpr double kWindowRangeDb = 50;  // decay ends (the noise, or this far below the
