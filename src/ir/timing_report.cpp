@@ -25,7 +25,7 @@ std::string how(const TimingFigures& f) {
 // A repeat's line: where it lies, its noise and how far it is from the others.
 std::string repeat_line(std::size_t i, const TimingFigures::Repeat& r) {
   std::string line = formatted("Repeat %zu: %+.2f samples from its place", i + 1, r.offset_samples);
-  if (r.noise_db) line += formatted(", noise %+.1f dB re the median repeat's", *r.noise_db);
+  if (r.noise_db) line += formatted(", noise %+.1f dB re the kept repeats' median", *r.noise_db);
   if (r.deviation == 0) return line + ", identical to the others";
   if (r.deviation_db) {
     return line + formatted(", deviation from the others %.1f dB re the noise", *r.deviation_db);
@@ -79,7 +79,7 @@ std::vector<std::string> timing_lines(const TimingFigures& f) {
     lines.push_back(formatted(
         "repeat %zu left out: its noise%s would have raised the average's by %.1f dB (a noise "
         "during its sweep?)",
-        i + 1, r.noise_db ? formatted(", %+.1f dB re the median repeat's,", *r.noise_db).c_str() : "",
+        i + 1, r.noise_db ? formatted(", %+.1f dB re the kept repeats' median,", *r.noise_db).c_str() : "",
         r.raised_db));
   }
   if (!f.repeats.empty()) {

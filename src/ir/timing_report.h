@@ -15,7 +15,7 @@ struct TimingFigures {
   double latency_ms = 0;
   struct Repeat {
     double offset_samples = 0;           // from its place
-    std::optional<double> noise_db;      // re the median repeat's; none when that is 0
+    std::optional<double> noise_db;      // re the kept repeats' median; none when that is 0
     std::optional<double> deviation_db;  // from the others, re the median noise; none when 0
     double deviation = 0;                // the same, re unit gain
     bool kept = true;
@@ -24,7 +24,7 @@ struct TimingFigures {
   std::vector<Repeat> repeats;  // none for one sweep
   int averaged = 1;
   std::optional<double> median_deviation_db;
-  std::optional<double> noise_down_db;  // measured: the median repeat's noise over the average's
+  std::optional<double> noise_down_db;  // measured: the kept repeats' median noise over the average's
   double applied_ppm = 0;               // the drift the measurement was made with
   std::optional<double> drift_ppm;  // measured
   std::string drift_source;         // "reference" or "repeats"

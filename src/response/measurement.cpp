@@ -221,17 +221,29 @@ int response_polarity(const float* x, std::int64_t n, double arrival, double rat
   return extreme < 0 ? -1 : 1;
 }
 
-double in_band_gain(const Spectrum& s, const SweepDesign& d, const Compensation& c) {
+std::vector<double> band_points(const SweepDesign& d, const Compensation& c, bool middle) {
   // The middle of the band, clear of the band edges; a sweep of less than two
   // octaves has no such middle, and is taken whole.
-  const bool wide = 4 * d.hzstart < d.hzend;
+  const bool wide = middle && 4 * d.hzstart < d.hzend;
   double lo = wide ? 2 * d.hzstart : d.hzstart;
   double hi = wide ? d.hzend / 2 : d.hzend;
   if (c.on()) lo = std::max(lo, c.low()), hi = std::min(hi, c.high());
-  const std::vector<double> centres = log_centres(lo, std::max(lo, hi), std::exp2(1.0 / 6));
-  std::vector<double> magnitudes = sixth_octave_powers(s, centres, 1);
+  return log_centres(lo, std::max(lo, hi), std::exp2(1.0 / 6));
+}
+
+double in_band_gain(const Spectrum& s, const SweepDesign& d, const Compensation& c) {
+  std::vector<double> magnitudes = sixth_octave_powers(s, band_points(d, c, true), 1);
   for (double& x : magnitudes) x = std::sqrt(x);
   return median(magnitudes);
+}
+
+std::vector<double> band_powers(const float* x, std::int64_t n, const SweepDesign& d,
+                                const Compensation& c) {
+  std::vector<double> powers =
+      sixth_octave_powers(spectrum_of(x, n, d.rate), band_points(d, c, false), 1);
+  // An unnormalised transform's bins hold n times the mean square of white noise.
+  for (double& p : powers) p /= static_cast<double>(std::max<std::int64_t>(n, 1));
+  return powers;
 }
 
 ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,

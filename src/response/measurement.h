@@ -125,11 +125,21 @@ inline constexpr double kHarmonicMarginDb = 6;
 inline constexpr double kPolarityMs = 50;
 int response_polarity(const float* x, std::int64_t n, double arrival, double rate);
 
-// The in-band gain of a linear window's spectrum: the median magnitude at the
-// 1/6-octave points from 2 hzstart to hzend / 2 (from hzstart to hzend for a
-// sweep of less than two octaves), each the band's mean power, within the
-// band the compensation trusts and with its band edge divided out.
+// The 1/6-octave points over the band the rows cover (the band the
+// compensation trusts, or hzstart to hzend), or over its middle: from
+// 2 hzstart to hzend / 2 within it (the whole band for a sweep of less than
+// two octaves).
+std::vector<double> band_points(const SweepDesign& d, const Compensation& c, bool middle);
+
+// The in-band gain of a linear window's spectrum (its band edge divided out):
+// the median magnitude at the band's middle's points, each the band's mean power.
 double in_band_gain(const Spectrum& s, const SweepDesign& d, const Compensation& c);
+
+// The mean power of x[0..n) a sample in each 1/6-octave band over the band
+// the rows cover (band_points, not the middle): white noise of variance v
+// reads v in every band.
+std::vector<double> band_powers(const float* x, std::int64_t n, const SweepDesign& d,
+                                const Compensation& c);
 
 // The row lengths store needs for a measurement of `channels` channels.
 std::vector<std::int64_t> row_lengths(const Layout& layout, int channels, bool noise = false);

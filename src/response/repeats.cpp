@@ -13,28 +13,54 @@ namespace {
 // Samples of the repeats' rows kept in memory before they spill to a scratch file.
 constexpr std::int64_t kRepeatBudget = 1 << 18;
 
-// Leaves out each repeat whose noise would raise that of the average: the
-// repeats are taken quietest first, and one joins while the mean of K + 1
-// has less noise power than the mean of K, sum / K^2, which holds from two
-// repeats on. Each left out is told how much it would have raised it.
-void leave_out_noisy(std::vector<RepeatResult>& repeats, std::vector<bool>& kept) {
+// Leaves out each repeat whose noise would raise that of the average, given
+// each repeat's noise power: the repeats are taken quietest first, and one
+// joins while the mean of K + 1 has less noise power than the mean of K,
+// sum / K^2, which holds from two repeats on. Each left out is told how much
+// it would have raised it.
+void leave_out_noisy(const std::vector<double>& power, std::vector<RepeatResult>& repeats,
+                     std::vector<bool>& kept) {
   std::vector<std::size_t> order(repeats.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return repeats[a].noise < repeats[b].noise; });
+                   [&](std::size_t a, std::size_t b) { return power[a] < power[b]; });
   double sum = 0, k = 0;
   for (const std::size_t r : order) {
-    const double p = repeats[r].noise * repeats[r].noise;
-    kept[r] = k == 0 || p * k * k <= sum * (2 * k + 1);
-    if (kept[r]) sum += p, k += 1;
+    kept[r] = k == 0 || power[r] * k * k <= sum * (2 * k + 1);
+    if (kept[r]) sum += power[r], k += 1;
   }
   for (std::size_t r = 0; r < repeats.size(); ++r) {
     repeats[r].kept = kept[r];
     if (kept[r]) continue;
-    const double p = repeats[r].noise * repeats[r].noise;
-    const double ratio = sum > 0 ? (sum + p) * k * k / ((k + 1) * (k + 1) * sum) : 1e30;
+    const double ratio = sum > 0 ? (sum + power[r]) * k * k / ((k + 1) * (k + 1) * sum) : 1e30;
     repeats[r].raised_db = std::min(10 * std::log10(ratio), 300.0);
   }
+}
+
+// Each band's typical power over the repeats' powers[r][j]: the median
+// repeat's, or of two, the quieter's (the median of two is their mean, which
+// a disturbed one moves); the mean where that is 0, and 1 (unit gain) where
+// no repeat holds any noise.
+std::vector<double> typical_powers(const std::vector<std::vector<double>>& powers) {
+  std::vector<double> typical(powers[0].size()), column(powers.size());
+  for (std::size_t j = 0; j < typical.size(); ++j) {
+    for (std::size_t r = 0; r < powers.size(); ++r) column[r] = powers[r][j];
+    const double mean = std::accumulate(column.begin(), column.end(), 0.0) /
+                        static_cast<double>(column.size());
+    typical[j] = column.size() == 2 ? std::min(column[0], column[1]) : median(column);
+    if (!(typical[j] > 0)) typical[j] = mean > 0 ? mean : 1;
+  }
+  return typical;
+}
+
+// The mean over the bands of powers[j] / typical[j]: a noise in any band
+// counts as much as a noise in any other, whatever the division made of the
+// background noise there (+3 dB an octave for white noise, compensated, and
+// up to 12 dB more at the band's edges).
+double relative_power(const std::vector<double>& powers, const std::vector<double>& typical) {
+  double sum = 0;
+  for (std::size_t j = 0; j < powers.size(); ++j) sum += powers[j] / typical[j];
+  return powers.empty() ? 0 : sum / static_cast<double>(powers.size());
 }
 
 }  // namespace
@@ -119,8 +145,6 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
     starts[static_cast<std::size_t>(r)] = static_cast<double>(s.shift) + mr.offset;
     RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
     rr.offset = starts[static_cast<std::size_t>(r)] - static_cast<double>(r * period) - starts[0];
-    double power = 0;
-    for (const ChannelResult& cr : mr.channels) power += cr.noise * cr.noise;
     // What the recording reached, and what came before the window, over every repeat.
     recorded.resize(mr.channels.size());
     for (std::size_t c = 0; c < mr.channels.size(); ++c) {
@@ -130,7 +154,6 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
       all.recorded.clipped += cr.recorded.clipped;
       if (cr.before > all.before) all.before = cr.before, all.before_at = cr.before_at;
     }
-    rr.noise = std::sqrt(power / channels);
     if (r == 0) {
       m = mr;
       result.shift = s.shift;
@@ -142,14 +165,21 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
 
   // Each repeat's deviation: its linear windows less the repeats' median,
   // sample by sample, which one repeat spoilt by a noise does not move. The
-  // repeats are read a fixed number of samples at a time.
+  // repeats are read a fixed number of samples at a time, and the deviations
+  // kept in a store of their own.
   const auto row_of = [&](int r, std::size_t row) {
     return static_cast<std::size_t>(r) * per_repeat + row;
   };
+  RowStore spread;
+  if (std::string e = spread.open(std::vector<std::int64_t>(static_cast<std::size_t>(n * channels),
+                                                            window),
+                                  kRepeatBudget);
+      !e.empty()) {
+    return e;
+  }
   const std::int64_t chunk = std::max<std::int64_t>(1, kRepeatBudget / n);
   std::vector<float> block(static_cast<std::size_t>(n * chunk));
   std::vector<double> column(static_cast<std::size_t>(n));
-  std::vector<double> deviation(static_cast<std::size_t>(n));
   for (int c = 0; c < channels; ++c) {
     for (std::int64_t at = 0; at < window; at += chunk) {
       const std::int64_t count = std::min(chunk, window - at);
@@ -163,24 +193,67 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
         for (int r = 0; r < n; ++r)
           column[static_cast<std::size_t>(r)] = block[static_cast<std::size_t>(r * chunk + i)];
         const double middle = median(column);
-        for (int r = 0; r < n; ++r) {
-          const double e = block[static_cast<std::size_t>(r * chunk + i)] - middle;
-          deviation[static_cast<std::size_t>(r)] += e * e;
+        for (int r = 0; r < n; ++r) block[static_cast<std::size_t>(r * chunk + i)] -= static_cast<float>(middle);
+      }
+      for (int r = 0; r < n; ++r) {
+        if (!spread.put(static_cast<std::size_t>(r * channels + c), at, count,
+                        block.data() + r * chunk)) {
+          return spread.error();
         }
       }
     }
   }
-  std::vector<bool> kept(static_cast<std::size_t>(n), true);
+  // Each repeat's noise and deviation, band by band as a ratio to the typical
+  // repeat's noise there, averaged over the bands (relative_power).
+  const SweepDesign& played = planned.plan.design;
+  const Compensation& band = planned.plan.compensation;
+  const std::int64_t noise_length = layout.noise_last - layout.noise_first;
+  std::vector<float> samples(static_cast<std::size_t>(std::max(window, noise_length)));
+  const auto add_powers = [&](const float* x, std::int64_t length, std::vector<double>& sum) {
+    const std::vector<double> p = band_powers(x, length, played, band);
+    sum.resize(p.size());
+    for (std::size_t j = 0; j < p.size(); ++j) sum[j] += p[j] / channels;
+  };
+  std::vector<std::vector<double>> noise_powers(static_cast<std::size_t>(n));
   for (int r = 0; r < n; ++r) {
-    result.repeats[static_cast<std::size_t>(r)].deviation = std::sqrt(
-        deviation[static_cast<std::size_t>(r)] / (channels * static_cast<double>(window)));
+    for (int c = 0; c < channels; ++c) {
+      const auto noise_row = static_cast<std::size_t>(layout.orders() * channels + c);
+      if (!rows.get(row_of(r, noise_row), 0, noise_length, samples.data())) return rows.error();
+      add_powers(samples.data(), noise_length, noise_powers[static_cast<std::size_t>(r)]);
+    }
   }
+  const std::vector<double> typical = typical_powers(noise_powers);
+  for (int r = 0; r < n; ++r) {
+    std::vector<double> deviation_powers;
+    for (int c = 0; c < channels; ++c) {
+      if (!spread.get(static_cast<std::size_t>(r * channels + c), 0, window, samples.data())) {
+        return spread.error();
+      }
+      add_powers(samples.data(), window, deviation_powers);
+    }
+    RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
+    rr.noise = std::sqrt(relative_power(noise_powers[static_cast<std::size_t>(r)], typical));
+    rr.deviation = std::sqrt(relative_power(deviation_powers, typical));
+  }
+  // Each repeat's noise power: its noise stretch's, or from three repeats on,
+  // its deviation's when that is more. The deviation sees what the noise
+  // stretch cannot: a disturbance late in the sweep lands in the noise
+  // stretch above the band, and in the window within it. Two repeats deviate
+  // from their median alike, which tells nothing of which is disturbed.
+  std::vector<double> power;
+  for (const RepeatResult& rr : result.repeats) {
+    const double rms = std::max(rr.noise, n >= 3 ? rr.deviation : 0.0);
+    power.push_back(rms * rms);
+  }
+  std::vector<bool> kept(static_cast<std::size_t>(n), true);
+  leave_out_noisy(power, result.repeats, kept);
+  // The medians, of the repeats kept: what a typical repeat holds.
   std::vector<double> devs, noises;
-  for (const RepeatResult& rr : result.repeats)
-    devs.push_back(rr.deviation), noises.push_back(rr.noise);
+  for (const RepeatResult& rr : result.repeats) {
+    if (rr.kept) devs.push_back(rr.deviation), noises.push_back(rr.noise);
+  }
   result.median_deviation = median(devs);
   result.median_noise = median(noises);
-  leave_out_noisy(result.repeats, kept);
   result.kept = static_cast<int>(std::count(kept.begin(), kept.end(), true));
   if (n >= 2) {
     // A repeat left out for its noise is still timed well enough.
@@ -197,6 +270,7 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
     average.emplace_back(static_cast<std::size_t>(layout.window(k)));
   std::vector<float> noise(static_cast<std::size_t>(layout.noise_last - layout.noise_first));
   std::vector<float> part;
+  std::vector<double> averaged_powers;
   const auto mean_of = [&](std::size_t row, std::vector<float>& out) {
     std::vector<double> acc(out.size());
     part.resize(out.size());
@@ -221,11 +295,11 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
     }
     ChannelResult& r = m.channels[static_cast<std::size_t>(c)];
     r = analyse_windows(setup, m, average, noise, false);
-    result.averaged_noise += r.noise * r.noise / channels;
+    add_powers(noise.data(), noise_length, averaged_powers);
     const ChannelResult& all = recorded[static_cast<std::size_t>(c)];
     r.recorded = all.recorded;
     r.before = all.before, r.before_at = all.before_at;
   }
-  result.averaged_noise = std::sqrt(result.averaged_noise);
+  result.averaged_noise = std::sqrt(relative_power(averaged_powers, typical));
   return "";
 }
