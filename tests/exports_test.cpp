@@ -1,6 +1,7 @@
 // Tests of vellisk-ir's exports: the frequency-response text files, the gate, the smoothing and
 // the JSON report, against systems whose responses are known in closed form.
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cmath>
 #include <complex>
@@ -456,27 +457,58 @@ TEST(Compensation, ARecorderStartedEarlyIsFoundAndAligned) {
   EXPECT_TRUE(read_file(dir.work() / "ir.f32") == read_file(dir.work() / "plain.f32"));
 }
 
-// sox's allpass and highpass, the second inverted: their peaks' signs say
-// nothing, their polarity is found, and the JSON and the report say it.
-TEST(Compensation, PolarityOfDispersiveSystems) {
-  for (const std::string gain : {"1", "-1"}) {
-    SCOPED_TRACE(gain);
-    TempDir dir;
-    record(dir, {{0, 1}});
-    RunSetup sox;
-    sox.program = VELLISK_SOX;
-    const std::vector<std::string> raw = {"-t", "raw", "-r", "48000", "-e", "floating-point",
-                                          "-b", "32", "-c", "1", "-L"};
-    std::vector<std::string> args = raw;
-    args.insert(args.end(), {"rec.f32"});
-    args.insert(args.end(), raw.begin(), raw.end());
-    args.insert(args.end(), {"out.f32", "allpass", "300", "2q", "highpass", "80", "vol", gain});
-    ASSERT_EQ(run_program(dir, args, sox).status, 0);
-    std::filesystem::rename(dir.work() / "out.f32", dir.work() / "rec.f32");
-    const RunResult r = run_ir(dir, {"--json", "r.json"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const nlohmann::json j = nlohmann::json::parse(read_file(dir.work() / "r.json"));
-    EXPECT_EQ(j["channels"][0]["polarity"], gain == "1" ? 1 : -1);
-    EXPECT_EQ(r.out.find("polarity inverted") != std::string::npos, gain == "-1") << r.out;
+// Systems and their inverses: a measured guitar cabinet (guitarix-common),
+// sox's allpass and highpass, whose peaks' signs say nothing, and a wire
+// through the uncompensated pair, whose response is of linear phase. The
+// polarity is that of the system, in the JSON and the report.
+TEST(Compensation, PolarityOfRealAndDispersiveSystems) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open("/usr/share/gx_head/sounds/amps/Marshall MG 15.wav", SFM_READ, &info);
+  ASSERT_NE(file, nullptr) << "the cabinet (guitarix-common) cannot be read";
+  std::vector<float> cabinet(static_cast<std::size_t>(info.frames * info.channels));
+  sf_readf_float(file, cabinet.data(), info.frames);
+  sf_close(file);
+  const struct {
+    const char* name;
+    std::vector<std::pair<int, double>> taps;
+    std::vector<std::string> sox, options;
+  } systems[] = {
+      {"cabinet", {}, {}, {}},
+      {"allpass", {{0, 1}}, {"allpass", "300", "2q", "highpass", "80"}, {}},
+      {"wire", {{0, 1}}, {}, {"--uncompensated"}},
+  };
+  for (const auto& system : systems) {
+    for (const double sign : {1.0, -1.0}) {
+      SCOPED_TRACE(testing::Message() << system.name << " " << sign);
+      std::vector<std::pair<int, double>> taps = system.taps;
+      for (std::size_t i = 0; taps.empty() && i < cabinet.size(); i += static_cast<std::size_t>(info.channels))
+        taps.emplace_back(static_cast<int>(i) / info.channels, 0.5 * cabinet[i]);
+      if (system.sox.empty()) {
+        for (auto& tap : taps) tap.second *= sign;
+      }
+      TempDir dir;
+      record(dir, taps);
+      if (!system.sox.empty()) {
+        RunSetup sox;
+        sox.program = VELLISK_SOX;
+        const std::vector<std::string> raw = {"-t", "raw", "-r", "48000", "-e", "floating-point",
+                                              "-b", "32", "-c", "1", "-L"};
+        std::vector<std::string> args = raw;
+        args.insert(args.end(), {"rec.f32"});
+        args.insert(args.end(), raw.begin(), raw.end());
+        args.insert(args.end(), {"out.f32"});
+        args.insert(args.end(), system.sox.begin(), system.sox.end());
+        args.insert(args.end(), {"vol", sign > 0 ? "1" : "-1"});
+        ASSERT_EQ(run_program(dir, args, sox).status, 0);
+        std::filesystem::rename(dir.work() / "out.f32", dir.work() / "rec.f32");
+      }
+      std::vector<std::string> options = system.options;
+      options.insert(options.end(), {"--json", "r.json"});
+      const RunResult r = run_ir(dir, options);
+      ASSERT_EQ(r.status, 0) << r.err;
+      const nlohmann::json j = nlohmann::json::parse(read_file(dir.work() / "r.json"));
+      EXPECT_EQ(j["channels"][0]["polarity"], sign);
+      EXPECT_EQ(r.out.find("polarity inverted") != std::string::npos, sign < 0) << r.out;
+    }
   }
 }

@@ -212,9 +212,17 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
 }  // namespace
 
 int response_polarity(const float* x, std::int64_t n, double arrival, double rate) {
+  if (n <= 0) return 1;
+  const std::int64_t at = std::clamp<std::int64_t>(std::llround(arrival), 0, n - 1);
   const auto end = std::min(n, static_cast<std::int64_t>(arrival + kPolarityMs / 1000 * rate) + 1);
+  // From the onset: what comes before it, a linear-phase response's mirror
+  // image of what follows, would give the step response a swing as large and
+  // of the other sign.
+  const double peak = std::abs(x[at]);
+  std::int64_t start = std::max<std::int64_t>(0, at - std::llround(kOnsetMs / 1000 * rate));
+  while (start < at && std::abs(x[start]) < kOnsetLevel * peak) ++start;
   double sum = 0, extreme = 0;
-  for (std::int64_t i = 0; i < end; ++i) {
+  for (std::int64_t i = start; i < end; ++i) {
     sum += x[i];
     if (std::abs(sum) > std::abs(extreme)) extreme = sum;
   }

@@ -118,11 +118,15 @@ double measurement_bytes(const MeasurementSetup& setup, int channels);
 inline constexpr double kHarmonicMarginDb = 6;
 
 // The polarity of a response x[0..n) arriving at sample `arrival`: the sign of
-// the largest excursion of its running sum (its step response) up to
-// kPolarityMs after the arrival. The step response of a band-limited or
-// dispersive system keeps the sign of its first large swing, where the peak
-// of its impulse response need not: an allpass's or a cabinet's may be either.
+// the largest excursion of its running sum (its step response) from its
+// onset, the first sample within kOnsetMs before the arrival to reach
+// kOnsetLevel of it, up to kPolarityMs after the arrival. The step response of
+// a band-limited or dispersive system keeps the sign of its first large
+// swing, where the peak of its impulse response need not: an allpass's or a
+// cabinet's may be either.
 inline constexpr double kPolarityMs = 50;
+inline constexpr double kOnsetMs = 10;
+inline constexpr double kOnsetLevel = 0.1;
 int response_polarity(const float* x, std::int64_t n, double arrival, double rate);
 
 // The 1/6-octave points over the band the rows cover (the band the
