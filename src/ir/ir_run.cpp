@@ -34,6 +34,7 @@
 #include "response/response_file.h"
 #include "response/store.h"
 #include "response/timing.h"
+#include "sweep/design_text.h"
 #include "sweep/validation.h"
 
 namespace {
@@ -123,6 +124,16 @@ std::string recording_error(const IrOptions& o, const SweepParams& p, const Swee
            " channels, more than a .flac irfile holds (8); write a .wav or .w64 file";
   }
   return "";
+}
+
+// A WAV irfile's 32-bit sizes against its channels and window.
+std::string wav_error(const IrJob& job, int channels) {
+  if (job.format != ResponseFormat::kWav) return "";
+  const std::int64_t frames = job.pre + job.length;
+  if (frames <= wav_max_frames(channels, job.params.rate, info_list(kIrVersion))) return "";
+  return "irfile (" + job.irfile + "): " + std::to_string(channels) + " channels of " +
+         std::to_string(frames) + " frames at " + text(job.params.rate) +
+         " Hz exceed the 32-bit sizes of a WAV file; write a .w64 file";
 }
 
 // Each output against the recording, the standard streams and the others;
@@ -237,7 +248,10 @@ std::string write_phase(const IrJob& job, const Measurement& m, RowStore& store,
     std::string e;
     const int fd = files.create(name, e);
     ResponseFile file;
-    if (fd >= 0) e = file.open(fd, job.format, channels, static_cast<int>(job.params.rate));
+    if (fd >= 0) {
+      e = file.open(fd, job.format, channels, static_cast<int>(job.params.rate),
+                    m.layout.window(k), info_list(kIrVersion));
+    }
     if (e.empty()) {
       e = write_rows(store, static_cast<std::size_t>((k - 1) * channels), channels,
                      m.layout.window(k), file);
@@ -530,6 +544,7 @@ int run_ir_job(const IrJob& job) {
   MeasurementSetup setup = setup_of(job, timing);
   const RecordingInfo& info = recording.info();
   if (const std::string e = memory_phase(setup, info.channels); !e.empty()) return fail(e);
+  if (const std::string e = wav_error(job, info.channels); !e.empty()) return fail(e);
   Measurement m = plan_measurement(setup);
   setup_report(job, setup, m, info, figures);
 
