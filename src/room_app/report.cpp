@@ -88,6 +88,12 @@ std::string joined(const std::vector<std::string>& notes) {
 
 std::vector<std::string> channel_table(const ChannelAnalysis& channel, int number) {
   std::vector<std::string> lines;
+  if (channel.ends_ms) {
+    lines.push_back(formatted("Channel %d: the response ends %.1f ms after its peak, in digital "
+                              "silence: no decay to measure, no parameters",
+                              number, *channel.ends_ms));
+    return lines;
+  }
   if (!channel.onset_found) {
     lines.push_back(formatted(
         "Channel %d: peak only %.1f dB above the noise, %.0f dB needed: no onset, no parameters",
@@ -119,7 +125,7 @@ std::vector<std::string> channel_table(const ChannelAnalysis& channel, int numbe
   }
   for (const BandResult& b : channel.bands) {
     for (const std::string& note : b.parameters.notes) {
-      lines.push_back("  " + b.label + (b.centre > 0 ? " Hz: " : ": ") + note);
+      lines.push_back("  " + (b.centre > 0 ? band_name(b.label) : b.label) + ": " + note);
     }
   }
   std::string single;
