@@ -908,6 +908,11 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
        "--drift auto needs a timing reference: --reference C (a loopback channel) or --repeat N "
        "(N of 2 or more); one sweep through an unknown system cannot tell clock drift from the "
        "system's own delay"},
+      {with({"--align", "--repeat", "2"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--align is for a single sweep without a reference: --repeat places the windows by its "
+       "own timing; leave one of them out"},
+      {with({"--reference", "1", "--align"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--align is for a single sweep without a reference: --reference places"},
       {with({"--repeat", "0"}, kNumbers, {"rec.wav", "ir.wav"}),
        "--repeat (0) must be a whole number from 1 to 1000"},
       {with({"--reference", "2"}, kNumbers, {"rec.wav", "ir.wav"}),

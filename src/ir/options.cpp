@@ -148,5 +148,10 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
     }
   }
   for (int i = optind; i < argc; ++i) o.arguments.push_back(argv[i]);
+  if (o.align && (o.reference > 0 || o.repeat > 1)) {
+    return std::string("--align is for a single sweep without a reference: ") +
+           (o.reference > 0 ? "--reference" : "--repeat") +
+           " places the windows by its own timing; leave one of them out";
+  }
   return "";
 }
