@@ -11,6 +11,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <numbers>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -433,6 +434,95 @@ TEST(Compensation, AWireIsFlatOnEveryRowOfTheBand) {
     EXPECT_EQ(u.hz.front(), 20);
     EXPECT_NEAR(u.db.front(), -31.2, 0.1);
   }
+}
+
+// sox's highpass at 30 Hz, the cookbook's two-pole biquad (Q 1/sqrt(2)),
+// through the README's design: every row, from the band's lowest (23.44 Hz,
+// 13 dB down) up, is the biquad's within 0.1 dB and 1 degree.
+TEST(Compensation, SoxHighpassAt30HzIsTheTextbookBiquadFromTheLowestRow) {
+  const std::vector<std::string> numbers = {"48000", "0.5", "20", "20000", "10", "1", "0.05", "0.005"};
+  TempDir dir;
+  record_design(dir, numbers, 0, 0, 1, "sweep.f32");
+  RunSetup sox;
+  sox.program = VELLISK_SOX;
+  ASSERT_EQ(run_program(dir,
+                        {"-t", "raw", "-r", "48000", "-e", "floating-point", "-b", "32", "-c", "1",
+                         "-L", "sweep.f32", "-t", "raw", "-e", "floating-point", "-b", "32",
+                         "rec.f32", "highpass", "30"},
+                        sox)
+                .status,
+            0);
+  ASSERT_EQ(run_design(dir, numbers, {"--frd", "hp.frd"}).status, 0);
+  const Frd f = read_frd(dir.work() / "hp.frd");
+  const double delay = removed_delay(f);
+  const auto truth = [delay](double hz) {
+    const double w0 = 2 * std::numbers::pi * 30 / kRate, alpha = std::sin(w0) / std::sqrt(2.0);
+    const Complex z1 = std::polar(1.0, -2 * std::numbers::pi * hz / kRate);
+    const Complex num = (1 + std::cos(w0)) / 2 * (1.0 - 2.0 * z1 + z1 * z1);
+    const Complex den = (1 + alpha) - 2 * std::cos(w0) * z1 + (1 - alpha) * z1 * z1;
+    return num / den * std::polar(1.0, 2 * std::numbers::pi * hz * delay / kRate);
+  };
+  EXPECT_LT(f.hz.front(), 23.5);
+  EXPECT_EQ(expect_rows(f, 0, 1e9, truth, 0.1, 1), static_cast<int>(f.hz.size()));
+}
+
+// A memoryless x + 0.2 x^2 + 0.3 x^3 over noise at -60 dBFS, its sweep low
+// enough that no product aliases: H2 and H3 stand above their noise, H4 to
+// H8, which it lacks, are named below it, and the THD is H2's and H3's alone.
+TEST(Compensation, HarmonicsUnderTheNoiseAreNamedAndLeftOutOfTheThd) {
+  const std::vector<std::string> numbers = {"48000", "0.25", "20", "6000", "3", "0.5", "0.05", "0.02"};
+  std::vector<float> y;
+  std::mt19937 random(25);
+  std::normal_distribution<double> noise(0, 1e-3);
+  SweepParams p{48000, 0.25, 20, 6000, 3, 0.5, 0.05, 0.02};
+  emit_sweep(compute_design(p), [&](double x) {
+    y.push_back(static_cast<float>(x + 0.2 * x * x + 0.3 * x * x * x + noise(random)));
+  });
+  for (int i = 0; i < 48000; ++i) y.push_back(static_cast<float>(noise(random)));
+  TempDir dir;
+  std::ofstream(dir.work() / "rec.f32", std::ios::binary)
+      .write(reinterpret_cast<const char*>(y.data()), static_cast<std::streamsize>(4 * y.size()));
+  const RunResult r = run_design(dir, numbers, {"-p", "0.01", "-H", "8", "--json", "r.json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json c = nlohmann::json::parse(read_file(dir.work() / "r.json"))["channels"][0];
+  double power = 0;
+  for (const nlohmann::json& h : c.at("harmonics")) {
+    const int k = h.at("order");
+    SCOPED_TRACE(k);
+    EXPECT_EQ(h.at("below_noise"), k > 3) << h;
+    EXPECT_EQ(r.out.find("H" + std::to_string(k) + " below the noise") != std::string::npos, k > 3);
+    if (k <= 3) power += std::pow(10, h.at("level_db").get<double>() / 10);
+  }
+  EXPECT_NEAR(c.at("thd_percent").get<double>(), 100 * std::sqrt(power), 1e-9);
+  // The cubic term's third harmonic: 0.3 A^2 / 4 at A = 0.25.
+  EXPECT_NEAR(c.at("harmonics")[1].at("level_db").get<double>(), 20 * std::log10(0.3 * 0.0625 / 4),
+              0.5);
+}
+
+// A one-pole low-pass at 200 Hz, falling 6 dB an octave over most of the
+// band: the in-band gain is the median of the 55 1/6-octave points from
+// 2 hzstart to hzend / 2, the 28th, at 20 * 2^(27/6) Hz, its band's mean power
+// computed here by hand, -7.87 dB. (The median over linear bins lies near
+// 5.5 kHz, 21 dB lower.)
+TEST(Compensation, InBandGainIsTheMedianOfTheSixthOctavePoints) {
+  const double a = std::exp(-2 * std::numbers::pi * 200 / kRate);
+  std::vector<std::pair<int, double>> taps;
+  for (int n = 0; n < 1000; ++n) taps.emplace_back(n, (1 - a) * std::pow(a, n));
+  TempDir dir;
+  record(dir, taps);
+  ASSERT_EQ(run_ir(dir, {"--json", "r.json"}).status, 0);
+  const nlohmann::json j = nlohmann::json::parse(read_file(dir.work() / "r.json"));
+  const double centre = 20 * std::exp2(27.0 / 6);
+  double power = 0;
+  const int steps = 10000;
+  for (int i = 0; i < steps; ++i) {
+    const double hz = centre * std::exp2((2.0 * (i + 0.5) / steps - 1) / 12);
+    const double weight = centre * std::exp2((2.0 * (i + 1) / steps - 1) / 12) -
+                          centre * std::exp2((2.0 * i / steps - 1) / 12);
+    power += weight * std::norm((1 - a) / (1.0 - a * std::polar(1.0, -2 * std::numbers::pi * hz / kRate)));
+  }
+  power /= centre * (std::exp2(1.0 / 12) - std::exp2(-1.0 / 12));
+  EXPECT_NEAR(j["channels"][0].at("gain_db").get<double>(), 10 * std::log10(power), 0.02);
 }
 
 // A recorder started 3 s early on a wire 200 samples late: the response is
