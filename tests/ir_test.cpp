@@ -874,7 +874,7 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
       {with({"--drift", "2000"}, kNumbers, {"rec.wav", "ir.wav"}),
        "--drift (2000) must be auto, or a number of ppm from -1000 to 1000"},
       {with({"-l", "0.4"}, kNumbers, {"loud.wav", "ir.flac"}),
-       "irfile (ir.flac): channel 1 reaches 2.06915, beyond 24-bit full scale; write a .wav or "
+       "irfile (ir.flac): channel 1 reaches 2.07863, beyond 24-bit full scale; write a .wav or "
        ".w64 file, which keeps it"},
       {with({"--plot", "fig.png"}, kNumbers, {"rec.wav", "ir.wav"}),
        "--plot (fig.png) must name a file ending in .svg"},

@@ -101,14 +101,15 @@ std::complex<double> Compensation::edge(double hz) const {
 
 double Compensation::regularisation_growth(double hz) const {
   if (!on_ || hz <= high_) return 1;
-  // Over the first quarter of the fade-out left above the band, in log
-  // frequency: the division then boosts the fade-out by at most 14.4 dB over
+  // Over the first half of the fade-out left above the band, in log
+  // frequency: the division then boosts the fade-out by at most 16.8 dB over
   // the inverse of the sweep at full level, little more than at the band's
   // top (a rise over 1/6 octave let it boost a fade-out of 1/40 octave by
-  // 35 dB, and cost 13 dB of peak-to-noise). A sweep without a fade-out
+  // 35 dB, and cost 13 dB of peak-to-noise; one over its first quarter
+  // turned the band's top row by 0.5 degrees). A sweep without a fade-out
   // falls within about sqrt(Hz per second) of hzend.
   const SweepDesign& d = design_;
-  const double width = high_ < d.hzend ? std::log2(d.hzend / high_) / 4
+  const double width = high_ < d.hzend ? std::log2(d.hzend / high_) / 2
                                        : std::log2(1 + std::sqrt(d.expstep * d.rate / d.hzend));
   const double rise = std::min(std::log2(hz / high_) / width, 1.0);
   return std::pow(kRegularisation, -(0.5 - 0.5 * std::cos(std::numbers::pi * rise)));

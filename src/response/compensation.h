@@ -15,9 +15,9 @@
 // law's growth a sample). C exceeds the uncompensated filter by at most
 // 3^(3/4) / (4 sqrt(kRegularisation)), 35 dB, where the sweep falls to about
 // eps; where it is within 12 dB of full level, S C / T = 1 within 3e-6.
-// Above the band, eps grows to the untapered power within the first quarter
+// Above the band, eps grows to the untapered power within the first half
 // of the fade-out, so that C exceeds the inverse of the sweep at full level
-// by at most 14.4 dB there (12 dB at the band's top), not 35 dB.
+// by at most 16.8 dB there (12 dB at the band's top), not 35 dB.
 // T is a Butterworth high-pass of order kEdgeOrder with its corner at the
 // band's low edge, causal near the corner and with its phase lead taken out
 // above it (see edge()): it stops the division's sharp edge below the band
@@ -46,7 +46,7 @@ class Compensation {
   std::complex<double> edge(double hz) const;
 
   // The regularisation's growth at hz: 1 up to the band's top, rising
-  // smoothly to 1 / kRegularisation over the first quarter of the fade-out
+  // smoothly to 1 / kRegularisation over the first half of the fade-out
   // above it, so that the division boosts the noise of the fade-out little
   // more than at the band's top (below the band, T does that).
   double regularisation_growth(double hz) const;
