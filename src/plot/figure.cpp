@@ -109,6 +109,19 @@ double level_min(const std::vector<double>& v) {
   return m;
 }
 
+// The level that all but a twentieth of v's points (above that floor) reach:
+// where a noise spectrum lies, without its deepest notches.
+double level_floor(const std::vector<double>& v) {
+  std::vector<double> levels;
+  for (const double x : v) {
+    if (std::isfinite(x) && x > -299) levels.push_back(x);
+  }
+  if (levels.empty()) return std::numeric_limits<double>::infinity();
+  const auto at = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 20);
+  std::nth_element(levels.begin(), at, levels.end());
+  return *at;
+}
+
 }  // namespace
 
 LevelAxis level_axis(double lowest, double highest) {
@@ -135,6 +148,7 @@ void magnitude_panel(const Figure& f, int orders) {
     highest = std::max(highest, finite_max(c.level.y));
     lowest = std::min(lowest, level_min(c.level.y));
     for (const FigureCurve& h : c.harmonics) lowest = std::min(lowest, level_min(h.y));
+    lowest = std::min(lowest, level_floor(c.noise.y));
   }
   const LevelAxis axis = level_axis(lowest, highest);
   const double top = axis.top;
