@@ -63,6 +63,146 @@ double relative_power(const std::vector<double>& powers, const std::vector<doubl
   return powers.empty() ? 0 : sum / static_cast<double>(powers.size());
 }
 
+// The repeats' rows as measure_repeats keeps them, per_repeat rows a repeat:
+// each order's channels, then each channel's noise stretch.
+struct RepeatRows {
+  RowStore& rows;
+  int n = 0;
+  int channels = 0;
+  std::size_t per_repeat = 0;
+  const Layout& layout;
+  const Measurement& planned;  // its plan's design and compensation
+  std::size_t row(int r, std::size_t k) const {
+    return static_cast<std::size_t>(r) * per_repeat + k;
+  }
+  // Adds x's band powers (band_powers), over the channels, into sum.
+  void add_powers(const float* x, std::int64_t length, std::vector<double>& sum) const {
+    const std::vector<double> p =
+        band_powers(x, length, planned.plan.design, planned.plan.compensation);
+    sum.resize(p.size());
+    for (std::size_t j = 0; j < p.size(); ++j) sum[j] += p[j] / channels;
+  }
+};
+
+// Each repeat's deviation: its linear windows less the repeats' median,
+// sample by sample, which one repeat spoilt by a noise does not move, into
+// spread (row r * channels + c). The repeats are read a fixed number of
+// samples at a time.
+std::string deviations(const RepeatRows& in, RowStore& spread) {
+  const int n = in.n;
+  const std::int64_t window = in.layout.window(1);
+  if (std::string e = spread.open(
+          std::vector<std::int64_t>(static_cast<std::size_t>(n * in.channels), window),
+          kRepeatBudget);
+      !e.empty()) {
+    return e;
+  }
+  const std::int64_t chunk = std::max<std::int64_t>(1, kRepeatBudget / n);
+  std::vector<float> block(static_cast<std::size_t>(n * chunk));
+  std::vector<double> column(static_cast<std::size_t>(n));
+  for (int c = 0; c < in.channels; ++c) {
+    for (std::int64_t at = 0; at < window; at += chunk) {
+      const std::int64_t count = std::min(chunk, window - at);
+      float* const first = block.data();
+      for (int r = 0; r < n; ++r) {
+        if (!in.rows.get(in.row(r, static_cast<std::size_t>(c)), at, count, first + r * chunk)) {
+          return in.rows.error();
+        }
+      }
+      for (std::int64_t i = 0; i < count; ++i) {
+        for (int r = 0; r < n; ++r) column[static_cast<std::size_t>(r)] = first[r * chunk + i];
+        const auto middle = static_cast<float>(median(column));
+        for (int r = 0; r < n; ++r) first[r * chunk + i] -= middle;
+      }
+      for (int r = 0; r < n; ++r) {
+        if (!spread.put(static_cast<std::size_t>(r * in.channels + c), at, count,
+                        first + r * chunk)) {
+          return spread.error();
+        }
+      }
+    }
+  }
+  return "";
+}
+
+// Each repeat's noise and deviation (see RepeatResult): band by band as a
+// ratio to the typical repeat's noise there (typical, filled here), averaged
+// over the bands (relative_power).
+std::string measure_spread(const RepeatRows& in, std::vector<RepeatResult>& repeats,
+                           std::vector<double>& typical) {
+  RowStore spread;
+  if (std::string e = deviations(in, spread); !e.empty()) return e;
+  const std::int64_t window = in.layout.window(1);
+  const std::int64_t noise_length = in.layout.noise_last - in.layout.noise_first;
+  std::vector<float> samples(static_cast<std::size_t>(std::max(window, noise_length)));
+  std::vector<std::vector<double>> noise_powers(static_cast<std::size_t>(in.n));
+  for (int r = 0; r < in.n; ++r) {
+    for (int c = 0; c < in.channels; ++c) {
+      const auto noise_row = static_cast<std::size_t>(in.layout.orders() * in.channels + c);
+      if (!in.rows.get(in.row(r, noise_row), 0, noise_length, samples.data())) {
+        return in.rows.error();
+      }
+      in.add_powers(samples.data(), noise_length, noise_powers[static_cast<std::size_t>(r)]);
+    }
+  }
+  typical = typical_powers(noise_powers);
+  for (int r = 0; r < in.n; ++r) {
+    std::vector<double> deviation_powers;
+    for (int c = 0; c < in.channels; ++c) {
+      if (!spread.get(static_cast<std::size_t>(r * in.channels + c), 0, window, samples.data())) {
+        return spread.error();
+      }
+      in.add_powers(samples.data(), window, deviation_powers);
+    }
+    RepeatResult& rr = repeats[static_cast<std::size_t>(r)];
+    rr.noise = std::sqrt(relative_power(noise_powers[static_cast<std::size_t>(r)], typical));
+    rr.deviation = std::sqrt(relative_power(deviation_powers, typical));
+  }
+  return "";
+}
+
+// The mean of the kept repeats' rows, measured channel by channel into m
+// (whose layout and plan are the first repeat's) and written to store; the
+// average's noise, band by band, summed into averaged_powers.
+std::string average_kept(const RepeatRows& in, const std::vector<bool>& kept, int count,
+                         const MeasurementSetup& setup, RowStore& store, Measurement& m,
+                         std::vector<double>& averaged_powers) {
+  const Layout& layout = in.layout;
+  const int channels = in.channels;
+  if (std::string e = store.open(row_lengths(layout, channels)); !e.empty()) return e;
+  std::vector<std::vector<float>> average;
+  for (int k = 1; k <= layout.orders(); ++k)
+    average.emplace_back(static_cast<std::size_t>(layout.window(k)));
+  std::vector<float> noise(static_cast<std::size_t>(layout.noise_last - layout.noise_first));
+  std::vector<float> part;
+  const auto mean_of = [&](std::size_t row, std::vector<float>& out) {
+    std::vector<double> acc(out.size());
+    part.resize(out.size());
+    for (int r = 0; r < in.n; ++r) {
+      if (!kept[static_cast<std::size_t>(r)]) continue;
+      if (!in.rows.get(in.row(r, row), 0, static_cast<std::int64_t>(out.size()), part.data())) {
+        return false;
+      }
+      for (std::size_t i = 0; i < out.size(); ++i) acc[i] += part[i];
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<float>(acc[i] / count);
+    return true;
+  };
+  for (int c = 0; c < channels; ++c) {
+    for (int k = 1; k <= layout.orders(); ++k) {
+      const auto row = static_cast<std::size_t>((k - 1) * channels + c);
+      if (!mean_of(row, average[static_cast<std::size_t>(k - 1)])) return in.rows.error();
+      if (!store.put(row, average[static_cast<std::size_t>(k - 1)].data())) return store.error();
+    }
+    if (!mean_of(static_cast<std::size_t>(layout.orders() * channels + c), noise)) {
+      return in.rows.error();
+    }
+    m.channels[static_cast<std::size_t>(c)] = analyse_windows(setup, m, average, noise, false);
+    in.add_powers(noise.data(), static_cast<std::int64_t>(noise.size()), averaged_powers);
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
@@ -163,78 +303,9 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
         mr.plan.zero + static_cast<std::int64_t>(std::ceil(mr.offset)) + mr.layout.last;
   }
 
-  // Each repeat's deviation: its linear windows less the repeats' median,
-  // sample by sample, which one repeat spoilt by a noise does not move. The
-  // repeats are read a fixed number of samples at a time, and the deviations
-  // kept in a store of their own.
-  const auto row_of = [&](int r, std::size_t row) {
-    return static_cast<std::size_t>(r) * per_repeat + row;
-  };
-  RowStore spread;
-  if (std::string e = spread.open(std::vector<std::int64_t>(static_cast<std::size_t>(n * channels),
-                                                            window),
-                                  kRepeatBudget);
-      !e.empty()) {
-    return e;
-  }
-  const std::int64_t chunk = std::max<std::int64_t>(1, kRepeatBudget / n);
-  std::vector<float> block(static_cast<std::size_t>(n * chunk));
-  std::vector<double> column(static_cast<std::size_t>(n));
-  for (int c = 0; c < channels; ++c) {
-    for (std::int64_t at = 0; at < window; at += chunk) {
-      const std::int64_t count = std::min(chunk, window - at);
-      for (int r = 0; r < n; ++r) {
-        if (!rows.get(row_of(r, static_cast<std::size_t>(c)), at, count,
-                      block.data() + r * chunk)) {
-          return rows.error();
-        }
-      }
-      for (std::int64_t i = 0; i < count; ++i) {
-        for (int r = 0; r < n; ++r)
-          column[static_cast<std::size_t>(r)] = block[static_cast<std::size_t>(r * chunk + i)];
-        const double middle = median(column);
-        for (int r = 0; r < n; ++r) block[static_cast<std::size_t>(r * chunk + i)] -= static_cast<float>(middle);
-      }
-      for (int r = 0; r < n; ++r) {
-        if (!spread.put(static_cast<std::size_t>(r * channels + c), at, count,
-                        block.data() + r * chunk)) {
-          return spread.error();
-        }
-      }
-    }
-  }
-  // Each repeat's noise and deviation, band by band as a ratio to the typical
-  // repeat's noise there, averaged over the bands (relative_power).
-  const SweepDesign& played = planned.plan.design;
-  const Compensation& band = planned.plan.compensation;
-  const std::int64_t noise_length = layout.noise_last - layout.noise_first;
-  std::vector<float> samples(static_cast<std::size_t>(std::max(window, noise_length)));
-  const auto add_powers = [&](const float* x, std::int64_t length, std::vector<double>& sum) {
-    const std::vector<double> p = band_powers(x, length, played, band);
-    sum.resize(p.size());
-    for (std::size_t j = 0; j < p.size(); ++j) sum[j] += p[j] / channels;
-  };
-  std::vector<std::vector<double>> noise_powers(static_cast<std::size_t>(n));
-  for (int r = 0; r < n; ++r) {
-    for (int c = 0; c < channels; ++c) {
-      const auto noise_row = static_cast<std::size_t>(layout.orders() * channels + c);
-      if (!rows.get(row_of(r, noise_row), 0, noise_length, samples.data())) return rows.error();
-      add_powers(samples.data(), noise_length, noise_powers[static_cast<std::size_t>(r)]);
-    }
-  }
-  const std::vector<double> typical = typical_powers(noise_powers);
-  for (int r = 0; r < n; ++r) {
-    std::vector<double> deviation_powers;
-    for (int c = 0; c < channels; ++c) {
-      if (!spread.get(static_cast<std::size_t>(r * channels + c), 0, window, samples.data())) {
-        return spread.error();
-      }
-      add_powers(samples.data(), window, deviation_powers);
-    }
-    RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
-    rr.noise = std::sqrt(relative_power(noise_powers[static_cast<std::size_t>(r)], typical));
-    rr.deviation = std::sqrt(relative_power(deviation_powers, typical));
-  }
+  const RepeatRows held{rows, n, channels, per_repeat, layout, planned};
+  std::vector<double> typical;
+  if (std::string e = measure_spread(held, result.repeats, typical); !e.empty()) return e;
   // Each repeat's noise power: its noise stretch's, or from three repeats on,
   // its deviation's when that is more. The deviation sees what the noise
   // stretch cannot: a disturbance late in the sweep lands in the noise
@@ -264,41 +335,15 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
   }
 
   // The average of the kept repeats, written to store and measured.
-  if (std::string e = store.open(row_lengths(layout, channels)); !e.empty()) return e;
-  std::vector<std::vector<float>> average;
-  for (int k = 1; k <= layout.orders(); ++k)
-    average.emplace_back(static_cast<std::size_t>(layout.window(k)));
-  std::vector<float> noise(static_cast<std::size_t>(layout.noise_last - layout.noise_first));
-  std::vector<float> part;
   std::vector<double> averaged_powers;
-  const auto mean_of = [&](std::size_t row, std::vector<float>& out) {
-    std::vector<double> acc(out.size());
-    part.resize(out.size());
-    for (int r = 0; r < n; ++r) {
-      if (!kept[static_cast<std::size_t>(r)]) continue;
-      if (!rows.get(row_of(r, row), 0, static_cast<std::int64_t>(out.size()), part.data())) {
-        return false;
-      }
-      for (std::size_t i = 0; i < out.size(); ++i) acc[i] += part[i];
-    }
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<float>(acc[i] / result.kept);
-    return true;
-  };
-  for (int c = 0; c < channels; ++c) {
-    for (int k = 1; k <= layout.orders(); ++k) {
-      const auto row = static_cast<std::size_t>((k - 1) * channels + c);
-      if (!mean_of(row, average[static_cast<std::size_t>(k - 1)])) return rows.error();
-      if (!store.put(row, average[static_cast<std::size_t>(k - 1)].data())) return store.error();
-    }
-    if (!mean_of(static_cast<std::size_t>(layout.orders() * channels + c), noise)) {
-      return rows.error();
-    }
-    ChannelResult& r = m.channels[static_cast<std::size_t>(c)];
-    r = analyse_windows(setup, m, average, noise, false);
-    add_powers(noise.data(), noise_length, averaged_powers);
-    const ChannelResult& all = recorded[static_cast<std::size_t>(c)];
-    r.recorded = all.recorded;
-    r.before = all.before, r.before_at = all.before_at;
+  if (std::string e = average_kept(held, kept, result.kept, setup, store, m, averaged_powers);
+      !e.empty()) {
+    return e;
+  }
+  for (std::size_t c = 0; c < m.channels.size(); ++c) {
+    ChannelResult& r = m.channels[c];
+    r.recorded = recorded[c].recorded;
+    r.before = recorded[c].before, r.before_at = recorded[c].before_at;
   }
   result.averaged_noise = std::sqrt(relative_power(averaged_powers, typical));
   return "";
