@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times vellisk-ir and weighs its peak memory against the former README's scipy snippet on the
 # usage example's sweep through a known system (-6 dB, 5 ms), one channel and eight, and prices
-# its options: a timing reference beside the system, and the sweep repeated 1, 4 and 8 times. Each round runs everything once, close together, and medians over rounds are
+# its options: a timing reference beside the system, the sweep repeated 1, 4 and 8 times, and
+# the compensation against --uncompensated. Each round runs everything once, close together, and medians over rounds are
 # reported, so that a machine whose speed drifts affects both sides of each ratio alike.
 source "$(dirname "$0")/common.sh"
 needs vellisk-ir "libfftw3-dev, libsndfile1-dev and libplplot-dev"
@@ -53,7 +54,8 @@ for ((round = 0; round < rounds; round++)); do
     "$(ir --plot fig.svg rec1.pcm ir.wav)" \
     "$(ir -c 2 rec2ref.pcm ir.wav) $(ir -c 2 --reference 1 rec2ref.pcm ir.wav)" \
     "$(ir --repeat 1 rep1.pcm ir.wav) $(ir --repeat 4 rep4.pcm ir.wav) $(ir --repeat 8 rep8.pcm ir.wav)" \
-    "$(ir --frd r.frd --json r.json rec1.pcm ir.wav) $(ir -H 5 --gate 4 --frd r.frd rec1.pcm ir.wav)"
+    "$(ir --frd r.frd --json r.json rec1.pcm ir.wav) $(ir -H 5 --gate 4 --frd r.frd rec1.pcm ir.wav)" \
+    "$(ir --uncompensated rec1.pcm ir.wav) $(ir --uncompensated -c 8 rec8.pcm ir.wav)"
 done >rounds
 
 awk -v rounds="$rounds" -f "$here/bench/median.awk" -f /dev/stdin rounds <<'AWK'
@@ -61,7 +63,8 @@ awk -v rounds="$rounds" -f "$here/bench/median.awk" -f /dev/stdin rounds <<'AWK'
     value[NR, 31] = $3 / $1; value[NR, 32] = $7 / $5; value[NR, 33] = $11 / $1
     value[NR, 34] = $13 / $19; value[NR, 35] = $15 / $1; value[NR, 36] = $19 / $17
     value[NR, 37] = $23 / (4 * $21); value[NR, 38] = $25 / (8 * $21)
-    value[NR, 39] = $27 / $1; value[NR, 40] = $29 / $11 }
+    value[NR, 39] = $27 / $1; value[NR, 40] = $29 / $11
+    value[NR, 41] = $1 / $31; value[NR, 42] = $5 / $33; value[NR, 43] = $31; value[NR, 44] = $33 }
   END {
     printf "Usage example (45 s at 44.1 kHz), medians of %d rounds: seconds, peak MiB\n", rounds
     printf "  1 channel:  vellisk-ir %6.3f s %6.1f MiB   scipy %6.3f s %6.1f MiB   %.1fx faster, %.2f of its memory\n",
@@ -80,6 +83,8 @@ awk -v rounds="$rounds" -f "$here/bench/median.awk" -f /dev/stdin rounds <<'AWK'
     printf "  --repeat 1, 4, 8: %6.1f MiB, %6.1f MiB, %6.1f MiB\n", median(22) / 1024, median(24) / 1024, median(26) / 1024
     printf "  --frd, --json:  %6.3f s, %.2f x the run without\n", median(27), median(39)
     printf "  -H 5 --gate 4 --frd: %6.3f s, %.2f x -H 5 without\n", median(29), median(40)
+    printf "  compensated (the default) against --uncompensated: 1 channel %.2f x (%6.3f s), 8 channels %.2f x (%6.3f s)\n",
+      median(41), median(43), median(42), median(44)
   }
 AWK
 

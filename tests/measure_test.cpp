@@ -200,7 +200,8 @@ TEST(VelliskMeasure, InputBeyondFullScaleIsWarned) {
 // after the zero instant, and the device's matches the FIR's frequency
 // response, one period late, in level and phase (above 1 kHz, where cutting
 // the response 0.5 s before the zero instant costs nothing measurable), in
-// the response file and in vellisk-ir's text file.
+// the response file and in vellisk-ir's text file. Uncompensated, the files
+// are the convolution with the inverse filter, exact to -100 dB.
 TEST(VelliskMeasure, DeviceUnderTestIsMeasuredByItsFir) {
   JackServer server;
   ASSERT_TRUE(server.ready());
@@ -212,7 +213,7 @@ TEST(VelliskMeasure, DeviceUnderTestIsMeasuredByItsFir) {
       run_measure(dir, server.name(),
                   with({"-o", "dut:in", "-o", "loopback:playback_1", "-i", "dut:out", "-i",
                         "loopback:capture_1", "-p", "0.5", "-l", "0.25", "--tail", "0", "--frd",
-                        "dut.frd", "--json", "r.json"},
+                        "dut.frd", "--json", "r.json", "--uncompensated"},
                        kNumbers, {"rec.wav", "ir.wav"}));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Recording written: rec.wav\n"), std::string::npos) << r.out;

@@ -64,5 +64,11 @@ PY
 vellisk-ir --frd ir.frd 44100 0.5 10 21000 45 2 0.05 0.005 recording.wav ir.pcm >/dev/null
 awk '/Reading one in numpy/ { want = 1 } want && /^```python$/ { on = 1; next }
      on && /^```$/ { exit } on' "$readme" >frd.py
-echo 'assert len(hz) == int(96 * np.log2(2100)) + 1 and abs(degrees).max() <= 180, len(hz)' >>frd.py
+cat >>frd.py <<'PY'
+# The rows cover the band the header names, 96 an octave, and a flat system's phase stays put.
+band = next(l for l in open("ir.frd") if l.startswith("* Band: ")).split()
+low, high = float(band[2]), float(band[5])
+assert low <= hz[0] < low * 2 ** (1 / 96) and high / 2 ** (1 / 96) < hz[-1] <= high, (hz[0], hz[-1])
+assert len(hz) == int(96 * np.log2(hz[-1] / hz[0]) + 0.5) + 1 and abs(degrees).max() <= 180, len(hz)
+PY
 python3 frd.py

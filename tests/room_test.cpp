@@ -838,7 +838,7 @@ TEST(VelliskRoom, ThirdOctavesAtALowRateLeaveTheTopBandsOutByName) {
   const RunResult r =
       run_room(dir, {"-b", "third", "--rate", "22050", "--json", "t.json", "tone.raw"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("Bands left out, their upper edge above 0.45 x rate: 10k\n"),
+  EXPECT_NE(r.out.find("Bands left out, their upper edge above 0.45 x rate: 10 kHz\n"),
             std::string::npos)
       << r.out;
   const auto json = nlohmann::json::parse(read_file(dir.work() / "t.json"));
@@ -1036,4 +1036,27 @@ TEST(VelliskRoom, AClosedReportPipeEndsTheRunQuietlyWithItsFiles) {
   EXPECT_EQ(r.err, "");
   const std::string csv = read_file(dir.work() / "out.csv");
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 2 * 10);
+}
+
+// A perfect impulse, and one of two samples, before digital silence: no decay
+// follows them, and no noise, which the report says rather than a peak-to-noise
+// of 0 dB. Notes name their bands in words ("1 kHz").
+TEST(VelliskRoom, APerfectImpulseHoldsNoDecayAndNotesNameTheirBands) {
+  TempDir dir;
+  std::vector<double> one(48000), two(48000);
+  one[100] = 1, two[100] = 1, two[101] = -0.5;
+  write_wav(dir.work() / "one.wav", {one, two});
+  write_wav(dir.work() / "decay.wav", {decaying_noise(0.5, 0.01, 1, -200)});
+  const RunResult r = run_room(dir, {"--json", "r.json", "one.wav", "decay.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* ends : {"Channel 1: the response ends 0.0 ms after its peak, in digital silence: "
+                           "no decay to measure, no parameters\n",
+                           "Channel 2: the response ends 0.0 ms after its peak"}) {
+    EXPECT_NE(r.out.find(ends), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(r.out.find("peak only"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n  1 kHz: "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("k Hz"), std::string::npos) << r.out;
+  const nlohmann::json j = nlohmann::json::parse(read_file(dir.work() / "r.json"));
+  EXPECT_TRUE(j.at("files").at(0).at("channels").at(0).at("onset_s").is_null()) << j.dump();
 }

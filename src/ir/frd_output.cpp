@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "cli/arguments.h"
+#include "cli/console.h"
 #include "ir/ir_texts.h"
 #include "sweep/validation.h"
 
@@ -38,12 +39,11 @@ std::string frd_text(const RunFigures& f, int channel, int order, double delay_s
   t += ", level in dB re unit gain\n";
   t += "* Smoothing: " + (f.smooth > 0 ? "1/" + std::to_string(f.smooth) + " octave" : "none") +
        "\n";
+  t += "* Band: " + band_text(f) + "\n";
   t += "* Gate: " + (f.gate_ms > 0 ? gate_text(f.gate_ms, f.pre_s) : "none") + "\n";
+  t += formatted("* Delay removed from the phase: %.6f ms (%.4f samples), the channel's arrival\n",
+                 1000 * delay_samples / p.rate, delay_samples);
   char line[160];
-  std::snprintf(line, sizeof line,
-                "* Delay removed from the phase: %.6f ms (%.4f samples), the channel's arrival\n",
-                1000 * delay_samples / p.rate, delay_samples);
-  t += line;
   t += "* Freq(Hz) SPL(dB) Phase(degrees)\n";
   for (std::size_t i = 0; i < r.frequencies.size(); ++i) {
     double phase = hundredths(r.phase[i]);

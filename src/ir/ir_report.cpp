@@ -7,6 +7,7 @@
 
 #include "cli/console.h"
 #include "response/analysis.h"
+#include "response/compensation.h"
 #include "sweep/validation.h"
 
 namespace {
@@ -30,10 +31,19 @@ ChannelFigures channel_figures(const ChannelResult& r, double rate) {
   c.arrival_ms = 1000 * r.arrival / rate;
   c.impulse_peak_db = decibels(std::abs(r.peak));
   if (r.noise > 0) c.peak_to_noise_db = c.impulse_peak_db - decibels(r.noise);
+  c.polarity = r.polarity;
   c.harmonic_level_db = r.harmonic_levels;
+  c.harmonic_noise_db = r.harmonic_noise;
+  c.below_noise = r.below_noise;
   c.thd_percent = 100 * r.thd;
   c.thd_db = decibels(r.thd);
   return c;
+}
+
+std::string band_text(const RunFigures& f) {
+  const std::string band = formatted("%.2f Hz to %.2f Hz", f.band_low_hz, f.band_high_hz);
+  if (!f.compensated) return band + ", uncompensated: the sweep's own response is left in";
+  return band + formatted(", where the sweep is within %g dB of full level", -kTrustedDb);
 }
 
 std::string gate_text(double gate_ms, double pre_s) {
@@ -59,6 +69,7 @@ std::vector<std::string> setup_lines(const RunFigures& f) {
           "Noise measured from %.3f s to %.3f s, between the second harmonic and the response",
           f.noise_first_s, f.noise_last_s),
   };
+  lines.push_back("Band: " + band_text(f));
   if (f.gate_ms > 0) lines.push_back("Gate: " + gate_text(f.gate_ms, f.pre_s));
   return lines;
 }
@@ -69,14 +80,21 @@ std::vector<std::string> channel_lines(int channel, const ChannelFigures& c) {
       c.peak_to_noise_db ? formatted("%.1f dB", *c.peak_to_noise_db) : "above 300 dB";
   std::vector<std::string> lines = {formatted(
       "Channel %d: arrival %.1f samples (%.3f ms), in-band gain %.2f dB, impulse peak %.2f "
-      "dB, peak-to-noise %s, recorded peak %.2f dBFS",
+      "dB, peak-to-noise %s, recorded peak %.2f dBFS%s",
       channel, tenths(c.arrival_samples), c.arrival_ms, hundredths(c.gain_db), c.impulse_peak_db,
-      noise.c_str(), c.recorded_peak_dbfs)};
+      noise.c_str(), c.recorded_peak_dbfs, c.polarity < 0 ? ", polarity inverted" : "")};
   if (c.harmonic_level_db.empty()) return lines;
   std::string line = formatted("Channel %d harmonics:", channel);
+  bool below = false;
   for (std::size_t i = 0; i < c.harmonic_level_db.size(); ++i) {
-    line += formatted(" H%zu %.1f dB,", i + 2, c.harmonic_level_db[i]);
+    below = below || c.below_noise[i];
+    line += formatted(c.below_noise[i] ? " H%zu below the noise (%.1f dB, noise %.1f dB),"
+                                       : " H%zu %.1f dB (noise %.1f dB),",
+                      i + 2, c.harmonic_level_db[i], c.harmonic_noise_db[i]);
   }
-  lines.push_back(line + formatted(" THD %.3g %% (%.1f dB)", c.thd_percent, c.thd_db));
+  const std::string thd = c.thd_percent > 0
+                              ? formatted(" THD %.3g %% (%.1f dB)", c.thd_percent, c.thd_db)
+                              : std::string(" THD none above the noise");
+  lines.push_back(line + thd + (below ? ", of the orders above their noise" : ""));
   return lines;
 }

@@ -20,7 +20,10 @@ struct ChannelFigures {
   double gain_db = 0;                      // in-band gain: the band's median magnitude
   double impulse_peak_db = 0;              // the response's peak re unit gain
   std::optional<double> peak_to_noise_db;  // none when the noise is 0
+  int polarity = 1;                        // -1: inverted
   std::vector<double> harmonic_level_db;   // [k - 2]: order k re the linear response
+  std::vector<double> harmonic_noise_db;   // [k - 2]: the noise in order k's window, likewise
+  std::vector<bool> below_noise;           // [k - 2]: left out of the THD
   double thd_percent = 0;
   double thd_db = 0;
   double recorded_peak_dbfs = 0;  // of the recording's samples read for the channel
@@ -40,7 +43,11 @@ struct RunFigures {
   std::size_t transform_samples = 0;
   double noise_first_s = 0;
   double noise_last_s = 0;
+  bool compensated = true;  // the sweep's own response taken out
+  double band_low_hz = 0;   // the rows' band: where the sweep is within 12 dB of full level
+  double band_high_hz = 0;  // (uncompensated: hzstart to hzend)
   double gate_ms = 0;  // 0: no gate
+  std::int64_t aligned_samples = 0;  // --align: how far the windows were moved
   int smooth = 0;      // the text files' 1/N octave; 0: none
   int figure_smooth = 6;
   std::optional<double> drift_given_ppm;  // --drift PPM
@@ -57,6 +64,10 @@ ChannelFigures channel_figures(const ChannelResult& r, double rate);
 // a channel's lines.
 std::vector<std::string> setup_lines(const RunFigures& f);
 std::vector<std::string> channel_lines(int channel, const ChannelFigures& c);
+
+// The band of the rows and the figure, for the report and the text files'
+// headers: "23.28 Hz to 19698.93 Hz, where the sweep is within 12 dB of full level".
+std::string band_text(const RunFigures& f);
 
 // What a gate keeps and the lowest frequency it resolves, for the report and
 // the text files' headers: "4 ms after the arrival, from 0.1 s before it; resolves 250 Hz and up".

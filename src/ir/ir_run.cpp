@@ -34,6 +34,7 @@
 #include "response/response_file.h"
 #include "response/store.h"
 #include "response/timing.h"
+#include "sweep/design_text.h"
 #include "sweep/validation.h"
 
 namespace {
@@ -125,6 +126,16 @@ std::string recording_error(const IrOptions& o, const SweepParams& p, const Swee
   return "";
 }
 
+// A WAV irfile's 32-bit sizes against its channels and window.
+std::string wav_error(const IrJob& job, int channels) {
+  if (job.format != ResponseFormat::kWav) return "";
+  const std::int64_t frames = job.pre + job.length;
+  if (frames <= wav_max_frames(channels, job.params.rate, info_list(kIrVersion))) return "";
+  return "irfile (" + job.irfile + "): " + std::to_string(channels) + " channels of " +
+         std::to_string(frames) + " frames at " + text(job.params.rate) +
+         " Hz exceed the 32-bit sizes of a WAV file; write a .w64 file";
+}
+
 // Each output against the recording, the standard streams and the others;
 // each of the names from `made` on, made from one name given, against those
 // before `made` only.
@@ -152,33 +163,25 @@ std::string names_error(const char* recording, const std::vector<std::string>& o
 Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
                  const TimingResult& timing, const RunFigures& figures) {
   Figure f;
-  char text[256];
-  std::snprintf(text, sizeof text, "Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
-                p.duration, p.rate);
-  f.title = text;
+  f.title = formatted("Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
+                      p.duration, p.rate);
   // Several channels give their latency and peak-to-noise in the legend.
   std::string facts;
-  const auto add = [&facts, &text] { facts += (facts.empty() ? "" : ", ") + std::string(text); };
+  const auto add = [&facts](const std::string& text) { facts += (facts.empty() ? "" : ", ") + text; };
   if (m.channels.size() == 1) {
-    std::snprintf(text, sizeof text, "Latency %.3f ms, peak-to-noise %.1f dB",
-                  figures.channels[0].arrival_ms,
-                  figures.channels[0].peak_to_noise_db.value_or(INFINITY));
-    add();
+    add(formatted("Latency %.3f ms, peak-to-noise %.1f dB", figures.channels[0].arrival_ms,
+                  figures.channels[0].peak_to_noise_db.value_or(INFINITY)));
+    if (figures.channels[0].polarity < 0) add("polarity inverted");
   }
   if (o.reference > 0) {
-    std::snprintf(text, sizeof text, "chain latency %.3f ms on the reference (channel %ld)",
-                  1000 * timing.latency / p.rate, o.reference);
-    add();
+    add(formatted("chain latency %.3f ms on the reference (channel %ld)",
+                  1000 * timing.latency / p.rate, o.reference));
   }
   if (timing.drift_measured) {
-    std::snprintf(text, sizeof text, "drift %.1f ppm%s", tenths(timing.drift * 1e6),
-                  timing.corrected ? ", corrected" : "");
-    add();
+    add(formatted("drift %.1f ppm%s", timing.drift * 1e6, timing.corrected ? ", corrected" : ""));
   }
   if (timing.repeats.size() > 1) {
-    std::snprintf(text, sizeof text, "%d of %zu repeats averaged", timing.kept,
-                  timing.repeats.size());
-    add();
+    add(formatted("%d of %zu repeats averaged", timing.kept, timing.repeats.size()));
   }
   if (!facts.empty())
     facts[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(facts[0])));
@@ -200,6 +203,7 @@ Figure figure_of(const SweepParams& p, const IrOptions& o, const Measurement& m,
                                curves.frequencies.begin() + static_cast<std::ptrdiff_t>(n)),
            curves.harmonics[k]});
     }
+    c.noise = {curves.frequencies, curves.noise_level};
     c.envelope = {curves.times, curves.envelope};
     c.noise_db = curves.noise_envelope;
     c.latency_ms = figures.channels[i].arrival_ms;
@@ -244,7 +248,10 @@ std::string write_phase(const IrJob& job, const Measurement& m, RowStore& store,
     std::string e;
     const int fd = files.create(name, e);
     ResponseFile file;
-    if (fd >= 0) e = file.open(fd, job.format, channels, static_cast<int>(job.params.rate));
+    if (fd >= 0) {
+      e = file.open(fd, job.format, channels, static_cast<int>(job.params.rate),
+                    m.layout.window(k), info_list(kIrVersion));
+    }
     if (e.empty()) {
       e = write_rows(store, static_cast<std::size_t>((k - 1) * channels), channels,
                      m.layout.window(k), file);
@@ -266,8 +273,9 @@ std::string write_phase(const IrJob& job, const Measurement& m, RowStore& store,
     const auto k = static_cast<int>((i - made) / static_cast<std::size_t>(channels)) + 1;
     const std::size_t c = (i - made) % static_cast<std::size_t>(channels);
     const ChannelResult& r = m.channels[c];
-    const std::string text = frd_text(figures, static_cast<int>(c + 1), k, r.arrival,
-                                      r.responses[static_cast<std::size_t>(k - 1)]);
+    const std::string text =
+        frd_text(figures, static_cast<int>(c + 1), k, figures.channels[c].arrival_samples,
+                 r.responses[static_cast<std::size_t>(k - 1)]);
     if (std::string e = text_file(names[i], text); !e.empty()) return e;
   }
   if (!job.options.json.empty()) {
@@ -405,6 +413,7 @@ MeasurementSetup setup_of(const IrJob& job, const TimingSetup& timing) {
   setup.smooth = static_cast<int>(o.smooth);
   setup.gate = o.gate * job.params.rate / 1000;
   setup.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  setup.compensated = !o.uncompensated;
   prepare_timing(timing, setup);
   if (o.drift_auto) {
     // Both passes use the transform size the corrected one needs at the
@@ -433,6 +442,10 @@ void setup_report(const IrJob& job, const MeasurementSetup& setup, const Measure
   figures.transform_samples = m.plan.fft_size;
   figures.noise_first_s = static_cast<double>(m.layout.noise_first) / params.rate;
   figures.noise_last_s = static_cast<double>(m.layout.noise_last) / params.rate;
+  const Compensation& c = m.plan.compensation;
+  figures.compensated = c.on();
+  figures.band_low_hz = c.on() ? c.low() : params.hzstart;
+  figures.band_high_hz = c.on() ? c.high() : params.hzend;
   figures.gate_ms = o.gate;
   figures.smooth = setup.smooth;
   figures.figure_smooth = setup.figure_smooth;
@@ -447,7 +460,8 @@ void setup_report(const IrJob& job, const MeasurementSetup& setup, const Measure
 // The timing's and each channel's lines, and the warnings, each on standard
 // error as it is found and kept for the JSON report.
 void results_report(const IrJob& job, const TimingSetup& timing, const TimingResult& timed,
-                    const Measurement& m, RunFigures& figures) {
+                    const Measurement& m, const std::vector<std::optional<FoundResponse>>& found,
+                    RunFigures& figures) {
   const auto warn = [&figures](const std::string& line) {
     std::fprintf(stderr, "Warning: %s\n", line.c_str());
     figures.warnings.push_back(line);
@@ -462,15 +476,55 @@ void results_report(const IrJob& job, const TimingSetup& timing, const TimingRes
   }
   const double rate = job.params.rate;
   for (std::size_t c = 0; c < m.channels.size(); ++c) {
-    const ChannelFigures& f = figures.channels.emplace_back(channel_figures(m.channels[c], rate));
+    ChannelFigures& f = figures.channels.emplace_back(channel_figures(m.channels[c], rate));
+    f.arrival_samples += static_cast<double>(figures.aligned_samples);
+    f.arrival_ms += 1000 * static_cast<double>(figures.aligned_samples) / rate;
     for (const std::string& line : channel_lines(static_cast<int>(c + 1), f)) {
       print_line(line.c_str());
     }
-    for (const std::string& line :
-         plausibility_warnings(m.channels[c], static_cast<int>(c) + 1, m.layout, rate)) {
+    const FoundResponse* elsewhere = found[c] ? &*found[c] : nullptr;
+    for (const std::string& line : plausibility_warnings(m.channels[c], static_cast<int>(c) + 1,
+                                                         m.layout, rate, elsewhere)) {
       warn(line.substr(line.starts_with("Warning: ") ? 9 : 0));
     }
   }
+}
+
+// For each channel whose response lies outside the window, where a search of
+// the whole recording finds it (when that is outside the window too, and
+// clearly above what the window holds); with --align, the measurement again,
+// the windows moved by the strongest one found, in whole tenths of a second.
+std::string search_phase(const IrJob& job, MeasurementSetup& setup, const TimingSetup& timing,
+                         Recording& recording, RowStore& store, Measurement& m,
+                         TimingResult& timed, RunFigures& figures,
+                         std::vector<std::optional<FoundResponse>>& found) {
+  found.assign(m.channels.size(), std::nullopt);
+  if (timing.reference >= 0 || timing.repeats > 1) return "";
+  const double rate = job.params.rate;
+  std::optional<FoundResponse> strongest;
+  for (std::size_t c = 0; c < m.channels.size(); ++c) {
+    const ChannelResult& r = m.channels[c];
+    if (!response_elsewhere(r, m.layout, job.params.amplitude)) continue;
+    FoundResponse f;
+    if (std::string e = find_response(setup, recording, static_cast<int>(c), f); !e.empty()) {
+      return e;
+    }
+    const bool outside = f.at < static_cast<double>(-job.pre) || f.at > static_cast<double>(job.length);
+    if (!outside || !(f.peak > 2 * std::abs(r.peak))) continue;
+    found[c] = f;
+    if (!strongest || f.peak > strongest->peak) strongest = f;
+  }
+  if (!strongest || !job.options.align) return "";
+  const std::int64_t tenth = std::max<std::int64_t>(1, std::llround(0.1 * rate));
+  const auto shift = static_cast<std::int64_t>(std::floor(strongest->at / static_cast<double>(tenth))) * tenth;
+  print_line(formatted("Aligned: the response lies %s; the windows are moved by %.1f s (%" PRId64 " samples)",
+                       found_text(strongest->at, rate).c_str(), static_cast<double>(shift) / rate, shift)
+                 .c_str());
+  figures.aligned_samples = shift;
+  found.assign(m.channels.size(), std::nullopt);
+  setup.shift += shift;
+  timed = TimingResult{};
+  return measure_timed(timing, setup, recording, store, m, timed);
 }
 
 // The last lines: each file written.
@@ -501,6 +555,7 @@ int run_ir_job(const IrJob& job) {
   MeasurementSetup setup = setup_of(job, timing);
   const RecordingInfo& info = recording.info();
   if (const std::string e = memory_phase(setup, info.channels); !e.empty()) return fail(e);
+  if (const std::string e = wav_error(job, info.channels); !e.empty()) return fail(e);
   Measurement m = plan_measurement(setup);
   setup_report(job, setup, m, info, figures);
 
@@ -509,8 +564,14 @@ int run_ir_job(const IrJob& job) {
   if (const std::string e = measure_timed(timing, setup, recording, store, m, timed); !e.empty()) {
     return fail(e);
   }
+  std::vector<std::optional<FoundResponse>> found;
+  if (const std::string e =
+          search_phase(job, setup, timing, recording, store, m, timed, figures, found);
+      !e.empty()) {
+    return fail(e);
+  }
   if (const std::string e = results_error(job, m); !e.empty()) return fail(e);
-  results_report(job, timing, timed, m, figures);
+  results_report(job, timing, timed, m, found, figures);
 
   std::string svg;
   if (!job.options.plot.empty()) {

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ir/ir_texts.h"
+#include "response/compensation.h"
 
 namespace {
 
@@ -24,10 +25,14 @@ Json channel_json(int channel, const ChannelFigures& c) {
   j["peak_to_noise_db"] = number(c.peak_to_noise_db);
   Json harmonics = Json::array();
   for (std::size_t i = 0; i < c.harmonic_level_db.size(); ++i) {
-    harmonics.push_back({{"order", i + 2}, {"level_db", number(c.harmonic_level_db[i])}});
+    harmonics.push_back({{"order", i + 2},
+                         {"level_db", number(c.harmonic_level_db[i])},
+                         {"noise_db", number(c.harmonic_noise_db[i])},
+                         {"below_noise", static_cast<bool>(c.below_noise[i])}});
   }
+  j["polarity"] = c.silent ? Json(nullptr) : Json(c.polarity);
   j["harmonics"] = harmonics;
-  const bool thd = !c.silent && !c.harmonic_level_db.empty();
+  const bool thd = !c.silent && !c.harmonic_level_db.empty() && c.thd_percent > 0;
   j["thd_percent"] = thd ? number(c.thd_percent) : Json(nullptr);
   j["thd_db"] = thd ? number(c.thd_db) : Json(nullptr);
   j["recorded_peak_dbfs"] = number(c.recorded_peak_dbfs);
@@ -57,6 +62,10 @@ std::string json_report(const RunFigures& f) {
                  {"zero_instant_sample", f.zero_sample},
                  {"transform_samples", f.transform_samples}};
   j["noise"] = {{"first_s", f.noise_first_s}, {"last_s", f.noise_last_s}};
+  j["band"] = {{"low_hz", f.band_low_hz},
+               {"high_hz", f.band_high_hz},
+               {"compensated", f.compensated},
+               {"trusted_within_db", f.compensated ? Json(-kTrustedDb) : Json(nullptr)}};
   j["gate"] = f.gate_ms > 0 ? Json{{"gate_ms", f.gate_ms},
                                    {"pre_s", f.pre_s},
                                    {"lowest_resolved_hz", 1000 / f.gate_ms}}
@@ -68,8 +77,10 @@ std::string json_report(const RunFigures& f) {
     Json repeats = Json::array();
     for (const TimingFigures::Repeat& r : t.repeats) {
       repeats.push_back({{"offset_samples", r.offset_samples},
-                         {"deviation_db", r.deviation_db},
-                         {"left_out", !r.kept}});
+                         {"noise_db", number(r.noise_db)},
+                         {"deviation_db", number(r.deviation_db)},
+                         {"left_out", !r.kept},
+                         {"noise_raised_db", r.kept ? Json(nullptr) : number(r.raised_db)}});
     }
     j["timing"] = {
         {"reference_channel", t.reference > 0 ? Json(t.reference) : Json(nullptr)},
@@ -77,8 +88,8 @@ std::string json_report(const RunFigures& f) {
         {"latency_ms", t.reference > 0 ? Json(t.latency_ms) : Json(nullptr)},
         {"repeats", repeats},
         {"repeats_averaged", t.repeats.empty() ? Json(nullptr) : Json(t.averaged)},
-        {"median_deviation_db", t.repeats.empty() ? Json(nullptr) : Json(t.median_deviation_db)},
-        {"noise_down_db", t.repeats.empty() ? Json(nullptr) : Json(t.noise_down_db)}};
+        {"median_deviation_db", number(t.median_deviation_db)},
+        {"noise_down_db", number(t.noise_down_db)}};
   }
   // The drift: given, or measured by the timing (corrected or not; beside
   // one given, the one measured).

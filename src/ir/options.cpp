@@ -8,13 +8,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "cli/arguments.h"
 #include "ir/frd_output.h"
 
 namespace {
 
-enum { kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson };
+enum { kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson, kUncompensated, kAlign };
 const option kLongOptions[] = {
     {"length", required_argument, nullptr, 'l'},
     {"pre", required_argument, nullptr, 'p'},
@@ -28,10 +29,25 @@ const option kLongOptions[] = {
     {"smooth", required_argument, nullptr, kSmooth},
     {"gate", required_argument, nullptr, kGate},
     {"json", required_argument, nullptr, kJson},
+    {"uncompensated", no_argument, nullptr, kUncompensated},
+    {"align", no_argument, nullptr, kAlign},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
+
+// An argument such as "-length" or "-plot=f.svg" that names a long option with
+// one dash: what was probably meant, or "".
+std::string one_dash_error(const char* arg, const option* longs) {
+  if (arg == nullptr || arg[0] != '-' || arg[1] == '-' || std::strlen(arg) < 3) return "";
+  const std::string word = std::string(arg + 1).substr(0, std::strcspn(arg + 1, "="));
+  for (const option* o = longs; o->name != nullptr; ++o) {
+    if (word == o->name) {
+      return std::string("option ") + arg + " has one dash; --" + word + " was probably meant";
+    }
+  }
+  return "";
+}
 
 }  // namespace
 
@@ -44,6 +60,8 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
   // "+": options end at the first argument that is not one, so that a negative
   // number among the eight (an amplitude of -0.5) is not taken for an option.
   for (int c; (c = getopt_long(argc, argv, "+l:p:c:H:hV", longs, nullptr)) != -1;) {
+    // "-length 3" reads as -l with "ength": a long option with one dash.
+    if (std::string e = one_dash_error(argv[optind - 1], longs); !e.empty()) return e;
     switch (c) {
       case 'l':
         if (!whole_number(optarg, o.length) || !(o.length > 0)) {
@@ -108,6 +126,12 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
         o.json = optarg;
         if (o.json.empty()) return "--json must name a file";
         break;
+      case kUncompensated:
+        o.uncompensated = true;
+        break;
+      case kAlign:
+        o.align = true;
+        break;
       case 'h':
         o.help = true;
         break;
@@ -124,5 +148,10 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
     }
   }
   for (int i = optind; i < argc; ++i) o.arguments.push_back(argv[i]);
+  if (o.align && (o.reference > 0 || o.repeat > 1)) {
+    return std::string("--align is for a single sweep without a reference: ") +
+           (o.reference > 0 ? "--reference" : "--repeat") +
+           " places the windows by its own timing; leave one of them out";
+  }
   return "";
 }

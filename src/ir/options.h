@@ -19,6 +19,8 @@ struct IrOptions {
   long smooth = 0;     // --smooth N: 1/N octave; 0 when not given
   double gate = 0;     // --gate MS, in milliseconds; 0 when not given
   std::string json;    // --json FILE; empty when not given
+  bool uncompensated = false;  // --uncompensated: keep the sweep's own response in
+  bool align = false;          // --align: cut the windows at the response found
   bool help = false;
   bool version = false;
   std::vector<const char*> arguments;  // the positional arguments

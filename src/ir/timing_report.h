@@ -14,14 +14,18 @@ struct TimingFigures {
   double latency_samples = 0;
   double latency_ms = 0;
   struct Repeat {
-    double offset_samples = 0;  // from its place
-    double deviation_db = 0;    // from the others, re the noise
+    double offset_samples = 0;           // from its place
+    std::optional<double> noise_db;      // re the kept repeats' median; none when that is 0
+    std::optional<double> deviation_db;  // from the others, re the median noise; none when 0
+    double deviation = 0;                // the same, re unit gain
     bool kept = true;
+    double raised_db = 0;  // left out: how much it would have raised the average's noise
   };
   std::vector<Repeat> repeats;  // none for one sweep
   int averaged = 1;
-  double median_deviation_db = 0;
-  double noise_down_db = 0;
+  std::optional<double> median_deviation_db;
+  std::optional<double> noise_down_db;  // measured: the kept repeats' median noise over the average's
+  double applied_ppm = 0;               // the drift the measurement was made with
   std::optional<double> drift_ppm;  // measured
   std::string drift_source;         // "reference" or "repeats"
   bool drift_corrected = false;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 
+#include "cli/console.h"
 #include "plot/svg_page.h"
 
 namespace {
@@ -109,6 +110,19 @@ double level_min(const std::vector<double>& v) {
   return m;
 }
 
+// The level that all but a twentieth of v's points (above that floor) reach:
+// where a noise spectrum lies, without its deepest notches.
+double level_floor(const std::vector<double>& v) {
+  std::vector<double> levels;
+  for (const double x : v) {
+    if (std::isfinite(x) && x > -299) levels.push_back(x);
+  }
+  if (levels.empty()) return std::numeric_limits<double>::infinity();
+  const auto at = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 20);
+  std::nth_element(levels.begin(), at, levels.end());
+  return *at;
+}
+
 }  // namespace
 
 LevelAxis level_axis(double lowest, double highest) {
@@ -135,6 +149,7 @@ void magnitude_panel(const Figure& f, int orders) {
     highest = std::max(highest, finite_max(c.level.y));
     lowest = std::min(lowest, level_min(c.level.y));
     for (const FigureCurve& h : c.harmonics) lowest = std::min(lowest, level_min(h.y));
+    lowest = std::min(lowest, level_floor(c.noise.y));
   }
   const LevelAxis axis = level_axis(lowest, highest);
   const double top = axis.top;
@@ -156,6 +171,12 @@ void magnitude_panel(const Figure& f, int orders) {
       plwidth(k == 1 ? 2 : 1.5);
       line(x, curve.y);
     }
+    std::vector<double> x;
+    for (const double hz : ch.noise.x) x.push_back(std::log10(hz));
+    plcol0(curve_colour(c));
+    set_noise_line();
+    plwidth(1);
+    line(x, ch.noise.y);
   }
   plwidth(1);
   pllsty(1);
@@ -201,6 +222,7 @@ void magnitude_panel(const Figure& f, int orders) {
     legend_entry(
         0.88, row++, kText, [k] { set_order_line(k); }, numbered("H", k));
   }
+  legend_entry(0.88, row, kText, set_noise_line, "Noise");
 }
 
 void envelope_panel(const Figure& f) {
@@ -256,14 +278,13 @@ void envelope_panel(const Figure& f) {
   plptex(0, legend - 0.02, 1, 0, 0, "Latency,");
   plptex(0, legend - 0.02 - kRowPitch, 1, 0, 0, "peak-to-noise");
   int row = 2;
-  char text[64];
   for (int c = 0; c < channels; ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
-    std::snprintf(text, sizeof text, "%d: %.2f ms", c + 1, ch.latency_ms);
     legend_entry(
-        legend, row++, curve_colour(c), [] { pllsty(1); }, text);
-    std::snprintf(text, sizeof text, "%d: %.1f dB", c + 1, ch.peak_to_noise_db);
-    legend_entry(legend, row++, curve_colour(c), set_noise_line, text);
+        legend, row++, curve_colour(c), [] { pllsty(1); },
+        formatted("%d: %.2f ms", c + 1, ch.latency_ms));
+    legend_entry(legend, row++, curve_colour(c), set_noise_line,
+                 formatted("%d: %.1f dB", c + 1, ch.peak_to_noise_db));
   }
 }
 

@@ -12,6 +12,7 @@ struct FigureCurve {
 struct FigureChannel {
   FigureCurve level;                   // dB against Hz, smoothed
   std::vector<FigureCurve> harmonics;  // [k - 2]: order k, dB against excitation Hz
+  FigureCurve noise;                   // dB against Hz: the noise a window like the level's holds
   FigureCurve envelope;                // dB against ms from the zero instant
   double noise_db = 0;                 // the noise measured as the envelope is (its peaks)
   double latency_ms = 0;               // of the report, for the legend

@@ -63,6 +63,13 @@ double rms(const float* x, std::int64_t n) {
   return std::sqrt(sum / static_cast<double>(n));
 }
 
+double median(std::vector<double>& v) {
+  const std::size_t n = v.size();
+  const auto upper = v.begin() + static_cast<std::ptrdiff_t>(n / 2);
+  std::nth_element(v.begin(), upper, v.end());
+  return n % 2 == 1 ? *upper : 0.5 * (*std::max_element(v.begin(), upper) + *upper);
+}
+
 double decibels(double x) {
   return x > 0 ? 20 * std::log10(x) : -std::numeric_limits<double>::infinity();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // The peak of a band-limited signal between its samples.
 struct Peak {
@@ -15,6 +16,10 @@ Peak interpolated_peak(const float* x, std::int64_t n);
 
 // Root mean square of x[0..n); 0 when n is 0.
 double rms(const float* x, std::int64_t n);
+
+// The median of v, whose order it changes; the mean of the middle two for an
+// even count. v must not be empty.
+double median(std::vector<double>& v);
 
 // 20 log10(x), with -infinity for 0.
 double decibels(double x);

@@ -38,16 +38,6 @@ double Spectrum::band_power(double f_lo, double f_hi) const {
   return sum / static_cast<double>(hi - lo + 1);
 }
 
-double Spectrum::median_magnitude(double f_lo, double f_hi) const {
-  const auto [lo, hi] = bins_in(f_lo, f_hi);
-  const float* b = bins.get();
-  std::vector<double> magnitudes;
-  for (std::int64_t j = lo; j <= hi; ++j) magnitudes.push_back(std::hypot(b[2 * j], b[2 * j + 1]));
-  const auto middle = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() / 2);
-  std::nth_element(magnitudes.begin(), middle, magnitudes.end());
-  return *middle;
-}
-
 std::vector<double> sixth_octave_powers(const Spectrum& s, const std::vector<double>& centres,
                                         double scale) {
   const double half = std::exp2(1.0 / 12);

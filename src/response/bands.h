@@ -20,9 +20,6 @@ struct Spectrum {
 
   // Mean of |X|^2 over bins_in(f_lo, f_hi).
   double band_power(double f_lo, double f_hi) const;
-
-  // Median of |X| over bins_in(f_lo, f_hi).
-  double median_magnitude(double f_lo, double f_hi) const;
 };
 
 // The spectrum of x[0..n), transformed at a fast size of at least min_size.

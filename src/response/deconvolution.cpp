@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <vector>
 
@@ -11,7 +12,8 @@
 #include "sweep/inverse_gen.h"
 
 DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, std::int64_t first,
-                                     std::int64_t last, std::size_t min_fft_size) {
+                                     std::int64_t last, std::size_t min_fft_size,
+                                     bool compensated) {
   DeconvolutionPlan p;
   p.design = drift_design(params, drift);
   p.factor = normfactor(p.design);
@@ -23,6 +25,7 @@ DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, st
   p.first = first;
   p.last = last;
   p.fft_size = fast_fft_size(std::max(static_cast<std::size_t>(p.stretch_length()), min_fft_size));
+  if (compensated) p.compensation = Compensation(compute_design(params));
   return p;
 }
 
@@ -40,8 +43,12 @@ InverseSpectrum::InverseSpectrum(const DeconvolutionPlan& plan, int threads,
   std::atomic<std::int64_t> next{0};
   const auto compute = [&] {
     for (std::int64_t begin; (begin = next.fetch_add(kBlock)) < n;) {
-      emit_inverse(plan.design, plan.factor, begin, std::min(n, begin + kBlock),
-                   [h, k = begin](double v) mutable { h[k++] = static_cast<float>(v); });
+      auto to = [h, k = begin](double v) mutable { h[k++] = static_cast<float>(v); };
+      if (plan.compensation.on()) {
+        emit_reversed_sweep(plan.design, begin, std::min(n, begin + kBlock), to);
+      } else {
+        emit_inverse(plan.design, plan.factor, begin, std::min(n, begin + kBlock), to);
+      }
     }
   };
   run_parallel(std::max(threads, 1), [&](int i) {
@@ -57,6 +64,7 @@ InverseSpectrum::InverseSpectrum(const DeconvolutionPlan& plan, int threads,
 void InverseSpectrum::transform() {
   float* h = spectrum_.get();
   fft_->forward(h);
+  if (plan_.compensation.on()) return divide_by_sweep(h);
   // Bin j times exp(2 pi i j fraction / size) advances the filter by the
   // fraction of a sample; 1 / (size amplitude) undoes the transforms' gain and
   // the sweep's level.
@@ -75,6 +83,29 @@ void InverseSpectrum::transform() {
     const double im = h[2 * j + 1];
     h[2 * j] = static_cast<float>(re * c - im * s);
     h[2 * j + 1] = static_cast<float>(re * s + im * c);
+  }
+}
+
+void InverseSpectrum::divide_by_sweep(float* h) const {
+  // h holds R, the reversed sweep's spectrum: conj(S) delayed by sweeplen, as
+  // the inverse filter is. Bin j becomes T R |R|^2 / (|R|^4 + eps^2),
+  // advanced and scaled as the inverse filter's bins are.
+  const double size = static_cast<double>(plan_.fft_size);
+  const double scale = 1.0 / (size * plan_.amplitude);
+  const double step = 2.0 * std::numbers::pi * plan_.fraction / size;
+  const double hz_per_bin = plan_.design.rate / size;
+  h[0] = h[1] = 0.0f;
+  for (std::size_t j = 1; j <= plan_.fft_size / 2; ++j) {
+    const auto at = static_cast<double>(j);
+    const std::complex<double> r(h[2 * j], h[2 * j + 1]);
+    const double eps = regularisation(size, plan_.design.expstep, at) *
+                       plan_.compensation.regularisation_growth(at * hz_per_bin);
+    const double power = std::norm(r);
+    std::complex<double> c = r * (scale * power / (power * power + eps * eps));
+    c *= plan_.compensation.edge(at * hz_per_bin);
+    if (plan_.fraction != 0) c *= std::polar(1.0, step * at);
+    h[2 * j] = static_cast<float>(c.real());
+    h[2 * j + 1] = static_cast<float>(c.imag());
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "response/compensation.h"
 #include "response/fft.h"
 #include "sweep/sweep_design.h"
 
@@ -21,6 +22,7 @@ struct DeconvolutionPlan {
   std::int64_t first = 0;  // output times computed: [first, last)
   std::int64_t last = 0;
   std::size_t fft_size = 0;  // at least sweeplen + (last - first) - 1
+  Compensation compensation;  // on: the sweep's own response is taken out (see Compensation)
 
   // The recording's frames that the outputs depend on: [stretch_start, + stretch_length).
   std::int64_t stretch_start() const { return zero + first - design.sweeplen + 1; }
@@ -33,17 +35,19 @@ struct DeconvolutionPlan {
 
 // The plan for output times [first, last) of a recording made with a clock
 // (1 + drift) times as fast as the player's, with a transform of at least
-// min_fft_size.
+// min_fft_size; compensated or not.
 DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, std::int64_t first,
-                                     std::int64_t last, std::size_t min_fft_size = 0);
+                                     std::int64_t last, std::size_t min_fft_size = 0,
+                                     bool compensated = false);
 
-// The inverse filter's spectrum, scaled so that the response is the recording
+// The deconvolution's spectrum, scaled so that the response is the recording
 // deconvolved and divided by amplitude, and advanced by the fraction of the zero
-// instant.
+// instant: the inverse filter's, or compensated, the regularised division by
+// the sweep's own spectrum (see Compensation), whose samples cost less.
 class InverseSpectrum {
  public:
-  // Plans the transform while the filter's samples, those vellisk writes, are
-  // computed by `threads` threads; also plans, in the same time, the real and
+  // Plans the transform while the filter's samples (those vellisk writes, or
+  // compensated, the sweep's reversed) are computed by `threads` threads; also plans, in the same time, the real and
   // complex transforms of the sizes given, which the analysis will use.
   InverseSpectrum(const DeconvolutionPlan& plan, int threads,
                   const std::vector<std::size_t>& real_sizes = {},
@@ -60,6 +64,8 @@ class InverseSpectrum {
   void finish(float* data) const;
 
  private:
+  void divide_by_sweep(float* h) const;
+
   const DeconvolutionPlan& plan_;
   const RealFft* fft_ = nullptr;
   FloatBuffer spectrum_;

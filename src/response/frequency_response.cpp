@@ -28,13 +28,20 @@ Complex delay_free(const Spectrum& s, std::int64_t j, double delay) {
   return bin(s, j) * delay_turn(s.size, static_cast<double>(j), delay);
 }
 
-// The delay-free spectrum at a fractional bin index, within [0, size / 2].
-Complex interpolated(const Spectrum& s, double position, double delay) {
+// Bin j of s with the delay and the compensation's band edge removed.
+Complex edge_free(const Spectrum& s, std::int64_t j, double delay, const Compensation& edge) {
+  const Complex z = delay_free(s, j, delay);
+  return edge.on() ? z / edge.edge(static_cast<double>(j) * s.rate / static_cast<double>(s.size))
+                   : z;
+}
+
+// The delay- and edge-free spectrum at a fractional bin index, within [0, size / 2].
+Complex interpolated(const Spectrum& s, double position, double delay, const Compensation& edge) {
   const auto last = static_cast<std::int64_t>(s.size / 2);
   const double at = std::clamp(position, 0.0, static_cast<double>(last));
   const auto j = std::min(static_cast<std::int64_t>(at), last - 1);
   const double t = at - static_cast<double>(j);
-  return (1 - t) * delay_free(s, j, delay) + t * delay_free(s, j + 1, delay);
+  return (1 - t) * edge_free(s, j, delay, edge) + t * edge_free(s, j + 1, delay, edge);
 }
 
 double degrees(Complex z) {
@@ -70,8 +77,31 @@ std::vector<double> octave_grid(double f_lo, double f_hi, int points_per_octave)
   return log_centres(f_lo, f_hi, std::exp2(1.0 / points_per_octave));
 }
 
+void remove_edge(Spectrum& s, const Compensation& c) {
+  if (!c.on()) return;
+  const double hz_per_bin = s.rate / static_cast<double>(s.size);
+  for (std::size_t j = 0; j <= s.size / 2; ++j) {
+    const Complex t = c.edge(static_cast<double>(j) * hz_per_bin);
+    if (t == 1.0) break;  // and beyond: the edge lies far below
+    const Complex z = t == 0.0 ? 0 : bin(s, static_cast<std::int64_t>(j)) / t;
+    s.bins[2 * j] = static_cast<float>(z.real());
+    s.bins[2 * j + 1] = static_cast<float>(z.imag());
+  }
+}
+
+std::vector<double> within_band(const std::vector<double>& grid, const Compensation& c,
+                                double scale) {
+  if (!c.on()) return grid;
+  std::vector<double> kept;
+  for (const double f : grid) {
+    if (f >= c.low() * (1 - 1e-12) && scale * f <= c.high() * (1 + 1e-12)) kept.push_back(f);
+  }
+  return kept;
+}
+
 FrequencyResponse sample_response(const Spectrum& s, const std::vector<double>& frequencies,
-                                  double scale, double delay, int fraction) {
+                                  double scale, double delay, int fraction,
+                                  const Compensation& edge) {
   FrequencyResponse r;
   r.frequencies = frequencies;
   const double bins_per_hz = static_cast<double>(s.size) / s.rate;
@@ -79,19 +109,23 @@ FrequencyResponse sample_response(const Spectrum& s, const std::vector<double>& 
   const double half = fraction > 0 ? std::exp2(0.5 / fraction) : 1;
   for (const double f : frequencies) {
     const double centre = scale * f * bins_per_hz;
-    const auto lo = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(centre / half)));
-    const auto hi = std::min(last, static_cast<std::int64_t>(std::floor(centre * half)));
+    // Compensated, a band keeps to the bins of the band the sweep excites.
+    const double bottom = edge.on() ? std::max(centre / half, scale * edge.low() * bins_per_hz)
+                                    : centre / half;
+    const double top = edge.on() ? std::min(centre * half, edge.high() * bins_per_hz) : centre * half;
+    const auto lo = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(bottom)));
+    const auto hi = std::min(last, static_cast<std::int64_t>(std::floor(top)));
     double power = 0;
     Complex mean;
     if (fraction == 0 || hi < lo) {
-      mean = interpolated(s, centre, delay);
+      mean = interpolated(s, centre, delay, edge);
       power = std::norm(mean);
     } else {
       // One more bin turns the delay by the same step: one product a bin.
       const Complex step = delay_turn(s.size, 1, delay);
       Complex turn = delay_turn(s.size, static_cast<double>(lo), delay);
       for (std::int64_t j = lo; j <= hi; ++j, turn *= step) {
-        const Complex z = bin(s, j) * turn;
+        const Complex z = bin(s, j) * turn / edge.edge(static_cast<double>(j) / bins_per_hz);
         power += std::norm(z);
         mean += z;
       }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "response/bands.h"
+#include "response/compensation.h"
 
 // A gate around a response's arrival, in samples of its window: what lies from
 // `before` samples ahead of the arrival to `after` samples past it is kept,
@@ -41,5 +42,15 @@ std::vector<double> octave_grid(double f_lo, double f_hi, int points_per_octave)
 // bins of the delay-free spectrum; fraction N: smoothed over the 1/N octave
 // centred there, the level as the mean power of the bins and the phase as that
 // of their complex mean (a band holding no bin takes the interpolated value).
+// With a compensation given, each bin is divided by its band edge (see
+// Compensation::edge), which the compensated response keeps.
 FrequencyResponse sample_response(const Spectrum& s, const std::vector<double>& frequencies,
-                                  double scale, double delay, int fraction);
+                                  double scale, double delay, int fraction,
+                                  const Compensation& edge = {});
+
+// Divides each bin of s by the compensation's band edge, where it is not 1.
+void remove_edge(Spectrum& s, const Compensation& c);
+
+// The points of `grid` within the compensation's band (all of them when it is off).
+std::vector<double> within_band(const std::vector<double>& grid, const Compensation& c,
+                                double scale = 1);

@@ -8,7 +8,7 @@
 #include "response/fft.h"
 
 void harmonic_response(const float* origin, const Layout& layout, int k, double phasescale,
-                       float* out) {
+                       float* out, const Compensation& c, double rate) {
   const auto order = static_cast<std::size_t>(k - 1);
   const double arrival = layout.arrivals[order];
   const auto whole = static_cast<std::int64_t>(std::floor(arrival));
@@ -35,14 +35,18 @@ void harmonic_response(const float* origin, const Layout& layout, int k, double 
   const double rotation = std::fmod(static_cast<double>(k - 1) * phasescale, 2 * std::numbers::pi);
   const double step = 2 * std::numbers::pi * fraction / static_cast<double>(size);
   const double scale = 1.0 / static_cast<double>(size);
+  const bool gains = c.on() && k > 1;
   for (std::size_t j = 0; j <= size / 2; ++j) {
     const double angle = step * static_cast<double>(j) + rotation;
-    const double c = scale * std::cos(angle);
-    const double si = scale * std::sin(angle);
+    const double gain =
+        gains ? scale * c.harmonic_gain(k, static_cast<double>(j) * rate / static_cast<double>(size))
+              : scale;
+    const double co = gain * std::cos(angle);
+    const double si = gain * std::sin(angle);
     const double re = s[2 * j];
     const double im = s[2 * j + 1];
-    s[2 * j] = static_cast<float>(re * c - im * si);
-    s[2 * j + 1] = static_cast<float>(re * si + im * c);
+    s[2 * j] = static_cast<float>(re * co - im * si);
+    s[2 * j + 1] = static_cast<float>(re * si + im * co);
   }
   fft.inverse(s);
   for (std::int64_t i = 0; i < kept; ++i) out[i] = s[margin + i];

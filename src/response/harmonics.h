@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "response/compensation.h"
 #include "response/layout.h"
 
 // Writes order k's response (layout.window(k) samples) to out. origin[t] is
@@ -11,6 +12,8 @@
 // in phase by -(k - 1) phasescale; the raw output around that arrival is
 // advanced by the fraction of a sample the arrival is off the sample grid and
 // rotated back, in the frequency domain, so that sample pre of out is order
-// k's zero instant and a memoryless system shows its true phases.
+// k's zero instant and a memoryless system shows its true phases. Compensated,
+// each bin at hz (of a recording at `rate`) is also scaled by
+// c.harmonic_gain(k, hz), so that the order is a ratio to its excitation.
 void harmonic_response(const float* origin, const Layout& layout, int k, double phasescale,
-                       float* out);
+                       float* out, const Compensation& c = {}, double rate = 0);

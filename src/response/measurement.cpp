@@ -116,7 +116,8 @@ void cut_windows(const Measurement& m, const float* origin, double offset, Worke
     std::copy(origin - layout.pre, origin - layout.pre + layout.window(1), w.rows[0].begin());
     for (int k = 2; k <= layout.orders(); ++k) {
       harmonic_response(origin, layout, k, m.plan.design.phasescale,
-                        w.rows[static_cast<std::size_t>(k - 1)].data());
+                        w.rows[static_cast<std::size_t>(k - 1)].data(), m.plan.compensation,
+                        m.plan.design.rate);
     }
   } else {
     Layout moved = layout;
@@ -126,7 +127,8 @@ void cut_windows(const Measurement& m, const float* origin, double offset, Worke
     harmonic_response(origin, linear, 1, m.plan.design.phasescale, w.rows[0].data());
     for (int k = 2; k <= layout.orders(); ++k) {
       harmonic_response(origin, moved, k, m.plan.design.phasescale,
-                        w.rows[static_cast<std::size_t>(k - 1)].data());
+                        w.rows[static_cast<std::size_t>(k - 1)].data(), m.plan.compensation,
+                        m.plan.design.rate);
     }
   }
   const float* noise = origin + layout.noise_first + std::llround(offset);
@@ -181,9 +183,11 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
     const std::vector<float>& row = rows[static_cast<std::size_t>(k - 1)];
     const auto n = static_cast<std::int64_t>(row.size());
     Spectrum s = spectrum_of(gated(setup, layout, r.arrival, row, buffer), n, d.rate, 2 * n1);
+    const Compensation& c = m.plan.compensation;
     if (setup.curves) {
-      const std::vector<double> grid = log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24));
-      std::vector<double> level = sample_response(s, grid, k, arrival, setup.figure_smooth).level;
+      const std::vector<double> grid =
+          within_band(log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24)), c, k);
+      std::vector<double> level = sample_response(s, grid, k, arrival, setup.figure_smooth, c).level;
       if (k == 1) {
         r.curves.frequencies = grid;
         r.curves.level = std::move(level);
@@ -193,7 +197,8 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
     }
     if (setup.responses) {
       r.responses.push_back(sample_response(
-          s, octave_grid(d.hzstart, d.hzend / k, kPointsPerOctave), k, arrival, setup.smooth));
+          s, within_band(octave_grid(d.hzstart, d.hzend / k, kPointsPerOctave), c, k), k, arrival,
+          setup.smooth, c));
     }
     if (k == 1) linear = std::move(s);
   }
@@ -205,6 +210,49 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
 }
 
 }  // namespace
+
+int response_polarity(const float* x, std::int64_t n, double arrival, double rate) {
+  if (n <= 0) return 1;
+  const std::int64_t at = std::clamp<std::int64_t>(std::llround(arrival), 0, n - 1);
+  const auto end = std::min(n, static_cast<std::int64_t>(arrival + kPolarityMs / 1000 * rate) + 1);
+  // From the onset: what comes before it, a linear-phase response's mirror
+  // image of what follows, would give the step response a swing as large and
+  // of the other sign.
+  const double peak = std::abs(x[at]);
+  std::int64_t start = std::max<std::int64_t>(0, at - std::llround(kOnsetMs / 1000 * rate));
+  while (start < at && std::abs(x[start]) < kOnsetLevel * peak) ++start;
+  double sum = 0, extreme = 0;
+  for (std::int64_t i = start; i < end; ++i) {
+    sum += x[i];
+    if (std::abs(sum) > std::abs(extreme)) extreme = sum;
+  }
+  return extreme < 0 ? -1 : 1;
+}
+
+std::vector<double> band_points(const SweepDesign& d, const Compensation& c, bool middle) {
+  // The middle of the band, clear of the band edges; a sweep of less than two
+  // octaves has no such middle, and is taken whole.
+  const bool wide = middle && 4 * d.hzstart < d.hzend;
+  double lo = wide ? 2 * d.hzstart : d.hzstart;
+  double hi = wide ? d.hzend / 2 : d.hzend;
+  if (c.on()) lo = std::max(lo, c.low()), hi = std::min(hi, c.high());
+  return log_centres(lo, std::max(lo, hi), std::exp2(1.0 / 6));
+}
+
+double in_band_gain(const Spectrum& s, const SweepDesign& d, const Compensation& c) {
+  std::vector<double> magnitudes = sixth_octave_powers(s, band_points(d, c, true), 1);
+  for (double& x : magnitudes) x = std::sqrt(x);
+  return median(magnitudes);
+}
+
+std::vector<double> band_powers(const float* x, std::int64_t n, const SweepDesign& d,
+                                const Compensation& c) {
+  std::vector<double> powers =
+      sixth_octave_powers(spectrum_of(x, n, d.rate), band_points(d, c, false), 1);
+  // An unnormalised transform's bins hold n times the mean square of white noise.
+  for (double& p : powers) p /= static_cast<double>(std::max<std::int64_t>(n, 1));
+  return powers;
+}
 
 ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
                               const std::vector<std::vector<float>>& rows,
@@ -229,35 +277,59 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   // Every window's spectrum at the size of the longest, the linear one: one
   // plan for them all.
   const std::int64_t n1 = layout.window(1);
-  const Spectrum h1 = spectrum_of(linear.data(), n1, d.rate);
+  const Compensation& c = m.plan.compensation;
+  Spectrum h1 = spectrum_of(linear.data(), n1, d.rate);
+  remove_edge(h1, c);
   if (drift) r.drift = estimate_drift(h1, d.hzstart, d.hzend, d.octavelen);
-  // The middle of the band, clear of the band edges' roll-off; a sweep of
-  // less than two octaves has no such middle, and is taken whole. A gate
-  // asked for applies.
+  // The in-band gain: a gate asked for applies.
   std::vector<float> buffer;
-  const Spectrum h1g =
-      setup.gate > 0 ? spectrum_of(gated(setup, layout, r.arrival, linear, buffer), n1, d.rate)
-                     : Spectrum{};
+  Spectrum h1g;
+  if (setup.gate > 0) {
+    h1g = spectrum_of(gated(setup, layout, r.arrival, linear, buffer), n1, d.rate);
+    remove_edge(h1g, c);
+  }
   const Spectrum& g = setup.gate > 0 ? h1g : h1;
-  r.gain = 4 * d.hzstart < d.hzend ? g.median_magnitude(2 * d.hzstart, d.hzend / 2)
-                                   : g.median_magnitude(d.hzstart, d.hzend);
+  r.gain = in_band_gain(g, d, c);
   const double sixth = std::exp2(1.0 / 6);
   double thd_power = 0;
+  const auto noise_length = static_cast<double>(std::max<std::size_t>(noise.size(), 1));
+  Spectrum ns;
+  if (layout.orders() > 1 || setup.curves) {
+    ns = spectrum_of(noise.data(), static_cast<std::int64_t>(noise.size()), d.rate, n1);
+    remove_edge(ns, c);
+  }
   for (int k = 2; k <= layout.orders(); ++k) {
     const auto& row = rows[static_cast<std::size_t>(k - 1)];
     const Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, n1);
-    const std::vector<double> centres =
-        log_centres(d.hzstart * std::exp2(1.0 / 12), d.hzend / k / std::exp2(1.0 / 12), sixth);
-    const double level =
-        power_ratio_db(sixth_octave_powers(hk, centres, k), sixth_octave_powers(h1, centres, 1));
+    const std::vector<double> centres = within_band(
+        log_centres(d.hzstart * std::exp2(1.0 / 12), d.hzend / k / std::exp2(1.0 / 12), sixth), c,
+        k);
+    const std::vector<double> linear_powers = sixth_octave_powers(h1, centres, 1);
+    const double level = power_ratio_db(sixth_octave_powers(hk, centres, k), linear_powers);
+    // The noise a window as long as the order's holds, in the same bands.
+    std::vector<double> noise_powers = sixth_octave_powers(ns, centres, k);
+    for (double& p : noise_powers) p *= static_cast<double>(row.size()) / noise_length;
+    const double noise_level = power_ratio_db(noise_powers, linear_powers);
+    const bool below = !(level >= noise_level + kHarmonicMarginDb);
     r.harmonic_levels.push_back(level);
-    thd_power += std::pow(10.0, level / 10);
+    r.harmonic_noise.push_back(noise_level);
+    r.below_noise.push_back(below);
+    if (!below) thd_power += std::pow(10.0, level / 10);
   }
   r.thd = std::sqrt(thd_power);
+  r.polarity = response_polarity(linear.data(), n1, static_cast<double>(layout.pre) + r.arrival, d.rate);
   if (setup.curves || setup.responses) frequency_analyses(setup, m, rows, r);
   if (setup.curves) {
     r.curves.noise_envelope =
         noise_envelope(noise.data(), static_cast<std::int64_t>(noise.size()), n1, d.rate);
+    // The noise spectrum as the level curve would show it: smoothed alike and
+    // scaled to the energy of the window (gated or not) the curve is taken from.
+    std::vector<float> ones(static_cast<std::size_t>(n1), 1.0f);
+    const double energy = rms(gated(setup, layout, r.arrival, ones, buffer), n1);
+    const double scale = 10 * std::log10(energy * energy * static_cast<double>(n1) / noise_length);
+    r.curves.noise_level =
+        sample_response(ns, r.curves.frequencies, 1, 0, setup.figure_smooth).level;
+    for (double& l : r.curves.noise_level) l = std::max(l + scale, -300.0);
   }
   return r;
 }
@@ -270,7 +342,7 @@ Measurement plan_measurement(const MeasurementSetup& setup) {
   // transform has to spare: it costs only the recording's samples that fill it.
   const std::int64_t margin = setup.timing ? kShiftMargin + 2 : 0;
   m.plan = plan_deconvolution(setup.params, setup.drift, m.layout.first - margin,
-                              m.layout.last + margin, setup.min_fft_size);
+                              m.layout.last + margin, setup.min_fft_size, setup.compensated);
   if (setup.timing) {
     // A quarter of it before (an arrival a little early: the clocks), the rest after.
     const std::int64_t spare = static_cast<std::int64_t>(m.plan.fft_size) - m.plan.stretch_length();
@@ -436,6 +508,39 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
         if (!store.put(row, w.noise.data())) return store.error();
       }
       m.channels[static_cast<std::size_t>(c)] = std::move(w.result);
+    }
+  }
+  return "";
+}
+
+std::string find_response(const MeasurementSetup& setup, Recording& recording, int channel,
+                          FoundResponse& found) {
+  MeasurementSetup one = setup;
+  one.orders = 1, one.curves = false, one.responses = false, one.timing = nullptr;
+  const Measurement m = plan_measurement(one);
+  const DeconvolutionPlan& p = m.plan;
+  InverseSpectrum spectrum(p, setup.threads);
+  spectrum.transform();
+  FloatBuffer data = make_float_buffer(p.fft_size + 2, false);
+  float* buffers[] = {data.get()};
+  const std::int64_t frames = recording.info().frames;
+  const std::int64_t step = p.last - p.first;
+  found = FoundResponse{};
+  // Output time t depends on frames [zero + t - sweeplen + 1, zero + t]: every
+  // t at which any of the sweep lies within the recording.
+  for (std::int64_t t = -p.zero; t < frames - p.zero + p.design.sweeplen; t += step) {
+    const std::int64_t shift = t - p.first;
+    const std::int64_t length = p.stretch_length();
+    if (std::string e = recording.read(p.stretch_start() + shift, length, channel, 1, buffers);
+        !e.empty()) {
+      return e;
+    }
+    std::fill(data.get() + length, data.get() + p.fft_size + 2, 0.0f);
+    spectrum.forward(data.get());
+    spectrum.finish(data.get());
+    for (std::int64_t u = p.first; u < p.last; ++u) {
+      const double v = std::abs(data[p.index_of(u)]);
+      if (v > found.peak) found.peak = v, found.at = static_cast<double>(u + shift);
     }
   }
   return "";

@@ -29,6 +29,7 @@ struct MeasurementSetup {
   int smooth = 0;           // their smoothing: 1/smooth octave (0: none)
   double gate = 0;          // samples after the arrival that the analyses keep (0: no gate)
   int threads = 1;
+  bool compensated = true;       // take the sweep's own response out (see Compensation)
   std::size_t min_fft_size = 0;  // transform at least this size (to share another run's plan)
   std::int64_t shift = 0;        // frames from the recording's start to this sweep's period
   int only_channel = -1;         // measure this recording channel alone (-1: every channel)
@@ -49,6 +50,7 @@ struct ChannelCurves {
   std::vector<std::vector<double>> harmonics;  // [k - 2]: order k at excitation frequency, dB
   std::vector<double> times;                   // ms from the zero instant
   std::vector<double> envelope;                // dB, the peak of each stretch of samples
+  std::vector<double> noise_level;  // dB at frequencies: the noise a window like the level's holds
   double noise_envelope = 0;  // dB, the median of the same peaks over the noise stretch
 };
 
@@ -65,14 +67,17 @@ struct ChannelResult {
   double peak = 0;        // the response at its interpolated peak
   double noise = 0;       // rms over the noise stretch
   double window_rms = 0;  // rms over the linear window
-  double gain = 0;        // in-band gain: median magnitude from 2 hzstart to hzend / 2
+  double gain = 0;        // in-band gain: median magnitude at 1/6-octave points (in_band_gain)
   double before = 0;      // the largest magnitude computed before the window
   double before_at = 0;   // where it lies, in samples after the zero instant
   WindowTail tail;        // how the linear window ends, against the noise
   SampleLevels recorded;  // the recording's samples read for this channel
   DriftEstimate drift;    // measured on the drift channel's response
   std::vector<double> harmonic_levels;  // [k - 2]: order k re the linear response, dB
-  double thd = 0;                       // sqrt of the summed power ratios of the orders
+  std::vector<double> harmonic_noise;   // [k - 2]: the noise in order k's window, likewise
+  std::vector<bool> below_noise;        // [k - 2]: order k not kHarmonicMarginDb above its noise
+  double thd = 0;  // sqrt of the summed power ratios of the orders above their noise
+  int polarity = 1;  // -1: inverted (see response_polarity)
   float low = 0, high = 0;              // the extreme samples written, over every file
   bool finite = true;                   // whether every sample written is finite
   ChannelCurves curves;
@@ -109,6 +114,37 @@ std::unique_ptr<InverseSpectrum> inverse_spectrum(const MeasurementSetup& setup,
 // setup.threads threads takes at once, for its buffers and transforms.
 double measurement_bytes(const MeasurementSetup& setup, int channels);
 
+// An order stands clearly above its noise when its level exceeds the noise's by this.
+inline constexpr double kHarmonicMarginDb = 6;
+
+// The polarity of a response x[0..n) arriving at sample `arrival`: the sign of
+// the largest excursion of its running sum (its step response) from its
+// onset, the first sample within kOnsetMs before the arrival to reach
+// kOnsetLevel of it, up to kPolarityMs after the arrival. The step response of
+// a band-limited or dispersive system keeps the sign of its first large
+// swing, where the peak of its impulse response need not: an allpass's or a
+// cabinet's may be either.
+inline constexpr double kPolarityMs = 50;
+inline constexpr double kOnsetMs = 10;
+inline constexpr double kOnsetLevel = 0.1;
+int response_polarity(const float* x, std::int64_t n, double arrival, double rate);
+
+// The 1/6-octave points over the band the rows cover (the band the
+// compensation trusts, or hzstart to hzend), or over its middle: from
+// 2 hzstart to hzend / 2 within it (the whole band for a sweep of less than
+// two octaves).
+std::vector<double> band_points(const SweepDesign& d, const Compensation& c, bool middle);
+
+// The in-band gain of a linear window's spectrum (its band edge divided out):
+// the median magnitude at the band's middle's points, each the band's mean power.
+double in_band_gain(const Spectrum& s, const SweepDesign& d, const Compensation& c);
+
+// The mean power of x[0..n) a sample in each 1/6-octave band over the band
+// the rows cover (band_points, not the middle): white noise of variance v
+// reads v in every band.
+std::vector<double> band_powers(const float* x, std::int64_t n, const SweepDesign& d,
+                                const Compensation& c);
+
 // The row lengths store needs for a measurement of `channels` channels.
 std::vector<std::int64_t> row_lengths(const Layout& layout, int channels, bool noise = false);
 
@@ -117,3 +153,17 @@ std::vector<std::int64_t> row_lengths(const Layout& layout, int channels, bool n
 ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
                               const std::vector<std::vector<float>>& rows,
                               const std::vector<float>& noise, bool drift);
+
+// The largest response in a whole recording channel: where, in output time
+// from the zero instant, and its magnitude.
+struct FoundResponse {
+  double at = 0;
+  double peak = 0;
+};
+
+// Deconvolves the whole of channel `channel` of the recording, a window's
+// stretch at a time with the setup's filter, and finds its largest value
+// (the linear response, for any system that is not mostly distortion), for
+// a response that does not lie in the window. Returns "", or what failed.
+std::string find_response(const MeasurementSetup& setup, Recording& recording, int channel,
+                          FoundResponse& found);

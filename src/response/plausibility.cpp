@@ -3,21 +3,18 @@
 
 #include <cinttypes>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 
+#include "cli/console.h"
 #include "response/analysis.h"
 
 namespace {
 
-std::string line(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string line(const char* format, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
+const auto line = formatted;
+
+bool at_edge(const ChannelResult& r, const Layout& layout) {
+  const double at = r.arrival + static_cast<double>(layout.pre);
+  const double last = static_cast<double>(layout.window(1) - 1);
+  return r.before >= std::abs(r.peak) || at < kEdgeSamples || at > last - kEdgeSamples;
 }
 
 // The mean square of x[first, last).
@@ -28,6 +25,23 @@ double mean_square(const float* x, std::int64_t first, std::int64_t last) {
 }
 
 }  // namespace
+
+bool response_elsewhere(const ChannelResult& r, const Layout& layout, double amplitude) {
+  if (r.peak == 0) return false;
+  const double peak_db = decibels(std::abs(r.peak));
+  return at_edge(r, layout) || peak_db - decibels(r.noise) < kMinPeakToNoiseDb ||
+         peak_db + decibels(std::abs(amplitude)) < decibels(r.recorded.peak) - kMaxRecordedOverPeakDb;
+}
+
+std::string found_text(double at, double rate) {
+  const double s = at / rate;
+  if (at > 0) {
+    return formatted("%.3f s after the zero instant: the recorder probably started that much "
+                     "before playback, or the latency is that long", s);
+  }
+  return formatted("%.3f s before the zero instant: the recording probably began that much "
+                   "after playback, and misses the sweep's start", -s);
+}
 
 WindowTail window_tail(const float* window, std::int64_t pre, std::int64_t n, double noise,
                        double rate) {
@@ -62,7 +76,8 @@ WindowTail window_tail(const float* window, std::int64_t pre, std::int64_t n, do
 }
 
 std::vector<std::string> plausibility_warnings(const ChannelResult& r, int channel,
-                                               const Layout& layout, double rate) {
+                                               const Layout& layout, double rate,
+                                               const FoundResponse* found) {
   std::vector<std::string> warnings;
   if (r.recorded.peak == 0) {
     warnings.push_back(
@@ -87,9 +102,12 @@ std::vector<std::string> plausibility_warnings(const ChannelResult& r, int chann
   }
   const double peak = std::abs(r.peak);
   if (peak == 0) return warnings;
-  const double at = r.arrival + static_cast<double>(layout.pre);
-  const double last = static_cast<double>(layout.window(1) - 1);
-  const bool outside = r.before >= peak || at < kEdgeSamples || at > last - kEdgeSamples;
+  if (found != nullptr) {
+    warnings.push_back(line("Warning: channel %d: the response lies %s; --align moves the window "
+                            "onto it", channel, found_text(found->at, rate).c_str()));
+    return warnings;
+  }
+  const bool outside = at_edge(r, layout);
   if (outside) {
     const double where = r.before >= peak ? r.before_at : r.arrival;
     warnings.push_back(

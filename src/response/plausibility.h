@@ -14,6 +14,17 @@ inline constexpr double kMinCrestWindow = 0.1;   // s, in a window at least this
 inline constexpr double kMinRecordedDbfs = -50;  // the recording's peak
 inline constexpr int kEdgeSamples = 3;           // a peak this near the window's ends
 
+// A window whose peak, times the sweep's amplitude, lies this far below the
+// recording's peak holds little of what was recorded.
+inline constexpr double kMaxRecordedOverPeakDb = 40;
+
+// Whether the response probably lies outside the window: the largest value
+// computed before it is at least the window's peak, the peak lies at the
+// window's edge, it stands less than kMinPeakToNoiseDb above the noise, or
+// it is too weak for the recording (kMaxRecordedOverPeakDb; a noiseless
+// recording's window holds only the far response's faint ringing).
+bool response_elsewhere(const ChannelResult& r, const Layout& layout, double amplitude);
+
 inline constexpr double kMaxTailDb = 10;      // a window ending this far above where the
 inline constexpr double kWindowRangeDb = 50;  // decay ends (the noise, or this far below the
                                               // window's first tenth) is too short
@@ -25,6 +36,13 @@ WindowTail window_tail(const float* window, std::int64_t pre, std::int64_t n, do
                        double rate);
 
 // The warnings on channel `channel` (counted from 1) of a measurement, one
-// line each, starting "Warning:"; none for a clean measurement.
+// line each, starting "Warning:"; none for a clean measurement. found: where
+// a search of the whole recording found the response, when it lies outside
+// the window, which the warning then names.
 std::vector<std::string> plausibility_warnings(const ChannelResult& r, int channel,
-                                               const Layout& layout, double rate);
+                                               const Layout& layout, double rate,
+                                               const FoundResponse* found = nullptr);
+
+// What a response found outside the window probably means ("the recorder
+// probably started 3.004 s before playback"), for the warning and the report.
+std::string found_text(double at, double rate);

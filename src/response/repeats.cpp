@@ -3,19 +3,204 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <vector>
+
+#include "response/analysis.h"
 
 namespace {
 
 // Samples of the repeats' rows kept in memory before they spill to a scratch file.
 constexpr std::int64_t kRepeatBudget = 1 << 18;
 
-// The median of v, whose order it changes.
-double median(std::vector<double>& v) {
-  const std::size_t n = v.size();
-  const auto upper = v.begin() + static_cast<std::ptrdiff_t>(n / 2);
-  std::nth_element(v.begin(), upper, v.end());
-  return n % 2 == 1 ? *upper : 0.5 * (*std::max_element(v.begin(), upper) + *upper);
+// Leaves out each repeat whose noise would raise that of the average, given
+// each repeat's noise power: the repeats are taken quietest first, and one
+// joins while the mean of K + 1 has less noise power than the mean of K,
+// sum / K^2, which holds from two repeats on. Each left out is told how much
+// it would have raised it.
+void leave_out_noisy(const std::vector<double>& power, std::vector<RepeatResult>& repeats,
+                     std::vector<bool>& kept) {
+  std::vector<std::size_t> order(repeats.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return power[a] < power[b]; });
+  double sum = 0, k = 0;
+  for (const std::size_t r : order) {
+    kept[r] = k == 0 || power[r] * k * k <= sum * (2 * k + 1);
+    if (kept[r]) sum += power[r], k += 1;
+  }
+  for (std::size_t r = 0; r < repeats.size(); ++r) {
+    repeats[r].kept = kept[r];
+    if (kept[r]) continue;
+    const double ratio = sum > 0 ? (sum + power[r]) * k * k / ((k + 1) * (k + 1) * sum) : 1e30;
+    repeats[r].raised_db = std::min(10 * std::log10(ratio), 300.0);
+  }
+}
+
+// Each band's typical power over the repeats' powers[r][j]: the median
+// repeat's, or of two, the quieter's (the median of two is their mean, which
+// a disturbed one moves); the mean where that is 0, and 1 (unit gain) where
+// no repeat holds any noise.
+std::vector<double> typical_powers(const std::vector<std::vector<double>>& powers) {
+  std::vector<double> typical(powers[0].size()), column(powers.size());
+  for (std::size_t j = 0; j < typical.size(); ++j) {
+    for (std::size_t r = 0; r < powers.size(); ++r) column[r] = powers[r][j];
+    const double mean = std::accumulate(column.begin(), column.end(), 0.0) /
+                        static_cast<double>(column.size());
+    typical[j] = column.size() == 2 ? std::min(column[0], column[1]) : median(column);
+    if (!(typical[j] > 0)) typical[j] = mean > 0 ? mean : 1;
+  }
+  return typical;
+}
+
+// The mean over the bands of powers[j] / typical[j]: a noise in any band
+// counts as much as a noise in any other, whatever the division made of the
+// background noise there (+3 dB an octave for white noise, compensated, and
+// up to 12 dB more at the band's edges).
+double relative_power(const std::vector<double>& powers, const std::vector<double>& typical) {
+  double sum = 0;
+  for (std::size_t j = 0; j < powers.size(); ++j) sum += powers[j] / typical[j];
+  return powers.empty() ? 0 : sum / static_cast<double>(powers.size());
+}
+
+// The repeats' rows as measure_repeats keeps them, per_repeat rows a repeat:
+// each order's channels, then each channel's noise stretch.
+struct RepeatRows {
+  RowStore& rows;
+  int n = 0;
+  int channels = 0;
+  std::size_t per_repeat = 0;
+  const Layout& layout;
+  const Measurement& planned;  // its plan's design and compensation
+  std::size_t row(int r, std::size_t k) const {
+    return static_cast<std::size_t>(r) * per_repeat + k;
+  }
+  // Adds x's band powers (band_powers), over the channels, into sum.
+  void add_powers(const float* x, std::int64_t length, std::vector<double>& sum) const {
+    const std::vector<double> p =
+        band_powers(x, length, planned.plan.design, planned.plan.compensation);
+    sum.resize(p.size());
+    for (std::size_t j = 0; j < p.size(); ++j) sum[j] += p[j] / channels;
+  }
+};
+
+// Each repeat's deviation: its linear windows less the repeats' median,
+// sample by sample, which one repeat spoilt by a noise does not move, into
+// spread (row r * channels + c). The repeats are read a fixed number of
+// samples at a time.
+std::string deviations(const RepeatRows& in, RowStore& spread) {
+  const int n = in.n;
+  const std::int64_t window = in.layout.window(1);
+  if (std::string e = spread.open(
+          std::vector<std::int64_t>(static_cast<std::size_t>(n * in.channels), window),
+          kRepeatBudget);
+      !e.empty()) {
+    return e;
+  }
+  const std::int64_t chunk = std::max<std::int64_t>(1, kRepeatBudget / n);
+  std::vector<float> block(static_cast<std::size_t>(n * chunk));
+  std::vector<double> column(static_cast<std::size_t>(n));
+  for (int c = 0; c < in.channels; ++c) {
+    for (std::int64_t at = 0; at < window; at += chunk) {
+      const std::int64_t count = std::min(chunk, window - at);
+      float* const first = block.data();
+      for (int r = 0; r < n; ++r) {
+        if (!in.rows.get(in.row(r, static_cast<std::size_t>(c)), at, count, first + r * chunk)) {
+          return in.rows.error();
+        }
+      }
+      for (std::int64_t i = 0; i < count; ++i) {
+        for (int r = 0; r < n; ++r) column[static_cast<std::size_t>(r)] = first[r * chunk + i];
+        const auto middle = static_cast<float>(median(column));
+        for (int r = 0; r < n; ++r) first[r * chunk + i] -= middle;
+      }
+      for (int r = 0; r < n; ++r) {
+        if (!spread.put(static_cast<std::size_t>(r * in.channels + c), at, count,
+                        first + r * chunk)) {
+          return spread.error();
+        }
+      }
+    }
+  }
+  return "";
+}
+
+// Each repeat's noise and deviation (see RepeatResult): band by band as a
+// ratio to the typical repeat's noise there (typical, filled here), averaged
+// over the bands (relative_power).
+std::string measure_spread(const RepeatRows& in, std::vector<RepeatResult>& repeats,
+                           std::vector<double>& typical) {
+  RowStore spread;
+  if (std::string e = deviations(in, spread); !e.empty()) return e;
+  const std::int64_t window = in.layout.window(1);
+  const std::int64_t noise_length = in.layout.noise_last - in.layout.noise_first;
+  std::vector<float> samples(static_cast<std::size_t>(std::max(window, noise_length)));
+  std::vector<std::vector<double>> noise_powers(static_cast<std::size_t>(in.n));
+  for (int r = 0; r < in.n; ++r) {
+    for (int c = 0; c < in.channels; ++c) {
+      const auto noise_row = static_cast<std::size_t>(in.layout.orders() * in.channels + c);
+      if (!in.rows.get(in.row(r, noise_row), 0, noise_length, samples.data())) {
+        return in.rows.error();
+      }
+      in.add_powers(samples.data(), noise_length, noise_powers[static_cast<std::size_t>(r)]);
+    }
+  }
+  typical = typical_powers(noise_powers);
+  for (int r = 0; r < in.n; ++r) {
+    std::vector<double> deviation_powers;
+    for (int c = 0; c < in.channels; ++c) {
+      if (!spread.get(static_cast<std::size_t>(r * in.channels + c), 0, window, samples.data())) {
+        return spread.error();
+      }
+      in.add_powers(samples.data(), window, deviation_powers);
+    }
+    RepeatResult& rr = repeats[static_cast<std::size_t>(r)];
+    rr.noise = std::sqrt(relative_power(noise_powers[static_cast<std::size_t>(r)], typical));
+    rr.deviation = std::sqrt(relative_power(deviation_powers, typical));
+  }
+  return "";
+}
+
+// The mean of the kept repeats' rows, measured channel by channel into m
+// (whose layout and plan are the first repeat's) and written to store; the
+// average's noise, band by band, summed into averaged_powers.
+std::string average_kept(const RepeatRows& in, const std::vector<bool>& kept, int count,
+                         const MeasurementSetup& setup, RowStore& store, Measurement& m,
+                         std::vector<double>& averaged_powers) {
+  const Layout& layout = in.layout;
+  const int channels = in.channels;
+  if (std::string e = store.open(row_lengths(layout, channels)); !e.empty()) return e;
+  std::vector<std::vector<float>> average;
+  for (int k = 1; k <= layout.orders(); ++k)
+    average.emplace_back(static_cast<std::size_t>(layout.window(k)));
+  std::vector<float> noise(static_cast<std::size_t>(layout.noise_last - layout.noise_first));
+  std::vector<float> part;
+  const auto mean_of = [&](std::size_t row, std::vector<float>& out) {
+    std::vector<double> acc(out.size());
+    part.resize(out.size());
+    for (int r = 0; r < in.n; ++r) {
+      if (!kept[static_cast<std::size_t>(r)]) continue;
+      if (!in.rows.get(in.row(r, row), 0, static_cast<std::int64_t>(out.size()), part.data())) {
+        return false;
+      }
+      for (std::size_t i = 0; i < out.size(); ++i) acc[i] += part[i];
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<float>(acc[i] / count);
+    return true;
+  };
+  for (int c = 0; c < channels; ++c) {
+    for (int k = 1; k <= layout.orders(); ++k) {
+      const auto row = static_cast<std::size_t>((k - 1) * channels + c);
+      if (!mean_of(row, average[static_cast<std::size_t>(k - 1)])) return in.rows.error();
+      if (!store.put(row, average[static_cast<std::size_t>(k - 1)].data())) return store.error();
+    }
+    if (!mean_of(static_cast<std::size_t>(layout.orders() * channels + c), noise)) {
+      return in.rows.error();
+    }
+    m.channels[static_cast<std::size_t>(c)] = analyse_windows(setup, m, average, noise, false);
+    in.add_powers(noise.data(), static_cast<std::int64_t>(noise.size()), averaged_powers);
+  }
+  return "";
 }
 
 }  // namespace
@@ -100,8 +285,6 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
     starts[static_cast<std::size_t>(r)] = static_cast<double>(s.shift) + mr.offset;
     RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
     rr.offset = starts[static_cast<std::size_t>(r)] - static_cast<double>(r * period) - starts[0];
-    double power = 0;
-    for (const ChannelResult& cr : mr.channels) power += cr.noise * cr.noise;
     // What the recording reached, and what came before the window, over every repeat.
     recorded.resize(mr.channels.size());
     for (std::size_t c = 0; c < mr.channels.size(); ++c) {
@@ -111,7 +294,6 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
       all.recorded.clipped += cr.recorded.clipped;
       if (cr.before > all.before) all.before = cr.before, all.before_at = cr.before_at;
     }
-    rr.noise = std::sqrt(power / channels);
     if (r == 0) {
       m = mr;
       result.shift = s.shift;
@@ -121,98 +303,48 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
         mr.plan.zero + static_cast<std::int64_t>(std::ceil(mr.offset)) + mr.layout.last;
   }
 
-  // Each repeat's deviation: its linear windows less the repeats' median,
-  // sample by sample, which one repeat spoilt by a noise does not move. The
-  // repeats are read a fixed number of samples at a time.
-  const auto row_of = [&](int r, std::size_t row) {
-    return static_cast<std::size_t>(r) * per_repeat + row;
-  };
-  const std::int64_t chunk = std::max<std::int64_t>(1, kRepeatBudget / n);
-  std::vector<float> block(static_cast<std::size_t>(n * chunk));
-  std::vector<double> column(static_cast<std::size_t>(n));
-  std::vector<double> deviation(static_cast<std::size_t>(n));
-  for (int c = 0; c < channels; ++c) {
-    for (std::int64_t at = 0; at < window; at += chunk) {
-      const std::int64_t count = std::min(chunk, window - at);
-      for (int r = 0; r < n; ++r) {
-        if (!rows.get(row_of(r, static_cast<std::size_t>(c)), at, count,
-                      block.data() + r * chunk)) {
-          return rows.error();
-        }
-      }
-      for (std::int64_t i = 0; i < count; ++i) {
-        for (int r = 0; r < n; ++r)
-          column[static_cast<std::size_t>(r)] = block[static_cast<std::size_t>(r * chunk + i)];
-        const double middle = median(column);
-        for (int r = 0; r < n; ++r) {
-          const double e = block[static_cast<std::size_t>(r * chunk + i)] - middle;
-          deviation[static_cast<std::size_t>(r)] += e * e;
-        }
-      }
-    }
+  const RepeatRows held{rows, n, channels, per_repeat, layout, planned};
+  std::vector<double> typical;
+  if (std::string e = measure_spread(held, result.repeats, typical); !e.empty()) return e;
+  // Each repeat's noise power: its noise stretch's, or from three repeats on,
+  // its deviation's when that is more. The deviation sees what the noise
+  // stretch cannot: a disturbance late in the sweep lands in the noise
+  // stretch above the band, and in the window within it. Two repeats deviate
+  // from their median alike, which tells nothing of which is disturbed.
+  std::vector<double> power;
+  for (const RepeatResult& rr : result.repeats) {
+    const double rms = std::max(rr.noise, n >= 3 ? rr.deviation : 0.0);
+    power.push_back(rms * rms);
   }
   std::vector<bool> kept(static_cast<std::size_t>(n), true);
-  for (int r = 0; r < n; ++r) {
-    result.repeats[static_cast<std::size_t>(r)].deviation = std::sqrt(
-        deviation[static_cast<std::size_t>(r)] / (channels * static_cast<double>(window)));
-  }
+  leave_out_noisy(power, result.repeats, kept);
+  // The medians, of the repeats kept: what a typical repeat holds.
   std::vector<double> devs, noises;
-  for (const RepeatResult& rr : result.repeats)
-    devs.push_back(rr.deviation), noises.push_back(rr.noise);
+  for (const RepeatResult& rr : result.repeats) {
+    if (rr.kept) devs.push_back(rr.deviation), noises.push_back(rr.noise);
+  }
   result.median_deviation = median(devs);
   result.median_noise = median(noises);
-  result.kept = n;
-  if (n >= 3) {
-    for (int r = 0; r < n; ++r) {
-      RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
-      // Clearly more than the others, and more than the noise: repeats that
-      // differ by rounding alone (a digital loopback) are all kept.
-      if (rr.deviation > 2 * result.median_deviation && rr.deviation > result.median_noise) {
-        rr.kept = false;
-        kept[static_cast<std::size_t>(r)] = false;
-        --result.kept;
-      }
-    }
-  }
+  result.kept = static_cast<int>(std::count(kept.begin(), kept.end(), true));
   if (n >= 2) {
+    // A repeat left out for its noise is still timed well enough.
     result.drift_measured = true;
-    result.drift = drift_from_spacing(starts, kept, period);
+    result.drift =
+        drift_from_spacing(starts, result.kept >= 2 ? kept : std::vector<bool>(kept.size(), true),
+                           period);
   }
 
   // The average of the kept repeats, written to store and measured.
-  if (std::string e = store.open(row_lengths(layout, channels)); !e.empty()) return e;
-  std::vector<std::vector<float>> average;
-  for (int k = 1; k <= layout.orders(); ++k)
-    average.emplace_back(static_cast<std::size_t>(layout.window(k)));
-  std::vector<float> noise(static_cast<std::size_t>(layout.noise_last - layout.noise_first));
-  std::vector<float> part;
-  const auto mean_of = [&](std::size_t row, std::vector<float>& out) {
-    std::vector<double> acc(out.size());
-    part.resize(out.size());
-    for (int r = 0; r < n; ++r) {
-      if (!kept[static_cast<std::size_t>(r)]) continue;
-      if (!rows.get(row_of(r, row), 0, static_cast<std::int64_t>(out.size()), part.data())) {
-        return false;
-      }
-      for (std::size_t i = 0; i < out.size(); ++i) acc[i] += part[i];
-    }
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<float>(acc[i] / result.kept);
-    return true;
-  };
-  for (int c = 0; c < channels; ++c) {
-    for (int k = 1; k <= layout.orders(); ++k) {
-      const auto row = static_cast<std::size_t>((k - 1) * channels + c);
-      if (!mean_of(row, average[static_cast<std::size_t>(k - 1)])) return rows.error();
-      if (!store.put(row, average[static_cast<std::size_t>(k - 1)].data())) return store.error();
-    }
-    if (!mean_of(static_cast<std::size_t>(layout.orders() * channels + c), noise)) {
-      return rows.error();
-    }
-    ChannelResult& r = m.channels[static_cast<std::size_t>(c)];
-    r = analyse_windows(setup, m, average, noise, false);
-    const ChannelResult& all = recorded[static_cast<std::size_t>(c)];
-    r.recorded = all.recorded;
-    r.before = all.before, r.before_at = all.before_at;
+  std::vector<double> averaged_powers;
+  if (std::string e = average_kept(held, kept, result.kept, setup, store, m, averaged_powers);
+      !e.empty()) {
+    return e;
   }
+  for (std::size_t c = 0; c < m.channels.size(); ++c) {
+    ChannelResult& r = m.channels[c];
+    r.recorded = recorded[c].recorded;
+    r.before = recorded[c].before, r.before_at = recorded[c].before_at;
+  }
+  result.averaged_noise = std::sqrt(relative_power(averaged_powers, typical));
   return "";
 }

@@ -12,10 +12,9 @@
 // stretch at a time, each repeat's windows cut at its own zero instant: the
 // reference's arrival in it, or else the lag of its whole response against
 // the first repeat's. The repeats' rows wait in a store of their own, which
-// spills to a scratch file beyond a fixed budget. A repeat whose response
-// deviates from the others' average more than twice as much as the median
-// repeat's is left out (with three repeats or more); the others' windows are
-// averaged into store (opened here), and the channels measured on the
+// spills to a scratch file beyond a fixed budget. A repeat whose noise would
+// raise the average's is left out (from two repeats on); the others' windows
+// are averaged into store (opened here), and the channels measured on the
 // average. Returns "", or one line saying what failed.
 std::string measure_repeats(const TimingSetup& timing, const MeasurementSetup& setup,
                             Recording& recording, RowStore& store, Measurement& m,

@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <vector>
+
+#include "sweep/wav_header.h"
 
 std::optional<ResponseFormat> response_format(const std::string& name) {
   const std::string::size_type dot = name.rfind('.');
@@ -39,8 +42,37 @@ ResponseFile::~ResponseFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::string ResponseFile::open(int fd, ResponseFormat format, int channels, int rate) {
+std::int64_t wav_max_frames(int channels, double rate, const std::string& info_list) {
+  if (channels < 1 || 4.0 * channels * rate > 4294967295.0) return 0;
+  return wav_max_samples(info_list) / channels;
+}
+
+bool ResponseFile::write_bytes(const char* bytes, std::size_t n) {
+  while (n > 0) {
+    errno = 0;
+    const ssize_t written = ::write(fd_, bytes, n);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      error_ = errno != 0 ? std::strerror(errno) : "nothing was written";
+      return false;
+    }
+    bytes += written;
+    n -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+std::string ResponseFile::open(int fd, ResponseFormat format, int channels, int rate,
+                               std::int64_t frames, const std::string& info_list) {
   fd_ = fd;
+  channels_ = channels;
+  if (format == ResponseFormat::kWav && frames >= 0) {
+    const std::string header =
+        wav_header(static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(frames), info_list,
+                   static_cast<std::uint16_t>(channels));
+    write_bytes(header.data(), header.size());
+    return error_;
+  }
   SF_INFO info{};
   info.channels = channels;
   info.samplerate = rate > 0 ? rate : 1;
@@ -66,11 +98,26 @@ std::string ResponseFile::open(int fd, ResponseFormat format, int channels, int 
   // Scale floats by 2^23 both ways, and clip rather than wrap: a sample that
   // does not fit is refused before the file is opened, so none is clipped.
   sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  // No PEAK chunk: other readers (scipy) warn about a chunk they do not know.
+  sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
   return "";
 }
 
 bool ResponseFile::write(const float* frames, std::int64_t count) {
   if (!error_.empty()) return false;
+  if (file_ == nullptr) {
+    // Little-endian float32, as the header says.
+    const auto n = static_cast<std::size_t>(count) * static_cast<std::size_t>(channels_);
+    if constexpr (std::endian::native == std::endian::little) {
+      return write_bytes(reinterpret_cast<const char*>(frames), 4 * n);
+    }
+    std::vector<char> bytes(4 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto bits = std::bit_cast<std::uint32_t>(frames[i]);
+      for (std::size_t b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<char>((bits >> (8 * b)) & 0xffu);
+    }
+    return write_bytes(bytes.data(), bytes.size());
+  }
   errno = 0;
   if (sf_writef_float(file_, frames, count) != count) {
     const int system_error = errno;

@@ -23,15 +23,19 @@ std::string RowStore::open(const std::vector<std::int64_t>& lengths, std::int64_
 }
 
 bool RowStore::put(std::size_t row, const float* data) {
-  const std::int64_t n = starts_[row + 1] - starts_[row];
+  return put(row, 0, starts_[row + 1] - starts_[row], data);
+}
+
+bool RowStore::put(std::size_t row, std::int64_t offset, std::int64_t count, const float* data) {
+  const std::int64_t at = starts_[row] + offset;
   if (scratch_ == nullptr) {
-    std::memcpy(memory_.data() + starts_[row], data, static_cast<std::size_t>(n) * sizeof(float));
+    std::memcpy(memory_.data() + at, data, static_cast<std::size_t>(count) * sizeof(float));
     return true;
   }
   errno = 0;
-  if (fseeko(scratch_, static_cast<off_t>(starts_[row]) * 4, SEEK_SET) != 0 ||
-      std::fwrite(data, sizeof(float), static_cast<std::size_t>(n), scratch_) !=
-          static_cast<std::size_t>(n)) {
+  if (fseeko(scratch_, static_cast<off_t>(at) * 4, SEEK_SET) != 0 ||
+      std::fwrite(data, sizeof(float), static_cast<std::size_t>(count), scratch_) !=
+          static_cast<std::size_t>(count)) {
     error_ = std::string("Unable to write the scratch file: ") + std::strerror(errno);
     return false;
   }

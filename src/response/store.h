@@ -24,6 +24,8 @@ class RowStore {
 
   // Stores a whole row; returns false when the scratch file cannot be written.
   bool put(std::size_t row, const float* data);
+  // Stores count samples of a row from offset, likewise.
+  bool put(std::size_t row, std::int64_t offset, std::int64_t count, const float* data);
 
   // Reads count samples of a row from offset; returns false on a failed read.
   bool get(std::size_t row, std::int64_t offset, std::int64_t count, float* out);

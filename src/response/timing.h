@@ -22,11 +22,15 @@ struct TimingSetup {
   bool drift_auto = false;  // correct the drift measured
 };
 
+// A repeat's noise and deviation are measured band by band over the band the
+// rows cover, each band's power as a ratio to the typical repeat's noise
+// there, and averaged over the bands: rms, re that typical noise.
 struct RepeatResult {
   double offset = 0;     // samples from the period's start, as recorded, to its zero instant
-  double deviation = 0;  // rms of its linear windows less the others' average
-  double noise = 0;      // rms of its noise stretches
+  double deviation = 0;  // its linear windows less the repeats' median, sample by sample
+  double noise = 0;      // its noise stretches
   bool kept = true;      // whether it is in the average
+  double raised_db = 0;  // left out: how much it would have raised the average's noise
 };
 
 struct TimingResult {
@@ -37,8 +41,9 @@ struct TimingResult {
   double latency = 0;      // the reference's arrival: samples from the sweep's start
   std::vector<RepeatResult> repeats;
   int kept = 1;                    // repeats averaged
-  double median_noise = 0;         // of the repeats' noise
-  double median_deviation = 0;     // of the repeats' deviations
+  double median_noise = 0;         // of the noise of the repeats kept
+  double median_deviation = 0;     // of their deviations
+  double averaged_noise = 0;       // of the average's noise stretches, measured alike
   std::int64_t frames_needed = 0;  // the recording's frames up to the last window's end
   std::int64_t shift = 0;          // whole samples the timing moved the (first) sweep's period by
 };

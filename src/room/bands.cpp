@@ -38,6 +38,11 @@ Complex response(const std::vector<Section>& sections, Complex z) {
 
 }  // namespace
 
+std::string band_name(const std::string& label) {
+  if (!label.empty() && label.back() == 'k') return label.substr(0, label.size() - 1) + " kHz";
+  return label + " Hz";
+}
+
 std::vector<Band> analysis_bands(bool third, double rate, std::vector<std::string>& left_out) {
   const int b = third ? 3 : 1;
   const int first = third ? -13 : -4;  // 50 Hz, 63 Hz

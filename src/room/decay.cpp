@@ -105,11 +105,17 @@ double rounded(double x, int decimals) {
 Onset find_onset(const double* x, std::int64_t n) {
   Onset o;
   double peak = 0;
-  for (std::int64_t i = 0; i < n; ++i) peak = std::max(peak, x[i] * x[i]);
+  std::int64_t at = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    if (x[i] * x[i] > peak) peak = x[i] * x[i], at = i;
+  }
+  // The noise: the last tenth, after the peak. A response that ends at its
+  // peak, or a perfect impulse followed by digital silence (trimmed), has none.
   double noise = 0;
-  const std::int64_t tail = std::max<std::int64_t>(1, n / 10);
-  for (std::int64_t i = n - tail; i < n; ++i) noise += x[i] * x[i];
-  noise /= static_cast<double>(tail);
+  const std::int64_t from = std::max(n - std::max<std::int64_t>(1, n / 10), at + 1);
+  for (std::int64_t i = from; i < n; ++i) noise += x[i] * x[i];
+  if (n > from) noise /= static_cast<double>(n - from);
+  o.peak = at;
   o.peak_to_noise_db = noise > 0 ? std::min(300.0, db(peak) - db(noise)) : 300;
   if (peak == 0) o.peak_to_noise_db = 0;
   for (std::int64_t i = 0; i < n; ++i) {

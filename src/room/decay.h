@@ -11,9 +11,10 @@
 
 // The start of a response (ISO 3382-1, A.3.4): the first sample whose square
 // reaches a hundredth of the largest (20 dB below it). The noise is the mean
-// square of the last tenth of the response.
+// square of the last tenth of the response, from after its peak.
 struct Onset {
   std::int64_t sample = 0;
+  std::int64_t peak = 0;        // the largest square's sample
   double peak_to_noise_db = 0;  // the largest square against the noise; 300 when there is none
 };
 Onset find_onset(const double* x, std::int64_t n);
@@ -24,6 +25,10 @@ inline constexpr double kMinPeakToNoiseDb = 20;
 // The least range, dB, at which a band with no decay to fit (a click) has a modulation
 // transfer function for the STI: below it, the band is the measurement's noise.
 inline constexpr double kMinModulationRangeDb = 20;
+
+// A response that ends in digital silence sooner than this after its peak (a
+// perfect impulse, say) holds no decay, and no noise to tell one by.
+inline constexpr double kMinDecayMs = 10;
 
 // The decimals each value is reported with. Decisions and notes use the values so
 // rounded, so that a note never contradicts a printed value.

@@ -124,6 +124,18 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
     a.bands[b].centre = plan.bands[b].centre;
   }
   a.bands.back().label = "broadband";
+  const std::int64_t after = n - 1 - onset.peak;
+  if (n < static_cast<std::int64_t>(x.size()) &&
+      static_cast<double>(after) < kMinDecayMs / 1000 * setup.rate) {
+    a.onset_found = false;
+    a.ends_ms = 1000 * static_cast<double>(after) / setup.rate;
+    char note[128];
+    std::snprintf(note, sizeof note,
+                  "the response ends %.1f ms after its peak, in digital silence: no decay to measure",
+                  *a.ends_ms);
+    for (BandResult& b : a.bands) b.parameters.notes.emplace_back(note);
+    return a;
+  }
   if (!a.onset_found) {
     char note[96];
     std::snprintf(note, sizeof note, "peak only %.1f dB above the noise: no onset",

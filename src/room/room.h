@@ -35,7 +35,8 @@ struct SingleNumbers {
 };
 
 struct ChannelAnalysis {
-  bool onset_found = false;  // false: the peak is not 20 dB above the noise
+  bool onset_found = false;  // false: the peak is not 20 dB above the noise, or no decay follows
+  std::optional<double> ends_ms;  // the response ends in digital silence this soon after its peak
   double onset = 0;          // s from the start of the file
   double peak_to_noise_db = 0;
   std::vector<BandResult> bands;  // the bands, then the broadband

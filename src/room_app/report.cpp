@@ -132,9 +132,9 @@ std::vector<std::string> table_lines(const std::vector<std::vector<std::string>>
   return lines;
 }
 
-// The band's label as the notes give it: "125 Hz", "1k Hz", "broadband".
+// The band's label as the notes give it: "125 Hz", "1 kHz", "broadband".
 std::string band_name(const std::string& label, double centre) {
-  return label + (centre > 0 ? " Hz" : "");
+  return centre > 0 ? band_name(label) : label;
 }
 
 // The standard uncertainty of a band's mean T20 or T30, when it has one.
@@ -191,6 +191,12 @@ Json counted_out_json(const std::vector<std::pair<std::string, const AveragedVal
 
 std::vector<std::string> channel_table(const ChannelAnalysis& channel, int number) {
   std::vector<std::string> lines;
+  if (channel.ends_ms) {
+    lines.push_back(formatted("Channel %d: the response ends %.1f ms after its peak, in digital "
+                              "silence: no decay to measure, no parameters",
+                              number, *channel.ends_ms));
+    return lines;
+  }
   if (!channel.onset_found) {
     lines.push_back(formatted(
         "Channel %d: peak only %.1f dB above the noise, %.0f dB needed: no onset, no parameters",

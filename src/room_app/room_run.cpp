@@ -208,7 +208,8 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
          number_text(info.rate).c_str());
   if (!plan.left_out.empty()) {
     std::string left = "Bands left out, their upper edge above 0.45 x rate:";
-    for (const std::string& b : plan.left_out) left += " " + b;
+    for (std::size_t b = 0; b < plan.left_out.size(); ++b)
+      left += (b == 0 ? " " : ", ") + band_name(plan.left_out[b]);
     print_line(left.c_str());
   }
   std::vector<double> x(static_cast<std::size_t>(info.frames));

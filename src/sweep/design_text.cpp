@@ -113,11 +113,15 @@ std::string parse_design_text(std::string_view text, CarriedDesign& design) {
   return "";
 }
 
-std::string design_info_list(const SweepParams& params, DesignFile file) {
+std::string info_list(const std::string& software, const std::string& comment) {
   std::string payload = "INFO";
-  append_info_text(payload, "ISFT", kProgramVersion);
-  append_info_text(payload, "ICMT", design_text(params, file));
+  append_info_text(payload, "ISFT", software);
+  if (!comment.empty()) append_info_text(payload, "ICMT", comment);
   return payload;
+}
+
+std::string design_info_list(const SweepParams& params, DesignFile file) {
+  return info_list(kProgramVersion, design_text(params, file));
 }
 
 std::string parse_design_info_list(std::string_view payload, CarriedDesign& design) {

@@ -34,6 +34,11 @@ struct CarriedDesign {
 // after the eighth.
 std::string parse_design_text(std::string_view text, CarriedDesign& design);
 
+// The payload of a RIFF chunk "LIST" of the kind INFO: "INFO", then the
+// subchunks ISFT (software) and, when not empty, ICMT (comment), each holding
+// its text and a NUL, with a pad byte after an odd size.
+std::string info_list(const std::string& software, const std::string& comment = {});
+
 // The payload of the RIFF chunk "LIST" that carries the design in a WAV file:
 // "INFO", then the subchunks ISFT (the program and version) and ICMT (the
 // design text), each holding its text and a NUL, with a pad byte after an odd

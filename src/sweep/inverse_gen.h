@@ -26,37 +26,56 @@ inline double octave_decay(const SweepDesign& d, std::int64_t k) {
   return std::pow(0.5, static_cast<double>(k) / d.octavelen);
 }
 
-// Produces the inverse filter's samples with output index k in [first, last),
-// in order, handing each to out(double). Output index k carries phase index
-// N - k; the fade-out taper is applied at index k and the fade-in taper at
-// index N - k, so the taper index of the mirrored fade-in runs from Nin down
-// to 1, as in the sweep. Every sample depends on its index alone, so parts of
-// the filter may be computed apart. Returns false when out stopped it.
-template <class Out>
-bool emit_inverse(const SweepDesign& d, double factor, std::int64_t first, std::int64_t last,
-                  Out&& out) {
+// Produces the samples of the sweep reversed in time, each scaled by factor
+// and by envelope(k), with output index k in [first, last), in order, handing
+// each to out(double). Output index k carries phase index N - k; the fade-out
+// taper is applied at index k and the fade-in taper at index N - k, so the
+// taper index of the mirrored fade-in runs from Nin down to 1, as in the
+// sweep. Every sample depends on its index alone, so parts may be computed
+// apart. Returns false when out stopped it.
+template <class Envelope, class Out>
+bool emit_mirrored(const SweepDesign& d, double factor, std::int64_t first, std::int64_t last,
+                   Envelope&& envelope, Out&& out) {
   const std::int64_t n_end = d.sweeplen;
   const std::int64_t nin = d.leadinlen;
   const std::int64_t nout = d.leadoutlen;
   for (std::int64_t k = std::max<std::int64_t>(first, 0); k < std::min(last, nout); ++k) {
     if (!put_sample(out, factor * sweep_phase_sample(d, n_end - k) *
-                             half_blackman(d.leadoutstep, d.leadoutstep2, k) *
-                             octave_decay(d, k))) {
+                             half_blackman(d.leadoutstep, d.leadoutstep2, k) * envelope(k))) {
       return false;
     }
   }
   for (std::int64_t k = std::max(first, nout), p = n_end - k; k < std::min(last, n_end - nin);
        ++k, --p) {
-    if (!put_sample(out, sweep_phase_sample(d, p) * factor * octave_decay(d, k))) return false;
+    if (!put_sample(out, sweep_phase_sample(d, p) * factor * envelope(k))) return false;
   }
   for (std::int64_t k = std::max(first, n_end - nin), m = n_end - k; k < std::min(last, n_end);
        ++k, --m) {
     if (!put_sample(out, factor * sweep_phase_sample(d, m) *
-                             half_blackman(d.leadinstep, d.leadinstep2, m) * octave_decay(d, k))) {
+                             half_blackman(d.leadinstep, d.leadinstep2, m) * envelope(k))) {
       return false;
     }
   }
   return true;
+}
+
+// The inverse filter's samples with output index k in [first, last): the
+// sweep mirrored, with an envelope that halves once per octave (see
+// emit_mirrored).
+template <class Out>
+bool emit_inverse(const SweepDesign& d, double factor, std::int64_t first, std::int64_t last,
+                  Out&& out) {
+  return emit_mirrored(
+      d, factor, first, last, [&d](std::int64_t k) { return octave_decay(d, k); }, out);
+}
+
+// The sweep of unit amplitude reversed in time, its samples with index k in
+// [first, last): sample N - k of the sweep at index k (the sweep's sample 0,
+// which is 0, falls outside).
+template <class Out>
+bool emit_reversed_sweep(const SweepDesign& d, std::int64_t first, std::int64_t last, Out&& out) {
+  return emit_mirrored(
+      d, 1.0, first, last, [](std::int64_t) { return 1.0; }, out);
 }
 
 // The whole inverse filter, in order.

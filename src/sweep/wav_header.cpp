@@ -35,21 +35,22 @@ std::int64_t wav_max_samples(std::string_view info_list) {
   return (kSize32 + 8 - wav_header_bytes(info_list)) / 4;
 }
 
-std::string wav_header(std::uint32_t rate, std::uint32_t samples, std::string_view info_list) {
-  const std::int64_t data = 4 * std::int64_t{samples};
+std::string wav_header(std::uint32_t rate, std::uint32_t frames, std::string_view info_list,
+                       std::uint16_t channels) {
+  const std::int64_t data = 4 * std::int64_t{channels} * frames;
   std::string out;
   chunk(out, "RIFF", wav_header_bytes(info_list) - 8 + data);
   out += "WAVE";
   chunk(out, "fmt ", kFmtBytes);
   put16(out, 3);  // WAVE_FORMAT_IEEE_FLOAT
-  put16(out, 1);  // channels
+  put16(out, channels);
   put32(out, rate);
-  put32(out, 4 * rate);  // bytes a second
-  put16(out, 4);         // bytes a frame
-  put16(out, 32);        // bits a sample
-  put16(out, 0);         // bytes of extension: none, but the field is there
+  put32(out, 4 * channels * rate);  // bytes a second
+  put16(out, 4 * channels);         // bytes a frame
+  put16(out, 32);                   // bits a sample
+  put16(out, 0);                    // bytes of extension: none, but the field is there
   chunk(out, "fact", kFactBytes);
-  put32(out, samples);
+  put32(out, frames);
   chunk(out, "LIST", static_cast<std::int64_t>(info_list.size()));
   out += info_list;
   chunk(out, "data", data);
