@@ -771,7 +771,7 @@ TEST(VelliskRoom, AveragesOverPositionsCountOutAndNameThoseWithoutAValue) {
                                      "--plot", "out.svg", "room.wav", "low.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Average of 5 positions (ISO 3382-2)"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("  8k Hz: EDT, T20, T30, C80, D50, Ts: no value at low.wav, channel 1; from 4 "
+  EXPECT_NE(r.out.find("  8 kHz: EDT, T20, T30, C80, D50, Ts: no value at low.wav, channel 1; from 4 "
                        "of 5 positions\n"),
             std::string::npos)
       << r.out;

@@ -134,7 +134,7 @@ std::vector<std::string> table_lines(const std::vector<std::vector<std::string>>
 
 // The band's label as the notes give it: "125 Hz", "1 kHz", "broadband".
 std::string band_name(const std::string& label, double centre) {
-  return centre > 0 ? band_name(label) : label;
+  return centre > 0 ? ::band_name(label) : label;
 }
 
 // The standard uncertainty of a band's mean T20 or T30, when it has one.
