@@ -14,8 +14,10 @@
 #include <thread>
 
 #include "audio/jack_client.h"
-#include "response/response_file.h"
+#include "io/response_file.h"
 #include "sweep/sweep_gen.h"
+
+namespace vellisk {
 
 namespace {
 
@@ -473,3 +475,5 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
   result.period = period;
   return result;
 }
+
+}  // namespace vellisk

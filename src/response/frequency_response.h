@@ -8,6 +8,8 @@
 #include "response/bands.h"
 #include "response/compensation.h"
 
+namespace vellisk {
+
 // A gate around a response's arrival, in samples of its window: what lies from
 // `before` samples ahead of the arrival to `after` samples past it is kept,
 // with half-Hann tapers over the first fifth of `before` and the last fifth of
@@ -54,3 +56,5 @@ void remove_edge(Spectrum& s, const Compensation& c);
 // The points of `grid` within the compensation's band (all of them when it is off).
 std::vector<double> within_band(const std::vector<double>& grid, const Compensation& c,
                                 double scale = 1);
+
+}  // namespace vellisk

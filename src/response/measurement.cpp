@@ -15,6 +15,8 @@
 #include "response/plausibility.h"
 #include "sweep/inverse_gen.h"
 
+namespace vellisk {
+
 namespace {
 
 // One worker's buffers, reused for every channel it deconvolves.
@@ -545,3 +547,5 @@ std::string find_response(const MeasurementSetup& setup, Recording& recording, i
   }
   return "";
 }
+
+}  // namespace vellisk

@@ -11,9 +11,11 @@
 #include "response/drift.h"
 #include "response/frequency_response.h"
 #include "response/layout.h"
-#include "response/recording.h"
+#include "io/recording.h"
 #include "response/store.h"
 #include "sweep/sweep_design.h"
+
+namespace vellisk {
 
 struct Measurement;
 
@@ -167,3 +169,5 @@ struct FoundResponse {
 // a response that does not lie in the window. Returns "", or what failed.
 std::string find_response(const MeasurementSetup& setup, Recording& recording, int channel,
                           FoundResponse& found);
+
+}  // namespace vellisk

@@ -8,6 +8,8 @@
 
 #include "response/analysis.h"
 
+namespace vellisk {
+
 namespace {
 
 // Samples of the repeats' rows kept in memory before they spill to a scratch file.
@@ -348,3 +350,5 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
   result.averaged_noise = std::sqrt(relative_power(averaged_powers, typical));
   return "";
 }
+
+}  // namespace vellisk

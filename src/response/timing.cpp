@@ -11,6 +11,8 @@
 #include "response/repeats.h"
 #include "sweep/validation.h"
 
+namespace vellisk {
+
 namespace {
 
 // One measurement: a single sweep, or the average of the repeats.
@@ -203,3 +205,5 @@ double drift_from_spacing(const std::vector<double>& starts, const std::vector<b
   }
   return (srs / srr - static_cast<double>(period)) / static_cast<double>(period);
 }
+
+}  // namespace vellisk

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "response/measurement.h"
-#include "response/recording.h"
+#include "io/recording.h"
 #include "response/store.h"
+
+namespace vellisk {
 
 // A system's own frequency-dependent delay (a crossover, a cabinet, a room)
 // moves its band arrivals against log frequency exactly as a clock drift does:
@@ -89,3 +91,5 @@ double correlation_lag(const float* a, const float* b, std::int64_t n);
 // less 1.
 double drift_from_spacing(const std::vector<double>& starts, const std::vector<bool>& kept,
                           std::int64_t period);
+
+}  // namespace vellisk

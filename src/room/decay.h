@@ -9,6 +9,8 @@
 
 #include "room/sti.h"
 
+namespace vellisk {
+
 // The start of a response (ISO 3382-1, A.3.4): the first sample whose square
 // reaches a hundredth of the largest (20 dB below it). The noise is the mean
 // square of the last tenth of the response, from after its peak.
@@ -134,3 +136,5 @@ struct BandTiming {
 // keeps that many points of the curve.
 BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
                                const BandTiming& timing, double rate, int curve_points);
+
+}  // namespace vellisk

@@ -8,6 +8,8 @@
 
 #include "response/parallel.h"
 
+namespace vellisk {
+
 namespace {
 
 // The first smoothing interval of Lundeby's iteration: four periods of the
@@ -196,3 +198,5 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
   a.speech = channel_sti(a.bands, setup.levels);
   return a;
 }
+
+}  // namespace vellisk

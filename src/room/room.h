@@ -11,6 +11,8 @@
 #include "room/decay.h"
 #include "room/sti.h"
 
+namespace vellisk {
+
 struct RoomSetup {
   bool third = false;    // third-octave bands instead of octaves
   double rate = 0;       // samples per second
@@ -67,3 +69,5 @@ SingleNumbers single_numbers(const std::vector<BandResult>& bands, bool third);
 // modulation sums, or from those of its three third-octaves, with the levels when given.
 SpeechTransmission channel_sti(const std::vector<BandResult>& bands,
                                const std::optional<SpeechLevels>& levels);
+
+}  // namespace vellisk

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace vellisk {
+
 struct EnergyBlocks;
 struct NoiseFit;
 
@@ -70,3 +72,5 @@ SpeechTransmission transmission_index(const ModulationMatrix& m);
 // Annex F's qualification band of an index as printed: "U" below 0.36, then "J" to "A" in steps
 // of 0.04, "A+" from 0.76.
 std::string sti_rating(double sti);
+
+}  // namespace vellisk

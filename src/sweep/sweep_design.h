@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace vellisk {
+
 // The eight numbers of the command line, as parsed.
 struct SweepParams {
   double rate = 0;       // samples per second
@@ -57,3 +59,5 @@ SweepDesign drift_design(const SweepParams& params, double drift);
 
 // Trunc toward zero of a length product, saturated to the 32-bit range.
 std::int32_t to_length(double product);
+
+}  // namespace vellisk
