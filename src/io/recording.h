@@ -5,29 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "vellisk/response.h"
+
 struct sf_private_tag;
 
 namespace vellisk {
 
-struct RecordingInfo {
-  std::string format;  // "WAV (Microsoft) 32 bit float", or "headerless float32"
-  int channels = 0;
-  std::int64_t frames = 0;
-  int rate = 0;  // samples per second; 0 for a headerless file, which stores none
-};
-
-// What the samples read of one channel reached: the largest magnitude, and
-// how many samples lie at the format's full scale (see Recording::read).
-struct SampleLevels {
-  float peak = 0;
-  std::int64_t clipped = 0;
-};
-
 // Whether a name is that of a headerless little-endian float32 file: .pcm, .raw or .f32.
 bool is_headerless_name(const std::string& name);
 
+using RecordingInfo = SourceInfo;
+
 // One open recording, read a fixed-size block at a time.
-class Recording {
+class Recording : public SampleSource {
  public:
   Recording() = default;
   ~Recording();
@@ -41,7 +31,7 @@ class Recording {
   // file cannot be used; its messages call the file role ("recording (NAME)").
   std::string open(const char* name, bool headerless, int channels, const char* role = "recording");
 
-  const RecordingInfo& info() const { return info_; }
+  const RecordingInfo& info() const override { return info_; }
 
   // Reads frames [first, first + count) of the channels [channel, channel + n)
   // into out[0] to out[n - 1]; frames before the start or past the end read as
@@ -52,7 +42,7 @@ class Recording {
   // format's largest magnitude, or any other format's magnitudes of 1 or more
   // count as clipped.
   std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
-                   SampleLevels* levels = nullptr);
+                   SampleLevels* levels = nullptr) override;
 
   // Reads the next frames in order, up to count, interleaved into out, however
   // many the header says there are (a stream written to a pipe does not know);

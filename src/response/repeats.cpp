@@ -208,7 +208,7 @@ std::string average_kept(const RepeatRows& in, const std::vector<bool>& kept, in
 }  // namespace
 
 std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
-                            Recording& recording, RowStore& store, Measurement& m,
+                            SampleSource& recording, RowStore& store, Measurement& m,
                             TimingResult& result) {
   const SweepDesign d = compute_design(setup.params);
   const std::int64_t period = std::int64_t{d.sweeplen} + 2 * std::int64_t{d.silencelen};

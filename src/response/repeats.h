@@ -19,7 +19,7 @@ namespace vellisk {
 // are averaged into store (opened here), and the channels measured on the
 // average. Returns "", or one line saying what failed.
 std::string measure_repeats(const TimingSetup& timing, const MeasurementSetup& setup,
-                            Recording& recording, RowStore& store, Measurement& m,
+                            SampleSource& recording, RowStore& store, Measurement& m,
                             TimingResult& result);
 
 }  // namespace vellisk

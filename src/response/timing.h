@@ -72,13 +72,13 @@ std::string timing_error(const TimingSetup& timing, const SweepDesign& design, i
 // Makes the measurement the timing asks for: a probe for the drift first when
 // it is to be corrected, then the measurement itself, its windows in store
 // (opened here). setup.drift is the drift corrected. Returns "", or one line.
-std::string measure_timed(const TimingSetup& timing, MeasurementSetup& setup, Recording& recording,
+std::string measure_timed(const TimingSetup& timing, MeasurementSetup& setup, SampleSource& recording,
                           RowStore& store, Measurement& m, TimingResult& result);
 
 // measure(), moved by the whole samples of the offset its timing found when
 // the windows there lie beyond the output computed (a long latency); shift
 // gains what it was moved by.
-std::string measure_fitted(MeasurementSetup& setup, Recording& recording, RowStore& store,
+std::string measure_fitted(MeasurementSetup& setup, SampleSource& recording, RowStore& store,
                            Measurement& m, const InverseSpectrum* shared = nullptr);
 
 // The lag of b against a (positive when b is later), both n samples of

@@ -189,5 +189,4 @@ std::string drift_error(const SweepParams& params, double drift, const std::stri
   return "";
 }
 
-
 }  // namespace vellisk

@@ -22,26 +22,6 @@ double tenths(double x) { return std::round(x * 10) / 10 + 0.0; }
 
 double hundredths(double x) { return std::round(x * 100) / 100 + 0.0; }
 
-ChannelFigures channel_figures(const ChannelResult& r, double rate) {
-  ChannelFigures c;
-  c.recorded_peak_dbfs = decibels(r.recorded.peak);
-  c.clipped_samples = r.recorded.clipped;
-  c.silent = r.peak == 0;
-  if (c.silent) return c;
-  c.gain_db = decibels(r.gain);
-  c.arrival_samples = r.arrival;
-  c.arrival_ms = 1000 * r.arrival / rate;
-  c.impulse_peak_db = decibels(std::abs(r.peak));
-  if (r.noise > 0) c.peak_to_noise_db = c.impulse_peak_db - decibels(r.noise);
-  c.polarity = r.polarity;
-  c.harmonic_level_db = r.harmonic_levels;
-  c.harmonic_noise_db = r.harmonic_noise;
-  c.below_noise = r.below_noise;
-  c.thd_percent = 100 * r.thd;
-  c.thd_db = decibels(r.thd);
-  return c;
-}
-
 std::string band_text(const RunFigures& f) {
   const std::string band = formatted("%.2f Hz to %.2f Hz", f.band_low_hz, f.band_high_hz);
   if (!f.compensated) return band + ", uncompensated: the sweep's own response is left in";

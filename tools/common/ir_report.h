@@ -9,59 +9,18 @@
 #include <vector>
 
 #include "common/timing_report.h"
-#include "response/measurement.h"
-#include "io/recording.h"
-#include "sweep/sweep_design.h"
+#include "vellisk/response.h"
 #include "vellisk/problem.h"
 
 namespace vellisk {
 
-struct ChannelFigures {
-  bool silent = false;         // every sample is 0: nothing else is measured
-  double arrival_samples = 0;  // after the zero instant
-  double arrival_ms = 0;
-  double gain_db = 0;                      // in-band gain: the band's median magnitude
-  double impulse_peak_db = 0;              // the response's peak re unit gain
-  std::optional<double> peak_to_noise_db;  // none when the noise is 0
-  int polarity = 1;                        // -1: inverted
-  std::vector<double> harmonic_level_db;   // [k - 2]: order k re the linear response
-  std::vector<double> harmonic_noise_db;   // [k - 2]: the noise in order k's window, likewise
-  std::vector<bool> below_noise;           // [k - 2]: left out of the THD
-  double thd_percent = 0;
-  double thd_db = 0;
-  double recorded_peak_dbfs = 0;  // of the recording's samples read for the channel
-  std::int64_t clipped_samples = 0;
-};
-
-struct RunFigures {
-  SweepParams params;
-  std::int32_t sweeplen = 0;
-  std::int32_t silencelen = 0;
+// The figures of a run as its reports give them: the measurement's, and the names of the
+// recording and the outputs, and the warnings' words.
+struct RunFigures : ResponseReport {
   std::string recording;
-  RecordingInfo info;  // rate 0 for a headerless recording
-  double pre_s = 0;
-  double length_s = 0;
-  std::int64_t window_samples = 0;
-  std::int64_t zero_sample = 0;
-  std::size_t transform_samples = 0;
-  double noise_first_s = 0;
-  double noise_last_s = 0;
-  bool compensated = true;  // the sweep's own response taken out
-  double band_low_hz = 0;   // the rows' band: where the sweep is within 12 dB of full level
-  double band_high_hz = 0;  // (uncompensated: hzstart to hzend)
-  double gate_ms = 0;  // 0: no gate
-  std::int64_t aligned_samples = 0;  // --align: how far the windows were moved
-  int smooth = 0;      // the text files' 1/N octave; 0: none
-  int figure_smooth = 6;
-  std::optional<double> drift_given_ppm;  // --drift PPM
-  TimingFigures timing;
-  std::vector<ChannelFigures> channels;
   std::vector<std::string> warnings;
   std::vector<std::string> outputs;  // every file written, in order
 };
-
-// The figures of a measured channel.
-ChannelFigures channel_figures(const ChannelResult& r, double rate);
 
 // The report's lines on the sweep, the recording, the window and the gate;
 // a channel's lines.

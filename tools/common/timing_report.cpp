@@ -12,12 +12,6 @@ namespace vellisk {
 
 namespace {
 
-// a / b in dB, or none when either is 0 (identical repeats, or no noise at all).
-std::optional<double> ratio_db(double a, double b) {
-  if (!(a > 0 && b > 0)) return std::nullopt;
-  return 20 * std::log10(a / b);
-}
-
 // Where the drift was measured, in words.
 std::string how(const TimingFigures& f) {
   if (f.drift_source == "repeats") return "from the spacing of the repeats";
@@ -36,35 +30,6 @@ std::string repeat_line(std::size_t i, const TimingFigures::Repeat& r) {
 }
 
 }  // namespace
-
-TimingFigures timing_figures(const TimingSetup& t, const TimingResult& r, const SweepDesign& d) {
-  TimingFigures f;
-  if (t.reference >= 0) {
-    f.reference = t.reference + 1;
-    f.latency_samples = r.latency;
-    f.latency_ms = 1000 * r.latency / d.rate;
-  }
-  if (t.repeats > 1) {
-    for (const RepeatResult& rr : r.repeats) {
-      f.repeats.push_back({rr.offset + 0.0, ratio_db(rr.noise, r.median_noise),
-                           ratio_db(rr.deviation, r.median_noise), rr.deviation, rr.kept,
-                           rr.raised_db});
-    }
-    f.averaged = r.kept;
-    f.median_deviation_db = ratio_db(r.median_deviation, r.median_noise);
-    f.noise_down_db = ratio_db(r.median_noise, r.averaged_noise);
-  }
-  f.applied_ppm = r.applied * 1e6;
-  if (r.drift_measured) {
-    f.drift_ppm = r.drift * 1e6;
-    f.drift_source = t.repeats > 1 ? "repeats" : "reference";
-    f.drift_corrected = r.corrected;
-    // With --drift PPM, what spreads the arrival is the drift left after it.
-    f.drift_spread_samples =
-        std::abs(r.drift - r.applied) * d.octavelen * std::log2(d.hzend / d.hzstart);
-  }
-  return f;
-}
 
 std::vector<std::string> timing_lines(const TimingFigures& f) {
   std::vector<std::string> lines;
@@ -95,20 +60,6 @@ std::vector<std::string> timing_lines(const TimingFigures& f) {
                                               : "Clock drift: %.2f ppm, measured %s",
                             *f.drift_ppm, how(f).c_str()));
   return lines;
-}
-
-std::string timing_warning(const TimingFigures& f) {
-  if (!f.drift_ppm || f.drift_corrected || !(f.drift_spread_samples > 0.5)) return "";
-  // With --drift PPM, the warning is about what is left after it.
-  const std::string left =
-      f.applied_ppm != 0
-          ? formatted(", %.1f ppm beyond the %.1f ppm applied,", *f.drift_ppm - f.applied_ppm,
-                      f.applied_ppm)
-          : std::string();
-  return formatted(
-      "a clock drift of %.1f ppm, measured %s%s spreads the response's arrival over %.1f samples "
-      "across the band; --drift auto corrects it",
-      *f.drift_ppm, how(f).c_str(), left.empty() ? "," : left.c_str(), f.drift_spread_samples);
 }
 
 }  // namespace vellisk

@@ -1,13 +1,11 @@
-// The fixed texts of vellisk-ir: help, version and banner.
+// The fixed texts of vellisk-ir: its help (its version is in common/versions.h, its banner
+// with the response's report).
 #pragma once
 
 #include "common/versions.h"
 #include "vellisk/version.h"
 
 namespace vellisk {
-
-inline constexpr const char* kIrBanner =
-    "\nVellisk " VELLISK_VERSION ": impulse response of a recorded log sweep.\n";
 
 inline constexpr const char* kIrHelp[] = {
     "Usage: vellisk-ir [options] rate amplitude hzstart hzend duration silence",

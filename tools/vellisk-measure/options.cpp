@@ -1,5 +1,5 @@
-// Option reading for vellisk-measure: its own options, and vellisk-ir's passed
-// on, as given, to vellisk-ir's own reader.
+// Option reading for vellisk-measure: its own options, and a response's, read as vellisk-ir
+// reads them.
 #include "options.h"
 
 #include <getopt.h>
@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "common/arguments.h"
-#include "../vellisk-ir/options.h"
 
 namespace vellisk {
 
@@ -25,13 +24,6 @@ const option kOwn[] = {
     {"version", no_argument, nullptr, 'V'},
 };
 constexpr int kOwnCount = sizeof kOwn / sizeof kOwn[0];
-
-// Of vellisk-ir's options, --channels describes a headerless recording, which
-// this program never writes.
-bool passed_on(const option& o) {
-  return std::strcmp(o.name, "help") != 0 && std::strcmp(o.name, "version") != 0 &&
-         std::strcmp(o.name, "channels") != 0;
-}
 
 // Reads one of the program's own options.
 std::string read_own(int val, MeasureOptions& o) {
@@ -72,13 +64,12 @@ std::string read_own(int val, MeasureOptions& o) {
 }  // namespace
 
 std::string parse_measure_options(int argc, char** argv, MeasureOptions& o) {
-  // The table getopt_long reads: the program's own options, then vellisk-ir's.
-  // An option of vellisk-ir named like one of the program's is read by both.
+  // The table getopt_long reads: the program's own options, then the response's.
+  // A response's option named like one of the program's is read by both.
   std::vector<option> longs(kOwn, kOwn + kOwnCount);
   std::vector<const option*> theirs(kOwnCount, nullptr);
   std::string shorts = "+o:i:hV";
-  for (const option* l = ir_long_options(); l->name != nullptr; ++l) {
-    if (!passed_on(*l)) continue;
+  for (const option* l = response_long_options().data(); l->name != nullptr; ++l) {
     bool shared = false;
     for (int i = 0; i < kOwnCount; ++i) {
       if (std::strcmp(kOwn[i].name, l->name) == 0) theirs[static_cast<std::size_t>(i)] = l;
@@ -124,13 +115,19 @@ std::string parse_measure_options(int argc, char** argv, MeasureOptions& o) {
       if (std::string e = read_own(kOwn[i].val, o); !e.empty()) return e;
     }
     if (const option* l = theirs[i]) {
-      o.ir_arguments.push_back(std::string("--") + l->name +
-                               (l->has_arg == no_argument ? "" : std::string("=") + optarg));
+      o.response.emplace_back(l->val, l->has_arg == no_argument ? "" : optarg);
       if (i >= kOwnCount && o.response_only.empty()) o.response_only = std::string("--") + l->name;
     }
   }
   for (int i = optind; i < argc; ++i) o.arguments.push_back(argv[i]);
   return "";
+}
+
+std::string read_response_options(const MeasureOptions& o, ResponseOptions& response) {
+  for (const auto& [val, value] : o.response) {
+    if (std::string e = read_response_option(val, value.c_str(), response); !e.empty()) return e;
+  }
+  return response_options_error(response);
 }
 
 }  // namespace vellisk

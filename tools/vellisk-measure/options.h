@@ -2,9 +2,10 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "../vellisk-ir/options.h"
+#include "common/response_options.h"
 
 namespace vellisk {
 
@@ -16,8 +17,9 @@ struct MeasureOptions {
   bool list = false;
   bool help = false;
   bool version = false;
-  std::vector<std::string>
-      ir_arguments;           // vellisk-ir's options, in their long form, for its reader
+  // The response's options as given, each its val in response_long_options() and its value,
+  // read once the eight numbers and the recording have been checked.
+  std::vector<std::pair<int, std::string>> response;
   std::string response_only;  // the first of them that is not also the program's own, if any
   std::vector<const char*> arguments;  // the positional arguments
 };
@@ -27,5 +29,9 @@ inline constexpr long kMaxPorts = 64;
 // Reads the options and keeps the positional arguments. Returns "", or one
 // line naming the option, the rule and the value given.
 std::string parse_measure_options(int argc, char** argv, MeasureOptions& options);
+
+// Reads the response's options kept by parse_measure_options, in the order given. Returns "",
+// or the first refusal.
+std::string read_response_options(const MeasureOptions& options, ResponseOptions& response);
 
 }  // namespace vellisk

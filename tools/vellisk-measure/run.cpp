@@ -20,8 +20,7 @@
 #include "common/outputs.h"
 #include "common/paths.h"
 #include "common/process_guard.h"
-#include "../vellisk-ir/run.h"
-#include "../vellisk-ir/options.h"
+#include "common/response_run.h"
 #include "texts.h"
 #include "options.h"
 #include "response/measurement.h"
@@ -45,25 +44,18 @@ struct Plan {
   const char* recording = nullptr;
   ResponseFormat format = ResponseFormat::kWav;
   bool response = false;  // an irfile was given: job measures the recording
-  IrJob job;
+  ResponseJob job;
 };
 
-// vellisk-ir's options, read by its own reader, and its refusals of the
-// numbers, the window and the outputs.
+// The response's options, read as vellisk-ir reads them, and its refusals of the numbers,
+// the window and the outputs.
 std::string response_error(const MeasureOptions& o, Plan& plan) {
-  std::vector<std::string> texts = {"vellisk-measure"};
-  texts.insert(texts.end(), o.ir_arguments.begin(), o.ir_arguments.end());
-  std::vector<char*> argv;
-  for (std::string& t : texts) argv.push_back(t.data());
-  argv.push_back(nullptr);
-  IrOptions options;
-  if (std::string e = parse_options(static_cast<int>(texts.size()), argv.data(), options);
-      !e.empty()) {
-    return e;
-  }
+  ResponseOptions options;
+  if (std::string e = read_response_options(o, options); !e.empty()) return e;
   plan.response = true;
   plan.job.banner = false;
-  return prepare_ir_job(options, o.arguments.data(), plan.recording, o.arguments[9], plan.job);
+  return prepare_response_job(options, 0, o.arguments.data(), plan.recording, o.arguments[9],
+                              plan.job);
 }
 
 // Every refusal that needs neither the server nor the recording.
@@ -235,7 +227,7 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const JackCl
     // checked before anything plays.
     std::vector<std::string> names;
     const auto channels = static_cast<int>(setup.capture.size());
-    if (std::string e = output_names_error(plan.job, channels, names); !e.empty()) return e;
+    if (std::string e = response_names_error(plan.job, channels, names); !e.empty()) return e;
   }
   setup.tail = std::llround(o.tail * plan.params.rate);
   if (plan.response) {
@@ -243,7 +235,7 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const JackCl
     // latency the ports report, and a period for a client between them.
     setup.tail = std::max<std::int64_t>(
         setup.tail,
-        plan.job.length + client.latency(setup.playback, setup.capture) + client.buffer_size());
+        std::llround(plan.job.request.length * plan.params.rate) + client.latency(setup.playback, setup.capture) + client.buffer_size());
   }
   return "";
 }
@@ -350,7 +342,7 @@ int run_measure(int argc, char** argv) {
   }
   if (!plan.response) return EXIT_SUCCESS;
   print_line("");
-  return run_ir_job(plan.job);
+  return run_response_job(plan.job);
 }
 
 }  // namespace vellisk

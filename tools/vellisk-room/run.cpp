@@ -18,6 +18,7 @@
 #include "common/outputs.h"
 #include "common/paths.h"
 #include "common/process_guard.h"
+#include "io/memory.h"
 #include "plot/room_figure.h"
 #include "io/recording.h"
 #include "room/average.h"
