@@ -50,7 +50,7 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
   f.channels = r.info().channels;
   f.rate = headerless ? o.rate : r.info().rate;
   f.offset = stored_;
-  if (!(f.rate >= kMinRate && f.rate <= kMaxRate)) {
+  if (!(f.rate >= kMinRoomRate && f.rate <= kMaxRoomRate)) {
     return what(name) + " has a sample rate of " + std::to_string(r.info().rate) +
            " Hz; the rates taken are 1000 to 10000000";
   }

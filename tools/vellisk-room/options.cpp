@@ -44,7 +44,7 @@ std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
       case 'r': {
         char* end = nullptr;
         o.rate = std::strtod(optarg, &end);
-        if (end == optarg || *end != '\0' || !(o.rate >= kMinRate && o.rate <= kMaxRate)) {
+        if (end == optarg || *end != '\0' || !(o.rate >= kMinRoomRate && o.rate <= kMaxRoomRate)) {
           return quoted("--rate", optarg) +
                  " must be a number of samples per second from 1000 to 10000000";
         }

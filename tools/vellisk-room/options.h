@@ -4,11 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "vellisk/room.h"
+
 namespace vellisk {
 
-// The sample rates vellisk-room takes, from --rate or a file's header.
-inline constexpr double kMinRate = 1000;
-inline constexpr double kMaxRate = 1e7;
 
 struct RoomOptions {
   bool third = false;  // --bands third
