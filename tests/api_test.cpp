@@ -105,11 +105,11 @@ TEST(Api, ProblemsCarryTheirCodeAndTheProgramsWords) {
       {"empty order",
        request_with([](ResponseRequest& r) { r.harmonics = 10; },
                     {8000, 0.5, 500, 3000, 2, 0.5, 0.05, 0.01}),
-       ProblemCode::invalid_request, "--harmonics (10) asks for order 6, whose band is empty"},
+       ProblemCode::invalid_request, "harmonics (10) asks for order 6, whose band is empty"},
       {"gate", request_with([](ResponseRequest& r) { r.gate_ms = 2000; }),
-       ProblemCode::invalid_request, "--gate (2000 ms) must not be longer than --length (1 s)"},
+       ProblemCode::invalid_request, "gate (2000 ms) must not be longer than length (1 s)"},
       {"align", request_with([](ResponseRequest& r) { r.align = true, r.reference = 2; }),
-       ProblemCode::invalid_request, "--align is for a single sweep without a reference"},
+       ProblemCode::invalid_request, "align is for a single sweep without a reference"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -52,9 +52,19 @@ enum class ProblemCode {
   out_of_memory,      // the computation needs more memory than the machine allows
 };
 
-// A problem: its code and one line that names the value and the rule broken. Where a rule
-// concerns a setting of the request, the line names the setting as the programs' option
-// ("--pre"), which is also its keyword in the Python module.
+// The settings of a request that a problem's line may name.
+enum class Setting { pre, length, harmonics, drift, reference, repeat, smooth, gate, align };
+
+// The names problems' lines give the settings: by default the request's own fields ("pre",
+// "drift"); a caller with names of its own for them (a program's options) gives a function
+// returning them. Call it before any computation: it is not synchronised with one.
+using SettingNames = const char* (*)(Setting);
+void name_settings(SettingNames names);
+// The name of a setting in problems' lines.
+const char* setting_name(Setting setting);
+
+// A problem: its code and one line that names the value and the rule broken, and the
+// setting by setting_name where a rule concerns one.
 struct Problem {
   ProblemCode code = ProblemCode::invalid_request;
   std::string message;

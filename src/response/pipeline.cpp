@@ -30,6 +30,8 @@ namespace {
 
 std::string text(double value) { return number_text(value); }
 
+std::string named(Setting setting) { return setting_name(setting); }
+
 [[noreturn]] void fail(ProblemCode code, std::string message) {
   throw Error(Problem{code, std::move(message)});
 }
@@ -40,28 +42,28 @@ void check(ProblemCode code, const std::string& error) {
 
 // The options' own ranges, worded as the programs' option readers word them.
 std::string range_error(const ResponseRequest& r) {
-  const auto quoted = [](const char* option, double value) {
-    return std::string(option) + " (" + text(value) + ")";
+  const auto quoted = [](Setting setting, double value) {
+    return std::string(setting_name(setting)) + " (" + text(value) + ")";
   };
-  if (!(r.length > 0)) return quoted("--length", r.length) + " must be a number of seconds greater than 0";
-  if (!(r.pre >= 0)) return quoted("--pre", r.pre) + " must be a number of seconds, 0 or more";
+  if (!(r.length > 0)) return quoted(Setting::length, r.length) + " must be a number of seconds greater than 0";
+  if (!(r.pre >= 0)) return quoted(Setting::pre, r.pre) + " must be a number of seconds, 0 or more";
   if (r.harmonics < 1 || r.harmonics > kMaxOrder) {
-    return quoted("--harmonics", r.harmonics) + " must be a whole number from 2 to 10";
+    return quoted(Setting::harmonics, r.harmonics) + " must be a whole number from 2 to 10";
   }
   if (r.drift_ppm && !(std::abs(*r.drift_ppm) <= kMaxDriftPpm)) {
-    return quoted("--drift", *r.drift_ppm) + " must be auto, or a number of ppm from -1000 to 1000";
+    return quoted(Setting::drift, *r.drift_ppm) + " must be auto, or a number of ppm from -1000 to 1000";
   }
   if (r.reference < 0 || r.reference > 1024) {
-    return quoted("--reference", r.reference) + " must be a channel number from 1 to 1024";
+    return quoted(Setting::reference, r.reference) + " must be a channel number from 1 to 1024";
   }
   if (r.repeat < 1 || r.repeat > kMaxRepeats) {
-    return quoted("--repeat", r.repeat) + " must be a whole number from 1 to 1000";
+    return quoted(Setting::repeat, r.repeat) + " must be a whole number from 1 to 1000";
   }
   if (r.smooth < 0 || r.smooth > kMaxSmooth) {
-    return quoted("--smooth", r.smooth) + " must be a whole number from 1 to 96";
+    return quoted(Setting::smooth, r.smooth) + " must be a whole number from 1 to 96";
   }
   if (!(r.gate_ms >= 0)) {
-    return quoted("--gate", r.gate_ms) + " must be a number of milliseconds greater than 0";
+    return quoted(Setting::gate, r.gate_ms) + " must be a number of milliseconds greater than 0";
   }
   return align_error(r.align, r.reference, r.repeat);
 }
@@ -74,22 +76,23 @@ std::string window_size_error(const ResponseRequest& o, const SweepDesign& d) {
   const double pre = std::round(o.pre * p.rate);
   const double length = std::round(o.length * p.rate);
   if (!(length >= 1)) {
-    return "--length (" + text(o.length) + ") must keep at least one sample at rate " +
+    return named(Setting::length) + " (" + text(o.length) + ") must keep at least one sample at rate " +
            text(p.rate);
   }
   if (o.gate_ms > 0 && !(o.gate_ms <= 1000 * o.length)) {
-    return "--gate (" + text(o.gate_ms) + " ms) must not be longer than --length (" +
+    return named(Setting::gate) + " (" + text(o.gate_ms) + " ms) must not be longer than " +
+           named(Setting::length) + " (" +
            text(o.length) + " s)";
   }
   if (o.gate_ms > 0 && !(o.gate_ms * p.rate >= 1000)) {
-    return "--gate (" + text(o.gate_ms) + " ms) must keep at least one sample at rate " +
+    return named(Setting::gate) + " (" + text(o.gate_ms) + " ms) must keep at least one sample at rate " +
            text(p.rate);
   }
   const double stretch = (1 + kMaxDrift) * (static_cast<double>(d.sweeplen) +
                                             d.octavelen * std::log2(kMaxOrder) + d.octavelen) +
                          pre + length;
   if (!(stretch < 1.9e9)) {
-    return "--pre and --length (" + text(o.pre) + ", " + text(o.length) +
+    return named(Setting::pre) + " and " + named(Setting::length) + " (" + text(o.pre) + ", " + text(o.length) +
            ") with this sweep make the transforms longer than 1900000000 samples";
   }
   return "";
@@ -102,7 +105,7 @@ std::string orders_error(const ResponseRequest& o, const SweepDesign& d, const L
   if (top < 2) return "";
   for (int k = 2; k <= top; ++k) {
     if (k * p.hzstart >= p.hzend) {
-      return "--harmonics (" + std::to_string(top) + ") asks for order " + std::to_string(k) +
+      return named(Setting::harmonics) + " (" + std::to_string(top) + ") asks for order " + std::to_string(k) +
              ", whose band is empty: " + std::to_string(k) + " * hzstart (" + text(k * p.hzstart) +
              ") is not below hzend (" + text(p.hzend) + "); ask for fewer orders";
     }
@@ -113,10 +116,10 @@ std::string orders_error(const ResponseRequest& o, const SweepDesign& d, const L
     char gap[32];
     std::snprintf(gap, sizeof gap, "%.1f",
                   1000 * 0.9 * d.octavelen * std::log2((top + 1.0) / top) / p.rate);
-    return "--harmonics (" + std::to_string(top) + ") leaves order " + std::to_string(top) +
+    return named(Setting::harmonics) + " (" + std::to_string(top) + ") leaves order " + std::to_string(top) +
            " less than 1 ms of response: 0.9 of the gap to order " + std::to_string(top + 1) +
-           " (" + gap + " ms) less --pre (" + text(1000 * o.pre) +
-           " ms); use a longer sweep, fewer orders or a shorter --pre";
+           " (" + gap + " ms) less " + named(Setting::pre) + " (" + text(1000 * o.pre) +
+           " ms); use a longer sweep, fewer orders or a shorter " + named(Setting::pre);
   }
   return "";
 }
@@ -170,8 +173,9 @@ std::string memory_error(MeasurementSetup& setup, int channels) {
   char line[256];
   std::snprintf(line, sizeof line,
                 "The run needs about %.0f MiB of memory, more than the %.0f MiB this machine "
-                "allows; shorten --length or --pre, or measure a shorter sweep",
-                needed / 1048576, usable / 1048576);
+                "allows; shorten %s or %s, or measure a shorter sweep",
+                needed / 1048576, usable / 1048576, setting_name(Setting::length),
+                setting_name(Setting::pre));
   return line;
 }
 
@@ -344,7 +348,7 @@ void check_request(const ResponseRequest& request) {
   check(ProblemCode::invalid_request, range_error(request));
   if (request.drift_ppm) {
     check(ProblemCode::invalid_request,
-          drift_error(params, *request.drift_ppm * 1e-6, "--drift (" + text(*request.drift_ppm) + ")"));
+          drift_error(params, *request.drift_ppm * 1e-6, named(Setting::drift) + " (" + text(*request.drift_ppm) + ")"));
   }
   check(ProblemCode::invalid_request, window_size_error(request, design));
   const Layout layout = plan_layout(design, samples_of(request.pre, params.rate),
@@ -461,8 +465,8 @@ namespace vellisk {
 
 std::string align_error(bool align, int reference, int repeat) {
   if (!align || (reference <= 0 && repeat <= 1)) return "";
-  return std::string("--align is for a single sweep without a reference: ") +
-         (reference > 0 ? "--reference" : "--repeat") +
+  return named(Setting::align) + " is for a single sweep without a reference: " +
+         named(reference > 0 ? Setting::reference : Setting::repeat) +
          " places the windows by its own timing; leave one of them out";
 }
 

@@ -10,6 +10,7 @@
 #include "response/fft.h"
 #include "response/repeats.h"
 #include "sweep/validation.h"
+#include "vellisk/problem.h"
 
 namespace vellisk {
 
@@ -43,14 +44,17 @@ std::string measure_pass(const TimingSetup& t, MeasurementSetup& setup, SampleSo
 std::string timing_error(const TimingSetup& t, const SweepDesign& d, int channels,
                          std::int64_t frames, const std::string& name) {
   if (t.reference >= channels) {
-    return "--reference (" + std::to_string(t.reference + 1) +
+    return std::string(setting_name(Setting::reference)) + " (" +
+           std::to_string(t.reference + 1) +
            ") names a channel the recording does not have: recording (" + name + ") has " +
            std::to_string(channels);
   }
   if (t.drift_auto && t.reference < 0 && t.repeats < 2) {
-    return "--drift auto needs a timing reference: --reference C (a loopback channel) or "
-           "--repeat N (N of 2 or more); one sweep through an unknown system cannot tell clock "
-           "drift from the system's own delay";
+    return std::string(setting_name(Setting::drift)) + " auto needs a timing reference: " +
+           setting_name(Setting::reference) + " C (a loopback channel) or " +
+           setting_name(Setting::repeat) +
+           " N (N of 2 or more); one sweep through an unknown system cannot tell clock drift "
+           "from the system's own delay";
   }
   const std::int64_t period = std::int64_t{d.sweeplen} + 2 * std::int64_t{d.silencelen};
   const std::int64_t end = (t.repeats - 1) * period + d.silencelen + d.sweeplen;
@@ -59,7 +63,7 @@ std::string timing_error(const TimingSetup& t, const SweepDesign& d, int channel
         frames < d.silencelen + d.sweeplen ? 0 : (frames - d.silencelen - d.sweeplen) / period + 1;
     return "recording (" + name + ") holds " + std::to_string(frames) + " frames, " +
            std::to_string(whole) + " whole " + (whole == 1 ? "repeat" : "repeats") +
-           " of the sweep file (" + std::to_string(period) + " samples), fewer than --repeat (" +
+           " of the sweep file (" + std::to_string(period) + " samples), fewer than " + setting_name(Setting::repeat) + " (" +
            std::to_string(t.repeats) + "), whose last sweep ends at frame " + std::to_string(end);
   }
   return "";
@@ -93,7 +97,8 @@ std::string reference_arrival(const float* origin, const Measurement& m, int cha
   if (peak.position < 1 || peak.position > static_cast<double>(l.window(1) - 2)) {
     return what + " peaks at the edge of the window, " +
            number_text(peak.position - static_cast<double>(l.pre)) +
-           " samples from the zero instant: its arrival is not within --pre and --length";
+           " samples from the zero instant: its arrival is not within " +
+           setting_name(Setting::pre) + " and " + setting_name(Setting::length);
   }
   offset = peak.position - static_cast<double>(l.pre);
   return "";

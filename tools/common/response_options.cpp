@@ -38,6 +38,21 @@ const std::vector<option>& response_long_options() {
   return options;
 }
 
+const char* option_name(Setting setting) {
+  switch (setting) {
+    case Setting::pre: return "--pre";
+    case Setting::length: return "--length";
+    case Setting::harmonics: return "--harmonics";
+    case Setting::drift: return "--drift";
+    case Setting::reference: return "--reference";
+    case Setting::repeat: return "--repeat";
+    case Setting::smooth: return "--smooth";
+    case Setting::gate: return "--gate";
+    case Setting::align: return "--align";
+  }
+  return "--";
+}
+
 std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
   switch (val) {
     case 'l':

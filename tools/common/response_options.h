@@ -34,6 +34,10 @@ struct ResponseOptions {
 // one's val is its letter ("lpH"), a long-only one's above 255.
 const std::vector<option>& response_long_options();
 
+// The option that sets a request's setting ("--pre"): the name problems' lines give it in
+// the programs (and in the Python module, whose messages are theirs).
+const char* option_name(Setting setting);
+
 // Reads option val (of the table) with its value arg, which may be null for one that takes
 // none. Returns "", or one line naming the option, the rule and the value given.
 std::string read_response_option(int val, const char* arg, ResponseOptions& options);

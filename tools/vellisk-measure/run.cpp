@@ -302,6 +302,7 @@ int record(const MeasureOptions& o, const Plan& plan, JackClient& client, const 
 }  // namespace
 
 int run_measure(int argc, char** argv) {
+  name_settings(option_name);  // the library's lines name the options
   MeasureOptions o;
   if (const std::string e = parse_measure_options(argc, argv, o); !e.empty()) return fail(e);
   if (o.version) {
