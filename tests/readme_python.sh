@@ -15,7 +15,8 @@ awk '!on && /^#+ / { inside = ($0 == "## From Python") }
 grep -q "import vellisk" example.py || { echo "no Python example in the README"; exit 1; }
 "$python" example.py >printed.txt
 shape() { sed -E 's/-?[0-9]+(\.[0-9]+)?/#/g'; }
-awk '!on && /^#+ / { inside = ($0 == "## From Python") }
+awk '/^```/ { fence = !fence }
+     !fence && !on && /^#+ / { inside = ($0 == "## From Python") }
      inside && /^It prints:$/ { on = 1; next }
      on && /^    / { print substr($0, 5); next }
      on && NF { exit }' "$readme" | shape >expected.txt
