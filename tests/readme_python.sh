@@ -14,7 +14,7 @@ awk '!on && /^#+ / { inside = ($0 == "## From Python") }
      on { print }' "$readme" >example.py
 grep -q "import vellisk" example.py || { echo "no Python example in the README"; exit 1; }
 "$python" example.py >printed.txt
-shape() { sed -E 's/-?[0-9]+(\.[0-9]+)?/#/g'; }
+shape() { sed -E 's/(^|[ (])-?[0-9]+(\.[0-9]+)?/\1#/g'; }
 awk '/^```/ { fence = !fence }
      !fence && !on && /^#+ / { inside = ($0 == "## From Python") }
      inside && /^It prints:$/ { on = 1; next }
