@@ -214,17 +214,16 @@ as vellisk-room does. Arrays are numpy arrays of samples, frames x channels (or 
 channel), full scale at 1. Refused input raises ValueError with the programs' one-line
 message. The computations release the GIL.)";
 
-constexpr const char* kSweepDoc = R"(sweep(rate, amplitude, hzstart, hzend, duration, silence, leadin, leadout)
+constexpr const char* kSweepDoc = R"(The sweep and its inverse filter.
 
-The sweep and its inverse filter for the eight numbers, as vellisk's arguments: rate in
-samples per second, amplitude the sweep's linear peak, hzstart and hzend in Hz, duration and
-silence (before and after the sweep) in seconds, leadin and leadout the fades as fractions of
-the sweep. Returns (sweep, inverse), 1-D float32 arrays bit for bit the samples of vellisk's
+The eight numbers are vellisk's arguments: rate in samples per second, amplitude the
+sweep's linear peak, hzstart and hzend in Hz, duration and silence (before and after the
+sweep) in seconds, leadin and leadout the fades as fractions of the sweep. Returns (sweep, inverse), 1-D float32 arrays bit for bit the samples of vellisk's
 files. Raises ValueError when the numbers make no sweep, with vellisk's message.)";
 
-constexpr const char* kImpulseDoc = R"(impulse_response(recording, rate, design, *, pre=0.1, length=1.0, harmonics=1, repeat=1, reference=None, drift=None, gate=None, smooth=None, uncompensated=False, align=False, threads=0, name='samples')
+constexpr const char* kImpulseDoc = R"(The impulse response of a recording, as vellisk-ir measures it.
 
-Measures the impulse response from a recording of the sweep design names, as vellisk-ir does.
+The recording is of the sweep that design names.
 
 recording  frames x channels, or 1-D for one channel; any floating-point dtype, full scale at 1
 rate       the recording's sample rate; it must be design's rate
@@ -246,11 +245,10 @@ Returns a Response (ir, harmonics, warnings, report). Raises ValueError with vel
 message for an option, design or recording it refuses, and MemoryError when the measurement
 needs more memory than the machine allows.)";
 
-constexpr const char* kRoomDoc = R"(room_parameters(ir, rate, bands='octave', *, threads=0)
+constexpr const char* kRoomDoc = R"(The room-acoustic parameters of an impulse response.
 
-The room-acoustic parameters of an impulse response, as vellisk-room computes them: each
-band's EDT, T20, T30 (s), C50, C80 (dB), D50, Ts (ms) with Lundeby's noise compensation, the
-single-number values and the STI. ir: frames x channels, or 1-D, any floating-point dtype;
+As vellisk-room computes them: each band's EDT, T20, T30 (s), C50, C80 (dB), D50, Ts (ms)
+with Lundeby's noise compensation, the single-number values and the STI. ir: frames x channels, or 1-D, any floating-point dtype;
 rate: samples per second (1000 to 10000000); bands: 'octave' or 'third'; threads: bands
 analysed at once, 0: as many as the machine has cores. Returns a dict equal to an entry of
 the "files" list of vellisk-room's JSON report, without its "file": {"rate": ...,
