@@ -218,8 +218,9 @@ constexpr const char* kSweepDoc = R"(The sweep and its inverse filter.
 
 The eight numbers are vellisk's arguments: rate in samples per second, amplitude the
 sweep's linear peak, hzstart and hzend in Hz, duration and silence (before and after the
-sweep) in seconds, leadin and leadout the fades as fractions of the sweep. Returns (sweep, inverse), 1-D float32 arrays bit for bit the samples of vellisk's
-files. Raises ValueError when the numbers make no sweep, with vellisk's message.)";
+sweep) in seconds, leadin and leadout the fades as fractions of the sweep. Returns
+(sweep, inverse), 1-D float32 arrays bit for bit the samples of vellisk's files. Raises
+ValueError when the numbers make no sweep, with vellisk's message.)";
 
 constexpr const char* kImpulseDoc = R"(The impulse response of a recording, as vellisk-ir measures it.
 
