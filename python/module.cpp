@@ -33,15 +33,19 @@ struct PyResponse {
   py::object report;
 };
 
-// The refusal vellisk-ir's option reader gives the value text of its option --name, or "".
-std::string option_error(const char* name, const std::string& text) {
+// Reads text as vellisk-ir's option --name into read: "", or the program's refusal.
+std::string read_option(const char* name, const std::string& text, ResponseOptions& read) {
   for (const option& o : response_long_options()) {
     if (o.name != nullptr && std::string(o.name) == name) {
-      ResponseOptions scratch;
-      return read_response_option(o.val, text.c_str(), scratch);
+      return read_response_option(o.val, text.c_str(), read);
     }
   }
   return "";
+}
+
+std::string option_error(const char* name, const std::string& text) {
+  ResponseOptions scratch;
+  return read_option(name, text, scratch);
 }
 
 void refuse(const std::string& error) {
@@ -83,9 +87,10 @@ ResponseRequest request_of(const SweepParams& params, const Keywords& k) {
     r.reference = *k.reference;
   }
   if (py::isinstance<py::str>(k.drift)) {
-    const std::string text = k.drift.cast<std::string>();
-    refuse(option_error("drift", text));
-    r.drift_auto = true;
+    ResponseOptions read;
+    refuse(read_option("drift", k.drift.cast<std::string>(), read));
+    r.drift_auto = read.drift_auto;
+    if (read.drift_given) r.drift_ppm = read.drift_ppm;
   } else if (!k.drift.is_none()) {
     r.drift_ppm = k.drift.cast<double>();
   }
