@@ -55,30 +55,48 @@ def seconds(f):
     return time.perf_counter() - t
 
 run = module if sys.argv[1] == "module" else snippet
-print(f"{seconds(run):.4f} {seconds(run):.4f}")
+cpu = time.process_time()
+first = seconds(run)
+cpu = time.process_time() - cpu
+print(f"{first:.4f} {seconds(run):.4f} {cpu:.4f}")
+PY
+
+# CPU seconds (every thread's) of a command, as the kernel counts its children.
+cat >cpu.py <<'PY'
+import resource, subprocess, sys
+subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL)
+used = resource.getrusage(resource.RUSAGE_CHILDREN)
+print(f"{used.ru_utime + used.ru_stime:.4f}")
 PY
 
 ir() { measure "$bin/vellisk-ir" "${design[@]}" rec.f32 ir.f32; }
 inside() { PYTHONPATH=$module "$python" inside.py "$1" "${design[@]}"; }
 for ((round = 0; round < rounds; round++)); do
-  echo "$(ir) $(measure "$bin/vellisk-ir" --version) $(inside module) $(inside snippet)"
+  echo "$(ir) $(measure "$bin/vellisk-ir" --version) $(inside module) $(inside snippet)" \
+    "$("$python" cpu.py "$bin/vellisk-ir" "${design[@]}" rec.f32 ir.f32)" \
+    "$("$python" cpu.py "$bin/vellisk-ir" --version)"
 done >rounds
 "$python" -c 'import numpy as np
 d = np.abs(np.fromfile("ir.f32", "<f4") - np.fromfile("py.f32", "<f4")).max()
 print(f"The module'"'"'s response against vellisk-ir'"'"'s file: largest difference {d:.1e}")'
 
 awk -v rounds="$rounds" -f "$here/bench/median.awk" -f /dev/stdin rounds <<'AWK'
-  { for (i = 1; i <= 8; i++) value[NR, i] = $i
-    value[NR, 9] = $5 / $1; value[NR, 10] = $5 / ($1 - $3); value[NR, 11] = $7 / $5
-    value[NR, 12] = $8 / $6 }
+  # $1 $2 vellisk-ir's seconds and KiB, $3 $4 its start-up's; $5 $6 $7 the module's first and
+  # second call and the first's CPU seconds; $8 $9 $10 the snippet's; $11 $12 vellisk-ir's
+  # CPU seconds, and its start-up's.
+  { for (i = 1; i <= 12; i++) value[NR, i] = $i
+    value[NR, 13] = $5 / $1; value[NR, 14] = $5 / ($1 - $3); value[NR, 15] = $8 / $5
+    value[NR, 16] = $9 / $6; value[NR, 17] = $7 / ($11 - $12); value[NR, 18] = $11 - $12 }
   END {
     printf "10 s recording at 48 kHz, one channel, medians of %d rounds:\n", rounds
     printf "  vellisk-ir, read, measure, write:      %6.3f s  %6.1f MiB  (start-up alone %5.3f s)\n",
       median(1), median(2) / 1024, median(3)
     printf "  module, first call in a process:       %6.3f s  %.2f x vellisk-ir, %.2f x its run less its start-up\n",
-      median(5), median(9), median(10)
+      median(5), median(13), median(14)
     printf "  module, second call:                   %6.3f s\n", median(6)
+    printf "  CPU time: vellisk-ir less its start-up %6.3f s, the module's first call %6.3f s: %.2f x\n",
+      median(18), median(7), median(17)
     printf "  scipy snippet, first and second run:   %6.3f s  %6.3f s: %.1f x and %.1f x the module\n",
-      median(7), median(8), median(11), median(12)
+      median(8), median(9), median(15), median(16)
   }
 AWK
