@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs into a temporary prefix, then builds the example against the installed library, once
-# through its CMake package and once through pkg-config, and runs both.
-# Arguments: the build folder, the source folder, and flags every compile and link needs (the
-# sanitizers', in a sanitized build).
+# through its CMake package and once through pkg-config, and runs both; imports the Python module
+# from the prefix and measures with it.
+# Arguments: the build folder, the source folder, flags every compile and link needs (the
+# sanitizers', in a sanitized build), and the Python module's Python and site directory.
 set -eu
 build=$1
 source=$2
@@ -32,3 +33,22 @@ cmp "$work/cmake.out" "$work/pc.out"
 # A system of gain 0.5, 96 samples late: -6.02 dB, and a second harmonic it has.
 grep -q "^arrival 96.0 samples, in-band gain -6.02 dB, second harmonic " "$work/cmake.out" ||
   { echo "unexpected output:"; cat "$work/cmake.out"; exit 1; }
+
+# The Python module, installed into the prefix's site directory, imported from there alone
+# (arguments 4 and 5: its Python and that directory, when the module is built).
+python=${4:-}
+if [ -n "$python" ]; then
+  site="$work/prefix/$5"
+  cd "$work"
+  PYTHONPATH="$site" "$python" - "$site" <<'PY' || exit 1
+import os, sys
+import numpy as np
+import vellisk
+assert os.path.dirname(vellisk.__file__) == sys.argv[1], vellisk.__file__
+design = [48000, 0.5, 20, 20000, 2, 0.5, 0.05, 0.005]
+sweep, _ = vellisk.sweep(*design)
+recording = np.concatenate([np.zeros(96, np.float32), 0.5 * sweep, np.zeros(48000, np.float32)])
+channel = vellisk.impulse_response(recording, 48000, design).report["channels"][0]
+assert (channel["arrival_samples"], round(channel["gain_db"], 2)) == (96.0, -6.02), channel
+PY
+fi

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
+#include "common/arguments.h"
 #include "common/console.h"
 
 namespace vellisk {
@@ -494,6 +496,14 @@ Json average_json(const SpatialAverage& average) {
 Json levels_json(const std::optional<SpeechLevels>& levels) {
   if (!levels) return nullptr;
   return Json{{"speech_db", levels->speech}, {"noise_db", levels->noise}};
+}
+
+std::string read_room_bands(const char* value, bool& third) {
+  if (std::strcmp(value, "octave") == 0 || std::strcmp(value, "third") == 0) {
+    third = value[0] == 't';
+    return "";
+  }
+  return quoted("--bands", value) + " must be octave or third";
 }
 
 }  // namespace vellisk

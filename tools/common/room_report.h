@@ -41,4 +41,8 @@ nlohmann::ordered_json file_json(const FileResult& result);
 nlohmann::ordered_json average_json(const SpatialAverage& average);
 nlohmann::ordered_json levels_json(const std::optional<SpeechLevels>& levels);
 
+// The bands a --bands value names, "octave" or "third" (the Python module's bands= too):
+// "" with third set, or one line naming the value and the rule.
+std::string read_room_bands(const char* value, bool& third);
+
 }  // namespace vellisk

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common/arguments.h"
+#include "common/room_report.h"
 
 namespace vellisk {
 
@@ -33,13 +34,7 @@ std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
   for (int c; (c = getopt_long(argc, argv, "b:r:c:hV", longs, nullptr)) != -1;) {
     switch (c) {
       case 'b':
-        if (std::strcmp(optarg, "octave") == 0) {
-          o.third = false;
-        } else if (std::strcmp(optarg, "third") == 0) {
-          o.third = true;
-        } else {
-          return quoted("--bands", optarg) + " must be octave or third";
-        }
+        if (std::string e = read_room_bands(optarg, o.third); !e.empty()) return e;
         break;
       case 'r': {
         char* end = nullptr;

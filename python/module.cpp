@@ -1,0 +1,323 @@
+// The Python module vellisk: the sweep and its inverse, a measurement of a recording in memory,
+// and the room's parameters of a response, as numpy arrays and the programs' reports.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/ir_report.h"
+#include "common/json_report.h"
+#include "common/response_options.h"
+#include "common/room_report.h"
+#include "convert.h"
+#include "sweep/validation.h"
+#include "vellisk/vellisk.h"
+
+namespace py = pybind11;
+
+namespace vellisk {
+
+namespace {
+
+// What impulse_response returns.
+struct PyResponse {
+  py::array_t<float> ir;
+  py::list harmonics;
+  py::list warnings;
+  py::object report;
+};
+
+// Reads text as vellisk-ir's option --name into read: "", or the program's refusal.
+std::string read_option(const char* name, const std::string& text, ResponseOptions& read) {
+  for (const option& o : response_long_options()) {
+    if (o.name != nullptr && std::string(o.name) == name) {
+      return read_response_option(o.val, text.c_str(), read);
+    }
+  }
+  return "";
+}
+
+std::string option_error(const char* name, const std::string& text) {
+  ResponseOptions scratch;
+  return read_option(name, text, scratch);
+}
+
+void refuse(const std::string& error) {
+  if (!error.empty()) throw py::value_error(error);
+}
+
+SweepParams params_of(const std::vector<double>& n) {
+  if (n.size() != 8) {
+    throw py::value_error("design must be the eight numbers rate, amplitude, hzstart, hzend, "
+                          "duration, silence, leadin and leadout (" +
+                          std::to_string(n.size()) + " given)");
+  }
+  return {n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7]};
+}
+
+// The options given as keywords, as vellisk-ir reads them: a value left at None is the
+// option not given; a value given is refused in the program's words where the program
+// would refuse it.
+struct Keywords {
+  double pre, length;
+  int harmonics, repeat;
+  std::optional<int> reference;
+  py::object drift;
+  std::optional<double> gate;
+  std::optional<int> smooth;
+  bool uncompensated, align;
+  int threads;
+};
+
+ResponseRequest request_of(const SweepParams& params, const Keywords& k) {
+  ResponseRequest r;
+  r.sweep = params;
+  r.pre = k.pre;
+  r.length = k.length;
+  r.harmonics = k.harmonics;
+  r.repeat = k.repeat;
+  if (k.reference) {
+    refuse(option_error("reference", std::to_string(*k.reference)));
+    r.reference = *k.reference;
+  }
+  if (py::isinstance<py::str>(k.drift)) {
+    ResponseOptions read;
+    refuse(read_option("drift", k.drift.cast<std::string>(), read));
+    r.drift_auto = read.drift_auto;
+    if (read.drift_given) r.drift_ppm = read.drift_ppm;
+  } else if (!k.drift.is_none()) {
+    r.drift_ppm = k.drift.cast<double>();
+  }
+  if (k.gate) {
+    refuse(option_error("gate", number_text(*k.gate)));
+    r.gate_ms = *k.gate;
+  }
+  if (k.smooth) {
+    refuse(option_error("smooth", std::to_string(*k.smooth)));
+    r.smooth = *k.smooth;
+  }
+  r.uncompensated = k.uncompensated;
+  r.align = k.align;
+  if (k.threads < 0) {
+    throw py::value_error("threads (" + std::to_string(k.threads) +
+                          ") must be 0 (as many as the machine has cores) or more");
+  }
+  r.threads = k.threads;
+  return r;
+}
+
+// Order k's windows of every channel, frames x channels.
+py::array_t<float> order_array(const ResponseResult& result, int k, int channels) {
+  const std::int64_t n = result.frames(k);
+  py::array_t<float> out({static_cast<py::ssize_t>(n), static_cast<py::ssize_t>(channels)});
+  float* data = out.mutable_data();
+  std::string error;
+  {
+    py::gil_scoped_release free;
+    std::vector<float> row(static_cast<std::size_t>(n));
+    for (int c = 0; c < channels && error.empty(); ++c) {
+      error = result.read(k, c, 0, n, row.data());
+      for (std::int64_t t = 0; t < n; ++t) data[t * channels + c] = row[static_cast<std::size_t>(t)];
+    }
+  }
+  if (!error.empty()) throw Error(Problem{ProblemCode::unreadable, error});
+  return out;
+}
+
+// The warnings' words and the JSON report, as vellisk-ir gives them.
+void report_of(const ResponseResult& result, const std::string& name, PyResponse& out) {
+  RunFigures figures;
+  static_cast<ResponseReport&>(figures) = result.report;
+  figures.recording = name;
+  for (const Warning& w : result.warnings) {
+    figures.warnings.push_back(warning_text(w, name));
+    out.warnings.append(figures.warnings.back());
+  }
+  out.report = python_of(nlohmann::ordered_json::parse(json_report(figures)));
+}
+
+PyResponse impulse_response(const py::object& recording, int rate,
+                            const std::vector<double>& design, const Keywords& keywords,
+                            const std::string& name) {
+  const ResponseRequest request = request_of(params_of(design), keywords);
+  const Samples samples = samples_of(recording, "recording");
+  ResponseResult result;
+  {
+    py::gil_scoped_release free;
+    MemorySource source(samples.data.data(), samples.frames, samples.channels, rate,
+                        samples.channels, 1, name);
+    result = measure(request, source, name);
+  }
+  PyResponse out;
+  out.ir = order_array(result, 1, samples.channels);
+  for (int k = 2; k <= result.orders(); ++k) {
+    out.harmonics.append(order_array(result, k, samples.channels));
+  }
+  report_of(result, name, out);
+  return out;
+}
+
+py::object room_parameters(const py::object& ir, double rate, const std::string& bands,
+                         int threads) {
+  RoomSetup setup;
+  refuse(read_room_bands(bands.c_str(), setup.third));
+  setup.rate = rate;
+  if (std::optional<Problem> p = check_room(setup)) throw Error(*p);
+  if (threads < 0) {
+    throw py::value_error("threads (" + std::to_string(threads) +
+                          ") must be 0 (as many as the machine has cores) or more");
+  }
+  setup.threads = threads;
+  const Samples samples = samples_of(ir, "ir");
+  if (samples.frames < 1) throw py::value_error("ir holds no samples");
+  FileResult result;
+  result.rate = rate;
+  {
+    py::gil_scoped_release free;
+    MemorySource source(samples.data.data(), samples.frames, samples.channels, 0,
+                        samples.channels, 1, "ir");
+    result.channels = analyse_room(setup, source);
+  }
+  nlohmann::ordered_json json = file_json(result);
+  json.erase("file");
+  return python_of(json);
+}
+
+py::tuple sweep(double rate, double amplitude, double hzstart, double hzend, double duration,
+                double silence, double leadin, double leadout) {
+  const SweepParams params = {rate, amplitude, hzstart, hzend, duration, silence, leadin, leadout};
+  if (std::optional<Problem> p = check_design(params)) throw Error(*p);
+  const SweepDesign d = compute_design(params);
+  py::array_t<float> sweep_file(static_cast<py::ssize_t>(sweep_file_length(d)));
+  py::array_t<float> inverse_file(static_cast<py::ssize_t>(d.sweeplen));
+  float* s = sweep_file.mutable_data();
+  float* i = inverse_file.mutable_data();
+  {
+    py::gil_scoped_release free;
+    sweep_samples(d, 0, sweep_file.size(), s);
+    inverse_samples(d, 0, inverse_file.size(), i);
+  }
+  return py::make_tuple(sweep_file, inverse_file);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The words of the module's help.
+
+constexpr const char* kModuleDoc = R"(Exponential sine sweep measurements with Vellisk's library.
+
+sweep() makes the sweep to play and its inverse filter, bit for bit the files the vellisk
+program writes; impulse_response() turns a recording of the played sweep into the system's
+impulse response, harmonics, warnings and report, as vellisk-ir does; room_parameters() gives
+the room-acoustic parameters of an impulse response (ISO 3382-1, and the STI of IEC 60268-16),
+as vellisk-room does. Arrays are numpy arrays of samples, frames x channels (or 1-D for one
+channel), full scale at 1. Refused input raises ValueError with the programs' one-line
+message. The computations release the GIL.)";
+
+constexpr const char* kSweepDoc = R"(The sweep and its inverse filter.
+
+The eight numbers are vellisk's arguments: rate in samples per second, amplitude the
+sweep's linear peak, hzstart and hzend in Hz, duration and silence (before and after the
+sweep) in seconds, leadin and leadout the fades as fractions of the sweep. Returns
+(sweep, inverse), 1-D float32 arrays bit for bit the samples of vellisk's files. Raises
+ValueError when the numbers make no sweep, with vellisk's message.)";
+
+constexpr const char* kImpulseDoc = R"(The impulse response of a recording, as vellisk-ir measures it.
+
+The recording is of the sweep that design names.
+
+recording  frames x channels, or 1-D for one channel; any floating-point dtype, full scale at 1
+rate       the recording's sample rate; it must be design's rate
+design     the eight numbers of the sweep that was played (see sweep())
+pre        seconds kept before the zero instant (vellisk-ir --pre)
+length     seconds kept after it (--length)
+harmonics  harmonic orders 2 to harmonics are measured too; 1: none (--harmonics)
+repeat     sweep files played back to back, timed and averaged (--repeat)
+reference  the loopback channel, from 1, that times every other (--reference)
+drift      a clock drift in ppm to correct, or 'auto' to correct the one measured (--drift)
+gate       analyse the response to this many ms after its arrival (--gate)
+smooth     smooth the frequency responses over 1/smooth octave (--smooth)
+uncompensated  leave the sweep's own response in (--uncompensated)
+align      move the windows onto a response found outside them (--align)
+threads    threads at most; 0: as many as the machine has cores
+name       names the recording in messages, warnings and the report
+
+Returns a Response (ir, harmonics, warnings, report). Raises ValueError with vellisk-ir's
+message for an option, design or recording it refuses, and MemoryError when the measurement
+needs more memory than the machine allows.)";
+
+constexpr const char* kRoomDoc = R"(The room-acoustic parameters of an impulse response.
+
+As vellisk-room computes them: each band's EDT, T20, T30 (s), C50, C80 (dB), D50, Ts (ms)
+with Lundeby's noise compensation, the single-number values and the STI. ir: frames x channels, or 1-D, any floating-point dtype;
+rate: samples per second (1000 to 10000000); bands: 'octave' or 'third'; threads: bands
+analysed at once, 0: as many as the machine has cores. Returns a dict equal to an entry of
+the "files" list of vellisk-room's JSON report, without its "file": {"rate": ...,
+"channels": [...]}, a missing value None. Raises ValueError with vellisk-room's message.)";
+
+}  // namespace
+
+}  // namespace vellisk
+
+PYBIND11_MODULE(vellisk, m) {
+  using namespace vellisk;
+  m.doc() = kModuleDoc;
+  m.attr("__version__") = kVersion;
+
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const Error& e) {
+      PyErr_SetString(e.code() == ProblemCode::out_of_memory ? PyExc_MemoryError : PyExc_ValueError,
+                      e.what());
+    }
+  });
+
+  py::class_<PyResponse>(m, "Response", "A measurement's results, as impulse_response returns them.")
+      .def_readonly("ir", &PyResponse::ir,
+                    "The impulse response, frames x channels float32: vellisk-ir's response file "
+                    "(pre seconds before the zero instant, length after it).")
+      .def_readonly("harmonics", &PyResponse::harmonics,
+                    "The harmonic responses, order 2 upwards: a list of frames x channels float32 "
+                    "arrays, vellisk-ir's files irfile-h2, irfile-h3, ...")
+      .def_readonly("warnings", &PyResponse::warnings,
+                    "The warnings, a list of strings: the lines vellisk-ir prints after "
+                    "\"Warning: \".")
+      .def_readonly("report", &PyResponse::report,
+                    "Every figure of the measurement, a dict equal to vellisk-ir's JSON report "
+                    "(no outputs; the recording named by name, its format \"samples in memory\").")
+      .def("__repr__", [](const PyResponse& r) {
+        return "<vellisk.Response: " + std::to_string(r.ir.shape(0)) + " frames x " +
+               std::to_string(r.ir.shape(1)) + " channels, " + std::to_string(py::len(r.harmonics)) +
+               " harmonic orders, " + std::to_string(py::len(r.warnings)) + " warnings>";
+      });
+
+  m.def("sweep", &sweep, kSweepDoc, py::arg("rate"), py::arg("amplitude"), py::arg("hzstart"),
+        py::arg("hzend"), py::arg("duration"), py::arg("silence"), py::arg("leadin"),
+        py::arg("leadout"));
+
+  m.def(
+      "impulse_response",
+      [](const py::object& recording, int rate, const std::vector<double>& design, double pre,
+         double length, int harmonics, int repeat, std::optional<int> reference,
+         const py::object& drift, std::optional<double> gate, std::optional<int> smooth,
+         bool uncompensated, bool align, int threads, const std::string& name) {
+        const Keywords k{pre,   length, harmonics,     repeat, reference, drift,
+                         gate,  smooth, uncompensated, align,  threads};
+        return impulse_response(recording, rate, design, k, name);
+      },
+      kImpulseDoc, py::arg("recording"), py::arg("rate"), py::arg("design"), py::kw_only(),
+      py::arg("pre") = 0.1, py::arg("length") = 1.0, py::arg("harmonics") = 1,
+      py::arg("repeat") = 1, py::arg("reference") = py::none(), py::arg("drift") = py::none(),
+      py::arg("gate") = py::none(), py::arg("smooth") = py::none(),
+      py::arg("uncompensated") = false, py::arg("align") = false, py::arg("threads") = 0,
+      py::arg("name") = "samples");
+
+  m.def("room_parameters", &room_parameters, kRoomDoc, py::arg("ir"), py::arg("rate"),
+        py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
+}

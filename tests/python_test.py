@@ -1,0 +1,162 @@
+"""The Python module against the programs: vellisk's files, vellisk-ir's responses, warnings and
+JSON report, vellisk-room's JSON entry and the programs' refusals, on the same samples; and a
+scipy filter measured against its closed-form response. VELLISK_BIN names the programs'
+folder, VELLISK_TEST_DATA the golden files'."""
+import json
+import os
+import subprocess
+
+import numpy as np
+import pytest
+from scipy import signal
+from scipy.io import wavfile
+
+import vellisk
+
+BIN = os.environ["VELLISK_BIN"]
+DATA = os.environ["VELLISK_TEST_DATA"]
+DESIGN = [8000, 0.5, 50, 3000, 2, 0.5, 0.05, 0.01]
+NUMBERS = [f"{n:g}" for n in DESIGN]
+
+
+def run(program, args, folder, status=0):
+    done = subprocess.run([os.path.join(BIN, program), *args], cwd=folder, capture_output=True,
+                          text=True)
+    assert done.returncode == status, done.stderr
+    return done
+
+
+def recording():
+    """Three channels: a system with a second harmonic, the same at -79 dBFS (a low recording),
+    and one peaking 1.35 times over full scale (clipped); 1.5 s of room after the sweep file."""
+    s, _ = vellisk.sweep(*DESIGN)
+    y = np.zeros(len(s) + 12000, np.float32)
+    y[37:37 + len(s)] += np.float32(0.4) * s
+    y[40:40 + len(s)] += np.float32(0.1) * s * s
+    return np.stack([y, y * np.float32(5e-4), y * np.float32(6)], axis=1)
+
+
+def test_sweep_is_vellisks_files_bit_for_bit(tmp_path):
+    golden = [8000, 0.5, 50, 3000, 0.5, 0.05, 0.1, 0.02]
+    sweep, inverse = vellisk.sweep(*golden)
+    for got, name in (sweep, "sweep.pcm"), (inverse, "inverse.pcm"):
+        assert got.dtype == np.float32
+        assert np.array_equal(got.view("<u4"), np.fromfile(os.path.join(DATA, name), "<u4")), name
+    assert vellisk.__version__ in run("vellisk", ["--version"], tmp_path).stdout
+
+
+@pytest.mark.parametrize("options, keywords", [
+    (["-H", "2"], dict(harmonics=2)),
+    (["-H", "3", "--gate", "20", "--smooth", "6", "--uncompensated"],
+     dict(harmonics=3, gate=20, smooth=6, uncompensated=True)),
+    (["--pre", "0.05", "--length", "0.5", "--align", "--drift", "12"],
+     dict(pre=0.05, length=0.5, align=True, drift=12)),
+])
+def test_impulse_response_is_vellisk_irs(tmp_path, options, keywords):
+    y = recording()
+    y.tofile(tmp_path / "rec.f32")
+    done = run("vellisk-ir", ["-c", "3", "--json", "r.json", *options, *NUMBERS, "rec.f32",
+                              "ir.f32"], tmp_path)
+    got = vellisk.impulse_response(y, 8000, DESIGN, name="rec.f32", **keywords)
+
+    orders = [got.ir, *got.harmonics]
+    assert len(orders) == keywords.get("harmonics", 1)
+    for k, response in enumerate(orders, 1):
+        file = np.fromfile(tmp_path / ("ir.f32" if k == 1 else f"ir-h{k}.f32"), "<f4")
+        assert response.dtype == np.float32 and response.shape == (len(file) // 3, 3)
+        np.testing.assert_allclose(response, file.reshape(-1, 3), rtol=0, atol=1e-7)
+    # Every warning line, in order: channel 2 is low, channel 3 clipped.
+    assert [f"Warning: {w}\n" for w in got.warnings] == done.stderr.splitlines(keepends=True)
+    assert any("clip" in w for w in got.warnings) and any("dBFS" in w for w in got.warnings)
+    # The report, but for what is said of the file itself and the files written.
+    expected = json.loads((tmp_path / "r.json").read_text())
+    expected["recording"].update(format="samples in memory", rate_hz=8000)
+    expected.pop("outputs")
+    assert {k: v for k, v in got.report.items() if k != "outputs"} == expected
+
+
+def test_any_float_dtype_and_layout_gives_the_same_response():
+    y = recording()[:, :2]
+    ref = vellisk.impulse_response(y, 8000, DESIGN, harmonics=2)
+    for dtype in np.float64, np.longdouble:
+        same = vellisk.impulse_response(y.astype(dtype), 8000, DESIGN, harmonics=2)
+        assert np.array_equal(same.ir, ref.ir) and np.array_equal(same.harmonics[0], ref.harmonics[0])
+    # Fortran order and a strided view are read as the frames x channels they are.
+    assert np.array_equal(vellisk.impulse_response(np.asfortranarray(y), 8000, DESIGN, harmonics=2).ir,
+                          ref.ir)
+    one = vellisk.impulse_response(y[:, 1].copy(), 8000, DESIGN).ir
+    assert np.array_equal(vellisk.impulse_response(y[:, 1:], 8000, DESIGN).ir, one)
+    assert one.shape == (ref.ir.shape[0], 1)
+    np.testing.assert_allclose(one[:, 0], ref.ir[:, 1], rtol=0, atol=1e-7)
+    half = y[:, :1].astype(np.float16)
+    assert np.array_equal(vellisk.impulse_response(half, 8000, DESIGN).ir,
+                          vellisk.impulse_response(half.astype(np.float32), 8000, DESIGN).ir)
+
+
+def test_a_butterworth_highpass_measures_as_its_closed_form():
+    rate, design = 48000, [48000, 0.5, 20, 20000, 3, 0.5, 0.05, 0.005]
+    sweep, _ = vellisk.sweep(*design)
+    sos = signal.butter(4, 200, "highpass", fs=rate, output="sos")
+    recorded = signal.sosfilt(sos, np.concatenate([sweep, np.zeros(rate)]))
+    got = vellisk.impulse_response(recorded, rate, design, pre=0.1, length=1.0)
+    assert got.warnings == []
+    f = np.fft.rfftfreq(len(got.ir), 1 / rate)
+    measured = np.fft.rfft(got.ir[:, 0].astype(float))
+    _, truth = signal.sosfreqz(sos, worN=f, fs=rate)
+    # Level to 0.05 dB from 60 Hz (the filter 42 dB down) to 16 kHz; phase, the zero instant at
+    # sample pre x rate, to 1 degree where the edge filter at the band's low end leaves it.
+    band = (f > 60) & (f < 16000)
+    db = 20 * np.log10(np.abs(measured[band]) / np.abs(truth[band]))
+    assert np.max(np.abs(db)) < 0.05
+    band = (f > 150) & (f < 16000)
+    turn = np.angle(measured[band] * np.exp(2j * np.pi * f[band] * 0.1) / truth[band], deg=True)
+    assert np.max(np.abs(turn)) < 1
+
+
+@pytest.mark.parametrize("bands", ["octave", "third"])
+def test_room_parameters_are_vellisk_rooms_json_entry(tmp_path, bands):
+    rate = 48000
+    rng = np.random.default_rng(7)
+    t = np.arange(int(1.5 * rate)) / rate
+    decays = [np.exp(-6.9 * t / 0.8), np.exp(-6.9 * t / 1.3)]
+    ir = np.stack([rng.standard_normal(len(t)) * d for d in decays], axis=1) * 0.3
+    ir = np.concatenate([np.zeros((2400, 2)), ir]).astype(np.float32)
+    ir.tofile(tmp_path / "ir.f32")
+    run("vellisk-room", ["-r", str(rate), "-c", "2", "--bands", bands, "--json", "r.json",
+                         "ir.f32"], tmp_path)
+    expected = json.loads((tmp_path / "r.json").read_text())["files"][0]
+    expected.pop("file")
+    # The same values, rounded as the report gives them.
+    got = vellisk.room_parameters(ir, rate, bands)
+    assert got == expected
+    assert got["channels"][1]["bands"][-1]["t30_s"] is not None
+
+
+def test_refusals_are_the_programs_lines(tmp_path):
+    y = recording()[:, 0]
+    wavfile.write(tmp_path / "rec.wav", 16000, y)
+    short = DESIGN[:2] + [500] + DESIGN[3:]
+    cases = [
+        ("vellisk", [*NUMBERS[:3], "5000", *NUMBERS[4:], "s.pcm", "i.pcm"],
+         lambda: vellisk.sweep(*DESIGN[:3], 5000, *DESIGN[4:])),
+        ("vellisk-ir", ["--drift", "fast", *NUMBERS, "rec.wav", "ir.wav"],
+         lambda: vellisk.impulse_response(y, 8000, DESIGN, drift="fast")),
+        ("vellisk-ir", ["--gate", "0", *NUMBERS, "rec.wav", "ir.wav"],
+         lambda: vellisk.impulse_response(y, 8000, DESIGN, gate=0)),
+        ("vellisk-ir", ["--pre", "-1", *NUMBERS, "rec.wav", "ir.wav"],
+         lambda: vellisk.impulse_response(y, 8000, DESIGN, pre=-1)),
+        ("vellisk-ir", ["-H", "10", *[f"{n:g}" for n in short], "rec.wav", "ir.wav"],
+         lambda: vellisk.impulse_response(y, 8000, short, harmonics=10)),
+        ("vellisk-ir", [*NUMBERS, "rec.wav", "ir.wav"],
+         lambda: vellisk.impulse_response(y, 16000, DESIGN, name="rec.wav")),
+        ("vellisk-room", ["--bands", "fifth", "rec.wav"],
+         lambda: vellisk.room_parameters(y, 16000, "fifth")),
+    ]
+    for program, args, call in cases:
+        line = run(program, args, tmp_path, status=1).stderr
+        with pytest.raises(ValueError) as refused:
+            call()
+        assert str(refused.value) + "\n" == line, (program, args)
+    for bad in np.arange(9000, dtype=np.int16), np.zeros((2, 2, 9000)):
+        with pytest.raises(ValueError):
+            vellisk.impulse_response(bad, 8000, DESIGN)
