@@ -268,6 +268,8 @@ PYBIND11_MODULE(vellisk, m) {
   using namespace vellisk;
   m.doc() = kModuleDoc;
   m.attr("__version__") = kVersion;
+  // Refusals are worded as the programs word them, naming the settings by their options.
+  name_settings(option_name);
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {
