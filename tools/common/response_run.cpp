@@ -301,12 +301,12 @@ void written_report(const ResponseJob& job, const RunFigures& figures, std::size
 }  // namespace
 
 std::string prepare_response_job(const ResponseOptions& options, long channels,
-                                 const char* const* numbers, const std::string& recording,
+                                 const SweepParams& sweep, const std::string& recording,
                                  const std::string& irfile, ResponseJob& job) {
   const ResponseOptions& o = options;
   job.options = options;
   job.channels = channels;
-  job.request = request_of(options, parse_numbers(numbers));
+  job.request = request_of(options, sweep);
   job.recording = recording;
   job.irfile = irfile;
   const SweepParams& params = job.request.sweep;
