@@ -568,3 +568,54 @@ TEST(VelliskMeasure, AStalledClientIsADropoutOnlyWhenCyclesAreMissed) {
 }
 
 }  // namespace
+
+// --level on a device whose gain falls with frequency (a short FIR, 0.75 at low frequencies),
+// beside a loopback and an input nothing reaches: each input's peak, and an amplitude that,
+// measured with, gives the device's input a peak of -12 dBFS within 1 dB. No file is written.
+TEST(VelliskMeasure, LevelSuggestsTheAmplitudeForAPeakOfMinus12Dbfs) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TestDevice device(server.name(), {0.3f, 0.25f, 0.2f});
+  ASSERT_TRUE(device.ready());
+  TempDir dir;
+  // 4 s from 20 Hz to 20 kHz: the burst is 3 s of it.
+  std::vector<std::string> numbers = {"48000", "0.5", "20", "20000", "4", "0.5", "0.05", "0.005"};
+  const RunResult r = run_measure(
+      dir, server.name(),
+      with({"--level", "-o", "dut:in", "-o", "loopback:playback_1", "-i", "dut:out", "-i",
+            "loopback:capture_1", "-i", "loopback:capture_2"},
+           numbers, {}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(list_files(dir.work()).empty());
+  EXPECT_NE(r.out.find("Level: a burst of 3 s from 20 Hz to 20000 Hz at amplitude 0.5, 5.0 s"),
+            std::string::npos)
+      << r.out;
+  // The loopback: the sweep's own peak, 0.5.
+  EXPECT_NE(r.out.find("Input 2 (loopback:capture_1): peak -6.02 dBFS, no noise between the "
+                       "bursts (a digital path); amplitude 0.251 gives a peak of about -12 dBFS\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Input 3 (loopback:capture_2): silent, every sample is 0\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(without_xrun_notices(r.err).find("Warning: input 3 (loopback:capture_2) recorded "
+                                             "nothing of the burst"),
+            std::string::npos)
+      << r.err;
+  const std::string head = "Input 1 (dut:out): peak ";
+  const std::size_t at = r.out.find(head);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const std::size_t said = r.out.find("; amplitude ", at);
+  ASSERT_NE(said, std::string::npos) << r.out;
+  const std::string suggested = r.out.substr(said + 12, r.out.find(' ', said + 12) - said - 12);
+
+  numbers[1] = suggested;
+  const RunResult m = run_measure(
+      dir, server.name(), with({"-o", "dut:in", "-i", "dut:out", "--tail", "0.1"}, numbers,
+                               {"rec.wav"}));
+  ASSERT_EQ(m.status, 0) << m.err;
+  const Sound rec = read_sound(dir.work() / "rec.wav");
+  float peak = 0;
+  for (const float x : rec.data) peak = std::max(peak, std::abs(x));
+  EXPECT_NEAR(20 * std::log10(peak), -12, 1) << "amplitude " << suggested;
+}

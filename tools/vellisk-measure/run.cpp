@@ -326,9 +326,9 @@ std::string arguments_error(const MeasureOptions& o, Plan& plan) {
   const std::string program = o.sweep.empty() ? "vellisk-measure" : "vellisk-measure --sweep";
   if (o.level) {
     if (given == plan.files) return "";
-    return program + (o.sweep.empty() ? " --level takes 8" : " --level takes no") +
-           " arguments after its options, not " + std::to_string(given) +
-           ": it plays a burst and writes no file";
+    return std::string("vellisk-measure --level takes ") +
+           (o.sweep.empty() ? "the eight numbers" : "no arguments beside --sweep") + ", not " +
+           std::to_string(given) + " arguments: it plays a burst and writes no file";
   }
   if (given == plan.files + 1 || given == plan.files + 2) return "";
   return program + " takes " + std::to_string(plan.files + 1) + " or " +
