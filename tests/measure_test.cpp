@@ -619,3 +619,46 @@ TEST(VelliskMeasure, LevelSuggestsTheAmplitudeForAPeakOfMinus12Dbfs) {
   for (const float x : rec.data) peak = std::max(peak, std::abs(x));
   EXPECT_NEAR(20 * std::log10(peak), -12, 1) << "amplitude " << suggested;
 }
+
+// --sweep drives a run as the eight numbers do, to the recording's and the response's last
+// byte; beside the numbers it is refused. --level on a device that drives its input past full
+// scale warns instead of suggesting.
+TEST(VelliskMeasure, SweepFileDrivesTheRunAndLevelWarnsOfClipping) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TestDevice device(server.name(), {2.5f});
+  ASSERT_TRUE(device.ready());
+  TempDir dir;
+  ASSERT_EQ(run_vellisk(dir, with({"--wav"}, kShort, {"sweep.wav", "inverse.wav"})).status, 0);
+  const std::vector<std::string> ports = {"-o", "loopback:playback_1", "-i", "loopback:capture_1",
+                                          "--tail", "0.1"};
+  const RunResult numbers =
+      run_measure(dir, server.name(), with(ports, kShort, {"a.wav", "a-ir.wav"}));
+  ASSERT_EQ(numbers.status, 0) << numbers.err;
+  const RunResult file =
+      run_measure(dir, server.name(), with(ports, {"--sweep", "sweep.wav"}, {"b.wav", "b-ir.wav"}));
+  ASSERT_EQ(file.status, 0) << file.err;
+  EXPECT_TRUE(read_file(dir.work() / "a.wav") == read_file(dir.work() / "b.wav"));
+  EXPECT_TRUE(read_file(dir.work() / "a-ir.wav") == read_file(dir.work() / "b-ir.wav"));
+
+  const RunResult both = run_measure(
+      dir, server.name(), with({"--sweep", "sweep.wav"}, kShort, {"c.wav"}));
+  EXPECT_EQ(both.status, 1);
+  EXPECT_EQ(both.err.rfind("--sweep (sweep.wav) and the eight numbers must not both be given", 0),
+            0u)
+      << both.err;
+
+  const RunResult level = run_measure(
+      dir, server.name(), {"--level", "-o", "dut:in", "-i", "dut:out", "--sweep", "sweep.wav"});
+  ASSERT_EQ(level.status, 0) << level.err;
+  EXPECT_NE(level.out.find("Level: a burst of 0.2 s from 100 Hz to 10000 Hz at amplitude 0.5"),
+            std::string::npos)
+      << level.out;
+  EXPECT_NE(level.out.find("Input 1 (dut:out): peak 1.94 dBFS, "), std::string::npos) << level.out;
+  EXPECT_EQ(level.out.find("gives a peak of"), std::string::npos) << level.out;
+  EXPECT_NE(without_xrun_notices(level.err)
+                .find("Warning: input 1 (dut:out) clips at amplitude 0.5: lower the gain"),
+            std::string::npos)
+      << level.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.work() / "c.wav"));
+}

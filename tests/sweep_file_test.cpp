@@ -20,7 +20,8 @@ using namespace vellisk;
 namespace {
 
 // 1 s from 50 Hz to 3 kHz at 8 kHz, after 0.25 s of silence.
-const std::vector<std::string> kNumbers = {"8000", "0.5", "50", "3000", "1", "0.25", "0.05", "0.02"};
+const std::vector<std::string> kNumbers = {"8000", "0.5",  "50",   "3000",
+                                           "1",    "0.25", "0.05", "0.02"};
 const SweepParams kSweep = {8000, 0.5, 50, 3000, 1, 0.25, 0.05, 0.02};
 
 RunResult run(const TempDir& dir, const char* program, std::vector<std::string> args) {
@@ -90,7 +91,8 @@ TEST(SweepWav, GivesTheResponseOfTheEightNumbersBitForBit) {
   const std::size_t data = bytes.rfind("data");
   bytes.insert(data, std::string("junk\x06\0\0\0abcdef", 14));
   const std::uint32_t riff = static_cast<std::uint32_t>(bytes.size() - 8);
-  for (int i = 0; i < 4; ++i) bytes[4 + static_cast<std::size_t>(i)] = static_cast<char>(riff >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    bytes[4 + static_cast<std::size_t>(i)] = static_cast<char>(riff >> (8 * i));
   write_file(dir.work() / "junk.wav", bytes);
   for (const int channels : {1, 8}) {
     SCOPED_TRACE(testing::Message() << channels << " channels");
@@ -163,9 +165,9 @@ TEST(SweepWav, FilesThatDoNotCarryTheirDesignAreRefused) {
 TEST(SweepWav, TheResponseCarriesWhatWasMeasured) {
   TempDir dir;
   write_recording(dir.work() / "rec.wav", 8);
-  const RunResult r = run(dir, VELLISK_IR_BINARY,
-                          args_of({"--pre", "0.05", "--length", "0.5", "--json", "ir.json"},
-                                  {"rec.wav", "ir.wav"}));
+  const RunResult r = run(
+      dir, VELLISK_IR_BINARY,
+      args_of({"--pre", "0.05", "--length", "0.5", "--json", "ir.json"}, {"rec.wav", "ir.wav"}));
   ASSERT_EQ(r.status, 0) << r.err;
   const auto json = nlohmann::json::parse(read_file(dir.work() / "ir.json"));
   const std::string comment = comment_of(dir.work() / "ir.wav");
@@ -185,7 +187,8 @@ TEST(SweepWav, TheResponseCarriesWhatWasMeasured) {
     const auto& ch = json["channels"][c];
     if (c == 2) {
       EXPECT_TRUE(ch["silent"].get<bool>());
-      EXPECT_FALSE(m.channels[c].latency_samples || m.channels[c].gain_db || m.channels[c].polarity);
+      EXPECT_FALSE(m.channels[c].latency_samples || m.channels[c].gain_db ||
+                   m.channels[c].polarity);
       continue;
     }
     EXPECT_EQ(*m.channels[c].latency_samples, ch["arrival_samples"].get<double>());
@@ -203,7 +206,8 @@ TEST(SweepWav, TheResponseCarriesWhatWasMeasured) {
                           ": a sweep from 50 Hz to 3000 Hz; the zero instant at 0.05 s\n"),
             std::string::npos)
       << room.out;
-  const auto measured = nlohmann::json::parse(read_file(dir.work() / "room.json"))["files"][0]["measurement"];
+  const auto measured =
+      nlohmann::json::parse(read_file(dir.work() / "room.json"))["files"][0]["measurement"];
   EXPECT_EQ(measured["zero_instant_s"], 0.05);
   EXPECT_NEAR(measured["channels"][1]["latency_ms"].get<double>(),
               json["channels"][1]["arrival_ms"].get<double>(), 1e-9);

@@ -17,9 +17,7 @@ SweepParams level_burst(const SweepParams& sweep) {
 
 double InputLevel::peak_dbfs() const { return 20 * std::log10(static_cast<double>(peak)); }
 
-double InputLevel::peak_to_noise_db() const {
-  return peak_dbfs() - 20 * std::log10(noise_rms);
-}
+double InputLevel::peak_to_noise_db() const { return peak_dbfs() - 20 * std::log10(noise_rms); }
 
 LevelMeter::LevelMeter(int channels, double rate)
     : channels_(channels),

@@ -20,12 +20,12 @@ SweepParams level_burst(const SweepParams& sweep);
 
 // What one input recorded.
 struct InputLevel {
-  float peak = 0;             // largest magnitude
-  std::int64_t clipped = 0;   // samples of magnitude 1 or more
-  double noise_rms = 0;       // rms of the quietest tenth of a second: the noise
+  float peak = 0;            // largest magnitude
+  std::int64_t clipped = 0;  // samples of magnitude 1 or more
+  double noise_rms = 0;      // rms of the quietest tenth of a second: the noise
   bool clips() const { return clipped > 0; }
   bool silent() const { return peak == 0; }
-  double peak_dbfs() const;       // of a peak above 0
+  double peak_dbfs() const;  // of a peak above 0
   // Peak over noise, dB; none when the noise is 0 (a digital path).
   bool has_noise() const { return noise_rms > 0; }
   double peak_to_noise_db() const;
@@ -45,7 +45,7 @@ class LevelMeter {
   std::int64_t stretch_;  // frames in a tenth of a second
   std::int64_t filled_ = 0;
   std::vector<InputLevel> levels_;
-  std::vector<double> sum_;  // squares of the current stretch
+  std::vector<double> sum_;       // squares of the current stretch
   std::vector<double> quietest_;  // the lowest stretch's sum so far, -1 before the first
 };
 

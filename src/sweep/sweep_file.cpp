@@ -30,9 +30,7 @@ std::uint32_t le32(const unsigned char* b) {
          std::uint32_t{b[3]} << 24;
 }
 
-std::uint16_t le16(const unsigned char* b) {
-  return static_cast<std::uint16_t>(b[0] | b[1] << 8);
-}
+std::uint16_t le16(const unsigned char* b) { return static_cast<std::uint16_t>(b[0] | b[1] << 8); }
 
 struct Closer {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -58,8 +56,8 @@ class Reader {
     throw Error(Problem{code, name_ + " " + why});
   }
   [[noreturn]] void unreadable(int error) const {
-    refuse(ProblemCode::unreadable,
-           std::string("could not be read: ") + (error != 0 ? std::strerror(error) : "it ends early"));
+    refuse(ProblemCode::unreadable, std::string("could not be read: ") +
+                                        (error != 0 ? std::strerror(error) : "it ends early"));
   }
 
   // Reads n bytes; false at the end of the file.
@@ -71,7 +69,8 @@ class Reader {
 
   void read_fmt(std::FILE* f, std::uint32_t size, Layout& l) const {
     std::array<unsigned char, 16> b{};
-    if (size < b.size() || !read(f, b.data(), b.size())) refuse(ProblemCode::invalid_design, "has a broken fmt chunk");
+    if (size < b.size() || !read(f, b.data(), b.size()))
+      refuse(ProblemCode::invalid_design, "has a broken fmt chunk");
     l.fmt = true;
     l.format = le16(&b[0]);
     l.channels = le16(&b[2]);
@@ -136,7 +135,8 @@ class Reader {
     }
     if (l.data_at < 0) refuse(ProblemCode::invalid_design, "has no samples (no data chunk)");
     const SweepDesign d = compute_design(out.params);
-    const std::int64_t want = file_samples(d, out.inverse ? DesignFile::inverse : DesignFile::sweep);
+    const std::int64_t want =
+        file_samples(d, out.inverse ? DesignFile::inverse : DesignFile::sweep);
     if (std::int64_t{l.data_bytes} != 4 * want) {
       refuse(ProblemCode::invalid_design, "holds " + std::to_string(l.data_bytes / 4) +
                                               " samples where its design gives " +
@@ -167,7 +167,8 @@ class Reader {
       }
       for (std::int64_t i = 0; i < n; ++i) {
         const std::uint32_t bits = le32(&bytes[static_cast<std::size_t>(4 * i)]);
-        const std::uint32_t want = std::bit_cast<std::uint32_t>(expected[static_cast<std::size_t>(i)]);
+        const std::uint32_t want =
+            std::bit_cast<std::uint32_t>(expected[static_cast<std::size_t>(i)]);
         if (bits == want) continue;
         refuse(ProblemCode::invalid_design,
                "does not match the design it carries: sample " + std::to_string(at + i) + " is " +

@@ -14,7 +14,10 @@ namespace vellisk {
 
 namespace {
 
-enum { kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson, kUncompensated, kAlign, kSweep };
+enum {
+  kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson, kUncompensated, kAlign,
+  kSweep
+};
 
 }  // namespace
 

@@ -29,9 +29,9 @@ int run_ir(int argc, char** argv) {
   // The files follow the eight numbers, or stand alone after --sweep.
   const std::size_t files = o.sweep.empty() ? 8 : 0;
   if (o.arguments.size() != files + 2) {
-    return fail(std::string(o.sweep.empty() ? "vellisk-ir takes 10" : "vellisk-ir --sweep takes 2") +
-                " arguments after its options, not " + std::to_string(o.arguments.size()) +
-                "; vellisk-ir --help shows them");
+    const char* takes = o.sweep.empty() ? "vellisk-ir takes 10" : "vellisk-ir --sweep takes 2";
+    return fail(std::string(takes) + " arguments after its options, not " +
+                std::to_string(o.arguments.size()) + "; vellisk-ir --help shows them");
   }
   // Everything that can be refused is refused before any work.
   SweepParams params;

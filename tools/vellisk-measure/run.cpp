@@ -395,7 +395,8 @@ void report_levels(const Plan& plan, const StreamSetup& setup,
     } else {
       report("%s: peak %.2f dBFS, %s; amplitude 1 gives a peak of only about %.1f dBFS: raise "
              "the gain before the input",
-             input.c_str(), l.peak_dbfs(), noise.c_str(), l.peak_dbfs() - 20 * std::log10(amplitude));
+             input.c_str(), l.peak_dbfs(), noise.c_str(),
+             l.peak_dbfs() - 20 * std::log10(amplitude));
     }
   }
 }
@@ -410,7 +411,8 @@ int level(const Plan& plan, JackClient& client, StreamSetup& setup, HeldSignals&
   ResponseFile file;
   const std::string opened =
       fd < 0 ? std::string("no scratch file")
-             : file.open(fd, ResponseFormat::kHeaderless, channels, static_cast<int>(plan.params.rate));
+             : file.open(fd, ResponseFormat::kHeaderless, channels,
+                         static_cast<int>(plan.params.rate));
   if (!opened.empty()) {
     held.honour();
     return fail("Unable to record the burst: " + opened);
