@@ -591,8 +591,8 @@ TEST(VelliskMeasure, LevelSuggestsTheAmplitudeForAPeakOfMinus12Dbfs) {
             std::string::npos)
       << r.out;
   // The loopback: the sweep's own peak, 0.5.
-  EXPECT_NE(r.out.find("Input 2 (loopback:capture_1): peak -6.02 dBFS, no noise between the "
-                       "bursts (a digital path); amplitude 0.251 gives a peak of about -12 dBFS\n"),
+  EXPECT_NE(r.out.find("Input 2 (loopback:capture_1): peak -6.02 dBFS, no noise around the "
+                       "burst (a digital path); amplitude 0.251 gives a peak of about -12 dBFS\n"),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("Input 3 (loopback:capture_2): silent, every sample is 0\n"),

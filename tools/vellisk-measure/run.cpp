@@ -316,7 +316,6 @@ int record(const MeasureOptions& o, const Plan& plan, JackClient& client, const 
   return EXIT_SUCCESS;
 }
 
-
 // The number of arguments: the eight numbers (none with --sweep), then the recording and an
 // irfile, or nothing more with --level.
 std::string arguments_error(const MeasureOptions& o, Plan& plan) {
@@ -336,7 +335,7 @@ std::string arguments_error(const MeasureOptions& o, Plan& plan) {
          std::to_string(given) + "; vellisk-measure --help shows them";
 }
 
-// Reads the burst's recording back from the scratch file, an input at a time in each block.
+// Reads the burst's recording back from the scratch file, a block of frames at a time.
 std::string meter_scratch(std::FILE* scratch, int channels, double rate,
                           std::vector<InputLevel>& levels) {
   LevelMeter meter(channels, rate);
@@ -378,7 +377,7 @@ void report_levels(const Plan& plan, const StreamSetup& setup,
     }
     const std::string noise =
         l.has_noise() ? formatted("peak-to-noise %.1f dB", l.peak_to_noise_db())
-                      : std::string("no noise between the bursts (a digital path)");
+                      : std::string("no noise around the burst (a digital path)");
     if (l.clips()) {
       report("%s: peak %.2f dBFS, %" PRId64 " samples at full scale, %s", input.c_str(),
              l.peak_dbfs(), l.clipped, noise.c_str());
