@@ -213,6 +213,13 @@ TEST(SweepWav, TheResponseCarriesWhatWasMeasured) {
               json["channels"][1]["arrival_ms"].get<double>(), 1e-9);
   EXPECT_EQ(measured["channels"][2]["latency_ms"], nullptr);
 
+  // A FLAC irfile carries the same text as its Vorbis comment.
+  ASSERT_EQ(run(dir, VELLISK_IR_BINARY,
+                args_of({"--pre", "0.05", "--length", "0.5"}, {"rec.wav", "ir.flac"}))
+                .status,
+            0);
+  EXPECT_EQ(comment_of(dir.work() / "ir.flac"), comment);
+
   // A text that is not a response's, or lacks a channel's figure, is refused.
   EXPECT_NE(parse_response_text("vellisk 1.1.0 sweep: rate=8000", m), "");
   EXPECT_EQ(parse_response_text(comment.substr(0, comment.rfind(" polarity8=")), m),

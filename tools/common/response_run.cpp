@@ -193,9 +193,11 @@ std::string write_phase(const ResponseJob& job, const ResponseResult& result,
     std::string e;
     const int fd = files.create(name, e);
     ResponseFile file;
+    // The linear response carries what was measured; the harmonics, the program alone.
+    const std::string comment = k == 1 ? response_text(figures, kIrVersion) : "";
     if (fd >= 0) {
       e = file.open(fd, job.format, channels, static_cast<int>(job.request.sweep.rate),
-                    result.frames(k), k == 1 ? irfile_info_list(figures) : info_list(kIrVersion));
+                    result.frames(k), info_list(kIrVersion, comment), comment);
     }
     if (e.empty()) e = write_order(result, k, file);
     if (!e.empty()) return "Unable to write " + name + ": " + e;
