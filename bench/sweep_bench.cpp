@@ -2,10 +2,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "sweep/inverse_gen.h"
 #include "sweep/sample_file.h"
 #include "sweep/sweep_gen.h"
+#include "sweep/wav_header.h"
+#include "vellisk/sweep.h"
 
 using namespace vellisk;
 
@@ -62,10 +66,29 @@ void InverseFile(benchmark::State& state) {
   per_sample(state, kInverseSamples);
 }
 
+// --sweep's check of a sweep WAV file: its design read, every sample compared with the one
+// computed for it.
+void ReadSweepWav(benchmark::State& state) {
+  const SweepParams params = {44100, 0.5, 10, 21000, 45, 2, 0.05, 0.005};
+  const std::string path = std::string(P_tmpdir) + "/vellisk-bench-sweep.wav";
+  {
+    SampleFile file;
+    if (file.open(path.c_str(), design_wav_header(params, kDesign, DesignFile::sweep)) != 0) {
+      state.SkipWithError("cannot write the sweep file");
+    }
+    write_sweep(kDesign, file);
+    if (file.close() != 0) state.SkipWithError("cannot write the sweep file");
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(read_sweep_file(path).params.rate);
+  std::remove(path.c_str());
+  per_sample(state, kSweepSamples);
+}
+
 BENCHMARK(ComputeSweep)->Unit(benchmark::kMillisecond);
 BENCHMARK(ComputeInverse)->Unit(benchmark::kMillisecond);
 BENCHMARK(SweepFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(InverseFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReadSweepWav)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -835,7 +835,8 @@ TEST(VelliskIr, RefusalsComeBeforeAnyWork) {
       {with({}, numbers(3, "5000"), {"rec.wav", "ir.wav"}),
        "hzend (5000) must not exceed half the sample rate (4000)"},
       {with({}, numbers(1, "0"), {"rec.wav", "ir.wav"}),
-       "amplitude (0) must not be 0 for a measurement: a silent sweep measures nothing"},
+       "amplitude (0) must not be 0 for a measurement: a silent sweep measures nothing, and the "
+       "response cannot be scaled by it"},
       {with({}, kNumbers, {"none.wav", "ir.wav"}),
        "Unable to open recording (none.wav): No such file or directory"},
       {with({}, kNumbers, {"text.wav", "ir.wav"}),

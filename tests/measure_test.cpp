@@ -568,3 +568,97 @@ TEST(VelliskMeasure, AStalledClientIsADropoutOnlyWhenCyclesAreMissed) {
 }
 
 }  // namespace
+
+// --level on a device whose gain falls with frequency (a short FIR, 0.75 at low frequencies),
+// beside a loopback and an input nothing reaches: each input's peak, and an amplitude that,
+// measured with, gives the device's input a peak of -12 dBFS within 1 dB. No file is written.
+TEST(VelliskMeasure, LevelSuggestsTheAmplitudeForAPeakOfMinus12Dbfs) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TestDevice device(server.name(), {0.3f, 0.25f, 0.2f});
+  ASSERT_TRUE(device.ready());
+  TempDir dir;
+  // 4 s from 20 Hz to 20 kHz: the burst is 3 s of it.
+  std::vector<std::string> numbers = {"48000", "0.5", "20", "20000", "4", "0.5", "0.05", "0.005"};
+  const RunResult r = run_measure(
+      dir, server.name(),
+      with({"--level", "-o", "dut:in", "-o", "loopback:playback_1", "-i", "dut:out", "-i",
+            "loopback:capture_1", "-i", "loopback:capture_2"},
+           numbers, {}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(list_files(dir.work()).empty());
+  EXPECT_NE(r.out.find("Level: a burst of 3 s from 20 Hz to 20000 Hz at amplitude 0.5, 5.0 s"),
+            std::string::npos)
+      << r.out;
+  // The loopback: the sweep's own peak, 0.5.
+  EXPECT_NE(r.out.find("Input 2 (loopback:capture_1): peak -6.02 dBFS, no noise around the "
+                       "burst (a digital path); amplitude 0.251 gives a peak of about -12 dBFS\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Input 3 (loopback:capture_2): silent, every sample is 0\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(without_xrun_notices(r.err).find("Warning: input 3 (loopback:capture_2) recorded "
+                                             "nothing of the burst"),
+            std::string::npos)
+      << r.err;
+  const std::string head = "Input 1 (dut:out): peak ";
+  const std::size_t at = r.out.find(head);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const std::size_t said = r.out.find("; amplitude ", at);
+  ASSERT_NE(said, std::string::npos) << r.out;
+  const std::string suggested = r.out.substr(said + 12, r.out.find(' ', said + 12) - said - 12);
+
+  numbers[1] = suggested;
+  const RunResult m = run_measure(
+      dir, server.name(), with({"-o", "dut:in", "-i", "dut:out", "--tail", "0.1"}, numbers,
+                               {"rec.wav"}));
+  ASSERT_EQ(m.status, 0) << m.err;
+  const Sound rec = read_sound(dir.work() / "rec.wav");
+  float peak = 0;
+  for (const float x : rec.data) peak = std::max(peak, std::abs(x));
+  EXPECT_NEAR(20 * std::log10(peak), -12, 1) << "amplitude " << suggested;
+}
+
+// --sweep drives a run as the eight numbers do, to the recording's and the response's last
+// byte; beside the numbers it is refused. --level on a device that drives its input past full
+// scale warns instead of suggesting.
+TEST(VelliskMeasure, SweepFileDrivesTheRunAndLevelWarnsOfClipping) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TestDevice device(server.name(), {2.5f});
+  ASSERT_TRUE(device.ready());
+  TempDir dir;
+  ASSERT_EQ(run_vellisk(dir, with({"--wav"}, kShort, {"sweep.wav", "inverse.wav"})).status, 0);
+  const std::vector<std::string> ports = {"-o", "loopback:playback_1", "-i", "loopback:capture_1",
+                                          "--tail", "0.1"};
+  const RunResult numbers =
+      run_measure(dir, server.name(), with(ports, kShort, {"a.wav", "a-ir.wav"}));
+  ASSERT_EQ(numbers.status, 0) << numbers.err;
+  const RunResult file =
+      run_measure(dir, server.name(), with(ports, {"--sweep", "sweep.wav"}, {"b.wav", "b-ir.wav"}));
+  ASSERT_EQ(file.status, 0) << file.err;
+  EXPECT_TRUE(read_file(dir.work() / "a.wav") == read_file(dir.work() / "b.wav"));
+  EXPECT_TRUE(read_file(dir.work() / "a-ir.wav") == read_file(dir.work() / "b-ir.wav"));
+
+  const RunResult both = run_measure(
+      dir, server.name(), with({"--sweep", "sweep.wav"}, kShort, {"c.wav"}));
+  EXPECT_EQ(both.status, 1);
+  EXPECT_EQ(both.err.rfind("--sweep (sweep.wav) and the eight numbers must not both be given", 0),
+            0u)
+      << both.err;
+
+  const RunResult level = run_measure(
+      dir, server.name(), {"--level", "-o", "dut:in", "-i", "dut:out", "--sweep", "sweep.wav"});
+  ASSERT_EQ(level.status, 0) << level.err;
+  EXPECT_NE(level.out.find("Level: a burst of 0.2 s from 100 Hz to 10000 Hz at amplitude 0.5"),
+            std::string::npos)
+      << level.out;
+  EXPECT_NE(level.out.find("Input 1 (dut:out): peak 1.94 dBFS, "), std::string::npos) << level.out;
+  EXPECT_EQ(level.out.find("gives a peak of"), std::string::npos) << level.out;
+  EXPECT_NE(without_xrun_notices(level.err)
+                .find("Warning: input 1 (dut:out) clips at amplitude 0.5: lower the gain"),
+            std::string::npos)
+      << level.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.work() / "c.wav"));
+}

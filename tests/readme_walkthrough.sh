@@ -21,17 +21,9 @@ awk '
 
 bash -euo pipefail block1.sh >/dev/null
 
-# The WAV file holds the samples of the sweep file to within the resolution that
-# sox keeps in its conversions, 2^-24 of full scale (about -144 dBFS).
-sox sweep.wav -t raw -e floating-point -b 32 -L back.pcm
-python3 - <<'PY'
-import numpy as np
-sweep = np.fromfile("sweep.pcm", "<f4").astype(float)
-back = np.fromfile("back.pcm", "<f4").astype(float)
-assert len(sweep) == len(back) == 2160900, (len(sweep), len(back))
-error = np.abs(back - sweep)
-assert error.max() <= 2.0 ** -24, error.max()
-PY
+# The WAV file holds the samples of the headerless sweep file bit for bit, after its header.
+vellisk 44100 0.5 10 21000 45 2 0.05 0.005 sweep.pcm inverse.pcm >/dev/null
+tail -c "$(stat -c %s sweep.pcm)" sweep.wav | cmp - sweep.pcm
 
 # The stand-in system, as the README gives it.
 stand_in=$(grep -o 'sox sweep.wav recording.wav [^`]*' "$readme")

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vellisk/problem.h"
@@ -280,6 +281,42 @@ ResponseResult measure_response(const ResponsePlan& plan, SampleSource& source);
 // check_request, plan_response and measure_response in turn, then result_problem.
 ResponseResult measure(const ResponseRequest& request, SampleSource& source,
                        const std::string& name = "recording");
+
+// ---------------------------------------------------------------------------------------------
+// What a response file carries of its measurement
+
+// The text a WAV response carries as its INFO comment (ICMT; libsndfile's SF_STR_COMMENT, sox's
+// comment), one line of key=value fields after the program, its version and "response:":
+//   vellisk-ir 1.1.0 response: rate=48000 amplitude=0.5 hzstart=20 hzend=20000 duration=10
+//   silence=1 leadin=0.05 leadout=0.005 zero=4800 pre=0.1 length=1 channels=2 latency1=12
+//   gain1=-0.02 polarity1=1 latency2=37.5 gain2=-6.1 polarity2=-1
+// The eight numbers of the sweep; zero: the zero instant's sample in the file (the sample
+// where a response that arrives at once lies); pre and length: the window, s before and after
+// it; then each channel's latency (samples after the zero instant that its response arrives),
+// in-band gain (dB) and polarity (1 or -1), each "none" for a silent channel. Numbers are the
+// shortest texts that read back as the same double.
+struct MeasuredResponse {
+  std::string program;  // "vellisk-ir 1.1.0"
+  SweepParams sweep;
+  std::int64_t zero_sample = 0;
+  double pre_s = 0;
+  double length_s = 0;
+  struct Channel {
+    std::optional<double> latency_samples;  // none: silent
+    std::optional<double> gain_db;
+    std::optional<int> polarity;
+  };
+  std::vector<Channel> channels;
+};
+
+// The text of a measurement's report, written by program ("vellisk-ir 1.1.0").
+std::string response_text(const ResponseReport& report, const std::string& program);
+
+// Reads a text response_text wrote. Returns "" and fills out, or the reason it is not such a
+// text, in a few words: not "PROGRAM VERSION response:", a field missing or not a number, a
+// channel count of 0 or beyond 1024. Fields it does not know are passed over, so that a later
+// version may add some.
+std::string parse_response_text(std::string_view text, MeasuredResponse& out);
 
 // The problem of a channel's response that is not finite (ProblemCode::not_finite), or none.
 std::optional<Problem> result_problem(const ResponseResult& result);

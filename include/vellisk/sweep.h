@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "vellisk/problem.h"
@@ -85,5 +86,22 @@ void inverse_samples(const SweepDesign& design, std::int64_t first, std::int64_t
 // Error (ProblemCode::invalid_design) otherwise.
 std::vector<float> sweep_samples(const SweepParams& params);
 std::vector<float> inverse_samples(const SweepParams& params);
+
+// A design read from a WAV file vellisk wrote with --wav: the sweep file or the inverse
+// filter's file, which carry the same eight numbers.
+struct SweepFile {
+  SweepParams params;
+  bool inverse = false;  // the inverse filter's file
+  std::string program;   // the writer and its version: "vellisk 1.1.0"
+};
+
+// Reads the design a WAV file carries in its INFO comment and checks the file against it:
+// one channel of 32-bit float at the design's rate, as many samples as the design gives, and
+// every sample bit for bit the design's own (sweep_samples or inverse_samples), read and
+// compared a block at a time. Chunks other than fmt, LIST and data are passed over. Throws
+// Error: ProblemCode::unreadable when the file cannot be opened or read, invalid_design when
+// it is not a WAV file, carries no design, breaks the design's rules, or differs from it
+// (the message names the file as "sweep file (NAME)", and the first sample that differs).
+SweepFile read_sweep_file(const std::string& path);
 
 }  // namespace vellisk

@@ -212,4 +212,9 @@ std::string Recording::read_next(std::int64_t count, float* out, std::int64_t& g
   return "";
 }
 
+std::string Recording::comment() const {
+  const char* text = file_ != nullptr ? sf_get_string(file_, SF_STR_COMMENT) : nullptr;
+  return text != nullptr ? text : "";
+}
+
 }  // namespace vellisk

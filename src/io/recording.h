@@ -33,6 +33,9 @@ class Recording : public SampleSource {
 
   const RecordingInfo& info() const override { return info_; }
 
+  // The file's comment (a WAV file's INFO ICMT, libsndfile's SF_STR_COMMENT), or "".
+  std::string comment() const;
+
   // Reads frames [first, first + count) of the channels [channel, channel + n)
   // into out[0] to out[n - 1]; frames before the start or past the end read as
   // 0. Returns "", or one line that says why: a failed read, or a sample that

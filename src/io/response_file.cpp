@@ -65,7 +65,8 @@ bool ResponseFile::write_bytes(const char* bytes, std::size_t n) {
 }
 
 std::string ResponseFile::open(int fd, ResponseFormat format, int channels, int rate,
-                               std::int64_t frames, const std::string& info_list) {
+                               std::int64_t frames, const std::string& info_list,
+                               const std::string& comment) {
   fd_ = fd;
   channels_ = channels;
   if (format == ResponseFormat::kWav && frames >= 0) {
@@ -102,7 +103,11 @@ std::string ResponseFile::open(int fd, ResponseFormat format, int channels, int 
   sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   // No PEAK chunk: other readers (scipy) warn about a chunk they do not know.
   sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-  return "";
+  if (format == ResponseFormat::kFlac && !comment.empty() &&
+      sf_set_string(file_, SF_STR_COMMENT, comment.c_str()) != 0) {
+    error_ = sf_strerror(file_);
+  }
+  return error_;
 }
 
 bool ResponseFile::write(const float* frames, std::int64_t count) {

@@ -39,9 +39,10 @@ class ResponseFile {
   // info_list, an INFO list) and its samples as they are, which other programs
   // read without a word: libsndfile's own float WAV has a fmt chunk sox calls
   // incomplete and a PAD chunk scipy does not know. Returns "", or the reason
-  // it failed.
+  // it failed. A FLAC file carries comment, when given, as its comment (a Vorbis comment
+  // libsndfile reads back as SF_STR_COMMENT).
   std::string open(int fd, ResponseFormat format, int channels, int rate, std::int64_t frames = -1,
-                   const std::string& info_list = {});
+                   const std::string& info_list = {}, const std::string& comment = {});
 
   // Appends count interleaved frames. Returns false once anything failed.
   bool write(const float* frames, std::int64_t count);

@@ -71,12 +71,25 @@ void append_info_text(std::string& out, const char* id, const std::string& text)
 
 }  // namespace
 
-std::string design_text(const SweepParams& params, DesignFile file) {
-  std::string text = std::string(kProgramVersion) + " " + file_word(file) + ":";
+std::string design_fields(const SweepParams& params) {
+  std::string text;
   for (const Field& f : kFields) {
     text += std::string(" ") + f.name + "=" + number_text(params.*f.value);
   }
   return text;
+}
+
+bool set_design_field(std::string_view key, double value, SweepParams& params) {
+  for (const Field& f : kFields) {
+    if (key != f.name) continue;
+    params.*f.value = value;
+    return true;
+  }
+  return false;
+}
+
+std::string design_text(const SweepParams& params, DesignFile file) {
+  return std::string(kProgramVersion) + " " + file_word(file) + ":" + design_fields(params);
 }
 
 std::string parse_design_text(std::string_view text, CarriedDesign& design) {

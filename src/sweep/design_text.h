@@ -23,6 +23,12 @@ enum class DesignFile { sweep, inverse };
 // the same double, so that reading the text gives the very numbers written.
 std::string design_text(const SweepParams& params, DesignFile file);
 
+// The eight numbers as design_text writes them: " rate=48000 amplitude=0.5 ... leadout=0.005".
+std::string design_fields(const SweepParams& params);
+
+// Sets the number named key ("rate" to "leadout") of params; false when key names none.
+bool set_design_field(std::string_view key, double value, SweepParams& params);
+
 // A design read back from a file.
 struct CarriedDesign {
   SweepParams params;

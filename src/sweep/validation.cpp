@@ -161,7 +161,8 @@ std::string wav_error(const SweepParams& p, const SweepDesign& d) {
 
 std::string measurement_error(const SweepParams& params) {
   if (params.amplitude == 0) {
-    return "amplitude (0) must not be 0 for a measurement: a silent sweep measures nothing";
+    return "amplitude (0) must not be 0 for a measurement: a silent sweep measures nothing, and "
+           "the response cannot be scaled by it";
   }
   return "";
 }

@@ -113,6 +113,8 @@ std::string json_report(const RunFigures& f) {
   j["channels"] = channels;
   j["warnings"] = f.warnings;
   j["outputs"] = f.outputs;
+  // What the WAV irfile carries of the measurement, as it carries it.
+  j["irfile_comment"] = response_text(f, kIrVersion);
   // A name need not be UTF-8: its stray bytes are written as U+FFFD.
   return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

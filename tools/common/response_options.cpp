@@ -14,7 +14,10 @@ namespace vellisk {
 
 namespace {
 
-enum { kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson, kUncompensated, kAlign };
+enum {
+  kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson, kUncompensated, kAlign,
+  kSweep
+};
 
 }  // namespace
 
@@ -33,6 +36,7 @@ const std::vector<option>& response_long_options() {
       {"json", required_argument, nullptr, kJson},
       {"uncompensated", no_argument, nullptr, kUncompensated},
       {"align", no_argument, nullptr, kAlign},
+      {"sweep", required_argument, nullptr, kSweep},
       {nullptr, 0, nullptr, 0},
   };
   return options;
@@ -117,6 +121,10 @@ std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
     case kAlign:
       o.align = true;
       break;
+    case kSweep:
+      o.sweep = arg;
+      if (o.sweep.empty()) return "--sweep must name a sweep file vellisk wrote with --wav";
+      break;
     default:
       break;
   }
@@ -125,6 +133,27 @@ std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
 
 std::string response_options_error(const ResponseOptions& o) {
   return align_error(o.align, static_cast<int>(o.reference), static_cast<int>(o.repeat));
+}
+
+std::string sweep_and_numbers_error(const std::string& sweep, std::size_t arguments) {
+  if (sweep.empty() || arguments < 8) return "";
+  return "--sweep (" + sweep +
+         ") and the eight numbers must not both be given: the sweep's design comes from one of "
+         "them";
+}
+
+std::string sweep_params(const std::string& sweep, const char* const* numbers,
+                         SweepParams& params) {
+  if (sweep.empty()) {
+    params = parse_numbers(numbers);
+    return "";
+  }
+  try {
+    params = read_sweep_file(sweep).params;
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "";
 }
 
 ResponseRequest request_of(const ResponseOptions& o, const SweepParams& params) {

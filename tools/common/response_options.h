@@ -28,6 +28,7 @@ struct ResponseOptions {
   std::string json;    // --json FILE; empty when not given
   bool uncompensated = false;  // --uncompensated: keep the sweep's own response in
   bool align = false;          // --align: cut the windows at the response found
+  std::string sweep;           // --sweep FILE: the design from a sweep WAV; empty when not given
 };
 
 // The options of a response, as getopt_long reads them, ending in an all-zero entry: a short
@@ -47,5 +48,15 @@ std::string response_options_error(const ResponseOptions& options);
 
 // The request the options make for the eight numbers.
 ResponseRequest request_of(const ResponseOptions& options, const SweepParams& params);
+
+// With --sweep, the eight numbers must not be given too: eight arguments or more are
+// refused, before the program counts its files. Returns "" or the refusal.
+std::string sweep_and_numbers_error(const std::string& sweep, std::size_t arguments);
+
+// The design of the sweep that was played: the one --sweep's file carries, read and checked
+// sample by sample, or else the eight numbers at numbers[0] to numbers[7]. Returns "" and
+// fills params, or the refusal.
+std::string sweep_params(const std::string& sweep, const char* const* numbers,
+                         SweepParams& params);
 
 }  // namespace vellisk

@@ -62,11 +62,23 @@ std::string recording_error(const ResponseJob& job, const SourceInfo& info, bool
   return "";
 }
 
-// A WAV irfile's 32-bit sizes against its channels and window.
-std::string wav_error(const ResponseJob& job, int channels, std::int64_t frames) {
+// The INFO list of the irfile: the program, and the measurement's text.
+std::string irfile_info_list(const ResponseReport& report) {
+  return info_list(kIrVersion, response_text(report, kIrVersion));
+}
+
+// A WAV irfile's 32-bit sizes against its channels and window, with the longest INFO list the
+// measurement may give it: every figure as long as a double's text may be.
+std::string wav_error(const ResponseJob& job, const ResponseReport& setup, int channels,
+                      std::int64_t frames) {
   if (job.format != ResponseFormat::kWav) return "";
   const double rate = job.request.sweep.rate;
-  if (frames <= wav_max_frames(channels, rate, info_list(kIrVersion))) return "";
+  ResponseReport longest = setup;
+  ChannelFigures figures;
+  figures.arrival_samples = figures.gain_db = -1.2345678901234567e-300;
+  figures.polarity = -1;
+  longest.channels.assign(static_cast<std::size_t>(channels), figures);
+  if (frames <= wav_max_frames(channels, rate, irfile_info_list(longest))) return "";
   return "irfile (" + job.irfile + "): " + std::to_string(channels) + " channels of " +
          std::to_string(frames) + " frames at " + text(rate) +
          " Hz exceed the 32-bit sizes of a WAV file; write a .w64 file";
@@ -181,9 +193,11 @@ std::string write_phase(const ResponseJob& job, const ResponseResult& result,
     std::string e;
     const int fd = files.create(name, e);
     ResponseFile file;
+    // The linear response carries what was measured; the harmonics, the program alone.
+    const std::string comment = k == 1 ? response_text(figures, kIrVersion) : "";
     if (fd >= 0) {
       e = file.open(fd, job.format, channels, static_cast<int>(job.request.sweep.rate),
-                    result.frames(k), info_list(kIrVersion));
+                    result.frames(k), info_list(kIrVersion, comment), comment);
     }
     if (e.empty()) e = write_order(result, k, file);
     if (!e.empty()) return "Unable to write " + name + ": " + e;
@@ -301,12 +315,12 @@ void written_report(const ResponseJob& job, const RunFigures& figures, std::size
 }  // namespace
 
 std::string prepare_response_job(const ResponseOptions& options, long channels,
-                                 const char* const* numbers, const std::string& recording,
+                                 const SweepParams& sweep, const std::string& recording,
                                  const std::string& irfile, ResponseJob& job) {
   const ResponseOptions& o = options;
   job.options = options;
   job.channels = channels;
-  job.request = request_of(options, parse_numbers(numbers));
+  job.request = request_of(options, sweep);
   job.recording = recording;
   job.irfile = irfile;
   const SweepParams& params = job.request.sweep;
@@ -368,7 +382,8 @@ int run_response_job(const ResponseJob& job) {
   } catch (const Error& e) {
     return fail(e.what());
   }
-  if (const std::string e = wav_error(job, recording.info().channels, plan.frames(1)); !e.empty()) {
+  if (const std::string e = wav_error(job, plan.setup, recording.info().channels, plan.frames(1));
+      !e.empty()) {
     return fail(e);
   }
   setup_report(job, plan, figures);

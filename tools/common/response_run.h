@@ -23,11 +23,10 @@ struct ResponseJob {
   bool banner = true;                // print vellisk-ir's banner before the report
 };
 
-// Checks the options, the eight numbers (numbers[0] to numbers[7]) and the names, everything
-// that can be refused before the recording is read. Returns "" and fills job, or one line
-// naming the value and the rule.
+// Checks the options, the sweep's design and the names, everything that can be refused before
+// the recording is read. Returns "" and fills job, or one line naming the value and the rule.
 std::string prepare_response_job(const ResponseOptions& options, long channels,
-                                 const char* const* numbers, const std::string& recording,
+                                 const SweepParams& params, const std::string& recording,
                                  const std::string& irfile, ResponseJob& job);
 
 // Every output's name for a recording of `channels` channels: job.outputs, then the text

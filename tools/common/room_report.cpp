@@ -416,7 +416,7 @@ std::string csv_average_rows(const SpatialAverage& average) {
   return rows;
 }
 
-Json file_json(const FileResult& result) {
+Json file_json(const FileResult& result, const MeasuredResponse* measured) {
   Json file;
   file["file"] = result.file;
   // A whole rate as an integer, as files store it.
@@ -451,7 +451,37 @@ Json file_json(const FileResult& result) {
     ch["sti_notes"] = t.notes;
     file["channels"].push_back(std::move(ch));
   }
+  file["measurement"] = Json(nullptr);
+  if (const MeasuredResponse* m = measured) {
+    const SweepParams& p = m->sweep;
+    Json channels = Json::array();
+    for (std::size_t c = 0; c < m->channels.size(); ++c) {
+      const MeasuredResponse::Channel& ch = m->channels[c];
+      const auto ms = [&p](const std::optional<double>& samples) {
+        return samples ? Json(1000 * *samples / p.rate) : Json(nullptr);
+      };
+      channels.push_back({{"channel", c + 1},
+                          {"latency_ms", ms(ch.latency_samples)},
+                          {"gain_db", ch.gain_db ? Json(*ch.gain_db) : Json(nullptr)},
+                          {"polarity", ch.polarity ? Json(*ch.polarity) : Json(nullptr)}});
+    }
+    file["measurement"] = {
+        {"program", m->program},
+        {"sweep", {{"rate_hz", p.rate}, {"amplitude", p.amplitude}, {"hzstart_hz", p.hzstart},
+                   {"hzend_hz", p.hzend}, {"duration_s", p.duration}, {"silence_s", p.silence},
+                   {"leadin", p.leadin}, {"leadout", p.leadout}}},
+        {"zero_instant_s", static_cast<double>(m->zero_sample) / p.rate},
+        {"pre_s", m->pre_s},
+        {"length_s", m->length_s},
+        {"channels", channels}};
+  }
   return file;
+}
+
+std::string measured_line(const MeasuredResponse& m) {
+  return formatted("Measured by %s: a sweep from %g Hz to %g Hz; the zero instant at %g s",
+                   m.program.c_str(), m.sweep.hzstart, m.sweep.hzend,
+                   static_cast<double>(m.zero_sample) / m.sweep.rate);
 }
 
 Json average_json(const SpatialAverage& average) {

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "room/average.h"
 #include "room/room.h"
+#include "vellisk/response.h"
 
 namespace vellisk {
 
@@ -15,6 +17,10 @@ struct FileResult {
   double rate = 0;
   std::vector<ChannelAnalysis> channels;
 };
+
+// The line that says how a file was measured: "Measured by vellisk-ir 1.1.0: a sweep from
+// 20 Hz to 20000 Hz; the zero instant at 0.1 s".
+std::string measured_line(const MeasuredResponse& m);
 
 // The lines of a channel's table: a column per band, a row per parameter,
 // "-" where a value is not given; then the bands' notes, the single-number values and the STI.
@@ -36,7 +42,9 @@ std::string csv_rows(const FileResult& result, bool third);
 std::string csv_average_rows(const SpatialAverage& average);
 
 // A file's object in the JSON report: numbers as numbers, a missing value as null.
-nlohmann::ordered_json file_json(const FileResult& result);
+// Its "measurement": what the file carries of how it was measured (measured), or null.
+nlohmann::ordered_json file_json(const FileResult& result,
+                                 const MeasuredResponse* measured = nullptr);
 // The average's object, and the levels' (null without levels).
 nlohmann::ordered_json average_json(const SpatialAverage& average);
 nlohmann::ordered_json levels_json(const std::optional<SpeechLevels>& levels);

@@ -20,18 +20,28 @@ int run_ir(int argc, char** argv) {
     print_line(kIrVersion);
     return EXIT_SUCCESS;
   }
-  if (o.help || o.arguments.empty()) {
+  if (o.help || (o.arguments.empty() && o.sweep.empty())) {
     for (const char* line : kIrHelp) print_line(line);
     return EXIT_SUCCESS;
   }
-  if (o.arguments.size() != 10) {
-    return fail("vellisk-ir takes 10 arguments after its options, not " +
+  if (const std::string e = sweep_and_numbers_error(o.sweep, o.arguments.size()); !e.empty()) {
+    return fail(e);
+  }
+  // The files follow the eight numbers, or stand alone after --sweep.
+  const std::size_t files = o.sweep.empty() ? 8 : 0;
+  if (o.arguments.size() != files + 2) {
+    const char* takes = o.sweep.empty() ? "vellisk-ir takes 10" : "vellisk-ir --sweep takes 2";
+    return fail(std::string(takes) + " arguments after its options, not " +
                 std::to_string(o.arguments.size()) + "; vellisk-ir --help shows them");
   }
   // Everything that can be refused is refused before any work.
+  SweepParams params;
+  if (const std::string e = sweep_params(o.sweep, o.arguments.data(), params); !e.empty()) {
+    return fail(e);
+  }
   ResponseJob job;
-  if (const std::string e = prepare_response_job(o, o.channels, o.arguments.data(),
-                                                 o.arguments[8], o.arguments[9], job);
+  if (const std::string e = prepare_response_job(o, o.channels, params, o.arguments[files],
+                                                 o.arguments[files + 1], job);
       !e.empty()) {
     return fail(e);
   }

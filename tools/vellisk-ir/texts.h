@@ -10,6 +10,7 @@ namespace vellisk {
 inline constexpr const char* kIrHelp[] = {
     "Usage: vellisk-ir [options] rate amplitude hzstart hzend duration silence",
     "                  leadin leadout recording irfile",
+    "       vellisk-ir [options] --sweep SWEEP.wav recording irfile",
     "",
     "Turns a recording of a sweep written by vellisk into the impulse response of",
     "the system it was played through. The eight numbers are those given to",
@@ -43,10 +44,14 @@ inline constexpr const char* kIrHelp[] = {
     "      --gate MS         analyse the response from --pre before its arrival",
     "                        to MS milliseconds after it (the files stay whole)",
     "      --json FILE       write the report's figures as JSON",
+    "      --sweep FILE.wav  the sweep's design from a WAV file vellisk --wav wrote",
+    "                        (the sweep or the inverse file), checked sample by",
+    "                        sample, in place of the eight numbers",
     "  -h, --help            show this help",
     "  -V, --version         show the version",
     "",
     "Example: vellisk-ir 44100 0.5 10 21000 45 2 0.05 0.005 recording.wav ir.wav",
+    "         vellisk-ir --sweep sweep.wav recording.wav ir.wav",
 };
 
 }  // namespace vellisk

@@ -16,12 +16,13 @@ namespace vellisk {
 namespace {
 
 // The program's own options. Long-only ones have vals above any of vellisk-ir's.
-enum { kList = 1000, kRepeat, kTail };
+enum { kList = 1000, kRepeat, kTail, kSweep, kLevel };
 const option kOwn[] = {
     {"out", required_argument, nullptr, 'o'},    {"in", required_argument, nullptr, 'i'},
     {"list", no_argument, nullptr, kList},       {"repeat", required_argument, nullptr, kRepeat},
     {"tail", required_argument, nullptr, kTail}, {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
+    {"sweep", required_argument, nullptr, kSweep}, {"level", no_argument, nullptr, kLevel},
 };
 constexpr int kOwnCount = sizeof kOwn / sizeof kOwn[0];
 
@@ -51,6 +52,12 @@ std::string read_own(int val, MeasureOptions& o) {
       if (!whole_number(optarg, o.tail) || !(o.tail >= 0) || o.tail > 3600) {
         return quoted("--tail", optarg) + " must be a number of seconds from 0 to 3600";
       }
+      return "";
+    case kSweep:
+      o.sweep = optarg;
+      return "";
+    case kLevel:
+      o.level = true;
       return "";
     case 'h':
       o.help = true;

@@ -14,6 +14,8 @@ struct MeasureOptions {
   std::vector<std::string> ins;   // -i/--in: capture ports; empty: the first physical one
   long repeats = 1;               // --repeat N: the sweep file played N times back to back
   double tail = 1;                // --tail SECONDS recorded after the last sweep file
+  std::string sweep;              // --sweep FILE: the design from a sweep WAV
+  bool level = false;             // --level: play a burst and suggest an amplitude
   bool list = false;
   bool help = false;
   bool version = false;

@@ -3,16 +3,19 @@
 
 #include <unistd.h>
 
+#include <bit>
 #include <cinttypes>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "audio/jack_client.h"
+#include "audio/level.h"
 #include "audio/stream.h"
 #include "common/arguments.h"
 #include "common/console.h"
@@ -44,6 +47,7 @@ struct Plan {
   const char* recording = nullptr;
   ResponseFormat format = ResponseFormat::kWav;
   bool response = false;  // an irfile was given: job measures the recording
+  std::size_t files = 8;  // the recording's place among the arguments: after the eight numbers
   ResponseJob job;
 };
 
@@ -54,13 +58,13 @@ std::string response_error(const MeasureOptions& o, Plan& plan) {
   if (std::string e = read_response_options(o, options); !e.empty()) return e;
   plan.response = true;
   plan.job.banner = false;
-  return prepare_response_job(options, 0, o.arguments.data(), plan.recording, o.arguments[9],
-                              plan.job);
+  return prepare_response_job(options, 0, plan.params, plan.recording,
+                              o.arguments[plan.files + 1], plan.job);
 }
 
-// Every refusal that needs neither the server nor the recording.
-std::string plan_error(const MeasureOptions& o, Plan& plan) {
-  plan.params = parse_numbers(o.arguments.data());
+// The sweep's design, from the eight numbers or --sweep, and what playing it needs.
+std::string sweep_error(const MeasureOptions& o, Plan& plan) {
+  if (std::string e = sweep_params(o.sweep, o.arguments.data(), plan.params); !e.empty()) return e;
   plan.design = compute_design(plan.params);
   std::string error = design_error(plan.params, plan.design);
   if (error.empty()) error = measurement_error(plan.params);
@@ -72,7 +76,20 @@ std::string plan_error(const MeasureOptions& o, Plan& plan) {
   if (!(plan.params.rate == std::floor(plan.params.rate) && plan.params.rate <= 2147483647)) {
     return "rate (" + text(plan.params.rate) + ") must be a whole number of samples per second";
   }
-  plan.recording = o.arguments[8];
+  return "";
+}
+
+// Every refusal that needs neither the server nor the recording.
+std::string plan_error(const MeasureOptions& o, Plan& plan) {
+  if (std::string e = sweep_error(o, plan); !e.empty()) return e;
+  if (o.level) {
+    plan.design = compute_design(level_burst(plan.params));
+    if (!o.response_only.empty()) {
+      return "option " + o.response_only + " is for the response; --level measures none";
+    }
+    return "";
+  }
+  plan.recording = o.arguments[plan.files];
   const std::optional<ResponseFormat> format = response_format(plan.recording);
   if (!format || *format == ResponseFormat::kHeaderless) {
     return std::string("recording (") + plan.recording + ") must end in .wav, .w64 or .flac";
@@ -87,7 +104,7 @@ std::string plan_error(const MeasureOptions& o, Plan& plan) {
   if (std::string e = output_error(plan.recording); !e.empty()) {
     return std::string("Unable to write ") + plan.recording + ": " + e;
   }
-  if (o.arguments.size() == 10) {
+  if (o.arguments.size() == plan.files + 2) {
     return response_error(o, plan);
   }
   if (!o.response_only.empty()) {
@@ -299,6 +316,129 @@ int record(const MeasureOptions& o, const Plan& plan, JackClient& client, const 
   return EXIT_SUCCESS;
 }
 
+// The number of arguments: the eight numbers (none with --sweep), then the recording and an
+// irfile, or nothing more with --level.
+std::string arguments_error(const MeasureOptions& o, Plan& plan) {
+  if (std::string e = sweep_and_numbers_error(o.sweep, o.arguments.size()); !e.empty()) return e;
+  plan.files = o.sweep.empty() ? 8 : 0;
+  const std::size_t given = o.arguments.size();
+  const std::string program = o.sweep.empty() ? "vellisk-measure" : "vellisk-measure --sweep";
+  if (o.level) {
+    if (given == plan.files) return "";
+    return std::string("vellisk-measure --level takes ") +
+           (o.sweep.empty() ? "the eight numbers" : "no arguments beside --sweep") + ", not " +
+           std::to_string(given) + " arguments: it plays a burst and writes no file";
+  }
+  if (given == plan.files + 1 || given == plan.files + 2) return "";
+  return program + " takes " + std::to_string(plan.files + 1) + " or " +
+         std::to_string(plan.files + 2) + " arguments after its options, not " +
+         std::to_string(given) + "; vellisk-measure --help shows them";
+}
+
+// Reads the burst's recording back from the scratch file, a block of frames at a time.
+std::string meter_scratch(std::FILE* scratch, int channels, double rate,
+                          std::vector<InputLevel>& levels) {
+  LevelMeter meter(channels, rate);
+  constexpr std::size_t kFrames = 16384;
+  std::vector<std::uint32_t> bits(kFrames * static_cast<std::size_t>(channels));
+  std::vector<float> frames(bits.size());
+  std::rewind(scratch);
+  for (std::size_t got; (got = std::fread(bits.data(), 4 * static_cast<std::size_t>(channels),
+                                          kFrames, scratch)) > 0;) {
+    for (std::size_t i = 0; i < got * static_cast<std::size_t>(channels); ++i) {
+      std::uint32_t b = bits[i];
+      if constexpr (std::endian::native == std::endian::big) {
+        b = (b >> 24) | ((b >> 8) & 0xff00u) | ((b << 8) & 0xff0000u) | (b << 24);
+      }
+      frames[i] = std::bit_cast<float>(b);
+    }
+    meter.add(frames.data(), static_cast<std::int64_t>(got));
+  }
+  if (std::ferror(scratch) != 0) return "Unable to read the burst's recording back";
+  levels = meter.levels();
+  return "";
+}
+
+// Each input's peak, peak-to-noise ratio and the amplitude for a peak of kLevelTargetDbfs;
+// a warning for an input that clips or heard nothing.
+void report_levels(const Plan& plan, const StreamSetup& setup,
+                   const std::vector<InputLevel>& levels) {
+  const double amplitude = std::abs(plan.params.amplitude);
+  for (std::size_t c = 0; c < levels.size(); ++c) {
+    const InputLevel& l = levels[c];
+    const std::string input = "Input " + std::to_string(c + 1) + " (" + setup.capture[c] + ")";
+    if (l.silent()) {
+      report("%s: silent, every sample is 0", input.c_str());
+      std::fprintf(stderr,
+                   "Warning: input %zu (%s) recorded nothing of the burst: check that --out "
+                   "reaches it and that its gain is up\n",
+                   c + 1, setup.capture[c].c_str());
+      continue;
+    }
+    const std::string noise =
+        l.has_noise() ? formatted("peak-to-noise %.1f dB", l.peak_to_noise_db())
+                      : std::string("no noise around the burst (a digital path)");
+    if (l.clips()) {
+      report("%s: peak %.2f dBFS, %" PRId64 " samples at full scale, %s", input.c_str(),
+             l.peak_dbfs(), l.clipped, noise.c_str());
+      std::fprintf(stderr,
+                   "Warning: input %zu (%s) clips at amplitude %g: lower the gain before it, or "
+                   "the amplitude, and run --level again\n",
+                   c + 1, setup.capture[c].c_str(), amplitude);
+      continue;
+    }
+    const double suggested = suggested_amplitude(amplitude, l.peak);
+    if (suggested <= 1) {
+      report("%s: peak %.2f dBFS, %s; amplitude %.3g gives a peak of about %g dBFS",
+             input.c_str(), l.peak_dbfs(), noise.c_str(), suggested, kLevelTargetDbfs);
+    } else {
+      report("%s: peak %.2f dBFS, %s; amplitude 1 gives a peak of only about %.1f dBFS: raise "
+             "the gain before the input",
+             input.c_str(), l.peak_dbfs(), noise.c_str(),
+             l.peak_dbfs() - 20 * std::log10(amplitude));
+    }
+  }
+}
+
+// Plays the burst, records the inputs into an unnamed scratch file, and reports their levels.
+int level(const Plan& plan, JackClient& client, StreamSetup& setup, HeldSignals& held) {
+  const auto channels = static_cast<int>(setup.capture.size());
+  setup.repeats = 1;
+  setup.tail = client.latency(setup.playback, setup.capture) + client.buffer_size();
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> scratch(std::tmpfile(), &std::fclose);
+  const int fd = scratch ? dup(fileno(scratch.get())) : -1;
+  ResponseFile file;
+  const std::string opened =
+      fd < 0 ? std::string("no scratch file")
+             : file.open(fd, ResponseFormat::kHeaderless, channels,
+                         static_cast<int>(plan.params.rate));
+  if (!opened.empty()) {
+    held.honour();
+    return fail("Unable to record the burst: " + opened);
+  }
+  const double rate = plan.params.rate;
+  report("Level: a burst of %g s from %g Hz to %g Hz at amplitude %g, %.1f s in all",
+         plan.design.sweeplen / rate, plan.params.hzstart, plan.params.hzend,
+         plan.params.amplitude, static_cast<double>(recorded_frames(setup)) / rate);
+  for (const std::string& port : setup.playback) report("Playing to: %s", port.c_str());
+  const StreamResult result = run_stream(
+      client, setup, file, [&held] { return held.pending(); },
+      [&] { return sharing_error(client, setup, false); }, [](const StreamProgress&) {});
+  client.close();
+  const std::string closed = file.close();
+  held.honour();
+  held.release();
+  if (result.outcome != StreamOutcome::kComplete) return fail(result.error);
+  if (!closed.empty()) return fail("Unable to record the burst: " + closed);
+  std::vector<InputLevel> levels;
+  if (const std::string e = meter_scratch(scratch.get(), channels, rate, levels); !e.empty()) {
+    return fail(e);
+  }
+  report_levels(plan, setup, levels);
+  report_xruns(result);
+  return EXIT_SUCCESS;
+}
+
 }  // namespace
 
 int run_measure(int argc, char** argv) {
@@ -309,16 +449,13 @@ int run_measure(int argc, char** argv) {
     print_line(kMeasureVersion);
     return EXIT_SUCCESS;
   }
-  if (o.help || (o.arguments.empty() && !o.list)) {
+  if (o.help || (o.arguments.empty() && !o.list && !o.level && o.sweep.empty())) {
     for (const char* line : kMeasureHelp) print_line(line);
     return EXIT_SUCCESS;
   }
   Plan plan;
   if (!o.list) {
-    if (o.arguments.size() != 9 && o.arguments.size() != 10) {
-      return fail("vellisk-measure takes 9 or 10 arguments after its options, not " +
-                  std::to_string(o.arguments.size()) + "; vellisk-measure --help shows them");
-    }
+    if (const std::string e = arguments_error(o, plan); !e.empty()) return fail(e);
     if (const std::string e = plan_error(o, plan); !e.empty()) return fail(e);
   }
   // From here until the client closes, a stop signal waits to be noticed
@@ -338,6 +475,7 @@ int run_measure(int argc, char** argv) {
   }
   StreamSetup setup;
   if (const std::string e = server_error(o, plan, client, setup); !e.empty()) return refuse(e);
+  if (o.level) return level(plan, client, setup, held);
   if (const int status = record(o, plan, client, setup, held); status != EXIT_SUCCESS) {
     return status;
   }

@@ -50,6 +50,11 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
   f.channels = r.info().channels;
   f.rate = headerless ? o.rate : r.info().rate;
   f.offset = stored_;
+  // A response that says how it was measured, for as many channels as it holds.
+  if (MeasuredResponse m; parse_response_text(r.comment(), m).empty() &&
+                          static_cast<int>(m.channels.size()) == f.channels) {
+    f.measured = std::move(m);
+  }
   if (!(f.rate >= kMinRoomRate && f.rate <= kMaxRoomRate)) {
     return what(name) + " has a sample rate of " + std::to_string(r.info().rate) +
            " Hz; the rates taken are 1000 to 10000000";

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "options.h"
+#include "vellisk/response.h"
 
 namespace vellisk {
 
@@ -18,6 +20,7 @@ struct IrFileInfo {
   std::int64_t frames = 0;  // as read, whatever the header said
   double rate = 0;
   std::int64_t offset = 0;  // where its samples start in the scratch file, in samples
+  std::optional<MeasuredResponse> measured;  // what a vellisk-ir response carries, if it does
 };
 
 class IrFiles {

@@ -210,6 +210,7 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
   report("%s: %s, %d %s, %" PRId64 " frames at %s Hz", info.name.c_str(), info.format.c_str(),
          info.channels, info.channels == 1 ? "channel" : "channels", info.frames,
          number_text(info.rate).c_str());
+  if (info.measured) print_line(measured_line(*info.measured).c_str());
   if (!plan.left_out.empty()) {
     std::string left = "Bands left out, their upper edge above 0.45 x rate:";
     for (std::size_t b = 0; b < plan.left_out.size(); ++b)
@@ -295,7 +296,10 @@ int run_room(int argc, char** argv) {
       return fail(e);
     }
     if (!o.csv.empty()) csv += csv_rows(result, o.third);
-    if (!o.json.empty()) json["files"].push_back(file_json(result));
+    if (!o.json.empty()) {
+      const std::optional<MeasuredResponse>& measured = inputs.files()[i].measured;
+      json["files"].push_back(file_json(result, measured ? &*measured : nullptr));
+    }
   }
   json["sti_levels"] = levels_json(run.levels);
   if (o.average) {

@@ -1,0 +1,112 @@
+// The text a response file carries of its measurement, written and read back.
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "sweep/design_text.h"
+#include "sweep/validation.h"
+#include "vellisk/response.h"
+
+namespace vellisk {
+
+namespace {
+
+constexpr std::string_view kResponse = " response:";
+constexpr long kMaxChannels = 1024;
+
+std::string field(const std::string& key, double value) {
+  return " " + key + "=" + number_text(value);
+}
+
+std::string none_or(const std::string& key, bool none, double value) {
+  return none ? " " + key + "=none" : field(key, value);
+}
+
+// Reads a whole finite number; false for anything else.
+bool read_number(std::string_view text, double& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return !text.empty() && error == std::errc() && end == text.data() + text.size() &&
+         std::isfinite(value);
+}
+
+}  // namespace
+
+std::string response_text(const ResponseReport& report, const std::string& program) {
+  std::string text = program + std::string(kResponse) + design_fields(report.params);
+  text += field("zero", static_cast<double>(report.zero_sample));
+  text += field("pre", report.pre_s) + field("length", report.length_s);
+  text += field("channels", static_cast<double>(report.channels.size()));
+  for (std::size_t c = 0; c < report.channels.size(); ++c) {
+    const ChannelFigures& f = report.channels[c];
+    const std::string n = std::to_string(c + 1);
+    text += none_or("latency" + n, f.silent, f.arrival_samples);
+    text += none_or("gain" + n, f.silent, f.gain_db);
+    text += none_or("polarity" + n, f.silent, f.polarity);
+  }
+  return text;
+}
+
+std::string parse_response_text(std::string_view text, MeasuredResponse& out) {
+  const std::size_t head = text.find(kResponse);
+  const std::size_t space = text.find(' ');
+  if (head == std::string_view::npos || space == head) {
+    return "it is not a response's text: PROGRAM VERSION response: ...";
+  }
+  MeasuredResponse read;
+  read.program = std::string(text.substr(0, head));
+  std::map<std::string, std::string_view, std::less<>> fields;
+  for (std::string_view rest = text.substr(head + kResponse.size()); !rest.empty();) {
+    const std::size_t end = rest.find(' ');
+    const std::string_view token = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    const std::size_t eq = token.find('=');
+    if (eq != std::string_view::npos) fields.emplace(token.substr(0, eq), token.substr(eq + 1));
+  }
+  // A field's number, or "none" where allowed.
+  std::string why;
+  const auto number = [&fields, &why](const std::string& key, bool may_be_none,
+                                      std::optional<double>& value) {
+    const auto at = fields.find(key);
+    if (!why.empty()) return;
+    if (at == fields.end()) {
+      why = "its " + key + " is missing";
+    } else if (double v = 0; read_number(at->second, v)) {
+      value = v;
+    } else if (!(may_be_none && at->second == "none")) {
+      why = "its " + key + " is not a finite number";
+    }
+  };
+  for (const char* key :
+       {"rate", "amplitude", "hzstart", "hzend", "duration", "silence", "leadin", "leadout"}) {
+    std::optional<double> v;
+    number(key, false, v);
+    if (v) set_design_field(key, *v, read.sweep);
+  }
+  std::optional<double> zero, pre, length, channels;
+  number("zero", false, zero);
+  number("pre", false, pre);
+  number("length", false, length);
+  number("channels", false, channels);
+  if (!why.empty()) return why;
+  if (*channels != std::floor(*channels) || *channels < 1 || *channels > kMaxChannels) {
+    return "its channels (" + number_text(*channels) + ") is not a count from 1 to 1024";
+  }
+  read.zero_sample = static_cast<std::int64_t>(*zero);
+  read.pre_s = *pre;
+  read.length_s = *length;
+  for (long c = 1; c <= static_cast<long>(*channels); ++c) {
+    const std::string n = std::to_string(c);
+    MeasuredResponse::Channel& ch = read.channels.emplace_back();
+    std::optional<double> polarity;
+    number("latency" + n, true, ch.latency_samples);
+    number("gain" + n, true, ch.gain_db);
+    number("polarity" + n, true, polarity);
+    if (polarity) ch.polarity = *polarity < 0 ? -1 : 1;
+  }
+  if (!why.empty()) return why;
+  out = std::move(read);
+  return "";
+}
+
+}  // namespace vellisk
