@@ -220,7 +220,8 @@ TimeFrequencyLevels spectrogram(const float* x, std::int64_t n, const Spectrogra
       frame[static_cast<std::size_t>(i)] = x[start + i] * window[static_cast<std::size_t>(i)];
     }
     const Spectrum sp = spectrum_of(frame.data(), length, s.rate, 2 * length);
-    const FrequencyResponse r = sample_response(sp, g.frequencies, 1, 0, s.points_per_octave);
+    // Taken about the frame's centre, so that what lies there is interpolated between bins unturned.
+    const FrequencyResponse r = sample_response(sp, g.frequencies, 1, half, s.points_per_octave);
     g.times_ms.push_back((static_cast<double>(start) + half - s.arrival) / per_ms);
     for (std::size_t i = 0; i < r.level.size(); ++i) {
       g.levels.push_back(std::max(r.level[i] + change[i], -300.0));
