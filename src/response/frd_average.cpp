@@ -83,7 +83,11 @@ Expected<FrdData, FrdError> parse_frd(std::string_view text) {
     d.level.push_back(t.numbers[1]);
     if (n == 3) d.phase.push_back(t.numbers[2]);
   }
-  if (d.frequencies.size() < 2) return refuse(FrdError::Code::too_few_rows);
+  if (d.frequencies.size() < 2) {
+    FrdError e;
+    e.code = FrdError::Code::too_few_rows;
+    return e;
+  }
   return d;
 }
 
