@@ -26,6 +26,11 @@ const double kRollOffFit = 0.25 / (20 / std::log(10.0));
 // The lowest log magnitude a bin takes (-300 dB): a bin of no power still has a logarithm.
 const double kLogFloor = std::log(1e-15);
 
+double wrapped_degrees(double d) {
+  d = std::remainder(d, 360.0);
+  return d <= -180 ? d + 360 : d;
+}
+
 Complex bin(const Spectrum& s, std::size_t j) { return {s.bins[2 * j], s.bins[2 * j + 1]}; }
 
 // The group delay of the band edge T at hz, samples: -d arg T / d omega, by a
@@ -72,11 +77,16 @@ BinCurves bin_curves(const Spectrum& x, const Spectrum& tx, const CurveSetup& se
   return b;
 }
 
-// The power-weighted mean of delay over the bins sample_response takes for a
-// row at hz (the 1/fraction octave around it, within the band edge's band),
-// or between the two bins around it when that holds none or fraction is 0.
-double sampled_delay(const std::vector<double>& delay, const std::vector<double>& power, double hz,
-                     const CurveSetup& setup, std::size_t size) {
+// The bins sample_response takes for a row at hz: those of the 1/fraction
+// octave around it, within the band edge's band; or, when that holds none or
+// fraction is 0, the two around it, the second weighing t.
+struct RowBins {
+  bool between = false;
+  std::size_t lo = 0, hi = 0;
+  double t = 0;
+};
+
+RowBins row_bins(double hz, const CurveSetup& setup, std::size_t size) {
   const double bins_per_hz = static_cast<double>(size) / setup.rate;
   const auto last = static_cast<std::int64_t>(size / 2);
   const double half = setup.fraction > 0 ? std::exp2(0.5 / setup.fraction) : 1;
@@ -84,43 +94,34 @@ double sampled_delay(const std::vector<double>& delay, const std::vector<double>
   const double centre = hz * bins_per_hz;
   const double bottom = edge.on() ? std::max(centre / half, edge.low() * bins_per_hz) : centre / half;
   const double top = edge.on() ? std::min(centre * half, edge.high() * bins_per_hz) : centre * half;
-  auto lo = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(bottom)));
-  auto hi = std::min(last, static_cast<std::int64_t>(std::floor(top)));
-  double t = 0;
-  const bool between = setup.fraction == 0 || hi < lo;
-  if (between) {
-    const double at = std::clamp(centre, 0.0, static_cast<double>(last));
-    lo = std::min(static_cast<std::int64_t>(at), last - 1);
-    hi = lo + 1;
-    t = at - static_cast<double>(lo);
+  const auto lo = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(bottom)));
+  const auto hi = std::min(last, static_cast<std::int64_t>(std::floor(top)));
+  RowBins r;
+  if (setup.fraction > 0 && hi >= lo) {
+    r.lo = static_cast<std::size_t>(lo), r.hi = static_cast<std::size_t>(hi);
+    return r;
   }
-  double sum = 0, weight = 0;
-  for (std::int64_t j = lo; j <= hi; ++j) {
-    const auto u = static_cast<std::size_t>(j);
-    // Interpolating, the two bins weigh 1 - t and t as well as by power.
-    const double w = power[u] * (between ? (j == lo ? 1 - t : t) : 1.0);
-    sum += w * delay[u];
-    weight += w;
-  }
-  return weight > 0 ? sum / weight : 0;
+  const double at = std::clamp(centre, 0.0, static_cast<double>(last));
+  r.between = true;
+  r.lo = static_cast<std::size_t>(std::min(static_cast<std::int64_t>(at), last - 1));
+  r.hi = r.lo + 1;
+  r.t = at - static_cast<double>(r.lo);
+  return r;
 }
 
-// A spectrum of `size` holding each bin's complex value times the band edge,
-// which sample_response divides out again: so that the minimum-phase
-// response is sampled over exactly the bins the measured one is.
-Spectrum as_spectrum(const std::vector<Complex>& bins, std::size_t size, double rate,
-                     const Compensation& edge) {
-  Spectrum s;
-  s.size = size;
-  s.rate = rate;
-  s.bins = make_float_buffer(size + 2);
-  const double hz_per_bin = rate / static_cast<double>(size);
-  for (std::size_t j = 0; j < bins.size(); ++j) {
-    const Complex z = edge.on() ? bins[j] * edge.edge(static_cast<double>(j) * hz_per_bin) : bins[j];
-    s.bins[2 * j] = static_cast<float>(z.real());
-    s.bins[2 * j + 1] = static_cast<float>(z.imag());
-  }
+// Running sums of a value over the bins, so that a band's sum costs a difference.
+template <class T>
+std::vector<T> sums_before(const std::vector<T>& v) {
+  std::vector<T> s(v.size() + 1);
+  for (std::size_t j = 0; j < v.size(); ++j) s[j + 1] = s[j] + v[j];
   return s;
+}
+
+// The mean of v over a row's bins (weighted by nearness between two), from its running sums.
+template <class T>
+T row_mean(const RowBins& r, const std::vector<T>& v, const std::vector<T>& before) {
+  if (r.between) return (1 - r.t) * v[r.lo] + r.t * v[r.hi];
+  return (before[r.hi + 1] - before[r.lo]) / static_cast<double>(r.hi - r.lo + 1);
 }
 
 // Least-squares line through log magnitudes L[j] against ln j over bins
@@ -274,12 +275,12 @@ ResponseCurves response_curves(const float* x, std::int64_t n, const CurveSetup&
   ResponseCurves r;
   r.frequencies = setup.frequencies;
   Spectrum s = spectrum_of(x, n, setup.rate, 2 * n);
-  std::vector<float> weighted(static_cast<std::size_t>(n));
+  std::vector<float> moment(static_cast<std::size_t>(n));
   for (std::int64_t i = 0; i < n; ++i) {
-    weighted[static_cast<std::size_t>(i)] =
+    moment[static_cast<std::size_t>(i)] =
         static_cast<float>((static_cast<double>(i) - setup.delay) * x[i]);
   }
-  const Spectrum ts = spectrum_of(weighted.data(), n, setup.rate, 2 * n);
+  const Spectrum ts = spectrum_of(moment.data(), n, setup.rate, 2 * n);
   const BinCurves b = bin_curves(s, ts, setup);
 
   // Level and phase as the .frd's rows, through the microphone's calibration.
@@ -298,15 +299,26 @@ ResponseCurves response_curves(const float* x, std::int64_t n, const CurveSetup&
   extend_magnitude(log_magnitude, static_cast<double>(s.size), setup.rate, setup.band_low,
                    setup.band_high);
   const MinimumPhase m = minimum_phase(log_magnitude, s.size);
-  r.min_phase =
-      sample_response(as_spectrum(m.response, s.size, setup.rate, setup.edge), setup.frequencies, 1,
-                      0, setup.fraction, setup.edge)
-          .phase;
 
+  // The minimum phase, and both group delays (each bin's weighted by its
+  // power: the group delay of the band's energy), over the rows' bins.
+  std::vector<double> weighted(b.power.size()), weighted_min(b.power.size());
+  for (std::size_t j = 0; j < b.power.size(); ++j) {
+    weighted[j] = b.power[j] * b.delay[j];
+    weighted_min[j] = b.power[j] * m.group_delay[j];
+  }
+  const std::vector<Complex> response_before = sums_before(m.response);
+  const std::vector<double> power_before = sums_before(b.power);
+  const std::vector<double> weighted_before = sums_before(weighted);
+  const std::vector<double> weighted_min_before = sums_before(weighted_min);
   const double ms = 1000 / setup.rate;
   for (const double hz : setup.frequencies) {
-    const double tau = sampled_delay(b.delay, b.power, hz, setup, s.size);
-    const double tau_min = sampled_delay(m.group_delay, b.power, hz, setup, s.size);
+    const RowBins bins = row_bins(hz, setup, s.size);
+    const double power = row_mean(bins, b.power, power_before);
+    const Complex mean = row_mean(bins, m.response, response_before);
+    r.min_phase.push_back(wrapped_degrees(std::arg(mean) * (180 / std::numbers::pi)));
+    const double tau = power > 0 ? row_mean(bins, weighted, weighted_before) / power : 0;
+    const double tau_min = power > 0 ? row_mean(bins, weighted_min, weighted_min_before) / power : 0;
     r.group_delay.push_back(tau * ms);
     r.excess_group_delay.push_back((tau - tau_min) * ms);
   }
