@@ -1,13 +1,13 @@
-# Sourced by the benchmark scripts: builds the release preset and checks for what they need.
+# Sourced by the benchmark scripts: builds the bench preset and checks for what they need.
 # needs PROGRAM HINT: the program built, or what to install; needs_python: a python3 with
 # numpy and scipy, in $python; measure COMMAND...: its seconds and peak KiB.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 here=$PWD
 rounds=${ROUNDS:-5}
-cmake --preset release >/dev/null
-cmake --build --preset release >/dev/null
-bin=$PWD/build/release
+cmake --preset bench >/dev/null
+cmake --build --preset bench >/dev/null
+bin=$PWD/build/bench
 [ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time, Debian's package time) is needed for peak memory" >&2; exit 1; }
 
 needs() {

@@ -6,6 +6,8 @@
 #include "sweep/inverse_gen.h"
 #include "sweep/sweep_gen.h"
 
+using namespace vellisk;
+
 int main(int argc, char** argv) {
   if (argc < 9) {
     std::fprintf(

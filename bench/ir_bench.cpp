@@ -10,9 +10,11 @@
 #include "response/bands.h"
 #include "response/drift.h"
 #include "response/measurement.h"
-#include "response/recording.h"
+#include "io/recording.h"
 #include "response/store.h"
 #include "sweep/sweep_gen.h"
+
+using namespace vellisk;
 
 namespace {
 

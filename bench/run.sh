@@ -6,11 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${ROUNDS:-9}
 
-cmake --preset release >/dev/null
-cmake --build --preset release >/dev/null
-vellisk=build/release/vellisk
-bench=build/release/bench/vellisk_bench
-compute=build/release/bench/vellisk_compute
+cmake --preset bench >/dev/null
+cmake --build --preset bench >/dev/null
+vellisk=build/bench/vellisk
+bench=build/bench/bench/vellisk_bench
+compute=build/bench/bench/vellisk_compute
 [ -x "$bench" ] || { echo "the benchmarks were not built: install Google Benchmark (libbenchmark-dev)" >&2; exit 1; }
 example=(44100 0.5 10 21000 45 2 0.05 0.005)
 tmp=$(mktemp -d)

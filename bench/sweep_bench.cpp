@@ -7,6 +7,8 @@
 #include "sweep/sample_file.h"
 #include "sweep/sweep_gen.h"
 
+using namespace vellisk;
+
 namespace {
 
 // The usage example: 45 s from 10 Hz to 21 kHz at 44.1 kHz.

@@ -5,9 +5,11 @@
 #include <limits>
 #include <string>
 
-#include "cli/arguments.h"
-#include "app/driver.h"
+#include "common/arguments.h"
+#include "../tools/vellisk/run.h"
 #include "sweep/sweep_design.h"
+
+using namespace vellisk;
 
 namespace {
 

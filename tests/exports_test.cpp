@@ -21,6 +21,8 @@
 #include "run_vellisk.h"
 #include "sweep/sweep_gen.h"
 
+using namespace vellisk;
+
 namespace {
 
 using Complex = std::complex<double>;

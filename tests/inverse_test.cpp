@@ -12,6 +12,8 @@
 #include "run_vellisk.h"
 #include "sweep/inverse_gen.h"
 
+using namespace vellisk;
+
 namespace {
 
 std::vector<double> inverse_of(const SweepParams& p) {

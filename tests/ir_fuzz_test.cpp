@@ -16,6 +16,8 @@
 #include "run_vellisk.h"
 #include "sweep/sweep_gen.h"
 
+using namespace vellisk;
+
 namespace {
 
 namespace fs = std::filesystem;

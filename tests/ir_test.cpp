@@ -20,12 +20,14 @@
 #include "plot/figure.h"
 #include "response/analysis.h"
 #include "response/fft.h"
-#include "response/recording.h"
+#include "io/recording.h"
 #include "response/store.h"
 #include "response/timing.h"
 #include "run_vellisk.h"
 #include "sweep/inverse_gen.h"
 #include "sweep/sweep_gen.h"
+
+using namespace vellisk;
 
 namespace {
 

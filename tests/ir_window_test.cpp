@@ -13,6 +13,8 @@
 #include "run_vellisk.h"
 #include "sweep/sweep_gen.h"
 
+using namespace vellisk;
+
 namespace {
 
 const std::vector<std::string> kNumbers = {"8000", "0.5", "30", "3500", "2", "0.5", "0.05", "0.01"};

@@ -22,6 +22,8 @@
 #include "room_checks.h"
 #include "run_vellisk.h"
 
+using namespace vellisk;
+
 namespace {
 
 constexpr double kRate = 48000;

@@ -11,6 +11,8 @@
 #include "sweep/sample_file.h"
 #include "sweep/sweep_gen.h"
 
+using namespace vellisk;
+
 namespace {
 
 std::vector<double> sweep_of(const SweepParams& p) {

@@ -17,9 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "run_vellisk.h"
 #include "sweep/inverse_gen.h"
 #include "sweep/sweep_gen.h"
+
+using namespace vellisk;
 
 namespace {
 

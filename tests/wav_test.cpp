@@ -12,6 +12,8 @@
 #include "sweep/design_text.h"
 #include "sweep/sample_file.h"
 
+using namespace vellisk;
+
 namespace {
 
 constexpr SweepParams kUsual = {48000, 0.5, 20, 20000, 10, 1, 0.05, 0.005};

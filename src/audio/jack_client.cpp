@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace vellisk {
+
 namespace {
 
 // JACK's own messages would add lines to the program's one-line errors.
@@ -156,3 +158,5 @@ long JackClient::latency(const std::vector<std::string>& playback,
   };
   return most(playback, JackPlaybackLatency) + most(capture, JackCaptureLatency);
 }
+
+}  // namespace vellisk

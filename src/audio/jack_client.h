@@ -6,6 +6,8 @@
 
 struct _jack_client;
 
+namespace vellisk {
+
 // One port of the server. A JACK output gives sound (a capture, for --in);
 // a JACK input takes it (a playback, for --out).
 struct PortInfo {
@@ -67,3 +69,5 @@ class JackClient {
 
 // The name of the server the client connects to.
 std::string server_name();
+
+}  // namespace vellisk

@@ -14,8 +14,10 @@
 #include <thread>
 
 #include "audio/jack_client.h"
-#include "response/response_file.h"
+#include "io/response_file.h"
 #include "sweep/sweep_gen.h"
+
+namespace vellisk {
 
 namespace {
 
@@ -327,6 +329,109 @@ std::string connect(jack_client_t* client, const std::string& from, const std::s
   return "The JACK server did not confirm the connection of " + from + " to " + to;
 }
 
+// The rings, the peaks and the ports of a run, and the callbacks on them. Returns "" or why not.
+std::string open_engine(Engine& e, JackClient& client, const StreamSetup& setup) {
+  const double rate = setup.design.rate;
+  const std::size_t channels = setup.capture.size();
+  e.client = client.get();
+  e.rec_total = recorded_frames(setup);
+  e.play_total = e.rec_total - setup.tail;
+  e.fade_frames = std::max<std::int64_t>(1, std::llround(setup.fade * rate));
+  e.peaks = std::make_unique<std::atomic<float>[]>(channels);
+  const unsigned period = client.buffer_size();
+  e.play = jack_ringbuffer_create(ring_bytes(1.0, rate, 1, period));
+  e.rec = jack_ringbuffer_create(ring_bytes(2.0, rate, channels, period));
+  if (e.play == nullptr || e.rec == nullptr) return "Unable to allocate the stream's ring buffers";
+  // Touched and, where allowed, locked now, so that the callback meets no page fault.
+  for (jack_ringbuffer_t* ring : {e.play, e.rec}) {
+    jack_ringbuffer_mlock(ring);
+    std::memset(ring->buf, 0, ring->size);
+  }
+  for (std::size_t i = 0; i < setup.playback.size() + channels; ++i) {
+    const bool output = i < setup.playback.size();
+    const std::string name =
+        (output ? "out_" : "in_") + std::to_string(output ? i + 1 : i + 1 - setup.playback.size());
+    jack_port_t* port = jack_port_register(e.client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE,
+                                           output ? JackPortIsOutput : JackPortIsInput, 0);
+    if (port == nullptr) return "Unable to register the JACK port " + name;
+    (output ? e.outs : e.ins).push_back(port);
+  }
+  jack_set_process_callback(e.client, process, &e);
+  jack_set_xrun_callback(e.client, count_xrun, &e);
+  jack_on_shutdown(e.client, server_gone, &e);
+  return "";
+}
+
+// Connects the run's ports to the ports of the setup. Returns "" or why not; a stop signal
+// that comes meanwhile ends it, in signal.
+std::string connect_ports(Engine& e, const StreamSetup& setup,
+                          const std::function<int()>& stop_signal, int& signal) {
+  const std::size_t outs = setup.playback.size();
+  for (std::size_t i = 0; i < outs + setup.capture.size() && signal == 0; ++i) {
+    const bool output = i < outs;
+    const std::string ours = jack_port_name(output ? e.outs[i] : e.ins[i - outs]);
+    const std::string& theirs = output ? setup.playback[i] : setup.capture[i - outs];
+    std::string error = output ? connect(e.client, ours, theirs, stop_signal, signal)
+                               : connect(e.client, theirs, ours, stop_signal, signal);
+    if (!error.empty()) return error;
+  }
+  return "";
+}
+
+// What went wrong in a dropout.
+std::string dropout_text(const Engine& e, int kind, double rate) {
+  const std::string at = "Dropout at " + seconds_text(e.dropout_at.load(), rate) + " s: ";
+  if (kind == kCycleMissed) {
+    return at + "the server's clock moved " + std::to_string(e.jump.load()) + " frames in a cycle of " +
+           std::to_string(e.dropout_period.load()) +
+           ", so cycles were missed; close other programs or use a longer period";
+  }
+  if (kind == kUnderrun) {
+    return at + "the sweep was not computed in time; close other programs or use a longer period";
+  }
+  return at + "the recording was not written in time; is the disk slow or busy?";
+}
+
+// Watches the running stream until it is complete, or a signal, a dropout, the server or a
+// failed write ends it; shows its progress meanwhile.
+void watch_stream(Engine& e, const StreamSetup& setup, const std::function<int()>& stop_signal,
+                  const std::function<void(const StreamProgress&)>& progress,
+                  StreamResult& result) {
+  const std::size_t channels = setup.capture.size();
+  StreamProgress now;
+  now.total = e.rec_total;
+  now.peaks.assign(channels, 0.0f);
+  for (int wait = 1;; ++wait) {
+    if (const int s = wait_signal(stop_signal, kWaitNanoseconds); s != 0) {
+      result.outcome = StreamOutcome::kInterrupted;
+      result.signal = s;
+      return;
+    }
+    if (const int kind = e.dropout.load(); kind != kNoDropout) {
+      result.outcome = StreamOutcome::kDropout;
+      result.error = dropout_text(e, kind, setup.design.rate);
+      return;
+    }
+    if (e.shutdown.load()) {
+      result.error = "The JACK server stopped during the measurement";
+      return;
+    }
+    if (e.write_failed.load()) {
+      result.error = "Unable to write the recording";
+      return;
+    }
+    now.frames = e.written.load();
+    if (now.frames == e.rec_total) {
+      result.outcome = StreamOutcome::kComplete;
+      return;
+    }
+    if (wait % kProgressEvery == 0) {
+      for (std::size_t c = 0; c < channels; ++c) now.peaks[c] = e.peaks[c].load();
+      progress(now);
+    }
+  }
+}
+
 }  // namespace
 
 std::int64_t recorded_frames(const StreamSetup& setup) {
@@ -340,44 +445,11 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
                         const std::function<std::string()>& ready,
                         const std::function<void(const StreamProgress&)>& progress) {
   StreamResult result;
-  const double rate = setup.design.rate;
-  const std::size_t channels = setup.capture.size();
-  Engine e;
-  e.client = client.get();
-  e.rec_total = recorded_frames(setup);
-  e.play_total = e.rec_total - setup.tail;
-  e.fade_frames = std::max<std::int64_t>(1, std::llround(setup.fade * rate));
-  e.peaks = std::make_unique<std::atomic<float>[]>(channels);
   const unsigned period = client.buffer_size();
-  e.play = jack_ringbuffer_create(ring_bytes(1.0, rate, 1, period));
-  e.rec = jack_ringbuffer_create(ring_bytes(2.0, rate, channels, period));
-  if (e.play == nullptr || e.rec == nullptr) {
-    result.error = "Unable to allocate the stream's ring buffers";
-    return result;
-  }
-  // Touched and, where allowed, locked now, so that the callback meets no page fault.
-  for (jack_ringbuffer_t* ring : {e.play, e.rec}) {
-    jack_ringbuffer_mlock(ring);
-    std::memset(ring->buf, 0, ring->size);
-  }
-
+  Engine e;
   Ports ports{e};
-  for (std::size_t i = 0; i < setup.playback.size() + channels; ++i) {
-    const bool output = i < setup.playback.size();
-    const std::string name =
-        (output ? "out_" : "in_") + std::to_string(output ? i + 1 : i + 1 - setup.playback.size());
-    jack_port_t* port = jack_port_register(e.client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE,
-                                           output ? JackPortIsOutput : JackPortIsInput, 0);
-    if (port == nullptr) {
-      result.error = "Unable to register the JACK port " + name;
-      return result;
-    }
-    (output ? e.outs : e.ins).push_back(port);
-  }
-  jack_set_process_callback(e.client, process, &e);
-  jack_set_xrun_callback(e.client, count_xrun, &e);
-  jack_on_shutdown(e.client, server_gone, &e);
-
+  result.error = open_engine(e, client, setup);
+  if (!result.error.empty()) return result;
   Workers workers{e, {}, {}};
   workers.feeder = std::thread(feed, std::ref(e), std::cref(setup.design), setup.repeats);
   workers.writer = std::thread(write_out, std::ref(e), std::ref(file));
@@ -399,14 +471,8 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
   }
   ports.active = true;
   int s = 0;
-  for (std::size_t i = 0; i < setup.playback.size() + channels && s == 0; ++i) {
-    const bool output = i < setup.playback.size();
-    const std::string ours = jack_port_name(output ? e.outs[i] : e.ins[i - setup.playback.size()]);
-    const std::string& theirs = output ? setup.playback[i] : setup.capture[i - setup.playback.size()];
-    result.error = output ? connect(e.client, ours, theirs, stop_signal, s)
-                          : connect(e.client, theirs, ours, stop_signal, s);
-    if (!result.error.empty()) return result;
-  }
+  result.error = connect_ports(e, setup, stop_signal, s);
+  if (!result.error.empty()) return result;
   if (s != 0 || (s = wait_signal(stop_signal, 0)) != 0) return interrupted(s);
   result.error = ready();
   if (!result.error.empty()) {
@@ -414,50 +480,7 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
     return result;
   }
   e.start.store(true, std::memory_order_release);
-
-  StreamProgress now;
-  now.total = e.rec_total;
-  now.peaks.assign(channels, 0.0f);
-  for (int wait = 1;; ++wait) {
-    if ((s = wait_signal(stop_signal, kWaitNanoseconds)) != 0) {
-      result.outcome = StreamOutcome::kInterrupted;
-      result.signal = s;
-      break;
-    }
-    if (const int kind = e.dropout.load(); kind != kNoDropout) {
-      const std::string at = "Dropout at " + seconds_text(e.dropout_at.load(), rate) + " s: ";
-      result.outcome = StreamOutcome::kDropout;
-      if (kind == kCycleMissed) {
-        result.error = at + "the server's clock moved " + std::to_string(e.jump.load()) +
-                       " frames in a cycle of " + std::to_string(e.dropout_period.load()) +
-                       ", so cycles were missed; close other programs or use a longer period";
-      } else if (kind == kUnderrun) {
-        result.error = at +
-                       "the sweep was not computed in time; close other programs or use a "
-                       "longer period";
-      } else {
-        result.error = at + "the recording was not written in time; is the disk slow or busy?";
-      }
-      break;
-    }
-    if (e.shutdown.load()) {
-      result.error = "The JACK server stopped during the measurement";
-      break;
-    }
-    if (e.write_failed.load()) {
-      result.error = "Unable to write the recording";
-      break;
-    }
-    now.frames = e.written.load();
-    if (now.frames == e.rec_total) {
-      result.outcome = StreamOutcome::kComplete;
-      break;
-    }
-    if (wait % kProgressEvery == 0) {
-      for (std::size_t c = 0; c < channels; ++c) now.peaks[c] = e.peaks[c].load();
-      progress(now);
-    }
-  }
+  watch_stream(e, setup, stop_signal, progress, result);
 
   // A run stopped early fades out before the ports go, and the last of the
   // fade is given a few cycles to leave the server's buffers.
@@ -468,8 +491,10 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
   workers.stop();
   result.xruns = e.xruns.load();
   result.frames = e.written.load();
-  for (std::size_t c = 0; c < channels; ++c) result.peaks.push_back(e.peaks[c].load());
+  for (std::size_t c = 0; c < setup.capture.size(); ++c) result.peaks.push_back(e.peaks[c].load());
   result.worst_cycle = static_cast<double>(e.worst_ns.load()) * 1e-9;
   result.period = period;
   return result;
 }
+
+}  // namespace vellisk

@@ -10,6 +10,8 @@
 
 #include "sweep/sweep_design.h"
 
+namespace vellisk {
+
 class JackClient;
 class ResponseFile;
 
@@ -56,3 +58,5 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
                         const std::function<int()>& stop_signal,
                         const std::function<std::string()>& ready,
                         const std::function<void(const StreamProgress&)>& progress);
+
+}  // namespace vellisk

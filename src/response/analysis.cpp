@@ -6,6 +6,8 @@
 #include <limits>
 #include <numbers>
 
+namespace vellisk {
+
 namespace {
 
 // Half-width in samples of the interpolation kernel: a sinc windowed by a
@@ -73,3 +75,5 @@ double median(std::vector<double>& v) {
 double decibels(double x) {
   return x > 0 ? 20 * std::log10(x) : -std::numeric_limits<double>::infinity();
 }
+
+}  // namespace vellisk

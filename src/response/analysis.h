@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace vellisk {
+
 // The peak of a band-limited signal between its samples.
 struct Peak {
   double position = 0;  // fractional sample index
@@ -23,3 +25,5 @@ double median(std::vector<double>& v);
 
 // 20 log10(x), with -infinity for 0.
 double decibels(double x);
+
+}  // namespace vellisk

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace vellisk {
+
 Spectrum spectrum_of(const float* x, std::int64_t n, double rate, std::int64_t min_size) {
   Spectrum s;
   s.size = fast_fft_size(static_cast<std::size_t>(std::max({n, min_size, std::int64_t{2}})));
@@ -52,3 +54,5 @@ std::vector<double> log_centres(double f_lo, double f_hi, double ratio) {
   for (double f = f_lo; f <= f_hi * (1 + 1e-12); f *= ratio) centres.push_back(f);
   return centres;
 }
+
+}  // namespace vellisk

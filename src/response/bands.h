@@ -8,6 +8,8 @@
 
 #include "response/fft.h"
 
+namespace vellisk {
+
 // The transform of a window zero-padded to a fast size: size / 2 + 1 complex bins.
 struct Spectrum {
   std::size_t size = 0;
@@ -33,3 +35,5 @@ std::vector<double> sixth_octave_powers(const Spectrum& s, const std::vector<dou
 
 // Centres spaced by ratio from f_lo up to f_hi.
 std::vector<double> log_centres(double f_lo, double f_hi, double ratio);
+
+}  // namespace vellisk

@@ -8,11 +8,9 @@
 
 #include "sweep/sweep_gen.h"
 
+namespace vellisk {
+
 namespace {
-
-
-
-
 
 const double kTrustedLevel = std::pow(10.0, kTrustedDb / 20);
 
@@ -123,3 +121,5 @@ double regularisation(double size, double expstep, double j) {
   // The unit sweep's power at w = 2 pi j / size: pi / (2 R w) = size / (4 R j).
   return kRegularisation * size / (4 * expstep * j);
 }
+
+}  // namespace vellisk

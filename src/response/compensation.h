@@ -6,6 +6,8 @@
 
 #include "sweep/sweep_design.h"
 
+namespace vellisk {
+
 // The sweep and its inverse filter, convolved, are a band-pass whose shape the
 // sweep's fades set: -31 dB at 20 Hz for a 5 % fade-in over ten octaves. The
 // compensated deconvolution divides the recording's spectrum by the sweep's
@@ -65,3 +67,5 @@ class Compensation {
 // The regularisation's eps at bin j of a transform of `size` samples, for a
 // unit sweep whose phase law grows by expstep a sample.
 double regularisation(double size, double expstep, double j);
+
+}  // namespace vellisk

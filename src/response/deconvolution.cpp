@@ -11,6 +11,8 @@
 #include "response/parallel.h"
 #include "sweep/inverse_gen.h"
 
+namespace vellisk {
+
 DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, std::int64_t first,
                                      std::int64_t last, std::size_t min_fft_size,
                                      bool compensated) {
@@ -119,3 +121,5 @@ void InverseSpectrum::finish(float* data) const {
   }
   fft_->inverse(data);
 }
+
+}  // namespace vellisk

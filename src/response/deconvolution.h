@@ -10,6 +10,8 @@
 #include "response/fft.h"
 #include "sweep/sweep_design.h"
 
+namespace vellisk {
+
 // Output time t counts samples from the zero instant, the moment the sweep began
 // to play, as the recording's clock counts them: convolution index z + t, where
 // z = silencelen (1 + drift) + sweeplen of the sweep as recorded.
@@ -70,3 +72,5 @@ class InverseSpectrum {
   const RealFft* fft_ = nullptr;
   FloatBuffer spectrum_;
 };
+
+}  // namespace vellisk

@@ -8,6 +8,8 @@
 
 #include "response/fft.h"
 
+namespace vellisk {
+
 namespace {
 
 // A half-octave band of a spectrum's bins, [lo, hi], and the transform size
@@ -136,3 +138,5 @@ std::vector<std::size_t> drift_fft_sizes(std::size_t spectrum_size, double rate,
   sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
   return sizes;
 }
+
+}  // namespace vellisk

@@ -7,6 +7,8 @@
 
 #include "response/bands.h"
 
+namespace vellisk {
+
 // With the recorder's clock (1 + drift) times as fast as the player's, the
 // frequency the sweep plays n samples after its start arrives drift n samples
 // late: the arrival of each band grows with log2 of its frequency by drift
@@ -28,3 +30,5 @@ DriftEstimate estimate_drift(const Spectrum& spectrum, double hzstart, double hz
 // The complex transform sizes estimate_drift uses on a spectrum of spectrum_size.
 std::vector<std::size_t> drift_fft_sizes(std::size_t spectrum_size, double rate, double hzstart,
                                          double hzend);
+
+}  // namespace vellisk

@@ -12,6 +12,8 @@
 #include <new>
 #include <stdexcept>
 
+namespace vellisk {
+
 namespace {
 
 // FFTW's planner is not thread-safe; executing a plan is.
@@ -103,3 +105,5 @@ void ComplexFft::inverse(float* data) const {
 const RealFft& real_fft(std::size_t size) { return cached<RealFft>(size); }
 
 const ComplexFft& complex_fft(std::size_t size) { return cached<ComplexFft>(size); }
+
+}  // namespace vellisk

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <memory>
 
+namespace vellisk {
+
 // Float storage aligned the way the transforms want it.
 struct FloatFree {
   void operator()(float* p) const;
@@ -62,3 +64,5 @@ class ComplexFft : public PlanPair {
 // call from several threads.
 const RealFft& real_fft(std::size_t size);
 const ComplexFft& complex_fft(std::size_t size);
+
+}  // namespace vellisk

@@ -6,6 +6,8 @@
 #include <complex>
 #include <numbers>
 
+namespace vellisk {
+
 namespace {
 
 using Complex = std::complex<double>;
@@ -136,3 +138,5 @@ FrequencyResponse sample_response(const Spectrum& s, const std::vector<double>& 
   }
   return r;
 }
+
+}  // namespace vellisk

@@ -7,6 +7,9 @@
 
 #include "response/bands.h"
 #include "response/compensation.h"
+#include "vellisk/response.h"
+
+namespace vellisk {
 
 // A gate around a response's arrival, in samples of its window: what lies from
 // `before` samples ahead of the arrival to `after` samples past it is kept,
@@ -23,13 +26,6 @@ double gate_weight(const Gate& gate, double arrival, double t);
 
 // Multiplies x[0..n) by the gate's weights.
 void apply_gate(const Gate& gate, double arrival, float* x, std::int64_t n);
-
-// A frequency response: rows of frequency, level and phase.
-struct FrequencyResponse {
-  std::vector<double> frequencies;  // Hz (for a harmonic order: the excitation frequency)
-  std::vector<double> level;        // dB re unit gain, at least -300
-  std::vector<double> phase;        // degrees, in (-180, 180]
-};
 
 // The text files' grid: 96 points per octave from f_lo up to f_hi.
 inline constexpr int kPointsPerOctave = 96;
@@ -54,3 +50,5 @@ void remove_edge(Spectrum& s, const Compensation& c);
 // The points of `grid` within the compensation's band (all of them when it is off).
 std::vector<double> within_band(const std::vector<double>& grid, const Compensation& c,
                                 double scale = 1);
+
+}  // namespace vellisk

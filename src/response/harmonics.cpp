@@ -7,6 +7,8 @@
 
 #include "response/fft.h"
 
+namespace vellisk {
+
 void harmonic_response(const float* origin, const Layout& layout, int k, double phasescale,
                        float* out, const Compensation& c, double rate) {
   const auto order = static_cast<std::size_t>(k - 1);
@@ -51,3 +53,5 @@ void harmonic_response(const float* origin, const Layout& layout, int k, double 
   fft.inverse(s);
   for (std::int64_t i = 0; i < kept; ++i) out[i] = s[margin + i];
 }
+
+}  // namespace vellisk

@@ -6,6 +6,8 @@
 #include "response/compensation.h"
 #include "response/layout.h"
 
+namespace vellisk {
+
 // Writes order k's response (layout.window(k) samples) to out. origin[t] is
 // the raw output at output time t. An exponential sweep's k-th harmonic,
 // sin(k phi(t)), is the sweep itself octavelen log2(k) samples earlier, rotated
@@ -17,3 +19,5 @@
 // c.harmonic_gain(k, hz), so that the order is a ratio to its excitation.
 void harmonic_response(const float* origin, const Layout& layout, int k, double phasescale,
                        float* out, const Compensation& c = {}, double rate = 0);
+
+}  // namespace vellisk

@@ -6,6 +6,8 @@
 
 #include "response/fft.h"
 
+namespace vellisk {
+
 Layout plan_layout(const SweepDesign& design, std::int64_t pre, std::int64_t length, int orders) {
   Layout l;
   const double d = design.octavelen;
@@ -42,3 +44,5 @@ Layout plan_layout(const SweepDesign& design, std::int64_t pre, std::int64_t len
   l.first = std::min(l.first, l.noise_first);
   return l;
 }
+
+}  // namespace vellisk

@@ -7,6 +7,8 @@
 
 #include "sweep/sweep_design.h"
 
+namespace vellisk {
+
 // Output times count samples from the zero instant (see DeconvolutionPlan).
 // Order k of the distortion arrives octavelen log2(k) samples before it.
 struct Layout {
@@ -32,3 +34,5 @@ struct Layout {
 // time (at most 0.25 s) centred half an octave time before the zero instant,
 // between the second order's arrival and the response.
 Layout plan_layout(const SweepDesign& design, std::int64_t pre, std::int64_t length, int orders);
+
+}  // namespace vellisk

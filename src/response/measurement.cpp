@@ -15,6 +15,8 @@
 #include "response/plausibility.h"
 #include "sweep/inverse_gen.h"
 
+namespace vellisk {
+
 namespace {
 
 // One worker's buffers, reused for every channel it deconvolves.
@@ -416,7 +418,7 @@ std::unique_ptr<InverseSpectrum> inverse_spectrum(const MeasurementSetup& setup,
   return std::make_unique<InverseSpectrum>(m.plan, setup.threads, real_sizes, complex_sizes);
 }
 
-std::string measure(const MeasurementSetup& setup, Recording& recording, RowStore& store,
+std::string measure(const MeasurementSetup& setup, SampleSource& recording, RowStore& store,
                     Measurement& m, const InverseSpectrum* shared) {
   m = plan_measurement(setup);
   const int recorded = recording.info().channels;
@@ -513,7 +515,7 @@ std::string measure(const MeasurementSetup& setup, Recording& recording, RowStor
   return "";
 }
 
-std::string find_response(const MeasurementSetup& setup, Recording& recording, int channel,
+std::string find_response(const MeasurementSetup& setup, SampleSource& recording, int channel,
                           FoundResponse& found) {
   MeasurementSetup one = setup;
   one.orders = 1, one.curves = false, one.responses = false, one.timing = nullptr;
@@ -545,3 +547,5 @@ std::string find_response(const MeasurementSetup& setup, Recording& recording, i
   }
   return "";
 }
+
+}  // namespace vellisk

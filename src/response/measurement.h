@@ -11,11 +11,16 @@
 #include "response/drift.h"
 #include "response/frequency_response.h"
 #include "response/layout.h"
-#include "response/recording.h"
+#include "io/recording.h"
 #include "response/store.h"
 #include "sweep/sweep_design.h"
+#include "vellisk/response.h"
+
+namespace vellisk {
 
 struct Measurement;
+
+using ChannelCurves = ResponseCurves;
 
 struct MeasurementSetup {
   SweepParams params;       // the eight numbers given to vellisk
@@ -41,17 +46,6 @@ struct MeasurementSetup {
   // windows are cut, the zero instant of them all (see Measurement::refit).
   int timing_channel = -1;
   std::function<std::string(const float* origin, const Measurement& m, double& offset)> timing;
-};
-
-// What a figure draws of one channel.
-struct ChannelCurves {
-  std::vector<double> frequencies;             // Hz, 1/24 octave apart
-  std::vector<double> level;                   // the linear response, dB, smoothed
-  std::vector<std::vector<double>> harmonics;  // [k - 2]: order k at excitation frequency, dB
-  std::vector<double> times;                   // ms from the zero instant
-  std::vector<double> envelope;                // dB, the peak of each stretch of samples
-  std::vector<double> noise_level;  // dB at frequencies: the noise a window like the level's holds
-  double noise_envelope = 0;  // dB, the median of the same peaks over the noise stretch
 };
 
 // How a response ends in its window (see window_tail).
@@ -102,7 +96,7 @@ Measurement plan_measurement(const MeasurementSetup& setup);
 // measures each channel. Returns "", or one line saying what failed. shared,
 // when given, is the inverse filter's spectrum, transformed, of a measurement
 // of the same sweep, drift and transform size (another repeat's).
-std::string measure(const MeasurementSetup& setup, Recording& recording, RowStore& store,
+std::string measure(const MeasurementSetup& setup, SampleSource& recording, RowStore& store,
                     Measurement& result, const InverseSpectrum* shared = nullptr);
 
 // The inverse filter's spectrum of a planned measurement, not yet transformed,
@@ -154,16 +148,11 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
                               const std::vector<std::vector<float>>& rows,
                               const std::vector<float>& noise, bool drift);
 
-// The largest response in a whole recording channel: where, in output time
-// from the zero instant, and its magnitude.
-struct FoundResponse {
-  double at = 0;
-  double peak = 0;
-};
-
 // Deconvolves the whole of channel `channel` of the recording, a window's
 // stretch at a time with the setup's filter, and finds its largest value
 // (the linear response, for any system that is not mostly distortion), for
 // a response that does not lie in the window. Returns "", or what failed.
-std::string find_response(const MeasurementSetup& setup, Recording& recording, int channel,
+std::string find_response(const MeasurementSetup& setup, SampleSource& recording, int channel,
                           FoundResponse& found);
+
+}  // namespace vellisk

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+namespace vellisk {
+
 // Runs task(i) for i in [0, n), each on a thread of its own where one can be
 // started and in the calling thread otherwise; returns when all are done, and
 // throws in the calling thread what the first task to fail threw (running out
@@ -72,3 +74,5 @@ class Background {
   std::thread thread_;
   std::exception_ptr failure_;
 };
+
+}  // namespace vellisk

@@ -4,12 +4,11 @@
 #include <cinttypes>
 #include <cmath>
 
-#include "cli/console.h"
 #include "response/analysis.h"
 
-namespace {
+namespace vellisk {
 
-const auto line = formatted;
+namespace {
 
 bool at_edge(const ChannelResult& r, const Layout& layout) {
   const double at = r.arrival + static_cast<double>(layout.pre);
@@ -29,18 +28,8 @@ double mean_square(const float* x, std::int64_t first, std::int64_t last) {
 bool response_elsewhere(const ChannelResult& r, const Layout& layout, double amplitude) {
   if (r.peak == 0) return false;
   const double peak_db = decibels(std::abs(r.peak));
-  return at_edge(r, layout) || peak_db - decibels(r.noise) < kMinPeakToNoiseDb ||
+  return at_edge(r, layout) || peak_db - decibels(r.noise) < kMinResponseToNoiseDb ||
          peak_db + decibels(std::abs(amplitude)) < decibels(r.recorded.peak) - kMaxRecordedOverPeakDb;
-}
-
-std::string found_text(double at, double rate) {
-  const double s = at / rate;
-  if (at > 0) {
-    return formatted("%.3f s after the zero instant: the recorder probably started that much "
-                     "before playback, or the latency is that long", s);
-  }
-  return formatted("%.3f s before the zero instant: the recording probably began that much "
-                   "after playback, and misses the sweep's start", -s);
 }
 
 WindowTail window_tail(const float* window, std::int64_t pre, std::int64_t n, double noise,
@@ -75,74 +64,49 @@ WindowTail window_tail(const float* window, std::int64_t pre, std::int64_t n, do
   return tail;
 }
 
-std::vector<std::string> plausibility_warnings(const ChannelResult& r, int channel,
-                                               const Layout& layout, double rate,
-                                               const FoundResponse* found) {
-  std::vector<std::string> warnings;
+std::vector<Warning> plausibility_warnings(const ChannelResult& r, int channel,
+                                           const Layout& layout, double rate,
+                                           const FoundResponse* found) {
+  std::vector<Warning> warnings;
+  const auto warn = [&](WarningCode code, double value = 0, double second = 0) {
+    warnings.push_back(Warning{code, channel, value, second, 0, 0});
+    return &warnings.back();
+  };
   if (r.recorded.peak == 0) {
-    warnings.push_back(
-        line("Warning: channel %d: the recording is silent where the sweep should "
-             "be (every sample read is 0); check the input's connection and channel",
-             channel));
+    warn(WarningCode::silent_recording);
     return warnings;
   }
   const double recorded_db = decibels(r.recorded.peak);
   if (r.recorded.clipped > 0) {
-    warnings.push_back(line("Warning: channel %d: %" PRId64
-                            " %s of the recording %s at full scale: it probably clipped; lower "
-                            "the playback or input level and measure again",
-                            channel, r.recorded.clipped,
-                            r.recorded.clipped == 1 ? "sample" : "samples",
-                            r.recorded.clipped == 1 ? "is" : "are"));
+    warn(WarningCode::clipped)->count = r.recorded.clipped;
   } else if (recorded_db < kMinRecordedDbfs) {
-    warnings.push_back(
-        line("Warning: channel %d: the recording peaks at only %.1f dBFS, so the "
-             "measurement is limited by noise; raise the playback or input level",
-             channel, recorded_db));
+    warn(WarningCode::low_recording, recorded_db);
   }
   const double peak = std::abs(r.peak);
   if (peak == 0) return warnings;
   if (found != nullptr) {
-    warnings.push_back(line("Warning: channel %d: the response lies %s; --align moves the window "
-                            "onto it", channel, found_text(found->at, rate).c_str()));
+    warn(WarningCode::response_elsewhere, found->at, rate);
     return warnings;
   }
   const bool outside = at_edge(r, layout);
   if (outside) {
     const double where = r.before >= peak ? r.before_at : r.arrival;
-    warnings.push_back(
-        line("Warning: channel %d: the response's peak lies outside the window or "
-             "at its edge (%.3f s from the zero instant); the recording may have "
-             "begun after playback, or the latency exceeds --length",
-             channel, where / rate));
+    warn(WarningCode::outside_window, where / rate);
   }
   const double to_noise = decibels(peak) - decibels(r.noise);
   const double crest = decibels(peak) - decibels(r.window_rms);
-  const char* advice =
-      "check that the eight numbers are those of the played sweep, that the recording began "
-      "before playback and that --length exceeds the latency";
-  if (to_noise < kMinPeakToNoiseDb) {
-    warnings.push_back(line("Warning: channel %d: the response's peak-to-noise is only %.1f dB; %s",
-                            channel, to_noise, advice));
+  if (to_noise < kMinResponseToNoiseDb) {
+    warn(WarningCode::low_peak_to_noise, to_noise);
   } else if (crest < kMinCrestDb &&
              static_cast<double>(layout.window(1)) >= kMinCrestWindow * rate) {
-    warnings.push_back(
-        line("Warning: channel %d: the response does not look like an impulse, its "
-             "peak only %.1f dB above its rms over the window; %s",
-             channel, crest, advice));
+    warn(WarningCode::not_an_impulse, crest);
   } else if (!outside && r.tail.cut &&
              static_cast<double>(layout.window(1)) >= kMinCrestWindow * rate) {
     // (A shorter window is a deliberate gate, and one that misses the peak is
-    // wrong in another way.) Room to see the floor beyond the decay: a quarter
-    // more, in tenths of a second.
-    const std::string length =
-        r.tail.reaches_noise > 0
-            ? line("; --length %.1f or more would hold it",
-                   std::ceil(12.5 * r.tail.reaches_noise) / 10)
-            : std::string("; a longer --length would hold more of it");
-    warnings.push_back(line("Warning: channel %d: the response has not decayed into the noise by "
-                            "the end of its window (its last tenth is %.0f dB above the noise)%s",
-                            channel, r.tail.above_noise_db, length.c_str()));
+    // wrong in another way.)
+    warn(WarningCode::window_ends_early, r.tail.above_noise_db, r.tail.reaches_noise);
   }
   return warnings;
 }
+
+}  // namespace vellisk

@@ -6,9 +6,12 @@
 
 #include "response/layout.h"
 #include "response/measurement.h"
+#include "vellisk/problem.h"
+
+namespace vellisk {
 
 // The thresholds of the warnings.
-inline constexpr double kMinPeakToNoiseDb = 20;  // the peak over the noise's rms
+inline constexpr double kMinResponseToNoiseDb = 20;  // the peak over the noise's rms
 inline constexpr double kMinCrestDb = 20;        // the peak over the window's rms,
 inline constexpr double kMinCrestWindow = 0.1;   // s, in a window at least this long
 inline constexpr double kMinRecordedDbfs = -50;  // the recording's peak
@@ -20,7 +23,7 @@ inline constexpr double kMaxRecordedOverPeakDb = 40;
 
 // Whether the response probably lies outside the window: the largest value
 // computed before it is at least the window's peak, the peak lies at the
-// window's edge, it stands less than kMinPeakToNoiseDb above the noise, or
+// window's edge, it stands less than kMinResponseToNoiseDb above the noise, or
 // it is too weak for the recording (kMaxRecordedOverPeakDb; a noiseless
 // recording's window holds only the far response's faint ringing).
 bool response_elsewhere(const ChannelResult& r, const Layout& layout, double amplitude);
@@ -35,14 +38,11 @@ inline constexpr double kWindowRangeDb = 50;  // decay ends (the noise, or this 
 WindowTail window_tail(const float* window, std::int64_t pre, std::int64_t n, double noise,
                        double rate);
 
-// The warnings on channel `channel` (counted from 1) of a measurement, one
-// line each, starting "Warning:"; none for a clean measurement. found: where
-// a search of the whole recording found the response, when it lies outside
-// the window, which the warning then names.
-std::vector<std::string> plausibility_warnings(const ChannelResult& r, int channel,
-                                               const Layout& layout, double rate,
-                                               const FoundResponse* found = nullptr);
+// The warnings on channel `channel` (counted from 1) of a measurement; none
+// for a clean measurement. found: where a search of the whole recording found
+// the response, when it lies outside the window, which the warning then gives.
+std::vector<Warning> plausibility_warnings(const ChannelResult& r, int channel,
+                                           const Layout& layout, double rate,
+                                           const FoundResponse* found = nullptr);
 
-// What a response found outside the window probably means ("the recorder
-// probably started 3.004 s before playback"), for the warning and the report.
-std::string found_text(double at, double rate);
+}  // namespace vellisk

@@ -8,6 +8,8 @@
 
 #include "response/analysis.h"
 
+namespace vellisk {
+
 namespace {
 
 // Samples of the repeats' rows kept in memory before they spill to a scratch file.
@@ -203,120 +205,118 @@ std::string average_kept(const RepeatRows& in, const std::vector<bool>& kept, in
   return "";
 }
 
-}  // namespace
-
-std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
-                            Recording& recording, RowStore& store, Measurement& m,
-                            TimingResult& result) {
-  const SweepDesign d = compute_design(setup.params);
-  const std::int64_t period = std::int64_t{d.sweeplen} + 2 * std::int64_t{d.silencelen};
-  const int n = t.repeats;
-  const int channels = setup.only_channel >= 0 ? 1 : recording.info().channels;
-  const Layout layout = plan_measurement(setup).layout;  // the same, timed or not
-  const std::vector<std::int64_t> one = row_lengths(layout, channels, true);
-  const std::size_t per_repeat = one.size();
-  std::vector<std::int64_t> lengths;
-  for (int r = 0; r < n; ++r) lengths.insert(lengths.end(), one.begin(), one.end());
-  RowStore rows;
-  if (std::string e = rows.open(lengths, kRepeatBudget); !e.empty()) return e;
-
-  // The timing channel: the reference, or else the channel of the first
-  // repeat with the most peak over noise; its first linear window is the one
-  // the others are laid against.
-  const std::int64_t window = layout.window(1);
-  int timing = t.reference >= 0 ? (setup.only_channel >= 0 ? 0 : t.reference) : 0;
-  std::vector<float> first(static_cast<std::size_t>(window));
-  std::vector<float> own(static_cast<std::size_t>(window));
-  std::vector<double> starts(static_cast<std::size_t>(n));
-  result.repeats.assign(static_cast<std::size_t>(n), RepeatResult{});
-  // One inverse filter serves every repeat: they differ only by whole samples.
-  // (Every repeat is timed, which sets its transform's size.)
-  MeasurementSetup timed = setup;
-  timed.timing = [](const float*, const Measurement&, double&) { return std::string(); };
-  const Measurement planned = plan_measurement(timed);
-  const std::unique_ptr<InverseSpectrum> spectrum = inverse_spectrum(timed, planned);
-  spectrum->transform();
-  std::vector<ChannelResult> recorded;
+// What measuring the repeats one at a time shares: the setup, the repeats' rows, the timing
+// channel and its first window, which the others are laid against, and what the recording
+// reached over every repeat.
+struct RepeatPass {
+  const TimingSetup& t;
+  const MeasurementSetup& setup;
+  SampleSource& recording;
+  RowStore& rows;
+  const Layout& layout;
+  const InverseSpectrum& spectrum;
+  std::int64_t period = 0;
+  int channels = 0;
+  std::size_t per_repeat = 0;
+  std::int64_t window = 0;
+  int timing = 0;  // the timing channel: the reference, or the first repeat's clearest
+  std::vector<float> first, own;
+  std::vector<double> starts;            // where each repeat began, as recorded
+  std::vector<ChannelResult> recorded;   // each channel's levels and what came before
   double first_offset = 0;
-  std::int64_t base = setup.shift;  // where the first repeat's period begins
-  for (int r = 0; r < n; ++r) {
-    MeasurementSetup s = setup;
-    s.shift = base + std::llround(static_cast<double>(r) * static_cast<double>(period) *
-                                  (1 + setup.drift));
-    s.keep_noise = true;
-    s.first_row = static_cast<std::size_t>(r) * per_repeat;
-    s.drift_channel = -1;
-    s.curves = false;
-    s.timing_channel = setup.only_channel >= 0 ? setup.only_channel : timing;
-    // The first repeat's zero instant is the reference's arrival, or its own;
-    // every other's lies where its whole response best matches the first's.
-    s.timing = [&](const float* origin, const Measurement& mr, double& offset) {
-      const float* start = origin - mr.layout.pre;
-      if (r == 0) {
-        std::copy(start, start + window, first.begin());
-        offset = 0;
-        return t.reference >= 0 ? reference_arrival(origin, mr, t.reference, offset)
-                                : std::string();
-      }
-      std::copy(start, start + window, own.begin());
-      offset = first_offset + correlation_lag(first.data(), own.data(), window);
-      if (!(offset >= static_cast<double>(-layout.pre) &&
-            offset <= static_cast<double>(setup.length))) {
-        return "repeat " + std::to_string(r + 1) + " lies " + std::to_string(std::lround(offset)) +
-               " samples from the first's zero instant, beyond --pre and --length: is the "
-               "recording the sweep file played --repeat times back to back?";
-      }
-      return std::string();
-    };
-    Measurement mr;
-    if (std::string e = measure_fitted(s, recording, rows, mr, spectrum.get()); !e.empty()) {
-      return e;
-    }
-    if (r == 0) first_offset = mr.offset, base = s.shift;
-    if (r == 0 && t.reference < 0) {
-      double best = -1;
-      for (int c = 0; c < channels; ++c) {
-        const ChannelResult& cr = mr.channels[static_cast<std::size_t>(c)];
-        const double ratio = std::abs(cr.peak) / std::max(cr.noise, 1e-300);
-        if (ratio > best) best = ratio, timing = c;
-      }
-      if (!rows.get(static_cast<std::size_t>(timing), 0, window, first.data())) return rows.error();
-    }
-    starts[static_cast<std::size_t>(r)] = static_cast<double>(s.shift) + mr.offset;
-    RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
-    rr.offset = starts[static_cast<std::size_t>(r)] - static_cast<double>(r * period) - starts[0];
-    // What the recording reached, and what came before the window, over every repeat.
-    recorded.resize(mr.channels.size());
-    for (std::size_t c = 0; c < mr.channels.size(); ++c) {
-      const ChannelResult& cr = mr.channels[c];
-      ChannelResult& all = recorded[c];
-      all.recorded.peak = std::max(all.recorded.peak, cr.recorded.peak);
-      all.recorded.clipped += cr.recorded.clipped;
-      if (cr.before > all.before) all.before = cr.before, all.before_at = cr.before_at;
-    }
-    if (r == 0) {
-      m = mr;
-      result.shift = s.shift;
-      result.latency = static_cast<double>(s.shift) + mr.offset;
-    }
-    result.frames_needed =
-        mr.plan.zero + static_cast<std::int64_t>(std::ceil(mr.offset)) + mr.layout.last;
-  }
+  std::int64_t base = 0;  // where the first repeat's period begins
+};
 
-  const RepeatRows held{rows, n, channels, per_repeat, layout, planned};
-  std::vector<double> typical;
-  if (std::string e = measure_spread(held, result.repeats, typical); !e.empty()) return e;
-  // Each repeat's noise power: its noise stretch's, or from three repeats on,
-  // its deviation's when that is more. The deviation sees what the noise
-  // stretch cannot: a disturbance late in the sweep lands in the noise
-  // stretch above the band, and in the window within it. Two repeats deviate
-  // from their median alike, which tells nothing of which is disturbed.
+// Repeat r's zero instant: the first repeat's is the reference's arrival, or its own; every
+// other's lies where its whole response best matches the first's.
+std::string place_repeat(RepeatPass& p, int r, const float* origin, const Measurement& mr,
+                         double& offset) {
+  const float* start = origin - mr.layout.pre;
+  if (r == 0) {
+    std::copy(start, start + p.window, p.first.begin());
+    offset = 0;
+    return p.t.reference >= 0 ? reference_arrival(origin, mr, p.t.reference, offset)
+                              : std::string();
+  }
+  std::copy(start, start + p.window, p.own.begin());
+  offset = p.first_offset + correlation_lag(p.first.data(), p.own.data(), p.window);
+  if (!(offset >= static_cast<double>(-p.layout.pre) &&
+        offset <= static_cast<double>(p.setup.length))) {
+    return "repeat " + std::to_string(r + 1) + " lies " + std::to_string(std::lround(offset)) +
+           " samples from the first's zero instant, beyond --pre and --length: is the "
+           "recording the sweep file played --repeat times back to back?";
+  }
+  return "";
+}
+
+// Measures repeat r on its own stretch into its rows; the first is kept in m.
+std::string measure_repeat(RepeatPass& p, int r, Measurement& m, TimingResult& result) {
+  const MeasurementSetup& setup = p.setup;
+  MeasurementSetup s = setup;
+  s.shift = p.base + std::llround(static_cast<double>(r) * static_cast<double>(p.period) *
+                                  (1 + setup.drift));
+  s.keep_noise = true;
+  s.first_row = static_cast<std::size_t>(r) * p.per_repeat;
+  s.drift_channel = -1;
+  s.curves = false;
+  s.timing_channel = setup.only_channel >= 0 ? setup.only_channel : p.timing;
+  s.timing = [&p, r](const float* origin, const Measurement& mr, double& offset) {
+    return place_repeat(p, r, origin, mr, offset);
+  };
+  Measurement mr;
+  if (std::string e = measure_fitted(s, p.recording, p.rows, mr, &p.spectrum); !e.empty()) {
+    return e;
+  }
+  if (r == 0) p.first_offset = mr.offset, p.base = s.shift;
+  if (r == 0 && p.t.reference < 0) {
+    // The timing channel: the one with the most peak over noise.
+    double best = -1;
+    for (int c = 0; c < p.channels; ++c) {
+      const ChannelResult& cr = mr.channels[static_cast<std::size_t>(c)];
+      const double ratio = std::abs(cr.peak) / std::max(cr.noise, 1e-300);
+      if (ratio > best) best = ratio, p.timing = c;
+    }
+    if (!p.rows.get(static_cast<std::size_t>(p.timing), 0, p.window, p.first.data())) {
+      return p.rows.error();
+    }
+  }
+  p.starts[static_cast<std::size_t>(r)] = static_cast<double>(s.shift) + mr.offset;
+  RepeatResult& rr = result.repeats[static_cast<std::size_t>(r)];
+  rr.offset = p.starts[static_cast<std::size_t>(r)] - static_cast<double>(r * p.period) - p.starts[0];
+  // What the recording reached, and what came before the window, over every repeat.
+  p.recorded.resize(mr.channels.size());
+  for (std::size_t c = 0; c < mr.channels.size(); ++c) {
+    const ChannelResult& cr = mr.channels[c];
+    ChannelResult& all = p.recorded[c];
+    all.recorded.peak = std::max(all.recorded.peak, cr.recorded.peak);
+    all.recorded.clipped += cr.recorded.clipped;
+    if (cr.before > all.before) all.before = cr.before, all.before_at = cr.before_at;
+  }
+  if (r == 0) {
+    m = mr;
+    result.shift = s.shift;
+    result.latency = static_cast<double>(s.shift) + mr.offset;
+  }
+  result.frames_needed =
+      mr.plan.zero + static_cast<std::int64_t>(std::ceil(mr.offset)) + mr.layout.last;
+  return "";
+}
+
+// Leaves out the repeats whose noise would raise the average's, and gives the kept ones'
+// medians and the drift from the repeats' spacing. Each repeat's noise power is its noise
+// stretch's, or from three repeats on, its deviation's when that is more: the deviation sees
+// what the noise stretch cannot (a disturbance late in the sweep lands in the noise stretch
+// above the band, and in the window within it); two repeats deviate from their median alike,
+// which tells nothing of which is disturbed.
+void keep_quiet_repeats(const std::vector<double>& starts, std::int64_t period,
+                        TimingResult& result, std::vector<bool>& kept) {
+  const auto n = static_cast<int>(result.repeats.size());
   std::vector<double> power;
   for (const RepeatResult& rr : result.repeats) {
     const double rms = std::max(rr.noise, n >= 3 ? rr.deviation : 0.0);
     power.push_back(rms * rms);
   }
-  std::vector<bool> kept(static_cast<std::size_t>(n), true);
+  kept.assign(static_cast<std::size_t>(n), true);
   leave_out_noisy(power, result.repeats, kept);
   // The medians, of the repeats kept: what a typical repeat holds.
   std::vector<double> devs, noises;
@@ -333,6 +333,58 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
         drift_from_spacing(starts, result.kept >= 2 ? kept : std::vector<bool>(kept.size(), true),
                            period);
   }
+}
+
+}  // namespace
+
+std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
+                            SampleSource& recording, RowStore& store, Measurement& m,
+                            TimingResult& result) {
+  const SweepDesign d = compute_design(setup.params);
+  const int n = t.repeats;
+  const int channels = setup.only_channel >= 0 ? 1 : recording.info().channels;
+  const Layout layout = plan_measurement(setup).layout;  // the same, timed or not
+  const std::vector<std::int64_t> one = row_lengths(layout, channels, true);
+  std::vector<std::int64_t> lengths;
+  for (int r = 0; r < n; ++r) lengths.insert(lengths.end(), one.begin(), one.end());
+  RowStore rows;
+  if (std::string e = rows.open(lengths, kRepeatBudget); !e.empty()) return e;
+  // One inverse filter serves every repeat: they differ only by whole samples.
+  // (Every repeat is timed, which sets its transform's size.)
+  MeasurementSetup timed = setup;
+  timed.timing = [](const float*, const Measurement&, double&) { return std::string(); };
+  const Measurement planned = plan_measurement(timed);
+  const std::unique_ptr<InverseSpectrum> spectrum = inverse_spectrum(timed, planned);
+  spectrum->transform();
+
+  const std::int64_t window = layout.window(1);
+  RepeatPass pass{t,
+                  setup,
+                  recording,
+                  rows,
+                  layout,
+                  *spectrum,
+                  std::int64_t{d.sweeplen} + 2 * std::int64_t{d.silencelen},
+                  channels,
+                  one.size(),
+                  window,
+                  t.reference >= 0 ? (setup.only_channel >= 0 ? 0 : t.reference) : 0,
+                  std::vector<float>(static_cast<std::size_t>(window)),
+                  std::vector<float>(static_cast<std::size_t>(window)),
+                  std::vector<double>(static_cast<std::size_t>(n)),
+                  {},
+                  0,
+                  setup.shift};
+  result.repeats.assign(static_cast<std::size_t>(n), RepeatResult{});
+  for (int r = 0; r < n; ++r) {
+    if (std::string e = measure_repeat(pass, r, m, result); !e.empty()) return e;
+  }
+
+  const RepeatRows held{rows, n, channels, pass.per_repeat, layout, planned};
+  std::vector<double> typical;
+  if (std::string e = measure_spread(held, result.repeats, typical); !e.empty()) return e;
+  std::vector<bool> kept;
+  keep_quiet_repeats(pass.starts, pass.period, result, kept);
 
   // The average of the kept repeats, written to store and measured.
   std::vector<double> averaged_powers;
@@ -342,9 +394,11 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
   }
   for (std::size_t c = 0; c < m.channels.size(); ++c) {
     ChannelResult& r = m.channels[c];
-    r.recorded = recorded[c].recorded;
-    r.before = recorded[c].before, r.before_at = recorded[c].before_at;
+    r.recorded = pass.recorded[c].recorded;
+    r.before = pass.recorded[c].before, r.before_at = pass.recorded[c].before_at;
   }
   result.averaged_noise = std::sqrt(relative_power(averaged_powers, typical));
   return "";
 }
+
+}  // namespace vellisk

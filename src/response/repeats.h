@@ -4,9 +4,11 @@
 #include <string>
 
 #include "response/measurement.h"
-#include "response/recording.h"
+#include "io/recording.h"
 #include "response/store.h"
 #include "response/timing.h"
+
+namespace vellisk {
 
 // Measures timing.repeats sweep files played back to back, one repeat's
 // stretch at a time, each repeat's windows cut at its own zero instant: the
@@ -17,5 +19,7 @@
 // are averaged into store (opened here), and the channels measured on the
 // average. Returns "", or one line saying what failed.
 std::string measure_repeats(const TimingSetup& timing, const MeasurementSetup& setup,
-                            Recording& recording, RowStore& store, Measurement& m,
+                            SampleSource& recording, RowStore& store, Measurement& m,
                             TimingResult& result);
+
+}  // namespace vellisk

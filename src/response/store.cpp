@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace vellisk {
+
 RowStore::~RowStore() {
   if (scratch_ != nullptr) std::fclose(scratch_);
 }
@@ -58,3 +60,5 @@ bool RowStore::get(std::size_t row, std::int64_t offset, std::int64_t count, flo
   }
   return true;
 }
+
+}  // namespace vellisk

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace vellisk {
+
 // Holds one row per output file and channel. Up to a fixed budget the rows are
 // kept in memory, beyond it in an unnamed scratch file, so that memory does not
 // grow with the number of channels or orders.
@@ -39,3 +41,5 @@ class RowStore {
   std::FILE* scratch_ = nullptr;
   std::string error_;
 };
+
+}  // namespace vellisk

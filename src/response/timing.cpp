@@ -11,10 +11,12 @@
 #include "response/repeats.h"
 #include "sweep/validation.h"
 
+namespace vellisk {
+
 namespace {
 
 // One measurement: a single sweep, or the average of the repeats.
-std::string measure_pass(const TimingSetup& t, MeasurementSetup& setup, Recording& recording,
+std::string measure_pass(const TimingSetup& t, MeasurementSetup& setup, SampleSource& recording,
                          RowStore& store, Measurement& m, TimingResult& result) {
   if (t.repeats > 1) return measure_repeats(t, setup, recording, store, m, result);
   const int channels = setup.only_channel >= 0 ? 1 : recording.info().channels;
@@ -108,7 +110,7 @@ std::string drift_limit_error(const SweepParams& params, double drift, const std
          e + "; the eight numbers given are probably not those of the played sweep";
 }
 
-std::string measure_timed(const TimingSetup& t, MeasurementSetup& setup, Recording& recording,
+std::string measure_timed(const TimingSetup& t, MeasurementSetup& setup, SampleSource& recording,
                           RowStore& store, Measurement& m, TimingResult& result) {
   const std::string how =
       t.repeats > 1 ? std::string("from the spacing of the repeats")
@@ -149,7 +151,7 @@ std::string measure_timed(const TimingSetup& t, MeasurementSetup& setup, Recordi
   return "";
 }
 
-std::string measure_fitted(MeasurementSetup& setup, Recording& recording, RowStore& store,
+std::string measure_fitted(MeasurementSetup& setup, SampleSource& recording, RowStore& store,
                            Measurement& m, const InverseSpectrum* shared) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (std::string e = measure(setup, recording, store, m, shared); !e.empty()) return e;
@@ -203,3 +205,5 @@ double drift_from_spacing(const std::vector<double>& starts, const std::vector<b
   }
   return (srs / srr - static_cast<double>(period)) / static_cast<double>(period);
 }
+
+}  // namespace vellisk

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "response/measurement.h"
-#include "response/recording.h"
+#include "io/recording.h"
 #include "response/store.h"
+
+namespace vellisk {
 
 // A system's own frequency-dependent delay (a crossover, a cabinet, a room)
 // moves its band arrivals against log frequency exactly as a clock drift does:
@@ -70,13 +72,13 @@ std::string timing_error(const TimingSetup& timing, const SweepDesign& design, i
 // Makes the measurement the timing asks for: a probe for the drift first when
 // it is to be corrected, then the measurement itself, its windows in store
 // (opened here). setup.drift is the drift corrected. Returns "", or one line.
-std::string measure_timed(const TimingSetup& timing, MeasurementSetup& setup, Recording& recording,
+std::string measure_timed(const TimingSetup& timing, MeasurementSetup& setup, SampleSource& recording,
                           RowStore& store, Measurement& m, TimingResult& result);
 
 // measure(), moved by the whole samples of the offset its timing found when
 // the windows there lie beyond the output computed (a long latency); shift
 // gains what it was moved by.
-std::string measure_fitted(MeasurementSetup& setup, Recording& recording, RowStore& store,
+std::string measure_fitted(MeasurementSetup& setup, SampleSource& recording, RowStore& store,
                            Measurement& m, const InverseSpectrum* shared = nullptr);
 
 // The lag of b against a (positive when b is later), both n samples of
@@ -89,3 +91,5 @@ double correlation_lag(const float* a, const float* b, std::int64_t n);
 // less 1.
 double drift_from_spacing(const std::vector<double>& starts, const std::vector<bool>& kept,
                           std::int64_t period);
+
+}  // namespace vellisk

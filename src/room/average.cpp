@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace vellisk {
+
 void Spread::add(double v) {
   ++count;
   const double delta = v - mean;
@@ -80,3 +82,5 @@ double decay_time_uncertainty(double t, double centre, bool third, int positions
   const double g = t30 ? 0.55 : 0.88, h = t30 ? 1.52 : 1.90;
   return g * t * std::sqrt((1 + h / decays) / (positions * bandwidth * t));
 }
+
+}  // namespace vellisk

@@ -9,6 +9,8 @@
 
 #include "room/room.h"
 
+namespace vellisk {
+
 // A running mean and sum of squared deviations (Welford's update, exact to rounding whatever
 // the mean's size).
 struct Spread {
@@ -54,3 +56,5 @@ void add_position(SpatialAverage& average, const std::string& name, const Channe
 // / (N B t)) for T20 and 0.55 t sqrt((1 + 1.52 / n) / (N B t)) for T30, the method counted as
 // n = 10 decays at each position, B 0.71 (octaves) or 0.23 (third-octaves) times the centre.
 double decay_time_uncertainty(double t, double centre, bool third, int positions, bool t30);
+
+}  // namespace vellisk

@@ -8,6 +8,8 @@
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
+
+namespace vellisk {
 #endif
 
 namespace {
@@ -242,3 +244,5 @@ double ringing_time(const std::vector<Section>& sections, double rate, double fr
   });
   return static_cast<double>(at + 1) / rate;
 }
+
+}  // namespace vellisk

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace vellisk {
+
 // One band: its nominal label ("125", "1k"), the exact base-10 mid-band
 // frequency and the band edges, Hz.
 struct Band {
@@ -56,3 +58,5 @@ void filter_pair(const std::vector<Section>& a, const std::vector<Section>& b, c
 // with 1e-2: how long the time-reversed filter takes to settle at the end of a response,
 // where it starts from rest.
 double ringing_time(const std::vector<Section>& sections, double rate, double fraction = 1e-4);
+
+}  // namespace vellisk

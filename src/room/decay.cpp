@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace vellisk {
+
 namespace {
 
 double db(double energy) { return 10 * std::log10(std::max(energy, 1e-300)); }
@@ -471,3 +473,5 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
   }
   return p;
 }
+
+}  // namespace vellisk

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "room/sti.h"
+#include "vellisk/room.h"
+
+namespace vellisk {
 
 // The start of a response (ISO 3382-1, A.3.4): the first sample whose square
 // reaches a hundredth of the largest (20 dB below it). The noise is the mean
@@ -29,16 +32,6 @@ inline constexpr double kMinModulationRangeDb = 20;
 // A response that ends in digital silence sooner than this after its peak (a
 // perfect impulse, say) holds no decay, and no noise to tell one by.
 inline constexpr double kMinDecayMs = 10;
-
-// The decimals each value is reported with. Decisions and notes use the values so
-// rounded, so that a note never contradicts a printed value.
-inline constexpr int kTimeDecimals = 3;         // EDT, T20, T30, s
-inline constexpr int kCorrelationDecimals = 4;  // their correlation coefficients
-inline constexpr int kPercentDecimals = 1;      // curvature, %
-inline constexpr int kClarityDecimals = 2;      // C50, C80, dB
-inline constexpr int kDefinitionDecimals = 3;   // D50
-inline constexpr int kCentreTimeDecimals = 1;   // Ts, ms
-inline constexpr int kLevelDecimals = 1;        // INR and decay range, dB
 
 // x rounded to `decimals` places, never a negative zero.
 double rounded(double x, int decimals);
@@ -85,35 +78,6 @@ struct EnergyBlocks {
 };
 EnergyBlocks energy_blocks(const double* sq, std::int64_t first, std::int64_t last, double rate);
 
-// One straight line fitted to a stretch of the decay curve.
-struct DecayFit {
-  double seconds = 0;             // -60 dB over the slope
-  double r = 0;                   // correlation coefficient
-  double t0 = 0, t1 = 0;          // the fitted stretch, s from the onset
-  double level0 = 0, level1 = 0;  // the line's level there, dB
-};
-
-// The parameters of a band, rounded to their decimals; a value that cannot be
-// given, or that there is reason to distrust, is empty, and a note says why.
-struct BandParameters {
-  std::optional<double> edt, t20, t30;        // s
-  std::optional<double> edt_r, t20_r, t30_r;  // correlation coefficients
-  std::optional<double> curvature;            // 100 (T30 / T20 - 1), %
-  std::optional<double> c50, c80;             // dB
-  std::optional<double> d50;                  // 0 - 1
-  std::optional<double> ts;                   // ms
-  std::optional<double> inr;                  // dB; only when the response ends on a noise floor
-  std::optional<double> range;                // dB: the decay range the values rest on
-  std::vector<std::string> notes;
-  // The decay curve from the onset, dB against s, thinned for a figure, and the
-  // fitted lines: T30's, or T20's where T30 is not given.
-  std::vector<double> curve_t, curve_db;
-  std::optional<DecayFit> t30_fit, t20_fit;
-  // Schroeder's modulation sums of the band's energy, with Lundeby's compensation, for the
-  // speech transmission index; only for the bands it uses, and only when the band decays.
-  std::optional<ModulationSums> modulation;
-};
-
 // What the analysis of a band takes from its filter, in samples of the squared
 // band response it is given.
 struct BandTiming {
@@ -134,3 +98,5 @@ struct BandTiming {
 // keeps that many points of the curve.
 BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
                                const BandTiming& timing, double rate, int curve_points);
+
+}  // namespace vellisk

@@ -5,8 +5,13 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include "response/parallel.h"
+#include "sweep/validation.h"
+#include "vellisk/response.h"
+
+namespace vellisk {
 
 namespace {
 
@@ -196,3 +201,52 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
   a.speech = channel_sti(a.bands, setup.levels);
   return a;
 }
+
+namespace {
+
+RoomSetup checked(const RoomSetup& setup) {
+  if (std::optional<Problem> p = check_room(setup)) throw Error(*p);
+  RoomSetup s = setup;
+  if (s.threads <= 0) s.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return s;
+}
+
+}  // namespace
+
+std::optional<Problem> check_room(const RoomSetup& setup) {
+  if (setup.rate >= kMinRoomRate && setup.rate <= kMaxRoomRate) return std::nullopt;
+  return Problem{ProblemCode::invalid_request,
+                 "rate (" + number_text(setup.rate) +
+                     ") must be a number of samples per second from 1000 to 10000000"};
+}
+
+ChannelAnalysis analyse_room_channel(const RoomSetup& setup, const float* x, std::int64_t n) {
+  const RoomSetup s = checked(setup);
+  return analyse_channel(s, plan_bands(s), std::vector<double>(x, x + n));
+}
+
+std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& source) {
+  const RoomSetup s = checked(setup);
+  const BandPlan plan = plan_bands(s);
+  const std::int64_t frames = source.info().frames;
+  std::vector<float> samples(static_cast<std::size_t>(frames));
+  std::vector<double> x(samples.size());
+  std::vector<ChannelAnalysis> channels;
+  for (int c = 0; c < source.info().channels; ++c) {
+    float* out[] = {samples.data()};
+    if (std::string e = source.read(0, frames, c, 1, out); !e.empty()) {
+      throw Error(Problem{ProblemCode::unreadable, e});
+    }
+    std::copy(samples.begin(), samples.end(), x.begin());
+    channels.push_back(analyse_channel(s, plan, x));
+  }
+  return channels;
+}
+
+std::vector<std::string> room_bands_left_out(const RoomSetup& setup) {
+  std::vector<std::string> left_out;
+  analysis_bands(setup.third, setup.rate, left_out);
+  return left_out;
+}
+
+}  // namespace vellisk

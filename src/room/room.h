@@ -10,39 +10,9 @@
 #include "room/bands.h"
 #include "room/decay.h"
 #include "room/sti.h"
+#include "vellisk/room.h"
 
-struct RoomSetup {
-  bool third = false;    // third-octave bands instead of octaves
-  double rate = 0;       // samples per second
-  int curve_points = 0;  // points of each decay curve kept for a figure; 0 for none
-  int threads = 1;       // bands analysed at once
-  // The speech and noise levels at the listener for the speech transmission index; without
-  // them, the index of the response alone.
-  std::optional<SpeechLevels> levels;
-};
-
-struct BandResult {
-  std::string label;  // "125", "1k", or "broadband"
-  double centre = 0;  // Hz; 0 for the broadband
-  BandParameters parameters;
-};
-
-// ISO 3382-1, A.1: averages over the 500 Hz and 1 kHz octaves (the six
-// third-octaves 400 Hz - 1.25 kHz); and Beranek's bass ratio, T30 at 125 Hz and
-// 250 Hz (100 Hz - 315 Hz) over that at the mid frequencies.
-struct SingleNumbers {
-  std::optional<double> t30_mid, edt_mid, c80_mid, d50_mid, ts_mid, bass_ratio;
-};
-
-struct ChannelAnalysis {
-  bool onset_found = false;  // false: the peak is not 20 dB above the noise, or no decay follows
-  std::optional<double> ends_ms;  // the response ends in digital silence this soon after its peak
-  double onset = 0;          // s from the start of the file
-  double peak_to_noise_db = 0;
-  std::vector<BandResult> bands;  // the bands, then the broadband
-  SingleNumbers single;
-  SpeechTransmission speech;  // the speech transmission index
-};
+namespace vellisk {
 
 // The bands an analysis uses, each with its filter.
 struct BandPlan {
@@ -67,3 +37,5 @@ SingleNumbers single_numbers(const std::vector<BandResult>& bands, bool third);
 // modulation sums, or from those of its three third-octaves, with the levels when given.
 SpeechTransmission channel_sti(const std::vector<BandResult>& bands,
                                const std::optional<SpeechLevels>& levels);
+
+}  // namespace vellisk

@@ -17,6 +17,8 @@
 
 #include "room/decay.h"
 
+namespace vellisk {
+
 namespace {
 
 using Complex = std::complex<double>;
@@ -146,3 +148,5 @@ std::string sti_rating(double sti) {
   if (hundredths < 36) return kLetters[0];
   return kLetters[std::min<long>(11, 1 + (hundredths - 36) / 4)];
 }
+
+}  // namespace vellisk

@@ -10,25 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "vellisk/room.h"
+
+namespace vellisk {
+
 struct EnergyBlocks;
 struct NoiseFit;
-
-// The seven octave bands, 125 Hz - 8 kHz, and the fourteen modulation frequencies,
-// 0.63 Hz - 12.5 Hz in third-octave steps.
-inline constexpr int kStiBands = 7;
-inline constexpr int kModulations = 14;
-inline constexpr std::array<double, kModulations> kModulationHz = {
-    0.63, 0.8, 1, 1.25, 1.6, 2, 2.5, 3.15, 4, 5, 6.3, 8, 10, 12.5};
-inline constexpr const char* kStiBandLabels[kStiBands] = {"125", "250", "500", "1k",
-                                                          "2k",  "4k",  "8k"};
-
-// The decimals the index and the band indices are reported with, as the standard does.
-inline constexpr int kStiDecimals = 2;
-
-// Schroeder's modulation transfer, unnormalised: S(F) = sum of h^2(t) e^(-2 pi i F t), at F = 0
-// and at each modulation frequency, t counted from the onset. The sums of bands add up to the
-// sum of the band they make up (three third-octaves make an octave).
-using ModulationSums = std::array<std::complex<double>, kModulations + 1>;
 
 // The sums of a band's energy in blocks, and of the late decay the noise fit adds beyond the
 // blocks' end, at rate samples per second. Each block counts as its energy at its centre with
@@ -39,11 +26,6 @@ ModulationSums modulation_sums(const EnergyBlocks& blocks, std::int64_t onset, c
 // m(F) for each band and modulation frequency.
 using ModulationMatrix = std::array<std::array<double, kModulations>, kStiBands>;
 
-// The speech and background-noise levels at the listener, dB SPL, in the seven bands.
-struct SpeechLevels {
-  std::array<double, kStiBands> speech{}, noise{};
-};
-
 // m(F) with the levels: the noise, m / (1 + 10^(-SNR/10)), then the auditory masking of each
 // band by the one below it and the absolute reception threshold, m I / (I + I_am + I_rt), the
 // intensities those of speech and noise together (IEC 60268-16:2020, A.2).
@@ -53,15 +35,6 @@ ModulationMatrix with_levels(const ModulationMatrix& m, const SpeechLevels& leve
 // standard's level-dependent auditory masking, Table A.2).
 double masking_db(double level);
 
-// The index and its parts, as computed (reported with kStiDecimals); empty where they cannot be
-// given, and a note says why.
-struct SpeechTransmission {
-  std::optional<double> sti;
-  std::array<std::optional<double>, kStiBands> mti;  // the modulation transfer indices
-  std::string rating;  // Annex F's letter, "A+" to "U", of the index as reported
-  std::vector<std::string> notes;
-};
-
 // The index of a modulation transfer function: effective signal-to-noise ratios clipped to
 // +-15 dB, transmission indices (SNR + 15) / 30, their means per band, and the weighted sum
 // less the redundancy of neighbouring bands, at most 1.
@@ -70,3 +43,5 @@ SpeechTransmission transmission_index(const ModulationMatrix& m);
 // Annex F's qualification band of an index as printed: "U" below 0.36, then "J" to "A" in steps
 // of 0.04, "A+" from 0.76.
 std::string sti_rating(double sti);
+
+}  // namespace vellisk

@@ -9,6 +9,8 @@
 
 #include "sweep/validation.h"
 
+namespace vellisk {
+
 namespace {
 
 struct Field {
@@ -141,3 +143,5 @@ std::string parse_design_info_list(std::string_view payload, CarriedDesign& desi
   }
   return "it has no comment";
 }
+
+}  // namespace vellisk

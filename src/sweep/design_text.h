@@ -5,9 +5,12 @@
 #include <string_view>
 
 #include "sweep/sweep_design.h"
+#include "vellisk/version.h"
+
+namespace vellisk {
 
 // The program and version that write the files.
-inline constexpr const char* kProgramVersion = "vellisk 1.1.0";
+inline constexpr const char* kProgramVersion = "vellisk " VELLISK_VERSION;
 
 // Which of the two files of a run a design describes.
 enum class DesignFile { sweep, inverse };
@@ -50,3 +53,5 @@ std::string design_info_list(const SweepParams& params, DesignFile file);
 // the reason, as parse_design_text does; a payload that is not an INFO list or
 // whose subchunks overrun it is refused too.
 std::string parse_design_info_list(std::string_view payload, CarriedDesign& design);
+
+}  // namespace vellisk

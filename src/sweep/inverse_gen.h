@@ -10,6 +10,8 @@
 #include "sweep/sweep_design.h"
 #include "sweep/sweep_gen.h"
 
+namespace vellisk {
+
 // O: octaves from hzstart to hzend, from the direct frequency ratio.
 inline double octaves(const SweepDesign& d) { return std::log(d.hzend / d.hzstart) / kLn2; }
 
@@ -88,3 +90,5 @@ bool emit_inverse(const SweepDesign& d, double factor, Out&& out) {
 // Writes the inverse filter's samples, scaled by factor, to an open file,
 // stopping at the first failed write.
 void write_inverse(const SweepDesign& design, double factor, SampleFile& file);
+
+}  // namespace vellisk

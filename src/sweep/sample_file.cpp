@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 
+namespace vellisk {
+
 SampleFile::~SampleFile() {
   if (file_ != nullptr) std::fclose(file_);
 }
@@ -44,3 +46,5 @@ int SampleFile::close() {
   file_ = nullptr;
   return error_;
 }
+
+}  // namespace vellisk

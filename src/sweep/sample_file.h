@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+namespace vellisk {
+
 // Owns one output file. Samples are rounded to float32 and gathered in a block
 // that goes to the file when full, so no library call is made per sample and
 // memory does not grow with the number of samples.
@@ -52,3 +54,5 @@ class SampleFile {
   std::size_t fill_ = 0;
   std::array<unsigned char, 64 * 1024> block_{};
 };
+
+}  // namespace vellisk

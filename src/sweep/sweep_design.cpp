@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 
+namespace vellisk {
+
 std::int32_t to_length(double product) {
   if (std::isnan(product)) return 0;
   if (product >= 2147483648.0) return std::numeric_limits<std::int32_t>::max();
@@ -50,3 +52,5 @@ SweepDesign drift_design(const SweepParams& params, double drift) {
   d.octavelen = played.octavelen * (1 + drift);
   return d;
 }
+
+}  // namespace vellisk

@@ -8,6 +8,8 @@
 #include "sweep/sample_file.h"
 #include "sweep/sweep_design.h"
 
+namespace vellisk {
+
 // sin(K (exp(i R) - 1)): the sweep at phase index i; any integer index is allowed.
 inline double sweep_phase_sample(const SweepDesign& d, std::int64_t i) {
   return std::sin(d.phasescale * (std::exp(static_cast<double>(i) * d.expstep) - 1.0));
@@ -67,3 +69,5 @@ bool emit_sweep(const SweepDesign& d, Out&& out) {
 
 // Writes the sweep's samples to an open file, stopping at the first failed write.
 void write_sweep(const SweepDesign& design, SampleFile& file);
+
+}  // namespace vellisk

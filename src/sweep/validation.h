@@ -1,9 +1,12 @@
 // Refusal of arguments that would write wrong files, before anything is written.
 #pragma once
 
+#include <charconv>
 #include <string>
 
 #include "sweep/sweep_design.h"
+
+namespace vellisk {
 
 // Checks the numbers and the design computed from them: each value's range
 // first, then the relations between values, then that every derived quantity
@@ -29,25 +32,11 @@ inline constexpr double kMaxDrift = 1e-3;
 // recorder's clock, still has its samples and tapers. Returns "" or one line.
 std::string drift_error(const SweepParams& params, double drift, const std::string& what);
 
-// Whether two names lead to one file: one existing file (same device and
-// inode, through hard or symbolic links), or one name yet to be created in one
-// folder, however the folder is reached (".", "..", links, bind mounts).
-bool same_file(const char* first, const char* second);
-
-// Returns "" unless the two names lead to one file, which the inverse filter
-// would overwrite. Names of existing non-regular files, such as /dev/null, may
-// be given twice.
-std::string output_names_error(const char* sweepfile, const char* inversefile);
-
-// Returns "" unless name is the open file of standard output or standard error
-// (/dev/stdout, or the file they are redirected to), which the program's own
-// text would corrupt. Character devices such as /dev/null and terminals pass.
-// parameter names the argument in the message.
-std::string standard_stream_error(const char* parameter, const char* name);
-
-// The name that opening name for writing creates or truncates: name with the
-// symbolic links of its last component followed, a dangling one too.
-std::string final_name(const char* name);
-
 // The shortest text that reads back as the same double, as messages print numbers.
-std::string number_text(double value);
+inline std::string number_text(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+}  // namespace vellisk

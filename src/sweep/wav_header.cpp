@@ -1,6 +1,8 @@
 // The WAV header of a file of float32 samples.
 #include "sweep/wav_header.h"
 
+namespace vellisk {
+
 namespace {
 
 constexpr std::int64_t kFmtBytes = 18;
@@ -68,3 +70,5 @@ std::string design_wav_header(const SweepParams& params, const SweepDesign& desi
                     static_cast<std::uint32_t>(file_samples(design, file)),
                     design_info_list(params, file));
 }
+
+}  // namespace vellisk

@@ -8,6 +8,8 @@
 #include "sweep/design_text.h"
 #include "sweep/sweep_design.h"
 
+namespace vellisk {
+
 // The highest rate a WAV file holds: its byte rate, 4 * rate, is a 32-bit field.
 inline constexpr double kWavMaxRate = 1073741823;
 
@@ -42,3 +44,5 @@ std::int64_t file_samples(const SweepDesign& design, DesignFile file);
 // the file, and the design it carries (design_info_list).
 std::string design_wav_header(const SweepParams& params, const SweepDesign& design,
                               DesignFile file);
+
+}  // namespace vellisk

@@ -1,0 +1,75 @@
+// What goes wrong: the problems that refuse a computation, and the warnings of one that ran but
+// probably went wrong. Each is a code and its values; the programs (and the Python module)
+// word them.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace vellisk {
+
+// The kinds of warning a measurement raises. None is raised by a clean measurement.
+enum class WarningCode {
+  // Of a channel's recording (Warning::channel):
+  silent_recording,  // every sample read is 0
+  clipped,           // count samples lie at the format's full scale
+  low_recording,     // the recording peaks at only value dBFS (below -50 dBFS)
+  // Of a channel's response:
+  response_elsewhere,   // a search of the whole recording found the response value samples
+                        // after the zero instant (negative: before), at second samples a second
+  outside_window,       // the response's peak lies outside the window or at its edge, value s
+                        // from the zero instant
+  low_peak_to_noise,    // the response's peak stands only value dB above the noise (below 20 dB)
+  not_an_impulse,       // the response's peak stands only value dB above its rms over the window
+  window_ends_early,    // the window's last tenth lies value dB above the noise; second: the s
+                        // after the zero instant where the decay would reach it (0: unknown)
+  // Of the whole run (channel 0):
+  drift_spreads_arrival,  // a clock drift measured and not corrected, value ppm (the applied
+                          // drift, second ppm, taken from it where not 0), spreads the arrival
+                          // over third samples across the band; count: the reference channel
+                          // (from 1), or 0 when measured from the repeats' spacing
+  recording_ends_early,   // the recording ends count samples before the windows do: read as 0
+};
+
+struct Warning {
+  WarningCode code = WarningCode::silent_recording;
+  int channel = 0;  // the channel it concerns, from 1; 0: the whole run
+  double value = 0, second = 0, third = 0;  // see WarningCode
+  std::int64_t count = 0;
+};
+
+// The kinds of problem that refuse a computation or end it.
+enum class ProblemCode {
+  invalid_design,     // the eight numbers give no sweep (their rules, ranges then relations)
+  invalid_request,    // an option of the request is out of its range or conflicts with another
+  invalid_recording,  // the recording does not fit the request (rate, length, channels)
+  unreadable,         // a recording or file could not be read
+  unwritable,         // a file could not be written
+  measurement_failed, // the measurement could not place or compute the response
+  not_finite,         // a result is not finite
+  out_of_memory,      // the computation needs more memory than the machine allows
+};
+
+// A problem: its code and one line that names the value and the rule broken. Where a rule
+// concerns a setting of the request, the line names the setting as the programs' option
+// ("--pre"), which is also its keyword in the Python module.
+struct Problem {
+  ProblemCode code = ProblemCode::invalid_request;
+  std::string message;
+};
+
+// Thrown by the library's computations: what() is the problem's message.
+class Error : public std::runtime_error {
+ public:
+  explicit Error(Problem problem)
+      : std::runtime_error(problem.message), problem_(std::move(problem)) {}
+  const Problem& problem() const { return problem_; }
+  ProblemCode code() const { return problem_.code; }
+
+ private:
+  Problem problem_;
+};
+
+}  // namespace vellisk

@@ -1,0 +1,287 @@
+// Measuring an impulse response: a recording of a played sweep, read from any source of
+// samples, turned into the system's responses, harmonics, timing, figures and warnings.
+//
+// A measurement takes three steps, each of which throws Error (with the problem's code and
+// one line naming the value and the rule) when it cannot go on:
+//   check_request(request)                   the request alone;
+//   plan_response(request, source)           the recording against it, the memory, the plan;
+//   measure_response(plan, source)           the measurement.
+// measure(request, source) does all three. Memory does not grow with the recording's length,
+// the number of repeats or channels: the recording is read a stretch at a time, and the
+// responses kept for reading spill from 64 MiB of memory into an unnamed scratch file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vellisk/problem.h"
+#include "vellisk/sweep.h"
+
+namespace vellisk {
+
+// ---------------------------------------------------------------------------------------------
+// Sources of samples
+
+// What a source holds.
+struct SourceInfo {
+  std::string format;  // "WAV (Microsoft) 32 bit float", "headerless float32", "samples in memory"
+  int channels = 0;
+  std::int64_t frames = 0;
+  int rate = 0;  // samples per second; 0 when the source does not say (a headerless file)
+};
+
+// What the samples read of one channel reached: the largest magnitude, and how many samples
+// lie at the format's full scale (for float samples, a magnitude of 1 or more).
+struct SampleLevels {
+  float peak = 0;
+  std::int64_t clipped = 0;
+};
+
+// A recording, read a stretch of neighbouring channels at a time.
+class SampleSource {
+ public:
+  virtual ~SampleSource() = default;
+  virtual const SourceInfo& info() const = 0;
+
+  // Reads frames [first, first + count) of channels [channel, channel + n) into out[0] to
+  // out[n - 1]; frames before the start or past the end read as 0. Returns "", or one line
+  // saying why not: a failed read, or a sample that is not finite. When levels is given,
+  // levels[0] to levels[n - 1] take in the samples read.
+  virtual std::string read(std::int64_t first, std::int64_t count, int channel, int n,
+                           float* const* out, SampleLevels* levels = nullptr) = 0;
+};
+
+// Samples in memory, not copied: sample t of channel c at data[t * frame_stride + c *
+// channel_stride] (interleaved frames: frame_stride = channels, channel_stride = 1; a
+// frames x channels array in C order likewise; one channel after another: frame_stride 1,
+// channel_stride frames). The data must outlive the source. name says it in messages
+// ("recording (NAME) holds a sample that is not finite ...").
+class MemorySource : public SampleSource {
+ public:
+  MemorySource(const float* data, std::int64_t frames, int channels, int rate,
+               std::int64_t frame_stride, std::int64_t channel_stride,
+               std::string name = "samples");
+  const SourceInfo& info() const override { return info_; }
+  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
+                   SampleLevels* levels = nullptr) override;
+
+ private:
+  const float* data_;
+  std::int64_t frame_stride_, channel_stride_;
+  std::string name_;
+  SourceInfo info_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The request
+
+// The largest values the request's settings take.
+inline constexpr int kMaxOrder = 10;
+inline constexpr double kMaxDriftPpm = 1000;
+inline constexpr int kMaxRepeats = 1000;
+inline constexpr int kMaxSmooth = 96;  // the text files' grid has 96 points an octave
+
+// Everything vellisk-ir's options set, by their names there. Ranges are checked by
+// check_request.
+struct ResponseRequest {
+  SweepParams sweep;          // the eight numbers of the sweep that was played
+  double pre = 0.1;           // s kept before the zero instant (>= 0)
+  double length = 1;          // s kept after it (> 0)
+  int harmonics = 1;          // harmonic orders 2 to harmonics are measured (1: none; <= 10)
+  std::optional<double> drift_ppm;  // a clock drift to correct, as given (-1000 to 1000 ppm)
+  bool drift_auto = false;    // correct the drift measured (needs reference or repeat >= 2)
+  int reference = 0;          // the loopback channel, from 1 (0: none)
+  int repeat = 1;             // sweep files played back to back (1 to 1000)
+  double gate_ms = 0;         // analyse the response to this many ms after its arrival (0: no gate)
+  int smooth = 0;             // frequency responses smoothed over 1/smooth octave (1 to 96; 0: none)
+  bool uncompensated = false; // leave the sweep's own response in
+  bool align = false;         // move the windows onto a response found outside them
+  bool frequency_responses = false;  // keep each channel's and order's frequency response
+  bool figure = false;        // keep the curves a figure of the measurement draws
+  int threads = 0;            // threads at most (0: as many as the machine has cores)
+};
+
+// The request's own rules, before any recording: the design (check_design), a sweep that is
+// not silent, the ranges of the options, a drift given that the sweep can take, a window the
+// transforms can hold, and harmonic orders that have a band and room. Throws Error.
+void check_request(const ResponseRequest& request);
+
+// ---------------------------------------------------------------------------------------------
+// The results
+
+// A channel's figures, as the report gives them.
+struct ChannelFigures {
+  bool silent = false;         // every sample is 0: nothing else is measured
+  double arrival_samples = 0;  // after the zero instant
+  double arrival_ms = 0;
+  double gain_db = 0;                      // in-band gain: the band's median magnitude
+  double impulse_peak_db = 0;              // the response's peak re unit gain
+  std::optional<double> peak_to_noise_db;  // none when the noise is 0
+  int polarity = 1;                        // -1: inverted
+  std::vector<double> harmonic_level_db;   // [k - 2]: order k re the linear response
+  std::vector<double> harmonic_noise_db;   // [k - 2]: the noise in order k's window, likewise
+  std::vector<bool> below_noise;           // [k - 2]: left out of the THD
+  double thd_percent = 0;
+  double thd_db = 0;
+  double recorded_peak_dbfs = 0;  // of the recording's samples read for the channel
+  std::int64_t clipped_samples = 0;
+};
+
+// The timing's figures: the reference's latency, the repeats and the clock drift.
+struct TimingFigures {
+  int reference = 0;  // the loopback channel, from 1; 0: none
+  double latency_samples = 0;
+  double latency_ms = 0;
+  struct Repeat {
+    double offset_samples = 0;           // from its place
+    std::optional<double> noise_db;      // re the kept repeats' median; none when that is 0
+    std::optional<double> deviation_db;  // from the others, re the median noise; none when 0
+    double deviation = 0;                // the same, re unit gain
+    bool kept = true;
+    double raised_db = 0;  // left out: how much it would have raised the average's noise
+  };
+  std::vector<Repeat> repeats;  // none for one sweep
+  int averaged = 1;
+  std::optional<double> median_deviation_db;
+  std::optional<double> noise_down_db;  // the kept repeats' median noise over the average's
+  double applied_ppm = 0;               // the drift the measurement was made with
+  std::optional<double> drift_ppm;      // measured
+  std::string drift_source;             // "reference" or "repeats"
+  bool drift_corrected = false;
+  double drift_spread_samples = 0;  // of the arrival across the band, by the drift left
+};
+
+// Every figure of a measurement, from which vellisk-ir's printed report and JSON report are
+// both written.
+struct ResponseReport {
+  SweepParams params;
+  std::int32_t sweeplen = 0;
+  std::int32_t silencelen = 0;
+  SourceInfo info;  // the recording's
+  double pre_s = 0;
+  double length_s = 0;
+  std::int64_t window_samples = 0;  // of the linear response
+  std::int64_t zero_sample = 0;     // the zero instant's sample in it
+  std::size_t transform_samples = 0;
+  double noise_first_s = 0;  // the noise stretch, s from the zero instant
+  double noise_last_s = 0;
+  bool compensated = true;   // the sweep's own response taken out
+  double band_low_hz = 0;    // the rows' band: where the sweep is within 12 dB of full level
+  double band_high_hz = 0;   // (uncompensated: hzstart to hzend)
+  double gate_ms = 0;        // 0: no gate
+  std::int64_t aligned_samples = 0;  // align: how far the windows were moved
+  int smooth = 0;            // the frequency responses' 1/N octave; 0: none
+  int figure_smooth = 6;     // the figure's level curves'
+  std::optional<double> drift_given_ppm;
+  TimingFigures timing;
+  std::vector<ChannelFigures> channels;
+};
+
+// A frequency response: rows of frequency, level and phase.
+struct FrequencyResponse {
+  std::vector<double> frequencies;  // Hz (for a harmonic order: the excitation frequency)
+  std::vector<double> level;        // dB re unit gain, at least -300
+  std::vector<double> phase;        // degrees, in (-180, 180]
+};
+
+// What a figure draws of one channel.
+struct ResponseCurves {
+  std::vector<double> frequencies;             // Hz, 1/24 octave apart
+  std::vector<double> level;                   // the linear response, dB, smoothed
+  std::vector<std::vector<double>> harmonics;  // [k - 2]: order k at excitation frequency, dB
+  std::vector<double> times;                   // ms from the zero instant
+  std::vector<double> envelope;                // dB, the peak of each stretch of samples
+  std::vector<double> noise_level;  // dB at frequencies: the noise a window like the level's holds
+  double noise_envelope = 0;  // dB, the median of the same peaks over the noise stretch
+};
+
+// A response that does not lie in the window, found by a search of the whole recording.
+struct FoundResponse {
+  double at = 0;    // samples after the zero instant
+  double peak = 0;  // its magnitude
+};
+
+struct ChannelResponse {
+  bool finite = true;       // whether every sample of its responses is finite
+  float low = 0, high = 0;  // its responses' extreme samples, over every order
+  ResponseCurves curves;    // with request.figure
+  std::vector<FrequencyResponse> responses;  // with request.frequency_responses: [k - 1] order
+                                             // k on a grid of 96 points an octave
+};
+
+class ResponsePlan;
+
+// A measurement's results. The responses (each order's window of each channel, the linear
+// one first) are read a stretch at a time: they may lie in a scratch file.
+class ResponseResult {
+ public:
+  ResponseResult();
+  ~ResponseResult();
+  ResponseResult(ResponseResult&&) noexcept;
+  ResponseResult& operator=(ResponseResult&&) noexcept;
+
+  ResponseReport report;
+  std::vector<ChannelResponse> channels;
+  std::vector<Warning> warnings;  // in the order the report gives them
+  std::optional<FoundResponse> aligned;  // align: the response the windows were moved onto
+
+  int orders() const;                   // 1 + the harmonic orders
+  std::int64_t frames(int order) const; // order k's window, samples (k = 1: the linear one)
+
+  // Samples [first, first + count) of order k's window of channel c (from 0) into out.
+  // Returns "" or why the scratch file could not be read.
+  std::string read(int order, int channel, std::int64_t first, std::int64_t count,
+                   float* out) const;
+
+  class Rows;
+  std::unique_ptr<Rows> rows;  // the library's own
+};
+
+// A plan: the request checked against a recording, its transform planned. Made by
+// plan_response.
+class ResponsePlan {
+ public:
+  ResponsePlan();
+  ~ResponsePlan();
+  ResponsePlan(ResponsePlan&&) noexcept;
+  ResponsePlan& operator=(ResponsePlan&&) noexcept;
+
+  ResponseRequest request;
+  ResponseReport setup;  // the report's figures known before the measurement
+  int threads = 1;       // as many as the memory allows
+  std::int64_t frames(int order) const;  // order k's window, samples
+
+  class State;
+  std::unique_ptr<State> state;  // the library's own
+};
+
+// The recording against the request: its rate (when it has one), its length, the reference
+// channel, the repeats and the timing options. name says the recording in messages. Throws
+// Error.
+void check_recording(const ResponseRequest& request, const SourceInfo& info,
+                     const std::string& name);
+void check_timing(const ResponseRequest& request, const SourceInfo& info, const std::string& name);
+
+// Checks the recording (check_recording, check_timing), the memory the measurement needs
+// against what the machine allows (fewer threads when that is enough), and plans it. Throws
+// Error.
+ResponsePlan plan_response(const ResponseRequest& request, SampleSource& source,
+                           const std::string& name = "recording");
+
+// Measures: deconvolves every channel, times and averages the repeats, searches a response
+// outside the window (and with align, measures again there), and measures each channel.
+// Throws Error when the recording cannot be read or the timing cannot be measured. A response
+// that is not finite is measured all the same: result_problem says so.
+ResponseResult measure_response(const ResponsePlan& plan, SampleSource& source);
+
+// check_request, plan_response and measure_response in turn, then result_problem.
+ResponseResult measure(const ResponseRequest& request, SampleSource& source,
+                       const std::string& name = "recording");
+
+// The problem of a channel's response that is not finite (ProblemCode::not_finite), or none.
+std::optional<Problem> result_problem(const ResponseResult& result);
+
+}  // namespace vellisk

@@ -1,0 +1,68 @@
+// Reading stretches of a recorded sweep: any file libsndfile reads, or headerless float32.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vellisk/response.h"
+
+struct sf_private_tag;
+
+namespace vellisk {
+
+// Whether a name is that of a headerless little-endian float32 file: .pcm, .raw or .f32.
+bool is_headerless_name(const std::string& name);
+
+using RecordingInfo = SourceInfo;
+
+// One open recording, read a fixed-size block at a time.
+class Recording : public SampleSource {
+ public:
+  Recording() = default;
+  ~Recording();
+  Recording(const Recording&) = delete;
+  Recording& operator=(const Recording&) = delete;
+
+  // Opens name for reading; a headerless file holds channels interleaved
+  // channels. A file that does not say how long it is (a FLAC written to a
+  // pipe) is read through once to count its frames; one that cannot be read
+  // twice (a pipe) is then refused. Returns "", or one line that says why the
+  // file cannot be used; its messages call the file role ("recording (NAME)").
+  std::string open(const char* name, bool headerless, int channels, const char* role = "recording");
+
+  const RecordingInfo& info() const override { return info_; }
+
+  // Reads frames [first, first + count) of the channels [channel, channel + n)
+  // into out[0] to out[n - 1]; frames before the start or past the end read as
+  // 0. Returns "", or one line that says why: a failed read, or a sample that
+  // is not finite. When levels is given, levels[0] to levels[n - 1] take in
+  // the samples read: an integer format's extreme codes (its most negative
+  // code reads as -1, its most positive as 1 - 2^(1 - bits)), a companded
+  // format's largest magnitude, or any other format's magnitudes of 1 or more
+  // count as clipped.
+  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
+                   SampleLevels* levels = nullptr) override;
+
+  // Reads the next frames in order, up to count, interleaved into out, however
+  // many the header says there are (a stream written to a pipe does not know);
+  // got is 0 at the end. Returns "", or one line that says why: a failed read,
+  // or a sample that is not finite. Works on pipes: it never seeks.
+  std::string read_next(std::int64_t count, float* out, std::int64_t& got);
+
+ private:
+  // Reads the file to its end to count its frames, then returns to its start.
+  std::string count_frames();
+
+  int fd_ = -1;
+  sf_private_tag* file_ = nullptr;
+  std::string name_;
+  std::string what_;  // "recording (NAME)", for messages
+  RecordingInfo info_;
+  std::int64_t next_ = 0;  // the next frame read_next reads
+  std::vector<float> block_;
+  float clip_low_ = -1;  // a sample at or beyond these is at full scale
+  float clip_high_ = 1;
+};
+
+}  // namespace vellisk

@@ -1,0 +1,36 @@
+// The library's own parts of a plan and a result, for the programs built with it.
+#pragma once
+
+#include <string>
+
+#include "io/response_file.h"
+#include "response/layout.h"
+#include "response/measurement.h"
+#include "response/store.h"
+#include "response/timing.h"
+#include "vellisk/response.h"
+
+namespace vellisk {
+
+class ResponsePlan::State {
+ public:
+  MeasurementSetup setup;
+  TimingSetup timing;
+  Measurement planned;
+};
+
+class ResponseResult::Rows {
+ public:
+  RowStore store;
+  Layout layout;
+  int channels = 0;
+};
+
+// The rule of align: not with a timing reference or repeats, whose own timing places the
+// windows. Returns "" or the refusal.
+std::string align_error(bool align, int reference, int repeat);
+
+// Writes order k's windows of every channel, interleaved, to file. Returns "" or why not.
+std::string write_order(const ResponseResult& result, int order, ResponseFile& file);
+
+}  // namespace vellisk

@@ -1,0 +1,246 @@
+// Tests of the library's public API, in process: the sweep's samples, the measurement of an
+// in-memory recording against vellisk-ir's files and report, the room's values against
+// vellisk-room's, and problems and warnings as codes and values.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "common/ir_report.h"
+#include "common/json_report.h"
+#include "common/room_report.h"
+#include "run_vellisk.h"
+#include "vellisk/vellisk.h"
+
+using namespace vellisk;
+
+namespace {
+
+const SweepParams kSweep = {8000, 0.5, 50, 3000, 2, 0.5, 0.05, 0.01};
+const std::vector<std::string> kNumbers = {"8000", "0.5", "50", "3000", "2", "0.5", "0.05", "0.01"};
+
+// Two channels, interleaved: the sweep through 0.4 x(t - 37) + 0.1 x(t - 40)^2 (a second
+// harmonic), and a silent one; 3 s of room after the sweep file.
+std::vector<float> two_channels() {
+  const std::vector<float> s = sweep_samples(kSweep);
+  std::vector<float> y(2 * (s.size() + 24000), 0.0f);
+  for (std::size_t t = 0; t < s.size(); ++t) {
+    y[2 * (t + 37)] += 0.4f * s[t];
+    y[2 * (t + 40)] += 0.1f * s[t] * s[t];
+  }
+  return y;
+}
+
+// A request for the sweep, changed by change.
+template <class Change>
+ResponseRequest request_with(Change change, SweepParams sweep = kSweep) {
+  ResponseRequest r;
+  r.sweep = sweep;
+  change(r);
+  return r;
+}
+
+const auto kAsGiven = [](ResponseRequest&) {};
+
+}  // namespace
+
+TEST(Api, SweepSamplesAreTheGoldenFilesAndComeInAnyBlocks) {
+  // The golden design of the reference run: vellisk's files, bit for bit.
+  const SweepParams golden = {8000, 0.5, 50, 3000, 0.5, 0.05, 0.1, 0.02};
+  EXPECT_EQ(sweep_samples(golden), read_samples(kTestData / "sweep.pcm"));
+  EXPECT_EQ(inverse_samples(golden), read_samples(kTestData / "inverse.pcm"));
+  // Blocks from before the start to past the end give the same samples, zeros outside.
+  const SweepDesign d = compute_design(golden);
+  for (const bool inverse : {false, true}) {
+    SCOPED_TRACE(inverse ? "inverse" : "sweep");
+    const std::vector<float> whole = inverse ? inverse_samples(golden) : sweep_samples(golden);
+    const auto n = static_cast<std::int64_t>(whole.size());
+    std::vector<float> blocks;
+    for (std::int64_t at = -7; at < n + 7; at += 333) {
+      std::vector<float> block(333);
+      if (inverse) {
+        inverse_samples(d, at, 333, block.data());
+      } else {
+        sweep_samples(d, at, 333, block.data());
+      }
+      blocks.insert(blocks.end(), block.begin(), block.end());
+    }
+    ASSERT_GE(static_cast<std::int64_t>(blocks.size()), n + 14);
+    EXPECT_TRUE(std::all_of(blocks.begin(), blocks.begin() + 7, [](float v) { return v == 0; }));
+    EXPECT_EQ(std::vector<float>(blocks.begin() + 7, blocks.begin() + 7 + n), whole);
+    EXPECT_TRUE(std::all_of(blocks.begin() + 7 + n, blocks.end(), [](float v) { return v == 0; }));
+  }
+  char factor[32];
+  std::snprintf(factor, sizeof factor, "%g", normalisation_factor(d));
+  EXPECT_NE(read_file(kTestData / "stdout-after-banner.txt")
+                .find(std::string("Sweep normalizaton factor: ") + factor + "\n"),
+            std::string::npos);
+}
+
+TEST(Api, ProblemsCarryTheirCodeAndTheProgramsWords) {
+  TempDir dir;
+  const RunResult refused = run_vellisk(dir, {"8000", "0.5", "50", "5000", "2", "0.5", "0.05",
+                                              "0.01", "s.pcm", "i.pcm"});
+  SweepParams alias = kSweep;
+  alias.hzend = 5000;
+  const std::optional<Problem> p = check_design(alias);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->code, ProblemCode::invalid_design);
+  EXPECT_EQ(p->message + "\n", refused.err);
+  EXPECT_FALSE(check_design(kSweep));
+
+  const struct {
+    const char* what;
+    ResponseRequest request;
+    ProblemCode code;
+    const char* words;
+  } cases[] = {
+      {"silent sweep", request_with(kAsGiven, {8000, 0, 50, 3000, 2, 0.5, 0.05, 0.01}),
+       ProblemCode::invalid_design, "amplitude (0) must not be 0"},
+      {"empty order",
+       request_with([](ResponseRequest& r) { r.harmonics = 10; },
+                    {8000, 0.5, 500, 3000, 2, 0.5, 0.05, 0.01}),
+       ProblemCode::invalid_request, "--harmonics (10) asks for order 6, whose band is empty"},
+      {"gate", request_with([](ResponseRequest& r) { r.gate_ms = 2000; }),
+       ProblemCode::invalid_request, "--gate (2000 ms) must not be longer than --length (1 s)"},
+      {"align", request_with([](ResponseRequest& r) { r.align = true, r.reference = 2; }),
+       ProblemCode::invalid_request, "--align is for a single sweep without a reference"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    try {
+      check_request(c.request);
+      ADD_FAILURE() << "not refused";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), c.code);
+      EXPECT_EQ(std::string(e.what()).find(c.words), 0u) << e.what();
+    }
+  }
+  // A recording shorter than the sweep, and a reference it does not have.
+  std::vector<float> short_one(1000, 0.0f);
+  MemorySource source(short_one.data(), 1000, 1, 8000, 1, 1, "short");
+  const ResponseRequest request = request_with(kAsGiven);
+  try {
+    plan_response(request, source, "short");
+    ADD_FAILURE() << "not refused";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ProblemCode::invalid_recording);
+    EXPECT_STREQ(e.what(), "recording (short) holds 1000 frames, fewer than the end of the sweep "
+                           "at silencelen + sweeplen (20000)");
+  }
+}
+
+// The pipeline on a recording in memory gives vellisk-ir's files and JSON report, byte for
+// byte, and its warnings, as codes and as words.
+TEST(Api, MeasuringInMemoryGivesTheProgramsFilesAndReport) {
+  TempDir dir;
+  const std::vector<float> y = two_channels();
+  std::ofstream(dir.work() / "rec.f32", std::ios::binary)
+      .write(reinterpret_cast<const char*>(y.data()), static_cast<std::streamsize>(4 * y.size()));
+  std::vector<std::string> args = {"-c", "2", "-H", "2", "--json", "r.json", "--frd", "r.frd"};
+  args.insert(args.end(), kNumbers.begin(), kNumbers.end());
+  args.insert(args.end(), {"rec.f32", "ir.f32"});
+  RunSetup setup;
+  setup.program = VELLISK_IR_BINARY;
+  const RunResult run = run_program(dir, args, setup);
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  const ResponseRequest request = request_with([](ResponseRequest& r) {
+    r.harmonics = 2;
+    r.frequency_responses = true;
+  });
+  const std::int64_t frames = static_cast<std::int64_t>(y.size() / 2);
+  MemorySource source(y.data(), frames, 2, 8000, 2, 1, "rec.f32");
+  const ResponseResult result = measure(request, source, "rec.f32");
+
+  // The responses: each order's file, interleaved.
+  for (int k = 1; k <= 2; ++k) {
+    SCOPED_TRACE(k);
+    const std::vector<float> file =
+        read_samples(dir.work() / (k == 1 ? "ir.f32" : "ir-h2.f32"));
+    const std::int64_t n = result.frames(k);
+    ASSERT_EQ(static_cast<std::int64_t>(file.size()), 2 * n);
+    std::vector<float> row(static_cast<std::size_t>(n));
+    for (int c = 0; c < 2; ++c) {
+      ASSERT_EQ(result.read(k, c, 0, n, row.data()), "");
+      for (std::int64_t t = 0; t < n; ++t) {
+        ASSERT_EQ(row[static_cast<std::size_t>(t)], file[static_cast<std::size_t>(2 * t + c)])
+            << "channel " << c + 1 << ", sample " << t;
+      }
+    }
+  }
+  // The silent channel's warning, as a code and as the program's words.
+  ASSERT_EQ(result.warnings.size(), 1u);
+  EXPECT_EQ(result.warnings[0].code, WarningCode::silent_recording);
+  EXPECT_EQ(result.warnings[0].channel, 2);
+  EXPECT_EQ("Warning: " + warning_text(result.warnings[0]) + "\n", run.err);
+
+  // The JSON report, from the same figures, the file and its format named as the program does.
+  RunFigures figures;
+  static_cast<ResponseReport&>(figures) = result.report;
+  figures.recording = "rec.f32";
+  figures.info.format = "headerless float32";
+  figures.info.rate = 0;
+  for (const Warning& w : result.warnings) figures.warnings.push_back(warning_text(w));
+  figures.outputs = {"ir.f32", "ir-h2.f32", "r.json", "r-c1.frd", "r-c2.frd", "r-c1-h2.frd",
+                     "r-c2-h2.frd"};
+  EXPECT_EQ(json_report(figures), read_file(dir.work() / "r.json"));
+  EXPECT_EQ(result.channels[0].responses.size(), 2u);
+}
+
+TEST(Api, WarningsCountWhatTheyName) {
+  // A recording clipped at full scale: the count is that of the samples at or beyond it.
+  std::vector<float> y = sweep_samples(kSweep);
+  y.resize(y.size() + 8000, 0.0f);
+  std::int64_t at_full_scale = 0;
+  for (float& v : y) {
+    v *= 2.5f;
+    at_full_scale += std::abs(v) >= 1;
+  }
+  ASSERT_GT(at_full_scale, 0);
+  MemorySource source(y.data(), static_cast<std::int64_t>(y.size()), 1, 8000, 1, 1);
+  const ResponseResult result = measure(request_with(kAsGiven), source);
+  ASSERT_FALSE(result.warnings.empty());
+  EXPECT_EQ(result.warnings[0].code, WarningCode::clipped);
+  EXPECT_EQ(result.warnings[0].channel, 1);
+  EXPECT_EQ(result.warnings[0].count, at_full_scale);
+}
+
+TEST(Api, RoomValuesAreTheProgramsJsonEntry) {
+  TempDir dir;
+  // A 1 kHz tone decaying by 60 dB in 1.2 s after 50 ms of silence, over faint noise.
+  const int rate = 48000;
+  std::vector<float> x(static_cast<std::size_t>(2.5 * rate));
+  unsigned state = 3;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const double t = static_cast<double>(i) / rate - 0.05;
+    state = state * 1664525u + 1013904223u;
+    const double noise = 1e-5 * ((state >> 8) / 16777216.0 - 0.5);
+    x[i] = static_cast<float>(
+        (t < 0 ? 0 : std::sin(2 * 3.141592653589793 * 1000 * t) * std::pow(10.0, -3 * t / 1.2)) +
+        noise);
+  }
+  std::ofstream(dir.work() / "ir.f32", std::ios::binary)
+      .write(reinterpret_cast<const char*>(x.data()), static_cast<std::streamsize>(4 * x.size()));
+  RunSetup setup;
+  setup.program = VELLISK_ROOM_BINARY;
+  const RunResult run = run_program(dir, {"-r", "48000", "--json", "r.json", "ir.f32"}, setup);
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  RoomSetup room;
+  room.rate = rate;
+  room.threads = 0;
+  MemorySource source(x.data(), static_cast<std::int64_t>(x.size()), 1, rate, 1, 1);
+  const FileResult file{"ir.f32", static_cast<double>(rate), analyse_room(room, source)};
+  const nlohmann::ordered_json program = nlohmann::ordered_json::parse(read_file(dir.work() / "r.json"));
+  EXPECT_EQ(file_json(file), program["files"][0]);
+
+  room.rate = 999;
+  EXPECT_EQ(check_room(room)->code, ProblemCode::invalid_request);
+  EXPECT_THROW(analyse_room_channel(room, x.data(), 10), Error);
+}

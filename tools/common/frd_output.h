@@ -1,0 +1,25 @@
+// Frequency-response text files (.frd): their names and their text.
+#pragma once
+
+#include <string>
+
+#include "common/ir_report.h"
+#include "response/frequency_response.h"
+
+namespace vellisk {
+
+// Whether a name ends in .frd or .txt, in any letter case.
+bool is_frd_name(const std::string& name);
+
+// The file of channel c (from 1) and order k (1: the linear response): base
+// itself for one channel's linear response; -c<c> before the extension when
+// the recording has several channels, then -h<k> for a harmonic order.
+std::string frd_name(const std::string& base, int channel, int channels, int order);
+
+// The text of a file: '*' header lines saying what it holds, then a row of
+// frequency (Hz), level (dB re unit gain) and phase (degrees, in (-180, 180],
+// with the delay given removed) per point, tab-separated.
+std::string frd_text(const RunFigures& f, int channel, int order, double delay_samples,
+                     const FrequencyResponse& r);
+
+}  // namespace vellisk

@@ -1,0 +1,134 @@
+// Reading the options of a response: every value whole and in its range.
+#include "common/response_options.h"
+
+#include <getopt.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "common/arguments.h"
+#include "common/frd_output.h"
+#include "response/pipeline.h"
+
+namespace vellisk {
+
+namespace {
+
+enum { kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson, kUncompensated, kAlign };
+
+}  // namespace
+
+const std::vector<option>& response_long_options() {
+  static const std::vector<option> options = {
+      {"length", required_argument, nullptr, 'l'},
+      {"pre", required_argument, nullptr, 'p'},
+      {"harmonics", required_argument, nullptr, 'H'},
+      {"drift", required_argument, nullptr, kDrift},
+      {"plot", required_argument, nullptr, kPlot},
+      {"reference", required_argument, nullptr, kReference},
+      {"repeat", required_argument, nullptr, kRepeat},
+      {"frd", required_argument, nullptr, kFrd},
+      {"smooth", required_argument, nullptr, kSmooth},
+      {"gate", required_argument, nullptr, kGate},
+      {"json", required_argument, nullptr, kJson},
+      {"uncompensated", no_argument, nullptr, kUncompensated},
+      {"align", no_argument, nullptr, kAlign},
+      {nullptr, 0, nullptr, 0},
+  };
+  return options;
+}
+
+std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
+  switch (val) {
+    case 'l':
+      if (!whole_number(arg, o.length) || !(o.length > 0)) {
+        return quoted("--length", arg) + " must be a number of seconds greater than 0";
+      }
+      break;
+    case 'p':
+      if (!whole_number(arg, o.pre) || !(o.pre >= 0)) {
+        return quoted("--pre", arg) + " must be a number of seconds, 0 or more";
+      }
+      break;
+    case 'H':
+      if (!whole_integer(arg, o.harmonics) || o.harmonics < 2 || o.harmonics > kMaxOrder) {
+        return quoted("--harmonics", arg) + " must be a whole number from 2 to 10";
+      }
+      break;
+    case kDrift:
+      if (std::strcmp(arg, "auto") == 0) {
+        o.drift_auto = true;
+      } else if (whole_number(arg, o.drift_ppm) && std::abs(o.drift_ppm) <= kMaxDriftPpm) {
+        o.drift_given = true;
+      } else {
+        return quoted("--drift", arg) + " must be auto, or a number of ppm from -1000 to 1000";
+      }
+      break;
+    case kPlot:
+      o.plot = arg;
+      if (!ends_with_svg(o.plot)) return quoted("--plot", arg) + " must name a file ending in .svg";
+      break;
+    case kReference:
+      if (!whole_integer(arg, o.reference) || o.reference < 1 || o.reference > 1024) {
+        return quoted("--reference", arg) + " must be a channel number from 1 to 1024";
+      }
+      break;
+    case kRepeat:
+      if (!whole_integer(arg, o.repeat) || o.repeat < 1 || o.repeat > kMaxRepeats) {
+        return quoted("--repeat", arg) + " must be a whole number from 1 to 1000";
+      }
+      break;
+    case kFrd:
+      o.frd = arg;
+      if (!is_frd_name(o.frd)) return quoted("--frd", arg) + " must name a file ending in .frd or .txt";
+      break;
+    case kSmooth:
+      if (!whole_integer(arg, o.smooth) || o.smooth < 1 || o.smooth > kMaxSmooth) {
+        return quoted("--smooth", arg) + " must be a whole number from 1 to 96";
+      }
+      break;
+    case kGate:
+      if (!whole_number(arg, o.gate) || !(o.gate > 0)) {
+        return quoted("--gate", arg) + " must be a number of milliseconds greater than 0";
+      }
+      break;
+    case kJson:
+      o.json = arg;
+      if (o.json.empty()) return "--json must name a file";
+      break;
+    case kUncompensated:
+      o.uncompensated = true;
+      break;
+    case kAlign:
+      o.align = true;
+      break;
+    default:
+      break;
+  }
+  return "";
+}
+
+std::string response_options_error(const ResponseOptions& o) {
+  return align_error(o.align, static_cast<int>(o.reference), static_cast<int>(o.repeat));
+}
+
+ResponseRequest request_of(const ResponseOptions& o, const SweepParams& params) {
+  ResponseRequest r;
+  r.sweep = params;
+  r.pre = o.pre;
+  r.length = o.length;
+  r.harmonics = static_cast<int>(o.harmonics);
+  if (o.drift_given) r.drift_ppm = o.drift_ppm;
+  r.drift_auto = o.drift_auto;
+  r.reference = static_cast<int>(o.reference);
+  r.repeat = static_cast<int>(o.repeat);
+  r.gate_ms = o.gate;
+  r.smooth = static_cast<int>(o.smooth);
+  r.uncompensated = o.uncompensated;
+  r.align = o.align;
+  r.frequency_responses = !o.frd.empty();
+  r.figure = !o.plot.empty();
+  return r;
+}
+
+}  // namespace vellisk

@@ -1,0 +1,47 @@
+// The options of a response, shared by vellisk-ir and vellisk-measure: their table, their
+// reading and ranges, and the request they make.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "vellisk/response.h"
+
+struct option;
+
+namespace vellisk {
+
+struct ResponseOptions {
+  double length = 1;         // seconds kept after the zero instant
+  double pre = 0.1;          // seconds kept before it
+  long harmonics = 1;        // highest harmonic order written; 1 when not given
+  bool drift_auto = false;   // --drift auto
+  bool drift_given = false;  // --drift PPM
+  double drift_ppm = 0;
+  long reference = 0;  // --reference C: the loopback channel, 1-based; 0 when not given
+  long repeat = 1;     // --repeat N: sweep files played back to back
+  std::string plot;    // --plot FILE.svg; empty when not given
+  std::string frd;     // --frd FILE.frd; empty when not given
+  long smooth = 0;     // --smooth N: 1/N octave; 0 when not given
+  double gate = 0;     // --gate MS, in milliseconds; 0 when not given
+  std::string json;    // --json FILE; empty when not given
+  bool uncompensated = false;  // --uncompensated: keep the sweep's own response in
+  bool align = false;          // --align: cut the windows at the response found
+};
+
+// The options of a response, as getopt_long reads them, ending in an all-zero entry: a short
+// one's val is its letter ("lpH"), a long-only one's above 255.
+const std::vector<option>& response_long_options();
+
+// Reads option val (of the table) with its value arg, which may be null for one that takes
+// none. Returns "", or one line naming the option, the rule and the value given.
+std::string read_response_option(int val, const char* arg, ResponseOptions& options);
+
+// The rules between the options, once all are read: "" or the refusal.
+std::string response_options_error(const ResponseOptions& options);
+
+// The request the options make for the eight numbers.
+ResponseRequest request_of(const ResponseOptions& options, const SweepParams& params);
+
+}  // namespace vellisk

@@ -1,0 +1,398 @@
+// The response's part of a run of vellisk-ir or vellisk-measure: its checks, the measurement
+// through the library, the report and the files.
+#include "common/response_run.h"
+
+#include <cctype>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/arguments.h"
+#include "common/console.h"
+#include "common/frd_output.h"
+#include "common/ir_report.h"
+#include "common/json_report.h"
+#include "common/outputs.h"
+#include "common/paths.h"
+#include "common/timing_report.h"
+#include "common/versions.h"
+#include "io/recording.h"
+#include "io/response_file.h"
+#include "plot/figure.h"
+#include "response/pipeline.h"
+#include "sweep/design_text.h"
+#include "sweep/validation.h"
+
+namespace vellisk {
+
+namespace {
+
+inline constexpr const char* kIrBanner =
+    "\nVellisk " VELLISK_VERSION ": impulse response of a recorded log sweep.\n";
+
+std::string text(double value) { return number_text(value); }
+
+// irfile's name with -h<k> before its extension: ir.wav gives ir-h2.wav.
+std::string harmonic_name(const std::string& irfile, int k) {
+  const std::string::size_type dot = irfile.rfind('.');
+  return irfile.substr(0, dot) + "-h" + std::to_string(k) + irfile.substr(dot);
+}
+
+// The checks on the recording once it is open, in their order: the program's own, the
+// library's, the irfile's format's.
+std::string recording_error(const ResponseJob& job, const SourceInfo& info, bool headerless) {
+  const std::string what = "recording (" + job.recording + ")";
+  if (job.channels != 0 && !headerless) {
+    return "--channels (" + std::to_string(job.channels) + ") is for headerless recordings; " +
+           what + " says it has " + std::to_string(info.channels);
+  }
+  try {
+    check_recording(job.request, info, job.recording);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  if (info.channels > max_channels(job.format)) {
+    return what + " has " + std::to_string(info.channels) +
+           " channels, more than a .flac irfile holds (8); write a .wav or .w64 file";
+  }
+  return "";
+}
+
+// A WAV irfile's 32-bit sizes against its channels and window.
+std::string wav_error(const ResponseJob& job, int channels, std::int64_t frames) {
+  if (job.format != ResponseFormat::kWav) return "";
+  const double rate = job.request.sweep.rate;
+  if (frames <= wav_max_frames(channels, rate, info_list(kIrVersion))) return "";
+  return "irfile (" + job.irfile + "): " + std::to_string(channels) + " channels of " +
+         std::to_string(frames) + " frames at " + text(rate) +
+         " Hz exceed the 32-bit sizes of a WAV file; write a .w64 file";
+}
+
+// Each output against the recording, the standard streams and the others;
+// each of the names from `made` on, made from one name given, against those
+// before `made` only.
+std::string names_error(const char* recording, const std::vector<std::string>& outputs,
+                        std::size_t made = static_cast<std::size_t>(-1)) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const char* name = outputs[i].c_str();
+    const char* parameter = i == 0 ? "irfile" : "output";
+    if (same_file(recording, name)) {
+      return std::string("recording and ") + parameter + " (" + recording + ", " + name +
+             ") must not name the same file: the response would overwrite the recording";
+    }
+    if (std::string e = standard_stream_error(parameter, name); !e.empty()) return e;
+    for (std::size_t j = 0; j < std::min(i, made); ++j) {
+      if (same_file(outputs[j].c_str(), name)) {
+        return "outputs (" + outputs[j] + ", " + outputs[i] +
+               ") must not name the same file: one would overwrite the other";
+      }
+    }
+  }
+  return "";
+}
+
+// What the figure shows of the run.
+Figure figure_of(const ResponseJob& job, const ResponseResult& result, const RunFigures& figures) {
+  const SweepParams& p = figures.params;
+  const ResponseOptions& o = job.options;
+  const TimingFigures& timing = figures.timing;
+  Figure f;
+  f.title = formatted("Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
+                      p.duration, p.rate);
+  // Several channels give their latency and peak-to-noise in the legend.
+  std::string facts;
+  const auto add = [&facts](const std::string& text) { facts += (facts.empty() ? "" : ", ") + text; };
+  if (result.channels.size() == 1) {
+    add(formatted("Latency %.3f ms, peak-to-noise %.1f dB", figures.channels[0].arrival_ms,
+                  figures.channels[0].peak_to_noise_db.value_or(INFINITY)));
+    if (figures.channels[0].polarity < 0) add("polarity inverted");
+  }
+  if (o.reference > 0) {
+    add(formatted("chain latency %.3f ms on the reference (channel %ld)",
+                  1000 * timing.latency_samples / p.rate, o.reference));
+  }
+  if (timing.drift_ppm) {
+    add(formatted("drift %.1f ppm%s", *timing.drift_ppm, timing.drift_corrected ? ", corrected" : ""));
+  }
+  if (timing.repeats.size() > 1) {
+    add(formatted("%d of %zu repeats averaged", timing.averaged, timing.repeats.size()));
+  }
+  if (!facts.empty())
+    facts[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(facts[0])));
+  f.facts = facts;
+  f.smoothing = figures.figure_smooth;
+  f.gate_ms = figures.gate_ms;
+  f.hzstart = p.hzstart;
+  f.hzend = p.hzend;
+  f.first_ms = -1000 * o.pre;
+  f.last_ms = 1000 * o.length;
+  for (std::size_t i = 0; i < result.channels.size(); ++i) {
+    FigureChannel c;
+    const ResponseCurves& curves = result.channels[i].curves;
+    c.level = {curves.frequencies, curves.level};
+    for (std::size_t k = 0; k < curves.harmonics.size(); ++k) {
+      const std::size_t n = curves.harmonics[k].size();
+      c.harmonics.push_back(
+          {std::vector<double>(curves.frequencies.begin(),
+                               curves.frequencies.begin() + static_cast<std::ptrdiff_t>(n)),
+           curves.harmonics[k]});
+    }
+    c.noise = {curves.frequencies, curves.noise_level};
+    c.envelope = {curves.times, curves.envelope};
+    c.noise_db = curves.noise_envelope;
+    c.latency_ms = figures.channels[i].arrival_ms;
+    c.peak_to_noise_db = figures.channels[i].peak_to_noise_db.value_or(INFINITY);
+    f.channels.push_back(std::move(c));
+  }
+  return f;
+}
+
+// The results must be files worth writing: finite, and within what the
+// format holds.
+std::string results_error(const ResponseJob& job, const ResponseResult& result) {
+  for (std::size_t c = 0; c < result.channels.size(); ++c) {
+    const ChannelResponse& r = result.channels[c];
+    const std::string channel = "channel " + std::to_string(c + 1);
+    if (!r.finite) return result_problem(result)->message;
+    for (const float v : {r.low, r.high}) {
+      if (!fits_format(job.format, v)) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%g", static_cast<double>(v));
+        return "irfile (" + job.irfile + "): " + channel + " reaches " + value +
+               ", beyond 24-bit full scale; write a .wav or .w64 file, which keeps it";
+      }
+    }
+  }
+  return "";
+}
+
+// Writes every output under a temporary name, then moves them all into
+// place: after a failure, or a signal, every file is as it was before the run.
+std::string write_phase(const ResponseJob& job, const ResponseResult& result,
+                        const std::string& svg, const RunFigures& figures, std::size_t made) {
+  const int channels = static_cast<int>(result.channels.size());
+  OutputSet files;
+  for (int k = 1; k <= result.orders(); ++k) {
+    const std::string& name = job.outputs[static_cast<std::size_t>(k - 1)];
+    std::string e;
+    const int fd = files.create(name, e);
+    ResponseFile file;
+    if (fd >= 0) {
+      e = file.open(fd, job.format, channels, static_cast<int>(job.request.sweep.rate),
+                    result.frames(k), info_list(kIrVersion));
+    }
+    if (e.empty()) e = write_order(result, k, file);
+    if (!e.empty()) return "Unable to write " + name + ": " + e;
+  }
+  const auto text_file = [&files](const std::string& name, const std::string& content) {
+    std::string e;
+    const int fd = files.create(name, e);
+    if (fd >= 0) e = write_text(fd, content);
+    return e.empty() ? e : "Unable to write " + name + ": " + e;
+  };
+  if (!job.options.plot.empty()) {
+    if (std::string e = text_file(job.options.plot, svg); !e.empty()) return e;
+  }
+  // The text files, [k - 1][c] in the outputs from `made` on.
+  const std::vector<std::string>& names = figures.outputs;
+  for (std::size_t i = made; i < names.size(); ++i) {
+    const auto k = static_cast<int>((i - made) / static_cast<std::size_t>(channels)) + 1;
+    const std::size_t c = (i - made) % static_cast<std::size_t>(channels);
+    const std::string text =
+        frd_text(figures, static_cast<int>(c + 1), k, figures.channels[c].arrival_samples,
+                 result.channels[c].responses[static_cast<std::size_t>(k - 1)]);
+    if (std::string e = text_file(names[i], text); !e.empty()) return e;
+  }
+  if (!job.options.json.empty()) {
+    if (std::string e = text_file(job.options.json, json_report(figures)); !e.empty()) return e;
+  }
+  return files.commit();
+}
+
+// Opens the recording and checks it, the timing options and every output's
+// name against it. outputs gains the text files; made: how many came before.
+std::string open_phase(const ResponseJob& job, Recording& recording, RunFigures& figures,
+                       std::size_t& made) {
+  const char* name = job.recording.c_str();
+  const bool headerless = is_headerless_name(name);
+  if (std::string e = recording.open(name, headerless,
+                                     job.channels != 0 ? static_cast<int>(job.channels) : 1);
+      !e.empty()) {
+    return e;
+  }
+  const SourceInfo& info = recording.info();
+  if (std::string e = recording_error(job, info, headerless); !e.empty()) return e;
+  try {
+    check_timing(job.request, info, job.recording);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  made = job.outputs.size();
+  return response_names_error(job, info.channels, figures.outputs);
+}
+
+// The banner and the report's lines on the sweep, the recording and the window.
+void setup_report(const ResponseJob& job, const ResponsePlan& plan, RunFigures& figures) {
+  static_cast<ResponseReport&>(figures) = plan.setup;
+  figures.recording = job.recording;
+  if (job.banner) std::printf("%s", kIrBanner);
+  for (const std::string& line : setup_lines(figures)) print_line(line.c_str());
+  if (figures.drift_given_ppm) {
+    print_line(("Drift corrected: " + text(*figures.drift_given_ppm) + " ppm, as given").c_str());
+  }
+}
+
+// The windows moved onto a response found elsewhere, the timing's and each channel's lines,
+// and the warnings, each on standard error and kept for the JSON report.
+void results_report(const ResponseJob& job, const ResponseResult& result, RunFigures& figures) {
+  const double rate = job.request.sweep.rate;
+  if (result.aligned) {
+    const std::int64_t shift = result.report.aligned_samples;
+    print_line(formatted("Aligned: the response lies %s; the windows are moved by %.1f s (%" PRId64
+                         " samples)",
+                         found_text(result.aligned->at, rate).c_str(),
+                         static_cast<double>(shift) / rate, shift)
+                   .c_str());
+  }
+  const std::vector<std::string> outputs = figures.outputs;
+  static_cast<ResponseReport&>(figures) = result.report;
+  figures.outputs = outputs;
+  for (const std::string& line : timing_lines(figures.timing)) print_line(line.c_str());
+  const auto warn = [&figures](const Warning& w) {
+    const std::string line = warning_text(w, figures.recording);
+    std::fprintf(stderr, "Warning: %s\n", line.c_str());
+    figures.warnings.push_back(line);
+  };
+  std::size_t next = 0;
+  for (; next < result.warnings.size() && result.warnings[next].channel == 0; ++next) {
+    warn(result.warnings[next]);
+  }
+  for (std::size_t c = 0; c < figures.channels.size(); ++c) {
+    for (const std::string& line : channel_lines(static_cast<int>(c + 1), figures.channels[c])) {
+      print_line(line.c_str());
+    }
+    for (; next < result.warnings.size() &&
+           result.warnings[next].channel == static_cast<int>(c + 1);
+         ++next) {
+      warn(result.warnings[next]);
+    }
+  }
+}
+
+// The last lines: each file written.
+void written_report(const ResponseJob& job, const RunFigures& figures, std::size_t made) {
+  const ResponseOptions& o = job.options;
+  print_line_path("Response written: ", job.irfile.c_str());
+  for (int k = 2; k <= job.request.harmonics; ++k) {
+    const std::string line = "Harmonic response H" + std::to_string(k) + " written: ";
+    print_line_path(line.c_str(), job.outputs[static_cast<std::size_t>(k - 1)].c_str());
+  }
+  if (!o.plot.empty()) print_line_path("Figure written: ", o.plot.c_str());
+  for (std::size_t i = made; i < figures.outputs.size(); ++i) {
+    print_line_path("Frequency response written: ", figures.outputs[i].c_str());
+  }
+  if (!o.json.empty()) print_line_path("JSON report written: ", o.json.c_str());
+}
+
+}  // namespace
+
+std::string prepare_response_job(const ResponseOptions& options, long channels,
+                                 const char* const* numbers, const std::string& recording,
+                                 const std::string& irfile, ResponseJob& job) {
+  const ResponseOptions& o = options;
+  job.options = options;
+  job.channels = channels;
+  job.request = request_of(options, parse_numbers(numbers));
+  job.recording = recording;
+  job.irfile = irfile;
+  const SweepParams& params = job.request.sweep;
+  try {
+    check_request(job.request);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  const std::optional<ResponseFormat> format = response_format(irfile);
+  if (!format) return "irfile (" + irfile + ") must end in " + kResponseExtensions;
+  job.format = *format;
+  if (*format != ResponseFormat::kHeaderless &&
+      !(params.rate == std::floor(params.rate) && params.rate <= 2147483647)) {
+    return "rate (" + text(params.rate) +
+           ") must be a whole number of samples per second for a file with a header; "
+           "write a .pcm, .raw or .f32 irfile";
+  }
+  job.outputs = {irfile};
+  for (int k = 2; k <= job.request.harmonics; ++k) job.outputs.push_back(harmonic_name(irfile, k));
+  if (!o.plot.empty()) job.outputs.push_back(o.plot);
+  if (!o.json.empty()) job.outputs.push_back(o.json);
+  if (std::string e = names_error(recording.c_str(), job.outputs); !e.empty()) return e;
+  for (const std::string& name : job.outputs) {
+    if (std::string e = output_error(name); !e.empty()) return "Unable to write " + name + ": " + e;
+  }
+  // The text files' names follow the channel count; their folder is the name's.
+  if (std::string e = o.frd.empty() ? "" : output_error(o.frd); !e.empty()) {
+    return "Unable to write " + o.frd + ": " + e;
+  }
+  return "";
+}
+
+std::string response_names_error(const ResponseJob& job, int channels,
+                                 std::vector<std::string>& outputs) {
+  const std::string& frd = job.options.frd;
+  outputs = job.outputs;
+  for (int k = 1; k <= job.request.harmonics && !frd.empty(); ++k) {
+    for (int c = 1; c <= channels; ++c) outputs.push_back(frd_name(frd, c, channels, k));
+  }
+  if (std::string e = names_error(job.recording.c_str(), outputs, job.outputs.size()); !e.empty()) {
+    return e;
+  }
+  for (std::size_t i = job.outputs.size(); i < outputs.size(); ++i) {
+    if (std::string e = output_error(outputs[i]); !e.empty()) {
+      return "Unable to write " + outputs[i] + ": " + e;
+    }
+  }
+  return "";
+}
+
+int run_response_job(const ResponseJob& job) {
+  Recording recording;
+  RunFigures figures;
+  std::size_t made = 0;
+  if (const std::string e = open_phase(job, recording, figures, made); !e.empty()) return fail(e);
+  ResponsePlan plan;
+  try {
+    plan = plan_response(job.request, recording, job.recording);
+  } catch (const Error& e) {
+    return fail(e.what());
+  }
+  if (const std::string e = wav_error(job, recording.info().channels, plan.frames(1)); !e.empty()) {
+    return fail(e);
+  }
+  setup_report(job, plan, figures);
+
+  ResponseResult result;
+  try {
+    result = measure_response(plan, recording);
+  } catch (const Error& e) {
+    return fail(e.what());
+  }
+  if (const std::string e = results_error(job, result); !e.empty()) return fail(e);
+  results_report(job, result, figures);
+
+  std::string svg;
+  if (!job.options.plot.empty()) {
+    if (const std::string e = draw_figure(figure_of(job, result, figures), svg); !e.empty()) {
+      return fail("Unable to draw the figure: " + e);
+    }
+  }
+  if (const std::string e = write_phase(job, result, svg, figures, made); !e.empty()) {
+    return fail(e);
+  }
+  written_report(job, figures, made);
+  return EXIT_SUCCESS;
+}
+
+}  // namespace vellisk

@@ -1,0 +1,44 @@
+// The response's part of a run of vellisk-ir or vellisk-measure: its checks, the measurement
+// through the library, the report and the files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/response_options.h"
+#include "io/response_file.h"
+#include "vellisk/response.h"
+
+namespace vellisk {
+
+// A run that passed every check that needs no recording.
+struct ResponseJob {
+  ResponseOptions options;
+  long channels = 0;  // channels of a headerless recording (vellisk-ir's --channels); 0: not given
+  ResponseRequest request;
+  std::string recording;
+  std::string irfile;
+  ResponseFormat format = ResponseFormat::kWav;
+  std::vector<std::string> outputs;  // irfile, the harmonic files, the figure, the JSON report
+  bool banner = true;                // print vellisk-ir's banner before the report
+};
+
+// Checks the options, the eight numbers (numbers[0] to numbers[7]) and the names, everything
+// that can be refused before the recording is read. Returns "" and fills job, or one line
+// naming the value and the rule.
+std::string prepare_response_job(const ResponseOptions& options, long channels,
+                                 const char* const* numbers, const std::string& recording,
+                                 const std::string& irfile, ResponseJob& job);
+
+// Every output's name for a recording of `channels` channels: job.outputs, then the text
+// files' (frd_name), each checked against the recording and the others, and the text files'
+// against their folders. Returns "" and the names in outputs, or one line naming the file and
+// the rule.
+std::string response_names_error(const ResponseJob& job, int channels,
+                                 std::vector<std::string>& outputs);
+
+// Reads the recording, measures, reports on standard output and writes the files. Returns the
+// exit status, after one line on standard error on failure.
+int run_response_job(const ResponseJob& job);
+
+}  // namespace vellisk

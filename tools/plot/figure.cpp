@@ -1,0 +1,470 @@
+// The figure, drawn with PLplot's SVG device into memory.
+#include "plot/figure.h"
+
+#include <fcntl.h>
+#include <plplot.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "common/console.h"
+#include "plot/svg_page.h"
+
+namespace vellisk {
+
+namespace {
+
+// Colours: 0 the background, 1 text and axes, 2 the grid, then one per
+// channel, from a palette that stays apart for colour-blind readers; a
+// channel's harmonics are drawn in its colour, each order in its own dashes.
+constexpr int kText = 1;
+constexpr int kGrid = 2;
+constexpr int kFirstCurve = 3;
+constexpr int kHues[][3] = {{0, 114, 178}, {213, 94, 0},   {0, 158, 115}, {204, 121, 167},
+                            {230, 159, 0}, {86, 180, 233}, {0, 0, 0},     {150, 130, 0}};
+constexpr int kMaxColours = 256;
+
+// The panels' left and right edges on the page; the legends go right of them.
+constexpr double kLeft = 0.1;
+constexpr double kRight = 0.84;
+
+int curve_colour(int channel) { return kFirstCurve + channel % 8; }
+
+void set_palette() {
+  plscmap0n(kFirstCurve + 8);
+  plscol0(0, 255, 255, 255);
+  plscol0(kText, 30, 30, 30);
+  plscol0(kGrid, 222, 222, 222);
+  for (int c = 0; c < 8; ++c) plscol0(curve_colour(c), kHues[c][0], kHues[c][1], kHues[c][2]);
+}
+
+const auto line = plot_line;
+const auto segment = plot_segment;
+
+// The line of order k: solid for the response, and for each harmonic order a
+// pattern of dashes (micrometres on the page), long enough that a curve is a
+// few dozen strokes; every mark is a dash, longer than the noise line's dots.
+void set_order_line(int k) {
+  static const PLINT marks[][2] = {{4000, 0}, {2000, 0}, {5000, 2000}, {8000, 0}};
+  static const PLINT spaces[][2] = {{2000, 0}, {1500, 0}, {1500, 1500}, {2500, 0}};
+  if (k == 1) {
+    pllsty(1);
+    return;
+  }
+  const int p = (k - 2) % 4;
+  plstyl(marks[p][1] != 0 ? 2 : 1, marks[p], spaces[p]);
+}
+
+// The noise lines' dots.
+void set_noise_line() {
+  static const PLINT mark = 600, space = 1200;
+  plstyl(1, &mark, &space);
+}
+
+// The legends' rows, a fraction of the page's height apart.
+constexpr double kRowPitch = 0.022;
+
+// One legend entry in the right margin, row `row` below `top` (a fraction of
+// the page's height).
+template <class Line>
+void legend_entry(double top, int row, int colour, Line set_line, const std::string& label) {
+  plvpor(0.86, 0.99, 0, 1);
+  plwind(0, 1, 0, 1);
+  const double y = top - 0.02 - kRowPitch * row;
+  plcol0(colour);
+  set_line();
+  plwidth(2);
+  segment(0, y, 0.2, y);
+  plwidth(1);
+  pllsty(1);
+  plcol0(kText);
+  plptex(0.25, y, 1, 0, 0, label.c_str());
+}
+
+// "H" and 2 give "H2". (Appending avoids a false -Wrestrict of GCC 12 on
+// operator+ of a literal and a temporary string.)
+std::string numbered(const char* text, int n) {
+  std::string s = text;
+  s += std::to_string(n);
+  return s;
+}
+
+double finite_max(const std::vector<double>& v) {
+  double m = -std::numeric_limits<double>::infinity();
+  for (const double x : v) {
+    if (std::isfinite(x)) m = std::max(m, x);
+  }
+  return m;
+}
+
+// The smallest level above the floor that stands for no power at all.
+double level_min(const std::vector<double>& v) {
+  double m = std::numeric_limits<double>::infinity();
+  for (const double x : v) {
+    if (std::isfinite(x) && x > -299) m = std::min(m, x);
+  }
+  return m;
+}
+
+// The level that all but a twentieth of v's points (above that floor) reach:
+// where a noise spectrum lies, without its deepest notches.
+double level_floor(const std::vector<double>& v) {
+  std::vector<double> levels;
+  for (const double x : v) {
+    if (std::isfinite(x) && x > -299) levels.push_back(x);
+  }
+  if (levels.empty()) return std::numeric_limits<double>::infinity();
+  const auto at = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 20);
+  std::nth_element(levels.begin(), at, levels.end());
+  return *at;
+}
+
+}  // namespace
+
+LevelAxis level_axis(double lowest, double highest) {
+  LevelAxis a;
+  if (!std::isfinite(highest)) highest = 0;
+  if (!(lowest <= highest)) lowest = highest;
+  const double top = std::ceil((highest + 3) / 10) * 10;
+  const double span = std::clamp(top - std::floor((lowest - 3) / 10) * 10, 40.0, 200.0);
+  a.step = span <= 100 ? 10 : 20;
+  a.top = std::ceil(top / a.step) * a.step;
+  a.bottom = std::floor((top - span) / a.step) * a.step;
+  if (a.top - a.bottom > 200) a.bottom += a.step;
+  return a;
+}
+
+namespace {
+
+void magnitude_panel(const Figure& f, int orders) {
+  const double lo = std::log10(f.hzstart);
+  const double hi = std::log10(f.hzend);
+  double highest = -std::numeric_limits<double>::infinity();
+  double lowest = std::numeric_limits<double>::infinity();
+  for (const FigureChannel& c : f.channels) {
+    highest = std::max(highest, finite_max(c.level.y));
+    lowest = std::min(lowest, level_min(c.level.y));
+    for (const FigureCurve& h : c.harmonics) lowest = std::min(lowest, level_min(h.y));
+    lowest = std::min(lowest, level_floor(c.noise.y));
+  }
+  const LevelAxis axis = level_axis(lowest, highest);
+  const double top = axis.top;
+  const double bottom = axis.bottom;
+  plvpor(kLeft, kRight, 0.52, 0.88);
+  plwind(lo, hi, bottom, top);
+  plcol0(kGrid);
+  const auto ticks = frequency_ticks(f.hzstart, f.hzend);
+  for (const auto& [hz, label] : ticks) segment(std::log10(hz), bottom, std::log10(hz), top);
+  for (double db = bottom + axis.step; db < top; db += axis.step) segment(lo, db, hi, db);
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    for (int k = orders; k >= 1; --k) {
+      const FigureCurve& curve = k == 1 ? ch.level : ch.harmonics[static_cast<std::size_t>(k - 2)];
+      std::vector<double> x;
+      for (const double hz : curve.x) x.push_back(std::log10(hz));
+      plcol0(curve_colour(c));
+      set_order_line(k);
+      plwidth(k == 1 ? 2 : 1.5);
+      line(x, curve.y);
+    }
+    std::vector<double> x;
+    for (const double hz : ch.noise.x) x.push_back(std::log10(hz));
+    plcol0(curve_colour(c));
+    set_noise_line();
+    plwidth(1);
+    line(x, ch.noise.y);
+  }
+  plwidth(1);
+  pllsty(1);
+  plcol0(kText);
+  plbox("bc", 0, 0, "bcntv", axis.step, 0);
+  for (const auto& [hz, label] : ticks) {
+    const double at = (std::log10(hz) - lo) / (hi - lo);
+    segment(std::log10(hz), bottom, std::log10(hz), bottom + (top - bottom) * 0.02);
+    plmtex("b", 1.5, at, 0.5, label.c_str());
+  }
+  plmtex("b", 3.0, 0.5, 0.5, "Frequency (Hz)");
+  std::string title = numbered("Level (dB), 1/", f.smoothing) + "-octave smoothing";
+  if (f.gate_ms > 0) {
+    char gate[64];
+    std::snprintf(gate, sizeof gate, ", gated at %g ms", f.gate_ms);
+    title += gate;
+    // Below 1 / gate the gated curve no longer resolves the response.
+    const double resolved = std::log10(1000 / f.gate_ms);
+    if (resolved > lo && resolved < hi) {
+      plcol0(kText);
+      pllsty(2);
+      segment(resolved, bottom, resolved, top);
+      pllsty(1);
+      plptex(resolved, top - (top - bottom) * 0.06, 1, 0, -0.05, "1 / gate");
+    }
+  }
+  plmtex("l", 4.2, 0.5, 0.5, title.c_str());
+  // Each channel, then its harmonic orders in its colour; when they would
+  // not fit, the orders once, in the text's colour.
+  const int channels = static_cast<int>(f.channels.size());
+  const bool each = channels * orders <= 12;
+  int row = 0;
+  for (int c = 0; c < channels; ++c) {
+    legend_entry(
+        0.88, row++, curve_colour(c), [] { set_order_line(1); }, numbered("Channel ", c + 1));
+    for (int k = 2; k <= orders && each; ++k) {
+      legend_entry(
+          0.88, row++, curve_colour(c), [k] { set_order_line(k); },
+          channels == 1 ? numbered("H", k) : numbered("", c + 1).append(numbered(": H", k)));
+    }
+  }
+  for (int k = 2; k <= orders && !each; ++k) {
+    legend_entry(
+        0.88, row++, kText, [k] { set_order_line(k); }, numbered("H", k));
+  }
+  legend_entry(0.88, row, kText, set_noise_line, "Noise");
+}
+
+void envelope_panel(const Figure& f) {
+  double top = -300;
+  double lowest_noise = 0;
+  for (const FigureChannel& c : f.channels) {
+    top = std::max(top, finite_max(c.envelope.y));
+    lowest_noise = std::min(lowest_noise, c.noise_db);
+  }
+  top = std::ceil(top / 10) * 10 + 10;
+  const double bottom = std::max(top - 200, std::floor((lowest_noise - 20) / 20) * 20);
+  plvpor(kLeft, kRight, 0.08, 0.36);
+  plwind(f.first_ms, f.last_ms, bottom, top);
+  plcol0(kGrid);
+  plbox("g", 0, 0, "g", 20, 0);
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    plcol0(curve_colour(c));
+    plwidth(1.5);
+    line(ch.envelope.x, ch.envelope.y);
+    set_noise_line();
+    segment(f.first_ms, ch.noise_db, f.last_ms, ch.noise_db);
+    if (f.gate_ms > 0) {
+      // Where the gate ends: what lies after it is left out of the level curves.
+      const double end = ch.latency_ms + f.gate_ms;
+      segment(end, bottom, end, top);
+      if (c == 0) plptex(end, top - (top - bottom) * 0.2, 1, 0, -0.05, "gate");
+    }
+    pllsty(1);
+  }
+  plwidth(1);
+  plcol0(kText);
+  pllsty(2);
+  segment(0, bottom, 0, top);
+  pllsty(1);
+  plptex(0, top - (top - bottom) * 0.06, 1, 0, -0.05, "zero instant");
+  plbox("bcnt", 0, 0, "bcntv", 20, 0);
+  plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
+  plmtex("l", 4.2, 0.5, 0.5, "Envelope (dB)");
+  // One channel's latency and peak-to-noise are in the title; several
+  // channels give theirs here, under a heading: the envelope's entry the
+  // latency, the noise line's the peak-to-noise.
+  const int channels = static_cast<int>(f.channels.size());
+  if (channels == 1) {
+    legend_entry(0.36, 0, curve_colour(0), set_noise_line, "Noise 1");
+    return;
+  }
+  // Many rows rise above the panel, into the space between the panels.
+  const int rows = 2 + 2 * channels;
+  const double legend = std::max(0.36, 0.08 + 0.02 + kRowPitch * rows);
+  plvpor(0.86, 0.99, 0, 1);
+  plwind(0, 1, 0, 1);
+  plptex(0, legend - 0.02, 1, 0, 0, "Latency,");
+  plptex(0, legend - 0.02 - kRowPitch, 1, 0, 0, "peak-to-noise");
+  int row = 2;
+  for (int c = 0; c < channels; ++c) {
+    const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    legend_entry(
+        legend, row++, curve_colour(c), [] { pllsty(1); },
+        formatted("%d: %.2f ms", c + 1, ch.latency_ms));
+    legend_entry(legend, row++, curve_colour(c), set_noise_line,
+                 formatted("%d: %.1f dB", c + 1, ch.peak_to_noise_db));
+  }
+}
+
+// PLplot lists its drivers in a temporary file: a temporary folder that is
+// full or cannot be written shows as missing drivers. Returns "" when a
+// block can be written there, or what stops it.
+std::string temporary_folder_error() {
+  const char* folder = std::getenv("TMPDIR");
+  if (folder == nullptr || *folder == '\0') folder = "/tmp";
+  std::string name = std::string(folder) + "/vellisk-XXXXXX";
+  errno = 0;
+  const int fd = mkstemp(name.data());
+  int error = errno;
+  if (fd >= 0) {
+    unlink(name.c_str());
+    const char block[4096] = {};
+    errno = 0;
+    const ssize_t n = write(fd, block, sizeof block);
+    error = n == static_cast<ssize_t>(sizeof block) ? 0 : (errno != 0 ? errno : ENOSPC);
+    close(fd);
+  }
+  if (error == 0) return "";
+  return std::string("the temporary folder (") + folder +
+         ") cannot be written: " + std::strerror(error);
+}
+
+// PLplot reports a fatal error by calling this, then ending the process: the
+// run ends here with one line, before any output file has been created.
+int on_fatal(const char* message) {
+  const std::string folder = temporary_folder_error();
+  std::fprintf(stderr, "Unable to draw the figure: %s\n",
+               folder.empty() ? message : folder.c_str());
+  std::exit(EXIT_FAILURE);
+}
+
+std::string* abort_message = nullptr;
+
+// Keeps PLplot's first message, on one line.
+void on_abort(const char* message) {
+  if (abort_message == nullptr || !abort_message->empty()) return;
+  *abort_message = message;
+  std::replace(abort_message->begin(), abort_message->end(), '\n', ' ');
+  while (!abort_message->empty() && abort_message->back() == ' ') abort_message->pop_back();
+}
+
+}  // namespace
+
+std::vector<std::pair<double, std::string>> frequency_ticks(double lo, double hi) {
+  std::vector<std::pair<double, std::string>> ticks;
+  for (double decade = 1; decade <= 1e6; decade *= 10) {
+    for (const int step : {1, 2, 5}) {
+      const double hz = step * decade;
+      if (hz < lo * (1 - 1e-9) || hz > hi * (1 + 1e-9)) continue;
+      char label[16];
+      if (hz >= 1000) {
+        std::snprintf(label, sizeof label, "%gk", hz / 1000);
+      } else {
+        std::snprintf(label, sizeof label, "%g", hz);
+      }
+      ticks.emplace_back(hz, label);
+    }
+  }
+  return ticks;
+}
+
+void plot_line(const std::vector<double>& x, const std::vector<double>& y) {
+  if (x.size() >= 2) plline(static_cast<PLINT>(x.size()), x.data(), y.data());
+}
+
+void plot_segment(double x0, double y0, double x1, double y1) {
+  const PLFLT x[] = {x0, x1};
+  const PLFLT y[] = {y0, y1};
+  plline(2, x, y);
+}
+
+namespace {
+
+// PLplot lists its drivers with a temporary file, the drivers' folder and one
+// of their files open at once: with fewer descriptors free it fails, reads
+// memory it has freed, then asks for a device on standard input. Returns ""
+// when that many can be opened, or why not.
+std::string descriptors_error() {
+  constexpr int kNeeded = 3;
+  int fds[kNeeded];
+  int error = 0;
+  int opened = 0;
+  for (; opened < kNeeded; ++opened) {
+    fds[opened] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fds[opened] < 0) {
+      error = errno;
+      break;
+    }
+  }
+  for (int i = 0; i < opened; ++i) close(fds[i]);
+  if (error == 0) return "";
+  return std::string("PLplot needs 3 free file descriptors to load its driver: ") +
+         std::strerror(error);
+}
+
+// Whether PLplot's list of its drivers, read once in a process, holds the svg
+// device. Without it plinit would ask for a device on standard input.
+bool svg_device_listed() {
+  constexpr int kMost = 256;
+  const char* menus[kMost];
+  const char* names[kMost];
+  const char** menu_list = menus;
+  const char** name_list = names;
+  int count = kMost;
+  plgDevs(&menu_list, &name_list, &count);
+  for (int i = 0; i < count; ++i) {
+    if (names[i] != nullptr && std::strcmp(names[i], "svg") == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string draw_svg_page(int width, int height, const std::function<void()>& colours,
+                          const std::function<void()>& draw, std::string& svg) {
+  std::string aborted;
+  abort_message = &aborted;
+  plsexit(on_fatal);
+  plsabort(on_abort);
+  // PLplot's messages go here, not to standard error: the run's one line says
+  // what failed.
+  static PLINT error_code = 0;
+  static char error_text[4096];
+  plsError(&error_code, error_text);
+  if (std::string e = descriptors_error(); !e.empty()) {
+    abort_message = nullptr;
+    return e;
+  }
+  if (!svg_device_listed()) {
+    abort_message = nullptr;
+    const std::string folder = temporary_folder_error();
+    if (!folder.empty()) return folder;
+    return "PLplot's svg driver cannot be loaded" + (aborted.empty() ? "" : " (" + aborted + ")");
+  }
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* memory = open_memstream(&buffer, &size);
+  if (memory == nullptr) {
+    abort_message = nullptr;
+    return "no memory for the figure";
+  }
+  plsdev("svg");
+  plsfile(memory);  // PLplot closes it at plend
+  plspage(0, 0, width, height, 0, 0);
+  colours();
+  plinit();
+  draw();
+  plend();
+  abort_message = nullptr;
+  if (!aborted.empty()) {
+    if (std::string e = temporary_folder_error(); !e.empty()) aborted = e;
+  }
+  svg.assign(buffer != nullptr ? buffer : "", size);
+  std::free(buffer);
+  return aborted;
+}
+
+std::string draw_figure(const Figure& figure, std::string& svg) {
+  const int orders =
+      figure.channels.empty() ? 1 : 1 + static_cast<int>(figure.channels.front().harmonics.size());
+  return draw_svg_page(
+      800, 600, [] { set_palette(); },
+      [&] {
+        pladv(0);
+        plschr(0, 0.62);
+        plvpor(0, 1, 0, 1);
+        plwind(0, 1, 0, 1);
+        plcol0(kText);
+        plmtex("t", -1.6, 0.5, 0.5, figure.title.c_str());
+        plmtex("t", -3.0, 0.5, 0.5, figure.facts.c_str());
+        magnitude_panel(figure, orders);
+        envelope_panel(figure);
+      },
+      svg);
+}
+
+}  // namespace vellisk

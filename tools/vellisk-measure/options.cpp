@@ -1,0 +1,133 @@
+// Option reading for vellisk-measure: its own options, and a response's, read as vellisk-ir
+// reads them.
+#include "options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/arguments.h"
+
+namespace vellisk {
+
+namespace {
+
+// The program's own options. Long-only ones have vals above any of vellisk-ir's.
+enum { kList = 1000, kRepeat, kTail };
+const option kOwn[] = {
+    {"out", required_argument, nullptr, 'o'},    {"in", required_argument, nullptr, 'i'},
+    {"list", no_argument, nullptr, kList},       {"repeat", required_argument, nullptr, kRepeat},
+    {"tail", required_argument, nullptr, kTail}, {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+};
+constexpr int kOwnCount = sizeof kOwn / sizeof kOwn[0];
+
+// Reads one of the program's own options.
+std::string read_own(int val, MeasureOptions& o) {
+  switch (val) {
+    case 'o':
+    case 'i': {
+      std::vector<std::string>& ports = val == 'o' ? o.outs : o.ins;
+      const char* name = val == 'o' ? "--out" : "--in";
+      if (*optarg == '\0') return std::string(name) + " needs a port name";
+      if (static_cast<long>(ports.size()) == kMaxPorts) {
+        return std::string(name) + " may be given at most 64 times";
+      }
+      ports.push_back(optarg);
+      return "";
+    }
+    case kList:
+      o.list = true;
+      return "";
+    case kRepeat:
+      if (!whole_integer(optarg, o.repeats) || o.repeats < 1 || o.repeats > kMaxRepeats) {
+        return quoted("--repeat", optarg) + " must be a whole number from 1 to 1000";
+      }
+      return "";
+    case kTail:
+      if (!whole_number(optarg, o.tail) || !(o.tail >= 0) || o.tail > 3600) {
+        return quoted("--tail", optarg) + " must be a number of seconds from 0 to 3600";
+      }
+      return "";
+    case 'h':
+      o.help = true;
+      return "";
+    default:
+      o.version = true;
+      return "";
+  }
+}
+
+}  // namespace
+
+std::string parse_measure_options(int argc, char** argv, MeasureOptions& o) {
+  // The table getopt_long reads: the program's own options, then the response's.
+  // A response's option named like one of the program's is read by both.
+  std::vector<option> longs(kOwn, kOwn + kOwnCount);
+  std::vector<const option*> theirs(kOwnCount, nullptr);
+  std::string shorts = "+o:i:hV";
+  for (const option* l = response_long_options().data(); l->name != nullptr; ++l) {
+    bool shared = false;
+    for (int i = 0; i < kOwnCount; ++i) {
+      if (std::strcmp(kOwn[i].name, l->name) == 0) theirs[static_cast<std::size_t>(i)] = l;
+      shared = shared || std::strcmp(kOwn[i].name, l->name) == 0;
+    }
+    if (shared) continue;
+    longs.push_back(*l);
+    theirs.push_back(l);
+    if (l->val > 0 && l->val < 128) {
+      shorts += static_cast<char>(l->val);
+      if (l->has_arg == required_argument) shorts += ':';
+    }
+  }
+  longs.push_back({nullptr, 0, nullptr, 0});
+
+  opterr = 0;
+  optind = 1;
+  int index = -1;
+  // "+": options end at the first argument that is not one, so that a negative
+  // amplitude is not taken for an option.
+  for (int c; (c = getopt_long(argc, argv, shorts.c_str(), longs.data(), &index)) != -1;
+       index = -1) {
+    if (c == '?') {
+      const std::string given = argv[optind - 1];
+      bool takes_value = false;
+      for (const option& l : longs) {
+        takes_value =
+            takes_value || (l.name != nullptr && l.val == optopt && l.has_arg == required_argument);
+      }
+      if (takes_value) return "option " + given + " needs a value";
+      return "unknown option " + given + "; vellisk-measure --help lists the options";
+    }
+    if (index < 0) {  // a short option: its entry
+      for (std::size_t i = 0; i + 1 < longs.size(); ++i) {
+        if (longs[i].val == c && (i < kOwnCount || c < 128)) {
+          index = static_cast<int>(i);
+          break;
+        }
+      }
+    }
+    const auto i = static_cast<std::size_t>(index);
+    if (i < kOwnCount) {
+      if (std::string e = read_own(kOwn[i].val, o); !e.empty()) return e;
+    }
+    if (const option* l = theirs[i]) {
+      o.response.emplace_back(l->val, l->has_arg == no_argument ? "" : optarg);
+      if (i >= kOwnCount && o.response_only.empty()) o.response_only = std::string("--") + l->name;
+    }
+  }
+  for (int i = optind; i < argc; ++i) o.arguments.push_back(argv[i]);
+  return "";
+}
+
+std::string read_response_options(const MeasureOptions& o, ResponseOptions& response) {
+  for (const auto& [val, value] : o.response) {
+    if (std::string e = read_response_option(val, value.c_str(), response); !e.empty()) return e;
+  }
+  return response_options_error(response);
+}
+
+}  // namespace vellisk

@@ -1,0 +1,348 @@
+// The run of vellisk-measure, in phases: refusals, the server, the stream, the report.
+#include "run.h"
+
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/jack_client.h"
+#include "audio/stream.h"
+#include "common/arguments.h"
+#include "common/console.h"
+#include "common/ir_report.h"
+#include "common/outputs.h"
+#include "common/paths.h"
+#include "common/process_guard.h"
+#include "common/response_run.h"
+#include "texts.h"
+#include "options.h"
+#include "response/measurement.h"
+#include "response/plausibility.h"
+#include "io/recording.h"
+#include "io/response_file.h"
+#include "sweep/validation.h"
+
+namespace vellisk {
+
+namespace {
+
+std::string text(double value) { return number_text(value); }
+
+double dbfs(float peak) { return 20 * std::log10(static_cast<double>(peak)); }
+
+// What the refusals leave to play, record and measure.
+struct Plan {
+  SweepParams params;
+  SweepDesign design;
+  const char* recording = nullptr;
+  ResponseFormat format = ResponseFormat::kWav;
+  bool response = false;  // an irfile was given: job measures the recording
+  ResponseJob job;
+};
+
+// The response's options, read as vellisk-ir reads them, and its refusals of the numbers,
+// the window and the outputs.
+std::string response_error(const MeasureOptions& o, Plan& plan) {
+  ResponseOptions options;
+  if (std::string e = read_response_options(o, options); !e.empty()) return e;
+  plan.response = true;
+  plan.job.banner = false;
+  return prepare_response_job(options, 0, o.arguments.data(), plan.recording, o.arguments[9],
+                              plan.job);
+}
+
+// Every refusal that needs neither the server nor the recording.
+std::string plan_error(const MeasureOptions& o, Plan& plan) {
+  plan.params = parse_numbers(o.arguments.data());
+  plan.design = compute_design(plan.params);
+  std::string error = design_error(plan.params, plan.design);
+  if (error.empty()) error = measurement_error(plan.params);
+  if (!error.empty()) return error;
+  if (!(std::abs(plan.params.amplitude) <= 1)) {
+    return "amplitude (" + text(plan.params.amplitude) +
+           ") must be at most 1 in magnitude: 1 is the output's full scale";
+  }
+  if (!(plan.params.rate == std::floor(plan.params.rate) && plan.params.rate <= 2147483647)) {
+    return "rate (" + text(plan.params.rate) + ") must be a whole number of samples per second";
+  }
+  plan.recording = o.arguments[8];
+  const std::optional<ResponseFormat> format = response_format(plan.recording);
+  if (!format || *format == ResponseFormat::kHeaderless) {
+    return std::string("recording (") + plan.recording + ") must end in .wav, .w64 or .flac";
+  }
+  plan.format = *format;
+  if (*format == ResponseFormat::kFlac && o.ins.size() > 8) {
+    return std::string("recording (") + plan.recording + ") would have " +
+           std::to_string(o.ins.size()) +
+           " channels, more than a .flac file holds (8); write a .wav or .w64 file";
+  }
+  if (std::string e = standard_stream_error("recording", plan.recording); !e.empty()) return e;
+  if (std::string e = output_error(plan.recording); !e.empty()) {
+    return std::string("Unable to write ") + plan.recording + ": " + e;
+  }
+  if (o.arguments.size() == 10) {
+    return response_error(o, plan);
+  }
+  if (!o.response_only.empty()) {
+    return "option " + o.response_only + " is for the response; give an irfile after the recording";
+  }
+  return "";
+}
+
+int list_ports(JackClient& client) {
+  for (const PortInfo& p : client.ports()) {
+    report("%-40s %-6s %s", p.name.c_str(), p.output ? "output" : "input",
+           p.output ? (p.physical ? "physical capture, for --in" : "for --in")
+                    : (p.physical ? "physical playback, for --out" : "for --out"));
+  }
+  return EXIT_SUCCESS;
+}
+
+// On a terminal: the elapsed and total time and each input's peak, on one line.
+void show_progress(const StreamProgress& p, double rate) {
+  char line[512];
+  int used =
+      std::snprintf(line, sizeof line, "\r%.1f s of %.1f s", static_cast<double>(p.frames) / rate,
+                    static_cast<double>(p.total) / rate);
+  for (std::size_t c = 0; c < p.peaks.size() && c < 8; ++c) {
+    const auto room = sizeof line - static_cast<std::size_t>(used);
+    used += p.peaks[c] > 0
+                ? std::snprintf(line + used, room, "  in %zu %6.1f dBFS", c + 1, dbfs(p.peaks[c]))
+                : std::snprintf(line + used, room, "  in %zu   -inf dBFS", c + 1);
+  }
+  std::fprintf(stderr, "%s\033[K", line);
+  std::fflush(stderr);
+}
+
+// Each input's peak and clipping in the recording as written, read back and
+// judged as vellisk-ir reads and judges a recording; with an irfile, its
+// report gives the warnings. Returns "" or why the file could not be read.
+std::string report_inputs(const Plan& plan, const StreamSetup& setup) {
+  Recording recording;
+  if (std::string e = recording.open(plan.recording, false, 1); !e.empty()) return e;
+  const int channels = recording.info().channels;
+  constexpr std::int64_t kBlock = 16384;
+  std::vector<std::vector<float>> blocks(static_cast<std::size_t>(channels),
+                                         std::vector<float>(kBlock));
+  std::vector<float*> out;
+  for (std::vector<float>& b : blocks) out.push_back(b.data());
+  std::vector<SampleLevels> levels(static_cast<std::size_t>(channels));
+  for (std::int64_t at = 0; at < recording.info().frames; at += kBlock) {
+    if (std::string e = recording.read(at, kBlock, 0, channels, out.data(), levels.data());
+        !e.empty()) {
+      return e;
+    }
+  }
+  for (std::size_t c = 0; c < levels.size(); ++c) {
+    const float peak = levels[c].peak;
+    if (peak > 0) {
+      report("Input %zu (%s): peak %.2f dBFS", c + 1, setup.capture[c].c_str(), dbfs(peak));
+    } else {
+      report("Input %zu (%s): silent, every sample is 0", c + 1, setup.capture[c].c_str());
+    }
+  }
+  if (plan.response) return "";
+  for (std::size_t c = 0; c < levels.size(); ++c) {
+    ChannelResult levels_only;  // no response: only the recording's own rules apply
+    levels_only.recorded = levels[c];
+    for (const Warning& w :
+         plausibility_warnings(levels_only, static_cast<int>(c) + 1, Layout{}, plan.params.rate)) {
+      std::fprintf(stderr, "Warning: %s\n", warning_text(w).c_str());
+    }
+  }
+  return "";
+}
+
+void report_xruns(const StreamResult& r) {
+  if (r.xruns > 0) {
+    std::fprintf(stderr,
+                 "Warning: the JACK server reported %" PRId64
+                 " xruns (late cycles) during the measurement; a sound card may have skipped "
+                 "samples then: if the response looks wrong, use a longer period and measure "
+                 "again\n",
+                 r.xruns);
+  }
+}
+
+// Other clients on the run's ports, with warnings printed or not: they are
+// checked before the banner, and again once the run's own ports are
+// connected, when an instance started at the same moment shows.
+std::string sharing_error(const JackClient& client, const StreamSetup& setup, bool warn) {
+  std::vector<std::string> warnings;
+  const std::string e = client.sharing_error(setup.playback, setup.capture, warnings);
+  if (warn) {
+    for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
+  }
+  return e;
+}
+
+// A port named twice: played to twice, it would sum the sweep with itself;
+// recorded twice, it only repeats a channel, which a warning says.
+std::string repeated_port_error(const std::vector<std::string>& playback,
+                                const std::vector<std::string>& capture) {
+  for (std::size_t i = 0; i < playback.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (playback[i] != playback[j]) continue;
+      return "--out (" + playback[i] +
+             ") is given twice: the sweep would reach it twice, at twice the level; name each "
+             "port once";
+    }
+  }
+  for (std::size_t i = 0; i < capture.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (capture[i] != capture[j]) continue;
+      std::fprintf(stderr,
+                   "Warning: --in (%s) is given twice: channels %zu and %zu of the recording are "
+                   "the same input; name each port once\n",
+                   capture[i].c_str(), j + 1, i + 1);
+    }
+  }
+  return "";
+}
+
+// The server's checks: its rate, and the ports, defaults filled in.
+std::string server_error(const MeasureOptions& o, const Plan& plan, const JackClient& client,
+                         StreamSetup& setup) {
+  if (client.rate() != plan.params.rate) {
+    return "rate (" + text(plan.params.rate) + ") must be the JACK server's sample rate (" +
+           text(client.rate()) + ")";
+  }
+  setup.design = plan.design;
+  setup.repeats = static_cast<int>(o.repeats);
+  setup.playback = o.outs;
+  setup.capture = o.ins;
+  if (std::string e = client.resolve(setup.playback, false, "--out"); !e.empty()) return e;
+  if (std::string e = client.resolve(setup.capture, true, "--in"); !e.empty()) return e;
+  if (std::string e = repeated_port_error(setup.playback, setup.capture); !e.empty()) return e;
+  if (std::string e = sharing_error(client, setup, true); !e.empty()) return e;
+  if (plan.response) {
+    // The text files' names follow the channels, known now: every name is
+    // checked before anything plays.
+    std::vector<std::string> names;
+    const auto channels = static_cast<int>(setup.capture.size());
+    if (std::string e = response_names_error(plan.job, channels, names); !e.empty()) return e;
+  }
+  setup.tail = std::llround(o.tail * plan.params.rate);
+  if (plan.response) {
+    // The whole response window, however late the chain delivers it: the
+    // latency the ports report, and a period for a client between them.
+    setup.tail = std::max<std::int64_t>(
+        setup.tail,
+        std::llround(plan.job.request.length * plan.params.rate) + client.latency(setup.playback, setup.capture) + client.buffer_size());
+  }
+  return "";
+}
+
+// Plays and records into the recording, stop signals held since the client
+// opened; returns the status, or ends the process by a signal that came.
+int record(const MeasureOptions& o, const Plan& plan, JackClient& client, const StreamSetup& setup,
+           HeldSignals& held) {
+  const auto channels = static_cast<int>(setup.capture.size());
+  OutputSet files;
+  std::string error;
+  const int fd = files.create(plan.recording, error);
+  ResponseFile file;
+  if (fd < 0 ||
+      !(error = file.open(fd, plan.format, channels, static_cast<int>(plan.params.rate))).empty()) {
+    return fail(std::string("Unable to write ") + plan.recording + ": " + error);
+  }
+
+  const std::int64_t total = recorded_frames(setup);
+  std::printf("%s", kMeasureBanner);
+  report("Server: %s, %s Hz, period %u frames", server_name().c_str(), text(client.rate()).c_str(),
+         client.buffer_size());
+  for (const std::string& port : setup.playback) report("Playing to: %s", port.c_str());
+  for (const std::string& port : setup.capture) report("Recording from: %s", port.c_str());
+  report("Sweep file: %" PRId64 " samples, played %ld %s; recording %" PRId64 " frames (%.3f s)",
+         std::int64_t{plan.design.sweeplen} + 2 * std::int64_t{plan.design.silencelen}, o.repeats,
+         o.repeats == 1 ? "time" : "times", total, static_cast<double>(total) / plan.params.rate);
+
+  const bool terminal = isatty(STDERR_FILENO) != 0;
+  const double rate = plan.params.rate;
+  const StreamResult result = run_stream(
+      client, setup, file, [&held] { return held.pending(); },
+      [&] { return sharing_error(client, setup, false); },
+      [&](const StreamProgress& p) {
+        if (terminal) show_progress(p, rate);
+      });
+  if (terminal) std::fprintf(stderr, "\r\033[K");
+  client.close();
+  const std::string closed = file.close();
+  // A signal that came during the stream ends the run now, its recording removed.
+  held.honour();
+  held.release();
+  if (result.outcome != StreamOutcome::kComplete) {
+    files.discard();
+    // A failed write says why, as the file tells it.
+    const std::string why = result.outcome == StreamOutcome::kFailed && !closed.empty()
+                                ? std::string("Unable to write ") + plan.recording + ": " + closed
+                                : result.error;
+    return fail(result.outcome == StreamOutcome::kRefused ? why
+                                                          : why + "; no recording was kept");
+  }
+  if (!closed.empty())
+    return fail(std::string("Unable to write ") + plan.recording + ": " + closed);
+  if (std::string e = files.commit(); !e.empty()) return fail(e);
+  const double period = result.period / plan.params.rate;
+  report("Callback: at most %.3f ms per cycle, %.2f %% of the %.3f ms period",
+         result.worst_cycle * 1e3, 100 * result.worst_cycle / period, period * 1e3);
+  if (std::string e = report_inputs(plan, setup); !e.empty()) return fail(e);
+  report_xruns(result);
+  report("Recording written: %s", plan.recording);
+  return EXIT_SUCCESS;
+}
+
+}  // namespace
+
+int run_measure(int argc, char** argv) {
+  MeasureOptions o;
+  if (const std::string e = parse_measure_options(argc, argv, o); !e.empty()) return fail(e);
+  if (o.version) {
+    print_line(kMeasureVersion);
+    return EXIT_SUCCESS;
+  }
+  if (o.help || (o.arguments.empty() && !o.list)) {
+    for (const char* line : kMeasureHelp) print_line(line);
+    return EXIT_SUCCESS;
+  }
+  Plan plan;
+  if (!o.list) {
+    if (o.arguments.size() != 9 && o.arguments.size() != 10) {
+      return fail("vellisk-measure takes 9 or 10 arguments after its options, not " +
+                  std::to_string(o.arguments.size()) + "; vellisk-measure --help shows them");
+    }
+    if (const std::string e = plan_error(o, plan); !e.empty()) return fail(e);
+  }
+  // From here until the client closes, a stop signal waits to be noticed
+  // between the server's calls, which it would otherwise interrupt.
+  HeldSignals held;
+  const auto refuse = [&held](const std::string& e) {
+    held.honour();
+    return fail(e);
+  };
+  JackClient client;
+  if (const std::string e = client.open("vellisk-measure"); !e.empty()) return refuse(e);
+  if (o.list) {
+    const int status = list_ports(client);
+    client.close();
+    held.honour();
+    return status;
+  }
+  StreamSetup setup;
+  if (const std::string e = server_error(o, plan, client, setup); !e.empty()) return refuse(e);
+  if (const int status = record(o, plan, client, setup, held); status != EXIT_SUCCESS) {
+    return status;
+  }
+  if (!plan.response) return EXIT_SUCCESS;
+  print_line("");
+  return run_response_job(plan.job);
+}
+
+}  // namespace vellisk
