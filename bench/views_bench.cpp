@@ -11,10 +11,13 @@
 
 #include "response/curves.h"
 #include "response/measurement.h"
-#include "response/recording.h"
+#include "io/recording.h"
 #include "response/store.h"
 #include "response/waterfall.h"
 #include "sweep/sweep_gen.h"
+
+
+using namespace vellisk;
 
 namespace {
 

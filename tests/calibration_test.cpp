@@ -14,6 +14,9 @@
 #include "response/fft.h"
 #include "response/frd_average.h"
 
+
+using namespace vellisk;
+
 namespace {
 
 constexpr double kRate = 48000;
@@ -26,7 +29,7 @@ vellisk::MicCalibration mic_of(const std::string& text) {
 }
 
 // The curves of a window x, flat-band setup from 20 Hz to 20 kHz at the .frd's grid.
-vellisk::ResponseCurves curves(const std::vector<float>& x, double delay,
+vellisk::PhaseCurves curves(const std::vector<float>& x, double delay,
                                const vellisk::LevelCalibration& c) {
   vellisk::CurveSetup s;
   s.rate = kRate, s.delay = delay, s.band_low = 20, s.band_high = 20000, s.calibration = c;
@@ -109,7 +112,7 @@ TEST(MicCalibration, ThreeDecibelsAbove5kHzComeOffExactly) {
   }
   real_fft(size).inverse(b.get());
   const std::vector<float> x(b.get(), b.get() + size);
-  const vellisk::ResponseCurves c = curves(x, 2000, {&mic, 0});
+  const vellisk::PhaseCurves c = curves(x, 2000, {&mic, 0});
   for (std::size_t i = 0; i < c.frequencies.size(); ++i) {
     EXPECT_NEAR(c.level[i], 0, 0.01) << c.frequencies[i];
     EXPECT_NEAR(c.phase[i], 0, 0.1) << c.frequencies[i];
@@ -157,7 +160,7 @@ TEST(SplCalibration, ACalibratorAt94dBGivesAWireTheFormulasLevel) {
   EXPECT_NEAR(expected, 110.99, 0.005);
   std::vector<float> wire(4800);
   wire[100] = 1;
-  const vellisk::ResponseCurves plain = curves(wire, 100, {nullptr, vellisk::spl_offset_db(*t, 94, 0.5, nullptr)});
+  const vellisk::PhaseCurves plain = curves(wire, 100, {nullptr, vellisk::spl_offset_db(*t, 94, 0.5, nullptr)});
   for (const double level : plain.level) EXPECT_NEAR(level, expected, 0.01);
   const vellisk::MicCalibration mic = mic_of("20 1\n1000 1\n10000 2\n20000 2\n");
   const double offset = vellisk::spl_offset_db(*t, 94, 0.5, &mic);

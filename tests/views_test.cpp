@@ -19,6 +19,9 @@
 #include "run_vellisk.h"
 #include "sweep/sweep_gen.h"
 
+
+using namespace vellisk;
+
 namespace {
 
 using Complex = std::complex<double>;
@@ -138,7 +141,7 @@ Measured measure_recording(std::vector<float> y, int delay) {
   return r;
 }
 
-vellisk::ResponseCurves curves_of(const Measured& m, int fraction = 0) {
+vellisk::PhaseCurves curves_of(const Measured& m, int fraction = 0) {
   vellisk::CurveSetup s;
   s.rate = kRate, s.delay = m.delay, s.frequencies = m.frd.frequencies, s.fraction = fraction;
   s.edge = m.edge, s.band_low = m.edge.low(), s.band_high = m.edge.high();
@@ -167,7 +170,7 @@ TEST(Curves, TextbookFiltersAgainstTheirClosedForms) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.effect);
     const Measured m = measure_recording(through_sox(c.effect), 59);
-    const vellisk::ResponseCurves r = curves_of(m);
+    const vellisk::PhaseCurves r = curves_of(m);
     ASSERT_EQ(r.frequencies, m.frd.frequencies);
     EXPECT_EQ(r.level, m.frd.level);  // the .frd's rows, bin for bin
     EXPECT_EQ(r.phase, m.frd.phase);
@@ -196,7 +199,7 @@ TEST(Curves, TextbookFiltersAgainstTheirClosedForms) {
 TEST(Curves, MeasuredCabinetGroupDelayIsItsOwnTransforms) {
   const std::vector<float> h = cabinet();
   const Measured m = measure_recording(convolved(played_sweep(), h), 0);
-  const vellisk::ResponseCurves raw = curves_of(m), smooth = curves_of(m, 6);
+  const vellisk::PhaseCurves raw = curves_of(m), smooth = curves_of(m, 6);
   for (std::size_t i = 0; i < raw.frequencies.size(); ++i) {
     const double hz = raw.frequencies[i];
     if (hz < 100 || hz > 10000) continue;

@@ -97,6 +97,8 @@ Expected<MicCalibration, MicCalibrationError> parse_mic_calibration(std::string_
       e.frequency_hz = hz;
       return e;
     }
+    if (mic.hz_.empty()) mic.first_line = number;
+    mic.last_line = number;
     mic.hz_.push_back(hz);
     mic.db_.push_back(t.numbers[1]);
     if (n == 3) {
@@ -135,8 +137,16 @@ std::optional<MicCalibrationError> check_coverage(const MicCalibration& mic, dou
     e.high_hz = mic.high_hz();
     return e;
   };
-  if (low_hz < mic.low_hz() * (1 - 1e-9)) return uncovered(low_hz);
-  if (high_hz > mic.high_hz() * (1 + 1e-9)) return uncovered(high_hz);
+  if (low_hz < mic.low_hz() * (1 - 1e-9)) {
+    MicCalibrationError e = uncovered(low_hz);
+    e.line = mic.first_line;
+    return e;
+  }
+  if (high_hz > mic.high_hz() * (1 + 1e-9)) {
+    MicCalibrationError e = uncovered(high_hz);
+    e.line = mic.last_line;
+    return e;
+  }
   return std::nullopt;
 }
 

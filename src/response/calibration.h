@@ -27,7 +27,7 @@ struct MicCalibrationError {
     sens_factor_twice,  // line: a second sensitivity line
     too_few_points,     // fewer than 2 points
     does_not_cover,     // the points run from low_hz to high_hz; frequency_hz, an edge of the
-                        // band asked for, lies outside
+                        // band asked for, lies outside; line: the point nearest it
   };
   Code code = Code::not_numbers;
   int line = 0;  // from 1; 0 when about the whole file
@@ -59,6 +59,9 @@ class MicCalibration {
   // file states it. No correction applies it: a calibrator's recording through
   // the microphone already holds it (see spl_offset_db).
   std::optional<double> sens_factor_db;
+
+  // The file's lines (from 1) of the first and last points.
+  int first_line = 0, last_line = 0;
 
   // The microphone's level at hz relative to flat, dB: what is subtracted
   // from every level measured through it.

@@ -271,8 +271,8 @@ MinimumPhase minimum_phase(const std::vector<double>& log_magnitude, std::size_t
   return m;
 }
 
-ResponseCurves response_curves(const float* x, std::int64_t n, const CurveSetup& setup) {
-  ResponseCurves r;
+PhaseCurves response_curves(const float* x, std::int64_t n, const CurveSetup& setup) {
+  PhaseCurves r;
   r.frequencies = setup.frequencies;
   Spectrum s = spectrum_of(x, n, setup.rate, 2 * n);
   std::vector<float> moment(static_cast<std::size_t>(n));

@@ -24,16 +24,6 @@ struct CurveSetup {
   LevelCalibration calibration;     // a microphone's response divided out, an SPL offset added
 };
 
-// The curves at each frequency.
-struct ResponseCurves {
-  std::vector<double> frequencies;         // Hz
-  std::vector<double> level;               // dB re unit gain (or dB SPL), at least -300
-  std::vector<double> phase;               // degrees in (-180, 180], the delay removed
-  std::vector<double> group_delay;         // ms, the delay removed
-  std::vector<double> min_phase;           // degrees in (-180, 180]
-  std::vector<double> excess_group_delay;  // ms: group_delay less the minimum phase's
-};
-
 // The curves of the window x[0..n) (gated as the .frd's is), from its
 // spectrum at the .frd's transform size (twice the window's length):
 //
@@ -58,7 +48,7 @@ struct ResponseCurves {
 // excess group delay depend on the magnitude assumed beyond the band (see
 // extend_magnitude). The group delay reads the whole window: on a noisy or
 // reflective window gate or smooth, as for the phase.
-ResponseCurves response_curves(const float* x, std::int64_t n, const CurveSetup& setup);
+PhaseCurves response_curves(const float* x, std::int64_t n, const CurveSetup& setup);
 
 // The log magnitude of bins 0 to size/2 of a transform of `size` at `rate`,
 // known from band_low to band_high Hz, extended beyond the band. Each edge's

@@ -146,8 +146,12 @@ TimeFrequencyLevels waterfall(const float* x, std::int64_t n, const WaterfallSet
   // Slice k leaves out everything before its rise and 1 - weight within it.
   const double rise = s.rise_ms * per_ms;
   const auto start_of = [&](std::size_t k) { return onset + w.times_ms[k] * per_ms; };
-  const std::int64_t first = std::clamp<std::int64_t>(
-      static_cast<std::int64_t>(std::ceil(start_of(0) - rise)), 0, length);
+  // The slice at 0 ms keeps what lies before the onset too (see WaterfallSetup).
+  const bool whole_first = s.start_ms == 0;
+  const std::int64_t first = whole_first ? 0
+                                         : std::clamp<std::int64_t>(
+                                               static_cast<std::int64_t>(std::ceil(start_of(0) - rise)),
+                                               0, length);
   const std::int64_t last = std::clamp<std::int64_t>(
       static_cast<std::int64_t>(std::ceil(start_of(slices - 1))), first, length);
   std::vector<std::int64_t> rise_first(slices), rise_end(slices);
@@ -157,6 +161,10 @@ TimeFrequencyLevels waterfall(const float* x, std::int64_t n, const WaterfallSet
     const double from = start_of(k) - rise;
     if (!(from < static_cast<double>(length))) break;
     ++held;
+    if (k == 0 && whole_first) {
+      rise_first[k] = rise_end[k] = first;
+      continue;
+    }
     rise_first[k] = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(from)), first, last);
     rise_end[k] = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(start_of(k))), first, last);
     for (std::int64_t t = rise_first[k]; t < rise_end[k]; ++t) {

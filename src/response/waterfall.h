@@ -21,7 +21,11 @@ namespace vellisk {
 // into the noise (vellisk-ir warns when not). Times count from the onset, not
 // from the peak, so that the slice at 0 ms holds the whole of the response's
 // rise (a cabinet's peak lies a tenth of a millisecond after its onset, a
-// woofer's more) and reads as the .frd's level.
+// woofer's more). A slice at 0 ms keeps what lies before the onset too, the
+// whole window as the .frd's: a compensated response's band edges ring ahead
+// of the onset (the top edge's for milliseconds, below the 0.1 onset level),
+// which a rise of 0.2 ms would cut, 1 to 2 dB within a third of an octave of
+// the band's top; the later slices leave that ringing out.
 struct WaterfallSetup {
   double rate = 0;     // samples per second
   double arrival = 0;  // samples from the window's first sample to the arrival (the .frd's delay)
@@ -65,19 +69,6 @@ std::optional<WaterfallError> check_waterfall(const WaterfallSetup& setup);
 // first sample within kOnsetMs before it whose magnitude reaches kOnsetLevel
 // of the peak's, the rule response_polarity sums the step response from.
 std::int64_t response_onset(const float* x, std::int64_t n, double arrival, double rate);
-
-// A grid of levels over time and frequency.
-struct TimeFrequencyLevels {
-  double origin_ms = 0;             // where time 0 lies, ms after the arrival: the waterfall's
-                                    // onset (0 or less), the spectrogram's arrival (0)
-  std::vector<double> times_ms;     // from the origin
-  std::vector<double> frequencies;  // Hz, ascending
-  std::vector<double> levels;       // dB, at least -300: [slice * frequencies.size() + i]
-
-  double level(std::size_t slice, std::size_t i) const {
-    return levels[slice * frequencies.size() + i];
-  }
-};
 
 // The waterfall of the window x[0..n) (gated as the .frd's is, when it is):
 // each slice's level at each frequency, in dB re unit gain as the .frd's

@@ -3,6 +3,7 @@
 
 #include <getopt.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 
@@ -15,6 +16,9 @@ namespace vellisk {
 namespace {
 
 enum { kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson, kUncompensated, kAlign };
+// The views and the calibration; kSplLevel is --spl-cal's second value, in no table.
+enum { kCurves = 300, kStep, kWaterfall, kWaterfallRange, kMicCal, kSplCal, kSplLevel };
+
 
 }  // namespace
 
@@ -33,6 +37,12 @@ const std::vector<option>& response_long_options() {
       {"json", required_argument, nullptr, kJson},
       {"uncompensated", no_argument, nullptr, kUncompensated},
       {"align", no_argument, nullptr, kAlign},
+      {"curves", required_argument, nullptr, kCurves},
+      {"step", required_argument, nullptr, kStep},
+      {"waterfall", required_argument, nullptr, kWaterfall},
+      {"waterfall-range", required_argument, nullptr, kWaterfallRange},
+      {"mic-cal", required_argument, nullptr, kMicCal},
+      {"spl-cal", required_argument, nullptr, kSplCal},
       {nullptr, 0, nullptr, 0},
   };
   return options;
@@ -102,13 +112,57 @@ std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
     case kAlign:
       o.align = true;
       break;
+    case kCurves:
+      o.curves = arg;
+      if (!ends_with(o.curves, ".csv")) {
+        return quoted("--curves", arg) + " must name a file ending in .csv";
+      }
+      break;
+    case kStep:
+      o.step = arg;
+      if (!ends_with(o.step, ".wav")) {
+        return quoted("--step", arg) + " must name a file ending in .wav";
+      }
+      break;
+    case kWaterfall:
+      o.waterfall = arg;
+      if (!ends_with(o.waterfall, ".csv")) {
+        return quoted("--waterfall", arg) + " must name a file ending in .csv";
+      }
+      break;
+    case kWaterfallRange:
+      if (!whole_number(arg, o.waterfall_range) ||
+          !(o.waterfall_range >= 0.1 && o.waterfall_range <= 10000)) {
+        return quoted("--waterfall-range", arg) +
+               " must be a number of milliseconds from 0.1 to 10000";
+      }
+      o.waterfall_range_given = true;
+      break;
+    case kMicCal:
+      o.mic_cal = arg;
+      if (o.mic_cal.empty()) return "--mic-cal must name a file";
+      break;
+    case kSplCal:
+      o.spl_cal = arg;
+      if (o.spl_cal.empty()) return "--spl-cal must name a file";
+      break;
+    case kSplLevel:
+      if (!whole_number(arg, o.spl_level) || !(o.spl_level >= 40 && o.spl_level <= 160)) {
+        return quoted("--spl-cal's level", arg) + " must be a number of dB SPL from 40 to 160";
+      }
+      break;
     default:
       break;
   }
   return "";
 }
 
+int second_value_of(int val) { return val == kSplCal ? kSplLevel : 0; }
+
 std::string response_options_error(const ResponseOptions& o) {
+  if (o.waterfall_range_given && o.waterfall.empty()) {
+    return "--waterfall-range is for --waterfall: give --waterfall FILE.csv too";
+  }
   return align_error(o.align, static_cast<int>(o.reference), static_cast<int>(o.repeat));
 }
 
@@ -128,6 +182,12 @@ ResponseRequest request_of(const ResponseOptions& o, const SweepParams& params) 
   r.align = o.align;
   r.frequency_responses = !o.frd.empty();
   r.figure = !o.plot.empty();
+  r.curves = !o.curves.empty();
+  r.waterfall = !o.waterfall.empty();
+  r.waterfall_range_ms = o.waterfall_range;
+  r.mic_calibration = o.mic_cal;
+  r.spl_calibration = o.spl_cal;
+  r.spl_level_db = o.spl_level;
   return r;
 }
 

@@ -64,8 +64,13 @@ std::string recording_error(const ResponseJob& job, const SourceInfo& info, bool
 
 // A WAV irfile's 32-bit sizes against its channels and window.
 std::string wav_error(const ResponseJob& job, int channels, std::int64_t frames) {
-  if (job.format != ResponseFormat::kWav) return "";
   const double rate = job.request.sweep.rate;
+  if (!job.options.step.empty() && frames > wav_max_frames(channels, rate, info_list(kIrVersion))) {
+    return "--step (" + job.options.step + "): " + std::to_string(channels) + " channels of " +
+           std::to_string(frames) + " frames at " + text(rate) +
+           " Hz exceed the 32-bit sizes of a WAV file; shorten --length";
+  }
+  if (job.format != ResponseFormat::kWav) return "";
   if (frames <= wav_max_frames(channels, rate, info_list(kIrVersion))) return "";
   return "irfile (" + job.irfile + "): " + std::to_string(channels) + " channels of " +
          std::to_string(frames) + " frames at " + text(rate) +
@@ -170,6 +175,39 @@ std::string results_error(const ResponseJob& job, const ResponseResult& result) 
   return "";
 }
 
+// The step response of every channel, as the irfile's channels: a 32-bit float WAV file.
+std::string write_step(const ResponseJob& job, const ResponseResult& result, OutputSet& files) {
+  const int channels = static_cast<int>(result.channels.size());
+  const std::string& name = job.options.step;
+  const std::int64_t frames = result.frames(1);
+  std::string e;
+  const int fd = files.create(name, e);
+  ResponseFile file;
+  if (fd >= 0) {
+    e = file.open(fd, ResponseFormat::kWav, channels, static_cast<int>(job.request.sweep.rate),
+                  frames, info_list(kIrVersion));
+  }
+  std::vector<std::vector<float>> steps(static_cast<std::size_t>(channels));
+  for (int c = 0; c < channels && e.empty(); ++c) {
+    e = read_step(result, c, steps[static_cast<std::size_t>(c)]);
+  }
+  // Interleaved a block of frames at a time.
+  std::vector<float> block;
+  for (std::int64_t first = 0; first < frames && e.empty(); first += 4096) {
+    const std::int64_t n = std::min<std::int64_t>(4096, frames - first);
+    block.resize(static_cast<std::size_t>(n * channels));
+    for (std::int64_t t = 0; t < n; ++t) {
+      for (int c = 0; c < channels; ++c) {
+        block[static_cast<std::size_t>(t * channels + c)] =
+            steps[static_cast<std::size_t>(c)][static_cast<std::size_t>(first + t)];
+      }
+    }
+    if (!file.write(block.data(), n)) e = file.close();
+  }
+  if (e.empty()) e = file.close();
+  return e.empty() ? e : "Unable to write " + name + ": " + e;
+}
+
 // Writes every output under a temporary name, then moves them all into
 // place: after a failure, or a signal, every file is as it was before the run.
 std::string write_phase(const ResponseJob& job, const ResponseResult& result,
@@ -197,15 +235,30 @@ std::string write_phase(const ResponseJob& job, const ResponseResult& result,
   if (!job.options.plot.empty()) {
     if (std::string e = text_file(job.options.plot, svg); !e.empty()) return e;
   }
-  // The text files, [k - 1][c] in the outputs from `made` on.
+  if (!job.options.step.empty()) {
+    if (std::string e = write_step(job, result, files); !e.empty()) return e;
+  }
+  // The text files, [k - 1][c] in the outputs from `made` on, then the views' [c].
   const std::vector<std::string>& names = figures.outputs;
-  for (std::size_t i = made; i < names.size(); ++i) {
+  const std::size_t frd_end =
+      made + (job.options.frd.empty() ? 0 : static_cast<std::size_t>(job.request.harmonics * channels));
+  for (std::size_t i = made; i < frd_end; ++i) {
     const auto k = static_cast<int>((i - made) / static_cast<std::size_t>(channels)) + 1;
     const std::size_t c = (i - made) % static_cast<std::size_t>(channels);
     const std::string text =
         frd_text(figures, static_cast<int>(c + 1), k, figures.channels[c].arrival_samples,
                  result.channels[c].responses[static_cast<std::size_t>(k - 1)]);
     if (std::string e = text_file(names[i], text); !e.empty()) return e;
+  }
+  std::size_t next = frd_end;
+  for (int c = 0; c < channels && !job.options.curves.empty(); ++c) {
+    const std::string text = curves_text(figures, c + 1, result.channels[static_cast<std::size_t>(c)].phase_curves);
+    if (std::string e = text_file(names[next++], text); !e.empty()) return e;
+  }
+  for (int c = 0; c < channels && !job.options.waterfall.empty(); ++c) {
+    const std::string text = waterfall_text(figures, c + 1, job.request.waterfall_range_ms,
+                                            result.channels[static_cast<std::size_t>(c)].waterfall);
+    if (std::string e = text_file(names[next++], text); !e.empty()) return e;
   }
   if (!job.options.json.empty()) {
     if (std::string e = text_file(job.options.json, json_report(figures)); !e.empty()) return e;
@@ -292,9 +345,18 @@ void written_report(const ResponseJob& job, const RunFigures& figures, std::size
     print_line_path(line.c_str(), job.outputs[static_cast<std::size_t>(k - 1)].c_str());
   }
   if (!o.plot.empty()) print_line_path("Figure written: ", o.plot.c_str());
-  for (std::size_t i = made; i < figures.outputs.size(); ++i) {
+  const std::size_t channels = figures.channels.size();
+  std::size_t i = made;
+  for (; i < made + (o.frd.empty() ? 0 : channels * static_cast<std::size_t>(job.request.harmonics)); ++i) {
     print_line_path("Frequency response written: ", figures.outputs[i].c_str());
   }
+  for (std::size_t c = 0; c < channels && !o.curves.empty(); ++c, ++i) {
+    print_line_path("Curves written: ", figures.outputs[i].c_str());
+  }
+  for (std::size_t c = 0; c < channels && !o.waterfall.empty(); ++c, ++i) {
+    print_line_path("Waterfall written: ", figures.outputs[i].c_str());
+  }
+  if (!o.step.empty()) print_line_path("Step response written: ", o.step.c_str());
   if (!o.json.empty()) print_line_path("JSON report written: ", o.json.c_str());
 }
 
@@ -328,13 +390,16 @@ std::string prepare_response_job(const ResponseOptions& options, long channels,
   for (int k = 2; k <= job.request.harmonics; ++k) job.outputs.push_back(harmonic_name(irfile, k));
   if (!o.plot.empty()) job.outputs.push_back(o.plot);
   if (!o.json.empty()) job.outputs.push_back(o.json);
+  if (!o.step.empty()) job.outputs.push_back(o.step);
   if (std::string e = names_error(recording.c_str(), job.outputs); !e.empty()) return e;
   for (const std::string& name : job.outputs) {
     if (std::string e = output_error(name); !e.empty()) return "Unable to write " + name + ": " + e;
   }
   // The text files' names follow the channel count; their folder is the name's.
-  if (std::string e = o.frd.empty() ? "" : output_error(o.frd); !e.empty()) {
-    return "Unable to write " + o.frd + ": " + e;
+  for (const std::string* base : {&o.frd, &o.curves, &o.waterfall}) {
+    if (std::string e = base->empty() ? "" : output_error(*base); !e.empty()) {
+      return "Unable to write " + *base + ": " + e;
+    }
   }
   return "";
 }
@@ -346,8 +411,24 @@ std::string response_names_error(const ResponseJob& job, int channels,
   for (int k = 1; k <= job.request.harmonics && !frd.empty(); ++k) {
     for (int c = 1; c <= channels; ++c) outputs.push_back(frd_name(frd, c, channels, k));
   }
+  // The views' files, named per channel as the text files are.
+  for (const std::string* base : {&job.options.curves, &job.options.waterfall}) {
+    for (int c = 1; c <= channels && !base->empty(); ++c) {
+      outputs.push_back(frd_name(*base, c, channels, 1));
+    }
+  }
   if (std::string e = names_error(job.recording.c_str(), outputs, job.outputs.size()); !e.empty()) {
     return e;
+  }
+  // The views' names, made from names of their own, against every name before them.
+  const std::size_t views = job.outputs.size() + (frd.empty() ? 0 : static_cast<std::size_t>(job.request.harmonics * channels));
+  for (std::size_t i = views; i < outputs.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (same_file(outputs[j].c_str(), outputs[i].c_str())) {
+        return "outputs (" + outputs[j] + ", " + outputs[i] +
+               ") must not name the same file: one would overwrite the other";
+      }
+    }
   }
   for (std::size_t i = job.outputs.size(); i < outputs.size(); ++i) {
     if (std::string e = output_error(outputs[i]); !e.empty()) {
