@@ -215,6 +215,11 @@ TEST(IrViews, RefusalsLeaveNoFile) {
       {{"--curves", "x.csv", "--waterfall", "x.csv"},
        "outputs (x-c1.csv, x-c1.csv) must not name the same file: one would overwrite the other"},
       {{"--curves", "none/c.csv"}, "Unable to write none/c.csv: No such file or directory"},
+      {{"--views", "phase"}, "--views is for --plot: give --plot FILE.svg too"},
+      {{"--plot", "f.svg", "--views", "level,waterfal"},
+       "--views (level,waterfal) must list views from level, phase, group-delay, step, waterfall, "
+       "spectrogram and envelope, separated by commas"},
+      {{"--plot", "f.svg", "--views", "step,step"}, "--views (step,step) names step twice"},
       {{"--step", "ir.wav"},
        "outputs (ir.wav, ir.wav) must not name the same file: one would overwrite the other"},
       {{"--mic-cal", "missing.txt"}, "Unable to read --mic-cal (missing.txt): No such file or directory"},
@@ -358,5 +363,37 @@ TEST(Average, Refusals) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.substr(0, message.size()), message) << r.err;
     EXPECT_EQ(list_files(dir.work()), before);
+  }
+}
+
+// Every view drawn, in the order asked, at 1 and 8 channels (the PNGs of these were looked at).
+TEST(IrViews, FigureDrawsEveryViewInTheOrderAsked) {
+  const std::vector<std::string> labels = {"Step response", "Waterfall, dB re its peak",
+                                           "Phase (degrees)", "Spectrogram, dB re its peak",
+                                           "Group delay (ms)", "Envelope (dB)", "Level (dB)"};
+  for (const int channels : {1, 8}) {
+    SCOPED_TRACE(channels);
+    TempDir dir;
+    std::vector<std::vector<float>> responses;
+    for (int c = 0; c < channels; ++c) {
+      responses.push_back(wire(10 + 7 * c, 1.0f / static_cast<float>(c + 1)));
+    }
+    record(dir, responses);
+    const RunResult r = run_ir(dir, channels, {"--plot", "f.svg", "--views",
+                                               "step,waterfall,phase,spectrogram,group-delay,"
+                                               "envelope,level"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The page's texts, written as character references (&#x53;) between the markup.
+    std::string svg;
+    const std::string page = read_file(dir.work() / "f.svg");
+    for (std::size_t i = page.find("&#x"); i != std::string::npos; i = page.find("&#x", i + 1)) {
+      svg += static_cast<char>(std::stoi(page.substr(i + 3, page.find(';', i) - i - 3), nullptr, 16));
+    }
+    std::size_t at = 0;
+    for (const std::string& label : labels) {
+      const std::size_t found = svg.find(label, at);
+      EXPECT_NE(found, std::string::npos) << label;
+      if (found != std::string::npos) at = found;
+    }
   }
 }

@@ -114,6 +114,7 @@ struct ResponseRequest {
                                    // input chain ("": none): levels then read in dB SPL
   double spl_level_db = 94;        // the calibrator's stated level, dB SPL (40 to 160)
   double spl_hz = 1000;            // its stated frequency, Hz
+  bool spectrogram = false;        // keep each channel's spectrogram
 };
 
 // The request's own rules, before any recording: the design (check_design), a sweep that is
@@ -266,6 +267,11 @@ struct ChannelResponse {
   // before it (the slice at 0 ms: the whole window, as the text files'); levels in dB as the text files' (the band edge divided out, calibrated), at
   // 24 points an octave over the band.
   TimeFrequencyLevels waterfall;
+  // With request.spectrogram: frames of 10 ms under a Hann window every 2.5 ms, from 20 ms
+  // before the arrival to the window's end, times from the arrival; each frame's mean power
+  // over 1/12 octave around each of 12 points an octave over the band, dB re unit gain for an
+  // impulse at the frame's centre (calibrated; the band edge is not divided out).
+  TimeFrequencyLevels spectrogram;
 };
 
 class ResponsePlan;

@@ -198,6 +198,15 @@ void linear_views(const MeasurementSetup& setup, const Measurement& m, const flo
     ws.calibration = setup.calibration;
     r.waterfall = waterfall(x, n, ws);
   }
+  if (setup.spectrogram) {
+    SpectrogramSetup ss;
+    ss.rate = d.rate;
+    ss.arrival = arrival;
+    ss.first_ms = -20;
+    ss.low_hz = low, ss.high_hz = high;
+    ss.calibration = setup.calibration;
+    r.spectrogram = spectrogram(x, n, ss);
+  }
 }
 
 // The figure's curves and the text files' responses of every order, from its
@@ -243,7 +252,7 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
     }
     if (k == 1) linear = std::move(s);
   }
-  if (setup.phase_curves || setup.waterfall) {
+  if (setup.phase_curves || setup.waterfall || setup.spectrogram) {
     linear_views(setup, m, gated(setup, layout, r.arrival, rows[0], buffer), n1, arrival, r);
   }
   if (setup.curves) {

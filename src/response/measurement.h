@@ -51,6 +51,7 @@ struct MeasurementSetup {
   bool phase_curves = false;     // its PhaseCurves on the text files' grid
   bool waterfall = false;        // its waterfall over 0 to waterfall_ms after the onset
   double waterfall_ms = 20;
+  bool spectrogram = false;      // its spectrogram
   LevelCalibration calibration;  // its microphone outlives the setup
 };
 
@@ -84,6 +85,7 @@ struct ChannelResult {
   std::vector<FrequencyResponse> responses;  // [k - 1]: order k, on the text files' grid
   PhaseCurves phase_curves;
   TimeFrequencyLevels waterfall;
+  TimeFrequencyLevels spectrogram;
 };
 
 struct Measurement {

@@ -164,6 +164,7 @@ MeasurementSetup setup_of(const ResponseRequest& r, const TimingSetup& timing) {
   setup.phase_curves = r.curves;
   setup.waterfall = r.waterfall;
   setup.waterfall_ms = r.waterfall_range_ms;
+  setup.spectrogram = r.spectrogram;
   prepare_timing(timing, setup);
   if (r.drift_auto) {
     // Both passes use the transform size the corrected one needs at the
@@ -349,6 +350,7 @@ void collect(const ResponsePlan& plan, const TimingResult& timed, Measurement& m
     out.responses = std::move(r.responses);
     out.phase_curves = std::move(r.phase_curves);
     out.waterfall = std::move(r.waterfall);
+    out.spectrogram = std::move(r.spectrogram);
   }
 }
 

@@ -37,7 +37,12 @@ struct ResponseOptions {
   std::string mic_cal;           // --mic-cal FILE; empty when not given
   std::string spl_cal;           // --spl-cal FILE.wav LEVEL; empty when not given
   double spl_level = 94;         // its LEVEL, dB SPL
+  std::vector<std::string> views;  // --views LIST: the figure's panels; empty: level, envelope
 };
+
+// The panels --views chooses from, in the order the help gives them.
+inline constexpr const char* kViewNames[] = {"level", "phase", "group-delay", "step",
+                                             "waterfall", "spectrogram", "envelope"};
 
 // The options of a response, as getopt_long reads them, ending in an all-zero entry: a short
 // one's val is its letter ("lpH"), a long-only one's above 255.

@@ -2,6 +2,7 @@
 // through the library, the report and the files.
 #include "common/response_run.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cmath>
@@ -100,6 +101,20 @@ std::string names_error(const char* recording, const std::vector<std::string>& o
   return "";
 }
 
+FigureMap figure_map(const TimeFrequencyLevels& levels) {
+  return {levels.times_ms, levels.frequencies, levels.levels};
+}
+
+// The views' curves and maps of a channel, as the library gives them.
+void view_curves(const ChannelResponse& r, FigureChannel& c) {
+  const PhaseCurves& p = r.phase_curves;
+  c.phase = {p.frequencies, p.phase};
+  c.group_delay = {p.frequencies, p.group_delay};
+  c.excess_group_delay = {p.frequencies, p.excess_group_delay};
+  c.waterfall = figure_map(r.waterfall);
+  c.spectrogram = figure_map(r.spectrogram);
+}
+
 // What the figure shows of the run.
 Figure figure_of(const ResponseJob& job, const ResponseResult& result, const RunFigures& figures) {
   const SweepParams& p = figures.params;
@@ -151,9 +166,35 @@ Figure figure_of(const ResponseJob& job, const ResponseResult& result, const Run
     c.noise_db = curves.noise_envelope;
     c.latency_ms = figures.channels[i].arrival_ms;
     c.peak_to_noise_db = figures.channels[i].peak_to_noise_db.value_or(INFINITY);
+    view_curves(result.channels[i], c);
     f.channels.push_back(std::move(c));
   }
+  f.views = o.views;
+  f.level_unit = figures.level_unit == "dB SPL" ? "dB SPL" : "dB";
   return f;
+}
+
+// The step responses a figure draws: each channel's from 2 ms before the earliest arrival to
+// 30 ms after the latest. Returns "" or why the responses could not be read.
+std::string figure_steps(const ResponseJob& job, const ResponseResult& result, Figure& f) {
+  if (std::find(f.views.begin(), f.views.end(), "step") == f.views.end()) return "";
+  const double rate = job.request.sweep.rate, pre = std::round(job.request.pre * rate);
+  double first = INFINITY, last = -INFINITY;
+  for (const FigureChannel& c : f.channels) {
+    first = std::min(first, c.latency_ms - 2), last = std::max(last, c.latency_ms + 30);
+  }
+  std::vector<float> step;
+  for (std::size_t i = 0; i < f.channels.size(); ++i) {
+    if (std::string e = read_step(result, static_cast<int>(i), step); !e.empty()) return e;
+    FigureCurve& curve = f.channels[i].step;
+    for (std::size_t t = 0; t < step.size(); ++t) {
+      const double ms = 1000 * (static_cast<double>(t) - pre) / rate;
+      if (ms < first || ms > last) continue;
+      curve.x.push_back(ms);
+      curve.y.push_back(step[t]);
+    }
+  }
+  return "";
 }
 
 // The results must be files worth writing: finite, and within what the
@@ -465,7 +506,11 @@ int run_response_job(const ResponseJob& job) {
 
   std::string svg;
   if (!job.options.plot.empty()) {
-    if (const std::string e = draw_figure(figure_of(job, result, figures), svg); !e.empty()) {
+    Figure figure = figure_of(job, result, figures);
+    if (const std::string e = figure_steps(job, result, figure); !e.empty()) {
+      return fail("Unable to read the responses: " + e);
+    }
+    if (const std::string e = draw_figure(figure, svg); !e.empty()) {
       return fail("Unable to draw the figure: " + e);
     }
   }
