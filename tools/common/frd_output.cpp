@@ -24,7 +24,7 @@ std::string frd_name(const std::string& base, int channel, int channels, int ord
 }
 
 std::string response_header(const RunFigures& f, int channel, int order, double delay_samples,
-                            char mark) {
+                            char mark, bool smoothed) {
   const SweepParams& p = f.params;
   const std::string m = std::string(1, mark) + " ";
   std::string t = m + kIrVersion + "\n" + m + "Sweep:";
@@ -49,8 +49,8 @@ std::string response_header(const RunFigures& f, int channel, int order, double 
   if (!f.mic_calibration.empty()) {
     t += m + "Microphone calibration: " + f.mic_calibration + ", its response taken out\n";
   }
-  t += m + "Smoothing: " + (f.smooth > 0 ? "1/" + std::to_string(f.smooth) + " octave" : "none") +
-       "\n";
+  t += m + "Smoothing: " +
+       (f.smooth > 0 && smoothed ? "1/" + std::to_string(f.smooth) + " octave" : "none") + "\n";
   t += m + "Band: " + band_text(f) + "\n";
   t += m + "Gate: " + (f.gate_ms > 0 ? gate_text(f.gate_ms, f.pre_s) : "none") + "\n";
   t += m + formatted("Delay removed from the phase: %.6f ms (%.4f samples), the channel's arrival\n",
@@ -106,7 +106,7 @@ std::string curves_text(const RunFigures& f, int channel, const PhaseCurves& c) 
 std::string waterfall_text(const RunFigures& f, int channel, double range_ms,
                            const TimeFrequencyLevels& w) {
   const double delay = f.channels[static_cast<std::size_t>(channel - 1)].arrival_samples;
-  std::string t = response_header(f, channel, 1, delay, '#');
+  std::string t = response_header(f, channel, 1, delay, '#', false);
   t += formatted("# Waterfall: slices every %g ms to %g ms from the response's onset (%.3f ms before "
                  "its arrival); each slice the spectrum from its time to the window's end, under a "
                  "half-Hann rise of %g ms before it; the slice at 0 ms the whole window\n",

@@ -24,9 +24,10 @@ std::string frd_text(const RunFigures& f, int channel, int order, double delay_s
 
 // The header lines of a file of channel c's response of order k, each starting with mark
 // ('*' for .frd files, '#' for CSV): the program, the sweep, the recording, the level's unit,
-// the smoothing, band, gate, calibration and the delay removed.
+// the smoothing (none when not smoothed, whatever --smooth says), band, gate, calibration and
+// the delay removed.
 std::string response_header(const RunFigures& f, int channel, int order, double delay_samples,
-                            char mark);
+                            char mark, bool smoothed = true);
 
 // A CSV file of channel c's phase curves: the header, then a row per frequency of
 // frequency_hz,level_db,phase_deg,group_delay_ms,min_phase_deg,excess_group_delay_ms.
