@@ -427,6 +427,10 @@ std::string prepare_response_job(const ResponseOptions& options, long channels,
            ") must be a whole number of samples per second for a file with a header; "
            "write a .pcm, .raw or .f32 irfile";
   }
+  if (!o.step.empty() && !(params.rate == std::floor(params.rate) && params.rate <= 2147483647)) {
+    return "rate (" + text(params.rate) +
+           ") must be a whole number of samples per second for --step's WAV file";
+  }
   job.outputs = {irfile};
   for (int k = 2; k <= job.request.harmonics; ++k) job.outputs.push_back(harmonic_name(irfile, k));
   if (!o.plot.empty()) job.outputs.push_back(o.plot);
