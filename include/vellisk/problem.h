@@ -53,7 +53,10 @@ enum class ProblemCode {
 };
 
 // The settings of a request that a problem's line may name.
-enum class Setting { pre, length, harmonics, drift, reference, repeat, smooth, gate, align };
+enum class Setting {
+  pre, length, harmonics, drift, reference, repeat, smooth, gate, align,
+  waterfall_range, mic_calibration, spl_calibration, spl_level
+};
 
 // The names problems' lines give the settings: by default the request's own fields ("pre",
 // "drift"); a caller with names of its own for them (a program's options) gives a function

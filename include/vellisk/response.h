@@ -103,6 +103,19 @@ struct ResponseRequest {
   bool frequency_responses = false;  // keep each channel's and order's frequency response
   bool figure = false;        // keep the curves a figure of the measurement draws
   int threads = 0;            // threads at most (0: as many as the machine has cores)
+
+  // The views of a response and its calibration (vellisk-ir's --curves, --waterfall,
+  // --waterfall-range, --mic-cal and --spl-cal).
+  bool curves = false;        // keep each channel's PhaseCurves on the text files' grid
+  bool waterfall = false;     // keep each channel's waterfall
+  double waterfall_range_ms = 20;  // its slices: 0 to this many ms, 100 steps (0.1 to 10000)
+  std::string mic_calibration;     // a microphone's calibration file ("": none): its response
+                                   // is taken out of every level and phase
+  std::string spl_calibration;     // a recording of an acoustic calibrator through the same
+                                   // input chain ("": none): levels then read in dB SPL
+  double spl_level_db = 94;        // the calibrator's stated level, dB SPL (40 to 160)
+  double spl_hz = 1000;            // its stated frequency, Hz
+  bool spectrogram = false;        // keep each channel's spectrogram
 };
 
 // The request's own rules, before any recording: the design (check_design), a sweep that is
@@ -177,6 +190,11 @@ struct ResponseReport {
   int smooth = 0;            // the frequency responses' 1/N octave; 0: none
   int figure_smooth = 6;     // the figure's level curves'
   std::optional<double> drift_given_ppm;
+  // What every level is in: "dB re unit gain", or with an SPL calibration "dB SPL" (the level
+  // a steady sine of the sweep's amplitude would produce at the microphone).
+  std::string level_unit = "dB re unit gain";
+  std::string mic_calibration;            // the microphone's calibration file; "": none
+  std::optional<double> spl_offset_db;    // what the SPL calibration adds to each level
   TimingFigures timing;
   std::vector<ChannelFigures> channels;
 };
@@ -199,6 +217,38 @@ struct ResponseCurves {
   double noise_envelope = 0;  // dB, the median of the same peaks over the noise stretch
 };
 
+// The curves loudspeaker people read beside a level, on the text files' grid (96 points an
+// octave over the band), from the linear window as the text files take it: the same gate,
+// smoothing, delay removed and calibration.
+//  - phase: the delay (the channel's arrival) removed;
+//  - group delay: -d(phase)/d(omega) of the delay-free response, ms;
+//  - minimum phase: that of the minimum-phase response of the level's magnitude (by the
+//    cepstrum), the magnitude continued beyond the band as its edges' slopes imply;
+//  - excess group delay: the group delay less the minimum phase's, ms; flat for a
+//    minimum-phase system, at the residual of the delay removed.
+struct PhaseCurves {
+  std::vector<double> frequencies;         // Hz
+  std::vector<double> level;               // dB (ResponseReport::level_unit), at least -300
+  std::vector<double> phase;               // degrees in (-180, 180]
+  std::vector<double> group_delay;         // ms
+  std::vector<double> min_phase;           // degrees in (-180, 180]
+  std::vector<double> excess_group_delay;  // ms
+};
+
+// A grid of levels over time and frequency: a waterfall (cumulative spectral decay) or a
+// spectrogram.
+struct TimeFrequencyLevels {
+  double origin_ms = 0;             // where time 0 lies, ms after the arrival: the waterfall's
+                                    // onset (0 or less), the spectrogram's arrival (0)
+  std::vector<double> times_ms;     // from the origin
+  std::vector<double> frequencies;  // Hz, ascending
+  std::vector<double> levels;       // dB, at least -300: [slice * frequencies.size() + i]
+
+  double level(std::size_t slice, std::size_t i) const {
+    return levels[slice * frequencies.size() + i];
+  }
+};
+
 // A response that does not lie in the window, found by a search of the whole recording.
 struct FoundResponse {
   double at = 0;    // samples after the zero instant
@@ -211,6 +261,18 @@ struct ChannelResponse {
   ResponseCurves curves;    // with request.figure
   std::vector<FrequencyResponse> responses;  // with request.frequency_responses: [k - 1] order
                                              // k on a grid of 96 points an octave
+  PhaseCurves phase_curves;                  // with request.curves
+  // With request.waterfall: slice k starts times_ms[k] after the response's onset (the first
+  // sample within 10 ms before the peak to reach a tenth of it), the spectrum from there to
+  // the window's end (a gated window's end taper applies) under a half-Hann rise of one step
+  // before it (the slice at 0 ms: the whole window, as the text files'); levels in dB as the text files' (the band edge divided out, calibrated), at
+  // 24 points an octave over the band.
+  TimeFrequencyLevels waterfall;
+  // With request.spectrogram: frames of 10 ms under a Hann window every 2.5 ms, from 20 ms
+  // before the arrival to the window's end, times from the arrival; each frame's mean power
+  // over 1/12 octave around each of 12 points an octave over the band, dB re unit gain for an
+  // impulse at the frame's centre (calibrated; the band edge is not divided out).
+  TimeFrequencyLevels spectrogram;
 };
 
 class ResponsePlan;
@@ -281,6 +343,12 @@ ResponseResult measure_response(const ResponsePlan& plan, SampleSource& source);
 // check_request, plan_response and measure_response in turn, then result_problem.
 ResponseResult measure(const ResponseRequest& request, SampleSource& source,
                        const std::string& name = "recording");
+
+// The step response of channel c's linear window (from 0): the running sum of its samples
+// (double precision). A wire's settles at 1; a compensated response's falls back to 0 over
+// about 1 / (2 pi band_low), as the band edge takes out what lies below the band. Returns ""
+// or why the scratch file could not be read.
+std::string read_step(const ResponseResult& result, int channel, std::vector<float>& out);
 
 // ---------------------------------------------------------------------------------------------
 // What a response file carries of its measurement

@@ -9,10 +9,12 @@
 
 #include "response/analysis.h"
 #include "response/bands.h"
+#include "response/curves.h"
 #include "response/fft.h"
 #include "response/harmonics.h"
 #include "response/parallel.h"
 #include "response/plausibility.h"
+#include "response/waterfall.h"
 #include "sweep/inverse_gen.h"
 
 namespace vellisk {
@@ -168,6 +170,45 @@ const float* gated(const MeasurementSetup& setup, const Layout& layout, double a
   return out.data();
 }
 
+// The views of the linear window x[0..n) (gated as the text files' is), whose
+// arrival lies at sample `arrival`: its phase curves on the text files' grid
+// and its waterfall, over the band the rows cover.
+void linear_views(const MeasurementSetup& setup, const Measurement& m, const float* x,
+                  std::int64_t n, double arrival, ChannelResult& r) {
+  const SweepDesign& d = m.plan.design;
+  const Compensation& c = m.plan.compensation;
+  const double low = c.on() ? c.low() : d.hzstart, high = c.on() ? c.high() : d.hzend;
+  if (setup.phase_curves) {
+    CurveSetup cs;
+    cs.rate = d.rate;
+    cs.delay = arrival;
+    cs.frequencies = within_band(octave_grid(d.hzstart, d.hzend, kPointsPerOctave), c);
+    cs.fraction = setup.smooth;
+    cs.edge = c;
+    cs.band_low = low, cs.band_high = high;
+    cs.calibration = setup.calibration;
+    r.phase_curves = response_curves(x, n, cs);
+  }
+  if (setup.waterfall) {
+    WaterfallSetup ws = waterfall_over(setup.waterfall_ms);
+    ws.rate = d.rate;
+    ws.arrival = arrival;
+    ws.low_hz = low, ws.high_hz = high;
+    ws.edge = c;
+    ws.calibration = setup.calibration;
+    r.waterfall = waterfall(x, n, ws);
+  }
+  if (setup.spectrogram) {
+    SpectrogramSetup ss;
+    ss.rate = d.rate;
+    ss.arrival = arrival;
+    ss.first_ms = -20;
+    ss.low_hz = low, ss.high_hz = high;
+    ss.calibration = setup.calibration;
+    r.spectrogram = spectrogram(x, n, ss);
+  }
+}
+
 // The figure's curves and the text files' responses of every order, from its
 // window gated around the linear response's arrival when a gate is asked for,
 // and with that arrival removed from the phase. Every spectrum is taken at
@@ -181,15 +222,21 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
   const double arrival = static_cast<double>(layout.pre) + r.arrival;
   std::vector<float> buffer;
   Spectrum linear;
+  // The microphone's response is divided out of each spectrum, the SPL offset added to the rows.
+  const MicCalibration* mic = setup.calibration.mic;
+  const LevelCalibration offset{nullptr, setup.calibration.offset_db};
   for (int k = 1; k <= layout.orders(); ++k) {
     const std::vector<float>& row = rows[static_cast<std::size_t>(k - 1)];
     const auto n = static_cast<std::int64_t>(row.size());
     Spectrum s = spectrum_of(gated(setup, layout, r.arrival, row, buffer), n, d.rate, 2 * n1);
+    if (mic != nullptr) remove_microphone(s, *mic);
     const Compensation& c = m.plan.compensation;
     if (setup.curves) {
       const std::vector<double> grid =
           within_band(log_centres(d.hzstart, d.hzend / k, std::exp2(1.0 / 24)), c, k);
-      std::vector<double> level = sample_response(s, grid, k, arrival, setup.figure_smooth, c).level;
+      FrequencyResponse drawn = sample_response(s, grid, k, arrival, setup.figure_smooth, c);
+      calibrate(drawn, offset, k);
+      std::vector<double> level = std::move(drawn.level);
       if (k == 1) {
         r.curves.frequencies = grid;
         r.curves.level = std::move(level);
@@ -198,15 +245,19 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
       }
     }
     if (setup.responses) {
-      r.responses.push_back(sample_response(
+      FrequencyResponse& rows_k = r.responses.emplace_back(sample_response(
           s, within_band(octave_grid(d.hzstart, d.hzend / k, kPointsPerOctave), c, k), k, arrival,
           setup.smooth, c));
+      calibrate(rows_k, offset, k);
     }
     if (k == 1) linear = std::move(s);
   }
+  if (setup.phase_curves || setup.waterfall || setup.spectrogram) {
+    linear_views(setup, m, gated(setup, layout, r.arrival, rows[0], buffer), n1, arrival, r);
+  }
   if (setup.curves) {
     // The envelope shows the whole window, reflections and all.
-    if (setup.gate > 0) linear = spectrum_of(rows[0].data(), n1, d.rate, 2 * n1);
+    if (setup.gate > 0 || mic != nullptr) linear = spectrum_of(rows[0].data(), n1, d.rate, 2 * n1);
     envelope_curve(linear, rows[0].data(), n1, layout.pre, d.rate, r.curves);
   }
 }
@@ -290,8 +341,15 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
     h1g = spectrum_of(gated(setup, layout, r.arrival, linear, buffer), n1, d.rate);
     remove_edge(h1g, c);
   }
+  // Through the microphone's calibration: the gain, and each order against the linear
+  // response at the frequencies they were measured at.
+  const MicCalibration* mic = setup.calibration.mic;
+  if (mic != nullptr) {
+    remove_microphone(h1, *mic);
+    if (setup.gate > 0) remove_microphone(h1g, *mic);
+  }
   const Spectrum& g = setup.gate > 0 ? h1g : h1;
-  r.gain = in_band_gain(g, d, c);
+  r.gain = in_band_gain(g, d, c) * std::pow(10.0, setup.calibration.offset_db / 20);
   const double sixth = std::exp2(1.0 / 6);
   double thd_power = 0;
   const auto noise_length = static_cast<double>(std::max<std::size_t>(noise.size(), 1));
@@ -299,10 +357,12 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   if (layout.orders() > 1 || setup.curves) {
     ns = spectrum_of(noise.data(), static_cast<std::int64_t>(noise.size()), d.rate, n1);
     remove_edge(ns, c);
+    if (mic != nullptr) remove_microphone(ns, *mic);
   }
   for (int k = 2; k <= layout.orders(); ++k) {
     const auto& row = rows[static_cast<std::size_t>(k - 1)];
-    const Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, n1);
+    Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, n1);
+    if (mic != nullptr) remove_microphone(hk, *mic);
     const std::vector<double> centres = within_band(
         log_centres(d.hzstart * std::exp2(1.0 / 12), d.hzend / k / std::exp2(1.0 / 12), sixth), c,
         k);
@@ -331,7 +391,10 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
     const double scale = 10 * std::log10(energy * energy * static_cast<double>(n1) / noise_length);
     r.curves.noise_level =
         sample_response(ns, r.curves.frequencies, 1, 0, setup.figure_smooth).level;
-    for (double& l : r.curves.noise_level) l = std::max(l + scale, -300.0);
+    for (std::size_t i = 0; i < r.curves.noise_level.size(); ++i) {
+      r.curves.noise_level[i] =
+          std::max(r.curves.noise_level[i] + scale + setup.calibration.offset_db, -300.0);
+    }
   }
   return r;
 }

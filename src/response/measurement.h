@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "response/calibration.h"
 #include "response/deconvolution.h"
 #include "response/drift.h"
 #include "response/frequency_response.h"
@@ -46,6 +47,12 @@ struct MeasurementSetup {
   // windows are cut, the zero instant of them all (see Measurement::refit).
   int timing_channel = -1;
   std::function<std::string(const float* origin, const Measurement& m, double& offset)> timing;
+  // The views of the linear window, and the calibration every level and phase goes through.
+  bool phase_curves = false;     // its PhaseCurves on the text files' grid
+  bool waterfall = false;        // its waterfall over 0 to waterfall_ms after the onset
+  double waterfall_ms = 20;
+  bool spectrogram = false;      // its spectrogram
+  LevelCalibration calibration;  // its microphone outlives the setup
 };
 
 // How a response ends in its window (see window_tail).
@@ -76,6 +83,9 @@ struct ChannelResult {
   bool finite = true;                   // whether every sample written is finite
   ChannelCurves curves;
   std::vector<FrequencyResponse> responses;  // [k - 1]: order k, on the text files' grid
+  PhaseCurves phase_curves;
+  TimeFrequencyLevels waterfall;
+  TimeFrequencyLevels spectrogram;
 };
 
 struct Measurement {

@@ -14,6 +14,7 @@
 #include "io/response_file.h"
 #include "response/analysis.h"
 #include "response/compensation.h"
+#include "response/curves.h"
 #include "response/layout.h"
 #include "response/measurement.h"
 #include "response/pipeline.h"
@@ -65,6 +66,13 @@ std::string range_error(const ResponseRequest& r) {
   if (!(r.gate_ms >= 0)) {
     return quoted(Setting::gate, r.gate_ms) + " must be a number of milliseconds greater than 0";
   }
+  if (!(r.waterfall_range_ms >= 0.1 && r.waterfall_range_ms <= 10000)) {
+    return quoted(Setting::waterfall_range, r.waterfall_range_ms) +
+           " must be a number of milliseconds from 0.1 to 10000";
+  }
+  if (!r.spl_calibration.empty() && !(r.spl_level_db >= 40 && r.spl_level_db <= 160)) {
+    return quoted(Setting::spl_level, r.spl_level_db) + " must be a number of dB SPL from 40 to 160";
+  }
   return align_error(r.align, r.reference, r.repeat);
 }
 
@@ -87,6 +95,11 @@ std::string window_size_error(const ResponseRequest& o, const SweepDesign& d) {
   if (o.gate_ms > 0 && !(o.gate_ms * p.rate >= 1000)) {
     return named(Setting::gate) + " (" + text(o.gate_ms) + " ms) must keep at least one sample at rate " +
            text(p.rate);
+  }
+  if (o.waterfall && !(o.waterfall_range_ms <= 1000 * o.length)) {
+    return named(Setting::waterfall_range) + " (" + text(o.waterfall_range_ms) +
+           " ms) must not be longer than " + named(Setting::length) + " (" + text(o.length) +
+           " s)";
   }
   const double stretch = (1 + kMaxDrift) * (static_cast<double>(d.sweeplen) +
                                             d.octavelen * std::log2(kMaxOrder) + d.octavelen) +
@@ -152,6 +165,10 @@ MeasurementSetup setup_of(const ResponseRequest& r, const TimingSetup& timing) {
   setup.threads = r.threads > 0 ? r.threads
                                 : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   setup.compensated = !r.uncompensated;
+  setup.phase_curves = r.curves;
+  setup.waterfall = r.waterfall;
+  setup.waterfall_ms = r.waterfall_range_ms;
+  setup.spectrogram = r.spectrogram;
   prepare_timing(timing, setup);
   if (r.drift_auto) {
     // Both passes use the transform size the corrected one needs at the
@@ -203,6 +220,7 @@ ResponseReport setup_report(const ResponseRequest& r, const MeasurementSetup& se
   f.smooth = setup.smooth;
   f.figure_smooth = setup.figure_smooth;
   f.drift_given_ppm = r.drift_ppm;
+  f.mic_calibration = r.mic_calibration;
   return f;
 }
 
@@ -335,6 +353,9 @@ void collect(const ResponsePlan& plan, const TimingResult& timed, Measurement& m
     out.high = r.high;
     out.curves = std::move(r.curves);
     out.responses = std::move(r.responses);
+    out.phase_curves = std::move(r.phase_curves);
+    out.waterfall = std::move(r.waterfall);
+    out.spectrogram = std::move(r.spectrogram);
   }
 }
 
@@ -417,6 +438,14 @@ ResponsePlan plan_response(const ResponseRequest& request, SampleSource& source,
   plan.threads = setup.threads;
   plan.state->planned = plan_measurement(setup);
   plan.setup = setup_report(request, setup, plan.state->planned, info);
+  // The calibration, before any analysis: the microphone's file must cover the band the rows
+  // cover.
+  LoadedCalibration& calibration = plan.state->calibration;
+  check(ProblemCode::invalid_request,
+        load_calibration(request, plan.setup.band_low_hz, plan.setup.band_high_hz, calibration));
+  setup.calibration = calibration.level();
+  plan.setup.spl_offset_db = calibration.offset_db;
+  if (calibration.offset_db) plan.setup.level_unit = "dB SPL";
   return plan;
 }
 
@@ -435,6 +464,13 @@ ResponseResult measure_response(const ResponsePlan& plan, SampleSource& source) 
   result.rows->channels = static_cast<int>(m.channels.size());
   collect(plan, timed, m, found, result);
   return result;
+}
+
+std::string read_step(const ResponseResult& result, int channel, std::vector<float>& out) {
+  std::vector<float> x(static_cast<std::size_t>(result.frames(1)));
+  if (std::string e = result.read(1, channel, 0, result.frames(1), x.data()); !e.empty()) return e;
+  out = step_response(x.data(), result.frames(1));
+  return "";
 }
 
 std::optional<Problem> result_problem(const ResponseResult& result) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "io/response_file.h"
+#include "response/calibration_load.h"
 #include "response/layout.h"
 #include "response/measurement.h"
 #include "response/store.h"
@@ -17,6 +18,7 @@ class ResponsePlan::State {
   MeasurementSetup setup;
   TimingSetup timing;
   Measurement planned;
+  LoadedCalibration calibration;  // setup.calibration points into it
 };
 
 class ResponseResult::Rows {

@@ -18,6 +18,10 @@ const char* field_name(Setting setting) {
     case Setting::smooth: return "smooth";
     case Setting::gate: return "gate";
     case Setting::align: return "align";
+    case Setting::waterfall_range: return "waterfall_range_ms";
+    case Setting::mic_calibration: return "mic_calibration";
+    case Setting::spl_calibration: return "spl_calibration";
+    case Setting::spl_level: return "spl_level_db";
   }
   return "setting";
 }

@@ -53,6 +53,13 @@ std::vector<std::string> setup_lines(const RunFigures& f) {
   };
   lines.push_back("Band: " + band_text(f));
   if (f.gate_ms > 0) lines.push_back("Gate: " + gate_text(f.gate_ms, f.pre_s));
+  // A calibrated run says what its levels are in.
+  if (!f.mic_calibration.empty() || f.spl_offset_db) {
+    std::string line = "Levels: " + f.level_unit;
+    if (!f.mic_calibration.empty()) line += ", the microphone's response (" + f.mic_calibration + ") taken out";
+    if (f.spl_offset_db) line += formatted(", %.2f dB added by the SPL calibration", *f.spl_offset_db);
+    lines.push_back(line);
+  }
   return lines;
 }
 

@@ -73,6 +73,11 @@ std::string json_report(const RunFigures& f) {
                                    {"lowest_resolved_hz", 1000 / f.gate_ms}}
                             : Json(nullptr);
   j["frd_smoothing_octave_fraction"] = f.smooth > 0 ? Json(f.smooth) : Json(nullptr);
+  // Every level's unit, and the calibration that made it.
+  j["level_unit"] = f.level_unit;
+  j["calibration"] = {
+      {"mic_file", f.mic_calibration.empty() ? Json(nullptr) : Json(f.mic_calibration)},
+      {"spl_offset_db", number(f.spl_offset_db)}};
   const TimingFigures& t = f.timing;
   j["timing"] = Json(nullptr);
   if (t.reference > 0 || !t.repeats.empty()) {

@@ -3,6 +3,8 @@
 
 #include <getopt.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 
@@ -18,6 +20,37 @@ enum {
   kDrift = 256, kPlot, kReference, kRepeat, kFrd, kSmooth, kGate, kJson, kUncompensated, kAlign,
   kSweep
 };
+// The views and the calibration; kSplLevel is --spl-cal's second value, in no table.
+enum { kCurves = 300, kStep, kWaterfall, kWaterfallRange, kMicCal, kSplCal, kSplLevel, kViews };
+
+// The names of LIST, comma-separated, each a view once: "" or the refusal.
+std::string read_views(const char* arg, std::vector<std::string>& views) {
+  views.clear();
+  std::string list = arg;
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t comma = list.find(',', from);
+    const std::string name = list.substr(from, comma == std::string::npos ? comma : comma - from);
+    bool known = false;
+    for (const char* v : kViewNames) known = known || name == v;
+    if (!known) {
+      return quoted("--views", arg) + " must list views from level, phase, group-delay, step, "
+                                      "waterfall, spectrogram and envelope, separated by commas";
+    }
+    if (std::find(views.begin(), views.end(), name) != views.end()) {
+      return quoted("--views", arg) + " names " + name + " twice";
+    }
+    views.push_back(name);
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  return "";
+}
+
+bool has_view(const ResponseOptions& o, const char* name) {
+  return std::find(o.views.begin(), o.views.end(), name) != o.views.end();
+}
+
 
 }  // namespace
 
@@ -37,6 +70,13 @@ const std::vector<option>& response_long_options() {
       {"uncompensated", no_argument, nullptr, kUncompensated},
       {"align", no_argument, nullptr, kAlign},
       {"sweep", required_argument, nullptr, kSweep},
+      {"curves", required_argument, nullptr, kCurves},
+      {"step", required_argument, nullptr, kStep},
+      {"waterfall", required_argument, nullptr, kWaterfall},
+      {"waterfall-range", required_argument, nullptr, kWaterfallRange},
+      {"mic-cal", required_argument, nullptr, kMicCal},
+      {"spl-cal", required_argument, nullptr, kSplCal},
+      {"views", required_argument, nullptr, kViews},
       {nullptr, 0, nullptr, 0},
   };
   return options;
@@ -53,6 +93,10 @@ const char* option_name(Setting setting) {
     case Setting::smooth: return "--smooth";
     case Setting::gate: return "--gate";
     case Setting::align: return "--align";
+    case Setting::waterfall_range: return "--waterfall-range";
+    case Setting::mic_calibration: return "--mic-cal";
+    case Setting::spl_calibration: return "--spl-cal";
+    case Setting::spl_level: return "--spl-cal's level";
   }
   return "--";
 }
@@ -125,13 +169,61 @@ std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
       o.sweep = arg;
       if (o.sweep.empty()) return "--sweep must name a sweep file vellisk wrote with --wav";
       break;
+    case kCurves:
+      o.curves = arg;
+      if (!ends_with(o.curves, ".csv")) {
+        return quoted("--curves", arg) + " must name a file ending in .csv";
+      }
+      break;
+    case kStep:
+      o.step = arg;
+      if (!ends_with(o.step, ".wav")) {
+        return quoted("--step", arg) + " must name a file ending in .wav";
+      }
+      break;
+    case kWaterfall:
+      o.waterfall = arg;
+      if (!ends_with(o.waterfall, ".csv")) {
+        return quoted("--waterfall", arg) + " must name a file ending in .csv";
+      }
+      break;
+    case kWaterfallRange:
+      if (!whole_number(arg, o.waterfall_range) ||
+          !(o.waterfall_range >= 0.1 && o.waterfall_range <= 10000)) {
+        return quoted("--waterfall-range", arg) +
+               " must be a number of milliseconds from 0.1 to 10000";
+      }
+      o.waterfall_range_given = true;
+      break;
+    case kMicCal:
+      o.mic_cal = arg;
+      if (o.mic_cal.empty()) return "--mic-cal must name a file";
+      break;
+    case kSplCal:
+      o.spl_cal = arg;
+      if (o.spl_cal.empty()) return "--spl-cal must name a file";
+      break;
+    case kViews:
+      if (std::string e = read_views(arg, o.views); !e.empty()) return e;
+      break;
+    case kSplLevel:
+      if (!whole_number(arg, o.spl_level) || !(o.spl_level >= 40 && o.spl_level <= 160)) {
+        return quoted("--spl-cal's level", arg) + " must be a number of dB SPL from 40 to 160";
+      }
+      break;
     default:
       break;
   }
   return "";
 }
 
+int second_value_of(int val) { return val == kSplCal ? kSplLevel : 0; }
+
 std::string response_options_error(const ResponseOptions& o) {
+  if (o.waterfall_range_given && o.waterfall.empty() && !has_view(o, "waterfall")) {
+    return "--waterfall-range is for --waterfall: give --waterfall FILE.csv too";
+  }
+  if (!o.views.empty() && o.plot.empty()) return "--views is for --plot: give --plot FILE.svg too";
   return align_error(o.align, static_cast<int>(o.reference), static_cast<int>(o.repeat));
 }
 
@@ -172,6 +264,13 @@ ResponseRequest request_of(const ResponseOptions& o, const SweepParams& params) 
   r.align = o.align;
   r.frequency_responses = !o.frd.empty();
   r.figure = !o.plot.empty();
+  r.curves = !o.curves.empty() || has_view(o, "phase") || has_view(o, "group-delay");
+  r.waterfall = !o.waterfall.empty() || has_view(o, "waterfall");
+  r.spectrogram = has_view(o, "spectrogram");
+  r.waterfall_range_ms = o.waterfall_range;
+  r.mic_calibration = o.mic_cal;
+  r.spl_calibration = o.spl_cal;
+  r.spl_level_db = o.spl_level;
   return r;
 }
 

@@ -29,7 +29,21 @@ struct ResponseOptions {
   bool uncompensated = false;  // --uncompensated: keep the sweep's own response in
   bool align = false;          // --align: cut the windows at the response found
   std::string sweep;           // --sweep FILE: the design from a sweep WAV; empty when not given
+  // The views and the calibration.
+  std::string curves;            // --curves FILE.csv; empty when not given
+  std::string step;              // --step FILE.wav; empty when not given
+  std::string waterfall;         // --waterfall FILE.csv; empty when not given
+  double waterfall_range = 20;   // --waterfall-range MS
+  bool waterfall_range_given = false;
+  std::string mic_cal;           // --mic-cal FILE; empty when not given
+  std::string spl_cal;           // --spl-cal FILE.wav LEVEL; empty when not given
+  double spl_level = 94;         // its LEVEL, dB SPL
+  std::vector<std::string> views;  // --views LIST: the figure's panels; empty: level, envelope
 };
+
+// The panels --views chooses from, in the order the help gives them.
+inline constexpr const char* kViewNames[] = {"level", "phase", "group-delay", "step",
+                                             "waterfall", "spectrogram", "envelope"};
 
 // The options of a response, as getopt_long reads them, ending in an all-zero entry: a short
 // one's val is its letter ("lpH"), a long-only one's above 255.
@@ -42,6 +56,10 @@ const char* option_name(Setting setting);
 // Reads option val (of the table) with its value arg, which may be null for one that takes
 // none. Returns "", or one line naming the option, the rule and the value given.
 std::string read_response_option(int val, const char* arg, ResponseOptions& options);
+
+// An option that takes a second value after its first (--spl-cal FILE.wav LEVEL): the val under
+// which read_response_option reads that second value, or 0.
+int second_value_of(int val);
 
 // The rules between the options, once all are read: "" or the refusal.
 std::string response_options_error(const ResponseOptions& options);

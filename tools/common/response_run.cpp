@@ -2,6 +2,7 @@
 // through the library, the report and the files.
 #include "common/response_run.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cmath>
@@ -67,12 +68,18 @@ std::string irfile_info_list(const ResponseReport& report) {
   return info_list(kIrVersion, response_text(report, kIrVersion));
 }
 
-// A WAV irfile's 32-bit sizes against its channels and window, with the longest INFO list the
-// measurement may give it: every figure as long as a double's text may be.
+// A WAV irfile's (and the step file's) 32-bit sizes against its channels and window, with the
+// longest INFO list the measurement may give the irfile: every figure as long as a double's
+// text may be.
 std::string wav_error(const ResponseJob& job, const ResponseReport& setup, int channels,
                       std::int64_t frames) {
-  if (job.format != ResponseFormat::kWav) return "";
   const double rate = job.request.sweep.rate;
+  if (!job.options.step.empty() && frames > wav_max_frames(channels, rate, info_list(kIrVersion))) {
+    return "--step (" + job.options.step + "): " + std::to_string(channels) + " channels of " +
+           std::to_string(frames) + " frames at " + text(rate) +
+           " Hz exceed the 32-bit sizes of a WAV file; shorten --length";
+  }
+  if (job.format != ResponseFormat::kWav) return "";
   ResponseReport longest = setup;
   ChannelFigures figures;
   figures.arrival_samples = figures.gain_db = -1.2345678901234567e-300;
@@ -105,6 +112,20 @@ std::string names_error(const char* recording, const std::vector<std::string>& o
     }
   }
   return "";
+}
+
+FigureMap figure_map(const TimeFrequencyLevels& levels) {
+  return {levels.times_ms, levels.frequencies, levels.levels};
+}
+
+// The views' curves and maps of a channel, as the library gives them.
+void view_curves(const ChannelResponse& r, FigureChannel& c) {
+  const PhaseCurves& p = r.phase_curves;
+  c.phase = {p.frequencies, p.phase};
+  c.group_delay = {p.frequencies, p.group_delay};
+  c.excess_group_delay = {p.frequencies, p.excess_group_delay};
+  c.waterfall = figure_map(r.waterfall);
+  c.spectrogram = figure_map(r.spectrogram);
 }
 
 // What the figure shows of the run.
@@ -158,9 +179,35 @@ Figure figure_of(const ResponseJob& job, const ResponseResult& result, const Run
     c.noise_db = curves.noise_envelope;
     c.latency_ms = figures.channels[i].arrival_ms;
     c.peak_to_noise_db = figures.channels[i].peak_to_noise_db.value_or(INFINITY);
+    view_curves(result.channels[i], c);
     f.channels.push_back(std::move(c));
   }
+  f.views = o.views;
+  f.level_unit = figures.level_unit == "dB SPL" ? "dB SPL" : "dB";
   return f;
+}
+
+// The step responses a figure draws: each channel's from 2 ms before the earliest arrival to
+// 30 ms after the latest. Returns "" or why the responses could not be read.
+std::string figure_steps(const ResponseJob& job, const ResponseResult& result, Figure& f) {
+  if (std::find(f.views.begin(), f.views.end(), "step") == f.views.end()) return "";
+  const double rate = job.request.sweep.rate, pre = std::round(job.request.pre * rate);
+  double first = INFINITY, last = -INFINITY;
+  for (const FigureChannel& c : f.channels) {
+    first = std::min(first, c.latency_ms - 2), last = std::max(last, c.latency_ms + 30);
+  }
+  std::vector<float> step;
+  for (std::size_t i = 0; i < f.channels.size(); ++i) {
+    if (std::string e = read_step(result, static_cast<int>(i), step); !e.empty()) return e;
+    FigureCurve& curve = f.channels[i].step;
+    for (std::size_t t = 0; t < step.size(); ++t) {
+      const double ms = 1000 * (static_cast<double>(t) - pre) / rate;
+      if (ms < first || ms > last) continue;
+      curve.x.push_back(ms);
+      curve.y.push_back(step[t]);
+    }
+  }
+  return "";
 }
 
 // The results must be files worth writing: finite, and within what the
@@ -180,6 +227,39 @@ std::string results_error(const ResponseJob& job, const ResponseResult& result) 
     }
   }
   return "";
+}
+
+// The step response of every channel, as the irfile's channels: a 32-bit float WAV file.
+std::string write_step(const ResponseJob& job, const ResponseResult& result, OutputSet& files) {
+  const int channels = static_cast<int>(result.channels.size());
+  const std::string& name = job.options.step;
+  const std::int64_t frames = result.frames(1);
+  std::string e;
+  const int fd = files.create(name, e);
+  ResponseFile file;
+  if (fd >= 0) {
+    e = file.open(fd, ResponseFormat::kWav, channels, static_cast<int>(job.request.sweep.rate),
+                  frames, info_list(kIrVersion));
+  }
+  std::vector<std::vector<float>> steps(static_cast<std::size_t>(channels));
+  for (int c = 0; c < channels && e.empty(); ++c) {
+    e = read_step(result, c, steps[static_cast<std::size_t>(c)]);
+  }
+  // Interleaved a block of frames at a time.
+  std::vector<float> block;
+  for (std::int64_t first = 0; first < frames && e.empty(); first += 4096) {
+    const std::int64_t n = std::min<std::int64_t>(4096, frames - first);
+    block.resize(static_cast<std::size_t>(n * channels));
+    for (std::int64_t t = 0; t < n; ++t) {
+      for (int c = 0; c < channels; ++c) {
+        block[static_cast<std::size_t>(t * channels + c)] =
+            steps[static_cast<std::size_t>(c)][static_cast<std::size_t>(first + t)];
+      }
+    }
+    if (!file.write(block.data(), n)) e = file.close();
+  }
+  if (e.empty()) e = file.close();
+  return e.empty() ? e : "Unable to write " + name + ": " + e;
 }
 
 // Writes every output under a temporary name, then moves them all into
@@ -211,15 +291,30 @@ std::string write_phase(const ResponseJob& job, const ResponseResult& result,
   if (!job.options.plot.empty()) {
     if (std::string e = text_file(job.options.plot, svg); !e.empty()) return e;
   }
-  // The text files, [k - 1][c] in the outputs from `made` on.
+  if (!job.options.step.empty()) {
+    if (std::string e = write_step(job, result, files); !e.empty()) return e;
+  }
+  // The text files, [k - 1][c] in the outputs from `made` on, then the views' [c].
   const std::vector<std::string>& names = figures.outputs;
-  for (std::size_t i = made; i < names.size(); ++i) {
+  const std::size_t frd_end =
+      made + (job.options.frd.empty() ? 0 : static_cast<std::size_t>(job.request.harmonics * channels));
+  for (std::size_t i = made; i < frd_end; ++i) {
     const auto k = static_cast<int>((i - made) / static_cast<std::size_t>(channels)) + 1;
     const std::size_t c = (i - made) % static_cast<std::size_t>(channels);
     const std::string text =
         frd_text(figures, static_cast<int>(c + 1), k, figures.channels[c].arrival_samples,
                  result.channels[c].responses[static_cast<std::size_t>(k - 1)]);
     if (std::string e = text_file(names[i], text); !e.empty()) return e;
+  }
+  std::size_t next = frd_end;
+  for (int c = 0; c < channels && !job.options.curves.empty(); ++c) {
+    const std::string text = curves_text(figures, c + 1, result.channels[static_cast<std::size_t>(c)].phase_curves);
+    if (std::string e = text_file(names[next++], text); !e.empty()) return e;
+  }
+  for (int c = 0; c < channels && !job.options.waterfall.empty(); ++c) {
+    const std::string text = waterfall_text(figures, c + 1, job.request.waterfall_range_ms,
+                                            result.channels[static_cast<std::size_t>(c)].waterfall);
+    if (std::string e = text_file(names[next++], text); !e.empty()) return e;
   }
   if (!job.options.json.empty()) {
     if (std::string e = text_file(job.options.json, json_report(figures)); !e.empty()) return e;
@@ -306,9 +401,18 @@ void written_report(const ResponseJob& job, const RunFigures& figures, std::size
     print_line_path(line.c_str(), job.outputs[static_cast<std::size_t>(k - 1)].c_str());
   }
   if (!o.plot.empty()) print_line_path("Figure written: ", o.plot.c_str());
-  for (std::size_t i = made; i < figures.outputs.size(); ++i) {
+  const std::size_t channels = figures.channels.size();
+  std::size_t i = made;
+  for (; i < made + (o.frd.empty() ? 0 : channels * static_cast<std::size_t>(job.request.harmonics)); ++i) {
     print_line_path("Frequency response written: ", figures.outputs[i].c_str());
   }
+  for (std::size_t c = 0; c < channels && !o.curves.empty(); ++c, ++i) {
+    print_line_path("Curves written: ", figures.outputs[i].c_str());
+  }
+  for (std::size_t c = 0; c < channels && !o.waterfall.empty(); ++c, ++i) {
+    print_line_path("Waterfall written: ", figures.outputs[i].c_str());
+  }
+  if (!o.step.empty()) print_line_path("Step response written: ", o.step.c_str());
   if (!o.json.empty()) print_line_path("JSON report written: ", o.json.c_str());
 }
 
@@ -338,17 +442,24 @@ std::string prepare_response_job(const ResponseOptions& options, long channels,
            ") must be a whole number of samples per second for a file with a header; "
            "write a .pcm, .raw or .f32 irfile";
   }
+  if (!o.step.empty() && !(params.rate == std::floor(params.rate) && params.rate <= 2147483647)) {
+    return "rate (" + text(params.rate) +
+           ") must be a whole number of samples per second for --step's WAV file";
+  }
   job.outputs = {irfile};
   for (int k = 2; k <= job.request.harmonics; ++k) job.outputs.push_back(harmonic_name(irfile, k));
   if (!o.plot.empty()) job.outputs.push_back(o.plot);
   if (!o.json.empty()) job.outputs.push_back(o.json);
+  if (!o.step.empty()) job.outputs.push_back(o.step);
   if (std::string e = names_error(recording.c_str(), job.outputs); !e.empty()) return e;
   for (const std::string& name : job.outputs) {
     if (std::string e = output_error(name); !e.empty()) return "Unable to write " + name + ": " + e;
   }
   // The text files' names follow the channel count; their folder is the name's.
-  if (std::string e = o.frd.empty() ? "" : output_error(o.frd); !e.empty()) {
-    return "Unable to write " + o.frd + ": " + e;
+  for (const std::string* base : {&o.frd, &o.curves, &o.waterfall}) {
+    if (std::string e = base->empty() ? "" : output_error(*base); !e.empty()) {
+      return "Unable to write " + *base + ": " + e;
+    }
   }
   return "";
 }
@@ -360,8 +471,24 @@ std::string response_names_error(const ResponseJob& job, int channels,
   for (int k = 1; k <= job.request.harmonics && !frd.empty(); ++k) {
     for (int c = 1; c <= channels; ++c) outputs.push_back(frd_name(frd, c, channels, k));
   }
+  // The views' files, named per channel as the text files are.
+  for (const std::string* base : {&job.options.curves, &job.options.waterfall}) {
+    for (int c = 1; c <= channels && !base->empty(); ++c) {
+      outputs.push_back(frd_name(*base, c, channels, 1));
+    }
+  }
   if (std::string e = names_error(job.recording.c_str(), outputs, job.outputs.size()); !e.empty()) {
     return e;
+  }
+  // The views' names, made from names of their own, against every name before them.
+  const std::size_t views = job.outputs.size() + (frd.empty() ? 0 : static_cast<std::size_t>(job.request.harmonics * channels));
+  for (std::size_t i = views; i < outputs.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (same_file(outputs[j].c_str(), outputs[i].c_str())) {
+        return "outputs (" + outputs[j] + ", " + outputs[i] +
+               ") must not name the same file: one would overwrite the other";
+      }
+    }
   }
   for (std::size_t i = job.outputs.size(); i < outputs.size(); ++i) {
     if (std::string e = output_error(outputs[i]); !e.empty()) {
@@ -399,7 +526,11 @@ int run_response_job(const ResponseJob& job) {
 
   std::string svg;
   if (!job.options.plot.empty()) {
-    if (const std::string e = draw_figure(figure_of(job, result, figures), svg); !e.empty()) {
+    Figure figure = figure_of(job, result, figures);
+    if (const std::string e = figure_steps(job, result, figure); !e.empty()) {
+      return fail("Unable to read the responses: " + e);
+    }
+    if (const std::string e = draw_figure(figure, svg); !e.empty()) {
       return fail("Unable to draw the figure: " + e);
     }
   }

@@ -9,5 +9,6 @@ namespace vellisk {
 inline constexpr const char* kIrVersion = "vellisk-ir " VELLISK_VERSION;
 inline constexpr const char* kMeasureVersion = "vellisk-measure " VELLISK_VERSION;
 inline constexpr const char* kRoomVersion = "vellisk-room " VELLISK_VERSION;
+inline constexpr const char* kAverageVersion = "vellisk-average " VELLISK_VERSION;
 
 }  // namespace vellisk

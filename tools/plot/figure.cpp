@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include "common/console.h"
 #include "plot/svg_page.h"
@@ -68,7 +69,8 @@ void set_noise_line() {
 }
 
 // The legends' rows, a fraction of the page's height apart.
-constexpr double kRowPitch = 0.022;
+constexpr double kPageRowPitch = 0.022;  // of the 600-pixel page
+double kRowPitch = kPageRowPitch;          // of the page drawn
 
 // One legend entry in the right margin, row `row` below `top` (a fraction of
 // the page's height).
@@ -142,7 +144,7 @@ LevelAxis level_axis(double lowest, double highest) {
 
 namespace {
 
-void magnitude_panel(const Figure& f, int orders) {
+void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 0.88) {
   const double lo = std::log10(f.hzstart);
   const double hi = std::log10(f.hzend);
   double highest = -std::numeric_limits<double>::infinity();
@@ -156,7 +158,7 @@ void magnitude_panel(const Figure& f, int orders) {
   const LevelAxis axis = level_axis(lowest, highest);
   const double top = axis.top;
   const double bottom = axis.bottom;
-  plvpor(kLeft, kRight, 0.52, 0.88);
+  plvpor(kLeft, kRight, y0, y1);
   plwind(lo, hi, bottom, top);
   plcol0(kGrid);
   const auto ticks = frequency_ticks(f.hzstart, f.hzend);
@@ -190,7 +192,7 @@ void magnitude_panel(const Figure& f, int orders) {
     plmtex("b", 1.5, at, 0.5, label.c_str());
   }
   plmtex("b", 3.0, 0.5, 0.5, "Frequency (Hz)");
-  std::string title = numbered("Level (dB), 1/", f.smoothing) + "-octave smoothing";
+  std::string title = "Level (" + f.level_unit + numbered("), 1/", f.smoothing) + "-octave smoothing";
   if (f.gate_ms > 0) {
     char gate[64];
     std::snprintf(gate, sizeof gate, ", gated at %g ms", f.gate_ms);
@@ -205,7 +207,12 @@ void magnitude_panel(const Figure& f, int orders) {
       plptex(resolved, top - (top - bottom) * 0.06, 1, 0, -0.05, "1 / gate");
     }
   }
-  plmtex("l", 4.2, 0.5, 0.5, title.c_str());
+  if (f.views.empty()) {
+    plmtex("l", 4.2, 0.5, 0.5, title.c_str());
+  } else {
+    plmtex("l", 4.2, 0.5, 0.5, ("Level (" + f.level_unit + ")").c_str());
+    plmtex("t", 0.5, 0, 0, title.c_str());
+  }
   // Each channel, then its harmonic orders in its colour; when they would
   // not fit, the orders once, in the text's colour.
   const int channels = static_cast<int>(f.channels.size());
@@ -213,21 +220,21 @@ void magnitude_panel(const Figure& f, int orders) {
   int row = 0;
   for (int c = 0; c < channels; ++c) {
     legend_entry(
-        0.88, row++, curve_colour(c), [] { set_order_line(1); }, numbered("Channel ", c + 1));
+        y1, row++, curve_colour(c), [] { set_order_line(1); }, numbered("Channel ", c + 1));
     for (int k = 2; k <= orders && each; ++k) {
       legend_entry(
-          0.88, row++, curve_colour(c), [k] { set_order_line(k); },
+          y1, row++, curve_colour(c), [k] { set_order_line(k); },
           channels == 1 ? numbered("H", k) : numbered("", c + 1).append(numbered(": H", k)));
     }
   }
   for (int k = 2; k <= orders && !each; ++k) {
     legend_entry(
-        0.88, row++, kText, [k] { set_order_line(k); }, numbered("H", k));
+        y1, row++, kText, [k] { set_order_line(k); }, numbered("H", k));
   }
-  legend_entry(0.88, row, kText, set_noise_line, "Noise");
+  legend_entry(y1, row, kText, set_noise_line, "Noise");
 }
 
-void envelope_panel(const Figure& f) {
+void envelope_panel(const Figure& f, double y0 = 0.08, double y1 = 0.36) {
   double top = -300;
   double lowest_noise = 0;
   for (const FigureChannel& c : f.channels) {
@@ -236,7 +243,7 @@ void envelope_panel(const Figure& f) {
   }
   top = std::ceil(top / 10) * 10 + 10;
   const double bottom = std::max(top - 200, std::floor((lowest_noise - 20) / 20) * 20);
-  plvpor(kLeft, kRight, 0.08, 0.36);
+  plvpor(kLeft, kRight, y0, y1);
   plwind(f.first_ms, f.last_ms, bottom, top);
   plcol0(kGrid);
   plbox("g", 0, 0, "g", 20, 0);
@@ -269,12 +276,12 @@ void envelope_panel(const Figure& f) {
   // latency, the noise line's the peak-to-noise.
   const int channels = static_cast<int>(f.channels.size());
   if (channels == 1) {
-    legend_entry(0.36, 0, curve_colour(0), set_noise_line, "Noise 1");
+    legend_entry(y1, 0, curve_colour(0), set_noise_line, "Noise 1");
     return;
   }
   // Many rows rise above the panel, into the space between the panels.
   const int rows = 2 + 2 * channels;
-  const double legend = std::max(0.36, 0.08 + 0.02 + kRowPitch * rows);
+  const double legend = std::max(y1, y0 + 0.02 + kRowPitch * rows);
   plvpor(0.86, 0.99, 0, 1);
   plwind(0, 1, 0, 1);
   plptex(0, legend - 0.02, 1, 0, 0, "Latency,");
@@ -287,6 +294,306 @@ void envelope_panel(const Figure& f) {
         formatted("%d: %.2f ms", c + 1, ch.latency_ms));
     legend_entry(legend, row++, curve_colour(c), set_noise_line,
                  formatted("%d: %.1f dB", c + 1, ch.peak_to_noise_db));
+  }
+}
+
+// The log-frequency axis of the panel drawn last (plwind from log10 lo to log10 hi, bottom
+// to top): grid lines, ticks and their labels below, and its name.
+void frequency_axis(double lo_hz, double hi_hz, double bottom, double top, bool name,
+                    bool narrow = false) {
+  const double lo = std::log10(lo_hz), hi = std::log10(hi_hz);
+  const auto ticks = frequency_ticks(lo_hz, hi_hz);
+  plcol0(kText);
+  for (const auto& [hz, label] : ticks) {
+    if (narrow && label[0] != '1') continue;  // decades only where the axis is short
+    const double at = (std::log10(hz) - lo) / (hi - lo);
+    segment(std::log10(hz), bottom, std::log10(hz), bottom + (top - bottom) * 0.03);
+    plmtex("b", 1.5, at, 0.5, label.c_str());
+  }
+  if (name) plmtex("b", 3.0, 0.5, 0.5, "Frequency (Hz)");
+}
+
+void frequency_grid(double lo_hz, double hi_hz, double bottom, double top) {
+  plcol0(kGrid);
+  for (const auto& [hz, label] : frequency_ticks(lo_hz, hi_hz)) {
+    segment(std::log10(hz), bottom, std::log10(hz), top);
+  }
+}
+
+// The values of v between its 2nd and 98th percentiles' range, padded: an axis that a few
+// wild bins at the band's edges do not squash.
+std::pair<double, double> robust_range(std::vector<double> v, double least_span) {
+  std::erase_if(v, [](double x) { return !std::isfinite(x); });
+  if (v.empty()) return {-least_span / 2, least_span / 2};
+  std::sort(v.begin(), v.end());
+  double a = v[v.size() / 50], b = v[v.size() - 1 - v.size() / 50];
+  const double pad = std::max((b - a) * 0.1, (least_span - (b - a)) / 2);
+  return {a - std::max(pad, 0.0), b + std::max(pad, 0.0)};
+}
+
+// A step at least a fifth of span, 1, 2 or 5 times a power of ten.
+double nice_step(double span) {
+  const double raw = span / 5, decade = std::pow(10.0, std::floor(std::log10(raw)));
+  for (const double m : {1.0, 2.0, 5.0}) {
+    if (m * decade >= raw) return m * decade;
+  }
+  return 10 * decade;
+}
+
+// One curve per channel against log frequency, and with `dashed` a second in dashes; the
+// value axis fixed (fixed_step > 0) or fitted to the curves.
+void frequency_curves_panel(const Figure& f, double y0, double y1, const std::string& label,
+                            const FigureCurve FigureChannel::*solid,
+                            const FigureCurve FigureChannel::*dashed, double fixed_low,
+                            double fixed_high, double fixed_step, const char* dashed_name) {
+  double bottom = fixed_low, top = fixed_high, step = fixed_step;
+  if (!(fixed_step > 0)) {
+    std::vector<double> all;
+    for (const FigureChannel& c : f.channels) {
+      all.insert(all.end(), (c.*solid).y.begin(), (c.*solid).y.end());
+      if (dashed != nullptr) all.insert(all.end(), (c.*dashed).y.begin(), (c.*dashed).y.end());
+    }
+    std::tie(bottom, top) = robust_range(all, 0.2);
+    step = nice_step(top - bottom);
+    bottom = std::floor(bottom / step) * step;
+    top = std::ceil(top / step) * step;
+  }
+  const double lo = std::log10(f.hzstart), hi = std::log10(f.hzend);
+  plvpor(kLeft, kRight, y0, y1);
+  plwind(lo, hi, bottom, top);
+  frequency_grid(f.hzstart, f.hzend, bottom, top);
+  for (double v = bottom + step; v < top - step / 2; v += step) segment(lo, v, hi, v);
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    for (const FigureCurve FigureChannel::*which : {solid, dashed}) {
+      if (which == nullptr) continue;
+      plcol0(curve_colour(c));
+      set_order_line(which == solid ? 1 : 2);
+      plwidth(which == solid ? 2 : 1.5);
+      // A wrapped phase is not joined across its wraps.
+      const FigureCurve& curve = ch.*which;
+      std::vector<double> x, y;
+      for (std::size_t i = 0; i < curve.x.size(); ++i) {
+        if (fixed_step > 0 && !y.empty() && std::abs(curve.y[i] - y.back()) > 180) {
+          line(x, y);
+          x.clear(), y.clear();
+        }
+        x.push_back(std::log10(curve.x[i]));
+        y.push_back(curve.y[i]);
+      }
+      line(x, y);
+    }
+  }
+  plwidth(1);
+  pllsty(1);
+  plcol0(kText);
+  plbox("bc", 0, 0, "bcntv", step, 0);
+  frequency_axis(f.hzstart, f.hzend, bottom, top, true);
+  plmtex("l", 4.2, 0.5, 0.5, label.substr(0, label.find(',')).c_str());
+  if (label.find(',') != std::string::npos) plmtex("t", 0.5, 0, 0, label.substr(label.find(',') + 2).c_str());
+  int row = 0;
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    legend_entry(y1, row++, curve_colour(c), [] { set_order_line(1); }, numbered("Ch ", c + 1));
+  }
+  if (dashed != nullptr) legend_entry(y1, row, kText, [] { set_order_line(2); }, dashed_name);
+}
+
+// Each channel's step response from 2 ms before the earliest arrival to 30 ms after the
+// latest.
+void step_panel(const Figure& f, double y0, double y1) {
+  double first = f.last_ms, last = f.first_ms;
+  for (const FigureChannel& c : f.channels) {
+    first = std::min(first, c.latency_ms - 2);
+    last = std::max(last, c.latency_ms + 30);
+  }
+  first = std::max(first, f.first_ms), last = std::min(last, f.last_ms);
+  std::vector<double> shown;
+  for (const FigureChannel& c : f.channels) {
+    for (std::size_t i = 0; i < c.step.x.size(); ++i) {
+      if (c.step.x[i] >= first && c.step.x[i] <= last) shown.push_back(c.step.y[i]);
+    }
+  }
+  shown.push_back(0);
+  const double low = *std::min_element(shown.begin(), shown.end());
+  const double high = *std::max_element(shown.begin(), shown.end());
+  const double step = nice_step(std::max(high - low, 1e-6) * 1.2);
+  const double bottom = std::floor((low - 0.1 * (high - low)) / step) * step;
+  const double top = std::ceil((high + 0.1 * (high - low)) / step) * step;
+  plvpor(kLeft, kRight, y0, y1);
+  plwind(first, last, bottom, top);
+  plcol0(kGrid);
+  plbox("g", nice_step(last - first), 0, "g", step, 0);
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    plcol0(curve_colour(c));
+    plwidth(1.5);
+    line(f.channels[static_cast<std::size_t>(c)].step.x, f.channels[static_cast<std::size_t>(c)].step.y);
+  }
+  plwidth(1);
+  plcol0(kText);
+  plbox("bcnt", nice_step(last - first), 0, "bcntv", step, 0);
+  plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
+  plmtex("l", 4.2, 0.5, 0.5, "Step response");
+  plmtex("t", 0.5, 0, 0, "re unit gain: the running sum of the response");
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    legend_entry(y1, c, curve_colour(c), [] { pllsty(1); }, numbered("Ch ", c + 1));
+  }
+}
+
+// Colour map 1: dark blue through green to yellow, even in lightness, for levels from the
+// floor to the peak.
+void set_map_colours() {
+  const PLFLT at[] = {0, 0.25, 0.5, 0.75, 1};
+  const PLFLT r[] = {68 / 255.0, 59 / 255.0, 33 / 255.0, 94 / 255.0, 253 / 255.0};
+  const PLFLT g[] = {1 / 255.0, 82 / 255.0, 145 / 255.0, 201 / 255.0, 231 / 255.0};
+  const PLFLT b[] = {84 / 255.0, 139 / 255.0, 140 / 255.0, 98 / 255.0, 37 / 255.0};
+  plscmap1n(256);
+  plscmap1l(1, 5, at, r, g, b, nullptr);
+}
+
+// The colour of a level `below` dB under the peak (0 to span), in steps of kMapStepDb.
+constexpr double kMapStepDb = 5;
+int map_band(double below, double span) {
+  return static_cast<int>(std::clamp(std::floor(below / kMapStepDb), 0.0, span / kMapStepDb - 1));
+}
+
+void fill_cell(double x0, double x1, double y0, double y1, int band, double span) {
+  plcol1(1 - (band + 0.5) * kMapStepDb / span);
+  const PLFLT x[] = {x0, x1, x1, x0}, y[] = {y0, y0, y1, y1};
+  plfill(4, x, y);
+}
+
+// The map of one channel in the viewport set, times from t0 to t1 only: x along the times
+// (time_across) or the log frequencies, levels in bands of kMapStepDb down to span dB below
+// their peak, each run of cells of one band along x filled at once (a compact SVG).
+void draw_map(const FigureMap& m, bool time_across, double span, double t1, double& peak) {
+  const std::size_t nf = m.frequencies.size();
+  std::size_t nt = 0;
+  while (nt < m.times_ms.size() && m.times_ms[nt] <= t1) ++nt;
+  peak = -300;
+  for (std::size_t i = 0; i < nt * nf; ++i) peak = std::max(peak, m.levels[i]);
+  // Cell edges: halfway between neighbours, the outer ones as far out as the inner.
+  const auto edges = [](std::vector<double> c) {
+    std::vector<double> e(c.size() + 1);
+    for (std::size_t i = 1; i < c.size(); ++i) e[i] = (c[i - 1] + c[i]) / 2;
+    e[0] = c.size() > 1 ? 2 * c[0] - e[1] : c[0] - 0.5;
+    e[c.size()] = c.size() > 1 ? 2 * c.back() - e[c.size() - 1] : c[0] + 0.5;
+    return e;
+  };
+  std::vector<double> logf;
+  for (const double hz : m.frequencies) logf.push_back(std::log10(hz));
+  const std::vector<double> te = edges(std::vector<double>(m.times_ms.begin(), m.times_ms.begin() + static_cast<std::ptrdiff_t>(nt)));
+  const std::vector<double> fe = edges(logf);
+  const std::vector<double>& xe = time_across ? te : fe;
+  const std::vector<double>& ye = time_across ? fe : te;
+  plwind(xe.front(), xe.back(), ye.front(), ye.back());
+  const std::size_t nx = xe.size() - 1, ny = ye.size() - 1;
+  const auto band_at = [&](std::size_t ix, std::size_t iy) {
+    const std::size_t t = time_across ? ix : iy, k = time_across ? iy : ix;
+    return map_band(peak - m.levels[t * nf + k], span);
+  };
+  for (std::size_t iy = 0; iy < ny; ++iy) {
+    std::size_t run = 0;
+    for (std::size_t ix = 1; ix <= nx; ++ix) {
+      if (ix < nx && band_at(ix, iy) == band_at(run, iy)) continue;
+      fill_cell(xe[run], xe[ix], ye[iy], ye[iy + 1], band_at(run, iy), span);
+      run = ix;
+    }
+  }
+}
+
+// The last time of a map whose slice reaches within span dB of its peak, a tenth more, at
+// least 20 ms: a spectrogram's frames after the response has decayed show nothing.
+double map_end(const FigureMap& m, double span) {
+  const std::size_t nf = m.frequencies.size();
+  double peak = -300;
+  for (const double v : m.levels) peak = std::max(peak, v);
+  double last = m.times_ms.front();
+  for (std::size_t t = 0; t < m.times_ms.size(); ++t) {
+    for (std::size_t k = 0; k < nf; ++k) {
+      if (m.levels[t * nf + k] > peak - span) last = m.times_ms[t];
+    }
+  }
+  const double t0 = m.times_ms.front();
+  return std::min(m.times_ms.back(), std::max(t0 + 20, last + 0.1 * (last - t0)));
+}
+
+// Each channel's map (waterfall: time up, frequency across; spectrogram: time across,
+// frequency up), two to a row, with a colour bar of the levels below each map's peak.
+void map_panel(const Figure& f, double y0, double y1, bool waterfall) {
+  const int n = static_cast<int>(f.channels.size());
+  const int columns = n == 1 ? 1 : 2, rows = (n + columns - 1) / columns;
+  const double span = waterfall ? 50 : 60;
+  const double row_height = (y1 - y0) / rows;
+  const double gap = 0.07;
+  for (int c = 0; c < n; ++c) {
+    const FigureMap& m = waterfall ? f.channels[static_cast<std::size_t>(c)].waterfall
+                                   : f.channels[static_cast<std::size_t>(c)].spectrogram;
+    if (m.times_ms.size() < 2 || m.frequencies.size() < 2) continue;
+    const int row = c / columns, col = c % columns;
+    const double top = y1 - row * row_height - row_height * 0.08;
+    const double bottom = y1 - (row + 1) * row_height + row_height * 0.2;
+    const double width = (kRight - kLeft - (columns - 1) * gap) / columns;
+    const double left = kLeft + col * (width + gap);
+    plvpor(left, left + width, bottom, top);
+    double peak = 0;
+    const double t0 = m.times_ms.front(), t1 = waterfall ? m.times_ms.back() : map_end(m, span);
+    draw_map(m, !waterfall, span, t1, peak);
+    const double flo = m.frequencies.front(), fhi = m.frequencies.back();
+    plcol0(kText);
+    const double tstep = nice_step(t1 - t0);
+    if (waterfall) {
+      plbox("bc", 0, 0, "bcntv", tstep, 0);
+      frequency_axis(flo, fhi, t0, t1, row == rows - 1, columns > 1);
+      if (col == 0) plmtex("l", 4.2, 0.5, 0.5, "From the onset (ms)");
+    } else {
+      plbox("bcnt", tstep, 0, "bc", 0, 0);
+      const double lo = std::log10(flo), hi = std::log10(fhi);
+      for (const auto& [hz, label] : frequency_ticks(flo, fhi)) {
+        // Decades and their halves' neighbours only: the map is short.
+        if (label[0] == '2') continue;
+        const double at = (std::log10(hz) - lo) / (hi - lo);
+        segment(t0, std::log10(hz), t0 + (t1 - t0) * 0.02, std::log10(hz));
+        plmtex("lv", 0.5, at, 1, label.c_str());
+      }
+      if (row == rows - 1) plmtex("b", 3.0, 0.5, 0.5, "Time from the arrival (ms)");
+      if (col == 0) plmtex("l", 3.6, 0.5, 0.5, "Frequency (Hz)");
+    }
+    plcol0(curve_colour(c));
+    plmtex("t", 0.5, 0, 0, formatted("Ch %d: peak %.1f %s", c + 1, peak, f.level_unit.c_str()).c_str());
+  }
+  // The colour bar, beside the first row.
+  plvpor(0.87, 0.89, y1 - row_height * 0.8, y1 - row_height * 0.08);
+  plwind(0, 1, -span, 0);
+  for (int band = 0; band < static_cast<int>(span / kMapStepDb); ++band) {
+    fill_cell(0, 1, -(band + 1) * kMapStepDb, -band * kMapStepDb, band, span);
+  }
+  plcol0(kText);
+  plbox("bc", 0, 0, "bcmstv", 10, 0);
+  plmtex("r", 4.5, 0.5, 0.5, waterfall ? "Waterfall, dB re its peak" : "Spectrogram, dB re its peak");
+}
+
+// How many rows of the page a view takes: a map two channels to a row.
+int view_rows(const std::string& view, int channels) {
+  if (view == "waterfall" || view == "spectrogram") return std::max(1, (channels + 1) / 2);
+  return 1;
+}
+
+void draw_view(const Figure& f, const std::string& view, int orders, double y0, double y1) {
+  if (view == "level") {
+    magnitude_panel(f, orders, y0, y1);
+  } else if (view == "phase") {
+    frequency_curves_panel(f, y0, y1, "Phase (degrees), the arrival removed", &FigureChannel::phase,
+                           nullptr, -180, 180, 90, "");
+  } else if (view == "group-delay") {
+    frequency_curves_panel(f, y0, y1, "Group delay (ms), the arrival removed",
+                           &FigureChannel::group_delay, &FigureChannel::excess_group_delay, 0, 0, 0,
+                           "Excess");
+  } else if (view == "step") {
+    step_panel(f, y0, y1);
+  } else if (view == "waterfall" || view == "spectrogram") {
+    map_panel(f, y0, y1, view == "waterfall");
+  } else if (view == "envelope") {
+    envelope_panel(f, y0, y1);
   }
 }
 
@@ -448,9 +755,49 @@ std::string draw_svg_page(int width, int height, const std::function<void()>& co
   return aborted;
 }
 
+namespace {
+
+// The views asked for, top to bottom, each row of a panel 280 pixels high under a heading of
+// 90.
+std::string draw_views(const Figure& figure, int orders, std::string& svg) {
+  const int channels = static_cast<int>(figure.channels.size());
+  int rows = 0;
+  for (const std::string& v : figure.views) rows += view_rows(v, channels);
+  const int height = 90 + 280 * rows;
+  const double unit = 280.0 / height;
+  kRowPitch = kPageRowPitch * 600 / height;
+  return draw_svg_page(
+      800, height,
+      [] {
+        set_palette();
+        set_map_colours();
+      },
+      [&] {
+        pladv(0);
+        plschr(0, 0.62);
+        plvpor(0, 1, 0, 1);
+        plwind(0, 1, 0, 1);
+        plcol0(kText);
+        plmtex("t", -1.6, 0.5, 0.5, figure.title.c_str());
+        plmtex("t", -3.0, 0.5, 0.5, figure.facts.c_str());
+        double top = 1 - 90.0 / height;
+        for (const std::string& v : figure.views) {
+          const double bottom = top - unit * view_rows(v, channels);
+          const bool map = v == "waterfall" || v == "spectrogram";
+          draw_view(figure, v, orders, bottom + (map ? 0 : 62.0 / height), top - 40.0 / height);
+          top = bottom;
+        }
+      },
+      svg);
+}
+
+}  // namespace
+
 std::string draw_figure(const Figure& figure, std::string& svg) {
   const int orders =
       figure.channels.empty() ? 1 : 1 + static_cast<int>(figure.channels.front().harmonics.size());
+  if (!figure.views.empty()) return draw_views(figure, orders, svg);
+  kRowPitch = kPageRowPitch;
   return draw_svg_page(
       800, 600, [] { set_palette(); },
       [&] {

@@ -11,6 +11,13 @@ struct FigureCurve {
   std::vector<double> y;
 };
 
+// Levels over time and frequency, drawn as a colour map.
+struct FigureMap {
+  std::vector<double> times_ms;
+  std::vector<double> frequencies;  // Hz, ascending, about evenly spaced in log frequency
+  std::vector<double> levels;       // dB: [time * frequencies.size() + frequency]
+};
+
 struct FigureChannel {
   FigureCurve level;                   // dB against Hz, smoothed
   std::vector<FigureCurve> harmonics;  // [k - 2]: order k, dB against excitation Hz
@@ -19,6 +26,13 @@ struct FigureChannel {
   double noise_db = 0;                 // the noise measured as the envelope is (its peaks)
   double latency_ms = 0;               // of the report, for the legend
   double peak_to_noise_db = 0;
+  // The views' curves, each drawn when its view is asked for.
+  FigureCurve phase;               // degrees against Hz, the delay removed
+  FigureCurve group_delay;         // ms against Hz, the delay removed
+  FigureCurve excess_group_delay;  // ms against Hz
+  FigureCurve step;                // against ms from the zero instant
+  FigureMap waterfall;             // ms from the response's onset
+  FigureMap spectrogram;           // ms from the arrival
 };
 
 struct Figure {
@@ -32,6 +46,10 @@ struct Figure {
   double gate_ms = 0;  // the gate the level curves were measured through (0: none), drawn
                        // on the envelope panel where it ends, after each channel's latency
   std::vector<FigureChannel> channels;
+  // The panels, top to bottom, from level, phase, group-delay, step, waterfall, spectrogram
+  // and envelope; none: level and envelope, on a page of 800 x 600.
+  std::vector<std::string> views;
+  std::string level_unit = "dB";  // "dB" re unit gain, or "dB SPL"
 };
 
 // The frequency axis's tick labels that fall within [lo, hi] Hz: 10, 20, 50,

@@ -75,6 +75,10 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
       }
       default:
         if (std::string e = read_response_option(c, optarg, o); !e.empty()) return e;
+        if (const int second = second_value_of(c); second != 0) {
+          if (optind >= argc) return "option --spl-cal needs a file and a level";
+          if (std::string e = read_response_option(second, argv[optind++], o); !e.empty()) return e;
+        }
     }
   }
   for (int i = optind; i < argc; ++i) o.arguments.push_back(argv[i]);

@@ -123,6 +123,10 @@ std::string parse_measure_options(int argc, char** argv, MeasureOptions& o) {
     }
     if (const option* l = theirs[i]) {
       o.response.emplace_back(l->val, l->has_arg == no_argument ? "" : optarg);
+      if (const int second = second_value_of(l->val); second != 0) {
+        if (optind >= argc) return std::string("option --") + l->name + " needs a file and a level";
+        o.response.emplace_back(second, argv[optind++]);
+      }
       if (i >= kOwnCount && o.response_only.empty()) o.response_only = std::string("--") + l->name;
     }
   }

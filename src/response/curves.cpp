@@ -1,0 +1,338 @@
+// Phase, group delay, minimum phase and excess group delay of a response window; its step response.
+#include "response/curves.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <optional>
+
+#include "response/bands.h"
+#include "response/fft.h"
+#include "response/frequency_response.h"
+
+namespace vellisk {
+namespace {
+
+using Complex = std::complex<double>;
+
+// The steepest roll-off assumed beyond the band: 24 dB an octave, as natural
+// log magnitude per natural log of frequency.
+const double kMaxSlope = 24 / (20 * std::log10(2.0));
+// An edge's slope under 1 dB an octave is held flat: a ripple's, not a roll-off.
+const double kHoldSlope = 1 / (20 * std::log10(2.0));
+// A roll-off fitted within 0.25 dB rms stands for what lies below the band.
+const double kRollOffFit = 0.25 / (20 / std::log(10.0));
+
+// The lowest log magnitude a bin takes (-300 dB): a bin of no power still has a logarithm.
+const double kLogFloor = std::log(1e-15);
+
+double wrapped_degrees(double d) {
+  d = std::remainder(d, 360.0);
+  return d <= -180 ? d + 360 : d;
+}
+
+Complex bin(const Spectrum& s, std::size_t j) { return {s.bins[2 * j], s.bins[2 * j + 1]}; }
+
+// The group delay of the band edge T at hz, samples: -d arg T / d omega, by a
+// central difference (T is smooth, and the step small enough that no wrap
+// lies between its ends).
+double edge_delay(const Compensation& edge, double hz, double rate) {
+  if (!edge.on() || edge.edge(hz) == 1.0) return 0;
+  const double h = 1e-4 * hz;
+  const double turn = std::arg(edge.edge(hz + h) / edge.edge(hz - h));
+  return -turn / (2 * std::numbers::pi * 2 * h) * rate;
+}
+
+// Per bin of a window's spectrum: the delay-free group delay (samples) and
+// the power, with the band edge and the microphone taken out.
+struct BinCurves {
+  std::vector<double> delay;
+  std::vector<double> power;
+};
+
+BinCurves bin_curves(const Spectrum& x, const Spectrum& tx, const CurveSetup& setup) {
+  BinCurves b;
+  const std::size_t bins = x.size / 2 + 1;
+  b.delay.resize(bins);
+  b.power.resize(bins);
+  const double hz_per_bin = setup.rate / static_cast<double>(x.size);
+  const MicCalibration* mic = setup.calibration.mic;
+  for (std::size_t j = 0; j < bins; ++j) {
+    const double hz = static_cast<double>(j) * hz_per_bin;
+    const Complex z = bin(x, j);
+    const double p = std::norm(z);
+    if (!(p > 0)) continue;
+    // The transform of (t - delay) x(t) is i d/d(omega) of the delay-free
+    // spectrum, turned as X is: the turn cancels in Y conj(X).
+    double tau = (bin(tx, j) * std::conj(z)).real() / p;
+    Complex divisor = setup.edge.on() && j > 0 ? setup.edge.edge(hz) : 1.0;
+    tau -= edge_delay(setup.edge, hz, setup.rate);
+    if (mic != nullptr) {
+      divisor *= mic->response(hz);
+      tau -= mic->group_delay_s(hz) * setup.rate;
+    }
+    b.delay[j] = tau;
+    b.power[j] = divisor == 0.0 ? 0 : p / std::norm(divisor);
+  }
+  return b;
+}
+
+// The bins sample_response takes for a row at hz: those of the 1/fraction
+// octave around it, within the band edge's band; or, when that holds none or
+// fraction is 0, the two around it, the second weighing t.
+struct RowBins {
+  bool between = false;
+  std::size_t lo = 0, hi = 0;
+  double t = 0;
+};
+
+RowBins row_bins(double hz, const CurveSetup& setup, std::size_t size) {
+  const double bins_per_hz = static_cast<double>(size) / setup.rate;
+  const auto last = static_cast<std::int64_t>(size / 2);
+  const double half = setup.fraction > 0 ? std::exp2(0.5 / setup.fraction) : 1;
+  const Compensation& edge = setup.edge;
+  const double centre = hz * bins_per_hz;
+  const double bottom = edge.on() ? std::max(centre / half, edge.low() * bins_per_hz) : centre / half;
+  const double top = edge.on() ? std::min(centre * half, edge.high() * bins_per_hz) : centre * half;
+  const auto lo = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(bottom)));
+  const auto hi = std::min(last, static_cast<std::int64_t>(std::floor(top)));
+  RowBins r;
+  if (setup.fraction > 0 && hi >= lo) {
+    r.lo = static_cast<std::size_t>(lo), r.hi = static_cast<std::size_t>(hi);
+    return r;
+  }
+  const double at = std::clamp(centre, 0.0, static_cast<double>(last));
+  r.between = true;
+  r.lo = static_cast<std::size_t>(std::min(static_cast<std::int64_t>(at), last - 1));
+  r.hi = r.lo + 1;
+  r.t = at - static_cast<double>(r.lo);
+  return r;
+}
+
+// Running sums of a value over the bins, so that a band's sum costs a difference.
+template <class T>
+std::vector<T> sums_before(const std::vector<T>& v) {
+  std::vector<T> s(v.size() + 1);
+  for (std::size_t j = 0; j < v.size(); ++j) s[j + 1] = s[j] + v[j];
+  return s;
+}
+
+// The mean of v over a row's bins (weighted by nearness between two), from its running sums.
+template <class T>
+T row_mean(const RowBins& r, const std::vector<T>& v, const std::vector<T>& before) {
+  if (r.between) return (1 - r.t) * v[r.lo] + r.t * v[r.hi];
+  return (before[r.hi + 1] - before[r.lo]) / static_cast<double>(r.hi - r.lo + 1);
+}
+
+// Least-squares line through log magnitudes L[j] against ln j over bins
+// [first, last]: its value at bin `at` and its slope.
+std::pair<double, double> fitted_line(const std::vector<double>& l, std::size_t first,
+                                      std::size_t last, std::size_t at) {
+  double su = 0, sl = 0;
+  const auto n = static_cast<double>(last - first + 1);
+  for (std::size_t j = first; j <= last; ++j) su += std::log(static_cast<double>(j)), sl += l[j];
+  const double mu = su / n, ml = sl / n;
+  double cov = 0, var = 0;
+  for (std::size_t j = first; j <= last; ++j) {
+    const double du = std::log(static_cast<double>(j)) - mu;
+    cov += du * (l[j] - ml);
+    var += du * du;
+  }
+  const double slope = var > 0 ? cov / var : 0;
+  return {ml + slope * (std::log(static_cast<double>(at)) - mu), slope};
+}
+
+// A high-pass roll-off of the Butterworth kind, in natural log magnitude
+// against u = ln f: g + n (u - c) - ln(1 + e^(2 n (u - c))) / 2, order n
+// (n 6 dB an octave asymptotically), corner e^c.
+struct RollOff {
+  double g = 0, n = 0, c = 0;
+  double rms = 1e300;  // of the fit, natural log
+
+  double shape(double u) const {
+    const double z = 2 * n * (u - c);
+    return n * (u - c) - (z > 40 ? z : std::log1p(std::exp(z))) / 2;
+  }
+  double at(double u) const { return g + shape(u); }
+};
+
+// The roll-off that fits the points (u[i], l[i]) best in the least-squares
+// sense, its order from 0.25 to kMaxSlope and its corner from 3 octaves below
+// u[0] to 2 above: a grid, then a finer grid around its best.
+RollOff fitted_roll_off(const std::vector<double>& u, const std::vector<double>& l) {
+  RollOff best;
+  const auto n_points = static_cast<double>(u.size());
+  const auto try_fit = [&](double n, double c) {
+    RollOff r;
+    r.n = n, r.c = c;
+    double sum = 0;
+    for (std::size_t i = 0; i < u.size(); ++i) sum += l[i] - r.shape(u[i]);
+    r.g = sum / n_points;
+    double square = 0;
+    for (std::size_t i = 0; i < u.size(); ++i) square += std::pow(l[i] - r.at(u[i]), 2);
+    r.rms = std::sqrt(square / n_points);
+    if (r.rms < best.rms) best = r;
+  };
+  const double octave = std::log(2.0);
+  for (double n = 0.25; n <= kMaxSlope + 1e-9; n += 0.125) {
+    for (double c = u[0] - 3 * octave; c <= u[0] + 2 * octave; c += octave / 24) try_fit(n, c);
+  }
+  const RollOff coarse = best;
+  for (int a = -10; a <= 10; ++a) {
+    for (int b = -10; b <= 10; ++b) {
+      const double n = coarse.n + 0.0125 * a;
+      if (n > 0 && n <= kMaxSlope) try_fit(n, coarse.c + octave / 240 * b);
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+void extend_magnitude(std::vector<double>& l, double size, double rate, double band_low,
+                      double band_high) {
+  if (l.size() < 3) return;
+  const std::size_t last = l.size() - 1;
+  const double bins_per_hz = size / rate;
+  const auto index = [&](double bin) {
+    return static_cast<std::size_t>(std::clamp(bin, 1.0, static_cast<double>(last)));
+  };
+  const std::size_t lo = index(std::ceil(band_low * bins_per_hz));
+  const std::size_t hi = std::max(lo, index(std::floor(band_high * bins_per_hz)));
+  const double sixth = std::exp2(1.0 / 6);
+  // The band's outermost 1/6 octave each side, at least two bins of it when the band has them.
+  const std::size_t lo_end = std::clamp(index(std::floor(static_cast<double>(lo) * sixth)),
+                                        std::min(lo + 1, hi), hi);
+  const std::size_t hi_start = std::clamp(index(std::ceil(static_cast<double>(hi) / sixth)), lo,
+                                          hi > lo ? hi - 1 : hi);
+
+  // Below the band: held, or the roll-off that fits the band's lowest octave,
+  // or the edge's slope continued.
+  const auto [low_value, low_slope] = fitted_line(l, lo, lo_end, lo);
+  const auto hold = [](double slope) { return std::abs(slope) < kHoldSlope; };
+  std::optional<RollOff> roll_off;
+  if (!hold(low_slope) && low_slope > 0) {
+    std::vector<double> u, v;
+    for (double f = static_cast<double>(lo); f <= std::min(2.0 * static_cast<double>(lo), static_cast<double>(hi));
+         f *= std::exp2(1.0 / 24)) {
+      const std::size_t j = index(std::round(f));
+      u.push_back(std::log(static_cast<double>(j))), v.push_back(l[j]);
+    }
+    if (u.size() >= 6) {
+      const RollOff r = fitted_roll_off(u, v);
+      if (r.rms <= kRollOffFit) roll_off = r;
+    }
+  }
+  const double slope = hold(low_slope) ? 0 : std::clamp(low_slope, 0.0, kMaxSlope);
+  for (std::size_t j = 1; j < lo; ++j) {
+    const double u = std::log(static_cast<double>(j));
+    l[j] = roll_off ? roll_off->at(u) : low_value + slope * (u - std::log(static_cast<double>(lo)));
+  }
+  // Above it: held, or the edge's slope continued.
+  auto [high_value, high_slope] = fitted_line(l, hi_start, hi, hi);
+  high_slope = hold(high_slope) ? 0 : std::clamp(high_slope, -kMaxSlope, 0.0);
+  for (std::size_t j = hi + 1; j <= last; ++j) {
+    l[j] = high_value + high_slope * std::log(static_cast<double>(j) / static_cast<double>(hi));
+  }
+  l[0] = l[1];
+}
+
+MinimumPhase minimum_phase(const std::vector<double>& log_magnitude, std::size_t size) {
+  const std::size_t bins = size / 2 + 1;
+  // The mean is kept aside in double precision: the single-precision
+  // transforms then carry only the variation about it.
+  double mean = 0;
+  for (std::size_t j = 0; j < bins; ++j) mean += log_magnitude[j];
+  mean /= static_cast<double>(bins);
+  const RealFft& fft = real_fft(size);
+  FloatBuffer c = make_float_buffer(size + 2);
+  for (std::size_t j = 0; j < bins; ++j) c[2 * j] = static_cast<float>(log_magnitude[j] - mean);
+  fft.inverse(c.get());
+  // Folded onto positive quefrencies: c(0) and c(size/2) once, the others
+  // twice, nothing beyond size/2; n c(n) beside it for the group delay.
+  FloatBuffer nc = make_float_buffer(size + 2);
+  const double scale = 1.0 / static_cast<double>(size);
+  for (std::size_t n = 0; n < size; ++n) {
+    const double fold = n == 0 || n == size / 2 ? 1 : n < size / 2 ? 2 : 0;
+    const double v = c[n] * scale * fold;
+    c[n] = static_cast<float>(v);
+    nc[n] = static_cast<float>(static_cast<double>(n) * v);
+  }
+  c[size] = c[size + 1] = 0;
+  fft.forward(c.get());
+  fft.forward(nc.get());
+  MinimumPhase m;
+  m.response.resize(bins);
+  m.group_delay.resize(bins);
+  for (std::size_t j = 0; j < bins; ++j) {
+    m.response[j] = std::exp(Complex(c[2 * j] + mean, c[2 * j + 1]));
+    m.group_delay[j] = nc[2 * j];
+  }
+  return m;
+}
+
+PhaseCurves response_curves(const float* x, std::int64_t n, const CurveSetup& setup) {
+  PhaseCurves r;
+  r.frequencies = setup.frequencies;
+  Spectrum s = spectrum_of(x, n, setup.rate, 2 * n);
+  std::vector<float> moment(static_cast<std::size_t>(n));
+  for (std::int64_t i = 0; i < n; ++i) {
+    moment[static_cast<std::size_t>(i)] =
+        static_cast<float>((static_cast<double>(i) - setup.delay) * x[i]);
+  }
+  const Spectrum ts = spectrum_of(moment.data(), n, setup.rate, 2 * n);
+  const BinCurves b = bin_curves(s, ts, setup);
+
+  // Level and phase as the .frd's rows, through the microphone's calibration.
+  if (setup.calibration.mic != nullptr) remove_microphone(s, *setup.calibration.mic);
+  FrequencyResponse measured =
+      sample_response(s, setup.frequencies, 1, setup.delay, setup.fraction, setup.edge);
+  calibrate(measured, LevelCalibration{nullptr, setup.calibration.offset_db});
+  r.level = std::move(measured.level);
+  r.phase = std::move(measured.phase);
+
+  // The minimum phase of the magnitude, extended beyond the band.
+  std::vector<double> log_magnitude(b.power.size());
+  for (std::size_t j = 0; j < b.power.size(); ++j) {
+    log_magnitude[j] = b.power[j] > 0 ? std::max(0.5 * std::log(b.power[j]), kLogFloor) : kLogFloor;
+  }
+  extend_magnitude(log_magnitude, static_cast<double>(s.size), setup.rate, setup.band_low,
+                   setup.band_high);
+  const MinimumPhase m = minimum_phase(log_magnitude, s.size);
+
+  // The minimum phase, and both group delays (each bin's weighted by its
+  // power: the group delay of the band's energy), over the rows' bins.
+  std::vector<double> weighted(b.power.size()), weighted_min(b.power.size());
+  for (std::size_t j = 0; j < b.power.size(); ++j) {
+    weighted[j] = b.power[j] * b.delay[j];
+    weighted_min[j] = b.power[j] * m.group_delay[j];
+  }
+  const std::vector<Complex> response_before = sums_before(m.response);
+  const std::vector<double> power_before = sums_before(b.power);
+  const std::vector<double> weighted_before = sums_before(weighted);
+  const std::vector<double> weighted_min_before = sums_before(weighted_min);
+  const double ms = 1000 / setup.rate;
+  for (const double hz : setup.frequencies) {
+    const RowBins bins = row_bins(hz, setup, s.size);
+    const double power = row_mean(bins, b.power, power_before);
+    const Complex mean = row_mean(bins, m.response, response_before);
+    r.min_phase.push_back(wrapped_degrees(std::arg(mean) * (180 / std::numbers::pi)));
+    const double tau = power > 0 ? row_mean(bins, weighted, weighted_before) / power : 0;
+    const double tau_min = power > 0 ? row_mean(bins, weighted_min, weighted_min_before) / power : 0;
+    r.group_delay.push_back(tau * ms);
+    r.excess_group_delay.push_back((tau - tau_min) * ms);
+  }
+  return r;
+}
+
+std::vector<float> step_response(const float* x, std::int64_t n) {
+  std::vector<float> out(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
+  double sum = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    sum += x[i];
+    out[static_cast<std::size_t>(i)] = static_cast<float>(sum);
+  }
+  return out;
+}
+
+}  // namespace vellisk

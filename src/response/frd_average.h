@@ -1,0 +1,83 @@
+// Frequency-response text files (.frd, .txt) of any program read back, and averaged over
+// several of them (microphone positions, say) with their spread.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "response/expected.h"
+
+namespace vellisk {
+
+// A frequency response read from text.
+struct FrdData {
+  std::vector<double> frequencies;  // Hz, ascending
+  std::vector<double> level;        // dB
+  std::vector<double> phase;        // degrees as written; empty when the file has none
+  bool has_phase() const { return !phase.empty(); }
+};
+
+// Why a file was refused, or an average could not be made.
+struct FrdError {
+  enum class Code {
+    unreadable,     // the file cannot be read: system_error holds errno
+    not_numbers,    // line: text among the rows
+    column_count,   // line: columns numbers, not 2 (frequency level) or 3 (frequency level phase)
+    mixed_columns,  // line: columns numbers, where the first row had the other count
+    bad_frequency,  // line: frequency_hz not above 0
+    not_ascending,  // line: frequency_hz not above the row before's
+    too_few_rows,   // fewer than 2 rows
+    no_inputs,      // nothing to average
+    no_overlap,     // input's range does not overlap the ranges of those before it: together
+                    // they run from frequency_hz up to (or down to) its edge
+    missing_phase,  // input has no phase, which a vector average needs
+    bad_grid,       // columns holds the points an octave asked for, not 1 to 1000
+  };
+  Code code = Code::not_numbers;
+  int line = 0;   // from 1, for a file's line
+  int input = 0;  // from 1, for an input of an average
+  int columns = 0;
+  double frequency_hz = 0;
+  int system_error = 0;
+};
+
+// Parses a .frd or .txt file's text: rows of frequency (Hz), level (dB) and
+// optionally phase (degrees), separated by white space, a comma or a
+// semicolon, every row with the same count, frequencies above 0 and
+// ascending. Blank lines and lines starting with '*', '#', '"', ';', '\'',
+// '%' or "//" are comments, anywhere; before the first row, so is any line
+// of text (a column heading such as "Freq(Hz) SPL(dB) Phase(degrees)").
+// After it, a line of text is refused, naming it.
+Expected<FrdData, FrdError> parse_frd(std::string_view text);
+
+// Reads and parses the file at path.
+Expected<FrdData, FrdError> read_frd(const std::string& path);
+
+enum class AverageMode {
+  power,   // RMS: 10 lg of the mean of 10^(L / 10); no phase
+  db,      // the mean of the levels in dB; no phase
+  vector,  // 20 lg |mean of 10^(L / 20) e^(i phase)|, and that mean's phase: needs phase in each
+};
+
+// An average and the inputs' spread, on one log grid.
+struct FrdAverage {
+  std::vector<double> frequencies;  // Hz
+  std::vector<double> level;        // dB, at least -300
+  std::vector<double> phase;        // degrees in (-180, 180]; vector averages only
+  std::vector<double> min_db;       // the inputs' lowest level at each frequency
+  std::vector<double> max_db;       // their highest
+  std::vector<double> std_db;       // their levels' sample standard deviation (0 for one input)
+};
+
+// Averages the inputs on a grid of points_per_octave points an octave from
+// the lowest frequency all of them reach up to the highest (their
+// overlapping range). Each input is resampled there: its level in dB and its
+// phase, unwrapped along its rows (steps of at most 180 degrees between
+// rows), linearly in log frequency between the rows around each point.
+// Refused with no inputs, ranges that do not overlap, or in vector mode an
+// input without phase (naming it).
+Expected<FrdAverage, FrdError> average_frd(const std::vector<FrdData>& inputs, AverageMode mode,
+                                           int points_per_octave = 96);
+
+}  // namespace vellisk

@@ -1,0 +1,241 @@
+// The cumulative spectral decay of a response, slice by slice at exact bins, and its spectrogram.
+#include "response/waterfall.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+#include "response/bands.h"
+#include "response/curves.h"
+#include "response/fft.h"
+#include "response/frequency_response.h"
+#include "response/measurement.h"
+
+namespace vellisk {
+namespace {
+
+using Complex = std::complex<double>;
+
+double level_db(double power) { return power > 0 ? std::max(10 * std::log10(power), -300.0) : -300; }
+
+// The bins of a transform of `size` nearest to the log grid, each once.
+std::vector<std::size_t> grid_bins(const WaterfallSetup& s, std::size_t size) {
+  std::vector<std::size_t> bins;
+  const double bins_per_hz = static_cast<double>(size) / s.rate;
+  for (const double hz : octave_grid(s.low_hz, s.high_hz, s.points_per_octave)) {
+    const auto j = static_cast<std::size_t>(
+        std::clamp(std::llround(hz * bins_per_hz), 1LL, static_cast<long long>(size / 2)));
+    if (bins.empty() || j > bins.back()) bins.push_back(j);
+  }
+  return bins;
+}
+
+// x[t] e^(-i 2 pi j t / size) for t in [first, last), by a turning phasor set
+// exactly every 1024 samples.
+void turned(const float* x, std::int64_t first, std::int64_t last, std::size_t j, std::size_t size,
+            std::vector<Complex>& out) {
+  out.resize(static_cast<std::size_t>(std::max<std::int64_t>(last - first, 0)));
+  const auto exact = [&](std::int64_t t) {
+    const auto turns = static_cast<double>((j * static_cast<std::size_t>(t)) % size) /
+                       static_cast<double>(size);
+    return std::polar(1.0, -2 * std::numbers::pi * turns);
+  };
+  const Complex step = exact(1);
+  Complex phasor;
+  for (std::int64_t t = first; t < last; ++t) {
+    if ((t - first) % 1024 == 0) phasor = exact(t);
+    out[static_cast<std::size_t>(t - first)] = static_cast<double>(x[t]) * phasor;
+    phasor *= step;
+  }
+}
+
+// The window x[0..n) with its band edge made causal: a compensated response
+// holds the band edge T with its phase lead taken out, which advances what
+// lies within a few corners of the band's low edge by up to tens of
+// milliseconds, ahead of the arrival where a slice would cut it off. Each bin
+// is turned by the phase of the minimum-phase filter of T's magnitude (the
+// causal high-pass T stands for) less T's: the level stays, and what T
+// advanced follows the arrival as a causal band edge's would. The result is
+// `size` samples long, room for what moves past the window's end.
+}  // namespace
+std::vector<float> causal_edge(const float* x, std::int64_t n, std::size_t size, double rate,
+                               const Compensation& edge) {
+  if (!edge.on()) return std::vector<float>(x, x + n);
+  const std::size_t bins = size / 2 + 1;
+  const double hz_per_bin = rate / static_cast<double>(size);
+  std::vector<double> log_magnitude(bins);
+  for (std::size_t j = 0; j < bins; ++j) {
+    const double m = std::abs(edge.edge(static_cast<double>(std::max<std::size_t>(j, 1)) * hz_per_bin));
+    log_magnitude[j] = std::log(std::max(m, 1e-15));
+  }
+  const MinimumPhase causal = minimum_phase(log_magnitude, size);
+  FloatBuffer b = make_float_buffer(size + 2);
+  std::copy(x, x + n, b.get());
+  const RealFft& fft = real_fft(size);
+  fft.forward(b.get());
+  const double scale = 1.0 / static_cast<double>(size);
+  for (std::size_t j = 0; j < bins; ++j) {
+    const Complex t = j == 0 ? 0.0 : edge.edge(static_cast<double>(j) * hz_per_bin);
+    const Complex c = causal.response[j];
+    const Complex turn = std::abs(t) > 0 && std::abs(c) > 0 ? (c / std::abs(c)) / (t / std::abs(t)) : 0.0;
+    const Complex v = Complex(b[2 * j], b[2 * j + 1]) * turn * scale;
+    b[2 * j] = static_cast<float>(v.real());
+    b[2 * j + 1] = static_cast<float>(v.imag());
+  }
+  fft.inverse(b.get());
+  return std::vector<float>(b.get(), b.get() + size);
+}
+
+
+std::int64_t response_onset(const float* x, std::int64_t n, double arrival, double rate) {
+  if (n <= 0) return 0;
+  const std::int64_t at = std::clamp<std::int64_t>(std::llround(arrival), 0, n - 1);
+  const double peak = std::abs(x[at]);
+  std::int64_t start = std::max<std::int64_t>(0, at - std::llround(kOnsetMs / 1000 * rate));
+  while (start < at && std::abs(x[start]) < kOnsetLevel * peak) ++start;
+  return start;
+}
+
+WaterfallSetup waterfall_over(double range_ms) {
+  WaterfallSetup s;
+  s.end_ms = range_ms;
+  s.step_ms = range_ms / 100;
+  s.rise_ms = range_ms / 100;
+  return s;
+}
+
+std::optional<WaterfallError> check_waterfall(const WaterfallSetup& s) {
+  const auto refuse = [](WaterfallError::Code code, double value) {
+    return WaterfallError{code, value};
+  };
+  if (!(s.start_ms >= 0 && s.end_ms > s.start_ms && s.end_ms <= kMaxWaterfallMs)) {
+    return refuse(WaterfallError::Code::bad_range, s.end_ms);
+  }
+  if (!(s.step_ms > 0)) return refuse(WaterfallError::Code::bad_step, s.step_ms);
+  if (!(s.rise_ms >= 0 && s.rise_ms <= s.end_ms - s.start_ms)) {
+    return refuse(WaterfallError::Code::bad_rise, s.rise_ms);
+  }
+  const double slices = std::floor((s.end_ms - s.start_ms) / s.step_ms * (1 + 1e-12)) + 1;
+  if (!(slices <= kMaxWaterfallSlices)) return refuse(WaterfallError::Code::too_many_slices, slices);
+  if (!(s.points_per_octave >= 1 && s.points_per_octave <= 96)) {
+    return refuse(WaterfallError::Code::bad_grid, s.points_per_octave);
+  }
+  return std::nullopt;
+}
+
+TimeFrequencyLevels waterfall(const float* x, std::int64_t n, const WaterfallSetup& s) {
+  TimeFrequencyLevels w;
+  const double per_ms = s.rate / 1000;
+  const auto slices = static_cast<std::size_t>(
+      std::floor((s.end_ms - s.start_ms) / s.step_ms * (1 + 1e-12)) + 1);
+  for (std::size_t k = 0; k < slices; ++k) {
+    w.times_ms.push_back(s.start_ms + static_cast<double>(k) * s.step_ms);
+  }
+  const std::size_t size = fast_fft_size(static_cast<std::size_t>(std::max<std::int64_t>(2 * n, 2)));
+  const std::vector<std::size_t> bins = grid_bins(s, size);
+  for (const std::size_t j : bins) {
+    w.frequencies.push_back(static_cast<double>(j) * s.rate / static_cast<double>(size));
+  }
+  w.levels.assign(slices * bins.size(), -300);
+  const std::vector<float> y = causal_edge(x, n, size, s.rate, s.edge);
+  const auto length = static_cast<std::int64_t>(y.size());
+  const auto onset = static_cast<double>(response_onset(y.data(), n, s.arrival, s.rate));
+  w.origin_ms = (onset - s.arrival) / per_ms;
+
+  // Slice k leaves out everything before its rise and 1 - weight within it.
+  const double rise = s.rise_ms * per_ms;
+  const auto start_of = [&](std::size_t k) { return onset + w.times_ms[k] * per_ms; };
+  // The slice at 0 ms keeps what lies before the onset too (see WaterfallSetup).
+  const bool whole_first = s.start_ms == 0;
+  const std::int64_t first = whole_first ? 0
+                                         : std::clamp<std::int64_t>(
+                                               static_cast<std::int64_t>(std::ceil(start_of(0) - rise)),
+                                               0, length);
+  const std::int64_t last = std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(std::ceil(start_of(slices - 1))), first, length);
+  std::vector<std::int64_t> rise_first(slices), rise_end(slices);
+  std::vector<std::vector<double>> left(slices);  // 1 - weight over [rise_first, rise_end)
+  std::size_t held = 0;  // the slices that start within the response
+  for (std::size_t k = 0; k < slices; ++k) {
+    const double from = start_of(k) - rise;
+    if (!(from < static_cast<double>(length))) break;
+    ++held;
+    if (k == 0 && whole_first) {
+      rise_first[k] = rise_end[k] = first;
+      continue;
+    }
+    rise_first[k] = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(from)), first, last);
+    rise_end[k] = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(start_of(k))), first, last);
+    for (std::int64_t t = rise_first[k]; t < rise_end[k]; ++t) {
+      const double u = (static_cast<double>(t) - from) / rise;
+      left[k].push_back(0.5 + 0.5 * std::cos(std::numbers::pi * u));
+    }
+  }
+
+  // The response from the first slice's rise on, transformed at the .frd's size.
+  FloatBuffer buffer = make_float_buffer(size + 2);
+  std::copy(y.begin() + first, y.end(), buffer.get() + first);
+  real_fft(size).forward(buffer.get());
+  std::vector<Complex> z, before;
+  for (std::size_t i = 0; i < bins.size(); ++i) {
+    const std::size_t j = bins[i];
+    const double hz = w.frequencies[i];
+    const Complex whole(buffer[2 * j], buffer[2 * j + 1]);
+    turned(y.data(), first, last, j, size, z);
+    before.assign(z.size() + 1, 0.0);  // before[t - first]: the sum of z over [first, t)
+    for (std::size_t t = 0; t < z.size(); ++t) before[t + 1] = before[t] + z[t];
+    const double edge = s.edge.on() ? std::norm(s.edge.edge(hz)) : 1;
+    const double change = s.calibration.level_change_db(hz);
+    for (std::size_t k = 0; k < held; ++k) {
+      Complex out = before[static_cast<std::size_t>(rise_first[k] - first)];
+      const Complex* in_rise = z.data() + (rise_first[k] - first);
+      for (std::size_t t = 0; t < left[k].size(); ++t) out += left[k][t] * in_rise[t];
+      w.levels[k * bins.size() + i] =
+          edge > 0 ? std::max(level_db(std::norm(whole - out) / edge) + change, -300.0) : -300;
+    }
+  }
+  return w;
+}
+
+TimeFrequencyLevels spectrogram(const float* x, std::int64_t n, const SpectrogramSetup& s) {
+  TimeFrequencyLevels g;
+  const double per_ms = s.rate / 1000;
+  const auto length = std::max<std::int64_t>(2, std::llround(s.frame_ms * per_ms));
+  const double hop = s.hop_ms * per_ms;
+  g.frequencies = octave_grid(s.low_hz, s.high_hz, s.points_per_octave);
+  if (length > n || !(hop > 0)) return g;
+  std::vector<float> window(static_cast<std::size_t>(length));
+  for (std::int64_t i = 0; i < length; ++i) {
+    // Periodic Hann: 1 at sample length / 2, the frame's centre.
+    window[static_cast<std::size_t>(i)] = static_cast<float>(
+        0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(length)));
+  }
+  const double half = static_cast<double>(length / 2);
+  // Frame m is centred m hops from the arrival, over the frames that fit.
+  const auto m_first = static_cast<std::int64_t>(
+      std::ceil(std::max((half - s.arrival) / hop, s.first_ms * per_ms / hop)));
+  const auto m_last = static_cast<std::int64_t>(std::floor(
+      std::min((static_cast<double>(n - length) + half - s.arrival) / hop, s.last_ms * per_ms / hop)));
+  std::vector<double> change;
+  for (const double hz : g.frequencies) change.push_back(s.calibration.level_change_db(hz));
+  std::vector<float> frame(static_cast<std::size_t>(length));
+  for (std::int64_t m = m_first; m <= m_last; ++m) {
+    const auto start = static_cast<std::int64_t>(
+        std::llround(s.arrival + static_cast<double>(m) * hop - half));
+    if (start < 0 || start + length > n) continue;
+    for (std::int64_t i = 0; i < length; ++i) {
+      frame[static_cast<std::size_t>(i)] = x[start + i] * window[static_cast<std::size_t>(i)];
+    }
+    const Spectrum sp = spectrum_of(frame.data(), length, s.rate, 2 * length);
+    // Taken about the frame's centre, so that what lies there is interpolated between bins unturned.
+    const FrequencyResponse r = sample_response(sp, g.frequencies, 1, half, s.points_per_octave);
+    g.times_ms.push_back((static_cast<double>(start) + half - s.arrival) / per_ms);
+    for (std::size_t i = 0; i < r.level.size(); ++i) {
+      g.levels.push_back(std::max(r.level[i] + change[i], -300.0));
+    }
+  }
+  return g;
+}
+
+}  // namespace vellisk

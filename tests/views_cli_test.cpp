@@ -1,0 +1,399 @@
+// vellisk-ir's views and calibration, and vellisk-average, run as programs on recordings of the
+// README's design through measured cabinets (guitarix-common), a wire and a calibrator's tone,
+// against the .frd rows they must match and the closed forms of their averages.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run_vellisk.h"
+#include "sweep/sweep_gen.h"
+
+
+using namespace vellisk;
+
+namespace {
+
+const std::vector<std::string> kNumbers = {"48000", "0.5", "20", "20000", "10", "1", "0.05", "0.005"};
+const SweepParams kDesign{48000, 0.5, 20, 20000, 10, 1, 0.05, 0.005};
+
+// guitarix-common's measured cabinet, at 48 kHz as it is.
+std::vector<float> cabinet() {
+  const char* path = "/usr/share/gx_head/sounds/amps/Engl Retro Tube.wav";
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path, SFM_READ, &info);
+  EXPECT_NE(file, nullptr) << path << " (guitarix-common) cannot be read";
+  if (file == nullptr) return {1};
+  std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels)), h;
+  sf_readf_float(file, frames.data(), info.frames);
+  sf_close(file);
+  for (std::size_t i = 0; i < frames.size(); i += static_cast<std::size_t>(info.channels)) {
+    h.push_back(frames[i]);
+  }
+  return h;
+}
+
+// A headerless recording, rec.f32, of the sweep through each channel's response (taps, each
+// applied directly: the responses are short), with half a second after the sweep.
+void record(const TempDir& dir, const std::vector<std::vector<float>>& responses) {
+  std::vector<double> sweep;
+  emit_sweep(compute_design(kDesign), [&sweep](double v) { sweep.push_back(v); });
+  const std::size_t n = sweep.size() + 24000, channels = responses.size();
+  std::vector<float> y(n * channels);
+  for (std::size_t c = 0; c < channels; ++c) {
+    const std::vector<float>& h = responses[c];
+    for (std::size_t k = 0; k < h.size(); ++k) {
+      if (h[k] == 0) continue;
+      for (std::size_t t = 0; t + k < n && t < sweep.size(); ++t) {
+        y[(t + k) * channels + c] += static_cast<float>(h[k] * sweep[t]);
+      }
+    }
+  }
+  std::ofstream(dir.work() / "rec.f32", std::ios::binary)
+      .write(reinterpret_cast<const char*>(y.data()), static_cast<std::streamsize>(4 * y.size()));
+}
+
+// An impulse of `gain` after `delay` samples.
+std::vector<float> wire(int delay, float gain = 1) {
+  std::vector<float> h(static_cast<std::size_t>(delay + 1));
+  h.back() = gain;
+  return h;
+}
+
+// response, delayed and scaled.
+std::vector<float> shifted(const std::vector<float>& h, int delay, float gain) {
+  std::vector<float> out(static_cast<std::size_t>(delay), 0.0f);
+  for (const float v : h) out.push_back(gain * v);
+  return out;
+}
+
+RunResult run_ir(const TempDir& dir, int channels, std::vector<std::string> args) {
+  args.insert(args.begin(), {"-c", std::to_string(channels)});
+  args.insert(args.end(), kNumbers.begin(), kNumbers.end());
+  args.insert(args.end(), {"rec.f32", "ir.wav"});
+  RunSetup setup;
+  setup.program = VELLISK_IR_BINARY;
+  return run_program(dir, args, setup);
+}
+
+RunResult run_average(const TempDir& dir, const std::vector<std::string>& args) {
+  RunSetup setup;
+  setup.program = VELLISK_AVERAGE_BINARY;
+  return run_program(dir, args, setup);
+}
+
+// A text file's header lines (starting with mark) and its rows of numbers.
+struct Table {
+  std::vector<std::string> header;
+  std::vector<std::vector<double>> rows;
+};
+
+Table read_table(const std::filesystem::path& path, char mark) {
+  Table t;
+  std::istringstream in(read_file(path));
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    if (line[0] == mark) {
+      t.header.push_back(line.substr(1));
+      continue;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(line[0])) && line[0] != '-') continue;  // names
+    for (char& ch : line) ch = ch == ',' ? ' ' : ch;
+    std::istringstream fields(line);
+    std::vector<double>& row = t.rows.emplace_back();
+    for (double v; fields >> v;) row.push_back(v);
+  }
+  return t;
+}
+
+// The channels of a float WAV file, one vector each.
+std::vector<std::vector<float>> read_wav(const std::filesystem::path& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  EXPECT_NE(file, nullptr) << path;
+  if (file == nullptr) return {};
+  std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels));
+  sf_readf_float(file, frames.data(), info.frames);
+  sf_close(file);
+  std::vector<std::vector<float>> out(static_cast<std::size_t>(info.channels));
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    out[i % out.size()].push_back(frames[i]);
+  }
+  return out;
+}
+
+// The level of rows (frequency, level, ...) at hz, linearly in log frequency between rows.
+double level_at(const Table& t, double hz) {
+  for (std::size_t i = 1; i < t.rows.size(); ++i) {
+    if (t.rows[i][0] < hz) continue;
+    const double a = std::log(t.rows[i - 1][0]), b = std::log(t.rows[i][0]);
+    const double w = (std::log(hz) - a) / (b - a);
+    return t.rows[i - 1][1] + w * (t.rows[i][1] - t.rows[i - 1][1]);
+  }
+  return t.rows.back()[1];
+}
+
+}  // namespace
+
+// A measured cabinet and a wire, in one recording: the curves' level and phase are the .frd
+// rows', first row to last, with the same delay named; the wire's group delays read its
+// (whole-sample) latency removed, flat; each waterfall's 0 ms slice reads the .frd's level
+// within 1 dB; the step response is the running sum of each channel's response.
+TEST(IrViews, CurvesWaterfallAndStepOfACabinetAndAWire) {
+  TempDir dir;
+  record(dir, {shifted(cabinet(), 100, 0.2f), wire(37)});
+  const RunResult r = run_ir(dir, 2, {"--frd", "r.frd", "--curves", "c.csv", "--waterfall", "w.csv",
+                                      "--step", "s.wav", "--json", "r.json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json j = nlohmann::json::parse(read_file(dir.work() / "r.json"));
+  EXPECT_EQ(j["level_unit"], "dB re unit gain");
+  for (const char* name : {"c-c1.csv", "c-c2.csv", "w-c1.csv", "w-c2.csv", "s.wav"}) {
+    EXPECT_NE(std::find(j["outputs"].begin(), j["outputs"].end(), name), j["outputs"].end()) << name;
+  }
+  for (int c = 1; c <= 2; ++c) {
+    SCOPED_TRACE(c);
+    const std::string suffix = "-c" + std::to_string(c);
+    const Table frd = read_table(dir.work() / ("r" + suffix + ".frd"), '*');
+    const Table curves = read_table(dir.work() / ("c" + suffix + ".csv"), '#');
+    ASSERT_EQ(curves.rows.size(), frd.rows.size());
+    for (std::size_t i = 0; i < frd.rows.size(); ++i) {
+      ASSERT_EQ(curves.rows[i].size(), 6u);
+      for (int k = 0; k < 3; ++k) EXPECT_DOUBLE_EQ(curves.rows[i][k], frd.rows[i][k]) << i;
+    }
+    // The header names the same delay as the .frd's.
+    EXPECT_NE(std::find(curves.header.begin(), curves.header.end(), frd.header[7]),
+              curves.header.end())
+        << frd.header[7];
+    const Table w = read_table(dir.work() / ("w" + suffix + ".csv"), '#');
+    std::size_t first_slice = 0;
+    for (const std::vector<double>& row : w.rows) {
+      if (row[0] != w.rows[0][0]) break;
+      ++first_slice;
+      EXPECT_NEAR(row[2], level_at(frd, row[1]), 1.0) << row[1] << " Hz";
+    }
+    EXPECT_GT(first_slice, 200u);
+    EXPECT_EQ(w.rows.size(), 101 * first_slice);
+  }
+  const Table wire_curves = read_table(dir.work() / "c-c2.csv", '#');
+  for (const std::vector<double>& row : wire_curves.rows) {
+    if (row[0] < 100 || row[0] > 10000) continue;
+    EXPECT_NEAR(row[3], 0, 0.02) << row[0];
+    EXPECT_NEAR(row[5], 0, 0.05) << row[0];
+  }
+  const auto ir = read_wav(dir.work() / "ir.wav"), step = read_wav(dir.work() / "s.wav");
+  ASSERT_EQ(step.size(), 2u);
+  for (std::size_t c = 0; c < 2; ++c) {
+    ASSERT_EQ(step[c].size(), ir[c].size());
+    double sum = 0;
+    for (std::size_t t = 0; t < ir[c].size(); ++t) {
+      sum += ir[c][t];
+      ASSERT_NEAR(step[c][t], sum, 1e-5) << c << " " << t;
+    }
+  }
+}
+
+// Refused before any work, with no file left.
+TEST(IrViews, RefusalsLeaveNoFile) {
+  const std::string cal = "hz dB\n20 0\n1000 x\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--curves", "c.txt"}, "--curves (c.txt) must name a file ending in .csv"},
+      {{"--waterfall", "w"}, "--waterfall (w) must name a file ending in .csv"},
+      {{"--step", "s.flac"}, "--step (s.flac) must name a file ending in .wav"},
+      {{"--waterfall", "w.csv", "--waterfall-range", "0"},
+       "--waterfall-range (0) must be a number of milliseconds from 0.1 to 10000"},
+      {{"--waterfall-range", "50"},
+       "--waterfall-range is for --waterfall: give --waterfall FILE.csv too"},
+      {{"--waterfall", "w.csv", "--waterfall-range", "2000"},
+       "--waterfall-range (2000 ms) must not be longer than --length (1 s)"},
+      {{"--curves", "x.csv", "--waterfall", "x.csv"},
+       "outputs (x-c1.csv, x-c1.csv) must not name the same file: one would overwrite the other"},
+      {{"--curves", "none/c.csv"}, "Unable to write none/c.csv: No such file or directory"},
+      {{"--views", "phase"}, "--views is for --plot: give --plot FILE.svg too"},
+      {{"--plot", "f.svg", "--views", "level,waterfal"},
+       "--views (level,waterfal) must list views from level, phase, group-delay, step, waterfall, "
+       "spectrogram and envelope, separated by commas"},
+      {{"--plot", "f.svg", "--views", "step,step"}, "--views (step,step) names step twice"},
+      {{"--step", "ir.wav"},
+       "outputs (ir.wav, ir.wav) must not name the same file: one would overwrite the other"},
+      {{"--mic-cal", "missing.txt"}, "Unable to read --mic-cal (missing.txt): No such file or directory"},
+      {{"--mic-cal", "bad.txt"},
+       "--mic-cal (bad.txt) line 3 is not a point (frequency dB [phase]), a comment ('*', '\"' or "
+       "'#') or a Sens Factor line"},
+      {{"--mic-cal", "short.txt"},
+       "--mic-cal (short.txt) line 3: its points run from 10 to 15000 Hz, and do not reach "
+       "19698.85 Hz, an edge of the band measured; use a file that covers the band"},
+      {{"--spl-cal", "noise.wav", "200"}, "--spl-cal's level (200) must be a number of dB SPL from 40 to 160"},
+      // The level is the next argument, whatever it is.
+      {{"--spl-cal", "noise.wav"}, "--spl-cal's level (48000) must be a number of dB SPL from 40 to 160"},
+      {{"--spl-cal", "noise.wav", "94"},
+       "--spl-cal (noise.wav) is not a steady tone: the rest is only"},
+  };
+  for (const auto& [options, message] : cases) {
+    SCOPED_TRACE(message);
+    TempDir dir;
+    record(dir, {wire(10), wire(20)});
+    std::ofstream(dir.work() / "bad.txt") << "* microphone\n20 0\n1000 x\n";
+    std::ofstream(dir.work() / "short.txt") << "10 0\n\n15000 1\n";
+    std::vector<float> noise(48000);
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = 0.1f * std::sin(0.7f * static_cast<float>(i * i % 1000));
+    SF_INFO info{};
+    info.samplerate = 48000, info.channels = 1, info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open((dir.work() / "noise.wav").c_str(), SFM_WRITE, &info);
+    sf_writef_float(f, noise.data(), 48000);
+    sf_close(f);
+    const std::vector<std::string> before = list_files(dir.work());
+    const RunResult r = run_ir(dir, 2, options);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(0, message.size()), message) << r.err;
+    EXPECT_EQ(list_files(dir.work()), before);
+  }
+  (void)cal;
+}
+
+// A wire measured through a microphone file of +3 dB above 5 kHz reads 3 dB lower there, and
+// as it was below, on every row from the band's first to its last; a calibrator's 1 kHz tone
+// of 0.1 rms stated at 94 dB SPL adds 94 + 20 lg(0.5 / sqrt 2) - 20 lg 0.1 dB to every level
+// and the gain, which every header and the JSON report say are dB SPL.
+TEST(IrCalibration, MicrophoneFileAndCalibrator) {
+  TempDir dir;
+  record(dir, {wire(25)});
+  std::ofstream(dir.work() / "mic.txt") << "\"Sens Factor =-1.5dB, SERNO: 7\"\n* Freq dB\n10 0\n"
+                                           "4999.999 0\n5000 3\n24000 3\n";
+  const std::string cal = (dir.work() / "cal.wav").string();
+  ASSERT_EQ(std::system((std::string(VELLISK_SOX) + " -n -r 48000 -b 32 -e floating-point '" + cal +
+                         "' synth 2 sine 1000 vol 0.1414213562")
+                            .c_str()),
+            0);
+  ASSERT_EQ(run_ir(dir, 1, {"--frd", "plain.frd", "--json", "plain.json"}).status, 0);
+  const RunResult mic = run_ir(dir, 1, {"--frd", "mic.frd", "--mic-cal", "mic.txt"});
+  ASSERT_EQ(mic.status, 0) << mic.err;
+  const RunResult spl =
+      run_ir(dir, 1, {"--frd", "spl.frd", "--json", "spl.json", "--spl-cal", "cal.wav", "94"});
+  ASSERT_EQ(spl.status, 0) << spl.err;
+  const Table plain = read_table(dir.work() / "plain.frd", '*');
+  const Table m = read_table(dir.work() / "mic.frd", '*');
+  const Table s = read_table(dir.work() / "spl.frd", '*');
+  const double offset = 94 + 20 * std::log10(0.5 / std::sqrt(2.0)) - 20 * std::log10(0.1);
+  ASSERT_EQ(m.rows.size(), plain.rows.size());
+  ASSERT_EQ(s.rows.size(), plain.rows.size());
+  for (std::size_t i = 0; i < plain.rows.size(); ++i) {
+    const double hz = plain.rows[i][0];
+    EXPECT_NEAR(m.rows[i][1] - plain.rows[i][1], hz >= 5000 ? -3 : 0, 0.0101) << hz;
+    EXPECT_NEAR(s.rows[i][1] - plain.rows[i][1], offset, 0.02) << hz;
+  }
+  EXPECT_NE(s.header[3].find("level in dB SPL"), std::string::npos) << s.header[3];
+  const nlohmann::json a = nlohmann::json::parse(read_file(dir.work() / "plain.json"));
+  const nlohmann::json b = nlohmann::json::parse(read_file(dir.work() / "spl.json"));
+  EXPECT_EQ(b["level_unit"], "dB SPL");
+  EXPECT_NEAR(b["calibration"]["spl_offset_db"].get<double>(), offset, 0.01);
+  EXPECT_NEAR(b["channels"][0]["gain_db"].get<double>() - a["channels"][0]["gain_db"].get<double>(),
+              offset, 0.02);
+}
+
+// Three channels of a measured cabinet at gains 1, 1/2 and 1/4, 0, 13 and 29 samples late,
+// written as .frd files by vellisk-ir and averaged in each mode: every row against the closed
+// form (the first input's level plus the mode's average of the gains), the spread likewise.
+TEST(Average, ThreeMeasuredResponsesInEachMode) {
+  TempDir dir;
+  const std::vector<float> h = cabinet();
+  record(dir, {shifted(h, 40, 0.2f), shifted(h, 53, 0.1f), shifted(h, 69, 0.05f)});
+  ASSERT_EQ(run_ir(dir, 3, {"--frd", "p.frd"}).status, 0);
+  const Table first = read_table(dir.work() / "p-c1.frd", '*');
+  const double g[] = {1, 0.5, 0.25};
+  const std::map<std::string, double> modes = {
+      {"power", 10 * std::log10((g[0] * g[0] + g[1] * g[1] + g[2] * g[2]) / 3)},
+      {"db", 20 * (std::log10(g[1]) + std::log10(g[2])) / 3},
+      {"vector", 20 * std::log10((g[0] + g[1] + g[2]) / 3)}};
+  for (const auto& [mode, shift] : modes) {
+    SCOPED_TRACE(mode);
+    const RunResult r = run_average(dir, {"--mode", mode, "--csv", "spread.csv", "avg.frd",
+                                          "p-c1.frd", "p-c2.frd", "p-c3.frd"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Table avg = read_table(dir.work() / "avg.frd", '*');
+    ASSERT_EQ(avg.rows.size(), first.rows.size());
+    for (std::size_t i = 0; i < avg.rows.size(); ++i) {
+      EXPECT_NEAR(avg.rows[i][0] / first.rows[i][0], 1, 1e-4);  // from the first row, rounded
+      EXPECT_NEAR(avg.rows[i][1], level_at(first, avg.rows[i][0]) + shift, 0.02) << avg.rows[i][0];
+      if (mode == "vector") {
+        EXPECT_NEAR(avg.rows[i][2], first.rows[i][2], 0.05) << avg.rows[i][0];
+      }
+    }
+    EXPECT_EQ(avg.rows[0].size(), mode == "vector" ? 3u : 2u);
+    EXPECT_NE(std::find(avg.header.begin(), avg.header.end(), " Input 3: p-c3.frd"), avg.header.end());
+    const Table spread = read_table(dir.work() / "spread.csv", '#');
+    for (std::size_t i = 0; i < spread.rows.size(); ++i) {
+      EXPECT_NEAR(spread.rows[i][1], first.rows[i][1] + 20 * std::log10(0.25), 0.02);
+      EXPECT_NEAR(spread.rows[i][2], first.rows[i][1], 0.02);
+      EXPECT_NEAR(spread.rows[i][3], 20 * std::log10(2.0), 0.01);
+    }
+  }
+}
+
+// Refused before any output, naming the input and its line.
+TEST(Average, Refusals) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"out.frd"}, "vellisk-average takes an output and at least one input, not 1 argument"},
+      {{"--mode", "mean", "out.frd", "a.frd"}, "--mode (mean) must be power, db or vector"},
+      {{"--csv", "s.txt", "out.frd", "a.frd"}, "--csv (s.txt) must name a file ending in .csv"},
+      {{"out.csv", "a.frd"}, "output (out.csv) must name a file ending in .frd or .txt"},
+      {{"a.frd", "a.frd", "b.frd"},
+       "input and output (a.frd, a.frd) must not name the same file: the average would overwrite"},
+      {{"out.frd", "a.frd", "text.frd"}, "input (text.frd) line 4 is text among the rows"},
+      {{"out.frd", "a.frd", "missing.frd"}, "Unable to read input (missing.frd): No such file"},
+      {{"--mode", "vector", "out.frd", "a.frd", "b.frd"},
+       "input (b.frd) has no phase, which --mode vector needs"},
+      {{"out.frd", "a.frd", "high.frd"}, "input (high.frd) does not overlap the inputs before it"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(message);
+    TempDir dir;
+    std::ofstream(dir.work() / "a.frd") << "* a\n20 0 0\n20000 1 10\n";
+    std::ofstream(dir.work() / "b.frd") << "Freq SPL\n20 0\n20000 1\n";
+    std::ofstream(dir.work() / "text.frd") << "20 0\n40 1\n\n60 1 db\n";
+    std::ofstream(dir.work() / "high.frd") << "30000 0\n40000 1\n";
+    const std::vector<std::string> before = list_files(dir.work());
+    const RunResult r = run_average(dir, args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(0, message.size()), message) << r.err;
+    EXPECT_EQ(list_files(dir.work()), before);
+  }
+}
+
+// Every view drawn, in the order asked, at 1 and 8 channels (the PNGs of these were looked at).
+TEST(IrViews, FigureDrawsEveryViewInTheOrderAsked) {
+  const std::vector<std::string> labels = {"Step response", "Waterfall, dB re its peak",
+                                           "Phase (degrees)", "Spectrogram, dB re its peak",
+                                           "Group delay (ms)", "Envelope (dB)", "Level (dB)"};
+  for (const int channels : {1, 8}) {
+    SCOPED_TRACE(channels);
+    TempDir dir;
+    std::vector<std::vector<float>> responses;
+    for (int c = 0; c < channels; ++c) {
+      responses.push_back(wire(10 + 7 * c, 1.0f / static_cast<float>(c + 1)));
+    }
+    record(dir, responses);
+    const RunResult r = run_ir(dir, channels, {"--plot", "f.svg", "--views",
+                                               "step,waterfall,phase,spectrogram,group-delay,"
+                                               "envelope,level"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The page's texts, written as character references (&#x53;) between the markup.
+    std::string svg;
+    const std::string page = read_file(dir.work() / "f.svg");
+    for (std::size_t i = page.find("&#x"); i != std::string::npos; i = page.find("&#x", i + 1)) {
+      svg += static_cast<char>(std::stoi(page.substr(i + 3, page.find(';', i) - i - 3), nullptr, 16));
+    }
+    std::size_t at = 0;
+    for (const std::string& label : labels) {
+      const std::size_t found = svg.find(label, at);
+      EXPECT_NE(found, std::string::npos) << label;
+      if (found != std::string::npos) at = found;
+    }
+  }
+}

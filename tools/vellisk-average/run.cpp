@@ -1,0 +1,188 @@
+// The run of vellisk-average: the inputs read and refused naming the line, the average, and
+// its files written together.
+#include "run.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/arguments.h"
+#include "common/console.h"
+#include "common/frd_output.h"
+#include "common/ir_report.h"
+#include "common/outputs.h"
+#include "common/paths.h"
+#include "common/versions.h"
+#include "options.h"
+#include "sweep/validation.h"
+#include "texts.h"
+
+namespace vellisk {
+
+std::string frd_error_text(const FrdError& e, const std::string& name) {
+  using Code = FrdError::Code;
+  const std::string what = "input (" + name + ")";
+  const std::string line = what + " line " + std::to_string(e.line);
+  switch (e.code) {
+    case Code::unreadable:
+      return "Unable to read " + what + ": " + std::strerror(e.system_error);
+    case Code::not_numbers:
+      return line + " is text among the rows: a row is frequency, level [phase]";
+    case Code::column_count:
+      return line + " holds " + std::to_string(e.columns) +
+             " numbers, not 2 (frequency level) or 3 (frequency level phase)";
+    case Code::mixed_columns:
+      return line + " holds " + std::to_string(e.columns) + " numbers, where the first row holds " +
+             std::to_string(e.columns == 2 ? 3 : 2);
+    case Code::bad_frequency:
+      return line + ": its frequency (" + number_text(e.frequency_hz) + ") must be greater than 0";
+    case Code::not_ascending:
+      return line + ": its frequency (" + number_text(e.frequency_hz) +
+             ") must be above the row before's";
+    case Code::too_few_rows:
+      return what + " holds fewer than 2 rows";
+    case Code::no_inputs:
+      return "vellisk-average needs at least one input";
+    case Code::no_overlap:
+      return what + " does not overlap the inputs before it, which together reach " +
+             number_text(e.frequency_hz) + " Hz; average responses over a common range";
+    case Code::missing_phase:
+      return what + " has no phase, which --mode vector needs; average it with --mode power or db";
+    case Code::bad_grid:
+      return "the grid (" + std::to_string(e.columns) + " points an octave) must be 1 to 1000";
+  }
+  return what + " is refused";
+}
+
+namespace {
+
+const char* mode_name(AverageMode m) {
+  return m == AverageMode::power ? "power (RMS)" : m == AverageMode::db ? "dB" : "vector";
+}
+
+// The header lines of both files, each starting with mark.
+std::string header(const AverageOptions& o, const std::vector<std::string>& inputs,
+                   const FrdAverage& a, char mark) {
+  const std::string m = std::string(1, mark) + " ";
+  std::string t = m + kAverageVersion + "\n";
+  t += m + formatted("Average: %s of %zu inputs, 96 points an octave from %.3f Hz to %.3f Hz, the "
+                     "range every input covers\n",
+                     mode_name(o.mode), inputs.size(), a.frequencies.front(), a.frequencies.back());
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    t += m + "Input " + std::to_string(i + 1) + ": " + inputs[i] + "\n";
+  }
+  return t;
+}
+
+std::string average_text(const AverageOptions& o, const std::vector<std::string>& inputs,
+                         const FrdAverage& a) {
+  std::string t = header(o, inputs, a, '*');
+  const bool phase = !a.phase.empty();
+  t += phase ? "* Freq(Hz) SPL(dB) Phase(degrees)\n" : "* Freq(Hz) SPL(dB)\n";
+  char line[120];
+  for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
+    if (phase) {
+      double d = hundredths(a.phase[i]);
+      if (d <= -180) d += 360;
+      std::snprintf(line, sizeof line, "%.3f\t%.2f\t%.2f\n", a.frequencies[i], hundredths(a.level[i]), d);
+    } else {
+      std::snprintf(line, sizeof line, "%.3f\t%.2f\n", a.frequencies[i], hundredths(a.level[i]));
+    }
+    t += line;
+  }
+  return t;
+}
+
+std::string spread_text(const AverageOptions& o, const std::vector<std::string>& inputs,
+                        const FrdAverage& a) {
+  std::string t = header(o, inputs, a, '#');
+  t += "# The inputs' levels at each frequency: lowest, highest, sample standard deviation (dB)\n";
+  t += "frequency_hz,min_db,max_db,std_db\n";
+  char line[120];
+  for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
+    std::snprintf(line, sizeof line, "%.3f,%.2f,%.2f,%.3f\n", a.frequencies[i],
+                  hundredths(a.min_db[i]), hundredths(a.max_db[i]), a.std_db[i] + 0.0);
+    t += line;
+  }
+  return t;
+}
+
+// The outputs against the inputs, the standard streams and each other, and their folders.
+std::string names_error(const std::vector<std::string>& outputs,
+                        const std::vector<std::string>& inputs) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const char* name = outputs[i].c_str();
+    for (const std::string& in : inputs) {
+      if (same_file(in.c_str(), name)) {
+        return "input and output (" + in + ", " + outputs[i] +
+               ") must not name the same file: the average would overwrite an input";
+      }
+    }
+    if (std::string e = standard_stream_error("output", name); !e.empty()) return e;
+    if (i > 0 && same_file(outputs[0].c_str(), name)) {
+      return "outputs (" + outputs[0] + ", " + outputs[i] +
+             ") must not name the same file: one would overwrite the other";
+    }
+    if (std::string e = output_error(outputs[i]); !e.empty()) {
+      return "Unable to write " + outputs[i] + ": " + e;
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+int run_average(int argc, char** argv) {
+  AverageOptions o;
+  if (const std::string e = parse_average_options(argc, argv, o); !e.empty()) return fail(e);
+  if (o.version) {
+    print_line(kAverageVersion);
+    return EXIT_SUCCESS;
+  }
+  if (o.help || o.arguments.empty()) {
+    for (const char* line : kAverageHelp) print_line(line);
+    return EXIT_SUCCESS;
+  }
+  if (o.arguments.size() < 2) {
+    return fail("vellisk-average takes an output and at least one input, not " +
+                std::to_string(o.arguments.size()) + " argument; vellisk-average --help shows them");
+  }
+  const std::string out = o.arguments[0];
+  if (!is_frd_name(out)) return fail("output (" + out + ") must name a file ending in .frd or .txt");
+  const std::vector<std::string> inputs(o.arguments.begin() + 1, o.arguments.end());
+  std::vector<std::string> outputs = {out};
+  if (!o.csv.empty()) outputs.push_back(o.csv);
+  if (std::string e = names_error(outputs, inputs); !e.empty()) return fail(e);
+
+  std::vector<FrdData> data;
+  for (const std::string& name : inputs) {
+    auto read = read_frd(name);
+    if (!read) return fail(frd_error_text(read.error(), name));
+    data.push_back(std::move(*read));
+  }
+  const auto average = average_frd(data, o.mode);
+  if (!average) {
+    const FrdError& e = average.error();
+    return fail(frd_error_text(e, e.input > 0 ? inputs[static_cast<std::size_t>(e.input - 1)] : ""));
+  }
+
+  OutputSet files;
+  const auto text_file = [&files](const std::string& name, const std::string& content) {
+    std::string e;
+    const int fd = files.create(name, e);
+    if (fd >= 0) e = write_text(fd, content);
+    return e.empty() ? e : "Unable to write " + name + ": " + e;
+  };
+  if (std::string e = text_file(out, average_text(o, inputs, *average)); !e.empty()) return fail(e);
+  if (!o.csv.empty()) {
+    if (std::string e = text_file(o.csv, spread_text(o, inputs, *average)); !e.empty()) return fail(e);
+  }
+  if (std::string e = files.commit(); !e.empty()) return fail(e);
+  print_line_path("Average written: ", out.c_str());
+  if (!o.csv.empty()) print_line_path("Spread written: ", o.csv.c_str());
+  return EXIT_SUCCESS;
+}
+
+}  // namespace vellisk
