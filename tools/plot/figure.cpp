@@ -757,6 +757,17 @@ std::string draw_svg_page(int width, int height, const std::function<void()>& co
 
 namespace {
 
+// The page's title and facts, over the whole page.
+void heading(const Figure& figure) {
+  pladv(0);
+  plschr(0, 0.62);
+  plvpor(0, 1, 0, 1);
+  plwind(0, 1, 0, 1);
+  plcol0(kText);
+  plmtex("t", -1.6, 0.5, 0.5, figure.title.c_str());
+  plmtex("t", -3.0, 0.5, 0.5, figure.facts.c_str());
+}
+
 // The views asked for, top to bottom, each row of a panel 280 pixels high under a heading of
 // 90.
 std::string draw_views(const Figure& figure, int orders, std::string& svg) {
@@ -773,13 +784,7 @@ std::string draw_views(const Figure& figure, int orders, std::string& svg) {
         set_map_colours();
       },
       [&] {
-        pladv(0);
-        plschr(0, 0.62);
-        plvpor(0, 1, 0, 1);
-        plwind(0, 1, 0, 1);
-        plcol0(kText);
-        plmtex("t", -1.6, 0.5, 0.5, figure.title.c_str());
-        plmtex("t", -3.0, 0.5, 0.5, figure.facts.c_str());
+        heading(figure);
         double top = 1 - 90.0 / height;
         for (const std::string& v : figure.views) {
           const double bottom = top - unit * view_rows(v, channels);
@@ -801,13 +806,7 @@ std::string draw_figure(const Figure& figure, std::string& svg) {
   return draw_svg_page(
       800, 600, [] { set_palette(); },
       [&] {
-        pladv(0);
-        plschr(0, 0.62);
-        plvpor(0, 1, 0, 1);
-        plwind(0, 1, 0, 1);
-        plcol0(kText);
-        plmtex("t", -1.6, 0.5, 0.5, figure.title.c_str());
-        plmtex("t", -3.0, 0.5, 0.5, figure.facts.c_str());
+        heading(figure);
         magnitude_panel(figure, orders);
         envelope_panel(figure);
       },
