@@ -757,10 +757,12 @@ std::string draw_svg_page(int width, int height, const std::function<void()>& co
 
 namespace {
 
-// The page's title and facts, over the whole page.
-void heading(const Figure& figure) {
+// The page's title and facts, over the whole page, and the text's height for what follows.
+// PLplot's default height grows with the page's mean side: a page of height pixels (and 800
+// wide) scales it back to the 800 x 600 page's.
+void heading(const Figure& figure, int height = 600) {
   pladv(0);
-  plschr(0, 0.62);
+  plschr(0, 0.62 * (800.0 + 600.0) / (800.0 + height));
   plvpor(0, 1, 0, 1);
   plwind(0, 1, 0, 1);
   plcol0(kText);
@@ -784,7 +786,7 @@ std::string draw_views(const Figure& figure, int orders, std::string& svg) {
         set_map_colours();
       },
       [&] {
-        heading(figure);
+        heading(figure, height);
         double top = 1 - 90.0 / height;
         for (const std::string& v : figure.views) {
           const double bottom = top - unit * view_rows(v, channels);
