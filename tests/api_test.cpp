@@ -99,17 +99,22 @@ TEST(Api, ProblemsCarryTheirCodeAndTheProgramsWords) {
     ResponseRequest request;
     ProblemCode code;
     const char* words;
+    std::optional<Setting> setting;  // and its value
+    double value;
   } cases[] = {
       {"silent sweep", request_with(kAsGiven, {8000, 0, 50, 3000, 2, 0.5, 0.05, 0.01}),
-       ProblemCode::invalid_design, "amplitude (0) must not be 0"},
+       ProblemCode::invalid_design, "amplitude (0) must not be 0", std::nullopt, 0},
       {"empty order",
        request_with([](ResponseRequest& r) { r.harmonics = 10; },
                     {8000, 0.5, 500, 3000, 2, 0.5, 0.05, 0.01}),
-       ProblemCode::invalid_request, "harmonics (10) asks for order 6, whose band is empty"},
+       ProblemCode::invalid_request, "harmonics (10) asks for order 6, whose band is empty",
+       Setting::harmonics, 10},
       {"gate", request_with([](ResponseRequest& r) { r.gate_ms = 2000; }),
-       ProblemCode::invalid_request, "gate (2000 ms) must not be longer than length (1 s)"},
+       ProblemCode::invalid_request, "gate (2000 ms) must not be longer than length (1 s)",
+       Setting::gate, 2000},
       {"align", request_with([](ResponseRequest& r) { r.align = true, r.reference = 2; }),
-       ProblemCode::invalid_request, "align is for a single sweep without a reference"},
+       ProblemCode::invalid_request, "align is for a single sweep without a reference",
+       Setting::align, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -119,6 +124,10 @@ TEST(Api, ProblemsCarryTheirCodeAndTheProgramsWords) {
     } catch (const Error& e) {
       EXPECT_EQ(e.code(), c.code);
       EXPECT_EQ(std::string(e.what()).find(c.words), 0u) << e.what();
+      EXPECT_EQ(e.problem().setting, c.setting);
+      if (c.setting) {
+        EXPECT_EQ(e.problem().value, c.value);
+      }
     }
   }
   // A recording shorter than the sweep, and a reference it does not have.

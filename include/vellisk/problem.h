@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -71,6 +72,12 @@ const char* setting_name(Setting setting);
 struct Problem {
   ProblemCode code = ProblemCode::invalid_request;
   std::string message;
+  std::optional<Setting> setting;  // the request's setting whose rule is broken, where one is
+  double value = 0;                // its value (a drift in ppm, a gate in ms, ...)
+
+  Problem() = default;
+  Problem(ProblemCode c, std::string line, std::optional<Setting> s = std::nullopt, double v = 0)
+      : code(c), message(std::move(line)), setting(s), value(v) {}
 };
 
 // Thrown by the library's computations: what() is the problem's message.

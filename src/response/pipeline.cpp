@@ -41,86 +41,109 @@ void check(ProblemCode code, const std::string& error) {
   if (!error.empty()) fail(code, error);
 }
 
+// A rule of the request broken: its line, and the setting and value it concerns.
+struct Refusal {
+  std::string line;  // "": none
+  std::optional<Setting> setting;
+  double value = 0;
+};
+
+Refusal refusal(Setting setting, double value, std::string line) {
+  return {std::move(line), setting, value};
+}
+
+void check(ProblemCode code, const Refusal& r) {
+  if (!r.line.empty()) throw Error(Problem{code, r.line, r.setting, r.value});
+}
+
 // The options' own ranges, worded as the programs' option readers word them.
-std::string range_error(const ResponseRequest& r) {
-  const auto quoted = [](Setting setting, double value) {
-    return std::string(setting_name(setting)) + " (" + text(value) + ")";
+Refusal range_error(const ResponseRequest& r) {
+  // "pre (-1) must be ...": the setting, its value and the rule.
+  const auto refused = [](Setting setting, double value, const char* rule) {
+    return refusal(setting, value, named(setting) + " (" + text(value) + ")" + rule);
   };
-  if (!(r.length > 0)) return quoted(Setting::length, r.length) + " must be a number of seconds greater than 0";
-  if (!(r.pre >= 0)) return quoted(Setting::pre, r.pre) + " must be a number of seconds, 0 or more";
+  if (!(r.length > 0)) return refused(Setting::length, r.length, " must be a number of seconds greater than 0");
+  if (!(r.pre >= 0)) return refused(Setting::pre, r.pre, " must be a number of seconds, 0 or more");
   if (r.harmonics < 1 || r.harmonics > kMaxOrder) {
-    return quoted(Setting::harmonics, r.harmonics) + " must be a whole number from 2 to 10";
+    return refused(Setting::harmonics, r.harmonics, " must be a whole number from 2 to 10");
   }
   if (r.drift_ppm && !(std::abs(*r.drift_ppm) <= kMaxDriftPpm)) {
-    return quoted(Setting::drift, *r.drift_ppm) + " must be auto, or a number of ppm from -1000 to 1000";
+    return refused(Setting::drift, *r.drift_ppm, " must be auto, or a number of ppm from -1000 to 1000");
   }
   if (r.reference < 0 || r.reference > 1024) {
-    return quoted(Setting::reference, r.reference) + " must be a channel number from 1 to 1024";
+    return refused(Setting::reference, r.reference, " must be a channel number from 1 to 1024");
   }
   if (r.repeat < 1 || r.repeat > kMaxRepeats) {
-    return quoted(Setting::repeat, r.repeat) + " must be a whole number from 1 to 1000";
+    return refused(Setting::repeat, r.repeat, " must be a whole number from 1 to 1000");
   }
   if (r.smooth < 0 || r.smooth > kMaxSmooth) {
-    return quoted(Setting::smooth, r.smooth) + " must be a whole number from 1 to 96";
+    return refused(Setting::smooth, r.smooth, " must be a whole number from 1 to 96");
   }
   if (!(r.gate_ms >= 0)) {
-    return quoted(Setting::gate, r.gate_ms) + " must be a number of milliseconds greater than 0";
+    return refused(Setting::gate, r.gate_ms, " must be a number of milliseconds greater than 0");
   }
   if (!(r.waterfall_range_ms >= 0.1 && r.waterfall_range_ms <= 10000)) {
-    return quoted(Setting::waterfall_range, r.waterfall_range_ms) +
-           " must be a number of milliseconds from 0.1 to 10000";
+    return refused(Setting::waterfall_range, r.waterfall_range_ms, " must be a number of milliseconds from 0.1 to 10000");
   }
   if (!r.spl_calibration.empty() && !(r.spl_level_db >= 40 && r.spl_level_db <= 160)) {
-    return quoted(Setting::spl_level, r.spl_level_db) + " must be a number of dB SPL from 40 to 160";
+    return refused(Setting::spl_level, r.spl_level_db, " must be a number of dB SPL from 40 to 160");
   }
-  return align_error(r.align, r.reference, r.repeat);
+  const std::string align = align_error(r.align, r.reference, r.repeat);
+  return {align, align.empty() ? std::nullopt : std::optional(Setting::align), 1};
 }
 
 // The window's sizes, checked in double before any of them is converted: the
 // transforms' sizes are 32-bit, with room for a drift of up to 1000 ppm and
 // for rounding up to a fast size.
-std::string window_size_error(const ResponseRequest& o, const SweepDesign& d) {
+Refusal window_size_error(const ResponseRequest& o, const SweepDesign& d) {
   const SweepParams& p = o.sweep;
   const double pre = std::round(o.pre * p.rate);
   const double length = std::round(o.length * p.rate);
   if (!(length >= 1)) {
-    return named(Setting::length) + " (" + text(o.length) + ") must keep at least one sample at rate " +
-           text(p.rate);
+    return refusal(Setting::length, o.length,
+                   named(Setting::length) + " (" + text(o.length) +
+                       ") must keep at least one sample at rate " + text(p.rate));
   }
   if (o.gate_ms > 0 && !(o.gate_ms <= 1000 * o.length)) {
-    return named(Setting::gate) + " (" + text(o.gate_ms) + " ms) must not be longer than " +
-           named(Setting::length) + " (" +
-           text(o.length) + " s)";
+    return refusal(Setting::gate, o.gate_ms,
+                   named(Setting::gate) + " (" + text(o.gate_ms) + " ms) must not be longer than " +
+                       named(Setting::length) + " (" + text(o.length) + " s)");
   }
   if (o.gate_ms > 0 && !(o.gate_ms * p.rate >= 1000)) {
-    return named(Setting::gate) + " (" + text(o.gate_ms) + " ms) must keep at least one sample at rate " +
-           text(p.rate);
+    return refusal(Setting::gate, o.gate_ms,
+                   named(Setting::gate) + " (" + text(o.gate_ms) +
+                       " ms) must keep at least one sample at rate " + text(p.rate));
   }
   if (o.waterfall && !(o.waterfall_range_ms <= 1000 * o.length)) {
-    return named(Setting::waterfall_range) + " (" + text(o.waterfall_range_ms) +
-           " ms) must not be longer than " + named(Setting::length) + " (" + text(o.length) +
-           " s)";
+    return refusal(Setting::waterfall_range, o.waterfall_range_ms,
+                   named(Setting::waterfall_range) + " (" + text(o.waterfall_range_ms) +
+                       " ms) must not be longer than " + named(Setting::length) + " (" +
+                       text(o.length) + " s)");
   }
   const double stretch = (1 + kMaxDrift) * (static_cast<double>(d.sweeplen) +
                                             d.octavelen * std::log2(kMaxOrder) + d.octavelen) +
                          pre + length;
   if (!(stretch < 1.9e9)) {
-    return named(Setting::pre) + " and " + named(Setting::length) + " (" + text(o.pre) + ", " + text(o.length) +
-           ") with this sweep make the transforms longer than 1900000000 samples";
+    return refusal(Setting::length, o.length,
+                   named(Setting::pre) + " and " + named(Setting::length) + " (" + text(o.pre) +
+                       ", " + text(o.length) +
+                       ") with this sweep make the transforms longer than 1900000000 samples");
   }
-  return "";
+  return {};
 }
 
 // The rules on the harmonic orders, given a valid window.
-std::string orders_error(const ResponseRequest& o, const SweepDesign& d, const Layout& layout) {
+Refusal orders_error(const ResponseRequest& o, const SweepDesign& d, const Layout& layout) {
   const SweepParams& p = o.sweep;
   const int top = layout.orders();
-  if (top < 2) return "";
+  if (top < 2) return {};
   for (int k = 2; k <= top; ++k) {
     if (k * p.hzstart >= p.hzend) {
-      return named(Setting::harmonics) + " (" + std::to_string(top) + ") asks for order " + std::to_string(k) +
-             ", whose band is empty: " + std::to_string(k) + " * hzstart (" + text(k * p.hzstart) +
-             ") is not below hzend (" + text(p.hzend) + "); ask for fewer orders";
+      return refusal(Setting::harmonics, top,
+                     named(Setting::harmonics) + " (" + std::to_string(top) + ") asks for order " +
+                         std::to_string(k) + ", whose band is empty: " + std::to_string(k) +
+                         " * hzstart (" + text(k * p.hzstart) + ") is not below hzend (" +
+                         text(p.hzend) + "); ask for fewer orders");
     }
   }
   // The highest order has the least room before the next one arrives.
@@ -129,12 +152,14 @@ std::string orders_error(const ResponseRequest& o, const SweepDesign& d, const L
     char gap[32];
     std::snprintf(gap, sizeof gap, "%.1f",
                   1000 * 0.9 * d.octavelen * std::log2((top + 1.0) / top) / p.rate);
-    return named(Setting::harmonics) + " (" + std::to_string(top) + ") leaves order " + std::to_string(top) +
-           " less than 1 ms of response: 0.9 of the gap to order " + std::to_string(top + 1) +
-           " (" + gap + " ms) less " + named(Setting::pre) + " (" + text(1000 * o.pre) +
-           " ms); use a longer sweep, fewer orders or a shorter " + named(Setting::pre);
+    return refusal(Setting::harmonics, top,
+                   named(Setting::harmonics) + " (" + std::to_string(top) + ") leaves order " +
+                       std::to_string(top) + " less than 1 ms of response: 0.9 of the gap to order " +
+                       std::to_string(top + 1) + " (" + gap + " ms) less " + named(Setting::pre) +
+                       " (" + text(1000 * o.pre) + " ms); use a longer sweep, fewer orders or a " +
+                       "shorter " + named(Setting::pre));
   }
-  return "";
+  return {};
 }
 
 std::int64_t samples_of(double seconds, double rate) {
@@ -368,8 +393,10 @@ void check_request(const ResponseRequest& request) {
   check(ProblemCode::invalid_design, measurement_error(params));
   check(ProblemCode::invalid_request, range_error(request));
   if (request.drift_ppm) {
+    const double ppm = *request.drift_ppm;
     check(ProblemCode::invalid_request,
-          drift_error(params, *request.drift_ppm * 1e-6, named(Setting::drift) + " (" + text(*request.drift_ppm) + ")"));
+          refusal(Setting::drift, ppm,
+                  drift_error(params, ppm * 1e-6, named(Setting::drift) + " (" + text(ppm) + ")")));
   }
   check(ProblemCode::invalid_request, window_size_error(request, design));
   const Layout layout = plan_layout(design, samples_of(request.pre, params.rate),
