@@ -70,6 +70,7 @@ SweepParams params_of(const py::object& design) {
   if (std::optional<std::string> path = path_of(design)) {
     ResponseOptions read;
     refuse(read_option("sweep", *path, read));
+    py::gil_scoped_release free;  // the file's every sample is checked
     return read_sweep_file(*path).params;
   }
   const auto n = design.cast<std::vector<double>>();
