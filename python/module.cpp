@@ -25,19 +25,24 @@ namespace vellisk {
 
 namespace {
 
-// What impulse_response returns.
+// What impulse_response returns; the views None unless asked for.
 struct PyResponse {
   py::array_t<float> ir;
   py::list harmonics;
   py::list warnings;
   py::object report;
+  py::object curves = py::none();
+  py::object step = py::none();
+  py::object waterfall = py::none();
 };
 
-// Reads text as vellisk-ir's option --name into read: "", or the program's refusal.
-std::string read_option(const char* name, const std::string& text, ResponseOptions& read) {
+// Reads text as vellisk-ir's option --name into read (with second, as the option's second
+// value: --spl-cal's level): "", or the program's refusal.
+std::string read_option(const char* name, const std::string& text, ResponseOptions& read,
+                        bool second = false) {
   for (const option& o : response_long_options()) {
     if (o.name != nullptr && std::string(o.name) == name) {
-      return read_response_option(o.val, text.c_str(), read);
+      return read_response_option(second ? second_value_of(o.val) : o.val, text.c_str(), read);
     }
   }
   return "";
@@ -52,7 +57,23 @@ void refuse(const std::string& error) {
   if (!error.empty()) throw py::value_error(error);
 }
 
-SweepParams params_of(const std::vector<double>& n) {
+// A file's path from a str or an os.PathLike (bytes ones decoded as the file system does).
+std::optional<std::string> path_of(const py::object& o) {
+  if (!py::isinstance<py::str>(o) && !py::hasattr(o, "__fspath__")) return std::nullopt;
+  const py::module_ os = py::module_::import("os");
+  return os.attr("fsdecode")(os.attr("fspath")(o)).cast<std::string>();
+}
+
+// The design: the eight numbers, or the path of a sweep WAV vellisk wrote, read and checked
+// sample by sample as vellisk-ir's --sweep reads it.
+SweepParams params_of(const py::object& design) {
+  if (std::optional<std::string> path = path_of(design)) {
+    ResponseOptions read;
+    refuse(read_option("sweep", *path, read));
+    py::gil_scoped_release free;  // the file's every sample is checked
+    return read_sweep_file(*path).params;
+  }
+  const auto n = design.cast<std::vector<double>>();
   if (n.size() != 8) {
     throw py::value_error("design must be the eight numbers rate, amplitude, hzstart, hzend, "
                           "duration, silence, leadin and leadout (" +
@@ -73,7 +94,40 @@ struct Keywords {
   std::optional<int> smooth;
   bool uncompensated, align;
   int threads;
+  // The views and the calibration.
+  bool curves, step, waterfall;
+  std::optional<double> waterfall_range;
+  py::object mic_cal, spl_cal;
 };
+
+// mic_cal and spl_cal's (path, level) into r, read as --mic-cal and --spl-cal read them.
+void calibration_of(const Keywords& k, ResponseRequest& r) {
+  ResponseOptions read;
+  if (!k.mic_cal.is_none()) {
+    const std::optional<std::string> path = path_of(k.mic_cal);
+    if (!path) throw py::type_error("mic_cal must be a path (str or os.PathLike)");
+    refuse(read_option("mic-cal", *path, read));
+    r.mic_calibration = *path;
+  }
+  if (!k.spl_cal.is_none()) {
+    std::optional<std::string> path;
+    py::object level;
+    if (py::isinstance<py::sequence>(k.spl_cal) && !py::isinstance<py::str>(k.spl_cal) &&
+        py::len(k.spl_cal) == 2) {
+      const auto pair = k.spl_cal.cast<py::sequence>();
+      path = path_of(pair[0]);
+      level = pair[1];
+    }
+    if (!path) {
+      throw py::type_error("spl_cal must be a pair (path, level): the calibrator's recording "
+                           "and its stated level, dB SPL");
+    }
+    refuse(read_option("spl-cal", *path, read));
+    refuse(read_option("spl-cal", number_text(py::float_(level).cast<double>()), read, true));
+    r.spl_calibration = *path;
+    r.spl_level_db = read.spl_level;
+  }
+}
 
 ResponseRequest request_of(const SweepParams& params, const Keywords& k) {
   ResponseRequest r;
@@ -109,6 +163,16 @@ ResponseRequest request_of(const SweepParams& params, const Keywords& k) {
                           ") must be 0 (as many as the machine has cores) or more");
   }
   r.threads = k.threads;
+  r.curves = k.curves;
+  r.waterfall = k.waterfall;
+  if (k.waterfall_range) {
+    if (!k.waterfall) {
+      throw py::value_error("waterfall_range is for the waterfall: give waterfall=True too");
+    }
+    refuse(option_error("waterfall-range", number_text(*k.waterfall_range)));
+    r.waterfall_range_ms = *k.waterfall_range;
+  }
+  calibration_of(k, r);
   return r;
 }
 
@@ -130,6 +194,67 @@ py::array_t<float> order_array(const ResponseResult& result, int k, int channels
   return out;
 }
 
+// A vector's values as a 1-D float64 array.
+py::array_t<double> array_of(const std::vector<double>& v) {
+  return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
+}
+
+// Each channel's curves, the columns of vellisk-ir's --curves files.
+py::list curves_of(const ResponseResult& result) {
+  py::list out;
+  for (const ChannelResponse& c : result.channels) {
+    const PhaseCurves& p = c.phase_curves;
+    py::dict d;
+    d["frequency_hz"] = array_of(p.frequencies);
+    d["level_db"] = array_of(p.level);
+    d["phase_deg"] = array_of(p.phase);
+    d["group_delay_ms"] = array_of(p.group_delay);
+    d["min_phase_deg"] = array_of(p.min_phase);
+    d["excess_group_delay_ms"] = array_of(p.excess_group_delay);
+    out.append(d);
+  }
+  return out;
+}
+
+// Each channel's waterfall, vellisk-ir's --waterfall files: levels[slice, frequency].
+py::list waterfall_of(const ResponseResult& result) {
+  py::list out;
+  for (const ChannelResponse& c : result.channels) {
+    const TimeFrequencyLevels& w = c.waterfall;
+    py::array_t<double> levels({static_cast<py::ssize_t>(w.times_ms.size()),
+                                static_cast<py::ssize_t>(w.frequencies.size())});
+    std::copy(w.levels.begin(), w.levels.end(), levels.mutable_data());
+    py::dict d;
+    d["time_ms"] = array_of(w.times_ms);
+    d["frequency_hz"] = array_of(w.frequencies);
+    d["level_db"] = levels;
+    d["onset_ms"] = w.origin_ms;
+    out.append(d);
+  }
+  return out;
+}
+
+// Every channel's step response, frames x channels: vellisk-ir's --step file.
+py::array_t<float> step_of(const ResponseResult& result) {
+  const auto channels = static_cast<py::ssize_t>(result.channels.size());
+  const std::int64_t n = result.frames(1);
+  py::array_t<float> out({static_cast<py::ssize_t>(n), channels});
+  float* data = out.mutable_data();
+  std::string error;
+  {
+    py::gil_scoped_release free;
+    std::vector<float> step;
+    for (py::ssize_t c = 0; c < channels && error.empty(); ++c) {
+      error = read_step(result, static_cast<int>(c), step);
+      for (std::int64_t t = 0; t < n && error.empty(); ++t) {
+        data[t * channels + c] = step[static_cast<std::size_t>(t)];
+      }
+    }
+  }
+  if (!error.empty()) throw Error(Problem{ProblemCode::unreadable, error});
+  return out;
+}
+
 // The warnings' words and the JSON report, as vellisk-ir gives them.
 void report_of(const ResponseResult& result, const std::string& name, PyResponse& out) {
   RunFigures figures;
@@ -143,7 +268,7 @@ void report_of(const ResponseResult& result, const std::string& name, PyResponse
 }
 
 PyResponse impulse_response(const py::object& recording, int rate,
-                            const std::vector<double>& design, const Keywords& keywords,
+                            const py::object& design, const Keywords& keywords,
                             const std::string& name) {
   const ResponseRequest request = request_of(params_of(design), keywords);
   const Samples samples = samples_of(recording, "recording");
@@ -159,6 +284,9 @@ PyResponse impulse_response(const py::object& recording, int rate,
   for (int k = 2; k <= result.orders(); ++k) {
     out.harmonics.append(order_array(result, k, samples.channels));
   }
+  if (keywords.curves) out.curves = curves_of(result);
+  if (keywords.waterfall) out.waterfall = waterfall_of(result);
+  if (keywords.step) out.step = step_of(result);
   report_of(result, name, out);
   return out;
 }
@@ -217,7 +345,7 @@ impulse response, harmonics, warnings and report, as vellisk-ir does; room_param
 the room-acoustic parameters of an impulse response (ISO 3382-1, and the STI of IEC 60268-16),
 as vellisk-room does. Arrays are numpy arrays of samples, frames x channels (or 1-D for one
 channel), full scale at 1. Refused input raises ValueError with the programs' one-line
-message. The computations release the GIL.)";
+message (a file that cannot be read included). The computations release the GIL.)";
 
 constexpr const char* kSweepDoc = R"(The sweep and its inverse filter.
 
@@ -233,7 +361,9 @@ The recording is of the sweep that design names.
 
 recording  frames x channels, or 1-D for one channel; any floating-point dtype, full scale at 1
 rate       the recording's sample rate; it must be design's rate
-design     the eight numbers of the sweep that was played (see sweep())
+design     the eight numbers of the sweep that was played (see sweep()), or the path (str or
+           os.PathLike) of the sweep or inverse WAV file vellisk wrote with --wav, whose design
+           is read and checked sample by sample (--sweep)
 pre        seconds kept before the zero instant (vellisk-ir --pre)
 length     seconds kept after it (--length)
 harmonics  harmonic orders 2 to harmonics are measured too; 1: none (--harmonics)
@@ -246,10 +376,18 @@ uncompensated  leave the sweep's own response in (--uncompensated)
 align      move the windows onto a response found outside them (--align)
 threads    threads at most; 0: as many as the machine has cores
 name       names the recording in messages, warnings and the report
+curves     compute each channel's phase, group delay and minimum phase (--curves)
+step       compute the step responses (--step)
+waterfall  compute each channel's cumulative spectral decay (--waterfall)
+waterfall_range  its slices run 0 to this many ms after the onset; default 20 (--waterfall-range)
+mic_cal    a microphone calibration file's path, its response taken out (--mic-cal)
+spl_cal    (path, level): a WAV recording of a calibrator playing level dB SPL at 1 kHz through
+           the same input chain; every level then reads in dB SPL (--spl-cal)
 
-Returns a Response (ir, harmonics, warnings, report). Raises ValueError with vellisk-ir's
-message for an option, design or recording it refuses, and MemoryError when the measurement
-needs more memory than the machine allows.)";
+Returns a Response (ir, harmonics, warnings, report, and curves, step and waterfall when
+asked for). Raises ValueError with vellisk-ir's message for an option, design, file or
+recording it refuses (a file that cannot be read included), TypeError for a keyword of the
+wrong kind, and MemoryError when the measurement needs more memory than the machine allows.)";
 
 constexpr const char* kRoomDoc = R"(The room-acoustic parameters of an impulse response.
 
@@ -293,6 +431,21 @@ PYBIND11_MODULE(vellisk, m) {
       .def_readonly("report", &PyResponse::report,
                     "Every figure of the measurement, a dict equal to vellisk-ir's JSON report "
                     "(no outputs; the recording named by name, its format \"samples in memory\").")
+      .def_readonly("curves", &PyResponse::curves,
+                    "With curves=True, each channel's curves, vellisk-ir's --curves files: a list "
+                    "of dicts of 1-D float64 arrays, one value per point of the .frd grid (96 an "
+                    "octave over the band): frequency_hz, level_db (in report[\"level_unit\"]), "
+                    "phase_deg (the arrival removed), group_delay_ms, min_phase_deg, "
+                    "excess_group_delay_ms. None otherwise.")
+      .def_readonly("step", &PyResponse::step,
+                    "With step=True, the step responses, frames x channels float32: the running "
+                    "sum of ir, vellisk-ir's --step file. None otherwise.")
+      .def_readonly("waterfall", &PyResponse::waterfall,
+                    "With waterfall=True, each channel's cumulative spectral decay, vellisk-ir's "
+                    "--waterfall files: a list of dicts of time_ms (the slices, from the "
+                    "response's onset), frequency_hz (24 points an octave over the band), "
+                    "level_db (slices x frequencies float64), onset_ms (the onset, ms after the "
+                    "channel's arrival). None otherwise.")
       .def("__repr__", [](const PyResponse& r) {
         return "<vellisk.Response: " + std::to_string(r.ir.shape(0)) + " frames x " +
                std::to_string(r.ir.shape(1)) + " channels, " + std::to_string(py::len(r.harmonics)) +
@@ -305,12 +458,15 @@ PYBIND11_MODULE(vellisk, m) {
 
   m.def(
       "impulse_response",
-      [](const py::object& recording, int rate, const std::vector<double>& design, double pre,
+      [](const py::object& recording, int rate, const py::object& design, double pre,
          double length, int harmonics, int repeat, std::optional<int> reference,
          const py::object& drift, std::optional<double> gate, std::optional<int> smooth,
-         bool uncompensated, bool align, int threads, const std::string& name) {
-        const Keywords k{pre,   length, harmonics,     repeat, reference, drift,
-                         gate,  smooth, uncompensated, align,  threads};
+         bool uncompensated, bool align, int threads, const std::string& name, bool curves,
+         bool step, bool waterfall, std::optional<double> waterfall_range,
+         const py::object& mic_cal, const py::object& spl_cal) {
+        const Keywords k{pre,    length,    harmonics,       repeat,  reference, drift,
+                         gate,   smooth,    uncompensated,   align,   threads,   curves,
+                         step,   waterfall, waterfall_range, mic_cal, spl_cal};
         return impulse_response(recording, rate, design, k, name);
       },
       kImpulseDoc, py::arg("recording"), py::arg("rate"), py::arg("design"), py::kw_only(),
@@ -318,7 +474,9 @@ PYBIND11_MODULE(vellisk, m) {
       py::arg("repeat") = 1, py::arg("reference") = py::none(), py::arg("drift") = py::none(),
       py::arg("gate") = py::none(), py::arg("smooth") = py::none(),
       py::arg("uncompensated") = false, py::arg("align") = false, py::arg("threads") = 0,
-      py::arg("name") = "samples");
+      py::arg("name") = "samples", py::arg("curves") = false, py::arg("step") = false,
+      py::arg("waterfall") = false, py::arg("waterfall_range") = py::none(),
+      py::arg("mic_cal") = py::none(), py::arg("spl_cal") = py::none());
 
   m.def("room_parameters", &room_parameters, kRoomDoc, py::arg("ir"), py::arg("rate"),
         py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);

@@ -4,6 +4,8 @@ scipy filter measured against its closed-form response. VELLISK_BIN names the pr
 folder, VELLISK_TEST_DATA the golden files'."""
 import json
 import os
+import pathlib
+import shutil
 import subprocess
 
 import numpy as np
@@ -34,6 +36,19 @@ def recording():
     y[37:37 + len(s)] += np.float32(0.4) * s
     y[40:40 + len(s)] += np.float32(0.1) * s * s
     return np.stack([y, y * np.float32(5e-4), y * np.float32(6)], axis=1)
+
+
+def csv_columns(path):
+    """A --curves or --waterfall file's columns by name, past its '#' lines."""
+    lines = [line for line in path.read_text().splitlines() if not line.startswith("#")]
+    rows = np.array([[float(x) for x in line.split(",")] for line in lines[1:]])
+    return dict(zip(lines[0].split(","), rows.T))
+
+
+def assert_printed(got, printed, decimals, degrees=False):
+    """got equals what the file printed with that many decimals (phases modulo 360)."""
+    diff = (got - printed + 180) % 360 - 180 if degrees else got - printed
+    assert np.max(np.abs(diff)) <= 0.5 * 10.0 ** -decimals + 1e-9
 
 
 def test_sweep_is_vellisks_files_bit_for_bit(tmp_path):
@@ -73,6 +88,53 @@ def test_impulse_response_is_vellisk_irs(tmp_path, options, keywords):
     expected["recording"].update(format="samples in memory", rate_hz=8000)
     expected.pop("outputs")
     assert {k: v for k, v in got.report.items() if k != "outputs"} == expected
+
+
+def test_views_and_calibration_are_vellisk_irs_files(tmp_path, monkeypatch):
+    """The design from the sweep's WAV file, the curves, step and waterfall, calibrated by a
+    microphone file and a calibrator, against vellisk-ir's files and report."""
+    monkeypatch.chdir(tmp_path)
+    y = recording()
+    y.tofile("rec.f32")
+    # A microphone +2 dB and -10 degrees above 1 kHz; a calibrator's 1 kHz tone of 0.1 rms.
+    pathlib.Path("mic.txt").write_text("* Freq dB deg\n10 0 0\n999.9 0 0\n1000 2 -10\n4000 2 -10\n")
+    tone = 0.1 * np.sqrt(2) * np.sin(2 * np.pi * 1000 * np.arange(8000) / 8000)
+    wavfile.write("cal.wav", 8000, tone.astype(np.float32))
+    run("vellisk", ["--wav", *NUMBERS, "sweep.wav", "inverse.wav"], tmp_path)
+    done = run("vellisk-ir", ["-c", "3", "--sweep", "sweep.wav", "--json", "r.json", "-H", "2",
+                              "--curves", "c.csv", "--step", "step.wav", "--waterfall", "w.csv",
+                              "--waterfall-range", "30", "--mic-cal", "mic.txt",
+                              "--spl-cal", "cal.wav", "94", "rec.f32", "ir.f32"], tmp_path)
+    got = vellisk.impulse_response(y, 8000, pathlib.Path("inverse.wav"), harmonics=2,
+                                   curves=True, step=True, waterfall=True, waterfall_range=30,
+                                   mic_cal="mic.txt", spl_cal=(pathlib.Path("cal.wav"), 94),
+                                   name="rec.f32")
+    rate, step = wavfile.read("step.wav")
+    assert rate == 8000 and got.step.dtype == np.float32 and np.array_equal(got.step, step)
+    decimals = dict(frequency_hz=3, level_db=2, phase_deg=2, group_delay_ms=4, min_phase_deg=2,
+                    excess_group_delay_ms=4)
+    for c in range(3):
+        file = csv_columns(tmp_path / f"c-c{c + 1}.csv")
+        assert list(got.curves[c]) == list(file)
+        for column, values in file.items():
+            assert got.curves[c][column].shape == values.shape
+            assert_printed(got.curves[c][column], values, decimals[column], column.endswith("deg"))
+        w = got.waterfall[c]
+        file = csv_columns(tmp_path / f"w-c{c + 1}.csv")
+        slices, points = len(w["time_ms"]), len(w["frequency_hz"])
+        assert w["level_db"].shape == (slices, points) == (101, len(file["time_ms"]) // 101)
+        assert_printed(np.repeat(w["time_ms"], points), file["time_ms"], 3)
+        assert_printed(np.tile(w["frequency_hz"], slices), file["frequency_hz"], 3)
+        assert_printed(w["level_db"].ravel(), file["level_db"], 2)
+    assert [f"Warning: {x}\n" for x in got.warnings] == done.stderr.splitlines(keepends=True)
+    expected = json.loads((tmp_path / "r.json").read_text())
+    expected["recording"].update(format="samples in memory", rate_hz=8000)
+    expected.pop("outputs")
+    assert expected["level_unit"] == "dB SPL" and expected["calibration"]["mic_file"] == "mic.txt"
+    assert {k: v for k, v in got.report.items() if k != "outputs"} == expected
+    # Without the switches, nothing of the views is computed.
+    plain = vellisk.impulse_response(y, 8000, "sweep.wav")
+    assert plain.curves is None and plain.step is None and plain.waterfall is None
 
 
 def test_any_float_dtype_and_layout_gives_the_same_response():
@@ -132,9 +194,18 @@ def test_room_parameters_are_vellisk_rooms_json_entry(tmp_path, bands):
     assert got["channels"][1]["bands"][-1]["t30_s"] is not None
 
 
-def test_refusals_are_the_programs_lines(tmp_path):
+def test_refusals_are_the_programs_lines(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
     y = recording()[:, 0]
     wavfile.write(tmp_path / "rec.wav", 16000, y)
+    run("vellisk", ["--wav", *NUMBERS, "sweep.wav", "inverse.wav"], tmp_path)
+    wavfile.write(tmp_path / "rec8.wav", 8000, y)
+    # A sweep file with its 5000th sample changed, and a WAV file vellisk did not write.
+    shutil.copy("sweep.wav", "tampered.wav")
+    data = pathlib.Path("tampered.wav").read_bytes().index(b"data") + 8
+    with open("tampered.wav", "r+b") as f:
+        f.seek(data + 4 * 5000)
+        f.write(np.float32(0.25).tobytes())
     short = DESIGN[:2] + [500] + DESIGN[3:]
     cases = [
         ("vellisk", [*NUMBERS[:3], "5000", *NUMBERS[4:], "s.pcm", "i.pcm"],
@@ -151,6 +222,19 @@ def test_refusals_are_the_programs_lines(tmp_path):
          lambda: vellisk.impulse_response(y, 16000, DESIGN, name="rec.wav")),
         ("vellisk-room", ["--bands", "fifth", "rec.wav"],
          lambda: vellisk.room_parameters(y, 16000, "fifth")),
+        ("vellisk-ir", ["--sweep", "tampered.wav", "rec8.wav", "ir.wav"],
+         lambda: vellisk.impulse_response(y, 8000, "tampered.wav")),
+        ("vellisk-ir", ["--sweep", "rec8.wav", "rec8.wav", "ir.wav"],
+         lambda: vellisk.impulse_response(y, 8000, pathlib.Path("rec8.wav"))),
+        ("vellisk-ir", ["--sweep", "missing.wav", "rec8.wav", "ir.wav"],
+         lambda: vellisk.impulse_response(y, 8000, "missing.wav")),
+        ("vellisk-ir", ["--waterfall", "w.csv", "--waterfall-range", "0.01", *NUMBERS, "rec.wav",
+                        "ir.wav"],
+         lambda: vellisk.impulse_response(y, 8000, DESIGN, waterfall=True, waterfall_range=0.01)),
+        ("vellisk-ir", ["--spl-cal", "cal.wav", "200", *NUMBERS, "rec8.wav", "ir.wav"],
+         lambda: vellisk.impulse_response(y, 8000, DESIGN, spl_cal=("cal.wav", 200))),
+        ("vellisk-ir", ["--mic-cal", "missing.txt", *NUMBERS, "rec8.wav", "ir.wav"],
+         lambda: vellisk.impulse_response(y, 8000, DESIGN, mic_cal="missing.txt")),
     ]
     for program, args, call in cases:
         line = run(program, args, tmp_path, status=1).stderr
@@ -160,3 +244,8 @@ def test_refusals_are_the_programs_lines(tmp_path):
     for bad in np.arange(9000, dtype=np.int16), np.zeros((2, 2, 9000)):
         with pytest.raises(ValueError):
             vellisk.impulse_response(bad, 8000, DESIGN)
+    with pytest.raises(ValueError, match="waterfall=True"):
+        vellisk.impulse_response(y, 8000, DESIGN, waterfall_range=30)
+    for spl_cal in "cal.wav", ("cal.wav",), ("cal.wav", 94, 1000):  # not a (path, level)
+        with pytest.raises(TypeError):
+            vellisk.impulse_response(y, 8000, DESIGN, spl_cal=spl_cal)

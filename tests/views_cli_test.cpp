@@ -197,6 +197,14 @@ TEST(IrViews, CurvesWaterfallAndStepOfACabinetAndAWire) {
       ASSERT_NEAR(step[c][t], sum, 1e-5) << c << " " << t;
     }
   }
+  // Asked for alone, without the .frd files, the views are the same files.
+  ASSERT_EQ(run_ir(dir, 2, {"--curves", "a.csv", "--waterfall", "b.csv"}).status, 0);
+  for (const char* c : {"-c1.csv", "-c2.csv"}) {
+    EXPECT_EQ(read_file(dir.work() / (std::string("a") + c)),
+              read_file(dir.work() / (std::string("c") + c)));
+    EXPECT_EQ(read_file(dir.work() / (std::string("b") + c)),
+              read_file(dir.work() / (std::string("w") + c)));
+  }
 }
 
 // Refused before any work, with no file left.

@@ -252,9 +252,6 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
     }
     if (k == 1) linear = std::move(s);
   }
-  if (setup.phase_curves || setup.waterfall || setup.spectrogram) {
-    linear_views(setup, m, gated(setup, layout, r.arrival, rows[0], buffer), n1, arrival, r);
-  }
   if (setup.curves) {
     // The envelope shows the whole window, reflections and all.
     if (setup.gate > 0 || mic != nullptr) linear = spectrum_of(rows[0].data(), n1, d.rate, 2 * n1);
@@ -381,6 +378,11 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   r.thd = std::sqrt(thd_power);
   r.polarity = response_polarity(linear.data(), n1, static_cast<double>(layout.pre) + r.arrival, d.rate);
   if (setup.curves || setup.responses) frequency_analyses(setup, m, rows, r);
+  // The views, asked for with or without the text files or a figure.
+  if (setup.phase_curves || setup.waterfall || setup.spectrogram) {
+    linear_views(setup, m, gated(setup, layout, r.arrival, rows[0], buffer), n1,
+                 static_cast<double>(layout.pre) + r.arrival, r);
+  }
   if (setup.curves) {
     r.curves.noise_envelope =
         noise_envelope(noise.data(), static_cast<std::int64_t>(noise.size()), n1, d.rate);
@@ -442,7 +444,8 @@ double measurement_bytes(const MeasurementSetup& setup, int channels) {
   // analysis's spectra (up to four of twice the window with a figure or text
   // files); the windows kept for the files, up to the store's budget; the text
   // files' rows, three doubles (six floats) a point, kept until written.
-  const bool fine = setup.curves || setup.responses;
+  const bool fine = setup.curves || setup.responses || setup.phase_curves || setup.waterfall ||
+                    setup.spectrogram;
   const double spectra =
       (fine ? 4 * 2.2 : 3 * 1.1) * n1 + 2.0 * static_cast<double>(m.layout.segment_size);
   const double rows = setup.responses ? 6.0 * kPointsPerOctave *
