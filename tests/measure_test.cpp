@@ -368,6 +368,13 @@ TEST(VelliskMeasure, RefusalsComeBeforeAnythingPlaysAndLeaveNoFile) {
              std::string(250, 'f') + ".frd"},
             kNumbers, {"rec.wav", "ir.wav"}),
        "Unable to write " + std::string(250, 'f') + "-c1.frd: File name too long\n", ""},
+      // The library's checks of the recording to be made and of the calibration files.
+      {with({"--reference", "3"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--reference (3) names a channel the recording does not have", ""},
+      {with({"--mic-cal", "mic.txt"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "Unable to read --mic-cal (mic.txt): No such file or directory\n", ""},
+      {with({"--spl-cal", "cal.wav", "94"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "Unable to open --spl-cal (cal.wav): No such file or directory\n", ""},
       // Played twice, a port would sum the sweep with itself.
       {with({"-o", "loopback:playback_1", "--out", "loopback:playback_1"}, kNumbers, {"rec.wav"}),
        "--out (loopback:playback_1) is given twice: the sweep would reach it twice, at twice the "
@@ -662,3 +669,4 @@ TEST(VelliskMeasure, SweepFileDrivesTheRunAndLevelWarnsOfClipping) {
       << level.err;
   EXPECT_FALSE(std::filesystem::exists(dir.work() / "c.wav"));
 }
+
