@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <numbers>
 #include <sstream>
@@ -670,3 +671,63 @@ TEST(VelliskMeasure, SweepFileDrivesTheRunAndLevelWarnsOfClipping) {
   EXPECT_FALSE(std::filesystem::exists(dir.work() / "c.wav"));
 }
 
+// The response's views and calibration through vellisk-measure: the very files vellisk-ir writes
+// from the recording, and a wire read in dB SPL as the calibrator's formula gives it.
+TEST(VelliskMeasure, ViewsAndCalibrationAreVelliskIrsFromTheRecording) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TempDir measured, analysed;
+  for (const TempDir* d : {&measured, &analysed}) {
+    // A microphone 3 dB hot above 5 kHz, and a calibrator's 1 kHz tone of 0.1 rms for 94 dB SPL.
+    std::ofstream(d->work() / "mic.txt") << "* test microphone\n10 0\n5000 0\n5001 3\n24000 3\n";
+    SF_INFO info{};
+    info.samplerate = 48000, info.channels = 1, info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* cal = sf_open((d->work() / "cal.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(cal, nullptr);
+    std::vector<float> tone(48000);
+    for (std::size_t t = 0; t < tone.size(); ++t) {
+      tone[t] = static_cast<float>(0.1 * std::numbers::sqrt2 *
+                                   std::sin(2 * std::numbers::pi * 1000 * static_cast<double>(t) / 48000));
+    }
+    sf_writef_float(cal, tone.data(), 48000);
+    sf_close(cal);
+  }
+  const std::vector<std::string> options = {
+      "--curves", "c.csv", "--step", "s.wav", "--waterfall", "w.csv", "--waterfall-range", "10",
+      "--mic-cal", "mic.txt", "--spl-cal", "cal.wav", "94", "--frd", "f.frd", "--plot", "f.svg",
+      "--views", "level,phase,group-delay,step,waterfall,spectrogram,envelope"};
+  std::vector<std::string> ports = {"-o", "loopback:playback_1", "-o", "loopback:playback_2",
+                                    "-i", "loopback:capture_1",  "-i", "loopback:capture_2"};
+  ports.insert(ports.end(), options.begin(), options.end());
+  const RunResult r = run_measure(measured, server.name(), with(ports, kShort, {"rec.wav", "ir.wav"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  // 94 dB SPL + 20 lg(0.5 / sqrt 2) - 20 lg(0.1): a wire's in-band gain.
+  EXPECT_NE(r.out.find("Levels: dB SPL, the microphone's response (mic.txt) taken out, 104.97 dB "
+                       "added by the SPL calibration\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("in-band gain 104.97 dB"), std::string::npos) << r.out;
+
+  std::filesystem::copy_file(measured.work() / "rec.wav", analysed.work() / "rec.wav");
+  RunSetup ir;
+  ir.program = VELLISK_IR_BINARY;
+  const RunResult a = run_program(analysed, with(options, kShort, {"rec.wav", "ir.wav"}), ir);
+  ASSERT_EQ(a.status, 0) << a.err;
+  for (const char* name : {"ir.wav", "s.wav", "f.svg", "f-c1.frd", "f-c2.frd", "c-c1.csv",
+                           "c-c2.csv", "w-c1.csv", "w-c2.csv"}) {
+    SCOPED_TRACE(name);
+    const std::string file = read_file(measured.work() / name);
+    EXPECT_FALSE(file.empty());
+    EXPECT_TRUE(file == read_file(analysed.work() / name));
+  }
+  // The microphone's +3 dB comes off the wire's level above 5 kHz.
+  std::istringstream curves(read_file(measured.work() / "c-c1.csv"));
+  int rows = 0;
+  for (std::string line; std::getline(curves, line);) {
+    double hz = 0, db = 0;
+    if (std::sscanf(line.c_str(), "%lf,%lf", &hz, &db) != 2 || hz < 5100 || hz > 8000) continue;
+    EXPECT_NEAR(db, 104.97 - 3, 0.02) << hz;
+    ++rows;
+  }
+  EXPECT_GT(rows, 50);
+}
