@@ -397,3 +397,21 @@ TEST(IrViews, FigureDrawsEveryViewInTheOrderAsked) {
     }
   }
 }
+
+// A silent channel's maps say "no response": their floor is no level to colour against.
+TEST(IrViews, SilentChannelsMapsSayNoResponse) {
+  TempDir dir;
+  record(dir, {wire(10), wire(10, 0)});
+  const RunResult r = run_ir(dir, 2, {"--plot", "f.svg", "--views", "waterfall,spectrogram"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string svg;
+  const std::string page = read_file(dir.work() / "f.svg");
+  for (std::size_t i = page.find("&#x"); i != std::string::npos; i = page.find("&#x", i + 1)) {
+    svg += static_cast<char>(std::stoi(page.substr(i + 3, page.find(';', i) - i - 3), nullptr, 16));
+  }
+  const std::size_t waterfall = svg.find("Ch 2: no response");
+  ASSERT_NE(waterfall, std::string::npos) << svg;
+  EXPECT_NE(svg.find("Ch 2: no response", waterfall + 1), std::string::npos) << svg;
+  EXPECT_EQ(svg.find("-300"), std::string::npos) << svg;
+  EXPECT_NE(svg.find("Ch 1: peak "), std::string::npos) << svg;
+}
