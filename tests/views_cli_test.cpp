@@ -415,3 +415,22 @@ TEST(IrViews, SilentChannelsMapsSayNoResponse) {
   EXPECT_EQ(svg.find("-300"), std::string::npos) << svg;
   EXPECT_NE(svg.find("Ch 1: peak "), std::string::npos) << svg;
 }
+
+// One input averages to itself, in every mode: its level interpolated in log frequency.
+TEST(Average, OneInputIsItself) {
+  TempDir dir;
+  std::ofstream(dir.work() / "one.frd") << "100 0 0\n1000 -6 0\n";
+  for (const char* mode : {"power", "db", "vector"}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(run_average(dir, {"--mode", mode, "avg.frd", "one.frd"}).status, 0);
+    const Table avg = read_table(dir.work() / "avg.frd", '*');
+    ASSERT_EQ(avg.rows.size(), 319u);  // 96 an octave from 100 Hz below 1000 Hz
+    for (const std::vector<double>& row : avg.rows) {
+      EXPECT_NEAR(row[1], -6 * std::log10(row[0] / 100), 0.005) << row[0];
+    }
+    ASSERT_GE(avg.header.size(), 2u);
+    EXPECT_NE(avg.header[1].find(" of 1 input, 96 points an octave from 100.000 Hz"),
+              std::string::npos)
+        << avg.header[1];
+  }
+}
