@@ -380,7 +380,11 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   }
   r.thd = std::sqrt(thd_power);
   r.polarity = response_polarity(linear.data(), n1, static_cast<double>(layout.pre) + r.arrival, d.rate);
-  if (setup.curves || setup.responses) frequency_analyses(setup, m, rows, r);
+  // The views too need the rows' spectra: --curves or --waterfall without --frd or a figure.
+  if (setup.curves || setup.responses || setup.phase_curves || setup.waterfall ||
+      setup.spectrogram) {
+    frequency_analyses(setup, m, rows, r);
+  }
   if (setup.curves) {
     r.curves.noise_envelope =
         noise_envelope(noise.data(), static_cast<std::int64_t>(noise.size()), n1, d.rate);
