@@ -731,3 +731,41 @@ TEST(VelliskMeasure, ViewsAndCalibrationAreVelliskIrsFromTheRecording) {
   }
   EXPECT_GT(rows, 50);
 }
+
+// Every long option vellisk-ir's manual page describes is in its --help, and each of those but
+// --channels (for headerless recordings) in vellisk-measure's --help: no server needed.
+TEST(VelliskMeasure, HelpNamesEveryResponseOption) {
+  TempDir dir;
+  RunSetup ir;
+  ir.program = VELLISK_IR_BINARY;
+  const RunResult ir_help = run_program(dir, {"--help"}, ir);
+  const RunResult measure_help = run_measure(dir, "none", {"--help"});
+  ASSERT_EQ(ir_help.status, 0);
+  ASSERT_EQ(measure_help.status, 0);
+  std::istringstream page(read_file(std::filesystem::path(VELLISK_TEST_DATA) /
+                                    "../../doc/vellisk-ir.1"));
+  int options = 0;
+  bool in_options = false;
+  std::string before;
+  for (std::string line; std::getline(page, line); before = line) {
+    if (line.rfind(".SH", 0) == 0) in_options = line == ".SH OPTIONS";
+    if (!in_options || before != ".TP") continue;
+    // The option's heading: its long name, without the page's escapes.
+    const std::size_t at = line.find("\\-\\-");
+    ASSERT_NE(at, std::string::npos) << line;
+    std::string name = "--";
+    for (std::size_t i = at + 4; i < line.size() && line[i] != ' ' && line[i] != '"'; ++i) {
+      if (line[i] != '\\') name += line[i];
+    }
+    // A short form, "-l", the heading gives first.
+    const std::size_t dash = line.find("\\-");
+    const std::string short_form = dash < at ? "-" + line.substr(dash + 2, 1) + "," : "";
+    SCOPED_TRACE(name);
+    ++options;
+    EXPECT_NE(ir_help.out.find(name), std::string::npos);
+    if (name == "--channels" || name == "--help" || name == "--version") continue;
+    EXPECT_TRUE(measure_help.out.find(name) != std::string::npos ||
+                (!short_form.empty() && measure_help.out.find(short_form) != std::string::npos));
+  }
+  EXPECT_EQ(options, 24);
+}
