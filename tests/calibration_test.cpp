@@ -90,6 +90,12 @@ TEST(MicCalibration, RefusesWhatDoesNotParseNamingTheLine) {
   EXPECT_EQ(low->frequency_hz, 19.9);
   EXPECT_EQ(low->low_hz, 20);
   EXPECT_TRUE(vellisk::check_coverage(m, 20, 20001));
+  // The band as the report prints it ("23.28 Hz to 19698.85 Hz") is covered by a file of those
+  // points, though its edges lie 0.002 Hz beyond them; 0.01 Hz more is not.
+  const vellisk::MicCalibration printed = mic_of("23.28 0\n19698.85 0\n");
+  EXPECT_FALSE(vellisk::check_coverage(printed, 23.27799662001223, 19698.85153690499));
+  EXPECT_TRUE(vellisk::check_coverage(printed, 23.27, 19698.85));
+  EXPECT_TRUE(vellisk::check_coverage(printed, 23.28, 19698.86));
   const auto missing = vellisk::read_mic_calibration("/nonexistent/mic.txt");
   ASSERT_FALSE(missing);
   EXPECT_EQ(missing.error().code, MicCode::unreadable);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <numbers>
 #include <sstream>
@@ -368,6 +369,13 @@ TEST(VelliskMeasure, RefusalsComeBeforeAnythingPlaysAndLeaveNoFile) {
              std::string(250, 'f') + ".frd"},
             kNumbers, {"rec.wav", "ir.wav"}),
        "Unable to write " + std::string(250, 'f') + "-c1.frd: File name too long\n", ""},
+      // The library's checks of the recording to be made and of the calibration files.
+      {with({"--reference", "3"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "--reference (3) names a channel the recording does not have", ""},
+      {with({"--mic-cal", "mic.txt"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "Unable to read --mic-cal (mic.txt): No such file or directory\n", ""},
+      {with({"--spl-cal", "cal.wav", "94"}, kNumbers, {"rec.wav", "ir.wav"}),
+       "Unable to open --spl-cal (cal.wav): No such file or directory\n", ""},
       // Played twice, a port would sum the sweep with itself.
       {with({"-o", "loopback:playback_1", "--out", "loopback:playback_1"}, kNumbers, {"rec.wav"}),
        "--out (loopback:playback_1) is given twice: the sweep would reach it twice, at twice the "
@@ -661,4 +669,103 @@ TEST(VelliskMeasure, SweepFileDrivesTheRunAndLevelWarnsOfClipping) {
             std::string::npos)
       << level.err;
   EXPECT_FALSE(std::filesystem::exists(dir.work() / "c.wav"));
+}
+
+// The response's views and calibration through vellisk-measure: the very files vellisk-ir writes
+// from the recording, and a wire read in dB SPL as the calibrator's formula gives it.
+TEST(VelliskMeasure, ViewsAndCalibrationAreVelliskIrsFromTheRecording) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TempDir measured, analysed;
+  for (const TempDir* d : {&measured, &analysed}) {
+    // A microphone 3 dB hot above 5 kHz, and a calibrator's 1 kHz tone of 0.1 rms for 94 dB SPL.
+    std::ofstream(d->work() / "mic.txt") << "* test microphone\n10 0\n5000 0\n5001 3\n24000 3\n";
+    SF_INFO info{};
+    info.samplerate = 48000, info.channels = 1, info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* cal = sf_open((d->work() / "cal.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(cal, nullptr);
+    std::vector<float> tone(48000);
+    for (std::size_t t = 0; t < tone.size(); ++t) {
+      tone[t] = static_cast<float>(0.1 * std::numbers::sqrt2 *
+                                   std::sin(2 * std::numbers::pi * 1000 * static_cast<double>(t) / 48000));
+    }
+    sf_writef_float(cal, tone.data(), 48000);
+    sf_close(cal);
+  }
+  const std::vector<std::string> options = {
+      "--curves", "c.csv", "--step", "s.wav", "--waterfall", "w.csv", "--waterfall-range", "10",
+      "--mic-cal", "mic.txt", "--spl-cal", "cal.wav", "94", "--frd", "f.frd", "--plot", "f.svg",
+      "--views", "level,phase,group-delay,step,waterfall,spectrogram,envelope"};
+  std::vector<std::string> ports = {"-o", "loopback:playback_1", "-o", "loopback:playback_2",
+                                    "-i", "loopback:capture_1",  "-i", "loopback:capture_2"};
+  ports.insert(ports.end(), options.begin(), options.end());
+  const RunResult r = run_measure(measured, server.name(), with(ports, kShort, {"rec.wav", "ir.wav"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  // 94 dB SPL + 20 lg(0.5 / sqrt 2) - 20 lg(0.1): a wire's in-band gain.
+  EXPECT_NE(r.out.find("Levels: dB SPL, the microphone's response (mic.txt) taken out, 104.97 dB "
+                       "added by the SPL calibration\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("in-band gain 104.97 dB"), std::string::npos) << r.out;
+
+  std::filesystem::copy_file(measured.work() / "rec.wav", analysed.work() / "rec.wav");
+  RunSetup ir;
+  ir.program = VELLISK_IR_BINARY;
+  const RunResult a = run_program(analysed, with(options, kShort, {"rec.wav", "ir.wav"}), ir);
+  ASSERT_EQ(a.status, 0) << a.err;
+  for (const char* name : {"ir.wav", "s.wav", "f.svg", "f-c1.frd", "f-c2.frd", "c-c1.csv",
+                           "c-c2.csv", "w-c1.csv", "w-c2.csv"}) {
+    SCOPED_TRACE(name);
+    const std::string file = read_file(measured.work() / name);
+    EXPECT_FALSE(file.empty());
+    EXPECT_TRUE(file == read_file(analysed.work() / name));
+  }
+  // The microphone's +3 dB comes off the wire's level above 5 kHz.
+  std::istringstream curves(read_file(measured.work() / "c-c1.csv"));
+  int rows = 0;
+  for (std::string line; std::getline(curves, line);) {
+    double hz = 0, db = 0;
+    if (std::sscanf(line.c_str(), "%lf,%lf", &hz, &db) != 2 || hz < 5100 || hz > 8000) continue;
+    EXPECT_NEAR(db, 104.97 - 3, 0.02) << hz;
+    ++rows;
+  }
+  EXPECT_GT(rows, 50);
+}
+
+// Every long option vellisk-ir's manual page describes is in its --help, and each of those but
+// --channels (for headerless recordings) in vellisk-measure's --help: no server needed.
+TEST(VelliskMeasure, HelpNamesEveryResponseOption) {
+  TempDir dir;
+  RunSetup ir;
+  ir.program = VELLISK_IR_BINARY;
+  const RunResult ir_help = run_program(dir, {"--help"}, ir);
+  const RunResult measure_help = run_measure(dir, "none", {"--help"});
+  ASSERT_EQ(ir_help.status, 0);
+  ASSERT_EQ(measure_help.status, 0);
+  std::istringstream page(read_file(std::filesystem::path(VELLISK_TEST_DATA) /
+                                    "../../doc/vellisk-ir.1"));
+  int options = 0;
+  bool in_options = false;
+  std::string before;
+  for (std::string line; std::getline(page, line); before = line) {
+    if (line.rfind(".SH", 0) == 0) in_options = line == ".SH OPTIONS";
+    if (!in_options || before != ".TP") continue;
+    // The option's heading: its long name, without the page's escapes.
+    const std::size_t at = line.find("\\-\\-");
+    ASSERT_NE(at, std::string::npos) << line;
+    std::string name = "--";
+    for (std::size_t i = at + 4; i < line.size() && line[i] != ' ' && line[i] != '"'; ++i) {
+      if (line[i] != '\\') name += line[i];
+    }
+    // A short form, "-l", the heading gives first.
+    const std::size_t dash = line.find("\\-");
+    const std::string short_form = dash < at ? "-" + line.substr(dash + 2, 1) + "," : "";
+    SCOPED_TRACE(name);
+    ++options;
+    EXPECT_NE(ir_help.out.find(name), std::string::npos);
+    if (name == "--channels" || name == "--help" || name == "--version") continue;
+    EXPECT_TRUE(measure_help.out.find(name) != std::string::npos ||
+                (!short_form.empty() && measure_help.out.find(short_form) != std::string::npos));
+  }
+  EXPECT_EQ(options, 24);
 }

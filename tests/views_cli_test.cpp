@@ -5,10 +5,12 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <complex>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -404,4 +406,84 @@ TEST(IrViews, FigureDrawsEveryViewInTheOrderAsked) {
       if (found != std::string::npos) at = found;
     }
   }
+}
+
+// A silent channel's maps say "no response": their floor is no level to colour against.
+TEST(IrViews, SilentChannelsMapsSayNoResponse) {
+  TempDir dir;
+  record(dir, {wire(10), wire(10, 0)});
+  const RunResult r = run_ir(dir, 2, {"--plot", "f.svg", "--views", "waterfall,spectrogram"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string svg;
+  const std::string page = read_file(dir.work() / "f.svg");
+  for (std::size_t i = page.find("&#x"); i != std::string::npos; i = page.find("&#x", i + 1)) {
+    svg += static_cast<char>(std::stoi(page.substr(i + 3, page.find(';', i) - i - 3), nullptr, 16));
+  }
+  const std::size_t waterfall = svg.find("Ch 2: no response");
+  ASSERT_NE(waterfall, std::string::npos) << svg;
+  EXPECT_NE(svg.find("Ch 2: no response", waterfall + 1), std::string::npos) << svg;
+  EXPECT_EQ(svg.find("-300"), std::string::npos) << svg;
+  EXPECT_NE(svg.find("Ch 1: peak "), std::string::npos) << svg;
+}
+
+// One input averages to itself, in every mode: its level interpolated in log frequency.
+TEST(Average, OneInputIsItself) {
+  TempDir dir;
+  std::ofstream(dir.work() / "one.frd") << "100 0 0\n1000 -6 0\n";
+  for (const char* mode : {"power", "db", "vector"}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(run_average(dir, {"--mode", mode, "avg.frd", "one.frd"}).status, 0);
+    const Table avg = read_table(dir.work() / "avg.frd", '*');
+    ASSERT_EQ(avg.rows.size(), 319u);  // 96 an octave from 100 Hz below 1000 Hz
+    for (const std::vector<double>& row : avg.rows) {
+      EXPECT_NEAR(row[1], -6 * std::log10(row[0] / 100), 0.005) << row[0];
+    }
+    ASSERT_GE(avg.header.size(), 2u);
+    EXPECT_NE(avg.header[1].find(" of 1 input, 96 points an octave from 100.000 Hz"),
+              std::string::npos)
+        << avg.header[1];
+  }
+}
+
+// The curves alone (no --frd) and smoothed: a minimum-phase high-pass (the cookbook's biquad at
+// 1 kHz) reads its own group delay, its excess group delay the removed delay's residual.
+TEST(IrViews, SmoothedCurvesWithoutFrdGiveTheGroupDelay) {
+  const double w0 = 2 * std::numbers::pi * 1000 / 48000, alpha = std::sin(w0) / std::sqrt(2.0);
+  const double b[] = {(1 + std::cos(w0)) / 2, -(1 + std::cos(w0)), (1 + std::cos(w0)) / 2};
+  const double a[] = {1 + alpha, -2 * std::cos(w0), 1 - alpha};
+  std::vector<float> h(1000);
+  double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+  for (std::size_t n = 0; n < h.size(); ++n) {
+    const double x = n == 0 ? 1 : 0;
+    const double y = (b[0] * x + b[1] * x1 + b[2] * x2 - a[1] * y1 - a[2] * y2) / a[0];
+    x2 = x1, x1 = x, y2 = y1, y1 = y;
+    h[n] = static_cast<float>(y);
+  }
+  // The biquad's group delay in ms, by a central difference of its phase.
+  const auto delay_ms = [&](double hz) {
+    const auto phase = [&](double w) {
+      const std::complex<double> z = std::polar(1.0, -w);
+      return std::arg((b[0] + b[1] * z + b[2] * z * z) / (a[0] + a[1] * z + a[2] * z * z));
+    };
+    const double w = 2 * std::numbers::pi * hz / 48000, dw = 1e-6;
+    return -std::remainder(phase(w + dw) - phase(w - dw), 2 * std::numbers::pi) / (2 * dw) / 48;
+  };
+  TempDir dir;
+  record(dir, {h});
+  const RunResult r = run_ir(dir, 1, {"--curves", "c.csv", "--smooth", "6"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Table curves = read_table(dir.work() / "c.csv", '#');
+  double removed = NAN;
+  for (const std::string& line : curves.header) {
+    std::sscanf(line.c_str(), " Delay removed from the phase: %lf ms", &removed);
+  }
+  ASSERT_TRUE(std::isfinite(removed));
+  int rows = 0;
+  for (const std::vector<double>& row : curves.rows) {
+    if (row[0] < 300 || row[0] > 10000) continue;
+    EXPECT_NEAR(row[3] + removed, delay_ms(row[0]), 0.01) << row[0];
+    EXPECT_NEAR(row[5] + removed, 0, 0.01) << row[0];
+    ++rows;
+  }
+  EXPECT_GT(rows, 400);
 }

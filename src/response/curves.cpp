@@ -307,18 +307,31 @@ PhaseCurves response_curves(const float* x, std::int64_t n, const CurveSetup& se
     weighted[j] = b.power[j] * b.delay[j];
     weighted_min[j] = b.power[j] * m.group_delay[j];
   }
+  // The running sums of a smoothed row's bins over the band's bins only: beyond the band edge,
+  // its division lifts the noise by hundreds of dB, which would swamp the sums of every row
+  // after it (a smoothed row's group delay read 0). An unsmoothed row takes its two bins as
+  // they are.
+  const double hz_per_bin = setup.rate / static_cast<double>(s.size);
+  const auto band_sums = [&](std::vector<double> v) {
+    for (std::size_t j = 0; j < v.size(); ++j) {
+      const double hz = static_cast<double>(j) * hz_per_bin;
+      if (setup.edge.on() && !(hz >= setup.edge.low() && hz <= setup.edge.high())) v[j] = 0;
+    }
+    return sums_before(v);
+  };
   const std::vector<Complex> response_before = sums_before(m.response);
-  const std::vector<double> power_before = sums_before(b.power);
-  const std::vector<double> weighted_before = sums_before(weighted);
-  const std::vector<double> weighted_min_before = sums_before(weighted_min);
+  const std::vector<double> power_before = band_sums(b.power);
+  const std::vector<double> weighted_before = band_sums(weighted);
+  const std::vector<double> weighted_min_before = band_sums(weighted_min);
   const double ms = 1000 / setup.rate;
   for (const double hz : setup.frequencies) {
     const RowBins bins = row_bins(hz, setup, s.size);
-    const double power = row_mean(bins, b.power, power_before);
+    const double row_power = row_mean(bins, b.power, power_before);
     const Complex mean = row_mean(bins, m.response, response_before);
     r.min_phase.push_back(wrapped_degrees(std::arg(mean) * (180 / std::numbers::pi)));
-    const double tau = power > 0 ? row_mean(bins, weighted, weighted_before) / power : 0;
-    const double tau_min = power > 0 ? row_mean(bins, weighted_min, weighted_min_before) / power : 0;
+    const double tau = row_power > 0 ? row_mean(bins, weighted, weighted_before) / row_power : 0;
+    const double tau_min =
+        row_power > 0 ? row_mean(bins, weighted_min, weighted_min_before) / row_power : 0;
     r.group_delay.push_back(tau * ms);
     r.excess_group_delay.push_back((tau - tau_min) * ms);
   }

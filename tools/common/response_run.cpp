@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/arguments.h"
@@ -539,6 +540,37 @@ int run_response_job(const ResponseJob& job) {
   }
   written_report(job, figures, made);
   return EXIT_SUCCESS;
+}
+
+}  // namespace vellisk
+
+namespace vellisk {
+
+namespace {
+
+// A recording's shape without its samples: what plan_response checks a request against.
+class PlannedRecording : public SampleSource {
+ public:
+  explicit PlannedRecording(SourceInfo info) : info_(std::move(info)) {}
+  const SourceInfo& info() const override { return info_; }
+  std::string read(std::int64_t, std::int64_t, int, int, float* const*, SampleLevels*) override {
+    return "the recording is not made yet";
+  }
+
+ private:
+  SourceInfo info_;
+};
+
+}  // namespace
+
+std::string planned_recording_error(const ResponseJob& job, int channels, std::int64_t frames) {
+  PlannedRecording recording({"planned", channels, frames, static_cast<int>(job.request.sweep.rate)});
+  try {
+    plan_response(job.request, recording, job.recording);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "";
 }
 
 }  // namespace vellisk

@@ -2,6 +2,7 @@
 // through the library, the report and the files.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,5 +40,14 @@ std::string response_names_error(const ResponseJob& job, int channels,
 // Reads the recording, measures, reports on standard output and writes the files. Returns the
 // exit status, after one line on standard error on failure.
 int run_response_job(const ResponseJob& job);
+
+}  // namespace vellisk
+
+namespace vellisk {
+
+// The library's checks of a recording not yet made, of `channels` channels and `frames` frames
+// at the sweep's rate: the timing options against it, the memory, the calibration files. For
+// vellisk-measure, which must refuse them before anything plays. Returns "" or the refusal.
+std::string planned_recording_error(const ResponseJob& job, int channels, std::int64_t frames);
 
 }  // namespace vellisk

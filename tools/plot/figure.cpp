@@ -464,8 +464,9 @@ void fill_cell(double x0, double x1, double y0, double y1, int band, double span
 
 // The map of one channel in the viewport set, times from t0 to t1 only: x along the times
 // (time_across) or the log frequencies, levels in bands of kMapStepDb down to span dB below
-// their peak, each run of cells of one band along x filled at once (a compact SVG).
-void draw_map(const FigureMap& m, bool time_across, double span, double t1, double& peak) {
+// their peak, each run of cells of one band along x filled at once (a compact SVG). Returns
+// false, drawing nothing, when every level is the same.
+bool draw_map(const FigureMap& m, bool time_across, double span, double t1, double& peak) {
   const std::size_t nf = m.frequencies.size();
   std::size_t nt = 0;
   while (nt < m.times_ms.size() && m.times_ms[nt] <= t1) ++nt;
@@ -481,11 +482,15 @@ void draw_map(const FigureMap& m, bool time_across, double span, double t1, doub
   };
   std::vector<double> logf;
   for (const double hz : m.frequencies) logf.push_back(std::log10(hz));
+  // Every level the same (a silent channel's floor, calibrated or not): nothing to colour.
+  const auto last = m.levels.begin() + static_cast<std::ptrdiff_t>(nt * nf);
+  const bool silent = std::all_of(m.levels.begin(), last, [peak](double v) { return v == peak; });
   const std::vector<double> te = edges(std::vector<double>(m.times_ms.begin(), m.times_ms.begin() + static_cast<std::ptrdiff_t>(nt)));
   const std::vector<double> fe = edges(logf);
   const std::vector<double>& xe = time_across ? te : fe;
   const std::vector<double>& ye = time_across ? fe : te;
   plwind(xe.front(), xe.back(), ye.front(), ye.back());
+  if (silent) return false;
   const std::size_t nx = xe.size() - 1, ny = ye.size() - 1;
   const auto band_at = [&](std::size_t ix, std::size_t iy) {
     const std::size_t t = time_across ? ix : iy, k = time_across ? iy : ix;
@@ -499,6 +504,7 @@ void draw_map(const FigureMap& m, bool time_across, double span, double t1, doub
       run = ix;
     }
   }
+  return true;
 }
 
 // The last time of a map whose slice reaches within span dB of its peak, a tenth more, at
@@ -537,7 +543,7 @@ void map_panel(const Figure& f, double y0, double y1, bool waterfall) {
     plvpor(left, left + width, bottom, top);
     double peak = 0;
     const double t0 = m.times_ms.front(), t1 = waterfall ? m.times_ms.back() : map_end(m, span);
-    draw_map(m, !waterfall, span, t1, peak);
+    const bool silent = !draw_map(m, !waterfall, span, t1, peak);
     const double flo = m.frequencies.front(), fhi = m.frequencies.back();
     plcol0(kText);
     const double tstep = nice_step(t1 - t0);
@@ -559,7 +565,10 @@ void map_panel(const Figure& f, double y0, double y1, bool waterfall) {
       if (col == 0) plmtex("l", 3.6, 0.5, 0.5, "Frequency (Hz)");
     }
     plcol0(curve_colour(c));
-    plmtex("t", 0.5, 0, 0, formatted("Ch %d: peak %.1f %s", c + 1, peak, f.level_unit.c_str()).c_str());
+    plmtex("t", 0.5, 0, 0,
+           (silent ? formatted("Ch %d: no response", c + 1)
+                   : formatted("Ch %d: peak %.1f %s", c + 1, peak, f.level_unit.c_str()))
+               .c_str());
   }
   // The colour bar, beside the first row.
   plvpor(0.87, 0.89, y1 - row_height * 0.8, y1 - row_height * 0.08);

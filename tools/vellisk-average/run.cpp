@@ -67,9 +67,10 @@ std::string header(const AverageOptions& o, const std::vector<std::string>& inpu
                    const FrdAverage& a, char mark) {
   const std::string m = std::string(1, mark) + " ";
   std::string t = m + kAverageVersion + "\n";
-  t += m + formatted("Average: %s of %zu inputs, 96 points an octave from %.3f Hz to %.3f Hz, the "
-                     "range every input covers\n",
-                     mode_name(o.mode), inputs.size(), a.frequencies.front(), a.frequencies.back());
+  t += m + formatted("Average: %s of %zu input%s, 96 points an octave from %.3f Hz to %.3f Hz, "
+                     "the range every input covers\n",
+                     mode_name(o.mode), inputs.size(), inputs.size() == 1 ? "" : "s",
+                     a.frequencies.front(), a.frequencies.back());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     t += m + "Input " + std::to_string(i + 1) + ": " + inputs[i] + "\n";
   }

@@ -253,6 +253,13 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const JackCl
     setup.tail = std::max<std::int64_t>(
         setup.tail,
         std::llround(plan.job.request.length * plan.params.rate) + client.latency(setup.playback, setup.capture) + client.buffer_size());
+    // The library's checks of the recording to be made (the reference channel among the
+    // inputs, the memory, the calibration files), before anything plays.
+    const auto channels = static_cast<int>(setup.capture.size());
+    if (std::string e = planned_recording_error(plan.job, channels, recorded_frames(setup));
+        !e.empty()) {
+      return e;
+    }
   }
   return "";
 }
