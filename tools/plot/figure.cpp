@@ -211,7 +211,7 @@ void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 
     plmtex("l", 4.2, 0.5, 0.5, title.c_str());
   } else {
     plmtex("l", 4.2, 0.5, 0.5, ("Level (" + f.level_unit + ")").c_str());
-    plmtex("t", 0.5, 0, 0, title.c_str());
+    plmtex("t", 1.0, 0, 0, title.c_str());
   }
   // Each channel, then its harmonic orders in its colour; when they would
   // not fit, the orders once, in the text's colour.
@@ -390,7 +390,7 @@ void frequency_curves_panel(const Figure& f, double y0, double y1, const std::st
   plbox("bc", 0, 0, "bcntv", step, 0);
   frequency_axis(f.hzstart, f.hzend, bottom, top, true);
   plmtex("l", 4.2, 0.5, 0.5, label.substr(0, label.find(',')).c_str());
-  if (label.find(',') != std::string::npos) plmtex("t", 0.5, 0, 0, label.substr(label.find(',') + 2).c_str());
+  if (label.find(',') != std::string::npos) plmtex("t", 1.0, 0, 0, label.substr(label.find(',') + 2).c_str());
   int row = 0;
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
     legend_entry(y1, row++, curve_colour(c), [] { set_order_line(1); }, numbered("Ch ", c + 1));
@@ -433,7 +433,7 @@ void step_panel(const Figure& f, double y0, double y1) {
   plbox("bcnt", nice_step(last - first), 0, "bcntv", step, 0);
   plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
   plmtex("l", 4.2, 0.5, 0.5, "Step response");
-  plmtex("t", 0.5, 0, 0, "re unit gain: the running sum of the response");
+  plmtex("t", 1.0, 0, 0, "re unit gain: the running sum of the response");
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
     legend_entry(y1, c, curve_colour(c), [] { pllsty(1); }, numbered("Ch ", c + 1));
   }
@@ -565,7 +565,7 @@ void map_panel(const Figure& f, double y0, double y1, bool waterfall) {
       if (col == 0) plmtex("l", 3.6, 0.5, 0.5, "Frequency (Hz)");
     }
     plcol0(curve_colour(c));
-    plmtex("t", 0.5, 0, 0,
+    plmtex("t", 1.0, 0, 0,
            (silent ? formatted("Ch %d: no response", c + 1)
                    : formatted("Ch %d: peak %.1f %s", c + 1, peak, f.level_unit.c_str()))
                .c_str());
