@@ -63,38 +63,38 @@ bool negative_zero(const std::string& text) {
          number.find_first_not_of("0.") == std::string::npos;
 }
 
-// One conversion (spec, such as "%+.2f") of the next argument.
-std::string convert(const std::string& spec, va_list& args) {
-  const char type = spec.back();
-  const std::string modifiers = spec.substr(1, spec.size() - 2);
+// One conversion (such as "%+.2f") of the next argument.
+std::string convert(const std::string& conversion, va_list& args) {
+  const char type = conversion.back();
+  const std::string modifiers = conversion.substr(1, conversion.size() - 2);
   const auto has = [&modifiers](const char* m) { return modifiers.find(m) != std::string::npos; };
   char buffer[512];
   if (std::strchr("fFeEgGaA", type) != nullptr) {
     const double x = va_arg(args, double);
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), x);
+    std::snprintf(buffer, sizeof buffer, conversion.c_str(), x);
     // A negative value that rounds to zero reads as zero, with the sign the
     // flags give zero ("0.00", "+0.00").
-    if (negative_zero(buffer)) std::snprintf(buffer, sizeof buffer, spec.c_str(), 0.0);
+    if (negative_zero(buffer)) std::snprintf(buffer, sizeof buffer, conversion.c_str(), 0.0);
     return buffer;
   }
   if (type == 's') {
     const char* text = va_arg(args, const char*);
-    std::string out(static_cast<std::size_t>(std::max(std::snprintf(nullptr, 0, spec.c_str(), text), 0)), '\0');
-    std::snprintf(out.data(), out.size() + 1, spec.c_str(), text);
+    std::string out(static_cast<std::size_t>(std::max(std::snprintf(nullptr, 0, conversion.c_str(), text), 0)), '\0');
+    std::snprintf(out.data(), out.size() + 1, conversion.c_str(), text);
     return out;
   }
   if (type == 'p') {
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, void*));
+    std::snprintf(buffer, sizeof buffer, conversion.c_str(), va_arg(args, void*));
   } else if (has("ll")) {
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, long long));
+    std::snprintf(buffer, sizeof buffer, conversion.c_str(), va_arg(args, long long));
   } else if (has("l")) {
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, long));
+    std::snprintf(buffer, sizeof buffer, conversion.c_str(), va_arg(args, long));
   } else if (has("z")) {
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, std::size_t));
+    std::snprintf(buffer, sizeof buffer, conversion.c_str(), va_arg(args, std::size_t));
   } else if (has("j")) {
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, std::intmax_t));
+    std::snprintf(buffer, sizeof buffer, conversion.c_str(), va_arg(args, std::intmax_t));
   } else {
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, int));
+    std::snprintf(buffer, sizeof buffer, conversion.c_str(), va_arg(args, int));
   }
   return buffer;
 }
