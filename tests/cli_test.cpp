@@ -102,8 +102,10 @@ TEST(Cli, ExtraArgumentsAndTrailingLettersAreIgnored) {
 TEST(Cli, CommandLinesWithOptions) {
   std::vector<std::string> wav = golden_args();
   wav.insert(wav.begin(), "--wav");
-  std::vector<std::string> unknown = wav, fraction = wav;
+  std::vector<std::string> unknown = wav, fraction = wav, first = golden_args(), negative = first;
   unknown.insert(unknown.begin() + 1, "--wave");
+  first.insert(first.begin(), "--wave");
+  negative[0] = "-48000";
   fraction[1] = "8000.5";
   const std::vector<std::string> huge = {"--wav", "1000000", "0.5", "20",    "20000", "1073.8",
                                          "0",     "0",       "0",   "s.wav", "i.wav"};
@@ -111,7 +113,9 @@ TEST(Cli, CommandLinesWithOptions) {
       {{"--version", "--wav"}, 0, "vellisk 1.1.0\n"},
       {{"-h"}, 0, "  vellisk-room     computes room-acoustic parameters (ISO 3382-1)"},
       {{"--wav", "8000", "0.5"}, 1, "vellisk takes 10 arguments after its options, not 2"},
-      {unknown, 1, "unknown option --wave; vellisk --help lists the options\n"},
+      {unknown, 1, "unknown option --wave (perhaps --wav); vellisk --help lists the options\n"},
+      {first, 1, "unknown option --wave (perhaps --wav); vellisk --help lists the options\n"},
+      {negative, 1, "rate (-48000) must be greater than 0\n"},
       {fraction, 1, "rate (8000.5) must be a whole number in a WAV file\n"},
       {huge, 1, "(1073800000 + 2 * 0 = 1073800000) must not exceed 1073741772 samples in a WAV"},
   };

@@ -18,9 +18,11 @@ bool is_option(const std::string& text);
 
 // Reads the options at the start of the command line, up to the first
 // argument that is not one, or up to "--". A command line whose first argument
-// is not an option has none: it reads as it always has, so that a negative
-// number or any other text there is the rate. After an option, another
-// argument that starts with "-" and is not a number is refused as unknown.
+// is not an option has none: it reads as it always has, so that a number
+// (a negative one included) there is the rate, and fewer than ten arguments
+// show the usage screen. An argument that starts with "-" and is not a number
+// is refused as unknown after an option, and first when ten or more follow it
+// (it would be read as the rate).
 // Returns "" or the refusal line.
 std::string read_options(int argc, const char* const* argv, VelliskOptions& options);
 
