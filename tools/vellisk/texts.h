@@ -52,6 +52,7 @@ inline constexpr const char* kHelpOptions[] = {
     "                   the same",
     "  vellisk-room     computes room-acoustic parameters (ISO 3382-1) from an",
     "                   impulse response",
+    "  vellisk-average  averages the frequency responses of several positions",
     "\nEach has its --help and manual page, as has vellisk (man vellisk).\n",
 };
 
