@@ -305,6 +305,9 @@ TEST(IrCalibration, MicrophoneFileAndCalibrator) {
   EXPECT_NEAR(b["calibration"]["spl_offset_db"].get<double>(), offset, 0.01);
   EXPECT_NEAR(b["channels"][0]["gain_db"].get<double>() - a["channels"][0]["gain_db"].get<double>(),
               offset, 0.02);
+  // The report names each level's unit: the gain's is SPL, the impulse peak's is not.
+  EXPECT_NE(spl.out.find(" dB SPL, impulse peak "), std::string::npos) << spl.out;
+  EXPECT_NE(spl.out.find(" dB re unit gain, peak-to-noise "), std::string::npos) << spl.out;
 }
 
 // Three channels of a measured cabinet at gains 1, 1/2 and 1/4, 0, 13 and 29 samples late,

@@ -63,15 +63,19 @@ std::vector<std::string> setup_lines(const RunFigures& f) {
   return lines;
 }
 
-std::vector<std::string> channel_lines(int channel, const ChannelFigures& c) {
+std::vector<std::string> channel_lines(int channel, const ChannelFigures& c,
+                                       const std::string& level_unit) {
   if (c.silent) return {formatted("Channel %d: no response, every sample is 0", channel)};
   const std::string noise =
       c.peak_to_noise_db ? formatted("%.1f dB", *c.peak_to_noise_db) : "above 300 dB";
+  // Calibrated to SPL, the gain is in dB SPL while the impulse's peak stays re unit gain.
+  const bool spl = level_unit == "dB SPL";
   std::vector<std::string> lines = {formatted(
-      "Channel %d: arrival %.1f samples (%.3f ms), in-band gain %.2f dB, impulse peak %.2f "
-      "dB, peak-to-noise %s, recorded peak %.2f dBFS%s",
-      channel, tenths(c.arrival_samples), c.arrival_ms, hundredths(c.gain_db), c.impulse_peak_db,
-      noise.c_str(), c.recorded_peak_dbfs, c.polarity < 0 ? ", polarity inverted" : "")};
+      "Channel %d: arrival %.1f samples (%.3f ms), in-band gain %.2f %s, impulse peak %.2f "
+      "dB%s, peak-to-noise %s, recorded peak %.2f dBFS%s",
+      channel, tenths(c.arrival_samples), c.arrival_ms, hundredths(c.gain_db),
+      spl ? "dB SPL" : "dB", c.impulse_peak_db, spl ? " re unit gain" : "", noise.c_str(),
+      c.recorded_peak_dbfs, c.polarity < 0 ? ", polarity inverted" : "")};
   if (c.harmonic_level_db.empty()) return lines;
   std::string line = formatted("Channel %d harmonics:", channel);
   bool below = false;

@@ -25,7 +25,8 @@ struct RunFigures : ResponseReport {
 // The report's lines on the sweep, the recording, the window and the gate;
 // a channel's lines.
 std::vector<std::string> setup_lines(const RunFigures& f);
-std::vector<std::string> channel_lines(int channel, const ChannelFigures& c);
+std::vector<std::string> channel_lines(int channel, const ChannelFigures& c,
+                                       const std::string& level_unit);
 
 // The band of the rows and the figure, for the report and the text files'
 // headers: "23.28 Hz to 19698.93 Hz, where the sweep is within 12 dB of full level".

@@ -382,7 +382,8 @@ void results_report(const ResponseJob& job, const ResponseResult& result, RunFig
     warn(result.warnings[next]);
   }
   for (std::size_t c = 0; c < figures.channels.size(); ++c) {
-    for (const std::string& line : channel_lines(static_cast<int>(c + 1), figures.channels[c])) {
+    for (const std::string& line : channel_lines(static_cast<int>(c + 1), figures.channels[c],
+                                                   figures.level_unit)) {
       print_line(line.c_str());
     }
     for (; next < result.warnings.size() &&
