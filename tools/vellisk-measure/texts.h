@@ -42,7 +42,7 @@ inline constexpr const char* kMeasureHelp[] = {
     "  -l, -p, -H, --drift, --plot, --reference, --frd, --smooth, --gate, --json,",
     "  --uncompensated, --align, --curves, --step, --waterfall, --waterfall-range,",
     "  --mic-cal, --spl-cal, --views",
-    "                        vellisk-ir's options for the response (vellisk-ir --help),",
+    "                        the response options of vellisk-ir (vellisk-ir --help),",
     "                        refused before anything plays",
     "  -h, --help            show this help",
     "  -V, --version         show the version",
