@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -818,6 +819,22 @@ TEST(RowStore, KeepsRowsInMemoryOrInAScratchFile) {
     EXPECT_TRUE(std::equal(back.begin(), back.end(), rows[1].begin() + 150));
     ASSERT_TRUE(store.get(2, 0, 7, back.data()));
     EXPECT_TRUE(std::equal(rows[2].begin(), rows[2].end(), back.begin()));
+    // Four threads reading at once, each its own pieces, get what one would.
+    std::vector<int> wrong(4, 0);
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+      readers.emplace_back([&, t] {
+        std::vector<float> piece(3);
+        for (int i = 0; i < 2000; ++i) {
+          const auto at = static_cast<std::size_t>((i * 7 + t * 61) % 297);
+          wrong[static_cast<std::size_t>(t)] +=
+              !store.read(1, static_cast<std::int64_t>(at), 3, piece.data()).empty() ||
+              !std::equal(piece.begin(), piece.end(), rows[1].begin() + static_cast<long>(at));
+        }
+      });
+    }
+    for (std::thread& r : readers) r.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
   }
 }
 

@@ -448,7 +448,7 @@ std::int64_t ResponseResult::frames(int order) const { return rows->layout.windo
 std::string ResponseResult::read(int order, int channel, std::int64_t first, std::int64_t count,
                                  float* out) const {
   const auto row = static_cast<std::size_t>((order - 1) * rows->channels + channel);
-  return rows->store.get(row, first, count, out) ? "" : rows->store.error();
+  return rows->store.read(row, first, count, out);
 }
 
 ResponsePlan plan_response(const ResponseRequest& request, SampleSource& source,

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,7 +9,9 @@ namespace vellisk {
 
 // Holds one row per output file and channel. Up to a fixed budget the rows are
 // kept in memory, beyond it in an unnamed scratch file, so that memory does not
-// grow with the number of channels or orders.
+// grow with the number of channels or orders. The scratch file is read and
+// written at explicit offsets, with no shared file position: once the rows are
+// stored, get may be called from several threads at once.
 class RowStore {
  public:
   RowStore() = default;
@@ -31,6 +32,8 @@ class RowStore {
 
   // Reads count samples of a row from offset; returns false on a failed read.
   bool get(std::size_t row, std::int64_t offset, std::int64_t count, float* out);
+  // The same, returning "" or why the read failed; safe from several threads at once.
+  std::string read(std::size_t row, std::int64_t offset, std::int64_t count, float* out) const;
 
   // Why the last put or get failed.
   const std::string& error() const { return error_; }
@@ -38,7 +41,7 @@ class RowStore {
  private:
   std::vector<std::int64_t> starts_;
   std::vector<float> memory_;
-  std::FILE* scratch_ = nullptr;
+  int scratch_ = -1;  // the scratch file's descriptor
   std::string error_;
 };
 
