@@ -25,7 +25,7 @@ int main() {
     const vellisk::ResponseResult result = vellisk::measure(request, source);
 
     const vellisk::ChannelFigures& c = result.report.channels[0];
-    std::printf("Vellisk %s\n", vellisk::kVersion);
+    std::printf("Vellisk %s\n", vellisk::version());
     std::printf("arrival %.1f samples, in-band gain %.2f dB, second harmonic %.1f dB\n",
                 c.arrival_samples, c.gain_db, c.harmonic_level_db[0]);
     std::printf("%zu warnings, %lld samples of response\n", result.warnings.size(),
