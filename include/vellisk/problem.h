@@ -1,6 +1,10 @@
-// What goes wrong: the problems that refuse a computation, and the warnings of one that ran but
-// probably went wrong. Each is a code and its values; the programs (and the Python module)
-// word them.
+/// @file
+/// What goes wrong: the problems that refuse a computation, and the warnings of one that ran but
+/// probably went wrong. Each is a code and its values; the programs (and the Python module)
+/// word them.
+///
+/// Threads: name_settings is not synchronised with anything, so call it before any
+/// computation starts; everything else may be called from any thread.
 #pragma once
 
 #include <cstdint>
@@ -11,81 +15,90 @@
 
 namespace vellisk {
 
-// The kinds of warning a measurement raises. None is raised by a clean measurement.
+/// The kinds of warning a measurement raises. None is raised by a clean measurement.
 enum class WarningCode {
   // Of a channel's recording (Warning::channel):
-  silent_recording,  // every sample read is 0
-  clipped,           // count samples lie at the format's full scale
-  low_recording,     // the recording peaks at only value dBFS (below -50 dBFS)
+  silent_recording,  ///< every sample read is 0
+  clipped,           ///< count samples lie at the format's full scale
+  low_recording,     ///< the recording peaks at only value dBFS (below -50 dBFS)
   // Of a channel's response:
-  response_elsewhere,   // a search of the whole recording found the response value samples
-                        // after the zero instant (negative: before), at second samples a second
-  outside_window,       // the response's peak lies outside the window or at its edge, value s
-                        // from the zero instant
-  low_peak_to_noise,    // the response's peak stands only value dB above the noise (below 20 dB)
-  not_an_impulse,       // the response's peak stands only value dB above its rms over the window
-  window_ends_early,    // the window's last tenth lies value dB above the noise; second: the s
-                        // after the zero instant where the decay would reach it (0: unknown)
+  response_elsewhere,   ///< a search of the whole recording found the response value samples
+                        ///< after the zero instant (negative: before), at second samples a second
+  outside_window,       ///< the response's peak lies outside the window or at its edge, value s
+                        ///< from the zero instant
+  low_peak_to_noise,    ///< the response's peak stands only value dB above the noise (below 20 dB)
+  not_an_impulse,       ///< the response's peak stands only value dB above its rms over the window
+  window_ends_early,    ///< the window's last tenth lies value dB above the noise; second: the s
+                        ///< after the zero instant where the decay would reach it (0: unknown)
   // Of the whole run (channel 0):
-  drift_spreads_arrival,  // a clock drift measured and not corrected, value ppm (the applied
-                          // drift, second ppm, taken from it where not 0), spreads the arrival
-                          // over third samples across the band; count: the reference channel
-                          // (from 1), or 0 when measured from the repeats' spacing
-  recording_ends_early,   // the recording ends count samples before the windows do: read as 0
+  drift_spreads_arrival,  ///< a clock drift measured and not corrected, value ppm (the applied
+                          ///< drift, second ppm, taken from it where not 0), spreads the arrival
+                          ///< over third samples across the band; count: the reference channel
+                          ///< (from 1), or 0 when measured from the repeats' spacing
+  recording_ends_early,   ///< the recording ends count samples before the windows do: read as 0
 };
 
+/// A warning: its code, the channel it concerns and the values its code names.
 struct Warning {
-  WarningCode code = WarningCode::silent_recording;
-  int channel = 0;  // the channel it concerns, from 1; 0: the whole run
-  double value = 0, second = 0, third = 0;  // see WarningCode
-  std::int64_t count = 0;
+  WarningCode code = WarningCode::silent_recording;  ///< what probably went wrong
+  int channel = 0;       ///< the channel it concerns, from 1; 0: the whole run
+  double value = 0;      ///< the first value its code names (see WarningCode)
+  double second = 0;     ///< the second value its code names
+  double third = 0;      ///< the third value its code names
+  std::int64_t count = 0;  ///< the count its code names (samples, a channel)
 };
 
-// The kinds of problem that refuse a computation or end it.
+/// The kinds of problem that refuse a computation or end it.
 enum class ProblemCode {
-  invalid_design,     // the eight numbers give no sweep (their rules, ranges then relations)
-  invalid_request,    // an option of the request is out of its range or conflicts with another
-  invalid_recording,  // the recording does not fit the request (rate, length, channels)
-  unreadable,         // a recording or file could not be read
-  unwritable,         // a file could not be written
-  measurement_failed, // the measurement could not place or compute the response
-  not_finite,         // a result is not finite
-  out_of_memory,      // the computation needs more memory than the machine allows
+  invalid_design,     ///< the eight numbers give no sweep (their rules, ranges then relations)
+  invalid_request,    ///< an option of the request is out of its range or conflicts with another
+  invalid_recording,  ///< the recording does not fit the request (rate, length, channels)
+  unreadable,         ///< a recording or file could not be read
+  unwritable,         ///< a file could not be written
+  measurement_failed, ///< the measurement could not place or compute the response
+  not_finite,         ///< a result is not finite
+  out_of_memory,      ///< the computation needs more memory than the machine allows
 };
 
-// The settings of a request that a problem's line may name.
+/// The settings of a request that a problem's line may name.
 enum class Setting {
   pre, length, harmonics, drift, reference, repeat, smooth, gate, align,
   waterfall_range, mic_calibration, spl_calibration, spl_level
 };
 
-// The names problems' lines give the settings: by default the request's own fields ("pre",
-// "drift"); a caller with names of its own for them (a program's options) gives a function
-// returning them. Call it before any computation: it is not synchronised with one.
+/// The names problems' lines give the settings: by default the request's own fields ("pre",
+/// "drift"); a caller with names of its own for them (a program's options) gives a function
+/// returning them. Call it before any computation: it is not synchronised with one.
 using SettingNames = const char* (*)(Setting);
+/// Gives the names of the settings that problems' lines use from now on (nullptr: the
+/// request's own fields').
 void name_settings(SettingNames names);
-// The name of a setting in problems' lines.
+/// The name of a setting in problems' lines.
 const char* setting_name(Setting setting);
 
-// A problem: its code and one line that names the value and the rule broken, and the
-// setting by setting_name where a rule concerns one.
+/// A problem: its code and one line that names the value and the rule broken, and the
+/// setting by setting_name where a rule concerns one.
 struct Problem {
-  ProblemCode code = ProblemCode::invalid_request;
-  std::string message;
-  std::optional<Setting> setting;  // the request's setting whose rule is broken, where one is
-  double value = 0;                // its value (a drift in ppm, a gate in ms, ...)
+  ProblemCode code = ProblemCode::invalid_request;  ///< the kind of problem
+  std::string message;  ///< one line: what failed and why, with the value and the rule
+  std::optional<Setting> setting;  ///< the request's setting whose rule is broken, where one is
+  double value = 0;                ///< its value (a drift in ppm, a gate in ms, ...)
 
   Problem() = default;
+  /// A problem of code c, worded line, about setting s of value v where it concerns one.
   Problem(ProblemCode c, std::string line, std::optional<Setting> s = std::nullopt, double v = 0)
       : code(c), message(std::move(line)), setting(s), value(v) {}
 };
 
-// Thrown by the library's computations: what() is the problem's message.
+/// Thrown by the library's computations: what() is the problem's message.
 class Error : public std::runtime_error {
  public:
+  /// The error of problem, whose message what() gives.
   explicit Error(Problem problem)
       : std::runtime_error(problem.message), problem_(std::move(problem)) {}
+  /// The problem: its code, message, setting and value.
   const Problem& problem() const { return problem_; }
+  /// The problem's code.
   ProblemCode code() const { return problem_.code; }
 
  private:

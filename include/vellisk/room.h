@@ -1,7 +1,10 @@
-// Room-acoustic parameters of impulse responses (ISO 3382-1): each octave or third-octave band's
-// decay times, clarity, definition and centre time with Lundeby's noise compensation, the
-// single-number values, and the speech transmission index (IEC 60268-16:2020), as vellisk-room
-// reports them.
+/// @file
+/// Room-acoustic parameters of impulse responses (ISO 3382-1): each octave or third-octave band's
+/// decay times, clarity, definition and centre time with Lundeby's noise compensation, the
+/// single-number values, and the speech transmission index (IEC 60268-16:2020), as vellisk-room
+/// reports them.
+///
+/// Threads: analyses may run in several threads at once, each with a source of its own.
 #pragma once
 
 #include <array>
@@ -17,132 +20,149 @@ namespace vellisk {
 
 class SampleSource;
 
-// The seven octave bands, 125 Hz - 8 kHz, and the fourteen modulation frequencies,
-// 0.63 Hz - 12.5 Hz in third-octave steps.
+/// The seven octave bands, 125 Hz - 8 kHz, and the fourteen modulation frequencies,
+/// 0.63 Hz - 12.5 Hz in third-octave steps.
 inline constexpr int kStiBands = 7;
-inline constexpr int kModulations = 14;
+inline constexpr int kModulations = 14;  ///< the modulation frequencies
+/// The modulation frequencies, Hz.
 inline constexpr std::array<double, kModulations> kModulationHz = {
     0.63, 0.8, 1, 1.25, 1.6, 2, 2.5, 3.15, 4, 5, 6.3, 8, 10, 12.5};
+/// The bands' labels, as reports give them.
 inline constexpr const char* kStiBandLabels[kStiBands] = {"125", "250", "500", "1k",
                                                           "2k",  "4k",  "8k"};
 
-// The decimals the index and the band indices are reported with, as the standard does.
+/// The decimals the index and the band indices are reported with, as the standard does.
 inline constexpr int kStiDecimals = 2;
 
-// Schroeder's modulation transfer, unnormalised: S(F) = sum of h^2(t) e^(-2 pi i F t), at F = 0
-// and at each modulation frequency, t counted from the onset. The sums of bands add up to the
-// sum of the band they make up (three third-octaves make an octave).
+/// Schroeder's modulation transfer, unnormalised: S(F) = sum of h^2(t) e^(-2 pi i F t), at F = 0
+/// and at each modulation frequency, t counted from the onset. The sums of bands add up to the
+/// sum of the band they make up (three third-octaves make an octave).
 using ModulationSums = std::array<std::complex<double>, kModulations + 1>;
 
-// The speech and background-noise levels at the listener, dB SPL, in the seven bands.
+/// The speech and background-noise levels at the listener, dB SPL, in the seven bands.
 struct SpeechLevels {
-  std::array<double, kStiBands> speech{}, noise{};
+  std::array<double, kStiBands> speech{};  ///< the speech's level in each band
+  std::array<double, kStiBands> noise{};   ///< the background noise's
 };
 
-// The index and its parts, as computed (reported with kStiDecimals); empty where they cannot be
-// given, and a note says why.
+/// The index and its parts, as computed (reported with kStiDecimals); empty where they cannot be
+/// given, and a note says why.
 struct SpeechTransmission {
-  std::optional<double> sti;
-  std::array<std::optional<double>, kStiBands> mti;  // the modulation transfer indices
-  std::string rating;  // Annex F's letter, "A+" to "U", of the index as reported
-  std::vector<std::string> notes;
+  std::optional<double> sti;  ///< the speech transmission index, 0 - 1
+  std::array<std::optional<double>, kStiBands> mti;  ///< the modulation transfer indices
+  std::string rating;  ///< Annex F's letter, "A+" to "U", of the index as reported
+  std::vector<std::string> notes;  ///< why a value is not given, or what it rests on
 };
 
 // The decimals each value is reported with. Decisions and notes use the values so
 // rounded, so that a note never contradicts a printed value.
-inline constexpr int kTimeDecimals = 3;         // EDT, T20, T30, s
-inline constexpr int kCorrelationDecimals = 4;  // their correlation coefficients
-inline constexpr int kPercentDecimals = 1;      // curvature, %
-inline constexpr int kClarityDecimals = 2;      // C50, C80, dB
-inline constexpr int kDefinitionDecimals = 3;   // D50
-inline constexpr int kCentreTimeDecimals = 1;   // Ts, ms
-inline constexpr int kLevelDecimals = 1;        // INR and decay range, dB
+inline constexpr int kTimeDecimals = 3;         ///< EDT, T20, T30, s
+inline constexpr int kCorrelationDecimals = 4;  ///< their correlation coefficients
+inline constexpr int kPercentDecimals = 1;      ///< curvature, %
+inline constexpr int kClarityDecimals = 2;      ///< C50, C80, dB
+inline constexpr int kDefinitionDecimals = 3;   ///< D50
+inline constexpr int kCentreTimeDecimals = 1;   ///< Ts, ms
+inline constexpr int kLevelDecimals = 1;        ///< INR and decay range, dB
 
-// One straight line fitted to a stretch of the decay curve.
+/// One straight line fitted to a stretch of the decay curve.
 struct DecayFit {
-  double seconds = 0;             // -60 dB over the slope
-  double r = 0;                   // correlation coefficient
-  double t0 = 0, t1 = 0;          // the fitted stretch, s from the onset
-  double level0 = 0, level1 = 0;  // the line's level there, dB
+  double seconds = 0;             ///< -60 dB over the slope
+  double r = 0;                   ///< correlation coefficient
+  double t0 = 0;                  ///< the fitted stretch's start, s from the onset
+  double t1 = 0;                  ///< its end
+  double level0 = 0;              ///< the line's level at t0, dB
+  double level1 = 0;              ///< at t1
 };
 
-// The parameters of a band, rounded to their decimals; a value that cannot be
-// given, or that there is reason to distrust, is empty, and a note says why.
+/// The parameters of a band, rounded to their decimals; a value that cannot be
+/// given, or that there is reason to distrust, is empty, and a note says why.
 struct BandParameters {
-  std::optional<double> edt, t20, t30;        // s
-  std::optional<double> edt_r, t20_r, t30_r;  // correlation coefficients
-  std::optional<double> curvature;            // 100 (T30 / T20 - 1), %
-  std::optional<double> c50, c80;             // dB
-  std::optional<double> d50;                  // 0 - 1
-  std::optional<double> ts;                   // ms
-  std::optional<double> inr;                  // dB; only when the response ends on a noise floor
-  std::optional<double> range;                // dB: the decay range the values rest on
-  std::vector<std::string> notes;
-  // The decay curve from the onset, dB against s, thinned for a figure, and the
-  // fitted lines: T30's, or T20's where T30 is not given.
-  std::vector<double> curve_t, curve_db;
-  std::optional<DecayFit> t30_fit, t20_fit;
-  // Schroeder's modulation sums of the band's energy, with Lundeby's compensation, for the
-  // speech transmission index; only for the bands it uses, and only when the band decays.
+  std::optional<double> edt;                  ///< early decay time, s
+  std::optional<double> t20;                  ///< reverberation time from a 20 dB decay, s
+  std::optional<double> t30;                  ///< from a 30 dB decay, s
+  std::optional<double> edt_r;                ///< EDT's correlation coefficient
+  std::optional<double> t20_r;                ///< T20's
+  std::optional<double> t30_r;                ///< T30's
+  std::optional<double> curvature;            ///< 100 (T30 / T20 - 1), %
+  std::optional<double> c50;                  ///< clarity for speech, dB
+  std::optional<double> c80;                  ///< clarity for music, dB
+  std::optional<double> d50;                  ///< 0 - 1
+  std::optional<double> ts;                   ///< ms
+  std::optional<double> inr;                  ///< dB; only when the response ends on a noise floor
+  std::optional<double> range;                ///< dB: the decay range the values rest on
+  std::vector<std::string> notes;             ///< why a value is empty, or distrusted
+  /// The decay curve from the onset, dB against s, thinned for a figure, and the
+  /// fitted lines: T30's, or T20's where T30 is not given.
+  std::vector<double> curve_t;
+  std::vector<double> curve_db;      ///< the decay curve's levels at curve_t
+  std::optional<DecayFit> t30_fit;   ///< T30's line
+  std::optional<DecayFit> t20_fit;   ///< T20's line, where T30 is not given
+  /// Schroeder's modulation sums of the band's energy, with Lundeby's compensation, for the
+  /// speech transmission index; only for the bands it uses, and only when the band decays.
   std::optional<ModulationSums> modulation;
 };
 
-// What an analysis takes.
+/// What an analysis takes.
 struct RoomSetup {
-  bool third = false;    // third-octave bands (50 Hz - 10 kHz) instead of octaves (63 Hz - 8 kHz)
-  double rate = 0;       // samples per second, kMinRoomRate to kMaxRoomRate
-  int curve_points = 0;  // points of each decay curve kept for a figure; 0 for none
-  int threads = 1;       // bands analysed at once (0: as many as the machine has cores)
-  // The speech and noise levels at the listener for the speech transmission index; without
-  // them, the index of the response alone.
+  bool third = false;    ///< third-octave bands (50 Hz - 10 kHz) instead of octaves (63 Hz - 8 kHz)
+  double rate = 0;       ///< samples per second, kMinRoomRate to kMaxRoomRate
+  int curve_points = 0;  ///< points of each decay curve kept for a figure; 0 for none
+  int threads = 1;       ///< bands analysed at once (0: as many as the machine has cores)
+  /// The speech and noise levels at the listener for the speech transmission index; without
+  /// them, the index of the response alone.
   std::optional<SpeechLevels> levels;
 };
 
-// A band's values: its label, centre and parameters.
+/// A band's values: its label, centre and parameters.
 struct BandResult {
-  std::string label;  // "125", "1k", or "broadband"
-  double centre = 0;  // Hz; 0 for the broadband
-  BandParameters parameters;
+  std::string label;  ///< "125", "1k", or "broadband"
+  double centre = 0;  ///< Hz; 0 for the broadband
+  BandParameters parameters;  ///< its values
 };
 
-// ISO 3382-1, A.1: averages over the 500 Hz and 1 kHz octaves (the six
-// third-octaves 400 Hz - 1.25 kHz); and Beranek's bass ratio, T30 at 125 Hz and
-// 250 Hz (100 Hz - 315 Hz) over that at the mid frequencies.
+/// ISO 3382-1, A.1: averages over the 500 Hz and 1 kHz octaves (the six
+/// third-octaves 400 Hz - 1.25 kHz); and Beranek's bass ratio, T30 at 125 Hz and
+/// 250 Hz (100 Hz - 315 Hz) over that at the mid frequencies.
 struct SingleNumbers {
-  std::optional<double> t30_mid, edt_mid, c80_mid, d50_mid, ts_mid, bass_ratio;
+  std::optional<double> t30_mid;     ///< T30, s
+  std::optional<double> edt_mid;     ///< EDT, s
+  std::optional<double> c80_mid;     ///< C80, dB
+  std::optional<double> d50_mid;     ///< D50
+  std::optional<double> ts_mid;      ///< Ts, ms
+  std::optional<double> bass_ratio;  ///< Beranek's bass ratio
 };
 
-// A channel's analysis, as a channel of vellisk-room's JSON report gives it.
+/// A channel's analysis, as a channel of vellisk-room's JSON report gives it.
 struct ChannelAnalysis {
-  bool onset_found = false;  // false: the peak is not 20 dB above the noise, or no decay follows
-  std::optional<double> ends_ms;  // the response ends in digital silence this soon after its peak
-  double onset = 0;          // s from the start of the file
-  double peak_to_noise_db = 0;
-  std::vector<BandResult> bands;  // the bands, then the broadband
-  SingleNumbers single;
-  SpeechTransmission speech;  // the speech transmission index
+  bool onset_found = false;  ///< false: the peak is not 20 dB above the noise, or no decay follows
+  std::optional<double> ends_ms;  ///< the response ends in digital silence this soon after its peak
+  double onset = 0;          ///< s from the start of the file
+  double peak_to_noise_db = 0;  ///< the broadband response's peak over its noise
+  std::vector<BandResult> bands;  ///< the bands, then the broadband
+  SingleNumbers single;           ///< the single-number values
+  SpeechTransmission speech;  ///< the speech transmission index
 };
 
-// The sample rates an analysis takes, Hz.
+/// The sample rates an analysis takes, Hz.
 inline constexpr double kMinRoomRate = 1000;
-inline constexpr double kMaxRoomRate = 1e7;
+inline constexpr double kMaxRoomRate = 1e7;  ///< the highest
 
-// The rules of a setup: a rate from kMinRoomRate to kMaxRoomRate. None, or a problem
-// (ProblemCode::invalid_request) whose message names the rate.
+/// The rules of a setup: a rate from kMinRoomRate to kMaxRoomRate. None, or a problem
+/// (ProblemCode::invalid_request) whose message names the rate.
 std::optional<Problem> check_room(const RoomSetup& setup);
 
-// Analyses one channel's impulse response x[0..n) at setup.rate: every band of the setup's
-// analysis (a band whose upper edge passes 0.45 x rate is left out), then the broadband, the
-// single-number values and the STI. Values a band cannot give are empty, with a note that says
-// why. Throws Error when check_room refuses the setup.
+/// Analyses one channel's impulse response x[0..n) at setup.rate: every band of the setup's
+/// analysis (a band whose upper edge passes 0.45 x rate is left out), then the broadband, the
+/// single-number values and the STI. Values a band cannot give are empty, with a note that says
+/// why. Throws Error when check_room refuses the setup.
 ChannelAnalysis analyse_room_channel(const RoomSetup& setup, const float* x, std::int64_t n);
 
-// Analyses every channel of a source, one after another, its rate setup.rate. Throws Error
-// when check_room refuses the setup or the source cannot be read.
+/// Analyses every channel of a source, one after another, its rate setup.rate. Throws Error
+/// when check_room refuses the setup or the source cannot be read.
 std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& source);
 
-// The labels of the bands an analysis at the setup's rate leaves out, their upper edge above
-// 0.45 x rate ("8k").
+/// The labels of the bands an analysis at the setup's rate leaves out, their upper edge above
+/// 0.45 x rate ("8k").
 std::vector<std::string> room_bands_left_out(const RoomSetup& setup);
 
 }  // namespace vellisk

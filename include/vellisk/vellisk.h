@@ -1,4 +1,5 @@
-// The whole library: the sweep, the measurement of a response, and the room's parameters.
+/// @file
+/// The whole library: the sweep, the measurement of a response, and the room's parameters.
 #pragma once
 
 #include "vellisk/problem.h"
