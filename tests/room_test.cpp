@@ -747,8 +747,9 @@ TEST(VelliskRoom, LevelsGiveTheIndexOfACleanChannelUnderNoise) {
             std::string::npos) << alone.out;
   for (const double snr : {-6.0, 0.0, 6.0}) {
     SCOPED_TRACE(snr);
+    // A UTF-8 byte order mark, as the other text files may start with.
     std::ofstream(dir.work() / "levels.txt")
-        << "# speech and noise at the listener, dB SPL\nband 125 250 500 1k 2k 4k 8k\n"
+        << "\xEF\xBB\xBF# speech and noise at the listener, dB SPL\nband 125 250 500 1k 2k 4k 8k\n"
         << "speech 70 70 70 70 70 70 70\r\nnoise";
     for (int k = 0; k < kStiBands; ++k) std::ofstream(dir.work() / "levels.txt", std::ios::app) << " " << 70 - snr;
     const RunResult r = run_room(dir, {"--levels", "levels.txt", "--json", "out.json", "click.wav"});
@@ -928,12 +929,19 @@ TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
        "--levels (loud.txt) line 1: speech level \"200\" at 4k must be a number of dB SPL from -50 "
        "to 150\n"},
       {{"--levels", "sub.svg", "a.wav"}, "Unable to read --levels (sub.svg): Is a directory\n"},
+      // A NUL is shown, not taken for the end of the word or level.
+      {{"--levels", "nulword.txt", "a.wav"},
+       "--levels (nulword.txt) line 2: \"no?ise\" begins no line of a levels file (speech, noise, "
+       "band or #)\n"},
+      {{"--levels", "nul.txt", "a.wav"},
+       "--levels (nul.txt) line 1: speech level \"6?\" at 500 must be a number of dB SPL from -50 "
+       "to 150\n"},
       {{"--csv", "levels.txt", "--levels", "levels.txt", "a.wav"},
        "--csv (levels.txt) must not name the --levels file: it would overwrite it\n"},
   };
   const std::vector<std::string> inputs = {"a.f32",     "a.wav",      "cut.flac", "empty.wav",
                                            "fast.wav",  "huge.flac",  "levels.txt", "loud.txt",
-                                           "nan.f32",   "sub.svg"};
+                                           "nan.f32",   "nul.txt",    "nulword.txt", "sub.svg"};
   for (const auto& c : cases) {
     std::string line;
     for (const std::string& a : c.args) line += a + " ";
@@ -953,6 +961,8 @@ TEST(VelliskRoom, RefusalsComeBeforeAnyOutput) {
     patch(w / "fast.wav", 24, std::string("\x00\xc2\xeb\x0b", 4));  // 200000000
     std::ofstream(w / "levels.txt") << "speech 60 60 60 60 60 60 60\n\nnoise 30 30 30 30 30 30\n";
     std::ofstream(w / "loud.txt") << "speech 60 60 60 60 60 200 60 # too loud\n";
+    std::ofstream(w / "nul.txt") << std::string("speech 60 60 6\0 60 60 60 60\n", 28);
+    std::ofstream(w / "nulword.txt") << std::string("speech 60 60 60 60 60 60 60\nno\0ise 30\n", 38);
     const RunResult r = run_room(dir, c.args);
     EXPECT_EQ(r.status, 1);
     if (c.error.back() == '*') {
