@@ -472,7 +472,14 @@ TEST(RoomTail, ADecayCutLongBeforeItsFloorSaysHowLongItWouldNeedToBe) {
     const std::size_t at = note.find("T30 needs about ");
     ASSERT_NE(at, std::string::npos) << note;
     EXPECT_NEAR(std::stod(note.substr(at + 16)), 1.6, 0.4) << note;
+    // A clean decay cut short keeps its late tail.
+    for (const std::string& n : p.notes) EXPECT_EQ(n.find("late decay line"), std::string::npos) << n;
   }
+  // The broadband's energy ratios are those of the whole decay (a band's vary with its noise).
+  const BandParameters& p = a.bands.back().parameters;
+  ASSERT_TRUE(p.c80 && p.ts);
+  EXPECT_NEAR(*p.c80, closed_form(1.5).c80, 0.3);
+  EXPECT_NEAR(*p.ts, closed_form(1.5).ts_ms, 5);
 }
 
 TEST(RoomDecay, ADecayTimeTheCurveDoesNotFollowIsWithheld) {
