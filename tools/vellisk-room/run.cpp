@@ -240,6 +240,28 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
   return "";
 }
 
+// The CSV and JSON files asked for, created among the run's outputs.
+std::string open_reports(const RoomOptions& o, OutputSet& files, StreamedOutput& csv,
+                         StreamedOutput& json) {
+  if (!o.csv.empty()) {
+    if (std::string e = csv.open(files, o.csv); !e.empty()) return e;
+  }
+  if (!o.json.empty()) return json.open(files, o.json);
+  return "";
+}
+
+// The figure drawn and written among the run's outputs.
+std::string write_figure(const RoomFigure& figure, const std::string& name, OutputSet& files) {
+  std::string svg;
+  if (const std::string e = draw_room_figure(figure, svg); !e.empty()) {
+    return "Unable to draw the figure: " + e;
+  }
+  std::string e;
+  const int fd = files.create(name, e);
+  if (fd >= 0) e = write_text(fd, svg);
+  return e.empty() ? "" : "Unable to write " + name + ": " + e;
+}
+
 }  // namespace
 
 int run_room(int argc, char** argv) {
@@ -271,12 +293,7 @@ int run_room(int argc, char** argv) {
   // place once every output is whole.
   OutputSet files;
   StreamedOutput csv, json;
-  if (!o.csv.empty()) {
-    if (const std::string e = csv.open(files, o.csv); !e.empty()) return fail(e);
-  }
-  if (!o.json.empty()) {
-    if (const std::string e = json.open(files, o.json); !e.empty()) return fail(e);
-  }
+  if (const std::string e = open_reports(o, files, csv, json); !e.empty()) return fail(e);
   std::printf("%s", kRoomBanner);
   print_line(sti_method_line(o.levels).c_str());
   csv.write(csv_header());
@@ -306,14 +323,7 @@ int run_room(int argc, char** argv) {
   json.write(json_closing(run.levels, o.average ? &average : nullptr, written > 0));
 
   if (!o.plot.empty()) {
-    std::string svg;
-    if (const std::string e = draw_room_figure(figure, svg); !e.empty()) {
-      return fail("Unable to draw the figure: " + e);
-    }
-    std::string e;
-    const int fd = files.create(o.plot, e);
-    if (fd >= 0) e = write_text(fd, svg);
-    if (!e.empty()) return fail("Unable to write " + o.plot + ": " + e);
+    if (const std::string e = write_figure(figure, o.plot, files); !e.empty()) return fail(e);
   }
   for (StreamedOutput* out : {&csv, &json}) {
     if (const std::string e = out->close(); !e.empty()) return fail(e);
