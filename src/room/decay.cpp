@@ -367,11 +367,54 @@ void decay_times(const EnergyCurve& curve, std::int64_t onset, double rate, doub
   }
 }
 
+// The energy the response holds from the curve's first sample to its last, and its first
+// moment about `origin`, a sample index.
+struct Held {
+  double energy = 0, moment = 0;
+};
+Held held_energy(const EnergyBlocks& blocks, double origin) {
+  Held h;
+  for (std::size_t b = 0; b < blocks.energy.size(); ++b) {
+    const double start = static_cast<double>(blocks.first + static_cast<std::int64_t>(b) * blocks.size);
+    h.energy += blocks.energy[b];
+    h.moment += blocks.moment[b] + blocks.energy[b] * (start - origin);
+  }
+  return h;
+}
+
+// The first moment about `origin` of the late decay the noise fit adds beyond the curve's last
+// sample: its energy at last + 1/k, its energy's centre.
+double tail_moment(const NoiseFit& noise, double origin) {
+  if (!(noise.compensation > 0)) return 0;
+  return noise.compensation * (static_cast<double>(noise.cross) - origin + 1 / noise.decay_per_sample);
+}
+
+// The largest share of a band's energy the late decay line may add beyond what the response
+// holds: a tenth, a Schroeder curve that falls 10 dB before the response ends.
+constexpr double kMaxTailShare = 0.1;
+
+// Whether the late decay line may be continued past the response: not where it would add more
+// than kMaxTailShare of the band's energy (a late part that does not fall, or a range too short
+// to extrapolate from), nor where it would put the centre time past the response's end, n.
+// Otherwise the note that says why every value counts only the energy the response holds.
+std::optional<std::string> untrusted_tail(const Held& held, const NoiseFit& noise, double origin,
+                                          std::int64_t n) {
+  if (!(noise.compensation > 0)) return std::nullopt;
+  const double total = held.energy + noise.compensation;
+  const double share = noise.compensation / total;
+  const double centre = (held.moment + tail_moment(noise, origin)) / total;
+  if (share <= kMaxTailShare && centre <= static_cast<double>(n) - origin) return std::nullopt;
+  return text("the late decay line would add %.0f %% of the band's energy past the response%s: "
+              "no tail is added, and every value counts only the energy the response holds",
+              rounded(100 * share, 0),
+              share <= kMaxTailShare ? " and put the centre time past its end" : "");
+}
+
 // C50, C80, D50 and Ts on the energy from the curve's first sample, their
-// times counted from `origin`, a sample index; blocks hold the energy to the curve's last.
-void energy_parameters(const EnergyBlocks& blocks, const EnergyCurve& curve, const NoiseFit& noise,
+// times counted from `origin`, a sample index; held is the energy to the curve's last.
+void energy_parameters(const Held& held, const EnergyCurve& curve, const NoiseFit& noise,
                        double origin, double rate, BandParameters& p) {
-  const std::int64_t first = curve.first(), last = curve.last();
+  const std::int64_t first = curve.first();
   const double total = curve(first);
   const auto after = [&](double seconds) {
     return curve(std::max(first, static_cast<std::int64_t>(std::llround(origin + seconds * rate))));
@@ -389,14 +432,7 @@ void energy_parameters(const EnergyBlocks& blocks, const EnergyCurve& curve, con
   const double late50 = after(0.05);
   if (clarity(late50, 50, p.c50)) p.d50 = rounded((total - late50) / total, kDefinitionDecimals);
   clarity(after(0.08), 80, p.c80);
-  double moment = 0;
-  for (std::size_t b = 0; b < blocks.energy.size(); ++b) {
-    const double start = static_cast<double>(blocks.first + static_cast<std::int64_t>(b) * blocks.size);
-    moment += blocks.moment[b] + blocks.energy[b] * (start - origin);
-  }
-  if (noise.compensation > 0) {
-    moment += noise.compensation * (static_cast<double>(last) - origin + 1 / noise.decay_per_sample);
-  }
+  const double moment = held.moment + tail_moment(noise, origin);
   // The filtered direct sound is centred on the origin, spread by the filter
   // both ways: a centre time within that spread is 0.
   const double ts = 1000 * moment / total / rate;
@@ -437,7 +473,7 @@ void tail_notes(const NoiseFit& noise, bool floor, double seconds, BandParameter
 BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
                                const BandTiming& timing, double rate, int curve_points) {
   BandParameters p;
-  const NoiseFit noise = lundeby(sq, n, onset, rate, timing.interval);
+  NoiseFit noise = lundeby(sq, n, onset, rate, timing.interval);
   p.range = rounded(noise.range_db, kLevelDecimals);
   if (!noise.decay) {
     p.inr = p.range;
@@ -451,16 +487,22 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
     return p;
   }
   const bool floor = ends_on_floor(sq, n, noise, timing.bandwidth, rate);
+  const std::int64_t first = std::max<std::int64_t>(0, onset - timing.early);
+  const EnergyBlocks blocks = energy_blocks(sq, first, noise.cross, rate);
+  const double origin = static_cast<double>(onset) - timing.delay;
+  const Held held = held_energy(blocks, origin);
+  const std::optional<std::string> no_tail = untrusted_tail(held, noise, origin, n);
+  if (no_tail) noise.compensation = 0;
   tail_notes(noise, floor, static_cast<double>(n - onset) / rate, p);
-  const EnergyCurve curve(sq, std::max<std::int64_t>(0, onset - timing.early), noise);
+  if (no_tail) p.notes.push_back(*no_tail);
+  const EnergyCurve curve(sq, first, noise);
   const double at_onset = curve(onset);
   if (!(at_onset > 0)) {
     p.notes.push_back("no energy after the onset");
     return p;
   }
   decay_times(curve, onset, rate, *p.range, floor ? "INR" : "decay range", p);
-  const EnergyBlocks blocks = energy_blocks(sq, curve.first(), curve.last(), rate);
-  energy_parameters(blocks, curve, noise, static_cast<double>(onset) - timing.delay, rate, p);
+  energy_parameters(held, curve, noise, origin, rate, p);
   if (timing.modulation) p.modulation = modulation_sums(blocks, onset, noise, rate);
 
   if (curve_points > 0) {

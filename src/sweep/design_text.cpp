@@ -28,16 +28,6 @@ constexpr Field kFields[] = {
 
 constexpr std::string_view kProgram = "vellisk ";
 
-// A piece of the text as a message shows it: at most 24 characters, each
-// printable.
-std::string shown(std::string_view text) {
-  std::string out;
-  for (const char c : text.substr(0, 24)) {
-    out.push_back(std::isprint(static_cast<unsigned char>(c)) != 0 ? c : '?');
-  }
-  return text.size() > 24 ? out + "..." : out;
-}
-
 const char* file_word(DesignFile file) { return file == DesignFile::sweep ? "sweep" : "inverse"; }
 
 // Splits off the text up to the first c (not included); npos takes it all.
@@ -86,6 +76,14 @@ bool set_design_field(std::string_view key, double value, SweepParams& params) {
     return true;
   }
   return false;
+}
+
+std::string shown(std::string_view text) {
+  std::string out;
+  for (const char c : text.substr(0, 24)) {
+    out.push_back(std::isprint(static_cast<unsigned char>(c)) != 0 ? c : '?');
+  }
+  return text.size() > 24 ? out + "..." : out;
 }
 
 std::string design_text(const SweepParams& params, DesignFile file) {

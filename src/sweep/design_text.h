@@ -15,6 +15,10 @@ inline constexpr const char* kProgramVersion = "vellisk " VELLISK_VERSION;
 // Which of the two files of a run a design describes.
 enum class DesignFile { sweep, inverse };
 
+// A piece of a text as a message shows it: at most 24 characters, each printable ('?' for any
+// other byte, a NUL among them), then "..." when there were more.
+std::string shown(std::string_view text);
+
 // The design as one line of text, for instance
 //   vellisk 1.1.0 sweep: rate=48000 amplitude=0.5 hzstart=20 hzend=20000 duration=10 silence=1
 //   leadin=0.05 leadout=0.005

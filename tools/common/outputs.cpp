@@ -57,18 +57,42 @@ std::string output_error(const std::string& name) {
   return access(folder.c_str(), W_OK | X_OK) == 0 ? "" : std::strerror(errno);
 }
 
-std::string write_text(int fd, const std::string& text) {
-  int error = 0;
-  for (std::size_t at = 0; at < text.size() && error == 0;) {
+std::string write_all(int fd, const std::string& text) {
+  for (std::size_t at = 0; at < text.size();) {
     const ssize_t n = write(fd, text.data() + at, text.size() - at);
     if (n > 0) {
       at += static_cast<std::size_t>(n);
     } else if (n < 0 && errno != EINTR) {
-      error = errno;
+      return std::strerror(errno);
     }
   }
-  if (close(fd) != 0 && error == 0) error = errno;
-  return error == 0 ? "" : std::strerror(error);
+  return "";
+}
+
+std::string write_text(int fd, const std::string& text) {
+  std::string error = write_all(fd, text);
+  if (close(fd) != 0 && error.empty()) error = std::strerror(errno);
+  return error;
+}
+
+StreamedOutput::~StreamedOutput() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::string StreamedOutput::open(OutputSet& files, const std::string& name) {
+  name_ = name;
+  fd_ = files.create(name, error_);
+  return error_.empty() ? "" : "Unable to write " + name_ + ": " + error_;
+}
+
+void StreamedOutput::write(const std::string& text) {
+  if (fd_ >= 0 && error_.empty()) error_ = write_all(fd_, text);
+}
+
+std::string StreamedOutput::close() {
+  if (fd_ >= 0 && ::close(fd_) != 0 && error_.empty()) error_ = std::strerror(errno);
+  fd_ = -1;
+  return error_.empty() ? "" : "Unable to write " + name_ + ": " + error_;
 }
 
 OutputSet::~OutputSet() { discard(); }

@@ -12,6 +12,9 @@ namespace vellisk {
 // the reason, as the system words it.
 std::string output_error(const std::string& name);
 
+// Writes text whole to fd; returns "" or the reason it failed.
+std::string write_all(int fd, const std::string& text);
+
 // Writes text whole to fd, then closes it; returns "" or the reason it failed.
 std::string write_text(int fd, const std::string& text);
 
@@ -48,6 +51,27 @@ class OutputSet {
     int watch = -1;
   };
   std::vector<Entry> entries_;
+};
+
+// An output written piece by piece as a run goes, so that it is never held whole: the first
+// failure is kept, and nothing more is written after it.
+class StreamedOutput {
+ public:
+  StreamedOutput() = default;
+  ~StreamedOutput();  // closes the file if still open
+  StreamedOutput(const StreamedOutput&) = delete;
+  StreamedOutput& operator=(const StreamedOutput&) = delete;
+
+  // Creates the file in files; "" or the reason it cannot be.
+  std::string open(OutputSet& files, const std::string& name);
+  bool is_open() const { return fd_ >= 0; }
+  void write(const std::string& text);
+  // Closes the file; "" or "Unable to write NAME: <reason>" for the first failure.
+  std::string close();
+
+ private:
+  int fd_ = -1;
+  std::string name_, error_;
 };
 
 }  // namespace vellisk

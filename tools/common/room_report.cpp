@@ -528,6 +528,36 @@ Json levels_json(const std::optional<SpeechLevels>& levels) {
   return Json{{"speech_db", levels->speech}, {"noise_db", levels->noise}};
 }
 
+namespace {
+
+// j as JSON, indented one space a level, each line after the first by `pad` more.
+std::string indented(const Json& j, const std::string& pad) {
+  const std::string text = j.dump(1, ' ', false, Json::error_handler_t::replace);
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    out += c;
+    if (c == '\n') out += pad;  // a string's own line breaks are escaped: only the layout's
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string json_opening() { return "{\n \"files\": ["; }
+
+std::string json_file_text(const FileResult& result, const MeasuredResponse* measured, bool first) {
+  return (first ? "\n  " : ",\n  ") + indented(file_json(result, measured), "  ");
+}
+
+std::string json_closing(const std::optional<SpeechLevels>& levels, const SpatialAverage* average,
+                         bool any_file) {
+  std::string out = any_file ? "\n ]" : "]";
+  out += ",\n \"sti_levels\": " + indented(levels_json(levels), " ");
+  if (average != nullptr) out += ",\n \"average\": " + indented(average_json(*average), " ");
+  return out + "\n}\n";
+}
+
 std::string read_room_bands(const char* value, bool& third) {
   if (std::strcmp(value, "octave") == 0 || std::strcmp(value, "third") == 0) {
     third = value[0] == 't';

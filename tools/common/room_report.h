@@ -49,6 +49,14 @@ nlohmann::ordered_json file_json(const FileResult& result,
 nlohmann::ordered_json average_json(const SpatialAverage& average);
 nlohmann::ordered_json levels_json(const std::optional<SpeechLevels>& levels);
 
+// The JSON report in pieces, written as a run goes: its opening, each file's object (first set
+// for the first), and its end with the levels and, when averaging, the average (or null). In
+// order they make one object, indented one space a level, a name's stray bytes as U+FFFD.
+std::string json_opening();
+std::string json_file_text(const FileResult& result, const MeasuredResponse* measured, bool first);
+std::string json_closing(const std::optional<SpeechLevels>& levels, const SpatialAverage* average,
+                         bool any_file);
+
 // The bands a --bands value names, "octave" or "third" (the Python module's bands= too):
 // "" with third set, or one line naming the value and the rule.
 std::string read_room_bands(const char* value, bool& third);

@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "common/arguments.h"
+#include "response/text_table.h"
+#include "sweep/design_text.h"
 
 namespace vellisk {
 
@@ -16,9 +19,8 @@ namespace {
 constexpr std::size_t kMaxBytes = 65536;  // far beyond any levels file
 
 // The words of a line, up to any '#'.
-std::vector<std::string> words(std::string line) {
-  line = line.substr(0, line.find('#'));
-  std::istringstream in(line);
+std::vector<std::string> words(std::string_view line) {
+  std::istringstream in(std::string(line.substr(0, line.find('#'))));
   std::vector<std::string> out;
   for (std::string w; in >> w;) out.push_back(w);
   return out;
@@ -40,9 +42,9 @@ std::string read_levels(const std::string& name, SpeechLevels& levels) {
   text.resize(got);
 
   bool seen[2] = {false, false};  // speech, noise
-  std::istringstream lines(text);
+  // Lines as the other text files have them: a UTF-8 byte order mark at the start is no word.
   int number = 0;
-  for (std::string line; std::getline(lines, line);) {
+  for (const std::string_view line : table_lines(text)) {
     ++number;
     const std::vector<std::string> w = words(line);
     if (w.empty()) continue;
@@ -56,7 +58,7 @@ std::string read_levels(const std::string& name, SpeechLevels& levels) {
     }
     const int kind = w[0] == "speech" ? 0 : w[0] == "noise" ? 1 : -1;
     if (kind < 0) {
-      return at + "\"" + w[0] + "\" begins no line of a levels file (speech, noise, band or #)";
+      return at + "\"" + shown(w[0]) + "\" begins no line of a levels file (speech, noise, band or #)";
     }
     if (seen[kind]) return at + w[0] + " is given twice";
     seen[kind] = true;
@@ -67,8 +69,10 @@ std::string read_levels(const std::string& name, SpeechLevels& levels) {
     for (int k = 0; k < kStiBands; ++k) {
       const std::string& given = w[static_cast<std::size_t>(k) + 1];
       double v = 0;
-      if (!whole_number(given.c_str(), v) || v < kMinLevelDb || v > kMaxLevelDb) {
-        return at + w[0] + " level \"" + given + "\" at " + kStiBandLabels[k] +
+      // A NUL would end the text whole_number reads: "60<NUL>x" is no level.
+      if (given.find('\0') != std::string::npos || !whole_number(given.c_str(), v) ||
+          v < kMinLevelDb || v > kMaxLevelDb) {
+        return at + w[0] + " level \"" + shown(given) + "\" at " + kStiBandLabels[k] +
                " must be a number of dB SPL from -50 to 150";
       }
       (kind == 0 ? levels.speech : levels.noise)[static_cast<std::size_t>(k)] = v;

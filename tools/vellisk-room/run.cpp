@@ -240,18 +240,26 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
   return "";
 }
 
-// Every output under a temporary name, moved into place once all are whole.
-std::string write_phase(const RoomOptions& o, const std::string& csv, const std::string& json,
-                        const std::string& svg) {
-  OutputSet files;
-  for (const Output& out : outputs_of(o)) {
-    const std::string& text = out.name == o.csv ? csv : out.name == o.json ? json : svg;
-    std::string e;
-    const int fd = files.create(out.name, e);
-    if (fd >= 0) e = write_text(fd, text);
-    if (!e.empty()) return "Unable to write " + out.name + ": " + e;
+// The CSV and JSON files asked for, created among the run's outputs.
+std::string open_reports(const RoomOptions& o, OutputSet& files, StreamedOutput& csv,
+                         StreamedOutput& json) {
+  if (!o.csv.empty()) {
+    if (std::string e = csv.open(files, o.csv); !e.empty()) return e;
   }
-  return files.commit();
+  if (!o.json.empty()) return json.open(files, o.json);
+  return "";
+}
+
+// The figure drawn and written among the run's outputs.
+std::string write_figure(const RoomFigure& figure, const std::string& name, OutputSet& files) {
+  std::string svg;
+  if (const std::string e = draw_room_figure(figure, svg); !e.empty()) {
+    return "Unable to draw the figure: " + e;
+  }
+  std::string e;
+  const int fd = files.create(name, e);
+  if (fd >= 0) e = write_text(fd, svg);
+  return e.empty() ? "" : "Unable to write " + name + ": " + e;
 }
 
 }  // namespace
@@ -281,46 +289,46 @@ int run_room(int argc, char** argv) {
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   if (const std::string e = memory_error(inputs, threads); !e.empty()) return fail(e);
 
+  // The CSV and JSON are written as the files are analysed, under temporary names moved into
+  // place once every output is whole.
+  OutputSet files;
+  StreamedOutput csv, json;
+  if (const std::string e = open_reports(o, files, csv, json); !e.empty()) return fail(e);
   std::printf("%s", kRoomBanner);
   print_line(sti_method_line(o.levels).c_str());
-  std::string csv = csv_header();
-  nlohmann::ordered_json json = {{"files", nlohmann::ordered_json::array()}};
+  csv.write(csv_header());
+  json.write(json_opening());
   RoomFigure figure;
   figure.title = o.third ? "Third-octave bands" : "Octave bands";
   SpatialAverage average = start_average(o.third);
   if (o.average) run.average = &average;
   if (!o.plot.empty()) run.figure = &figure;
+  std::size_t written = 0;
   for (std::size_t i = 0; i < inputs.files().size() && !quiet_end(o); ++i) {
     FileResult result;
     if (const std::string e = analyse_file(o, inputs, i, threads, run, result); !e.empty()) {
       return fail(e);
     }
-    if (!o.csv.empty()) csv += csv_rows(result, o.third);
-    if (!o.json.empty()) {
+    csv.write(csv_rows(result, o.third));
+    if (json.is_open()) {
       const std::optional<MeasuredResponse>& measured = inputs.files()[i].measured;
-      json["files"].push_back(file_json(result, measured ? &*measured : nullptr));
+      json.write(json_file_text(result, measured ? &*measured : nullptr, written++ == 0));
     }
   }
-  json["sti_levels"] = levels_json(run.levels);
   if (o.average) {
     for (const std::string& l : average_table(average)) print_line(l.c_str());
-    csv += csv_average_rows(average);
-    json["average"] = average_json(average);
+    csv.write(csv_average_rows(average));
     figure.average = average_figure(average);
   }
+  json.write(json_closing(run.levels, o.average ? &average : nullptr, written > 0));
 
-  std::string svg;
   if (!o.plot.empty()) {
-    if (const std::string e = draw_room_figure(figure, svg); !e.empty()) {
-      return fail("Unable to draw the figure: " + e);
-    }
+    if (const std::string e = write_figure(figure, o.plot, files); !e.empty()) return fail(e);
   }
-  // A name need not be UTF-8: its stray bytes are written as U+FFFD.
-  const std::string json_text =
-      o.json.empty() ? ""
-                     : json.dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
-                           "\n";
-  if (const std::string e = write_phase(o, csv, json_text, svg); !e.empty()) return fail(e);
+  for (StreamedOutput* out : {&csv, &json}) {
+    if (const std::string e = out->close(); !e.empty()) return fail(e);
+  }
+  if (const std::string e = files.commit(); !e.empty()) return fail(e);
   if (!o.csv.empty()) print_line_path("CSV written: ", o.csv.c_str());
   if (!o.json.empty()) print_line_path("JSON written: ", o.json.c_str());
   if (!o.plot.empty()) print_line_path("Figure written: ", o.plot.c_str());
