@@ -355,7 +355,7 @@ TEST(Average, Refusals) {
       {{"out.csv", "a.frd"}, "output (out.csv) must name a file ending in .frd or .txt"},
       {{"a.frd", "a.frd", "b.frd"},
        "input and output (a.frd, a.frd) must not name the same file: the average would overwrite"},
-      {{"out.frd", "a.frd", "text.frd"}, "input (text.frd) line 4 is text among the rows"},
+      {{"out.frd", "a.frd", "text.frd"}, "input (text.frd) line 4 is neither a row of finite numbers"},
       {{"out.frd", "a.frd", "missing.frd"}, "Unable to read input (missing.frd): No such file"},
       {{"--mode", "vector", "out.frd", "a.frd", "b.frd"},
        "input (b.frd) has no phase, which --mode vector needs"},

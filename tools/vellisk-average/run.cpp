@@ -29,7 +29,7 @@ std::string frd_error_text(const FrdError& e, const std::string& name) {
     case Code::unreadable:
       return "Unable to read " + what + ": " + std::strerror(e.system_error);
     case Code::not_numbers:
-      return line + " is text among the rows: a row is frequency, level [phase]";
+      return line + " is neither a row of finite numbers (frequency level [phase]) nor a comment";
     case Code::column_count:
       return line + " holds " + std::to_string(e.columns) +
              " numbers, not 2 (frequency level) or 3 (frequency level phase)";
@@ -37,7 +37,8 @@ std::string frd_error_text(const FrdError& e, const std::string& name) {
       return line + " holds " + std::to_string(e.columns) + " numbers, where the first row holds " +
              std::to_string(e.columns == 2 ? 3 : 2);
     case Code::bad_frequency:
-      return line + ": its frequency (" + number_text(e.frequency_hz) + ") must be greater than 0";
+      return line + ": its frequency (" + number_text(e.frequency_hz) + ") must be from " +
+             formatted("%.15g to %.15g Hz", kFrdLowestHz, kFrdHighestHz);
     case Code::not_ascending:
       return line + ": its frequency (" + number_text(e.frequency_hz) +
              ") must be above the row before's";
@@ -52,6 +53,14 @@ std::string frd_error_text(const FrdError& e, const std::string& name) {
       return what + " has no phase, which --mode vector needs; average it with --mode power or db";
     case Code::bad_grid:
       return "the grid (" + std::to_string(e.columns) + " points an octave) must be 1 to 1000";
+    case Code::bad_level:
+      return line + ": its level (" + number_text(e.level_db) + " dB) must be from " +
+             number_text(-kFrdLevelLimitDb) + " to " + number_text(kFrdLevelLimitDb) + " dB";
+    case Code::not_a_file:
+      return what + " is a pipe or a device, not a file: each input is read twice, once for the "
+                    "range they share and once onto its grid";
+    case Code::changed:
+      return what + " changed while it was read; average it once it is written";
   }
   return what + " is refused";
 }
@@ -157,13 +166,7 @@ int run_average(int argc, char** argv) {
   if (!o.csv.empty()) outputs.push_back(o.csv);
   if (std::string e = names_error(outputs, inputs); !e.empty()) return fail(e);
 
-  std::vector<FrdData> data;
-  for (const std::string& name : inputs) {
-    auto read = read_frd(name);
-    if (!read) return fail(frd_error_text(read.error(), name));
-    data.push_back(std::move(*read));
-  }
-  const auto average = average_frd(data, o.mode);
+  const auto average = average_frd_files(inputs, o.mode);
   if (!average) {
     const FrdError& e = average.error();
     return fail(frd_error_text(e, e.input > 0 ? inputs[static_cast<std::size_t>(e.input - 1)] : ""));
