@@ -67,6 +67,10 @@ std::string frd_error_text(const FrdError& e, const std::string& name) {
 
 namespace {
 
+// A grid frequency to 0.001 Hz, or to 0.000001 Hz below 1 Hz, where 0.001 Hz would not tell
+// neighbouring points apart.
+std::string hz_text(double hz) { return formatted(hz < 1 ? "%.6f" : "%.3f", hz); }
+
 const char* mode_name(AverageMode m) {
   return m == AverageMode::power ? "power (RMS)" : m == AverageMode::db ? "dB" : "vector";
 }
@@ -76,10 +80,10 @@ std::string header(const AverageOptions& o, const std::vector<std::string>& inpu
                    const FrdAverage& a, char mark) {
   const std::string m = std::string(1, mark) + " ";
   std::string t = m + kAverageVersion + "\n";
-  t += m + formatted("Average: %s of %zu input%s, 96 points an octave from %.3f Hz to %.3f Hz, "
+  t += m + formatted("Average: %s of %zu input%s, 96 points an octave from %s Hz to %s Hz, "
                      "the range every input covers\n",
                      mode_name(o.mode), inputs.size(), inputs.size() == 1 ? "" : "s",
-                     a.frequencies.front(), a.frequencies.back());
+                     hz_text(a.frequencies.front()).c_str(), hz_text(a.frequencies.back()).c_str());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     t += m + "Input " + std::to_string(i + 1) + ": " + inputs[i] + "\n";
   }
@@ -96,11 +100,11 @@ std::string average_text(const AverageOptions& o, const std::vector<std::string>
     if (phase) {
       double d = hundredths(a.phase[i]);
       if (d <= -180) d += 360;
-      std::snprintf(line, sizeof line, "%.3f\t%.2f\t%.2f\n", a.frequencies[i], hundredths(a.level[i]), d);
+      std::snprintf(line, sizeof line, "\t%.2f\t%.2f\n", hundredths(a.level[i]), d);
     } else {
-      std::snprintf(line, sizeof line, "%.3f\t%.2f\n", a.frequencies[i], hundredths(a.level[i]));
+      std::snprintf(line, sizeof line, "\t%.2f\n", hundredths(a.level[i]));
     }
-    t += line;
+    t += hz_text(a.frequencies[i]) + line;
   }
   return t;
 }
@@ -112,9 +116,9 @@ std::string spread_text(const AverageOptions& o, const std::vector<std::string>&
   t += "frequency_hz,min_db,max_db,std_db\n";
   char line[120];
   for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
-    std::snprintf(line, sizeof line, "%.3f,%.2f,%.2f,%.3f\n", a.frequencies[i],
-                  hundredths(a.min_db[i]), hundredths(a.max_db[i]), a.std_db[i] + 0.0);
-    t += line;
+    std::snprintf(line, sizeof line, ",%.2f,%.2f,%.3f\n", hundredths(a.min_db[i]),
+                  hundredths(a.max_db[i]), a.std_db[i] + 0.0);
+    t += hz_text(a.frequencies[i]) + line;
   }
   return t;
 }
