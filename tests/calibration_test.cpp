@@ -267,6 +267,7 @@ TEST(FrdAverage, ThreeShiftedResponsesAgainstTheirClosedForms) {
 // a vector average names the input without phase, an average the input out of range.
 TEST(FrdAverage, ReadsTheFieldsFilesAndNamesWhatIsRefused) {
   const auto d = vellisk::parse_frd("Freq(Hz) SPL(dB) Phase(degrees)\nInformation: 2 rows\n1/3 octave\n"
+                                    "20 Hz to 40 Hz, nan none\n"
                                     "* a\n# b\n; c\n// d\n\n20, -1, 5\n40, -2, 6\n");
   ASSERT_TRUE(d);
   EXPECT_EQ(d->frequencies, (std::vector<double>{20, 40}));
@@ -282,7 +283,7 @@ TEST(FrdAverage, ReadsTheFieldsFilesAndNamesWhatIsRefused) {
                // A first row that does not read is no heading; frequencies and levels no
                // measurement gives are refused where they stand.
                {"100 nan\n1000 0\n", Code::not_numbers, 1},     {"100 -inf\n1000 0\n", Code::not_numbers, 1},
-               {"100 0dB\n1000 0\n", Code::not_numbers, 1},     {"nan 0\n1000 0\n", Code::not_numbers, 1},
+               {"100 0dB\n1000 0\n", Code::not_numbers, 1},     {"NaN 0\n1000 0\n", Code::not_numbers, 1},
                {"1e-323 0\n1000 0\n", Code::bad_frequency, 1},  {"2e300 0\n3e300 0\n", Code::bad_frequency, 1},
                {"100 5000\n1000 0\n", Code::bad_level, 1},      {"100 0\n1000 -1e308\n", Code::bad_level, 2}};
   for (const auto& c : cases) {

@@ -41,7 +41,7 @@ class RowReader {
     const TableLine t = read_table_line(line, kFrdCommentMarks);
     if (t.kind == TableLineKind::comment || (t.kind == TableLineKind::blank && !cut)) return {};
     if (t.kind != TableLineKind::numbers || cut) {
-      const bool heading = t.kind == TableLineKind::text && rows_ == 0 && !starts_with_number(line);
+      const bool heading = t.kind == TableLineKind::text && rows_ == 0 && !reads_as_row(line);
       if (heading) return {};
       return error_of(FrdError::Code::not_numbers, number_);
     }

@@ -61,8 +61,9 @@ inline constexpr std::size_t kFrdMaxLine = 65536;
 // kFrdLowestHz to kFrdHighestHz and ascending, levels within
 // kFrdLevelLimitDb of 0. Blank lines and lines starting with '*', '#', '"',
 // ';', '\'', '%' or "//" are comments, anywhere; before the first row, so is
-// any line of text that does not start with a number (a column heading such
-// as "Freq(Hz) SPL(dB) Phase(degrees)"). Any other line is refused, naming it.
+// any line of text that does not read as a row (see reads_as_row: "100 nan"
+// does), a column heading such as "Freq(Hz) SPL(dB) Phase(degrees)". Any
+// other line is refused, naming it.
 Expected<FrdData, FrdError> parse_frd(std::string_view text);
 
 // Reads and parses the file at path.

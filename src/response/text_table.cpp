@@ -55,14 +55,25 @@ void skip_spaces(std::string_view& s) {
 
 }  // namespace
 
-bool starts_with_number(std::string_view line) {
+bool reads_as_row(std::string_view line) {
   std::string_view s = trimmed(line);
-  if (s.starts_with('+')) s.remove_prefix(1);
-  double v = 0;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() && ec != std::errc::result_out_of_range) return false;
-  const std::string_view rest = s.substr(static_cast<std::size_t>(end - s.data()));
-  return rest.empty() || is_space(rest.front()) || rest.front() == ',' || rest.front() == ';';
+  if (s.empty()) return false;
+  while (!s.empty()) {
+    std::size_t end = 0;
+    while (end < s.size() && !is_space(s[end]) && s[end] != ',' && s[end] != ';') ++end;
+    std::string_view field = s.substr(0, end);
+    const bool numeric = !field.empty() && (std::isdigit(static_cast<unsigned char>(field[0])) ||
+                                            field[0] == '.' || field[0] == '+' || field[0] == '-');
+    if (!field.empty() && (field[0] == '+' || field[0] == '-')) field.remove_prefix(1);
+    std::string_view word = field;
+    const bool special = take_word(word, "nan") || take_word(word, "inf");
+    if (!numeric && !(special && (word.empty() || take_word(word, "inity")) && word.empty())) {
+      return false;
+    }
+    s.remove_prefix(end);
+    while (!s.empty() && (is_space(s.front()) || s.front() == ',' || s.front() == ';')) s.remove_prefix(1);
+  }
+  return true;
 }
 
 double unwrapped_degrees(double before, double degrees) {

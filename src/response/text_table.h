@@ -30,9 +30,10 @@ struct TableLine {
 // mark "//" stands for two slashes; any other mark is one character.
 TableLine read_table_line(std::string_view line, const std::vector<std::string_view>& marks);
 
-// Whether the line's first field (up to white space, a comma or a semicolon) is a whole
-// number, finite or not ("100", "-inf", "nan", "1e999"): a row, however bad, not a heading.
-bool starts_with_number(std::string_view line);
+// Whether every field of the line (separated by white space, commas or semicolons) starts as
+// a number does (a digit, '.', '+' or '-') or is "nan", "inf" or "infinity" in any letter case:
+// "100 nan", "100 0dB", "-inf 0". Such a line is a row, however bad, not a heading.
+bool reads_as_row(std::string_view line);
 
 // A table's phase in degrees unwrapped against the point before's (a step of at most 180
 // degrees), without overflow however large the degrees written.
