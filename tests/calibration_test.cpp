@@ -7,6 +7,7 @@
 #include <complex>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "response/calibration.h"
@@ -305,4 +306,20 @@ TEST(FrdAverage, ReadsTheFieldsFilesAndNamesWhatIsRefused) {
   ASSERT_FALSE(apart);
   EXPECT_EQ(apart.error().code, Code::no_overlap);
   EXPECT_EQ(apart.error().input, 2);
+  // Inputs in memory keep the files' rules: a level missing for a frequency, or a frequency no
+  // file may hold, names the input and the row.
+  vellisk::FrdData short_levels;
+  short_levels.frequencies = {20, 40, 80};
+  short_levels.level = {0, 0};
+  vellisk::FrdData far = shifted(0, 20, 20000, 24);
+  far.frequencies.back() = 2e300;
+  for (const auto& [data, code, line] : {std::tuple{short_levels, Code::mixed_columns, 3},
+                                         std::tuple{far, Code::bad_frequency, static_cast<int>(far.frequencies.size())}}) {
+    SCOPED_TRACE(line);
+    const auto e = vellisk::average_frd({shifted(0, 20, 20000, 24), data}, vellisk::AverageMode::db);
+    ASSERT_FALSE(e);
+    EXPECT_EQ(e.error().code, code);
+    EXPECT_EQ(e.error().input, 2);
+    EXPECT_EQ(e.error().line, line);
+  }
 }
