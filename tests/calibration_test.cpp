@@ -7,6 +7,7 @@
 #include <complex>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "response/calibration.h"
@@ -74,6 +75,8 @@ TEST(MicCalibration, RefusesWhatDoesNotParseNamingTheLine) {
                {"20 0\n30 nan\n", MicCode::not_numbers, 2},
                {"20 0\n30 1dB\n", MicCode::not_numbers, 2},
                {"Sens Factor =1dB\nSens Factor =2dB\n20 0\n30 0\n", MicCode::sens_factor_twice, 2},
+               {"20 0\n30 400\n", MicCode::bad_level, 2},
+               {"20 -1e300\n30 0\n", MicCode::bad_level, 1},
                {"* only\n20 0\n", MicCode::too_few_points, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -264,7 +267,9 @@ TEST(FrdAverage, ThreeShiftedResponsesAgainstTheirClosedForms) {
 // .frd files of other programs: headings, comment marks, commas; refusals name the line, and
 // a vector average names the input without phase, an average the input out of range.
 TEST(FrdAverage, ReadsTheFieldsFilesAndNamesWhatIsRefused) {
-  const auto d = vellisk::parse_frd("Freq(Hz) SPL(dB) Phase(degrees)\n* a\n# b\n; c\n// d\n\n20, -1, 5\n40, -2, 6\n");
+  const auto d = vellisk::parse_frd("Freq(Hz) SPL(dB) Phase(degrees)\nInformation: 2 rows\n1/3 octave\n"
+                                    "20 Hz to 40 Hz, nan none\n"
+                                    "* a\n# b\n; c\n// d\n\n20, -1, 5\n40, -2, 6\n");
   ASSERT_TRUE(d);
   EXPECT_EQ(d->frequencies, (std::vector<double>{20, 40}));
   EXPECT_EQ(d->phase, (std::vector<double>{5, 6}));
@@ -275,7 +280,13 @@ TEST(FrdAverage, ReadsTheFieldsFilesAndNamesWhatIsRefused) {
     int line;
   } cases[] = {{"20 0\nend of data\n30 0\n", Code::not_numbers, 2}, {"20 0 0 0\n", Code::column_count, 1},
                {"20 0\n30 0 1\n", Code::mixed_columns, 2},       {"20 0\n10 0\n", Code::not_ascending, 2},
-               {"-5 0\n", Code::bad_frequency, 1},               {"* none\n20 0\n", Code::too_few_rows, 0}};
+               {"-5 0\n", Code::bad_frequency, 1},               {"* none\n20 0\n", Code::too_few_rows, 0},
+               // A first row that does not read is no heading; frequencies and levels no
+               // measurement gives are refused where they stand.
+               {"100 nan\n1000 0\n", Code::not_numbers, 1},     {"100 -inf\n1000 0\n", Code::not_numbers, 1},
+               {"100 0dB\n1000 0\n", Code::not_numbers, 1},     {"NaN 0\n1000 0\n", Code::not_numbers, 1},
+               {"1e-323 0\n1000 0\n", Code::bad_frequency, 1},  {"2e300 0\n3e300 0\n", Code::bad_frequency, 1},
+               {"100 5000\n1000 0\n", Code::bad_level, 1},      {"100 0\n1000 -1e308\n", Code::bad_level, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     const auto e = vellisk::parse_frd(c.text);
@@ -295,4 +306,20 @@ TEST(FrdAverage, ReadsTheFieldsFilesAndNamesWhatIsRefused) {
   ASSERT_FALSE(apart);
   EXPECT_EQ(apart.error().code, Code::no_overlap);
   EXPECT_EQ(apart.error().input, 2);
+  // Inputs in memory keep the files' rules: a level missing for a frequency, or a frequency no
+  // file may hold, names the input and the row.
+  vellisk::FrdData short_levels;
+  short_levels.frequencies = {20, 40, 80};
+  short_levels.level = {0, 0};
+  vellisk::FrdData far = shifted(0, 20, 20000, 24);
+  far.frequencies.back() = 2e300;
+  for (const auto& [data, code, line] : {std::tuple{short_levels, Code::mixed_columns, 3},
+                                         std::tuple{far, Code::bad_frequency, static_cast<int>(far.frequencies.size())}}) {
+    SCOPED_TRACE(line);
+    const auto e = vellisk::average_frd({shifted(0, 20, 20000, 24), data}, vellisk::AverageMode::db);
+    ASSERT_FALSE(e);
+    EXPECT_EQ(e.error().code, code);
+    EXPECT_EQ(e.error().input, 2);
+    EXPECT_EQ(e.error().line, line);
+  }
 }

@@ -3,6 +3,7 @@
 // against the .frd rows they must match and the closed forms of their averages.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <complex>
@@ -236,6 +237,8 @@ TEST(IrViews, RefusalsLeaveNoFile) {
       {{"--mic-cal", "bad.txt"},
        "--mic-cal (bad.txt) line 3 is not a point (frequency dB [phase]), a comment ('*', '\"' or "
        "'#') or a Sens Factor line"},
+      {{"--mic-cal", "loud.txt"}, "--mic-cal (loud.txt) line 2: its level (400 dB) must be from -100 to 100 dB"},
+      {{"--mic-cal", "."}, "Unable to read --mic-cal (.): Is a directory"},
       {{"--mic-cal", "short.txt"},
        "--mic-cal (short.txt) line 3: its points run from 10 to 15000 Hz, and do not reach "
        "19698.85 Hz, an edge of the band measured; use a file that covers the band"},
@@ -251,6 +254,7 @@ TEST(IrViews, RefusalsLeaveNoFile) {
     record(dir, {wire(10), wire(20)});
     std::ofstream(dir.work() / "bad.txt") << "* microphone\n20 0\n1000 x\n";
     std::ofstream(dir.work() / "short.txt") << "10 0\n\n15000 1\n";
+    std::ofstream(dir.work() / "loud.txt") << "10 0\n1000 400\n20000 0\n";
     std::vector<float> noise(48000);
     for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = 0.1f * std::sin(0.7f * static_cast<float>(i * i % 1000));
     SF_INFO info{};
@@ -358,11 +362,18 @@ TEST(Average, Refusals) {
       {{"out.csv", "a.frd"}, "output (out.csv) must name a file ending in .frd or .txt"},
       {{"a.frd", "a.frd", "b.frd"},
        "input and output (a.frd, a.frd) must not name the same file: the average would overwrite"},
-      {{"out.frd", "a.frd", "text.frd"}, "input (text.frd) line 4 is text among the rows"},
+      {{"out.frd", "a.frd", "text.frd"}, "input (text.frd) line 4 is neither a row of finite numbers"},
       {{"out.frd", "a.frd", "missing.frd"}, "Unable to read input (missing.frd): No such file"},
       {{"--mode", "vector", "out.frd", "a.frd", "b.frd"},
        "input (b.frd) has no phase, which --mode vector needs"},
       {{"out.frd", "a.frd", "high.frd"}, "input (high.frd) does not overlap the inputs before it"},
+      {{"out.frd", "dir"}, "Unable to read input (dir): Is a directory"},
+      {{"out.frd", "a.frd", "fifo"}, "input (fifo) is a pipe or a device, not a file"},
+      {{"out.frd", "tiny.frd"}, "input (tiny.frd) line 1: its frequency (1e-323) must be from 0.001 to 10000000 Hz"},
+      {{"out.frd", "far.frd"}, "input (far.frd) line 1: its frequency (2e+300) must be from 0.001 to 10000000 Hz"},
+      {{"out.frd", "loud.frd"}, "input (loud.frd) line 2: its level (5000 dB) must be from -500 to 500 dB"},
+      {{"out.frd", "nan.frd"}, "input (nan.frd) line 2 is neither a row of finite numbers"},
+      {{"out.frd", "a.frd", "cut.frd"}, "input (cut.frd) line 2 is neither a row of finite numbers"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(message);
@@ -371,6 +382,13 @@ TEST(Average, Refusals) {
     std::ofstream(dir.work() / "b.frd") << "Freq SPL\n20 0\n20000 1\n";
     std::ofstream(dir.work() / "text.frd") << "20 0\n40 1\n\n60 1 db\n";
     std::ofstream(dir.work() / "high.frd") << "30000 0\n40000 1\n";
+    std::ofstream(dir.work() / "tiny.frd") << "1e-323 0\n1000 0\n";
+    std::ofstream(dir.work() / "far.frd") << "2e300 0\n3e300 0\n";
+    std::ofstream(dir.work() / "loud.frd") << "Freq SPL\n100 5000\n1000 0\n";
+    std::ofstream(dir.work() / "nan.frd") << "Freq SPL\n100 nan\n1000 0\n";
+    std::ofstream(dir.work() / "cut.frd") << "20 0\n" << std::string(70000, '1') << " 0\n20000 0\n";
+    std::filesystem::create_directory(dir.work() / "dir");
+    ASSERT_EQ(mkfifo((dir.work() / "fifo").c_str(), 0600), 0);
     const std::vector<std::string> before = list_files(dir.work());
     const RunResult r = run_average(dir, args);
     EXPECT_EQ(r.status, 1);
@@ -445,6 +463,67 @@ TEST(Average, OneInputIsItself) {
     EXPECT_NE(avg.header[1].find(" of 1 input, 96 points an octave from 100.000 Hz"),
               std::string::npos)
         << avg.header[1];
+  }
+}
+
+// Inputs at the edges of what is taken (0.001 Hz to 10 MHz, levels of +-500 dB, phases of
+// +-1e308 degrees) give every mode's closed form, and only whole rows of finite numbers that
+// read back.
+TEST(Average, ExtremeInputsGiveFiniteWholeRows) {
+  TempDir dir;
+  std::ofstream(dir.work() / "hi.frd") << "0.001 500 1e308\n10000000 500 -1e308\n";
+  std::ofstream(dir.work() / "lo.frd") << "0.001 -500 0\n10000000 -500 0\n";
+  const std::map<std::string, double> modes = {
+      {"power", 500 - 10 * std::log10(2.0)}, {"db", 0}, {"vector", 500 - 20 * std::log10(2.0)}};
+  for (const auto& [mode, level] : modes) {
+    SCOPED_TRACE(mode);
+    const RunResult r =
+        run_average(dir, {"--mode", mode, "--csv", "s.csv", "avg.frd", "hi.frd", "lo.frd"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* name : {"avg.frd", "s.csv"}) {
+      const std::string text = read_file(dir.work() / name);
+      ASSERT_FALSE(text.empty());
+      EXPECT_EQ(text.back(), '\n') << name;
+      EXPECT_EQ(text.find("nan"), std::string::npos) << name;
+      EXPECT_EQ(text.find("inf"), std::string::npos) << name;
+    }
+    const Table avg = read_table(dir.work() / "avg.frd", '*');
+    ASSERT_EQ(avg.rows.size(), 3190u);  // 96 an octave over 33.2 octaves
+    double before = 0;
+    for (const std::vector<double>& row : avg.rows) {
+      ASSERT_EQ(row.size(), mode == "vector" ? 3u : 2u);
+      ASSERT_GT(row[0], before);  // rows that read back: frequencies ascending
+      before = row[0];
+      EXPECT_NEAR(row[1], level, 0.005);
+    }
+    for (const std::vector<double>& row : read_table(dir.work() / "s.csv", '#').rows) {
+      ASSERT_EQ(row.size(), 4u);
+      EXPECT_EQ(row[1], -500);
+      EXPECT_EQ(row[2], 500);
+      EXPECT_NEAR(row[3], 500 * std::sqrt(2.0), 0.001);
+    }
+  }
+}
+
+// A file read in blocks: a byte order mark, a comment of 200 kB, CRLF and 30000 rows across
+// many blocks average (one input) to the level its rows give.
+TEST(Average, LongFileReadInBlocks) {
+  TempDir dir;
+  {
+    std::ofstream f(dir.work() / "long.frd", std::ios::binary);
+    f.precision(12);
+    f << "\xEF\xBB\xBF* " << std::string(200000, 'x') << "\r\nFreq SPL\r\n";
+    for (int i = 0; i < 30000; ++i) {
+      const double hz = 10 * std::pow(2000.0, i / 29999.0);
+      f << hz << '\t' << -6 * std::log10(hz / 10) << "\r\n";
+    }
+  }
+  const RunResult r = run_average(dir, {"avg.frd", "long.frd"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Table avg = read_table(dir.work() / "avg.frd", '*');
+  ASSERT_EQ(avg.rows.size(), 1053u);  // 96 an octave from 10 Hz to 20 kHz
+  for (const std::vector<double>& row : avg.rows) {
+    EXPECT_NEAR(row[1], -6 * std::log10(row[0] / 10), 0.0075) << row[0];  // the frequency written to 0.001 Hz, the level to 0.01 dB
   }
 }
 

@@ -51,7 +51,15 @@ std::vector<double> sixth_octave_powers(const Spectrum& s, const std::vector<dou
 
 std::vector<double> log_centres(double f_lo, double f_hi, double ratio) {
   std::vector<double> centres;
-  for (double f = f_lo; f <= f_hi * (1 + 1e-12); f *= ratio) centres.push_back(f);
+  if (!(f_lo > 0 && f_hi < 1e300 && ratio > 1)) return centres;
+  // Bounded by its count, so that a step too small to move f_lo cannot run on.
+  const double count = std::floor(std::log(f_hi * (1 + 1e-12) / f_lo) / std::log(ratio)) + 2;
+  if (!(count < 1e8)) return centres;
+  centres.reserve(static_cast<std::size_t>(std::max(count, 0.0)));
+  for (double f = f_lo; f <= f_hi * (1 + 1e-12) && static_cast<double>(centres.size()) < count;
+       f *= ratio) {
+    centres.push_back(f);
+  }
   return centres;
 }
 

@@ -33,7 +33,8 @@ Spectrum spectrum_of(const float* x, std::int64_t n, double rate, std::int64_t m
 std::vector<double> sixth_octave_powers(const Spectrum& s, const std::vector<double>& centres,
                                         double scale);
 
-// Centres spaced by ratio from f_lo up to f_hi.
+// Centres spaced by ratio from f_lo up to f_hi; none unless f_lo > 0, f_hi < 1e300, ratio > 1
+// and the centres number fewer than 1e8.
 std::vector<double> log_centres(double f_lo, double f_hi, double ratio);
 
 }  // namespace vellisk

@@ -97,6 +97,11 @@ Expected<MicCalibration, MicCalibrationError> parse_mic_calibration(std::string_
       e.frequency_hz = hz;
       return e;
     }
+    if (!(std::abs(t.numbers[1]) <= kMicLevelLimitDb)) {
+      MicCalibrationError e = refuse(MicCalibrationError::Code::bad_level);
+      e.level_db = t.numbers[1];
+      return e;
+    }
     if (mic.hz_.empty()) mic.first_line = number;
     mic.last_line = number;
     mic.hz_.push_back(hz);
@@ -104,7 +109,7 @@ Expected<MicCalibration, MicCalibrationError> parse_mic_calibration(std::string_
     if (n == 3) {
       // Unwrapped along the points, so that interpolation never crosses the wrap.
       double d = t.numbers[2];
-      if (!mic.degrees_.empty()) d = mic.degrees_.back() + std::remainder(d - mic.degrees_.back(), 360.0);
+      if (!mic.degrees_.empty()) d = unwrapped_degrees(mic.degrees_.back(), d);
       mic.degrees_.push_back(d);
     }
   }

@@ -28,14 +28,19 @@ struct MicCalibrationError {
     too_few_points,     // fewer than 2 points
     does_not_cover,     // the points run from low_hz to high_hz; frequency_hz, an edge of the
                         // band asked for, lies outside; line: the point nearest it
+    bad_level,          // line: level_db is not within kMicLevelLimitDb of 0
   };
   Code code = Code::not_numbers;
   int line = 0;  // from 1; 0 when about the whole file
   double frequency_hz = 0;
   int columns = 0;
   double low_hz = 0, high_hz = 0;
+  double level_db = 0;
   int system_error = 0;
 };
+
+// The largest deviation from flat a microphone's point may give, dB.
+inline constexpr double kMicLevelLimitDb = 100;
 
 // A microphone's deviation from flat as its calibration file gives it: lines
 // of frequency (Hz), level (dB) and optionally phase (degrees), ascending in
@@ -87,7 +92,8 @@ class MicCalibration {
 
 // Parses a calibration file's text (see MicCalibration): every line must be
 // a comment, blank, a sensitivity line or a point of 2 or 3 numbers, all
-// points with the same count, frequencies above 0 and ascending.
+// points with the same count, frequencies above 0 and ascending, levels
+// within kMicLevelLimitDb of 0.
 Expected<MicCalibration, MicCalibrationError> parse_mic_calibration(std::string_view text);
 
 // Reads and parses the file at path.

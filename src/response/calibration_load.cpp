@@ -50,6 +50,9 @@ std::string mic_error_text(const MicCalibrationError& e, const std::string& path
       return line + " is a second Sens Factor line";
     case Code::too_few_points:
       return what + " holds fewer than 2 points";
+    case Code::bad_level:
+      return line + ": its level (" + text(e.level_db) + " dB) must be from " +
+             text(-kMicLevelLimitDb) + " to " + text(kMicLevelLimitDb) + " dB";
     case Code::does_not_cover:
       return line + ": its points run from " + text(e.low_hz) + " to " + text(e.high_hz) +
              " Hz, and do not reach " + formatted_hz(e.frequency_hz) +

@@ -5,6 +5,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -50,13 +55,79 @@ void skip_spaces(std::string_view& s) {
 
 }  // namespace
 
+bool reads_as_row(std::string_view line) {
+  std::string_view s = trimmed(line);
+  if (s.empty()) return false;
+  while (!s.empty()) {
+    std::size_t end = 0;
+    while (end < s.size() && !is_space(s[end]) && s[end] != ',' && s[end] != ';') ++end;
+    std::string_view field = s.substr(0, end);
+    const bool numeric = !field.empty() && (std::isdigit(static_cast<unsigned char>(field[0])) ||
+                                            field[0] == '.' || field[0] == '+' || field[0] == '-');
+    if (!field.empty() && (field[0] == '+' || field[0] == '-')) field.remove_prefix(1);
+    std::string_view word = field;
+    const bool special = take_word(word, "nan") || take_word(word, "inf");
+    if (!numeric && !(special && (word.empty() || take_word(word, "inity")) && word.empty())) {
+      return false;
+    }
+    s.remove_prefix(end);
+    while (!s.empty() && (is_space(s.front()) || s.front() == ',' || s.front() == ';')) s.remove_prefix(1);
+  }
+  return true;
+}
+
+double unwrapped_degrees(double before, double degrees) {
+  return before + std::remainder(std::remainder(degrees, 360.0) - std::remainder(before, 360.0), 360.0);
+}
+
 int read_text(const std::string& path, std::string& text) {
+  if (std::error_code ec; std::filesystem::is_directory(path, ec)) return EISDIR;
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
   if (in) out << in.rdbuf();
   if (!in || in.bad()) return errno != 0 ? errno : EIO;
   text = out.str();
+  return 0;
+}
+
+int for_each_line(const std::string& path, std::size_t max_line,
+                  const std::function<bool(std::string_view line, bool cut)>& line) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  std::string held;  // the line so far, at most max_line bytes
+  bool cut = false, first = true;
+  char block[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) break;
+    std::string_view b(block, static_cast<std::size_t>(got));
+    for (;;) {
+      const std::size_t end = b.find('\n');
+      const std::string_view part = b.substr(0, end);
+      const std::size_t room = max_line - held.size();
+      held.append(part.substr(0, room));
+      cut = cut || part.size() > room;
+      if (first && held.size() >= 3) {
+        if (held.starts_with("\xEF\xBB\xBF")) held.erase(0, 3);
+        first = false;
+      }
+      if (end == std::string_view::npos) break;
+      if (!line(held, cut)) return 0;
+      held.clear(), cut = false, first = false;
+      b.remove_prefix(end + 1);
+    }
+  }
+  if (!held.empty() || cut) line(held, cut);
   return 0;
 }
 

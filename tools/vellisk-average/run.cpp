@@ -29,7 +29,7 @@ std::string frd_error_text(const FrdError& e, const std::string& name) {
     case Code::unreadable:
       return "Unable to read " + what + ": " + std::strerror(e.system_error);
     case Code::not_numbers:
-      return line + " is text among the rows: a row is frequency, level [phase]";
+      return line + " is neither a row of finite numbers (frequency level [phase]) nor a comment";
     case Code::column_count:
       return line + " holds " + std::to_string(e.columns) +
              " numbers, not 2 (frequency level) or 3 (frequency level phase)";
@@ -37,7 +37,8 @@ std::string frd_error_text(const FrdError& e, const std::string& name) {
       return line + " holds " + std::to_string(e.columns) + " numbers, where the first row holds " +
              std::to_string(e.columns == 2 ? 3 : 2);
     case Code::bad_frequency:
-      return line + ": its frequency (" + number_text(e.frequency_hz) + ") must be greater than 0";
+      return line + ": its frequency (" + number_text(e.frequency_hz) + ") must be from " +
+             formatted("%.15g to %.15g Hz", kFrdLowestHz, kFrdHighestHz);
     case Code::not_ascending:
       return line + ": its frequency (" + number_text(e.frequency_hz) +
              ") must be above the row before's";
@@ -52,11 +53,23 @@ std::string frd_error_text(const FrdError& e, const std::string& name) {
       return what + " has no phase, which --mode vector needs; average it with --mode power or db";
     case Code::bad_grid:
       return "the grid (" + std::to_string(e.columns) + " points an octave) must be 1 to 1000";
+    case Code::bad_level:
+      return line + ": its level (" + number_text(e.level_db) + " dB) must be from " +
+             number_text(-kFrdLevelLimitDb) + " to " + number_text(kFrdLevelLimitDb) + " dB";
+    case Code::not_a_file:
+      return what + " is a pipe or a device, not a file: each input is read twice, once for the "
+                    "range they share and once onto its grid";
+    case Code::changed:
+      return what + " changed while it was read; average it once it is written";
   }
   return what + " is refused";
 }
 
 namespace {
+
+// A grid frequency to 0.001 Hz, or to 0.000001 Hz below 1 Hz, where 0.001 Hz would not tell
+// neighbouring points apart.
+std::string hz_text(double hz) { return formatted(hz < 1 ? "%.6f" : "%.3f", hz); }
 
 const char* mode_name(AverageMode m) {
   return m == AverageMode::power ? "power (RMS)" : m == AverageMode::db ? "dB" : "vector";
@@ -67,10 +80,10 @@ std::string header(const AverageOptions& o, const std::vector<std::string>& inpu
                    const FrdAverage& a, char mark) {
   const std::string m = std::string(1, mark) + " ";
   std::string t = m + kAverageVersion + "\n";
-  t += m + formatted("Average: %s of %zu input%s, 96 points an octave from %.3f Hz to %.3f Hz, "
+  t += m + formatted("Average: %s of %zu input%s, 96 points an octave from %s Hz to %s Hz, "
                      "the range every input covers\n",
                      mode_name(o.mode), inputs.size(), inputs.size() == 1 ? "" : "s",
-                     a.frequencies.front(), a.frequencies.back());
+                     hz_text(a.frequencies.front()).c_str(), hz_text(a.frequencies.back()).c_str());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     t += m + "Input " + std::to_string(i + 1) + ": " + inputs[i] + "\n";
   }
@@ -87,11 +100,11 @@ std::string average_text(const AverageOptions& o, const std::vector<std::string>
     if (phase) {
       double d = hundredths(a.phase[i]);
       if (d <= -180) d += 360;
-      std::snprintf(line, sizeof line, "%.3f\t%.2f\t%.2f\n", a.frequencies[i], hundredths(a.level[i]), d);
+      std::snprintf(line, sizeof line, "\t%.2f\t%.2f\n", hundredths(a.level[i]), d);
     } else {
-      std::snprintf(line, sizeof line, "%.3f\t%.2f\n", a.frequencies[i], hundredths(a.level[i]));
+      std::snprintf(line, sizeof line, "\t%.2f\n", hundredths(a.level[i]));
     }
-    t += line;
+    t += hz_text(a.frequencies[i]) + line;
   }
   return t;
 }
@@ -103,9 +116,9 @@ std::string spread_text(const AverageOptions& o, const std::vector<std::string>&
   t += "frequency_hz,min_db,max_db,std_db\n";
   char line[120];
   for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
-    std::snprintf(line, sizeof line, "%.3f,%.2f,%.2f,%.3f\n", a.frequencies[i],
-                  hundredths(a.min_db[i]), hundredths(a.max_db[i]), a.std_db[i] + 0.0);
-    t += line;
+    std::snprintf(line, sizeof line, ",%.2f,%.2f,%.3f\n", hundredths(a.min_db[i]),
+                  hundredths(a.max_db[i]), a.std_db[i] + 0.0);
+    t += hz_text(a.frequencies[i]) + line;
   }
   return t;
 }
@@ -157,13 +170,7 @@ int run_average(int argc, char** argv) {
   if (!o.csv.empty()) outputs.push_back(o.csv);
   if (std::string e = names_error(outputs, inputs); !e.empty()) return fail(e);
 
-  std::vector<FrdData> data;
-  for (const std::string& name : inputs) {
-    auto read = read_frd(name);
-    if (!read) return fail(frd_error_text(read.error(), name));
-    data.push_back(std::move(*read));
-  }
-  const auto average = average_frd(data, o.mode);
+  const auto average = average_frd_files(inputs, o.mode);
   if (!average) {
     const FrdError& e = average.error();
     return fail(frd_error_text(e, e.input > 0 ? inputs[static_cast<std::size_t>(e.input - 1)] : ""));
