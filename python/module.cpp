@@ -73,7 +73,14 @@ SweepParams params_of(const py::object& design) {
     py::gil_scoped_release free;  // the file's every sample is checked
     return read_sweep_file(*path).params;
   }
-  const auto n = design.cast<std::vector<double>>();
+  if (!py::isinstance<py::sequence>(design) || py::isinstance<py::bytes>(design)) {
+    refuse_type(design, "design",
+                "the eight numbers of the sweep or the path (str or os.PathLike) of its WAV file");
+  }
+  std::vector<double> n;
+  for (const py::handle item : design.cast<py::sequence>()) {
+    n.push_back(argument<double>(item, "design[" + std::to_string(n.size()) + "]"));
+  }
   if (n.size() != 8) {
     throw py::value_error("design must be the eight numbers rate, amplitude, hzstart, hzend, "
                           "duration, silence, leadin and leadout (" +
@@ -123,7 +130,8 @@ void calibration_of(const Keywords& k, ResponseRequest& r) {
                            "and its stated level, dB SPL");
     }
     refuse(read_option("spl-cal", *path, read));
-    refuse(read_option("spl-cal", number_text(py::float_(level).cast<double>()), read, true));
+    refuse(read_option("spl-cal", number_text(argument<double>(level, "spl_cal's level")), read,
+                       true));
     r.spl_calibration = *path;
     r.spl_level_db = read.spl_level;
   }
@@ -146,7 +154,7 @@ ResponseRequest request_of(const SweepParams& params, const Keywords& k) {
     r.drift_auto = read.drift_auto;
     if (read.drift_given) r.drift_ppm = read.drift_ppm;
   } else if (!k.drift.is_none()) {
-    r.drift_ppm = k.drift.cast<double>();
+    r.drift_ppm = argument<double>(k.drift, "drift", "a number (ppm) or 'auto'");
   }
   if (k.gate) {
     refuse(option_error("gate", number_text(*k.gate)));
@@ -452,22 +460,50 @@ PYBIND11_MODULE(vellisk, m) {
                " harmonic orders, " + std::to_string(py::len(r.warnings)) + " warnings>";
       });
 
-  m.def("sweep", &sweep, kSweepDoc, py::arg("rate"), py::arg("amplitude"), py::arg("hzstart"),
+  m.def(
+      "sweep",
+      [](const py::object& rate, const py::object& amplitude, const py::object& hzstart,
+         const py::object& hzend, const py::object& duration, const py::object& silence,
+         const py::object& leadin, const py::object& leadout) {
+        return sweep(argument<double>(rate, "rate"), argument<double>(amplitude, "amplitude"),
+                     argument<double>(hzstart, "hzstart"), argument<double>(hzend, "hzend"),
+                     argument<double>(duration, "duration"), argument<double>(silence, "silence"),
+                     argument<double>(leadin, "leadin"), argument<double>(leadout, "leadout"));
+      },
+      kSweepDoc, py::arg("rate"), py::arg("amplitude"), py::arg("hzstart"),
         py::arg("hzend"), py::arg("duration"), py::arg("silence"), py::arg("leadin"),
         py::arg("leadout"));
 
   m.def(
       "impulse_response",
-      [](const py::object& recording, int rate, const py::object& design, double pre,
-         double length, int harmonics, int repeat, std::optional<int> reference,
-         const py::object& drift, std::optional<double> gate, std::optional<int> smooth,
-         bool uncompensated, bool align, int threads, const std::string& name, bool curves,
-         bool step, bool waterfall, std::optional<double> waterfall_range,
-         const py::object& mic_cal, const py::object& spl_cal) {
-        const Keywords k{pre,    length,    harmonics,       repeat,  reference, drift,
-                         gate,   smooth,    uncompensated,   align,   threads,   curves,
-                         step,   waterfall, waterfall_range, mic_cal, spl_cal};
-        return impulse_response(recording, rate, design, k, name);
+      [](const py::object& recording, const py::object& rate, const py::object& design,
+         const py::object& pre, const py::object& length, const py::object& harmonics,
+         const py::object& repeat, const py::object& reference, const py::object& drift,
+         const py::object& gate, const py::object& smooth, const py::object& uncompensated,
+         const py::object& align, const py::object& threads, const py::object& name,
+         const py::object& curves, const py::object& step, const py::object& waterfall,
+         const py::object& waterfall_range, const py::object& mic_cal,
+         const py::object& spl_cal) {
+        // Every argument is converted here, so that one of the wrong type is refused by name.
+        const Keywords k{argument<double>(pre, "pre"),
+                         argument<double>(length, "length"),
+                         argument<int>(harmonics, "harmonics"),
+                         argument<int>(repeat, "repeat"),
+                         maybe_argument<int>(reference, "reference"),
+                         drift,
+                         maybe_argument<double>(gate, "gate"),
+                         maybe_argument<int>(smooth, "smooth"),
+                         argument<bool>(uncompensated, "uncompensated"),
+                         argument<bool>(align, "align"),
+                         argument<int>(threads, "threads"),
+                         argument<bool>(curves, "curves"),
+                         argument<bool>(step, "step"),
+                         argument<bool>(waterfall, "waterfall"),
+                         maybe_argument<double>(waterfall_range, "waterfall_range"),
+                         mic_cal,
+                         spl_cal};
+        return impulse_response(recording, argument<int>(rate, "rate"), design, k,
+                                argument<std::string>(name, "name"));
       },
       kImpulseDoc, py::arg("recording"), py::arg("rate"), py::arg("design"), py::kw_only(),
       py::arg("pre") = 0.1, py::arg("length") = 1.0, py::arg("harmonics") = 1,
@@ -478,6 +514,14 @@ PYBIND11_MODULE(vellisk, m) {
       py::arg("waterfall") = false, py::arg("waterfall_range") = py::none(),
       py::arg("mic_cal") = py::none(), py::arg("spl_cal") = py::none());
 
-  m.def("room_parameters", &room_parameters, kRoomDoc, py::arg("ir"), py::arg("rate"),
+  m.def(
+      "room_parameters",
+      [](const py::object& ir, const py::object& rate, const py::object& bands,
+         const py::object& threads) {
+        return room_parameters(ir, argument<double>(rate, "rate"),
+                               argument<std::string>(bands, "bands"),
+                               argument<int>(threads, "threads"));
+      },
+      kRoomDoc, py::arg("ir"), py::arg("rate"),
         py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
 }

@@ -249,3 +249,42 @@ def test_refusals_are_the_programs_lines(tmp_path, monkeypatch):
     for spl_cal in "cal.wav", ("cal.wav",), ("cal.wav", 94, 1000):  # not a (path, level)
         with pytest.raises(TypeError):
             vellisk.impulse_response(y, 8000, DESIGN, spl_cal=spl_cal)
+
+
+def test_arrays_that_cannot_be_converted_raise_memory_error():
+    """Broadcast views of a size no machine can copy to float32 (4 PB), in either dtype: a
+    MemoryError that names the size, never a crash."""
+    design = [48000, 0.5, 20, 20000, 2, 0.5, 0.05, 0.005]
+    for dtype in np.float32, np.float64:
+        huge = np.broadcast_to(dtype(0), (2**50,))
+        wide = np.broadcast_to(dtype(0), (2**49, 2))
+        for call in (lambda: vellisk.room_parameters(huge, 48000),
+                     lambda: vellisk.impulse_response(huge, 48000, design),
+                     lambda: vellisk.impulse_response(wide, 48000, design)):
+            with pytest.raises(MemoryError, match=r"\(\d+ frames x [12] channels?\) needs .* GB"):
+                call()
+
+
+def test_wrong_types_raise_type_errors_naming_the_argument():
+    y = np.zeros(40000, np.float32)
+    cases = [
+        ("design[0]", lambda: vellisk.impulse_response(y, 8000, ["8000"] * 8)),
+        ("design", lambda: vellisk.impulse_response(y, 8000, None)),
+        ("design", lambda: vellisk.impulse_response(y, 8000, {"rate": 8000})),
+        ("design", lambda: vellisk.impulse_response(y, 8000, b"sweep.wav")),
+        ("rate", lambda: vellisk.impulse_response(y, 8000.0, DESIGN)),
+        ("harmonics", lambda: vellisk.impulse_response(y, 8000, DESIGN, harmonics=10**10)),
+        ("harmonics", lambda: vellisk.impulse_response(y, 8000, DESIGN, harmonics="2")),
+        ("drift", lambda: vellisk.impulse_response(y, 8000, DESIGN, drift=[1])),
+        ("gate", lambda: vellisk.impulse_response(y, 8000, DESIGN, gate="20")),
+        ("name", lambda: vellisk.impulse_response(y, 8000, DESIGN, name=3)),
+        ("spl_cal's level", lambda: vellisk.impulse_response(y, 8000, DESIGN,
+                                                             spl_cal=("cal.wav", [94]))),
+        ("bands", lambda: vellisk.room_parameters(y, 8000, None)),
+        ("threads", lambda: vellisk.room_parameters(y, 8000, threads=1.5)),
+        ("hzend", lambda: vellisk.sweep(*DESIGN[:3], "3000", *DESIGN[4:])),
+    ]
+    for argument, call in cases:
+        with pytest.raises(TypeError) as refused:
+            call()
+        assert str(refused.value).startswith(argument + " must be "), argument
