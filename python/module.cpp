@@ -7,6 +7,8 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +26,69 @@ namespace py = pybind11;
 namespace vellisk {
 
 namespace {
+
+// A source that ends a long computation at Ctrl-C between its steps: each read (the library
+// reads a batch of channels at a time) first lets Python run the signal handlers due, on the
+// main thread, and once one has raised (KeyboardInterrupt) it refuses every read, so that the
+// computation fails at once. The exception is kept, to be raised in place of that failure.
+class InterruptibleSource : public SampleSource {
+ public:
+  explicit InterruptibleSource(SampleSource& inner) : inner_(inner) {}
+  InterruptibleSource(const InterruptibleSource&) = delete;
+  InterruptibleSource& operator=(const InterruptibleSource&) = delete;
+  ~InterruptibleSource() override {
+    if (type_ == nullptr) return;
+    const py::gil_scoped_acquire gil;
+    Py_XDECREF(type_), Py_XDECREF(value_), Py_XDECREF(trace_);
+  }
+  const SourceInfo& info() const override { return inner_.info(); }
+  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
+                   SampleLevels* levels = nullptr) override {
+    if (interrupted()) return "interrupted";
+    return inner_.read(first, count, channel, n, out, levels);
+  }
+  // Raises what a signal handler raised, if one did; with the GIL held.
+  void raise_if_interrupted() {
+    if (!stopped_) return;
+    PyErr_Restore(type_, value_, trace_);
+    type_ = value_ = trace_ = nullptr;
+    throw py::error_already_set();
+  }
+
+ private:
+  bool interrupted() {
+    if (stopped_) return true;
+    const std::lock_guard<std::mutex> one(lock_);
+    const py::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() == 0) return false;
+    PyErr_Fetch(&type_, &value_, &trace_);
+    stopped_ = true;
+    return true;
+  }
+
+  SampleSource& inner_;
+  std::mutex lock_;
+  std::atomic<bool> stopped_{false};
+  PyObject* type_ = nullptr;
+  PyObject* value_ = nullptr;
+  PyObject* trace_ = nullptr;
+};
+
+// compute(), run with the GIL released, but raising what a signal handler raised during it in
+// place of its result or its failure.
+template <class Compute>
+auto interruptible(InterruptibleSource& source, Compute compute) {
+  try {
+    auto result = compute();
+    const py::gil_scoped_acquire gil;
+    source.raise_if_interrupted();
+    return result;
+  } catch (const Error&) {
+    const py::gil_scoped_acquire gil;
+    source.raise_if_interrupted();
+    throw;
+  }
+}
 
 // What impulse_response returns; the views None unless asked for.
 struct PyResponse {
@@ -283,9 +348,10 @@ PyResponse impulse_response(const py::object& recording, int rate,
   ResponseResult result;
   {
     py::gil_scoped_release free;
-    MemorySource source(samples.data.data(), samples.frames, samples.channels, rate,
+    MemorySource memory(samples.data.data(), samples.frames, samples.channels, rate,
                         samples.channels, 1, name);
-    result = measure(request, source, name);
+    InterruptibleSource source(memory);
+    result = interruptible(source, [&] { return measure(request, source, name); });
   }
   PyResponse out;
   out.ir = order_array(result, 1, samples.channels);
@@ -316,9 +382,10 @@ py::object room_parameters(const py::object& ir, double rate, const std::string&
   result.rate = rate;
   {
     py::gil_scoped_release free;
-    MemorySource source(samples.data.data(), samples.frames, samples.channels, 0,
+    MemorySource memory(samples.data.data(), samples.frames, samples.channels, 0,
                         samples.channels, 1, "ir");
-    result.channels = analyse_room(setup, source);
+    InterruptibleSource source(memory);
+    result.channels = interruptible(source, [&] { return analyse_room(setup, source); });
   }
   nlohmann::ordered_json json = file_json(result);
   json.erase("file");
