@@ -420,7 +420,9 @@ impulse response, harmonics, warnings and report, as vellisk-ir does; room_param
 the room-acoustic parameters of an impulse response (ISO 3382-1, and the STI of IEC 60268-16),
 as vellisk-room does. Arrays are numpy arrays of samples, frames x channels (or 1-D for one
 channel), full scale at 1. Refused input raises ValueError with the programs' one-line
-message (a file that cannot be read included). The computations release the GIL.)";
+message (a file that cannot be read included), an argument of the wrong type TypeError
+naming it, an array that cannot be converted to 32-bit floats MemoryError. The computations
+release the GIL; Ctrl-C ends one between its steps with KeyboardInterrupt.)";
 
 constexpr const char* kSweepDoc = R"(The sweep and its inverse filter.
 
