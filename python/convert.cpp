@@ -34,11 +34,11 @@ Samples samples_of(const py::object& array, const char* what) {
     char gb[32];
     std::snprintf(gb, sizeof gb, "%.3g",
                   static_cast<double>(s.frames) * static_cast<double>(channels) * 4e-9);
-    PyErr_SetString(PyExc_MemoryError,
-                    (std::string(what) + " (" + std::to_string(s.frames) + " frames x " +
-                     std::to_string(channels) + (channels == 1 ? " channel) needs " : " channels) needs ") + gb +
-                     " GB as 32-bit float samples, more than can be allocated")
-                        .c_str());
+    const std::string shape = std::to_string(s.frames) + " frames x " + std::to_string(channels) +
+                              (channels == 1 ? " channel" : " channels");
+    PyErr_SetString(PyExc_MemoryError, (std::string(what) + " (" + shape + ") needs " + gb +
+                                        " GB as 32-bit float samples, more than can be allocated")
+                                           .c_str());
     throw py::error_already_set();
   }
   return s;

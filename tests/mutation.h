@@ -1,8 +1,11 @@
 // Seeded mutants of files' bytes and texts, shared by the fuzz tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <random>
 #include <string>
+#include <vector>
 
 namespace vellisk {
 
@@ -16,5 +19,28 @@ std::string mutate(std::string bytes, std::mt19937& random);
 // repeated, dropped or swapped with another, line ends turned into CR or CRLF, or a line of
 // 100000 digits.
 std::string mutate_text(std::string text, std::mt19937& random);
+
+// Gives read count mutants of the seeds in turn (mutate_text's, or mutate's with bytes); read
+// returns "" for one it accepted with plausible values, "refused" for one it refused, and what
+// is wrong otherwise, which fails the test naming the mutant. Both outcomes must be common.
+template <class Read>
+void fuzz_reader(const std::vector<std::string>& seeds, unsigned seed, int count, bool bytes,
+                 Read read) {
+  std::mt19937 random(seed);
+  int accepted = 0, refused = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::string& original = seeds[static_cast<std::size_t>(i) % seeds.size()];
+    const std::string mutant = bytes ? mutate(original, random) : mutate_text(original, random);
+    const std::string fault = read(mutant);
+    if (fault == "refused") {
+      ++refused;
+    } else {
+      EXPECT_EQ(fault, "") << "mutant " << i << ":\n" << mutant.substr(0, 400);
+      accepted += fault.empty();
+    }
+  }
+  EXPECT_GT(accepted, count / 20);
+  EXPECT_GT(refused, count / 20);
+}
 
 }  // namespace vellisk
