@@ -1,6 +1,7 @@
 // Between numpy and the library: sample arrays in, responses and JSON reports out.
 #include "convert.h"
 
+#include <cstdio>
 #include <limits>
 
 namespace py = pybind11;
@@ -25,10 +26,28 @@ Samples samples_of(const py::object& array, const char* what) {
                           std::to_string(channels) + " given)");
   }
   Samples s;
-  s.data = decltype(s.data)::ensure(given);
   s.frames = given.shape(0);
   s.channels = static_cast<int>(channels);
+  s.data = decltype(s.data)::ensure(given);
+  if (!s.data) {
+    // numpy could not allocate the float32 copy; ensure leaves no Python error set.
+    char gb[32];
+    std::snprintf(gb, sizeof gb, "%.3g",
+                  static_cast<double>(s.frames) * static_cast<double>(channels) * 4e-9);
+    const std::string shape = std::to_string(s.frames) + " frames x " + std::to_string(channels) +
+                              (channels == 1 ? " channel" : " channels");
+    PyErr_SetString(PyExc_MemoryError, (std::string(what) + " (" + shape + ") needs " + gb +
+                                        " GB as 32-bit float samples, more than can be allocated")
+                                           .c_str());
+    throw py::error_already_set();
+  }
   return s;
+}
+
+void refuse_type(const py::handle& o, const std::string& name, const char* kind) {
+  std::string given = Py_TYPE(o.ptr())->tp_name;
+  if (PyLong_Check(o.ptr())) given += " " + std::string(py::str(o));
+  throw py::type_error(name + " must be " + kind + " (" + given + " given)");
 }
 
 py::object python_of(const nlohmann::ordered_json& json) {

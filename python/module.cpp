@@ -7,6 +7,8 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +26,69 @@ namespace py = pybind11;
 namespace vellisk {
 
 namespace {
+
+// A source that ends a long computation at Ctrl-C between its steps: each read (the library
+// reads a batch of channels at a time) first lets Python run the signal handlers due, on the
+// main thread, and once one has raised (KeyboardInterrupt) it refuses every read, so that the
+// computation fails at once. The exception is kept, to be raised in place of that failure.
+class InterruptibleSource : public SampleSource {
+ public:
+  explicit InterruptibleSource(SampleSource& inner) : inner_(inner) {}
+  InterruptibleSource(const InterruptibleSource&) = delete;
+  InterruptibleSource& operator=(const InterruptibleSource&) = delete;
+  ~InterruptibleSource() override {
+    if (type_ == nullptr) return;
+    const py::gil_scoped_acquire gil;
+    Py_XDECREF(type_), Py_XDECREF(value_), Py_XDECREF(trace_);
+  }
+  const SourceInfo& info() const override { return inner_.info(); }
+  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
+                   SampleLevels* levels = nullptr) override {
+    if (interrupted()) return "interrupted";
+    return inner_.read(first, count, channel, n, out, levels);
+  }
+  // Raises what a signal handler raised, if one did; with the GIL held.
+  void raise_if_interrupted() {
+    if (!stopped_) return;
+    PyErr_Restore(type_, value_, trace_);
+    type_ = value_ = trace_ = nullptr;
+    throw py::error_already_set();
+  }
+
+ private:
+  bool interrupted() {
+    if (stopped_) return true;
+    const std::lock_guard<std::mutex> one(lock_);
+    const py::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() == 0) return false;
+    PyErr_Fetch(&type_, &value_, &trace_);
+    stopped_ = true;
+    return true;
+  }
+
+  SampleSource& inner_;
+  std::mutex lock_;
+  std::atomic<bool> stopped_{false};
+  PyObject* type_ = nullptr;
+  PyObject* value_ = nullptr;
+  PyObject* trace_ = nullptr;
+};
+
+// compute(), run with the GIL released, but raising what a signal handler raised during it in
+// place of its result or its failure.
+template <class Compute>
+auto interruptible(InterruptibleSource& source, Compute compute) {
+  try {
+    auto result = compute();
+    const py::gil_scoped_acquire gil;
+    source.raise_if_interrupted();
+    return result;
+  } catch (const Error&) {
+    const py::gil_scoped_acquire gil;
+    source.raise_if_interrupted();
+    throw;
+  }
+}
 
 // What impulse_response returns; the views None unless asked for.
 struct PyResponse {
@@ -73,7 +138,14 @@ SweepParams params_of(const py::object& design) {
     py::gil_scoped_release free;  // the file's every sample is checked
     return read_sweep_file(*path).params;
   }
-  const auto n = design.cast<std::vector<double>>();
+  if (!py::isinstance<py::sequence>(design) || py::isinstance<py::bytes>(design)) {
+    refuse_type(design, "design",
+                "the eight numbers of the sweep or the path (str or os.PathLike) of its WAV file");
+  }
+  std::vector<double> n;
+  for (const py::handle item : design.cast<py::sequence>()) {
+    n.push_back(argument<double>(item, "design[" + std::to_string(n.size()) + "]"));
+  }
   if (n.size() != 8) {
     throw py::value_error("design must be the eight numbers rate, amplitude, hzstart, hzend, "
                           "duration, silence, leadin and leadout (" +
@@ -123,7 +195,8 @@ void calibration_of(const Keywords& k, ResponseRequest& r) {
                            "and its stated level, dB SPL");
     }
     refuse(read_option("spl-cal", *path, read));
-    refuse(read_option("spl-cal", number_text(py::float_(level).cast<double>()), read, true));
+    refuse(read_option("spl-cal", number_text(argument<double>(level, "spl_cal's level")), read,
+                       true));
     r.spl_calibration = *path;
     r.spl_level_db = read.spl_level;
   }
@@ -146,7 +219,7 @@ ResponseRequest request_of(const SweepParams& params, const Keywords& k) {
     r.drift_auto = read.drift_auto;
     if (read.drift_given) r.drift_ppm = read.drift_ppm;
   } else if (!k.drift.is_none()) {
-    r.drift_ppm = k.drift.cast<double>();
+    r.drift_ppm = argument<double>(k.drift, "drift", "a number (ppm) or 'auto'");
   }
   if (k.gate) {
     refuse(option_error("gate", number_text(*k.gate)));
@@ -275,9 +348,10 @@ PyResponse impulse_response(const py::object& recording, int rate,
   ResponseResult result;
   {
     py::gil_scoped_release free;
-    MemorySource source(samples.data.data(), samples.frames, samples.channels, rate,
+    MemorySource memory(samples.data.data(), samples.frames, samples.channels, rate,
                         samples.channels, 1, name);
-    result = measure(request, source, name);
+    InterruptibleSource source(memory);
+    result = interruptible(source, [&] { return measure(request, source, name); });
   }
   PyResponse out;
   out.ir = order_array(result, 1, samples.channels);
@@ -308,9 +382,10 @@ py::object room_parameters(const py::object& ir, double rate, const std::string&
   result.rate = rate;
   {
     py::gil_scoped_release free;
-    MemorySource source(samples.data.data(), samples.frames, samples.channels, 0,
+    MemorySource memory(samples.data.data(), samples.frames, samples.channels, 0,
                         samples.channels, 1, "ir");
-    result.channels = analyse_room(setup, source);
+    InterruptibleSource source(memory);
+    result.channels = interruptible(source, [&] { return analyse_room(setup, source); });
   }
   nlohmann::ordered_json json = file_json(result);
   json.erase("file");
@@ -345,7 +420,9 @@ impulse response, harmonics, warnings and report, as vellisk-ir does; room_param
 the room-acoustic parameters of an impulse response (ISO 3382-1, and the STI of IEC 60268-16),
 as vellisk-room does. Arrays are numpy arrays of samples, frames x channels (or 1-D for one
 channel), full scale at 1. Refused input raises ValueError with the programs' one-line
-message (a file that cannot be read included). The computations release the GIL.)";
+message (a file that cannot be read included), an argument of the wrong type TypeError
+naming it, an array that cannot be converted to 32-bit floats MemoryError. The computations
+release the GIL; Ctrl-C ends one between its steps with KeyboardInterrupt.)";
 
 constexpr const char* kSweepDoc = R"(The sweep and its inverse filter.
 
@@ -452,22 +529,50 @@ PYBIND11_MODULE(vellisk, m) {
                " harmonic orders, " + std::to_string(py::len(r.warnings)) + " warnings>";
       });
 
-  m.def("sweep", &sweep, kSweepDoc, py::arg("rate"), py::arg("amplitude"), py::arg("hzstart"),
+  m.def(
+      "sweep",
+      [](const py::object& rate, const py::object& amplitude, const py::object& hzstart,
+         const py::object& hzend, const py::object& duration, const py::object& silence,
+         const py::object& leadin, const py::object& leadout) {
+        return sweep(argument<double>(rate, "rate"), argument<double>(amplitude, "amplitude"),
+                     argument<double>(hzstart, "hzstart"), argument<double>(hzend, "hzend"),
+                     argument<double>(duration, "duration"), argument<double>(silence, "silence"),
+                     argument<double>(leadin, "leadin"), argument<double>(leadout, "leadout"));
+      },
+      kSweepDoc, py::arg("rate"), py::arg("amplitude"), py::arg("hzstart"),
         py::arg("hzend"), py::arg("duration"), py::arg("silence"), py::arg("leadin"),
         py::arg("leadout"));
 
   m.def(
       "impulse_response",
-      [](const py::object& recording, int rate, const py::object& design, double pre,
-         double length, int harmonics, int repeat, std::optional<int> reference,
-         const py::object& drift, std::optional<double> gate, std::optional<int> smooth,
-         bool uncompensated, bool align, int threads, const std::string& name, bool curves,
-         bool step, bool waterfall, std::optional<double> waterfall_range,
-         const py::object& mic_cal, const py::object& spl_cal) {
-        const Keywords k{pre,    length,    harmonics,       repeat,  reference, drift,
-                         gate,   smooth,    uncompensated,   align,   threads,   curves,
-                         step,   waterfall, waterfall_range, mic_cal, spl_cal};
-        return impulse_response(recording, rate, design, k, name);
+      [](const py::object& recording, const py::object& rate, const py::object& design,
+         const py::object& pre, const py::object& length, const py::object& harmonics,
+         const py::object& repeat, const py::object& reference, const py::object& drift,
+         const py::object& gate, const py::object& smooth, const py::object& uncompensated,
+         const py::object& align, const py::object& threads, const py::object& name,
+         const py::object& curves, const py::object& step, const py::object& waterfall,
+         const py::object& waterfall_range, const py::object& mic_cal,
+         const py::object& spl_cal) {
+        // Every argument is converted here, so that one of the wrong type is refused by name.
+        const Keywords k{argument<double>(pre, "pre"),
+                         argument<double>(length, "length"),
+                         argument<int>(harmonics, "harmonics"),
+                         argument<int>(repeat, "repeat"),
+                         maybe_argument<int>(reference, "reference"),
+                         drift,
+                         maybe_argument<double>(gate, "gate"),
+                         maybe_argument<int>(smooth, "smooth"),
+                         argument<bool>(uncompensated, "uncompensated"),
+                         argument<bool>(align, "align"),
+                         argument<int>(threads, "threads"),
+                         argument<bool>(curves, "curves"),
+                         argument<bool>(step, "step"),
+                         argument<bool>(waterfall, "waterfall"),
+                         maybe_argument<double>(waterfall_range, "waterfall_range"),
+                         mic_cal,
+                         spl_cal};
+        return impulse_response(recording, argument<int>(rate, "rate"), design, k,
+                                argument<std::string>(name, "name"));
       },
       kImpulseDoc, py::arg("recording"), py::arg("rate"), py::arg("design"), py::kw_only(),
       py::arg("pre") = 0.1, py::arg("length") = 1.0, py::arg("harmonics") = 1,
@@ -478,6 +583,14 @@ PYBIND11_MODULE(vellisk, m) {
       py::arg("waterfall") = false, py::arg("waterfall_range") = py::none(),
       py::arg("mic_cal") = py::none(), py::arg("spl_cal") = py::none());
 
-  m.def("room_parameters", &room_parameters, kRoomDoc, py::arg("ir"), py::arg("rate"),
+  m.def(
+      "room_parameters",
+      [](const py::object& ir, const py::object& rate, const py::object& bands,
+         const py::object& threads) {
+        return room_parameters(ir, argument<double>(rate, "rate"),
+                               argument<std::string>(bands, "bands"),
+                               argument<int>(threads, "threads"));
+      },
+      kRoomDoc, py::arg("ir"), py::arg("rate"),
         py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
 }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "mutation.h"
 #include "run_vellisk.h"
 #include "sweep/sweep_gen.h"
 
@@ -84,39 +85,6 @@ std::vector<Seed> seeds(const fs::path& scratch) {
   std::memcpy(raw.data(), frames.data(), raw.size());
   out.push_back({"rec.pcm", raw});
   return out;
-}
-
-// One of five mutations: bytes flipped in the header or anywhere, a header
-// word set to an extreme value, the file cut short, or garbage appended.
-std::string mutate(std::string bytes, std::mt19937& random) {
-  const auto below = [&random](std::size_t n) {
-    return std::uniform_int_distribution<std::size_t>(0, std::max<std::size_t>(n, 1) - 1)(random);
-  };
-  const std::size_t header = std::min<std::size_t>(bytes.size(), 128);
-  switch (below(5)) {
-    case 0:
-      for (std::size_t i = 0, n = 1 + below(8); i < n && header > 0; ++i)
-        bytes[below(header)] ^= static_cast<char>(1 << below(8));
-      break;
-    case 1:
-      for (std::size_t i = 0, n = 1 + below(64); i < n && !bytes.empty(); ++i)
-        bytes[below(bytes.size())] = static_cast<char>(below(256));
-      break;
-    case 2: {
-      const std::uint32_t extremes[] = {0, 1, 0x7fffffff, 0x80000000, 0xffffffff};
-      const std::uint32_t v = extremes[below(5)];
-      const std::size_t at = below(header / 4) * 4;
-      if (at + 4 <= bytes.size()) std::memcpy(bytes.data() + at, &v, 4);
-      break;
-    }
-    case 3:
-      bytes.resize(below(bytes.size()));
-      break;
-    default:
-      for (std::size_t i = 0, n = below(4096); i < n; ++i)
-        bytes.push_back(static_cast<char>(below(256)));
-  }
-  return bytes;
 }
 
 struct Case {

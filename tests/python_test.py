@@ -6,11 +6,14 @@ import json
 import os
 import pathlib
 import shutil
+import signal
 import subprocess
+import threading
+import time
 
 import numpy as np
 import pytest
-from scipy import signal
+from scipy import signal as filters
 from scipy.io import wavfile
 
 import vellisk
@@ -158,13 +161,13 @@ def test_any_float_dtype_and_layout_gives_the_same_response():
 def test_a_butterworth_highpass_measures_as_its_closed_form():
     rate, design = 48000, [48000, 0.5, 20, 20000, 3, 0.5, 0.05, 0.005]
     sweep, _ = vellisk.sweep(*design)
-    sos = signal.butter(4, 200, "highpass", fs=rate, output="sos")
-    recorded = signal.sosfilt(sos, np.concatenate([sweep, np.zeros(rate)]))
+    sos = filters.butter(4, 200, "highpass", fs=rate, output="sos")
+    recorded = filters.sosfilt(sos, np.concatenate([sweep, np.zeros(rate)]))
     got = vellisk.impulse_response(recorded, rate, design, pre=0.1, length=1.0)
     assert got.warnings == []
     f = np.fft.rfftfreq(len(got.ir), 1 / rate)
     measured = np.fft.rfft(got.ir[:, 0].astype(float))
-    _, truth = signal.sosfreqz(sos, worN=f, fs=rate)
+    _, truth = filters.sosfreqz(sos, worN=f, fs=rate)
     # Level to 0.05 dB from 60 Hz (the filter 42 dB down) to 16 kHz; phase, the zero instant at
     # sample pre x rate, to 1 degree where the edge filter at the band's low end leaves it.
     band = (f > 60) & (f < 16000)
@@ -249,3 +252,68 @@ def test_refusals_are_the_programs_lines(tmp_path, monkeypatch):
     for spl_cal in "cal.wav", ("cal.wav",), ("cal.wav", 94, 1000):  # not a (path, level)
         with pytest.raises(TypeError):
             vellisk.impulse_response(y, 8000, DESIGN, spl_cal=spl_cal)
+
+
+def test_arrays_that_cannot_be_converted_raise_memory_error():
+    """Broadcast views of a size no machine can copy to float32 (4 PB), in either dtype: a
+    MemoryError that names the size, never a crash."""
+    design = [48000, 0.5, 20, 20000, 2, 0.5, 0.05, 0.005]
+    for dtype in np.float32, np.float64:
+        huge = np.broadcast_to(dtype(0), (2**50,))
+        wide = np.broadcast_to(dtype(0), (2**49, 2))
+        for call in (lambda: vellisk.room_parameters(huge, 48000),
+                     lambda: vellisk.impulse_response(huge, 48000, design),
+                     lambda: vellisk.impulse_response(wide, 48000, design)):
+            with pytest.raises(MemoryError, match=r"\(\d+ frames x [12] channels?\) needs .* GB"):
+                call()
+
+
+def test_wrong_types_raise_type_errors_naming_the_argument():
+    y = np.zeros(40000, np.float32)
+    cases = [
+        ("design[0]", lambda: vellisk.impulse_response(y, 8000, ["8000"] * 8)),
+        ("design", lambda: vellisk.impulse_response(y, 8000, None)),
+        ("design", lambda: vellisk.impulse_response(y, 8000, {"rate": 8000})),
+        ("design", lambda: vellisk.impulse_response(y, 8000, b"sweep.wav")),
+        ("rate", lambda: vellisk.impulse_response(y, 8000.0, DESIGN)),
+        ("harmonics", lambda: vellisk.impulse_response(y, 8000, DESIGN, harmonics=10**10)),
+        ("harmonics", lambda: vellisk.impulse_response(y, 8000, DESIGN, harmonics="2")),
+        ("drift", lambda: vellisk.impulse_response(y, 8000, DESIGN, drift=[1])),
+        ("gate", lambda: vellisk.impulse_response(y, 8000, DESIGN, gate="20")),
+        ("name", lambda: vellisk.impulse_response(y, 8000, DESIGN, name=3)),
+        ("spl_cal's level", lambda: vellisk.impulse_response(y, 8000, DESIGN,
+                                                             spl_cal=("cal.wav", [94]))),
+        ("bands", lambda: vellisk.room_parameters(y, 8000, None)),
+        ("threads", lambda: vellisk.room_parameters(y, 8000, threads=1.5)),
+        ("hzend", lambda: vellisk.sweep(*DESIGN[:3], "3000", *DESIGN[4:])),
+    ]
+    for argument, call in cases:
+        with pytest.raises(TypeError) as refused:
+            call()
+        assert str(refused.value).startswith(argument + " must be "), argument
+
+
+def test_ctrl_c_ends_a_long_call_between_its_steps():
+    """SIGINT early in a measurement of many channels raises KeyboardInterrupt long before the
+    call would have ended, and the module measures as before afterwards."""
+    design = [48000, 0.5, 20, 20000, 6, 0.5, 0.05, 0.005]
+    s, _ = vellisk.sweep(*design)
+    y = np.tile(np.concatenate([s, np.zeros(48000, np.float32)])[:, None], (1, 8))
+
+    def call():
+        return vellisk.impulse_response(y, 48000, design, harmonics=3, threads=1)
+
+    began = time.monotonic()
+    whole = call()
+    took = time.monotonic() - began
+    timer = threading.Timer(0.1 * took, os.kill, (os.getpid(), signal.SIGINT))
+    began = time.monotonic()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        try:
+            call()
+        finally:
+            timer.join()
+    assert time.monotonic() - began < 0.6 * took
+    again = call()
+    assert np.array_equal(again.ir, whole.ir) and again.report == whole.report

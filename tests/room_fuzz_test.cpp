@@ -1,5 +1,6 @@
 // vellisk-room against mutated responses: every run ends with status 0 or 1, with no sanitizer
-// report and no impossible value in its CSV, and a failed one leaves no file.
+// report and no impossible value in its CSV, and a failed one leaves no file; and its --levels
+// reader against mutated files.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -14,11 +15,15 @@
 #include <vector>
 
 #include "room_checks.h"
+#include "vellisk-room/levels.h"
+#include "mutation.h"
 #include "run_vellisk.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using vellisk::mutate;
+
 
 // Two channels at 24 kHz, 0.6 s: a click and a decay, and a decaying tone.
 std::vector<float> two_channel_response() {
@@ -46,39 +51,6 @@ std::string sound_bytes(const fs::path& scratch, int format, const std::vector<f
   sf_writef_float(file, frames.data(), static_cast<sf_count_t>(frames.size() / 2));
   sf_close(file);
   return read_file(scratch);
-}
-
-// One of five mutations: bytes flipped in the header or anywhere, a header
-// word set to an extreme value, the file cut short, or garbage appended.
-std::string mutate(std::string bytes, std::mt19937& random) {
-  const auto below = [&random](std::size_t n) {
-    return std::uniform_int_distribution<std::size_t>(0, std::max<std::size_t>(n, 1) - 1)(random);
-  };
-  const std::size_t header = std::min<std::size_t>(bytes.size(), 128);
-  switch (below(5)) {
-    case 0:
-      for (std::size_t i = 0, n = 1 + below(8); i < n && header > 0; ++i)
-        bytes[below(header)] ^= static_cast<char>(1 << below(8));
-      break;
-    case 1:
-      for (std::size_t i = 0, n = 1 + below(64); i < n && !bytes.empty(); ++i)
-        bytes[below(bytes.size())] = static_cast<char>(below(256));
-      break;
-    case 2: {
-      const std::uint32_t extremes[] = {0, 1, 8, 0x7fffffff, 0x80000000, 0xffffffff};
-      const std::uint32_t v = extremes[below(6)];
-      const std::size_t at = below(header / 4) * 4;
-      if (at + 4 <= bytes.size()) std::memcpy(bytes.data() + at, &v, 4);
-      break;
-    }
-    case 3:
-      bytes.resize(below(bytes.size()));
-      break;
-    default:
-      for (std::size_t i = 0, n = below(4096); i < n; ++i)
-        bytes.push_back(static_cast<char>(below(256)));
-  }
-  return bytes;
 }
 
 struct Case {
@@ -160,4 +132,31 @@ TEST(VelliskRoomFuzz, MutatedResponsesEndCleanly) {
   // Mutations that still read, and ones refused: both paths were taken.
   EXPECT_GT(std::count(statuses.begin(), statuses.end(), 0), 30);
   EXPECT_GT(std::count(statuses.begin(), statuses.end(), 1), 30);
+}
+
+// vellisk-room's --levels reader, in-process, against mutants of a good file: it accepts or
+// refuses in one line, and levels it accepts lie in the range it allows.
+TEST(VelliskRoomFuzz, MutatedLevelsFilesAreReadOrRefused) {
+  TempDir dir;
+  const fs::path path = dir.work() / "levels.txt";
+  const std::vector<std::string> seeds = {
+      "# at the listener\nband 125 250 500 1k 2k 4k 8k\nspeech 62 60 58 55 52 48 44\n"
+      "noise 45 42 40 38 35 30 25\n",
+      "noise 30 30 30 30 30 30 30 # quiet\n\nspeech 60.5 60 60 60 60 60 60\n"};
+  vellisk::fuzz_reader(seeds, 3605, 2000, false, [&path](const std::string& mutant) {
+    std::ofstream(path, std::ios::binary) << mutant;
+    vellisk::SpeechLevels levels;
+    const std::string error = vellisk::read_levels(path.string(), levels);
+    if (!error.empty()) {
+      return std::string(error.find('\n') == std::string::npos ? "refused" : "two lines");
+    }
+    for (const auto* band : {&levels.speech, &levels.noise}) {
+      for (double db : *band) {
+        if (!(db >= vellisk::kMinLevelDb && db <= vellisk::kMaxLevelDb)) {
+          return "a level of " + std::to_string(db) + " dB";
+        }
+      }
+    }
+    return std::string();
+  });
 }
