@@ -95,6 +95,9 @@ TEST(SpinCli, RefusalsAreOneLineAndWriteNothing) {
       {with({"--cta", "out.txt"}, set), "--cta (out.txt) must name a file ending in .csv"},
       {with({"--points", "2.5", "--cta", "out.csv"}, set), "--points (2.5) must be a whole number"},
       {with({"--bogus"}, set), "unknown option --bogus"},
+      {with({"--plot", "out.svg", "--views", "spin,polar-x"}, set), "names \"polar-x\": the views are"},
+      {with({"--plot", "out.svg", "--views", "spin,spin"}, set), "names \"spin\" twice"},
+      {with({"--views", "spin"}, set), "give --plot FILE.svg too"},
       {with({"--cta", "out.csv", "--angles", "none.txt"}, set), "Unable to read angles file (none.txt)"},
   };
   for (const auto& c : cases) {
@@ -106,6 +109,7 @@ TEST(SpinCli, RefusalsAreOneLineAndWriteNothing) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir.work() / "out.csv"));
     EXPECT_FALSE(std::filesystem::exists(dir.work() / "out.json"));
+    EXPECT_FALSE(std::filesystem::exists(dir.work() / "out.svg"));
   }
   // With --allow-missing the short set runs, and says what it filled in.
   const RunResult r = run_spin(dir, with({"--allow-missing", "--cta", "out.csv"}, short_set));
@@ -126,4 +130,35 @@ TEST(SpinCli, TablesOfAnglesRunAsTheirFrdFiles) {
   ASSERT_EQ(run_spin(dir, args).status, 0);
   const std::string tables = read_file(dir.work() / "tables.csv"), frd = read_file(dir.work() / "frd.csv");
   EXPECT_EQ(tables, frd);
+}
+
+TEST(SpinCli, FigureDrawsEachViewAskedFor) {
+  TempDir dir;
+  std::vector<std::string> args = {"--plot", "spin.svg", "--views", "polar-v,spin,polar-h,polar-normalised"};
+  for (const std::string& n : relative(write_frd_set(Source{0.05}, dir.work()), dir)) args.push_back(n);
+  const RunResult r = run_spin(dir, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string svg = read_file(dir.work() / "spin.svg");
+  std::string words;  // the texts, their elements left out and their characters' references read
+  for (std::size_t i = 0; i < svg.size(); ++i) {
+    if (svg[i] == '<') {
+      i = svg.find('>', i);
+    } else if (svg.compare(i, 3, "&#x") == 0) {
+      const std::size_t end = svg.find(';', i);
+      words += static_cast<char>(std::stoi(svg.substr(i + 3, end - i - 3), nullptr, 16));
+      i = end;
+    } else {
+      words += svg[i];
+    }
+  }
+  ASSERT_TRUE(svg.starts_with("<?xml")) << svg.substr(0, 80);
+  EXPECT_NE(svg.find("</svg>"), std::string::npos);
+  // Four rows: the page's height follows them; each view's title and axis.
+  EXPECT_NE(svg.find("height=\"1480"), std::string::npos) << svg.substr(0, 400);
+  for (const char* text : {"Directivity index (dB)", "Horizontal angle (degrees)", "Vertical angle (degrees, up)",
+                           "dB re on-axis", "Sound power"}) {
+    EXPECT_NE(words.find(text), std::string::npos) << text;
+  }
+  // The vertical map comes first.
+  EXPECT_LT(words.find("Vertical orbit"), words.find("The CTA-2034-A curves"));
 }

@@ -13,6 +13,8 @@ struct SpinProgramOptions {
   SpinOptions set;     // --allow-missing, --points N
   std::string cta;     // --cta FILE.csv
   std::string json;    // --json FILE.json
+  std::string plot;    // --plot FILE.svg
+  std::vector<std::string> views;  // --views spin,polar-h,...; empty: spin
   bool help = false;
   bool version = false;
   std::vector<std::string> inputs;

@@ -13,6 +13,7 @@
 #include "common/outputs.h"
 #include "common/paths.h"
 #include "options.h"
+#include "spin_figure.h"
 #include "texts.h"
 #include "vellisk/spin.h"
 
@@ -134,6 +135,17 @@ std::string write_outputs(const SpinProgramOptions& o, const SpinSet& set, const
     const std::string text = json_text(preference_rating(c), beamwidths(set), set);
     if (std::string e = text_file(o.json, text); !e.empty()) return e;
   }
+  if (!o.plot.empty()) {
+    SpinFigure figure;
+    figure.title = formatted("Directivity: both orbits every 10 degrees, %.0f Hz to %.0f Hz",
+                             set.frequencies.front(), set.frequencies.back());
+    figure.set = &set;
+    figure.curves = &c;
+    figure.views = o.views;
+    std::string svg;
+    if (std::string e = draw_spin_figure(figure, svg); !e.empty()) return "Unable to draw " + o.plot + ": " + e;
+    if (std::string e = text_file(o.plot, svg); !e.empty()) return e;
+  }
   return files.commit();
 }
 
@@ -152,7 +164,7 @@ int run_spin(int argc, char** argv) {
   }
   std::vector<std::string> outputs, inputs = o.inputs;
   if (!o.angles.empty()) inputs.push_back(o.angles);
-  for (const std::string* name : {&o.cta, &o.json}) {
+  for (const std::string* name : {&o.cta, &o.json, &o.plot}) {
     if (!name->empty()) outputs.push_back(*name);
   }
   if (std::string e = names_error(outputs, inputs); !e.empty()) return fail(e);
@@ -171,6 +183,7 @@ int run_spin(int argc, char** argv) {
   }
   if (!o.cta.empty()) print_line_path("CTA-2034-A curves written: ", o.cta.c_str());
   if (!o.json.empty()) print_line_path("Rating and beamwidths written: ", o.json.c_str());
+  if (!o.plot.empty()) print_line_path("Figure written: ", o.plot.c_str());
   return EXIT_SUCCESS;
 }
 
