@@ -16,6 +16,7 @@
 #include "common/response_options.h"
 #include "common/room_report.h"
 #include "convert.h"
+#include "spin.h"
 #include "sweep/validation.h"
 #include "vellisk/vellisk.h"
 
@@ -480,4 +481,5 @@ PYBIND11_MODULE(vellisk, m) {
 
   m.def("room_parameters", &room_parameters, kRoomDoc, py::arg("ir"), py::arg("rate"),
         py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
+  register_spin(m);
 }
