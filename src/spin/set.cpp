@@ -2,6 +2,7 @@
 // checked, the missing ones refused or filled in, the levels resampled.
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "response/frequency_response.h"
 #include "spin/spin_internal.h"
@@ -82,6 +83,12 @@ std::vector<double> common_grid(const std::vector<const AngleResponse*>& inputs,
   for (const AngleResponse* r : inputs) {
     if (r->frequencies.size() < 2 || r->frequencies.size() != r->level_db.size()) {
       throw Error({ProblemCode::unreadable, "input (" + r->source + ") holds fewer than 2 rows"});
+    }
+    for (std::size_t i = 0; i < r->level_db.size(); ++i) {
+      if (!(std::abs(r->level_db[i]) <= 1000)) {
+        throw request_error("input (" + r->source + ") gives " + std::to_string(r->frequencies[i]) +
+                            " Hz the level " + std::to_string(r->level_db[i]) + " dB, beyond the 1000 dB of a level");
+      }
     }
     if (r->frequencies.front() > hi || r->frequencies.back() < lo) {
       throw request_error("input (" + r->source + ") does not overlap the inputs before it, which together run "
