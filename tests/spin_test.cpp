@@ -216,7 +216,7 @@ TEST(Spin, RefusalsNameTheirCause) {
       {{w("SPL Horizontal b.txt", "On-Axis\t\t10\xC2\xB0\n100\t1\t200\t2\n150\t1\t150\t2\n")},
        "line 3 gives H 10 the frequency"},
       {{w("table.txt", "On-Axis\t\t10\xC2\xB0\n100\t1\t100\t2\n")}, "neither Horizontal nor Vertical"},
-      {{w("f_H 0.frd", "10 1\n20 2e300\n")}, "the level 2000000"},
+      {{w("f_H 0.frd", "10 1\n20 2e300\n")}, "the level 2e+300 dB"},
       {{w("e_H 0.frd", "10 1\n20 2\n"), w("e_H 10.frd", "30 1\n40 2\n")}, "does not overlap the inputs before it"},
   };
   for (const auto& c : cases) {

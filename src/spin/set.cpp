@@ -6,6 +6,7 @@
 
 #include "response/frequency_response.h"
 #include "spin/spin_internal.h"
+#include "sweep/validation.h"
 #include "vellisk/spin.h"
 
 namespace vellisk {
@@ -86,13 +87,13 @@ std::vector<double> common_grid(const std::vector<const AngleResponse*>& inputs,
     }
     for (std::size_t i = 0; i < r->level_db.size(); ++i) {
       if (!(std::abs(r->level_db[i]) <= 1000)) {
-        throw request_error("input (" + r->source + ") gives " + std::to_string(r->frequencies[i]) +
-                            " Hz the level " + std::to_string(r->level_db[i]) + " dB, beyond the 1000 dB of a level");
+        throw request_error("input (" + r->source + ") gives " + number_text(r->frequencies[i]) +
+                            " Hz the level " + number_text(r->level_db[i]) + " dB, beyond the 1000 dB of a level");
       }
     }
     if (r->frequencies.front() > hi || r->frequencies.back() < lo) {
       throw request_error("input (" + r->source + ") does not overlap the inputs before it, which together run "
-                          "from " + std::to_string(lo) + " to " + std::to_string(hi) + " Hz");
+                          "from " + number_text(lo) + " to " + number_text(hi) + " Hz");
     }
     lo = std::max(lo, r->frequencies.front());
     hi = std::min(hi, r->frequencies.back());

@@ -5,6 +5,7 @@
 
 #include "response/text_table.h"
 #include "spin/spin_internal.h"
+#include "sweep/validation.h"
 #include "vellisk/spin.h"
 
 namespace vellisk {
@@ -50,7 +51,7 @@ void add_row(TableRows& t, const std::vector<double>& numbers, const std::string
     if (!(hz > 0) || (!f.empty() && !(hz > f.back()))) {
       throw table_error(source, line,
                         "gives " + spin_angle_text(t.responses[i].angle) + " the frequency " +
-                            std::to_string(hz) + " Hz, which must be above 0 and above the row before's");
+                            number_text(hz) + " Hz, which must be above 0 and above the row before's");
     }
     f.push_back(hz);
     t.responses[i].level_db.push_back(db);
