@@ -18,6 +18,7 @@
 #include "common/response_options.h"
 #include "common/room_report.h"
 #include "convert.h"
+#include "spin.h"
 #include "sweep/validation.h"
 #include "vellisk/vellisk.h"
 
@@ -593,4 +594,5 @@ PYBIND11_MODULE(vellisk, m) {
       },
       kRoomDoc, py::arg("ir"), py::arg("rate"),
         py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
+  register_spin(m);
 }
