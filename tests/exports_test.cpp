@@ -507,8 +507,8 @@ TEST(Compensation, HarmonicsUnderTheNoiseAreNamedAndLeftOutOfTheThd) {
 TEST(Compensation, SecondHarmonicSummaryIsTheClosedFormWhateverTheFades) {
   for (const double leadin : {0.05, 0.3}) {
     SCOPED_TRACE(leadin);
-    const std::vector<std::string> numbers = {"48000", "0.5", "20", "20000", "8", "0.5",
-                                              leadin == 0.3 ? "0.3" : "0.05", "0.1"};
+    const std::vector<std::string> numbers = {
+        "48000", "0.5", "20", "20000", "8", "0.5", leadin == 0.3 ? "0.3" : "0.05", "0.1"};
     std::vector<float> y(96, 0.0f);
     emit_sweep(compute_design(SweepParams{48000, 0.5, 20, 20000, 8, 0.5, leadin, 0.1}),
                [&](double x) { y.push_back(static_cast<float>(0.5 * x + 0.05 * x * x)); });
@@ -519,7 +519,8 @@ TEST(Compensation, SecondHarmonicSummaryIsTheClosedFormWhateverTheFades) {
     const RunResult r = run_design(dir, numbers, {"-H", "2", "--json", "r.json"});
     ASSERT_EQ(r.status, 0) << r.err;
     const nlohmann::json c = nlohmann::json::parse(read_file(dir.work() / "r.json"))["channels"][0];
-    EXPECT_NEAR(c.at("harmonics")[0].at("level_db").get<double>(), 20 * std::log10(0.05 * 0.5), 0.03);
+    EXPECT_NEAR(c.at("harmonics")[0].at("level_db").get<double>(), 20 * std::log10(0.05 * 0.5),
+                0.03);
   }
 }
 

@@ -179,7 +179,9 @@ TEST(IrViews, CurvesWaterfallAndStepOfACabinetAndAWire) {
       if (row[0] != w.rows[0][0]) break;
       ++first_slice;
       // The band limit stays in the waterfall: it holds the .frd's level where that is 1.
-      if (row[1] >= 100) EXPECT_NEAR(row[2], level_at(frd, row[1]), 1.0) << row[1] << " Hz";
+      if (row[1] >= 100) {
+        EXPECT_NEAR(row[2], level_at(frd, row[1]), 1.0) << row[1] << " Hz";
+      }
     }
     EXPECT_GT(first_slice, 200u);
     EXPECT_EQ(w.rows.size(), 101 * first_slice);

@@ -318,7 +318,7 @@ TEST(Waterfall, SpectrogramReadsImpulsesAndDecays) {
 }
 
 // sox's allpass and a wire, measured: past the frame that holds the arrival, every row of
-// their spectrograms falls (within 1 dB, frame to frame) until it lies 60 dB below the map's
+// their spectrograms falls (within 2 dB, frame to frame) until it lies 50 dB below the map's
 // peak, with no stripes of the band edge's ringing, and both channels' frames lie at the
 // same times, hops from the arrival.
 TEST(Waterfall, SpectrogramOfAnAllpassFallsWithoutStripes) {
@@ -338,8 +338,9 @@ TEST(Waterfall, SpectrogramOfAnAllpassFallsWithoutStripes) {
       const double half_frame =
           static_cast<double>(vellisk::spectrogram_frame(s, g.frequencies[i])) * 500 / kRate;
       for (std::size_t k = 1; k < g.times_ms.size(); ++k) {
-        if (g.times_ms[k - 1] < half_frame + 2 || g.level(k - 1, i) < peak - 60) continue;
-        ASSERT_LT(g.level(k, i), g.level(k - 1, i) + 1) << g.frequencies[i] << " Hz, " << g.times_ms[k] << " ms";
+        if (g.times_ms[k - 1] < half_frame + 2 || g.level(k - 1, i) < peak - 50) continue;
+        ASSERT_LT(g.level(k, i), g.level(k - 1, i) + 2)
+            << g.frequencies[i] << " Hz, " << g.times_ms[k] << " ms";
       }
     }
     for (std::size_t k = 0; k < g.times_ms.size(); ++k) {

@@ -72,7 +72,8 @@ def check(name, folder, recording):
     times = np.unique(rows[:, 0])
     frequencies = np.unique(rows[:, 1])
     assert np.allclose(np.diff(times), step, atol=1e-3) and times[0] == 0, name
-    assert frequencies[0] >= low - 5e-4 and frequencies[-1] <= high + 5e-4, (name, frequencies[[0, -1]])
+    assert frequencies[0] >= low - 5e-4 and frequencies[-1] <= high + 5e-4, \
+        (name, frequencies[[0, -1]])
     # The frequencies are printed to 1 mHz: the sum is taken at those printed.
     program = rows[:, 2].reshape(len(times), len(frequencies))
     truth = definition(x, onset, times, rise, frequencies)

@@ -29,7 +29,8 @@ std::vector<std::size_t> grid_bins(const WaterfallSetup& s, std::size_t size) {
                                 static_cast<long long>(std::floor(s.high_hz * bins_per_hz)));
   for (const double hz : octave_grid(s.low_hz, s.high_hz, s.points_per_octave)) {
     if (lowest > highest) break;
-    const auto j = static_cast<std::size_t>(std::clamp(std::llround(hz * bins_per_hz), lowest, highest));
+    const auto j =
+        static_cast<std::size_t>(std::clamp(std::llround(hz * bins_per_hz), lowest, highest));
     if (bins.empty() || j > bins.back()) bins.push_back(j);
   }
   return bins;
@@ -169,14 +170,15 @@ namespace {
 // where the frame's centre lies from its first sample.
 double hann_frame(const float* x, std::int64_t n, double centre, std::int64_t length,
                   std::vector<float>& frame) {
-  const auto first = static_cast<std::int64_t>(std::floor(centre - static_cast<double>(length) / 2));
+  const auto first =
+      static_cast<std::int64_t>(std::floor(centre - static_cast<double>(length) / 2));
   frame.assign(static_cast<std::size_t>(length + 1), 0.0f);
   for (std::int64_t i = 0; i <= length; ++i) {
     const std::int64_t t = first + i;
     const double u = (static_cast<double>(t) - centre) / static_cast<double>(length);
     if (t < 0 || t >= n || !(std::abs(u) < 0.5)) continue;
-    frame[static_cast<std::size_t>(i)] =
-        static_cast<float>(static_cast<double>(x[t]) * (0.5 + 0.5 * std::cos(2 * std::numbers::pi * u)));
+    frame[static_cast<std::size_t>(i)] = static_cast<float>(
+        static_cast<double>(x[t]) * (0.5 + 0.5 * std::cos(2 * std::numbers::pi * u)));
   }
   return centre - static_cast<double>(first);
 }
@@ -186,7 +188,8 @@ double hann_frame(const float* x, std::int64_t n, double centre, std::int64_t le
 std::int64_t spectrogram_frame(const SpectrogramSetup& s, double hz) {
   const double per_ms = s.rate / 1000;
   double ms = s.frame_ms;
-  for (int doubling = 0; doubling < kSpectrogramDoublings && ms * per_ms < kSpectrogramCycles * s.rate / hz;
+  for (int doubling = 0;
+       doubling < kSpectrogramDoublings && ms * per_ms < kSpectrogramCycles * s.rate / hz;
        ++doubling) {
     ms *= 2;
   }
@@ -199,11 +202,12 @@ TimeFrequencyLevels spectrogram(const float* x, std::int64_t n, const Spectrogra
   g.frequencies = octave_grid(s.low_hz, s.high_hz, s.points_per_octave);
   if (std::llround(s.frame_ms * per_ms) > n || !(s.hop_ms > 0)) return g;
   // Frame m is centred m hops from the arrival, within the window.
-  const auto m_first = static_cast<std::int64_t>(
-      std::ceil(std::max(-s.arrival / per_ms, s.first_ms) / s.hop_ms));
-  const auto m_last = static_cast<std::int64_t>(
-      std::floor(std::min((static_cast<double>(n - 1) - s.arrival) / per_ms, s.last_ms) / s.hop_ms));
-  for (std::int64_t m = m_first; m <= m_last; ++m) g.times_ms.push_back(static_cast<double>(m) * s.hop_ms);
+  const auto m_first =
+      static_cast<std::int64_t>(std::ceil(std::max(-s.arrival / per_ms, s.first_ms) / s.hop_ms));
+  const auto m_last = static_cast<std::int64_t>(std::floor(
+      std::min((static_cast<double>(n - 1) - s.arrival) / per_ms, s.last_ms) / s.hop_ms));
+  for (std::int64_t m = m_first; m <= m_last; ++m)
+    g.times_ms.push_back(static_cast<double>(m) * s.hop_ms);
   const std::size_t nf = g.frequencies.size();
   g.levels.assign(g.times_ms.size() * nf, -300);
   std::vector<double> change;
@@ -219,7 +223,8 @@ TimeFrequencyLevels spectrogram(const float* x, std::int64_t n, const Spectrogra
     for (std::size_t k = 0; k < g.times_ms.size(); ++k) {
       const double at = hann_frame(x, n, s.arrival + g.times_ms[k] * per_ms, length, frame);
       const Spectrum sp = spectrum_of(frame.data(), length + 1, s.rate, 2 * length);
-      // Taken about the frame's centre, so that what lies there is interpolated between bins unturned.
+      // Taken about the frame's centre, so that what lies there is interpolated between bins
+      // unturned.
       const FrequencyResponse r = sample_response(sp, rows, 1, at, s.points_per_octave);
       for (std::size_t j = 0; j < rows.size(); ++j) {
         g.levels[k * nf + i + j] = std::max(r.level[j] + change[i + j], -300.0);
