@@ -271,7 +271,7 @@ struct ChannelResponse {
   TimeFrequencyLevels waterfall;
   // With request.spectrogram: frames under a Hann window centred every 2.5 ms from 20 ms
   // before the arrival to the window's end, times from the arrival (the same for every
-  // channel); each row's frame the shortest of 10, 20, 40, 80 and 160 ms to hold four periods
+  // channel); each row's frame the shortest of 10, 20, 40 and 80 ms to hold four periods
   // of its frequency; each frame's mean power over 1/12 octave around each of 12 points an
   // octave over the band, dB re unit gain for an impulse at the frame's centre (calibrated;
   // the band edge is not divided out).

@@ -165,22 +165,39 @@ TimeFrequencyLevels waterfall(const float* x, std::int64_t n, const WaterfallSet
 
 namespace {
 
-// The frame of `length` samples whose Hann window (1 at its centre, 0 at its ends) is centred
-// at sample `centre` of x[0..n), a real position; samples outside the window read 0. Returns
-// where the frame's centre lies from its first sample.
+// A Hann window of `length` samples (1 at its centre, 0 at its ends) whose centre lies
+// `offset` samples after its first sample, kept while frames share that offset.
+struct HannWindow {
+  double offset = -1;
+  std::vector<float> weights;
+};
+
+// The frame of `length` samples under a Hann window centred at sample `centre` of x[0..n), a
+// real position; samples outside the window read 0. Returns where the frame's centre lies
+// from its first sample.
 double hann_frame(const float* x, std::int64_t n, double centre, std::int64_t length,
-                  std::vector<float>& frame) {
+                  HannWindow& window, std::vector<float>& frame) {
   const auto first =
       static_cast<std::int64_t>(std::floor(centre - static_cast<double>(length) / 2));
-  frame.assign(static_cast<std::size_t>(length + 1), 0.0f);
-  for (std::int64_t i = 0; i <= length; ++i) {
-    const std::int64_t t = first + i;
-    const double u = (static_cast<double>(t) - centre) / static_cast<double>(length);
-    if (t < 0 || t >= n || !(std::abs(u) < 0.5)) continue;
-    frame[static_cast<std::size_t>(i)] = static_cast<float>(
-        static_cast<double>(x[t]) * (0.5 + 0.5 * std::cos(2 * std::numbers::pi * u)));
+  const double offset = centre - static_cast<double>(first);
+  const auto size = static_cast<std::size_t>(length + 1);
+  if (offset != window.offset || window.weights.size() != size) {
+    window.offset = offset;
+    window.weights.assign(size, 0.0f);
+    for (std::size_t i = 0; i < size; ++i) {
+      const double u = (static_cast<double>(i) - offset) / static_cast<double>(length);
+      if (std::abs(u) < 0.5) {
+        window.weights[i] = static_cast<float>(0.5 + 0.5 * std::cos(2 * std::numbers::pi * u));
+      }
+    }
   }
-  return centre - static_cast<double>(first);
+  frame.assign(size, 0.0f);
+  const std::int64_t from = std::max<std::int64_t>(first, 0), to = std::min(first + length + 1, n);
+  for (std::int64_t t = from; t < to; ++t) {
+    const auto i = static_cast<std::size_t>(t - first);
+    frame[i] = x[t] * window.weights[i];
+  }
+  return offset;
 }
 
 }  // namespace
@@ -214,6 +231,7 @@ TimeFrequencyLevels spectrogram(const float* x, std::int64_t n, const Spectrogra
   for (const double hz : g.frequencies) change.push_back(s.calibration.level_change_db(hz));
   // Rows in groups of one frame length, each group's frames transformed once.
   std::vector<float> frame;
+  HannWindow window;
   for (std::size_t i = 0; i < nf;) {
     const std::int64_t length = spectrogram_frame(s, g.frequencies[i]);
     std::size_t end = i;
@@ -221,7 +239,7 @@ TimeFrequencyLevels spectrogram(const float* x, std::int64_t n, const Spectrogra
     const std::vector<double> rows(g.frequencies.begin() + static_cast<std::ptrdiff_t>(i),
                                    g.frequencies.begin() + static_cast<std::ptrdiff_t>(end));
     for (std::size_t k = 0; k < g.times_ms.size(); ++k) {
-      const double at = hann_frame(x, n, s.arrival + g.times_ms[k] * per_ms, length, frame);
+      const double at = hann_frame(x, n, s.arrival + g.times_ms[k] * per_ms, length, window, frame);
       const Spectrum sp = spectrum_of(frame.data(), length + 1, s.rate, 2 * length);
       // Taken about the frame's centre, so that what lies there is interpolated between bins
       // unturned.

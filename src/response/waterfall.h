@@ -106,7 +106,7 @@ struct SpectrogramSetup {
 };
 
 inline constexpr double kSpectrogramCycles = 4;
-inline constexpr int kSpectrogramDoublings = 4;
+inline constexpr int kSpectrogramDoublings = 3;
 
 // The frame, in samples, of the spectrogram's row at hz.
 std::int64_t spectrogram_frame(const SpectrogramSetup& setup, double hz);
