@@ -113,7 +113,7 @@ void Curves(benchmark::State& state) {
 void Waterfall(benchmark::State& state) {
   const Window& w = window();
   vellisk::WaterfallSetup s = vellisk::waterfall_over(static_cast<double>(state.range(0)));
-  s.rate = kParams.rate, s.arrival = w.delay, s.edge = w.edge;
+  s.rate = kParams.rate, s.arrival = w.delay;
   s.low_hz = w.edge.low(), s.high_hz = w.edge.high();
   for (auto _ : state) {
     benchmark::DoNotOptimize(vellisk::waterfall(w.x.data(), static_cast<std::int64_t>(w.x.size()), s));

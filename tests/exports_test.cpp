@@ -501,6 +501,29 @@ TEST(Compensation, HarmonicsUnderTheNoiseAreNamedAndLeftOutOfTheThd) {
               0.5);
 }
 
+// A squaring term after a gain, y = 0.5 x + 0.05 x^2, reads its closed form 20 lg(0.05 A /
+// (2 0.5)) at the sweep's amplitude A, whatever the fades: the summary keeps to the bands the
+// sweep plays at full level, where a fade would lower the second harmonic with the drive.
+TEST(Compensation, SecondHarmonicSummaryIsTheClosedFormWhateverTheFades) {
+  for (const double leadin : {0.05, 0.3}) {
+    SCOPED_TRACE(leadin);
+    const std::vector<std::string> numbers = {
+        "48000", "0.5", "20", "20000", "8", "0.5", leadin == 0.3 ? "0.3" : "0.05", "0.1"};
+    std::vector<float> y(96, 0.0f);
+    emit_sweep(compute_design(SweepParams{48000, 0.5, 20, 20000, 8, 0.5, leadin, 0.1}),
+               [&](double x) { y.push_back(static_cast<float>(0.5 * x + 0.05 * x * x)); });
+    y.resize(y.size() + 48000);
+    TempDir dir;
+    std::ofstream(dir.work() / "rec.f32", std::ios::binary)
+        .write(reinterpret_cast<const char*>(y.data()), static_cast<std::streamsize>(4 * y.size()));
+    const RunResult r = run_design(dir, numbers, {"-H", "2", "--json", "r.json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const nlohmann::json c = nlohmann::json::parse(read_file(dir.work() / "r.json"))["channels"][0];
+    EXPECT_NEAR(c.at("harmonics")[0].at("level_db").get<double>(), 20 * std::log10(0.05 * 0.5),
+                0.03);
+  }
+}
+
 // A one-pole low-pass at 200 Hz, falling 6 dB an octave over most of the
 // band: the in-band gain is the median of the 55 1/6-octave points from
 // 2 hzstart to hzend / 2, the 28th, at 20 * 2^(27/6) Hz, its band's mean power

@@ -277,13 +277,16 @@ struct ChannelResponse {
   /// With request.waterfall: slice k starts times_ms[k] after the response's onset (the first
   /// sample within 10 ms before the peak to reach a tenth of it), the spectrum from there to
   /// the window's end (a gated window's end taper applies) under a half-Hann rise of one step
-  /// before it (the slice at 0 ms: the whole window, as the text files'); levels in dB as the text files' (the band edge divided out, calibrated), at
-  /// 24 points an octave over the band.
+  /// before it (the slice at 0 ms: the whole window, as the text files'); levels in dB of the
+  /// response as the response file holds it, band limit and all (calibrated), at 24 points an
+  /// octave within the band.
   TimeFrequencyLevels waterfall;
-  /// With request.spectrogram: frames of 10 ms under a Hann window every 2.5 ms, from 20 ms
-  /// before the arrival to the window's end, times from the arrival; each frame's mean power
-  /// over 1/12 octave around each of 12 points an octave over the band, dB re unit gain for an
-  /// impulse at the frame's centre (calibrated; the band edge is not divided out).
+  /// With request.spectrogram: frames under a Hann window centred every 2.5 ms from 20 ms
+  /// before the arrival to the window's end, times from the arrival (the same for every
+  /// channel); each row's frame the shortest of 10, 20, 40 and 80 ms to hold four periods
+  /// of its frequency; each frame's mean power over 1/12 octave around each of 12 points an
+  /// octave over the band, dB re unit gain for an impulse at the frame's centre (calibrated;
+  /// the band edge is not divided out).
   TimeFrequencyLevels spectrogram;
 };
 

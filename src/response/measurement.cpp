@@ -194,7 +194,6 @@ void linear_views(const MeasurementSetup& setup, const Measurement& m, const flo
     ws.rate = d.rate;
     ws.arrival = arrival;
     ws.low_hz = low, ws.high_hz = high;
-    ws.edge = c;
     ws.calibration = setup.calibration;
     r.waterfall = waterfall(x, n, ws);
   }
@@ -304,6 +303,26 @@ std::vector<double> band_powers(const float* x, std::int64_t n, const SweepDesig
   return powers;
 }
 
+namespace {
+
+// The sixth-octave bands a harmonic's summary level sums: those whose excitation the sweep
+// plays at full level, past its fade-in and before its fade-out (within the band, its k-th
+// harmonic too), where the harmonic's ratio to the linear response is the system's own at the
+// sweep's amplitude; in a fade, a harmonic of order k falls k - 1 times as many dB as the drive.
+std::vector<double> full_level_centres(const SweepDesign& d, const Compensation& c, int k) {
+  const double half = std::exp2(1.0 / 12);
+  const Compensation played(d);
+  const std::vector<double> all =
+      within_band(log_centres(d.hzstart * half, d.hzend / k / half, half * half), c, k);
+  std::vector<double> kept;
+  for (const double f : all) {
+    if (played.taper_level(f / half) >= 1 && played.taper_level(f * half) >= 1) kept.push_back(f);
+  }
+  return kept.empty() ? all : kept;  // fades that leave no band at full level: every band
+}
+
+}  // namespace
+
 ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
                               const std::vector<std::vector<float>>& rows,
                               const std::vector<float>& noise, bool drift) {
@@ -347,7 +366,6 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   }
   const Spectrum& g = setup.gate > 0 ? h1g : h1;
   r.gain = in_band_gain(g, d, c) * std::pow(10.0, setup.calibration.offset_db / 20);
-  const double sixth = std::exp2(1.0 / 6);
   double thd_power = 0;
   const auto noise_length = static_cast<double>(std::max<std::size_t>(noise.size(), 1));
   Spectrum ns;
@@ -360,9 +378,7 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
     const auto& row = rows[static_cast<std::size_t>(k - 1)];
     Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, n1);
     if (mic != nullptr) remove_microphone(hk, *mic);
-    const std::vector<double> centres = within_band(
-        log_centres(d.hzstart * std::exp2(1.0 / 12), d.hzend / k / std::exp2(1.0 / 12), sixth), c,
-        k);
+    const std::vector<double> centres = full_level_centres(d, c, k);
     const std::vector<double> linear_powers = sixth_octave_powers(h1, centres, 1);
     const double level = power_ratio_db(sixth_octave_powers(hk, centres, k), linear_powers);
     // The noise a window as long as the order's holds, in the same bands.

@@ -23,9 +23,14 @@ double level_db(double power) { return power > 0 ? std::max(10 * std::log10(powe
 std::vector<std::size_t> grid_bins(const WaterfallSetup& s, std::size_t size) {
   std::vector<std::size_t> bins;
   const double bins_per_hz = static_cast<double>(size) / s.rate;
+  // Only bins within the band: the one nearest the band's first point may lie below it.
+  const auto lowest = std::max(1LL, static_cast<long long>(std::ceil(s.low_hz * bins_per_hz)));
+  const auto highest = std::min(static_cast<long long>(size / 2),
+                                static_cast<long long>(std::floor(s.high_hz * bins_per_hz)));
   for (const double hz : octave_grid(s.low_hz, s.high_hz, s.points_per_octave)) {
-    const auto j = static_cast<std::size_t>(
-        std::clamp(std::llround(hz * bins_per_hz), 1LL, static_cast<long long>(size / 2)));
+    if (lowest > highest) break;
+    const auto j =
+        static_cast<std::size_t>(std::clamp(std::llround(hz * bins_per_hz), lowest, highest));
     if (bins.empty() || j > bins.back()) bins.push_back(j);
   }
   return bins;
@@ -50,43 +55,7 @@ void turned(const float* x, std::int64_t first, std::int64_t last, std::size_t j
   }
 }
 
-// The window x[0..n) with its band edge made causal: a compensated response
-// holds the band edge T with its phase lead taken out, which advances what
-// lies within a few corners of the band's low edge by up to tens of
-// milliseconds, ahead of the arrival where a slice would cut it off. Each bin
-// is turned by the phase of the minimum-phase filter of T's magnitude (the
-// causal high-pass T stands for) less T's: the level stays, and what T
-// advanced follows the arrival as a causal band edge's would. The result is
-// `size` samples long, room for what moves past the window's end.
 }  // namespace
-std::vector<float> causal_edge(const float* x, std::int64_t n, std::size_t size, double rate,
-                               const Compensation& edge) {
-  if (!edge.on()) return std::vector<float>(x, x + n);
-  const std::size_t bins = size / 2 + 1;
-  const double hz_per_bin = rate / static_cast<double>(size);
-  std::vector<double> log_magnitude(bins);
-  for (std::size_t j = 0; j < bins; ++j) {
-    const double m = std::abs(edge.edge(static_cast<double>(std::max<std::size_t>(j, 1)) * hz_per_bin));
-    log_magnitude[j] = std::log(std::max(m, 1e-15));
-  }
-  const MinimumPhase causal = minimum_phase(log_magnitude, size);
-  FloatBuffer b = make_float_buffer(size + 2);
-  std::copy(x, x + n, b.get());
-  const RealFft& fft = real_fft(size);
-  fft.forward(b.get());
-  const double scale = 1.0 / static_cast<double>(size);
-  for (std::size_t j = 0; j < bins; ++j) {
-    const Complex t = j == 0 ? 0.0 : edge.edge(static_cast<double>(j) * hz_per_bin);
-    const Complex c = causal.response[j];
-    const Complex turn = std::abs(t) > 0 && std::abs(c) > 0 ? (c / std::abs(c)) / (t / std::abs(t)) : 0.0;
-    const Complex v = Complex(b[2 * j], b[2 * j + 1]) * turn * scale;
-    b[2 * j] = static_cast<float>(v.real());
-    b[2 * j + 1] = static_cast<float>(v.imag());
-  }
-  fft.inverse(b.get());
-  return std::vector<float>(b.get(), b.get() + size);
-}
-
 
 std::int64_t response_onset(const float* x, std::int64_t n, double arrival, double rate) {
   if (n <= 0) return 0;
@@ -138,9 +107,8 @@ TimeFrequencyLevels waterfall(const float* x, std::int64_t n, const WaterfallSet
     w.frequencies.push_back(static_cast<double>(j) * s.rate / static_cast<double>(size));
   }
   w.levels.assign(slices * bins.size(), -300);
-  const std::vector<float> y = causal_edge(x, n, size, s.rate, s.edge);
-  const auto length = static_cast<std::int64_t>(y.size());
-  const auto onset = static_cast<double>(response_onset(y.data(), n, s.arrival, s.rate));
+  const std::int64_t length = n;
+  const auto onset = static_cast<double>(response_onset(x, n, s.arrival, s.rate));
   w.origin_ms = (onset - s.arrival) / per_ms;
 
   // Slice k leaves out everything before its rise and 1 - weight within it.
@@ -175,65 +143,112 @@ TimeFrequencyLevels waterfall(const float* x, std::int64_t n, const WaterfallSet
 
   // The response from the first slice's rise on, transformed at the .frd's size.
   FloatBuffer buffer = make_float_buffer(size + 2);
-  std::copy(y.begin() + first, y.end(), buffer.get() + first);
+  std::copy(x + first, x + n, buffer.get() + first);
   real_fft(size).forward(buffer.get());
   std::vector<Complex> z, before;
   for (std::size_t i = 0; i < bins.size(); ++i) {
     const std::size_t j = bins[i];
-    const double hz = w.frequencies[i];
     const Complex whole(buffer[2 * j], buffer[2 * j + 1]);
-    turned(y.data(), first, last, j, size, z);
+    turned(x, first, last, j, size, z);
     before.assign(z.size() + 1, 0.0);  // before[t - first]: the sum of z over [first, t)
     for (std::size_t t = 0; t < z.size(); ++t) before[t + 1] = before[t] + z[t];
-    const double edge = s.edge.on() ? std::norm(s.edge.edge(hz)) : 1;
-    const double change = s.calibration.level_change_db(hz);
+    const double change = s.calibration.level_change_db(w.frequencies[i]);
     for (std::size_t k = 0; k < held; ++k) {
       Complex out = before[static_cast<std::size_t>(rise_first[k] - first)];
       const Complex* in_rise = z.data() + (rise_first[k] - first);
       for (std::size_t t = 0; t < left[k].size(); ++t) out += left[k][t] * in_rise[t];
-      w.levels[k * bins.size() + i] =
-          edge > 0 ? std::max(level_db(std::norm(whole - out) / edge) + change, -300.0) : -300;
+      w.levels[k * bins.size() + i] = std::max(level_db(std::norm(whole - out)) + change, -300.0);
     }
   }
   return w;
 }
 
+namespace {
+
+// A Hann window of `length` samples (1 at its centre, 0 at its ends) whose centre lies
+// `offset` samples after its first sample, kept while frames share that offset.
+struct HannWindow {
+  double offset = -1;
+  std::vector<float> weights;
+};
+
+// The frame of `length` samples under a Hann window centred at sample `centre` of x[0..n), a
+// real position; samples outside the window read 0. Returns where the frame's centre lies
+// from its first sample.
+double hann_frame(const float* x, std::int64_t n, double centre, std::int64_t length,
+                  HannWindow& window, std::vector<float>& frame) {
+  const auto first =
+      static_cast<std::int64_t>(std::floor(centre - static_cast<double>(length) / 2));
+  const double offset = centre - static_cast<double>(first);
+  const auto size = static_cast<std::size_t>(length + 1);
+  if (offset != window.offset || window.weights.size() != size) {
+    window.offset = offset;
+    window.weights.assign(size, 0.0f);
+    for (std::size_t i = 0; i < size; ++i) {
+      const double u = (static_cast<double>(i) - offset) / static_cast<double>(length);
+      if (std::abs(u) < 0.5) {
+        window.weights[i] = static_cast<float>(0.5 + 0.5 * std::cos(2 * std::numbers::pi * u));
+      }
+    }
+  }
+  frame.assign(size, 0.0f);
+  const std::int64_t from = std::max<std::int64_t>(first, 0), to = std::min(first + length + 1, n);
+  for (std::int64_t t = from; t < to; ++t) {
+    const auto i = static_cast<std::size_t>(t - first);
+    frame[i] = x[t] * window.weights[i];
+  }
+  return offset;
+}
+
+}  // namespace
+
+std::int64_t spectrogram_frame(const SpectrogramSetup& s, double hz) {
+  const double per_ms = s.rate / 1000;
+  double ms = s.frame_ms;
+  for (int doubling = 0;
+       doubling < kSpectrogramDoublings && ms * per_ms < kSpectrogramCycles * s.rate / hz;
+       ++doubling) {
+    ms *= 2;
+  }
+  return std::max<std::int64_t>(2, std::llround(ms * per_ms));
+}
+
 TimeFrequencyLevels spectrogram(const float* x, std::int64_t n, const SpectrogramSetup& s) {
   TimeFrequencyLevels g;
   const double per_ms = s.rate / 1000;
-  const auto length = std::max<std::int64_t>(2, std::llround(s.frame_ms * per_ms));
-  const double hop = s.hop_ms * per_ms;
   g.frequencies = octave_grid(s.low_hz, s.high_hz, s.points_per_octave);
-  if (length > n || !(hop > 0)) return g;
-  std::vector<float> window(static_cast<std::size_t>(length));
-  for (std::int64_t i = 0; i < length; ++i) {
-    // Periodic Hann: 1 at sample length / 2, the frame's centre.
-    window[static_cast<std::size_t>(i)] = static_cast<float>(
-        0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(length)));
-  }
-  const double half = static_cast<double>(length / 2);
-  // Frame m is centred m hops from the arrival, over the frames that fit.
-  const auto m_first = static_cast<std::int64_t>(
-      std::ceil(std::max((half - s.arrival) / hop, s.first_ms * per_ms / hop)));
+  if (std::llround(s.frame_ms * per_ms) > n || !(s.hop_ms > 0)) return g;
+  // Frame m is centred m hops from the arrival, within the window.
+  const auto m_first =
+      static_cast<std::int64_t>(std::ceil(std::max(-s.arrival / per_ms, s.first_ms) / s.hop_ms));
   const auto m_last = static_cast<std::int64_t>(std::floor(
-      std::min((static_cast<double>(n - length) + half - s.arrival) / hop, s.last_ms * per_ms / hop)));
+      std::min((static_cast<double>(n - 1) - s.arrival) / per_ms, s.last_ms) / s.hop_ms));
+  for (std::int64_t m = m_first; m <= m_last; ++m)
+    g.times_ms.push_back(static_cast<double>(m) * s.hop_ms);
+  const std::size_t nf = g.frequencies.size();
+  g.levels.assign(g.times_ms.size() * nf, -300);
   std::vector<double> change;
   for (const double hz : g.frequencies) change.push_back(s.calibration.level_change_db(hz));
-  std::vector<float> frame(static_cast<std::size_t>(length));
-  for (std::int64_t m = m_first; m <= m_last; ++m) {
-    const auto start = static_cast<std::int64_t>(
-        std::llround(s.arrival + static_cast<double>(m) * hop - half));
-    if (start < 0 || start + length > n) continue;
-    for (std::int64_t i = 0; i < length; ++i) {
-      frame[static_cast<std::size_t>(i)] = x[start + i] * window[static_cast<std::size_t>(i)];
+  // Rows in groups of one frame length, each group's frames transformed once.
+  std::vector<float> frame;
+  HannWindow window;
+  for (std::size_t i = 0; i < nf;) {
+    const std::int64_t length = spectrogram_frame(s, g.frequencies[i]);
+    std::size_t end = i;
+    while (end < nf && spectrogram_frame(s, g.frequencies[end]) == length) ++end;
+    const std::vector<double> rows(g.frequencies.begin() + static_cast<std::ptrdiff_t>(i),
+                                   g.frequencies.begin() + static_cast<std::ptrdiff_t>(end));
+    for (std::size_t k = 0; k < g.times_ms.size(); ++k) {
+      const double at = hann_frame(x, n, s.arrival + g.times_ms[k] * per_ms, length, window, frame);
+      const Spectrum sp = spectrum_of(frame.data(), length + 1, s.rate, 2 * length);
+      // Taken about the frame's centre, so that what lies there is interpolated between bins
+      // unturned.
+      const FrequencyResponse r = sample_response(sp, rows, 1, at, s.points_per_octave);
+      for (std::size_t j = 0; j < rows.size(); ++j) {
+        g.levels[k * nf + i + j] = std::max(r.level[j] + change[i + j], -300.0);
+      }
     }
-    const Spectrum sp = spectrum_of(frame.data(), length, s.rate, 2 * length);
-    // Taken about the frame's centre, so that what lies there is interpolated between bins unturned.
-    const FrequencyResponse r = sample_response(sp, g.frequencies, 1, half, s.points_per_octave);
-    g.times_ms.push_back((static_cast<double>(start) + half - s.arrival) / per_ms);
-    for (std::size_t i = 0; i < r.level.size(); ++i) {
-      g.levels.push_back(std::max(r.level[i] + change[i], -300.0));
-    }
+    i = end;
   }
   return g;
 }

@@ -7,25 +7,24 @@
 #include <vector>
 
 #include "response/calibration.h"
-#include "response/compensation.h"
 
 namespace vellisk {
 
-// The slices of a waterfall. Slice k starts t_k = start_ms + k step_ms after
-// the response's onset (see response_onset), for t_k up to end_ms; it is the
-// spectrum of the response from t_k to the window's end, with a rise of
-// rise_ms before t_k: the weight is 0 up to t_k - rise_ms, rises as a half
-// Hann (sin^2) to 1 at t_k, and stays 1 to the window's end. The window's
-// end is the slices' common end: a gated window's end taper (see Gate)
-// applies to every slice; an ungated one ends where the response has decayed
-// into the noise (vellisk-ir warns when not). Times count from the onset, not
-// from the peak, so that the slice at 0 ms holds the whole of the response's
-// rise (a cabinet's peak lies a tenth of a millisecond after its onset, a
-// woofer's more). A slice at 0 ms keeps what lies before the onset too, the
-// whole window as the .frd's: a compensated response's band edges ring ahead
-// of the onset (the top edge's for milliseconds, below the 0.1 onset level),
-// which a rise of 0.2 ms would cut, 1 to 2 dB within a third of an octave of
-// the band's top; the later slices leave that ringing out.
+// The slices of a waterfall, each a windowed spectrum of the response as it
+// stands (the response file's samples, under the gate when one is given):
+// the band limit the file holds stays in, so that a wire's waterfall is the
+// band limit's own decay. Slice k starts t_k = start_ms + k step_ms after the
+// response's onset (see response_onset), for t_k up to end_ms; its weight is
+// 0 up to t_k - rise_ms, rises as a half Hann, sin^2(pi u / 2) for u from 0
+// to 1, to 1 at t_k, and stays 1 to the window's end, and its level at f is
+// 20 lg |sum_t w_k(t) x(t) e^(-i 2 pi f t / rate)| in dB re unit gain, with
+// the calibration applied. The slice at 0 ms (start_ms 0) weighs the whole
+// window 1, what lies before the onset too, so that it is the .frd's spectrum
+// before the band limit is divided out. Times count from the onset, not from
+// the peak, so that the slice at 0 ms holds the whole of the response's rise
+// (a cabinet's peak lies a tenth of a millisecond after its onset, a woofer's
+// more). An ungated window ends where the response has decayed into the noise
+// (vellisk-ir warns when not).
 struct WaterfallSetup {
   double rate = 0;     // samples per second
   double arrival = 0;  // samples from the window's first sample to the arrival (the .frd's delay)
@@ -36,7 +35,6 @@ struct WaterfallSetup {
   double low_hz = 0;    // the band the rows cover (as the .frd's)
   double high_hz = 0;
   int points_per_octave = 24;  // the frequency grid (see waterfall)
-  Compensation edge;           // its band edge is divided out (off: none)
   LevelCalibration calibration;
 };
 
@@ -71,25 +69,29 @@ std::optional<WaterfallError> check_waterfall(const WaterfallSetup& setup);
 std::int64_t response_onset(const float* x, std::int64_t n, double arrival, double rate);
 
 // The waterfall of the window x[0..n) (gated as the .frd's is, when it is):
-// each slice's level at each frequency, in dB re unit gain as the .frd's
-// levels are (the band edge divided out, the calibration applied). The
-// frequencies are the bins of a transform of the .frd's size (twice the
-// window) nearest to a grid of points_per_octave points an octave from
-// low_hz to high_hz, each once; each slice is exact at them: the transform
+// each slice's level at each frequency (see WaterfallSetup). The frequencies
+// are the bins of a transform of the .frd's size (twice the window) nearest
+// to a grid of points_per_octave points an octave from low_hz to high_hz,
+// each once and none outside that band; each slice is exact at them: the transform
 // of the response from the first slice's rise on, less, for each later
 // slice, what lies before it (summed directly at those bins in double
 // precision), so that a slice costs its rise's samples and not a transform.
 // A slice that starts beyond the window reads -300 dB.
 TimeFrequencyLevels waterfall(const float* x, std::int64_t n, const WaterfallSetup& setup);
 
-// Short-time spectra over a window: frames of frame_ms under a Hann window
-// whose peak is 1, their centres hop_ms apart from the arrival on both
-// sides, from first_ms to last_ms after it (each frame wholly within the
-// window). A frame's level at a frequency is its mean power over the
-// 1/points_per_octave octave around it (interpolated between bins when that
-// holds none), in dB re unit gain for an impulse at the frame's centre; the
-// calibration applies, the band edge is not divided out (a frame is too
-// short to hold what it shapes).
+// Short-time spectra over a window: frames under a Hann window whose peak is
+// 1, centred exactly hop_ms apart from the arrival on both sides, from first_ms
+// to last_ms after it (each centre within the window; samples beyond it read
+// 0), so that every channel's frames lie at the same times from its arrival.
+// A row's frame holds kSpectrogramCycles periods of its frequency: frame_ms,
+// doubled as often as that needs, up to kSpectrogramDoublings times (see
+// spectrogram_frame); a shorter one would spread what lies below the row into
+// it, a band edge's ringing into stripes an octave and more above it. A
+// frame's level at a frequency is its mean power over the 1/points_per_octave
+// octave around it (interpolated between bins when that holds none), in dB re
+// unit gain for an impulse at the frame's centre (so that noise reads 3 dB
+// higher for each doubling of the frame); the calibration applies, the band
+// edge is not divided out.
 struct SpectrogramSetup {
   double rate = 0;
   double arrival = 0;  // samples from the window's first sample
@@ -103,7 +105,13 @@ struct SpectrogramSetup {
   LevelCalibration calibration;
 };
 
-// The spectrogram of x[0..n); no frames when the window is shorter than one.
+inline constexpr double kSpectrogramCycles = 4;
+inline constexpr int kSpectrogramDoublings = 3;
+
+// The frame, in samples, of the spectrogram's row at hz.
+std::int64_t spectrogram_frame(const SpectrogramSetup& setup, double hz);
+
+// The spectrogram of x[0..n); no frames when the window is shorter than frame_ms.
 TimeFrequencyLevels spectrogram(const float* x, std::int64_t n, const SpectrogramSetup& setup);
 
 }  // namespace vellisk

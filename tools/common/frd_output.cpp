@@ -107,10 +107,12 @@ std::string waterfall_text(const RunFigures& f, int channel, double range_ms,
                            const TimeFrequencyLevels& w) {
   const double delay = f.channels[static_cast<std::size_t>(channel - 1)].arrival_samples;
   std::string t = response_header(f, channel, 1, delay, '#', false);
-  t += formatted("# Waterfall: slices every %g ms to %g ms from the response's onset (%.3f ms before "
-                 "its arrival); each slice the spectrum from its time to the window's end, under a "
-                 "half-Hann rise of %g ms before it; the slice at 0 ms the whole window\n",
-                 range_ms / 100, range_ms, -w.origin_ms, range_ms / 100);
+  t += formatted(
+      "# Waterfall: slices every %g ms to %g ms from the response's onset (%.3f ms before "
+      "its arrival); each slice the spectrum of the response file from its time to the "
+      "window's end, under a half-Hann rise of %g ms before it, the band limit kept; the "
+      "slice at 0 ms the whole window\n",
+      range_ms / 100, range_ms, -w.origin_ms, range_ms / 100);
   t += "time_ms,frequency_hz,level_db\n";
   char line[120];
   for (std::size_t k = 0; k < w.times_ms.size(); ++k) {

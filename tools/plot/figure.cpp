@@ -466,10 +466,12 @@ void fill_cell(double x0, double x1, double y0, double y1, int band, double span
 // (time_across) or the log frequencies, levels in bands of kMapStepDb down to span dB below
 // their peak, each run of cells of one band along x filled at once (a compact SVG). Returns
 // false, drawing nothing, when every level is the same.
-bool draw_map(const FigureMap& m, bool time_across, double span, double t1, double& peak) {
+bool draw_map(const FigureMap& m, bool time_across, double span, double t0, double t1,
+              double& peak) {
   const std::size_t nf = m.frequencies.size();
   std::size_t nt = 0;
-  while (nt < m.times_ms.size() && m.times_ms[nt] <= t1) ++nt;
+  // Up to the first time at or past t1, so that the cells reach it.
+  while (nt < m.times_ms.size() && (nt == 0 || m.times_ms[nt - 1] < t1)) ++nt;
   peak = -300;
   for (std::size_t i = 0; i < nt * nf; ++i) peak = std::max(peak, m.levels[i]);
   // Cell edges: halfway between neighbours, the outer ones as far out as the inner.
@@ -489,7 +491,12 @@ bool draw_map(const FigureMap& m, bool time_across, double span, double t1, doub
   const std::vector<double> fe = edges(logf);
   const std::vector<double>& xe = time_across ? te : fe;
   const std::vector<double>& ye = time_across ? fe : te;
-  plwind(xe.front(), xe.back(), ye.front(), ye.back());
+  // Time across runs from t0 to t1 whatever this channel's own times (cells beyond are clipped).
+  if (time_across) {
+    plwind(t0, t1, fe.front(), fe.back());
+  } else {
+    plwind(fe.front(), fe.back(), te.front(), te.back());
+  }
   if (silent) return false;
   const std::size_t nx = xe.size() - 1, ny = ye.size() - 1;
   const auto band_at = [&](std::size_t ix, std::size_t iy) {
@@ -531,9 +538,20 @@ void map_panel(const Figure& f, double y0, double y1, bool waterfall) {
   const double span = waterfall ? 50 : 60;
   const double row_height = (y1 - y0) / rows;
   const double gap = 0.07;
+  const auto map_of = [&](int c) -> const FigureMap& {
+    return waterfall ? f.channels[static_cast<std::size_t>(c)].waterfall
+                     : f.channels[static_cast<std::size_t>(c)].spectrogram;
+  };
+  // One time axis for every channel: from the earliest first time to the latest end.
+  double t0 = 1e300, t1 = -1e300;
   for (int c = 0; c < n; ++c) {
-    const FigureMap& m = waterfall ? f.channels[static_cast<std::size_t>(c)].waterfall
-                                   : f.channels[static_cast<std::size_t>(c)].spectrogram;
+    const FigureMap& m = map_of(c);
+    if (m.times_ms.size() < 2 || m.frequencies.size() < 2) continue;
+    t0 = std::min(t0, m.times_ms.front());
+    t1 = std::max(t1, waterfall ? m.times_ms.back() : map_end(m, span));
+  }
+  for (int c = 0; c < n; ++c) {
+    const FigureMap& m = map_of(c);
     if (m.times_ms.size() < 2 || m.frequencies.size() < 2) continue;
     const int row = c / columns, col = c % columns;
     const double top = y1 - row * row_height - row_height * 0.08;
@@ -542,8 +560,7 @@ void map_panel(const Figure& f, double y0, double y1, bool waterfall) {
     const double left = kLeft + col * (width + gap);
     plvpor(left, left + width, bottom, top);
     double peak = 0;
-    const double t0 = m.times_ms.front(), t1 = waterfall ? m.times_ms.back() : map_end(m, span);
-    const bool silent = !draw_map(m, !waterfall, span, t1, peak);
+    const bool silent = !draw_map(m, !waterfall, span, t0, t1, peak);
     const double flo = m.frequencies.front(), fhi = m.frequencies.back();
     plcol0(kText);
     const double tstep = nice_step(t1 - t0);
