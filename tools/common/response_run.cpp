@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -92,17 +93,17 @@ std::string wav_error(const ResponseJob& job, const ResponseReport& setup, int c
          " Hz exceed the 32-bit sizes of a WAV file; write a .w64 file";
 }
 
-// Each output against the recording, the standard streams and the others;
-// each of the names from `made` on, made from one name given, against those
-// before `made` only.
-std::string names_error(const char* recording, const std::vector<std::string>& outputs,
+// Each output against the files the run reads, the standard streams and the
+// others; each of the names from `made` on, made from one name given, against
+// those before `made` only.
+std::string names_error(const ResponseJob& job, const std::vector<std::string>& outputs,
                         std::size_t made = static_cast<std::size_t>(-1)) {
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     const char* name = outputs[i].c_str();
     const char* parameter = i == 0 ? "irfile" : "output";
-    if (same_file(recording, name)) {
-      return std::string("recording and ") + parameter + " (" + recording + ", " + name +
-             ") must not name the same file: the response would overwrite the recording";
+    if (std::string e = overwritten_input_error(job.options, job.recording, parameter, name);
+        !e.empty()) {
+      return e;
     }
     if (std::string e = standard_stream_error(parameter, name); !e.empty()) return e;
     for (std::size_t j = 0; j < std::min(i, made); ++j) {
@@ -419,6 +420,27 @@ void written_report(const ResponseJob& job, const RunFigures& figures, std::size
 
 }  // namespace
 
+std::string overwritten_input_error(const ResponseOptions& options, const std::string& recording,
+                                   const char* parameter, const std::string& output) {
+  const struct {
+    const char* parameter;
+    const std::string& name;
+    const char* what;
+  } inputs[] = {{"recording", recording, "the recording"},
+                {"--sweep", options.sweep, "the sweep file"},
+                {"--mic-cal", options.mic_cal, "the microphone's calibration"},
+                {"--spl-cal", options.spl_cal, "the calibrator's recording"}};
+  const std::string writer = std::strcmp(parameter, "irfile") == 0 ? "the response"
+                             : std::strcmp(parameter, "recording") == 0 ? "the recording"
+                                                                        : "the output";
+  for (const auto& input : inputs) {
+    if (input.name.empty() || !same_file(input.name.c_str(), output.c_str())) continue;
+    return std::string(input.parameter) + " and " + parameter + " (" + input.name + ", " + output +
+           ") must not name the same file: " + writer + " would overwrite " + input.what;
+  }
+  return "";
+}
+
 std::string prepare_response_job(const ResponseOptions& options, long channels,
                                  const SweepParams& sweep, const std::string& recording,
                                  const std::string& irfile, ResponseJob& job) {
@@ -452,7 +474,7 @@ std::string prepare_response_job(const ResponseOptions& options, long channels,
   if (!o.plot.empty()) job.outputs.push_back(o.plot);
   if (!o.json.empty()) job.outputs.push_back(o.json);
   if (!o.step.empty()) job.outputs.push_back(o.step);
-  if (std::string e = names_error(recording.c_str(), job.outputs); !e.empty()) return e;
+  if (std::string e = names_error(job, job.outputs); !e.empty()) return e;
   for (const std::string& name : job.outputs) {
     if (std::string e = output_error(name); !e.empty()) return "Unable to write " + name + ": " + e;
   }
@@ -478,7 +500,7 @@ std::string response_names_error(const ResponseJob& job, int channels,
       outputs.push_back(frd_name(*base, c, channels, 1));
     }
   }
-  if (std::string e = names_error(job.recording.c_str(), outputs, job.outputs.size()); !e.empty()) {
+  if (std::string e = names_error(job, outputs, job.outputs.size()); !e.empty()) {
     return e;
   }
   // The views' names, made from names of their own, against every name before them.
