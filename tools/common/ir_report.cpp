@@ -63,10 +63,13 @@ std::vector<std::string> setup_lines(const RunFigures& f) {
   return lines;
 }
 
+std::string peak_to_noise_text(const ChannelFigures& c) {
+  return c.peak_to_noise_db ? formatted("%.1f dB", *c.peak_to_noise_db) : "above 300 dB";
+}
+
 std::vector<std::string> channel_lines(int channel, const ChannelFigures& c) {
   if (c.silent) return {formatted("Channel %d: no response, every sample is 0", channel)};
-  const std::string noise =
-      c.peak_to_noise_db ? formatted("%.1f dB", *c.peak_to_noise_db) : "above 300 dB";
+  const std::string noise = peak_to_noise_text(c);
   std::vector<std::string> lines = {formatted(
       "Channel %d: arrival %.1f samples (%.3f ms), in-band gain %.2f dB, impulse peak %.2f "
       "dB, peak-to-noise %s, recorded peak %.2f dBFS%s",

@@ -141,9 +141,11 @@ Figure figure_of(const ResponseJob& job, const ResponseResult& result, const Run
   // Several channels give their latency and peak-to-noise in the legend.
   std::string facts;
   const auto add = [&facts](const std::string& text) { facts += (facts.empty() ? "" : ", ") + text; };
-  if (result.channels.size() == 1) {
-    add(formatted("Latency %.3f ms, peak-to-noise %.1f dB", figures.channels[0].arrival_ms,
-                  figures.channels[0].peak_to_noise_db.value_or(INFINITY)));
+  if (result.channels.size() == 1 && figures.channels[0].silent) {
+    add("no response: every sample is 0");
+  } else if (result.channels.size() == 1) {
+    add(formatted("Latency %.3f ms, peak-to-noise %s", figures.channels[0].arrival_ms,
+                  peak_to_noise_text(figures.channels[0]).c_str()));
     if (figures.channels[0].polarity < 0) add("polarity inverted");
   }
   if (o.reference > 0) {
@@ -179,8 +181,9 @@ Figure figure_of(const ResponseJob& job, const ResponseResult& result, const Run
     c.noise = {curves.frequencies, curves.noise_level};
     c.envelope = {curves.times, curves.envelope};
     c.noise_db = curves.noise_envelope;
+    c.silent = figures.channels[i].silent;
     c.latency_ms = figures.channels[i].arrival_ms;
-    c.peak_to_noise_db = figures.channels[i].peak_to_noise_db.value_or(INFINITY);
+    c.peak_to_noise = peak_to_noise_text(figures.channels[i]);
     view_curves(result.channels[i], c);
     f.channels.push_back(std::move(c));
   }
