@@ -11,6 +11,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <numbers>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -243,7 +244,8 @@ TEST(IrViews, RefusalsLeaveNoFile) {
       // The level is the next argument, whatever it is.
       {{"--spl-cal", "noise.wav"}, "--spl-cal's level (48000) must be a number of dB SPL from 40 to 160"},
       {{"--spl-cal", "noise.wav", "94"},
-       "--spl-cal (noise.wav) is not a steady tone: the rest is only"},
+       "--spl-cal (noise.wav) is not a steady tone: the rest is 15.5 dB above it (it must be 20 dB "
+       "below)\n"},
   };
   for (const auto& [options, message] : cases) {
     SCOPED_TRACE(message);
@@ -305,6 +307,60 @@ TEST(IrCalibration, MicrophoneFileAndCalibrator) {
   EXPECT_NEAR(b["calibration"]["spl_offset_db"].get<double>(), offset, 0.01);
   EXPECT_NEAR(b["channels"][0]["gain_db"].get<double>() - a["channels"][0]["gain_db"].get<double>(),
               offset, 0.02);
+}
+
+// A calibrator's recording is judged at full scale as the recording is, in its own format: an
+// A-law or mu-law one at its largest code is refused, as a 16-bit one at its; one well below
+// is applied. What is not a tone says by how much, rounded, above or below it.
+TEST(IrCalibration, CalibratorsAreJudgedInTheirFormat) {
+  TempDir dir;
+  record(dir, {wire(10)});
+  const auto sox = [&dir](const std::string& name, const std::string& format, const std::string& effects) {
+    const std::string command = "cd '" + dir.work().string() + "' && " + VELLISK_SOX + " -R -n -r 48000 " +
+                                format + " " + name + " " + effects + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  };
+  sox("a-law.wav", "-e a-law -b 8", "synth 2 sine 1000 gain 2");
+  sox("mu-law.wav", "-e mu-law -b 8", "synth 2 sine 1000 gain 2");
+  sox("pcm16.wav", "-b 16", "synth 2 sine 1000 gain 2");
+  sox("quiet.wav", "-e a-law -b 8", "synth 2 sine 1000 gain -6");
+  sox("noise.wav", "-b 16", "synth 2 whitenoise vol 0.3");
+  sox("cut.wav", "-e floating-point -b 32", "synth 1 sine 1000 vol 0.3 pad 0 1");
+  const std::string clipped = " reaches full scale: the level read would be too low; ";
+  const struct {
+    std::string file, err;
+  } cases[] = {
+      {"a-law.wav", "--spl-cal (a-law.wav)" + clipped},
+      {"mu-law.wav", "--spl-cal (mu-law.wav)" + clipped},
+      {"pcm16.wav", "--spl-cal (pcm16.wav)" + clipped},
+      {"noise.wav", "--spl-cal (noise.wav) is not a steady tone: the rest is "},
+      {"cut.wav", "--spl-cal (cut.wav) is not a steady tone: the rest is only 11.9 dB below it (20 "
+                  "dB needed)\n"},
+      {"quiet.wav", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const RunResult r = run_ir(dir, 1, {"--spl-cal", c.file, "94"});
+    if (c.err.empty()) {
+      ASSERT_EQ(r.status, 0) << r.err;
+      // A sine of amplitude 10^(-6 / 20): 94 + 20 lg(0.5 / sqrt 2) - 20 lg(its rms) dB added.
+      const double added = 94 + 20 * std::log10(0.5 / std::sqrt(2.0)) -
+                           20 * std::log10(std::pow(10.0, -6 / 20.0) / std::sqrt(2.0));
+      const std::size_t at = r.out.find("Levels: dB SPL, ");
+      ASSERT_NE(at, std::string::npos) << r.out;
+      EXPECT_NEAR(std::stod(r.out.substr(at + 16)), added, 0.05) << r.out;
+      continue;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    if (c.file == "noise.wav") {
+      // White noise: far more power off the tone's lobe than in it.
+      const std::string rest = r.err.substr(c.err.size());
+      EXPECT_TRUE(std::regex_match(rest, std::regex(R"(3\d\.\d dB above it \(it must be 20 dB below\)\n)")))
+          << r.err;
+    }
+  }
 }
 
 // Three channels of a measured cabinet at gains 1, 1/2 and 1/4, 0, 13 and 29 samples late,
