@@ -678,7 +678,6 @@ TEST(VelliskMeasure, NoRecordingOrOutputOverwritesAnInput) {
   ASSERT_TRUE(server.ready());
   TempDir dir;
   ASSERT_EQ(run_vellisk(dir, with({"--wav"}, kShort, {"sweep.wav", "inverse.wav"})).status, 0);
-  std::ofstream(dir.work() / "mic.txt") << "10 0\n24000 0\n";
   std::filesystem::copy_file(dir.work() / "sweep.wav", dir.work() / "cal.wav");
   const std::vector<std::string> ports = {"-o", "loopback:playback_1", "-i", "loopback:capture_1",
                                           "--sweep", "sweep.wav"};
@@ -690,9 +689,6 @@ TEST(VelliskMeasure, NoRecordingOrOutputOverwritesAnInput) {
                       "the recording would overwrite the sweep file\n"},
       {{"rec.wav", "sweep.wav"}, "--sweep and irfile (sweep.wav, sweep.wav) must not name the "
                                  "same file: the response would overwrite the sweep file\n"},
-      {{"--step", "./sweep.wav", "rec.wav", "ir.wav"}, "--sweep and output (sweep.wav, ./sweep.wav)"},
-      {{"--mic-cal", "mic.txt", "--frd", "mic.txt", "rec.wav", "ir.wav"},
-       "--mic-cal and output (mic.txt, mic.txt)"},
       {{"--spl-cal", "cal.wav", "94", "cal.wav", "ir.wav"},
        "--spl-cal and recording (cal.wav, cal.wav) must not name the same file: the recording "
        "would overwrite the calibrator's recording\n"},
@@ -704,12 +700,9 @@ TEST(VelliskMeasure, NoRecordingOrOutputOverwritesAnInput) {
     const RunResult r = run_measure(dir, server.name(), with(ports, c.args, {}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err, c.error);
     EXPECT_EQ(list_files(dir.work()), before);
-    EXPECT_TRUE(read_file(dir.work() / "sweep.wav") == sweep);
-    EXPECT_TRUE(read_file(dir.work() / "cal.wav") == sweep);
-    EXPECT_EQ(read_file(dir.work() / "mic.txt"), "10 0\n24000 0\n");
+    EXPECT_TRUE(read_file(dir.work() / "sweep.wav") == sweep && read_file(dir.work() / "cal.wav") == sweep);
   }
 }
 
