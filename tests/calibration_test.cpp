@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "response/calibration.h"
+#include "vellisk/response.h"
 #include "response/curves.h"
 #include "response/fft.h"
 #include "response/frd_average.h"
@@ -153,6 +154,19 @@ std::vector<float> tone(double hz, double rms, double seconds, double (*level)(d
   return x;
 }
 
+// The calibrator's measure of x, its full scale judged as a recording of float samples in
+// memory is.
+vellisk::Expected<vellisk::CalibratorTone, vellisk::CalibratorError> calibrator(
+    const std::vector<float>& x, double level, double hz) {
+  const auto n = static_cast<std::int64_t>(x.size());
+  vellisk::MemorySource source(x.data(), n, 1, static_cast<int>(kRate), 1, n);
+  std::vector<float> read(x.size());
+  float* out[] = {read.data()};
+  vellisk::SampleLevels levels;
+  EXPECT_EQ(source.read(0, n, 0, 1, out, &levels), "");
+  return vellisk::measure_calibrator(read.data(), n, kRate, level, hz, levels.clipped);
+}
+
 }  // namespace
 
 // A calibrator of 94 dB SPL recorded at 0.05 rms: a wire measured with a sweep of amplitude
@@ -161,7 +175,7 @@ std::vector<float> tone(double hz, double rms, double seconds, double (*level)(d
 // 1 - 2 at 10 kHz.
 TEST(SplCalibration, ACalibratorAt94dBGivesAWireTheFormulasLevel) {
   const std::vector<float> x = tone(1000, 0.05, 3);
-  const auto t = vellisk::measure_calibrator(x.data(), static_cast<std::int64_t>(x.size()), kRate, 94, 1000);
+  const auto t = calibrator(x, 94, 1000);
   ASSERT_TRUE(t) << static_cast<int>(t.error().code);
   EXPECT_NEAR(t->frequency_hz, 1000, 0.01);
   EXPECT_NEAR(20 * std::log10(t->rms / 0.05), 0, 0.005);
@@ -202,13 +216,13 @@ TEST(SplCalibration, RefusesWhatIsNotASteadyToneNearItsFrequency) {
                {tone(1000, 0.05, 3, [](double t) { return t < 1 ? 0.8 : 1.0; }), 94, 1000, Code::not_steady}};
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.code));
-    const auto t = vellisk::measure_calibrator(c.x.data(), static_cast<std::int64_t>(c.x.size()), kRate, c.level, c.hz);
+    const auto t = calibrator(c.x, c.level, c.hz);
     ASSERT_FALSE(t);
     EXPECT_EQ(t.error().code, c.code);
   }
   // The tone's frequency and the block that moved are named.
   const std::vector<float> late = tone(1000, 0.05, 3, [](double t) { return t < 1 ? 0.8 : 1.0; });
-  const auto t = vellisk::measure_calibrator(late.data(), static_cast<std::int64_t>(late.size()), kRate, 94, 250);
+  const auto t = calibrator(late, 94, 250);
   EXPECT_NEAR(t.error().frequency_hz, 1000, 1);
 }
 

@@ -671,6 +671,41 @@ TEST(VelliskMeasure, SweepFileDrivesTheRunAndLevelWarnsOfClipping) {
   EXPECT_FALSE(std::filesystem::exists(dir.work() / "c.wav"));
 }
 
+// Neither the recording nor an output of the response may fall on the sweep file or a
+// calibration file: refused before anything plays, every file left as it was.
+TEST(VelliskMeasure, NoRecordingOrOutputOverwritesAnInput) {
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  TempDir dir;
+  ASSERT_EQ(run_vellisk(dir, with({"--wav"}, kShort, {"sweep.wav", "inverse.wav"})).status, 0);
+  std::filesystem::copy_file(dir.work() / "sweep.wav", dir.work() / "cal.wav");
+  const std::vector<std::string> ports = {"-o", "loopback:playback_1", "-i", "loopback:capture_1",
+                                          "--sweep", "sweep.wav"};
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"sweep.wav"}, "--sweep and recording (sweep.wav, sweep.wav) must not name the same file: "
+                      "the recording would overwrite the sweep file\n"},
+      {{"rec.wav", "sweep.wav"}, "--sweep and irfile (sweep.wav, sweep.wav) must not name the "
+                                 "same file: the response would overwrite the sweep file\n"},
+      {{"--spl-cal", "cal.wav", "94", "cal.wav", "ir.wav"},
+       "--spl-cal and recording (cal.wav, cal.wav) must not name the same file: the recording "
+       "would overwrite the calibrator's recording\n"},
+  };
+  const std::vector<std::string> before = list_files(dir.work());
+  const std::string sweep = read_file(dir.work() / "sweep.wav");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    const RunResult r = run_measure(dir, server.name(), with(ports, c.args, {}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.error);
+    EXPECT_EQ(list_files(dir.work()), before);
+    EXPECT_TRUE(read_file(dir.work() / "sweep.wav") == sweep && read_file(dir.work() / "cal.wav") == sweep);
+  }
+}
+
 // The response's views and calibration through vellisk-measure: the very files vellisk-ir writes
 // from the recording, and a wire read in dB SPL as the calibrator's formula gives it.
 TEST(VelliskMeasure, ViewsAndCalibrationAreVelliskIrsFromTheRecording) {

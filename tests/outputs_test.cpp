@@ -1,6 +1,7 @@
 // End-to-end tests of what the programs that write several files share: the
 // commit of their outputs, their names, the recordings they read.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -74,7 +75,8 @@ TEST(Outputs, ASignalDuringTheRenamesLeavesEveryFileNew) {
 
 // A FLAC written to a pipe does not say how long it is (libsndfile gives
 // 2^63 - 1 frames): its frames are counted for the report and the JSON. A
-// headerless stream on a pipe cannot be counted without reading it twice.
+// recording is read in stretches, out of order: one on a pipe or FIFO is
+// refused at once, a FIFO with no writer too.
 TEST(Outputs, RecordingsThatDoNotSayTheirLength) {
   TempDir dir;
   record(dir);
@@ -88,18 +90,26 @@ TEST(Outputs, RecordingsThatDoNotSayTheirLength) {
   EXPECT_NE(r.out.find(", 1 channel, 4800 frames at 8000 Hz\n"), std::string::npos) << r.out;
   EXPECT_NE(read_file(dir.work() / "r.json").find("\"frames\": 4800,"), std::string::npos);
 
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  ASSERT_EQ(write(ends[1], "\0\0\0\0", 4), 4);
-  close(ends[1]);
   fs::create_symlink("/dev/stdin", dir.work() / "stream.pcm");
-  RunSetup setup;
-  setup.stdin_fd = ends[0];
-  const RunResult s = run(dir, VELLISK_IR_BINARY, with({}, {"stream.pcm", "ir.wav"}), setup);
-  close(ends[0]);
-  EXPECT_EQ(s.err,
-            "recording (stream.pcm) does not say how long it is, and cannot be read twice to count "
-            "its frames (a pipe?); save it to a file first\n");
+  fs::create_symlink("/dev/stdin", dir.work() / "stream.wav");
+  ASSERT_EQ(mkfifo((dir.work() / "fifo.wav").c_str(), 0600), 0);
+  const std::string bytes(4096, '\0');
+  for (const char* name : {"stream.pcm", "stream.wav", "fifo.wav"}) {
+    SCOPED_TRACE(name);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), 4096);
+    close(ends[1]);
+    RunSetup setup;
+    setup.stdin_fd = ends[0];
+    setup.time_limit = 60;
+    const RunResult s = run(dir, VELLISK_IR_BINARY, with({}, {name, "ir.wav"}), setup);
+    close(ends[0]);
+    EXPECT_EQ(s.out, "");
+    EXPECT_EQ(s.err, "recording (" + std::string(name) +
+                         ") is a pipe or FIFO: it is read in stretches, out of order; save it to "
+                         "a file first\n");
+  }
 }
 
 // PLplot asks for a device on standard input (a pipe kept open here: a read

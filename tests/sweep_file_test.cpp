@@ -2,6 +2,8 @@
 // WAV carries of its measurement, read back by libsndfile, the library and vellisk-room.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -24,9 +26,12 @@ const std::vector<std::string> kNumbers = {"8000", "0.5",  "50",   "3000",
                                            "1",    "0.25", "0.05", "0.02"};
 const SweepParams kSweep = {8000, 0.5, 50, 3000, 1, 0.25, 0.05, 0.02};
 
-RunResult run(const TempDir& dir, const char* program, std::vector<std::string> args) {
+RunResult run(const TempDir& dir, const char* program, std::vector<std::string> args,
+              int stdin_fd = -1) {
   RunSetup setup;
   setup.program = program;
+  setup.stdin_fd = stdin_fd;
+  setup.time_limit = 60;
   return run_program(dir, args, setup);
 }
 
@@ -149,10 +154,21 @@ TEST(SweepWav, FilesThatDoNotCarryTheirDesignAreRefused) {
        "--sweep (sweep.wav) and the eight numbers must not both be given: "},
       {{"--sweep", "sweep.wav", "rec.wav"},
        "vellisk-ir --sweep takes 2 arguments after its options, not 1; "},
+      // A FIFO no one writes to, and a pipe that holds the file's start, at once.
+      {{"--sweep", "fifo", "rec.wav", "ir.wav"},
+       "sweep file (fifo) is a pipe or FIFO: it is read twice, for its design and then its "
+       "samples; save it to a file first\n"},
+      {{"--sweep", "/dev/stdin", "rec.wav", "ir.wav"}, "sweep file (/dev/stdin) is a pipe or FIFO"},
   };
+  ASSERT_EQ(mkfifo((dir.work() / "fifo").c_str(), 0600), 0);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[1]);
-    const RunResult r = run(dir, VELLISK_IR_BINARY, c.args);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], bytes.data(), 512), 512);
+    close(ends[1]);
+    const RunResult r = run(dir, VELLISK_IR_BINARY, c.args, ends[0]);
+    close(ends[0]);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -224,4 +240,54 @@ TEST(SweepWav, TheResponseCarriesWhatWasMeasured) {
   EXPECT_NE(parse_response_text("vellisk 1.1.0 sweep: rate=8000", m), "");
   EXPECT_EQ(parse_response_text(comment.substr(0, comment.rfind(" polarity8=")), m),
             "its polarity8 is missing");
+}
+
+// No output may fall on a file the run reads: the sweep file, the microphone's calibration or
+// the calibrator's recording, named as the irfile, the step file, a harmonic's file or a
+// channel's text file, directly or through a link. Each is refused in one line before any
+// work, and every file is left as it was.
+TEST(SweepWav, NoOutputOverwritesAnInput) {
+  TempDir dir;
+  ASSERT_EQ(run_vellisk(dir, args_of({"--wav"}, {"sweep.wav", "inverse.wav"})).status, 0);
+  write_recording(dir.work() / "rec.wav", 1);
+  write_recording(dir.work() / "rec2.wav", 2);
+  std::filesystem::copy_file(dir.work() / "sweep.wav", dir.work() / "ir-h2.wav");
+  std::filesystem::create_symlink("sweep.wav", dir.work() / "link.wav");
+  for (const char* mic : {"mic.txt", "f-c2.frd"}) write_file(dir.work() / mic, "20 0\n4000 0\n");
+  std::filesystem::copy_file(dir.work() / "rec.wav", dir.work() / "cal.wav");
+  const std::string kept = " must not name the same file: ";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--sweep", "sweep.wav", "rec.wav", "sweep.wav"},
+       "--sweep and irfile (sweep.wav, sweep.wav)" + kept + "the response would overwrite the sweep file"},
+      {{"--sweep", "sweep.wav", "--step", "link.wav", "rec.wav", "ir.wav"},
+       "--sweep and output (sweep.wav, link.wav)" + kept + "the output would overwrite the sweep file"},
+      {{"--sweep", "ir-h2.wav", "-H", "2", "-p", "0.05", "rec.wav", "ir.wav"},
+       "--sweep and output (ir-h2.wav, ir-h2.wav)" + kept},
+      {{"--sweep", "sweep.wav", "--mic-cal", "mic.txt", "--frd", "mic.txt", "rec.wav", "ir.wav"},
+       "--mic-cal and output (mic.txt, mic.txt)" + kept + "the output would overwrite the "
+       "microphone's calibration"},
+      {{"--sweep", "sweep.wav", "--mic-cal", "f-c2.frd", "--frd", "f.frd", "rec2.wav", "ir.wav"},
+       "--mic-cal and output (f-c2.frd, f-c2.frd)" + kept},
+      {{"--sweep", "sweep.wav", "--spl-cal", "cal.wav", "94", "--json", "./cal.wav", "rec.wav", "ir.wav"},
+       "--spl-cal and output (cal.wav, ./cal.wav)" + kept + "the output would overwrite the "
+       "calibrator's recording"},
+  };
+  const auto files = [&dir] {
+    std::vector<std::pair<std::string, std::string>> all;
+    for (const std::string& name : list_files(dir.work())) all.emplace_back(name, read_file(dir.work() / name));
+    return all;
+  };
+  const auto before = files();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    const RunResult r = run(dir, VELLISK_IR_BINARY, c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(files() == before);
+  }
 }

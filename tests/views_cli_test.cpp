@@ -12,6 +12,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <numbers>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -249,7 +250,8 @@ TEST(IrViews, RefusalsLeaveNoFile) {
       // The level is the next argument, whatever it is.
       {{"--spl-cal", "noise.wav"}, "--spl-cal's level (48000) must be a number of dB SPL from 40 to 160"},
       {{"--spl-cal", "noise.wav", "94"},
-       "--spl-cal (noise.wav) is not a steady tone: the rest is only"},
+       "--spl-cal (noise.wav) is not a steady tone: the rest is 15.5 dB above it (it must be 20 dB "
+       "below)\n"},
   };
   for (const auto& [options, message] : cases) {
     SCOPED_TRACE(message);
@@ -315,6 +317,57 @@ TEST(IrCalibration, MicrophoneFileAndCalibrator) {
   // The report names each level's unit: the gain's is SPL, the impulse peak's is not.
   EXPECT_NE(spl.out.find(" dB SPL, impulse peak "), std::string::npos) << spl.out;
   EXPECT_NE(spl.out.find(" dB re unit gain, peak-to-noise "), std::string::npos) << spl.out;
+}
+
+// A calibrator's recording is judged at full scale as the recording is, in its own format: an
+// A-law or mu-law one at its largest code is refused; one well below is applied. What is not a tone says by how much, rounded, above or below it.
+TEST(IrCalibration, CalibratorsAreJudgedInTheirFormat) {
+  TempDir dir;
+  record(dir, {wire(10)});
+  const auto sox = [&dir](const std::string& name, const std::string& format, const std::string& effects) {
+    const std::string command = "cd '" + dir.work().string() + "' && " + VELLISK_SOX + " -R -n -r 48000 " +
+                                format + " " + name + " " + effects + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  };
+  sox("a-law.wav", "-e a-law -b 8", "synth 2 sine 1000 gain 2");
+  sox("mu-law.wav", "-e mu-law -b 8", "synth 2 sine 1000 gain 2");
+  sox("quiet.wav", "-e a-law -b 8", "synth 2 sine 1000 gain -6");
+  sox("noise.wav", "-b 16", "synth 2 whitenoise vol 0.3");
+  sox("cut.wav", "-e floating-point -b 32", "synth 1 sine 1000 vol 0.3 pad 0 1");
+  const std::string clipped = " reaches full scale: the level read would be too low; ";
+  const struct {
+    std::string file, err;
+  } cases[] = {
+      {"a-law.wav", "--spl-cal (a-law.wav)" + clipped},
+      {"mu-law.wav", "--spl-cal (mu-law.wav)" + clipped},
+      {"noise.wav", "--spl-cal (noise.wav) is not a steady tone: the rest is "},
+      {"cut.wav", "--spl-cal (cut.wav) is not a steady tone: the rest is only 11.9 dB below it (20 "
+                  "dB needed)\n"},
+      {"quiet.wav", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const RunResult r = run_ir(dir, 1, {"--spl-cal", c.file, "94"});
+    if (c.err.empty()) {
+      ASSERT_EQ(r.status, 0) << r.err;
+      // A sine of amplitude 10^(-6 / 20): 94 + 20 lg(0.5 / sqrt 2) - 20 lg(its rms) dB added.
+      const double added = 94 + 20 * std::log10(0.5 / std::sqrt(2.0)) -
+                           20 * std::log10(std::pow(10.0, -6 / 20.0) / std::sqrt(2.0));
+      const std::size_t at = r.out.find("Levels: dB SPL, ");
+      ASSERT_NE(at, std::string::npos) << r.out;
+      EXPECT_NEAR(std::stod(r.out.substr(at + 16)), added, 0.05) << r.out;
+      continue;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    if (c.file == "noise.wav") {
+      // White noise: far more power off the tone's lobe than in it.
+      const std::string rest = r.err.substr(c.err.size());
+      EXPECT_TRUE(std::regex_match(rest, std::regex(R"(3\d\.\d dB above it \(it must be 20 dB below\)\n)")))
+          << r.err;
+    }
+  }
 }
 
 // Three channels of a measured cabinet at gains 1, 1/2 and 1/4, 0, 13 and 29 samples late,
@@ -432,22 +485,45 @@ TEST(IrViews, FigureDrawsEveryViewInTheOrderAsked) {
   }
 }
 
-// A silent channel's maps say "no response": their floor is no level to colour against.
-TEST(IrViews, SilentChannelsMapsSayNoResponse) {
-  TempDir dir;
-  record(dir, {wire(10), wire(10, 0)});
-  const RunResult r = run_ir(dir, 2, {"--plot", "f.svg", "--views", "waterfall,spectrogram"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::string svg;
-  const std::string page = read_file(dir.work() / "f.svg");
-  for (std::size_t i = page.find("&#x"); i != std::string::npos; i = page.find("&#x", i + 1)) {
-    svg += static_cast<char>(std::stoi(page.substr(i + 3, page.find(';', i) - i - 3), nullptr, 16));
+// A silent channel is drawn as "no response" in every view, at 1, 2 and 8 channels, the
+// default figure too: never a PLplot failure, an axis about its -300 dB floor or an infinite
+// peak-to-noise.
+TEST(IrViews, SilentChannelsSayNoResponseInEveryView) {
+  const std::string every = "level,phase,group-delay,step,waterfall,spectrogram,envelope";
+  const struct {
+    int channels;
+    int silent;  // 1-based
+    std::string views;
+    std::size_t notes;  // the silent channel's "Ch N: no response", each view's
+  } cases[] = {{1, 1, every, 7}, {2, 2, every, 7}, {8, 3, every, 7}, {1, 1, "", 2},
+               {2, 2, "step", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.channels << " channels, views " << c.views);
+    TempDir dir;
+    std::vector<std::vector<float>> responses;
+    for (int ch = 1; ch <= c.channels; ++ch) responses.push_back(wire(10, ch == c.silent ? 0 : 1));
+    record(dir, responses);
+    std::vector<std::string> args = {"--plot", "f.svg"};
+    if (!c.views.empty()) args.insert(args.end(), {"--views", c.views});
+    const RunResult r = run_ir(dir, c.channels, args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("PLPLOT"), std::string::npos) << r.err;
+    std::string svg;
+    const std::string page = read_file(dir.work() / "f.svg");
+    for (std::size_t i = page.find("&#x"); i != std::string::npos; i = page.find("&#x", i + 1)) {
+      svg += static_cast<char>(std::stoi(page.substr(i + 3, page.find(';', i) - i - 3), nullptr, 16));
+    }
+    const std::string note = "Ch " + std::to_string(c.silent) + ": no response";
+    std::size_t notes = 0;
+    for (std::size_t i = svg.find(note); i != std::string::npos; i = svg.find(note, i + 1)) ++notes;
+    EXPECT_EQ(notes, c.notes) << svg;
+    for (const char* impossible : {"-300", "inf", "nan"}) {
+      EXPECT_EQ(svg.find(impossible), std::string::npos) << impossible << " in " << svg;
+    }
+    if (c.channels > 1 && c.views == every) {
+      EXPECT_NE(svg.find("Ch 1: peak "), std::string::npos) << svg;
+    }
   }
-  const std::size_t waterfall = svg.find("Ch 2: no response");
-  ASSERT_NE(waterfall, std::string::npos) << svg;
-  EXPECT_NE(svg.find("Ch 2: no response", waterfall + 1), std::string::npos) << svg;
-  EXPECT_EQ(svg.find("-300"), std::string::npos) << svg;
-  EXPECT_NE(svg.find("Ch 1: peak "), std::string::npos) << svg;
 }
 
 // One input averages to itself, in every mode: its level interpolated in log frequency.

@@ -88,16 +88,26 @@ Recording::~Recording() {
   if (fd_ >= 0) close(fd_);
 }
 
-std::string Recording::open(const char* name, bool headerless, int channels, const char* role) {
+std::string Recording::open(const char* name, bool headerless, int channels, const char* role,
+                            bool in_order) {
   name_ = name;
   what_ = std::string(role) + " (" + name_ + ")";
   const std::string& what = what_;
-  fd_ = ::open(name, O_RDONLY);
+  fd_ = ::open(name, O_RDONLY | O_CLOEXEC | (in_order ? 0 : O_NONBLOCK));
   const int fd = fd_;
   if (fd < 0) return "Unable to open " + what + ": " + std::strerror(errno);
   SF_INFO sf{};
   struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return what + " is a folder, not a sound file";
+  if (fstat(fd, &st) != 0) return "Unable to open " + what + ": " + std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return what + " is a folder, not a sound file";
+  if (!in_order && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
+    return what + " is a pipe or FIFO: it is read in stretches, out of order; save it to a file "
+                  "first";
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return "Unable to open " + what + ": " + std::strerror(errno);
+  }
   if (headerless) {
     if (S_ISREG(st.st_mode) && st.st_size % (4 * static_cast<off_t>(channels)) != 0) {
       return what + " holds " + std::to_string(st.st_size) +

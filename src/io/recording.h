@@ -27,9 +27,13 @@ class Recording : public SampleSource {
   // Opens name for reading; a headerless file holds channels interleaved
   // channels. A file that does not say how long it is (a FLAC written to a
   // pipe) is read through once to count its frames; one that cannot be read
-  // twice (a pipe) is then refused. Returns "", or one line that says why the
+  // twice (a pipe) is then refused. A file read in stretches (read) must be
+  // a file: a pipe or FIFO is refused at once, without waiting for a writer;
+  // one read once in order (read_next, in_order) may be a pipe or FIFO, whose
+  // open waits for its writer. Returns "", or one line that says why the
   // file cannot be used; its messages call the file role ("recording (NAME)").
-  std::string open(const char* name, bool headerless, int channels, const char* role = "recording");
+  std::string open(const char* name, bool headerless, int channels, const char* role = "recording",
+                   bool in_order = false);
 
   const RecordingInfo& info() const override { return info_; }
 

@@ -239,7 +239,8 @@ TonePeak tone_peak(const float* x, std::int64_t n, double rate) {
 
 Expected<CalibratorTone, CalibratorError> measure_calibrator(const float* x, std::int64_t n,
                                                              double rate, double stated_level_db,
-                                                             double stated_hz) {
+                                                             double stated_hz,
+                                                             std::int64_t clipped) {
   CalibratorError e;
   e.stated_level_db = stated_level_db;
   e.stated_hz = stated_hz;
@@ -255,13 +256,7 @@ Expected<CalibratorTone, CalibratorError> measure_calibrator(const float* x, std
   if (!(e.seconds >= kCalibratorMinSeconds)) return refuse(CalibratorError::Code::too_short);
   const auto [low, high] = std::minmax_element(x, x + n);
   if (*low == *high) return refuse(CalibratorError::Code::silent);
-  // At full scale, for every format: the most positive code of a b-bit one
-  // reads 1 - 2^(1 - b), at least 1 - 2^-15.
-  if (*low <= -1 || *high >= 1 - 0x1p-15f) {
-    const float* at = *low <= -1 ? low : high;
-    e.seconds = static_cast<double>(at - x) / rate;
-    return refuse(CalibratorError::Code::clipped);
-  }
+  if (clipped > 0) return refuse(CalibratorError::Code::clipped);
   const TonePeak peak = tone_peak(x, n, rate);
   e.frequency_hz = peak.hz;
   const double rest = std::max(peak.total - peak.power, 0.0);

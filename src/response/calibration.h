@@ -138,7 +138,8 @@ struct CalibratorError {
     bad_frequency,    // stated_hz is not between 0 and half the rate
     too_short,        // seconds of recording, less than kCalibratorMinSeconds
     silent,           // every sample is the same
-    clipped,          // a sample reaches full scale: the level read would be too low
+    clipped,          // a sample lies at its format's full scale, as the recording's reader
+                      // judges it: the level read would be too low
     not_a_tone,       // what is not the tone is only rest_db below it (at least
                       // kCalibratorPurityDb needed)
     wrong_frequency,  // the tone is at frequency_hz, more than kCalibratorFrequencyTolerance
@@ -173,13 +174,15 @@ struct CalibratorTone {
 // stated_level_db dB SPL at stated_hz: the tone's frequency (power-weighted
 // over its spectral peak of a Hann-windowed transform) and rms (the power in
 // that peak, so hum and noise do not count). Refused unless it is at least
-// kCalibratorMinSeconds long, unclipped, a tone kCalibratorPurityDb above
-// everything else (the mean taken out), within kCalibratorFrequencyTolerance
-// of stated_hz, and steady: every whole 0.1 s block's rms within
-// kCalibratorSteadyDb of the median block's.
+// kCalibratorMinSeconds long, unclipped (clipped: how many of its samples
+// its reader found at the format's full scale, SampleLevels::clipped), a tone
+// kCalibratorPurityDb above everything else (the mean taken out), within
+// kCalibratorFrequencyTolerance of stated_hz, and steady: every whole 0.1 s
+// block's rms within kCalibratorSteadyDb of the median block's.
 Expected<CalibratorTone, CalibratorError> measure_calibrator(const float* x, std::int64_t n,
                                                              double rate, double stated_level_db,
-                                                             double stated_hz);
+                                                             double stated_hz,
+                                                             std::int64_t clipped);
 
 // The offset, dB, that turns a level re unit gain into dB SPL, given the
 // calibrator's tone recorded through the same input chain at the same gain,

@@ -2,6 +2,7 @@
 #include "response/calibration_load.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -78,9 +79,18 @@ std::string calibrator_error_text(const CalibratorError& e, const std::string& p
     case Code::clipped:
       return what + " reaches full scale: the level read would be too low; record the "
                     "calibrator at a lower gain, and measure at that gain";
-    case Code::not_a_tone:
-      return what + " is not a steady tone: the rest is only " + text(e.rest_db) +
-             " dB below it (20 dB needed)";
+    case Code::not_a_tone: {
+      // The rest's level re the tone, to a tenth of a decibel.
+      char db[32];
+      std::snprintf(db, sizeof db, "%.1f", std::abs(e.rest_db));
+      const std::string needed = text(kCalibratorPurityDb);
+      if (e.rest_db >= -0.05) {
+        return what + " is not a steady tone: the rest is " + db + " dB above it (it must be " +
+               needed + " dB below)";
+      }
+      return what + " is not a steady tone: the rest is only " + db + " dB below it (" + needed +
+             " dB needed)";
+    }
     case Code::wrong_frequency:
       return what + " holds a tone at " + text(e.frequency_hz) + " Hz, not the calibrator's " +
              text(e.stated_hz) + " Hz";
@@ -112,8 +122,10 @@ std::string load_calibration(const ResponseRequest& r, double band_low, double b
         info.frames, static_cast<std::int64_t>(kCalibratorMaxSeconds * info.rate));
     std::vector<float> x(static_cast<std::size_t>(n));
     float* channels[] = {x.data()};
-    if (std::string e = file.read(0, n, 0, 1, channels); !e.empty()) return e;
-    auto tone = measure_calibrator(x.data(), n, info.rate, r.spl_level_db, r.spl_hz);
+    // Full scale as the recording's check judges it, for the file's own format.
+    SampleLevels levels;
+    if (std::string e = file.read(0, n, 0, 1, channels, &levels); !e.empty()) return e;
+    auto tone = measure_calibrator(x.data(), n, info.rate, r.spl_level_db, r.spl_hz, levels.clipped);
     if (!tone) return calibrator_error_text(tone.error(), r.spl_calibration);
     out.offset_db = spl_offset_db(*tone, r.spl_level_db, r.sweep.amplitude,
                                   out.mic ? &*out.mic : nullptr);

@@ -1,4 +1,8 @@
 // Reading the design back from a sweep or inverse WAV file, and checking every sample against it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -192,8 +196,29 @@ class Reader {
 
 SweepFile read_sweep_file(const std::string& path) {
   const Reader reader(path);
-  const File f(std::fopen(path.c_str(), "rb"));
-  if (!f) reader.unreadable(errno);
+  // Opened without waiting for a FIFO's writer, and refused at once when it is one: the file
+  // is read twice, for its design, then its samples.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) reader.unreadable(errno);
+  struct stat st {};
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    close(fd);
+    reader.unreadable(error);
+  }
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    close(fd);
+    reader.refuse(ProblemCode::unreadable,
+                  "is a pipe or FIFO: it is read twice, for its design and then its samples; "
+                  "save it to a file first");
+  }
+  const File f(fdopen(fd, "rb"));
+  if (!f) {
+    const int error = errno;
+    close(fd);
+    reader.unreadable(error);
+  }
   const Layout l = reader.layout(f.get());
   SweepFile out;
   const SweepDesign d = reader.check(l, out);

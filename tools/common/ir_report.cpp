@@ -63,11 +63,14 @@ std::vector<std::string> setup_lines(const RunFigures& f) {
   return lines;
 }
 
+std::string peak_to_noise_text(const ChannelFigures& c) {
+  return c.peak_to_noise_db ? formatted("%.1f dB", *c.peak_to_noise_db) : "above 300 dB";
+}
+
 std::vector<std::string> channel_lines(int channel, const ChannelFigures& c,
                                        const std::string& level_unit) {
   if (c.silent) return {formatted("Channel %d: no response, every sample is 0", channel)};
-  const std::string noise =
-      c.peak_to_noise_db ? formatted("%.1f dB", *c.peak_to_noise_db) : "above 300 dB";
+  const std::string noise = peak_to_noise_text(c);
   // Calibrated to SPL, the gain is in dB SPL while the impulse's peak stays re unit gain.
   const bool spl = level_unit == "dB SPL";
   std::vector<std::string> lines = {formatted(

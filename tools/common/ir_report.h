@@ -28,6 +28,10 @@ std::vector<std::string> setup_lines(const RunFigures& f);
 std::vector<std::string> channel_lines(int channel, const ChannelFigures& c,
                                        const std::string& level_unit);
 
+// A channel's peak-to-noise ratio as the report gives it: "121.1 dB", or "above 300 dB" when
+// the noise is 0.
+std::string peak_to_noise_text(const ChannelFigures& c);
+
 // The band of the rows and the figure, for the report and the text files'
 // headers: "23.28 Hz to 19698.93 Hz, where the sweep is within 12 dB of full level".
 std::string band_text(const RunFigures& f);

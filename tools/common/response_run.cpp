@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -92,17 +93,17 @@ std::string wav_error(const ResponseJob& job, const ResponseReport& setup, int c
          " Hz exceed the 32-bit sizes of a WAV file; write a .w64 file";
 }
 
-// Each output against the recording, the standard streams and the others;
-// each of the names from `made` on, made from one name given, against those
-// before `made` only.
-std::string names_error(const char* recording, const std::vector<std::string>& outputs,
+// Each output against the files the run reads, the standard streams and the
+// others; each of the names from `made` on, made from one name given, against
+// those before `made` only.
+std::string names_error(const ResponseJob& job, const std::vector<std::string>& outputs,
                         std::size_t made = static_cast<std::size_t>(-1)) {
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     const char* name = outputs[i].c_str();
     const char* parameter = i == 0 ? "irfile" : "output";
-    if (same_file(recording, name)) {
-      return std::string("recording and ") + parameter + " (" + recording + ", " + name +
-             ") must not name the same file: the response would overwrite the recording";
+    if (std::string e = overwritten_input_error(job.options, job.recording, parameter, name);
+        !e.empty()) {
+      return e;
     }
     if (std::string e = standard_stream_error(parameter, name); !e.empty()) return e;
     for (std::size_t j = 0; j < std::min(i, made); ++j) {
@@ -140,9 +141,11 @@ Figure figure_of(const ResponseJob& job, const ResponseResult& result, const Run
   // Several channels give their latency and peak-to-noise in the legend.
   std::string facts;
   const auto add = [&facts](const std::string& text) { facts += (facts.empty() ? "" : ", ") + text; };
-  if (result.channels.size() == 1) {
-    add(formatted("Latency %.3f ms, peak-to-noise %.1f dB", figures.channels[0].arrival_ms,
-                  figures.channels[0].peak_to_noise_db.value_or(INFINITY)));
+  if (result.channels.size() == 1 && figures.channels[0].silent) {
+    add("no response: every sample is 0");
+  } else if (result.channels.size() == 1) {
+    add(formatted("Latency %.3f ms, peak-to-noise %s", figures.channels[0].arrival_ms,
+                  peak_to_noise_text(figures.channels[0]).c_str()));
     if (figures.channels[0].polarity < 0) add("polarity inverted");
   }
   if (o.reference > 0) {
@@ -178,8 +181,9 @@ Figure figure_of(const ResponseJob& job, const ResponseResult& result, const Run
     c.noise = {curves.frequencies, curves.noise_level};
     c.envelope = {curves.times, curves.envelope};
     c.noise_db = curves.noise_envelope;
+    c.silent = figures.channels[i].silent;
     c.latency_ms = figures.channels[i].arrival_ms;
-    c.peak_to_noise_db = figures.channels[i].peak_to_noise_db.value_or(INFINITY);
+    c.peak_to_noise = peak_to_noise_text(figures.channels[i]);
     view_curves(result.channels[i], c);
     f.channels.push_back(std::move(c));
   }
@@ -420,6 +424,27 @@ void written_report(const ResponseJob& job, const RunFigures& figures, std::size
 
 }  // namespace
 
+std::string overwritten_input_error(const ResponseOptions& options, const std::string& recording,
+                                   const char* parameter, const std::string& output) {
+  const struct {
+    const char* parameter;
+    const std::string& name;
+    const char* what;
+  } inputs[] = {{"recording", recording, "the recording"},
+                {"--sweep", options.sweep, "the sweep file"},
+                {"--mic-cal", options.mic_cal, "the microphone's calibration"},
+                {"--spl-cal", options.spl_cal, "the calibrator's recording"}};
+  const std::string writer = std::strcmp(parameter, "irfile") == 0 ? "the response"
+                             : std::strcmp(parameter, "recording") == 0 ? "the recording"
+                                                                        : "the output";
+  for (const auto& input : inputs) {
+    if (input.name.empty() || !same_file(input.name.c_str(), output.c_str())) continue;
+    return std::string(input.parameter) + " and " + parameter + " (" + input.name + ", " + output +
+           ") must not name the same file: " + writer + " would overwrite " + input.what;
+  }
+  return "";
+}
+
 std::string prepare_response_job(const ResponseOptions& options, long channels,
                                  const SweepParams& sweep, const std::string& recording,
                                  const std::string& irfile, ResponseJob& job) {
@@ -453,7 +478,7 @@ std::string prepare_response_job(const ResponseOptions& options, long channels,
   if (!o.plot.empty()) job.outputs.push_back(o.plot);
   if (!o.json.empty()) job.outputs.push_back(o.json);
   if (!o.step.empty()) job.outputs.push_back(o.step);
-  if (std::string e = names_error(recording.c_str(), job.outputs); !e.empty()) return e;
+  if (std::string e = names_error(job, job.outputs); !e.empty()) return e;
   for (const std::string& name : job.outputs) {
     if (std::string e = output_error(name); !e.empty()) return "Unable to write " + name + ": " + e;
   }
@@ -479,7 +504,7 @@ std::string response_names_error(const ResponseJob& job, int channels,
       outputs.push_back(frd_name(*base, c, channels, 1));
     }
   }
-  if (std::string e = names_error(job.recording.c_str(), outputs, job.outputs.size()); !e.empty()) {
+  if (std::string e = names_error(job, outputs, job.outputs.size()); !e.empty()) {
     return e;
   }
   // The views' names, made from names of their own, against every name before them.

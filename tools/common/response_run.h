@@ -24,11 +24,18 @@ struct ResponseJob {
   bool banner = true;                // print vellisk-ir's banner before the report
 };
 
-// Checks the options, the sweep's design and the names, everything that can be refused before
-// the recording is read. Returns "" and fills job, or one line naming the value and the rule.
+// Checks the options, the sweep's design and the names (each output against the others and
+// against every file the run reads), everything that can be refused before the recording is
+// read. Returns "" and fills job, or one line naming the value and the rule.
 std::string prepare_response_job(const ResponseOptions& options, long channels,
                                  const SweepParams& params, const std::string& recording,
                                  const std::string& irfile, ResponseJob& job);
+
+// Whether output, the file of `parameter` ("irfile", "recording" or "output"), is one the run
+// reads: the recording (none when empty) or the file of --sweep, --mic-cal or --spl-cal.
+// Returns "" or the refusal, which names both and the input that would be lost.
+std::string overwritten_input_error(const ResponseOptions& options, const std::string& recording,
+                                   const char* parameter, const std::string& output);
 
 // Every output's name for a recording of `channels` channels: job.outputs, then the text
 // files' (frd_name), each checked against the recording and the others, and the text files'

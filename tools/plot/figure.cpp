@@ -97,6 +97,18 @@ std::string numbered(const char* text, int n) {
   return s;
 }
 
+// The silent channels, above the right of the panel drawn last: "Ch 2, 5: no response", as a
+// map of one says it.
+void silent_note(const Figure& f) {
+  std::string channels;
+  for (std::size_t c = 0; c < f.channels.size(); ++c) {
+    if (f.channels[c].silent) channels += (channels.empty() ? "" : ", ") + std::to_string(c + 1);
+  }
+  if (channels.empty()) return;
+  plcol0(kText);
+  plmtex("t", 1.0, 1, 1, ("Ch " + channels + ": no response").c_str());
+}
+
 double finite_max(const std::vector<double>& v) {
   double m = -std::numeric_limits<double>::infinity();
   for (const double x : v) {
@@ -150,6 +162,7 @@ void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 
   double highest = -std::numeric_limits<double>::infinity();
   double lowest = std::numeric_limits<double>::infinity();
   for (const FigureChannel& c : f.channels) {
+    if (c.silent) continue;
     highest = std::max(highest, finite_max(c.level.y));
     lowest = std::min(lowest, level_min(c.level.y));
     for (const FigureCurve& h : c.harmonics) lowest = std::min(lowest, level_min(h.y));
@@ -166,6 +179,7 @@ void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 
   for (double db = bottom + axis.step; db < top; db += axis.step) segment(lo, db, hi, db);
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    if (ch.silent) continue;
     for (int k = orders; k >= 1; --k) {
       const FigureCurve& curve = k == 1 ? ch.level : ch.harmonics[static_cast<std::size_t>(k - 2)];
       std::vector<double> x;
@@ -186,6 +200,7 @@ void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 
   pllsty(1);
   plcol0(kText);
   plbox("bc", 0, 0, "bcntv", axis.step, 0);
+  silent_note(f);
   for (const auto& [hz, label] : ticks) {
     const double at = (std::log10(hz) - lo) / (hi - lo);
     segment(std::log10(hz), bottom, std::log10(hz), bottom + (top - bottom) * 0.02);
@@ -219,9 +234,10 @@ void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 
   const bool each = channels * orders <= 12;
   int row = 0;
   for (int c = 0; c < channels; ++c) {
+    const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
     legend_entry(
         y1, row++, curve_colour(c), [] { set_order_line(1); }, numbered("Channel ", c + 1));
-    for (int k = 2; k <= orders && each; ++k) {
+    for (int k = 2; k <= orders && each && !ch.silent; ++k) {
       legend_entry(
           y1, row++, curve_colour(c), [k] { set_order_line(k); },
           channels == 1 ? numbered("H", k) : numbered("", c + 1).append(numbered(": H", k)));
@@ -235,12 +251,14 @@ void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 
 }
 
 void envelope_panel(const Figure& f, double y0 = 0.08, double y1 = 0.36) {
-  double top = -300;
+  double top = -std::numeric_limits<double>::infinity();
   double lowest_noise = 0;
   for (const FigureChannel& c : f.channels) {
+    if (c.silent) continue;
     top = std::max(top, finite_max(c.envelope.y));
     lowest_noise = std::min(lowest_noise, c.noise_db);
   }
+  if (!std::isfinite(top)) top = 0;  // every channel silent: an axis about full scale
   top = std::ceil(top / 10) * 10 + 10;
   const double bottom = std::max(top - 200, std::floor((lowest_noise - 20) / 20) * 20);
   plvpor(kLeft, kRight, y0, y1);
@@ -249,6 +267,7 @@ void envelope_panel(const Figure& f, double y0 = 0.08, double y1 = 0.36) {
   plbox("g", 0, 0, "g", 20, 0);
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    if (ch.silent) continue;
     plcol0(curve_colour(c));
     plwidth(1.5);
     line(ch.envelope.x, ch.envelope.y);
@@ -269,6 +288,7 @@ void envelope_panel(const Figure& f, double y0 = 0.08, double y1 = 0.36) {
   pllsty(1);
   plptex(0, top - (top - bottom) * 0.06, 1, 0, -0.05, "zero instant");
   plbox("bcnt", 0, 0, "bcntv", 20, 0);
+  silent_note(f);
   plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
   plmtex("l", 4.2, 0.5, 0.5, "Envelope (dB)");
   // One channel's latency and peak-to-noise are in the title; several
@@ -276,11 +296,13 @@ void envelope_panel(const Figure& f, double y0 = 0.08, double y1 = 0.36) {
   // latency, the noise line's the peak-to-noise.
   const int channels = static_cast<int>(f.channels.size());
   if (channels == 1) {
-    legend_entry(y1, 0, curve_colour(0), set_noise_line, "Noise 1");
+    if (!f.channels[0].silent) legend_entry(y1, 0, curve_colour(0), set_noise_line, "Noise 1");
     return;
   }
   // Many rows rise above the panel, into the space between the panels.
-  const int rows = 2 + 2 * channels;
+  int rows = 2;
+  for (const FigureChannel& ch : f.channels) rows += ch.silent ? 0 : 2;
+  if (rows == 2) return;  // every channel silent
   const double legend = std::max(y1, y0 + 0.02 + kRowPitch * rows);
   plvpor(0.86, 0.99, 0, 1);
   plwind(0, 1, 0, 1);
@@ -289,11 +311,12 @@ void envelope_panel(const Figure& f, double y0 = 0.08, double y1 = 0.36) {
   int row = 2;
   for (int c = 0; c < channels; ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    if (ch.silent) continue;  // the note above the panel names it
     legend_entry(
         legend, row++, curve_colour(c), [] { pllsty(1); },
         formatted("%d: %.2f ms", c + 1, ch.latency_ms));
     legend_entry(legend, row++, curve_colour(c), set_noise_line,
-                 formatted("%d: %.1f dB", c + 1, ch.peak_to_noise_db));
+                 formatted("%d: %s", c + 1, ch.peak_to_noise.c_str()));
   }
 }
 
@@ -350,6 +373,7 @@ void frequency_curves_panel(const Figure& f, double y0, double y1, const std::st
   if (!(fixed_step > 0)) {
     std::vector<double> all;
     for (const FigureChannel& c : f.channels) {
+      if (c.silent) continue;
       all.insert(all.end(), (c.*solid).y.begin(), (c.*solid).y.end());
       if (dashed != nullptr) all.insert(all.end(), (c.*dashed).y.begin(), (c.*dashed).y.end());
     }
@@ -366,7 +390,7 @@ void frequency_curves_panel(const Figure& f, double y0, double y1, const std::st
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
     for (const FigureCurve FigureChannel::*which : {solid, dashed}) {
-      if (which == nullptr) continue;
+      if (which == nullptr || ch.silent) continue;
       plcol0(curve_colour(c));
       set_order_line(which == solid ? 1 : 2);
       plwidth(which == solid ? 2 : 1.5);
@@ -388,6 +412,7 @@ void frequency_curves_panel(const Figure& f, double y0, double y1, const std::st
   pllsty(1);
   plcol0(kText);
   plbox("bc", 0, 0, "bcntv", step, 0);
+  silent_note(f);
   frequency_axis(f.hzstart, f.hzend, bottom, top, true);
   plmtex("l", 4.2, 0.5, 0.5, label.substr(0, label.find(',')).c_str());
   if (label.find(',') != std::string::npos) plmtex("t", 1.0, 0, 0, label.substr(label.find(',') + 2).c_str());
@@ -399,38 +424,45 @@ void frequency_curves_panel(const Figure& f, double y0, double y1, const std::st
 }
 
 // Each channel's step response from 2 ms before the earliest arrival to 30 ms after the
-// latest.
+// latest; silent channels have none, and with none at all the axes are those of a response
+// at the zero instant.
 void step_panel(const Figure& f, double y0, double y1) {
-  double first = f.last_ms, last = f.first_ms;
+  double first = INFINITY, last = -INFINITY;
   for (const FigureChannel& c : f.channels) {
+    if (c.silent) continue;
     first = std::min(first, c.latency_ms - 2);
     last = std::max(last, c.latency_ms + 30);
   }
+  if (!(first <= last)) first = -2, last = 30;
   first = std::max(first, f.first_ms), last = std::min(last, f.last_ms);
-  std::vector<double> shown;
+  std::vector<double> shown = {0};
   for (const FigureChannel& c : f.channels) {
-    for (std::size_t i = 0; i < c.step.x.size(); ++i) {
+    for (std::size_t i = 0; i < c.step.x.size() && !c.silent; ++i) {
       if (c.step.x[i] >= first && c.step.x[i] <= last) shown.push_back(c.step.y[i]);
     }
   }
-  shown.push_back(0);
   const double low = *std::min_element(shown.begin(), shown.end());
   const double high = *std::max_element(shown.begin(), shown.end());
-  const double step = nice_step(std::max(high - low, 1e-6) * 1.2);
-  const double bottom = std::floor((low - 0.1 * (high - low)) / step) * step;
-  const double top = std::ceil((high + 0.1 * (high - low)) / step) * step;
+  // Nothing but zeros shown: the axis of a unit step.
+  const double span = high - low > 1e-6 ? high - low : 1;
+  const double step = nice_step(span * 1.2);
+  const double bottom = std::floor((low - 0.1 * span) / step) * step;
+  const double top = std::ceil((high + 0.1 * span) / step) * step;
   plvpor(kLeft, kRight, y0, y1);
   plwind(first, last, bottom, top);
   plcol0(kGrid);
   plbox("g", nice_step(last - first), 0, "g", step, 0);
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
+    if (ch.silent) continue;
     plcol0(curve_colour(c));
     plwidth(1.5);
-    line(f.channels[static_cast<std::size_t>(c)].step.x, f.channels[static_cast<std::size_t>(c)].step.y);
+    line(ch.step.x, ch.step.y);
   }
   plwidth(1);
   plcol0(kText);
   plbox("bcnt", nice_step(last - first), 0, "bcntv", step, 0);
+  silent_note(f);
   plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
   plmtex("l", 4.2, 0.5, 0.5, "Step response");
   plmtex("t", 1.0, 0, 0, "re unit gain: the running sum of the response");
@@ -560,7 +592,8 @@ void map_panel(const Figure& f, double y0, double y1, bool waterfall) {
     const double left = kLeft + col * (width + gap);
     plvpor(left, left + width, bottom, top);
     double peak = 0;
-    const bool silent = !draw_map(m, !waterfall, span, t0, t1, peak);
+    const bool silent = !draw_map(m, !waterfall, span, t0, t1, peak) ||
+                        f.channels[static_cast<std::size_t>(c)].silent;
     const double flo = m.frequencies.front(), fhi = m.frequencies.back();
     plcol0(kText);
     const double tstep = nice_step(t1 - t0);

@@ -24,8 +24,9 @@ struct FigureChannel {
   FigureCurve noise;                   // dB against Hz: the noise a window like the level's holds
   FigureCurve envelope;                // dB against ms from the zero instant
   double noise_db = 0;                 // the noise measured as the envelope is (its peaks)
+  bool silent = false;                 // every sample read was 0: no curve, "no response"
   double latency_ms = 0;               // of the report, for the legend
-  double peak_to_noise_db = 0;
+  std::string peak_to_noise;           // as the report gives it ("121.1 dB")
   // The views' curves, each drawn when its view is asked for.
   FigureCurve phase;               // degrees against Hz, the delay removed
   FigureCurve group_delay;         // ms against Hz, the delay removed

@@ -51,11 +51,9 @@ struct Plan {
   ResponseJob job;
 };
 
-// The response's options, read as vellisk-ir reads them, and its refusals of the numbers,
-// the window and the outputs.
-std::string response_error(const MeasureOptions& o, Plan& plan) {
-  ResponseOptions options;
-  if (std::string e = read_response_options(o, options); !e.empty()) return e;
+// The response's refusals of the numbers, the window and the outputs, its options read as
+// vellisk-ir reads them.
+std::string response_error(const MeasureOptions& o, const ResponseOptions& options, Plan& plan) {
   plan.response = true;
   plan.job.banner = false;
   return prepare_response_job(options, 0, plan.params, plan.recording,
@@ -101,12 +99,22 @@ std::string plan_error(const MeasureOptions& o, Plan& plan) {
            " channels, more than a .flac file holds (8); write a .wav or .w64 file";
   }
   if (std::string e = standard_stream_error("recording", plan.recording); !e.empty()) return e;
+  // The files read: --sweep's, and with an irfile the calibration files, which the recording
+  // must not overwrite.
+  ResponseOptions options;
+  options.sweep = o.sweep;
+  const bool irfile = o.arguments.size() == plan.files + 2;
+  if (irfile) {
+    if (std::string e = read_response_options(o, options); !e.empty()) return e;
+  }
+  if (std::string e = overwritten_input_error(options, "", "recording", plan.recording);
+      !e.empty()) {
+    return e;
+  }
   if (std::string e = output_error(plan.recording); !e.empty()) {
     return std::string("Unable to write ") + plan.recording + ": " + e;
   }
-  if (o.arguments.size() == plan.files + 2) {
-    return response_error(o, plan);
-  }
+  if (irfile) return response_error(o, options, plan);
   if (!o.response_only.empty()) {
     return "option " + o.response_only + " is for the response; give an irfile after the recording";
   }

@@ -40,7 +40,7 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
   }
   Recording r;
   if (std::string e = r.open(name, headerless, o.channels != 0 ? static_cast<int>(o.channels) : 1,
-                             "irfile");
+                             "irfile", true);
       !e.empty()) {
     return e;
   }
