@@ -18,9 +18,9 @@ enum class Orbit { horizontal, vertical };
 /// (-180, 180]. On the vertical orbit positive angles look up (towards the ceiling) and
 /// negative ones down (the floor); 0 is on-axis and 180 the rear on both orbits.
 struct SpinAngle {
-  Orbit orbit = Orbit::horizontal;
-  int degrees = 0;
-  bool operator==(const SpinAngle&) const = default;
+  Orbit orbit = Orbit::horizontal;  ///< the orbit it lies on
+  int degrees = 0;                   ///< from on-axis, in (-180, 180]
+  bool operator==(const SpinAngle&) const = default;  ///< the same orbit and angle
 };
 
 /// The angle a file's name gives, from the end of its name without folders and extension:
@@ -36,9 +36,9 @@ std::string spin_angle_text(const SpinAngle& angle);
 
 /// A response at one angle, its levels at ascending frequencies.
 struct AngleResponse {
-  SpinAngle angle;
+  SpinAngle angle;                  ///< where it was measured
   std::vector<double> frequencies;  ///< Hz, ascending
-  std::vector<double> level_db;
+  std::vector<double> level_db;     ///< dB at each frequency
   std::string source;  ///< the file (and column) it was read from, for the lines of problems
 };
 
@@ -79,7 +79,8 @@ struct SpinSet {
   std::vector<double> frequencies;  ///< Hz: from the highest first to the lowest last frequency of the inputs
   /// The levels (dB) at each frequency, [k] at 10 k degrees (k 0 to 35; 35 is -10 degrees).
   /// The vertical orbit's [0] and [18] are the horizontal's on-axis and rear.
-  std::vector<std::vector<double>> horizontal, vertical;
+  std::vector<std::vector<double>> horizontal;
+  std::vector<std::vector<double>> vertical;  ///< likewise, on the vertical orbit
   std::vector<SpinAngle> filled_in;  ///< the angles filled in from their neighbours
 };
 
@@ -91,8 +92,8 @@ SpinSet make_spin_set(const std::vector<AngleResponse>& responses, const SpinOpt
 
 /// The curves of ANSI/CTA-2034-A, in dB on the set's grid. Every average is one of powers.
 struct SpinCurves {
-  std::vector<double> frequencies;
-  std::vector<double> on_axis;
+  std::vector<double> frequencies;       ///< Hz, the set's grid
+  std::vector<double> on_axis;           ///< 0 degrees
   std::vector<double> listening_window;  ///< 0, +-10 vertical, +-10 +-20 +-30 horizontal
   std::vector<double> floor_bounce;      ///< -20 -30 -40 vertical
   std::vector<double> ceiling_bounce;    ///< 40 50 60 vertical
@@ -116,8 +117,8 @@ SpinCurves spin_curves(const SpinSet& set);
 /// 10-degree steps); 360 where it never does.
 struct Beamwidths {
   std::vector<double> frequencies;  ///< the bands' centres, 1000 * 10^(n / 10) Hz
-  std::vector<double> horizontal_deg;
-  std::vector<double> vertical_deg;
+  std::vector<double> horizontal_deg;  ///< on the horizontal orbit, degrees
+  std::vector<double> vertical_deg;    ///< on the vertical orbit, degrees
 };
 
 /// The beamwidths of the set, for the 1/3-octave bands whose edges lie within its grid.
