@@ -1,6 +1,8 @@
-// The whole library: the sweep, the measurement of a response, and the room's parameters.
+// The whole library: the sweep, the measurement of a response, the room's parameters and the
+// correction filters.
 #pragma once
 
+#include "vellisk/eq.h"
 #include "vellisk/problem.h"
 #include "vellisk/response.h"
 #include "vellisk/room.h"

@@ -11,6 +11,7 @@
 #include "common/arguments.h"
 #include "common/console.h"
 #include "common/frd_output.h"
+#include "common/io_names.h"
 #include "common/ir_report.h"
 #include "common/outputs.h"
 #include "common/paths.h"
@@ -20,41 +21,6 @@
 #include "texts.h"
 
 namespace vellisk {
-
-std::string frd_error_text(const FrdError& e, const std::string& name) {
-  using Code = FrdError::Code;
-  const std::string what = "input (" + name + ")";
-  const std::string line = what + " line " + std::to_string(e.line);
-  switch (e.code) {
-    case Code::unreadable:
-      return "Unable to read " + what + ": " + std::strerror(e.system_error);
-    case Code::not_numbers:
-      return line + " is text among the rows: a row is frequency, level [phase]";
-    case Code::column_count:
-      return line + " holds " + std::to_string(e.columns) +
-             " numbers, not 2 (frequency level) or 3 (frequency level phase)";
-    case Code::mixed_columns:
-      return line + " holds " + std::to_string(e.columns) + " numbers, where the first row holds " +
-             std::to_string(e.columns == 2 ? 3 : 2);
-    case Code::bad_frequency:
-      return line + ": its frequency (" + number_text(e.frequency_hz) + ") must be greater than 0";
-    case Code::not_ascending:
-      return line + ": its frequency (" + number_text(e.frequency_hz) +
-             ") must be above the row before's";
-    case Code::too_few_rows:
-      return what + " holds fewer than 2 rows";
-    case Code::no_inputs:
-      return "vellisk-average needs at least one input";
-    case Code::no_overlap:
-      return what + " does not overlap the inputs before it, which together reach " +
-             number_text(e.frequency_hz) + " Hz; average responses over a common range";
-    case Code::missing_phase:
-      return what + " has no phase, which --mode vector needs; average it with --mode power or db";
-    case Code::bad_grid:
-      return "the grid (" + std::to_string(e.columns) + " points an octave) must be 1 to 1000";
-  }
-  return what + " is refused";
-}
 
 namespace {
 
@@ -110,29 +76,6 @@ std::string spread_text(const AverageOptions& o, const std::vector<std::string>&
   return t;
 }
 
-// The outputs against the inputs, the standard streams and each other, and their folders.
-std::string names_error(const std::vector<std::string>& outputs,
-                        const std::vector<std::string>& inputs) {
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    const char* name = outputs[i].c_str();
-    for (const std::string& in : inputs) {
-      if (same_file(in.c_str(), name)) {
-        return "input and output (" + in + ", " + outputs[i] +
-               ") must not name the same file: the average would overwrite an input";
-      }
-    }
-    if (std::string e = standard_stream_error("output", name); !e.empty()) return e;
-    if (i > 0 && same_file(outputs[0].c_str(), name)) {
-      return "outputs (" + outputs[0] + ", " + outputs[i] +
-             ") must not name the same file: one would overwrite the other";
-    }
-    if (std::string e = output_error(outputs[i]); !e.empty()) {
-      return "Unable to write " + outputs[i] + ": " + e;
-    }
-  }
-  return "";
-}
-
 }  // namespace
 
 int run_average(int argc, char** argv) {
@@ -155,7 +98,7 @@ int run_average(int argc, char** argv) {
   const std::vector<std::string> inputs(o.arguments.begin() + 1, o.arguments.end());
   std::vector<std::string> outputs = {out};
   if (!o.csv.empty()) outputs.push_back(o.csv);
-  if (std::string e = names_error(outputs, inputs); !e.empty()) return fail(e);
+  if (std::string e = names_error(outputs, inputs, "the average"); !e.empty()) return fail(e);
 
   std::vector<FrdData> data;
   for (const std::string& name : inputs) {

@@ -1,9 +1,9 @@
-// The fixed texts of vellisk-average: its help and its words for a refused input.
+// The fixed texts of vellisk-average: its help.
 #pragma once
 
 #include <string>
 
-#include "response/frd_average.h"
+#include "response/frd_text.h"
 
 namespace vellisk {
 
@@ -26,8 +26,5 @@ inline constexpr const char* kAverageHelp[] = {
     "",
     "Example: vellisk-average --csv spread.csv room.frd seat1.frd seat2.frd seat3.frd",
 };
-
-// The refusal of input `name` (or of the inputs together), in words.
-std::string frd_error_text(const FrdError& e, const std::string& name);
 
 }  // namespace vellisk
