@@ -154,6 +154,9 @@ TEST(VelliskEq, RefusesBeforeAnyWorkAndWritesNothing) {
       {{"--filters", "ten"}, "--filters (ten) must be a whole number"},
       {{"--apo", "in.frd"}, "input and output (in.frd, in.frd) must not name the same file"},
       {{"--apo", "a.txt", "--json", "a.txt"}, "outputs (a.txt, a.txt) must not name the same file"},
+      {{"--fir", "f.wav", "--fir-length", "1000"}, "it needs at least 19200 taps"},
+      {{"--fir", "f.wav", "--phase", "mixed", "--mixed-above", "10"}, "--mixed-above (10 Hz) must lie within"},
+      {{"--fir", "f.wav", "--phase", "zero"}, "--phase (zero) must be minimum, linear or mixed"},
       {{"bad.frd"}, "input (bad.frd) line 3 is text among the rows"},
   };
   RunSetup setup;

@@ -1,10 +1,11 @@
 // Correction filters from measured responses: RBJ cookbook peaking and shelving biquads fitted
-// to bring a response to a target over a match range, and the files equalisers read.
+// to bring a response to a target over a match range, and correction FIRs.
 //
 // A correction takes two steps, each of which throws Error (with the problem's code and one
 // line naming the value and the rule) when it cannot go on:
 //   plan_correction(request, inputs)   the request, the inputs read and averaged, the target;
-//   fit_correction(plan)               the fit.
+//   fit_correction(plan)               the fit;
+// and design_fir(plan, fit, fir) the FIRs of the same correction.
 // Problems name the settings by vellisk-eq's options ("--filters", "--max-boost").
 #pragma once
 
@@ -131,6 +132,56 @@ struct EqCorrection {
 // improves the rms error by less than 0.1 dB is dropped. The filters' gain never exceeds
 // max_boost_db. Evaluated at the lowest rate of the request.
 EqCorrection fit_correction(const EqPlan& plan);
+
+// ---------------------------------------------------------------------------------------------
+// FIR correction
+
+enum class EqPhase {
+  minimum,  // peaks within its first millisecond, no leading zeros; latency 0
+  linear,   // symmetric, its latency (length - 1) / 2 samples
+  mixed,    // linear phase above mixed_above_hz, minimum below (latency as linear)
+};
+
+// What vellisk-eq's --fir options set.
+struct FirRequest {
+  int length = 65536;           // --fir-length, taps (16 to kMaxFirLength)
+  EqPhase phase = EqPhase::minimum;  // --phase
+  double mixed_above_hz = 300;  // --mixed-above: where mixed phase turns linear
+};
+
+inline constexpr int kMaxFirLength = 1 << 20;
+
+// The taps needed at a rate for a range starting at low_hz: 8 periods of low_hz.
+int fir_length_needed(double rate, double low_hz);
+
+// The FIR request's rules against the plan: the length's range, and at each rate at least
+// fir_length_needed (the refusal says the length needed); mixed_above_hz within the range.
+// Throws Error.
+void check_fir(const EqPlan& plan, const FirRequest& fir);
+
+// A correction FIR at one rate.
+struct EqFir {
+  double rate = 0;
+  std::vector<float> taps;
+  double latency_samples = 0;  // where its response's delay lies: 0 for minimum phase
+  double preamp_db = 0;        // the gain taken out so that the FIR's gain is at most 0 dB
+};
+
+// The FIR at each of the plan's rates, toward the aligned target over the range: the inverse
+// of the 1/6-octave smoothed response, a cut exactly, a boost approaching max_boost_db
+// smoothly and never beyond, faded to 0 dB over half an octave outside the range, then the
+// gain that keeps it at most 0 dB everywhere taken out. Throws Error as check_fir does.
+std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const FirRequest& fir);
+
+// An FIR's gain at each frequency, dB (its exact transform there).
+std::vector<double> fir_gain_db(const EqFir& fir, const std::vector<double>& frequencies);
+
+// The measured response through the FIR, on its grid below half the FIR's rate.
+EqCurve fir_predicted(const EqPlan& plan, const EqFir& fir);
+
+// A file of the FIR: a 32-bit float mono WAV file, or headerless float32 (little-endian).
+std::string fir_wav_bytes(const EqFir& fir);
+std::string fir_raw_bytes(const EqFir& fir);
 
 // The gain of filters at a rate, dB, at each frequency (without the preamp).
 std::vector<double> filters_gain_db(const std::vector<EqFilter>& filters, double rate,

@@ -14,7 +14,8 @@ namespace {
 
 enum {
   kMode = 256, kTarget, kHouse, kRange, kFilters, kMaxBoost, kMaxCut, kQRange, kGainStep,
-  kFrequencyStep, kShelves, kRate, kApo, kCamilla, kBiquads, kJson, kPredicted
+  kFrequencyStep, kShelves, kRate, kApo, kCamilla, kBiquads, kJson, kPredicted, kFir, kFirLength,
+  kPhase, kMixedAbove, kFirRaw
 };
 
 const option kLongs[] = {
@@ -35,6 +36,11 @@ const option kLongs[] = {
     {"biquads", required_argument, nullptr, kBiquads},
     {"json", required_argument, nullptr, kJson},
     {"predicted", required_argument, nullptr, kPredicted},
+    {"fir", required_argument, nullptr, kFir},
+    {"fir-length", required_argument, nullptr, kFirLength},
+    {"phase", required_argument, nullptr, kPhase},
+    {"mixed-above", required_argument, nullptr, kMixedAbove},
+    {"fir-raw", required_argument, nullptr, kFirRaw},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -68,17 +74,26 @@ std::string read_value(int c, const char* arg, EqOptions& o) {
                    : c == kMaxCut        ? &r.max_cut_db
                    : c == kGainStep      ? &r.gain_step_db
                    : c == kFrequencyStep ? &r.frequency_step_hz
+                   : c == kMixedAbove    ? &o.fir_request.mixed_above_hz
                                          : nullptr;
   const char* name = kLongs[c - kMode].name;
   const std::string given = quoted(("--" + std::string(name)).c_str(), arg);
   if (number != nullptr) return whole_number(arg, *number) ? "" : given + " must be a number";
   switch (c) {
-    case kFilters: {
+    case kFilters:
+    case kFirLength: {
       long n = 0;
       if (!whole_integer(arg, n)) return given + " must be a whole number";
-      r.filters = static_cast<int>(std::clamp(n, -1000000000L, 1000000000L));
+      (c == kFilters ? r.filters : o.fir_request.length) =
+          static_cast<int>(std::clamp(n, -1000000000L, 1000000000L));
       return "";
     }
+    case kPhase:
+      if (std::strcmp(arg, "minimum") == 0) o.fir_request.phase = EqPhase::minimum;
+      else if (std::strcmp(arg, "linear") == 0) o.fir_request.phase = EqPhase::linear;
+      else if (std::strcmp(arg, "mixed") == 0) o.fir_request.phase = EqPhase::mixed;
+      else return given + " must be minimum, linear or mixed";
+      return "";
     case kRange:
       return number_pair(arg, '-', r.range_low_hz, r.range_high_hz) ? ""
              : given + " must be LO-HI, in Hz";
@@ -121,6 +136,8 @@ std::string parse_eq_options(int argc, char** argv, EqOptions& o) {
       case kBiquads: o.biquads = optarg; break;
       case kJson: o.json = optarg; break;
       case kPredicted: o.predicted = optarg; break;
+      case kFir: o.fir = optarg; break;
+      case kFirRaw: o.fir_raw = optarg; break;
       case 'h': o.help = true; break;
       case 'V': o.version = true; break;
       case '?': {
@@ -136,10 +153,22 @@ std::string parse_eq_options(int argc, char** argv, EqOptions& o) {
   return "";
 }
 
+std::string fir_name(const std::string& name, const std::vector<double>& rates, double rate) {
+  if (rates.size() == 1) return name;
+  const std::size_t slash = name.find_last_of('/');
+  const std::size_t dot = name.find_last_of('.');
+  const std::size_t at = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? name.size() : dot;
+  return name.substr(0, at) + "-" + std::to_string(static_cast<long>(rate)) + name.substr(at);
+}
+
 std::vector<std::string> output_names(const EqOptions& o) {
   std::vector<std::string> names;
   for (const std::string* n : {&o.apo, &o.camilladsp, &o.biquads, &o.predicted, &o.json}) {
     if (!n->empty()) names.push_back(*n);
+  }
+  for (const std::string* n : {&o.fir, &o.fir_raw}) {
+    if (n->empty()) continue;
+    for (const double rate : o.request.rates) names.push_back(fir_name(*n, o.request.rates, rate));
   }
   return names;
 }

@@ -41,7 +41,7 @@ std::string apo_text(const EqCorrection& c) {
   return t;
 }
 
-std::string camilladsp_text(const EqCorrection& c) {
+std::string camilladsp_text(const EqCorrection& c, const std::string& fir) {
   std::string t = std::string("# ") + kEqVersion + ": the correction's filters, in the order they apply\n";
   t += "filters:\n  preamp:\n    type: Gain\n    parameters:\n      gain: " + value(c.preamp_db) + "\n";
   for (std::size_t i = 0; i < c.filters.size(); ++i) {
@@ -49,6 +49,12 @@ std::string camilladsp_text(const EqCorrection& c) {
     t += "  eq" + std::to_string(i + 1) + ":\n    type: Biquad\n    parameters:\n      type: " +
          camilla_type(f.type) + "\n      freq: " + value(f.frequency_hz) + "\n      gain: " +
          value(f.gain_db) + "\n      q: " + value(f.q) + "\n";
+  }
+  if (!fir.empty()) {
+    t += "  fir:\n    type: Conv\n    parameters:\n      type: Wav\n      filename: " +
+         nlohmann::json(fir).dump() + "\n";
+    // The FIR is a correction of its own, with its gain in it: the pipeline applies it alone.
+    return t + "pipeline:\n  - type: Filter\n    channels: [0]\n    names:\n      - fir\n";
   }
   t += "pipeline:\n  - type: Filter\n    channels: [0]\n    names:\n      - preamp\n";
   for (std::size_t i = 0; i < c.filters.size(); ++i) t += "      - eq" + std::to_string(i + 1) + "\n";
@@ -69,17 +75,25 @@ std::string biquads_text(const EqCorrection& c, const std::vector<double>& rates
   return t;
 }
 
-std::string predicted_text(const EqCorrection& c) {
+std::string predicted_text(const EqCurve& p, const std::string& through) {
   std::string t = std::string("* ") + kEqVersion + "\n";
-  t += "* Predicted: the measured response through the filters and the preamp (" +
-       value(c.preamp_db) + " dB)\n* Freq(Hz) SPL(dB)\n";
-  for (std::size_t i = 0; i < c.predicted.frequencies.size(); ++i) {
-    t += formatted("%.3f\t%.2f\n", c.predicted.frequencies[i], c.predicted.level[i]);
+  t += "* Predicted: the measured response through " + through + "\n* Freq(Hz) SPL(dB)\n";
+  for (std::size_t i = 0; i < p.frequencies.size(); ++i) {
+    t += formatted("%.3f\t%.2f\n", p.frequencies[i], p.level[i]);
   }
   return t;
 }
 
-std::string eq_json(const EqOptions& o, const EqPlan& plan, const EqCorrection& c) {
+namespace {
+
+const char* phase_name(EqPhase p) {
+  return p == EqPhase::minimum ? "minimum" : p == EqPhase::linear ? "linear" : "mixed";
+}
+
+}  // namespace
+
+std::string eq_json(const EqOptions& o, const EqPlan& plan, const EqCorrection& c,
+                    const std::vector<EqFir>& firs) {
   nlohmann::ordered_json j;
   j["program"] = kEqVersion;
   j["inputs"] = o.inputs;
@@ -87,19 +101,24 @@ std::string eq_json(const EqOptions& o, const EqPlan& plan, const EqCorrection& 
   j["target"] = {{"kind", target_name(plan.request)}, {"offset_db", c.target_offset_db}};
   j["rates_hz"] = plan.request.rates;
   j["preamp_db"] = c.preamp_db;
-  j["latency_samples"] = 0;
+  j["latency_samples"] = firs.empty() ? 0.0 : firs.front().latency_samples;
   nlohmann::ordered_json filters = nlohmann::ordered_json::array();
   for (const EqFilter& f : c.filters) {
     filters.push_back({{"type", camilla_type(f.type)}, {"frequency_hz", f.frequency_hz},
                        {"gain_db", f.gain_db}, {"q", f.q}});
   }
   j["filters"] = filters;
+  if (!firs.empty()) {
+    j["fir"] = {{"length", o.fir_request.length}, {"phase", phase_name(o.fir_request.phase)},
+                {"gain_db", firs.front().preamp_db}, {"latency_samples", firs.front().latency_samples}};
+  }
   j["error_before"] = {{"rms_db", c.before.rms_db}, {"max_db", c.before.max_db}};
   j["error_after"] = {{"rms_db", c.after.rms_db}, {"max_db", c.after.max_db}};
   return j.dump(2) + "\n";
 }
 
-std::vector<std::string> report_lines(const EqOptions& o, const EqPlan& plan, const EqCorrection& c) {
+std::vector<std::string> report_lines(const EqOptions& o, const EqPlan& plan, const EqCorrection& c,
+                                      const std::vector<EqFir>& firs) {
   std::vector<std::string> lines;
   lines.push_back(formatted("Inputs: %zu, averaged over %.3f Hz to %.3f Hz", o.inputs.size(),
                             plan.measured.frequencies.front(), plan.measured.frequencies.back()));
@@ -110,6 +129,11 @@ std::vector<std::string> report_lines(const EqOptions& o, const EqPlan& plan, co
                             c.filters.size(), plan.request.filters, value(c.preamp_db).c_str()));
   for (std::size_t i = 0; i < c.filters.size(); ++i) {
     lines.push_back(formatted("  %2zu  ", i + 1) + filter_words(c.filters[i]));
+  }
+  if (!firs.empty()) {
+    lines.push_back(formatted("FIR: %d taps, %s phase, latency %g samples, gain %.2f dB",
+                              o.fir_request.length, phase_name(o.fir_request.phase),
+                              firs.front().latency_samples, firs.front().preamp_db));
   }
   lines.push_back(formatted("Error over the range: rms %.2f dB before, %.2f dB after; "
                             "largest %.2f dB before, %.2f dB after",

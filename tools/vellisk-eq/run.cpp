@@ -2,7 +2,9 @@
 // refusal before the fit), the fit, and the files written together.
 #include "run.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "common/console.h"
 #include "common/io_names.h"
@@ -15,26 +17,70 @@ namespace vellisk {
 
 namespace {
 
+// What the run made: the plan, the fit and the FIRs (one a rate, with --fir or --fir-raw).
+struct Made {
+  EqPlan plan;
+  EqCorrection fit;
+  std::vector<EqFir> firs;
+};
+
+// The predicted response: through the FIR at the lowest rate when there is one, else through
+// the filters.
+std::string predicted(const Made& m) {
+  if (m.firs.empty()) {
+    return predicted_text(m.fit.predicted, "the filters and the preamp (" + formatted("%.12g", m.fit.preamp_db) + " dB)");
+  }
+  const auto lowest = std::min_element(m.firs.begin(), m.firs.end(),
+                                       [](const EqFir& a, const EqFir& b) { return a.rate < b.rate; });
+  return predicted_text(fir_predicted(m.plan, *lowest), formatted("the FIR at %.0f Hz", lowest->rate));
+}
+
 // Writes every output named, then moves them into place together.
-std::string write_outputs(const EqOptions& o, const EqPlan& plan, const EqCorrection& c) {
+std::string write_outputs(const EqOptions& o, const Made& m) {
   OutputSet files;
-  const auto text_file = [&files](const std::string& name, const std::string& content) {
-    if (name.empty()) return std::string();
+  const auto file = [&files](const std::string& name, const std::string& content) {
     std::string e;
     const int fd = files.create(name, e);
     if (fd >= 0) e = write_text(fd, content);
     return e.empty() ? e : "Unable to write " + name + ": " + e;
   };
-  for (const auto& [name, text] : {std::pair{&o.apo, &apo_text}, std::pair{&o.camilladsp, &camilladsp_text},
-                                   std::pair{&o.predicted, &predicted_text}}) {
-    if (std::string e = text_file(*name, name->empty() ? "" : text(c)); !e.empty()) return e;
+  const std::vector<double>& rates = m.plan.request.rates;
+  std::vector<std::pair<std::string, std::string>> texts;
+  if (!o.apo.empty()) texts.emplace_back(o.apo, apo_text(m.fit));
+  if (!o.camilladsp.empty()) {
+    texts.emplace_back(o.camilladsp, camilladsp_text(m.fit, o.fir.empty() ? "" : fir_name(o.fir, rates, rates.front())));
   }
-  if (std::string e = text_file(o.biquads, o.biquads.empty() ? "" : biquads_text(c, plan.request.rates));
-      !e.empty()) {
-    return e;
+  if (!o.biquads.empty()) texts.emplace_back(o.biquads, biquads_text(m.fit, rates));
+  if (!o.predicted.empty()) texts.emplace_back(o.predicted, predicted(m));
+  if (!o.json.empty()) texts.emplace_back(o.json, eq_json(o, m.plan, m.fit, m.firs));
+  for (const auto& [name, text] : texts) {
+    if (std::string e = file(name, text); !e.empty()) return e;
   }
-  if (std::string e = text_file(o.json, o.json.empty() ? "" : eq_json(o, plan, c)); !e.empty()) return e;
+  for (const EqFir& f : m.firs) {
+    if (!o.fir.empty()) {
+      if (std::string e = file(fir_name(o.fir, rates, f.rate), fir_wav_bytes(f)); !e.empty()) return e;
+    }
+    if (!o.fir_raw.empty()) {
+      if (std::string e = file(fir_name(o.fir_raw, rates, f.rate), fir_raw_bytes(f)); !e.empty()) return e;
+    }
+  }
   return files.commit();
+}
+
+void report_written(const EqOptions& o) {
+  const std::pair<const std::string*, const char*> written[] = {
+      {&o.apo, "EqualizerAPO filters written: "}, {&o.camilladsp, "CamillaDSP filters written: "},
+      {&o.biquads, "Biquads written: "}, {&o.predicted, "Predicted response written: "},
+      {&o.json, "Report written: "}};
+  for (const auto& [name, words] : written) {
+    if (!name->empty()) print_line_path(words, name->c_str());
+  }
+  for (const std::string* n : {&o.fir, &o.fir_raw}) {
+    if (n->empty()) continue;
+    for (const double rate : o.request.rates) {
+      print_line_path("FIR written: ", fir_name(*n, o.request.rates, rate).c_str());
+    }
+  }
 }
 
 }  // namespace
@@ -54,23 +100,19 @@ int run_eq(int argc, char** argv) {
   std::vector<std::string> read = o.inputs;
   if (o.request.target == EqTarget::file) read.push_back(o.request.target_file);
   if (std::string e = names_error(names, read, "the correction"); !e.empty()) return fail(e);
-  EqPlan plan;
-  EqCorrection c;
+  Made m;
   try {
-    plan = plan_correction(o.request, o.inputs);
-    c = fit_correction(plan);
+    m.plan = plan_correction(o.request, o.inputs);
+    const bool fir = !o.fir.empty() || !o.fir_raw.empty();
+    if (fir) check_fir(m.plan, o.fir_request);
+    m.fit = fit_correction(m.plan);
+    if (fir) m.firs = design_fir(m.plan, m.fit, o.fir_request);
   } catch (const Error& e) {
     return fail(e.what());
   }
-  if (std::string e = write_outputs(o, plan, c); !e.empty()) return fail(e);
-  for (const std::string& line : report_lines(o, plan, c)) print_line(line.c_str());
-  const std::pair<const std::string*, const char*> written[] = {
-      {&o.apo, "EqualizerAPO filters written: "}, {&o.camilladsp, "CamillaDSP filters written: "},
-      {&o.biquads, "Biquads written: "}, {&o.predicted, "Predicted response written: "},
-      {&o.json, "Report written: "}};
-  for (const auto& [name, words] : written) {
-    if (!name->empty()) print_line_path(words, name->c_str());
-  }
+  if (std::string e = write_outputs(o, m); !e.empty()) return fail(e);
+  for (const std::string& line : report_lines(o, m.plan, m.fit, m.firs)) print_line(line.c_str());
+  report_written(o);
   return EXIT_SUCCESS;
 }
 
