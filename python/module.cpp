@@ -402,6 +402,11 @@ the "files" list of vellisk-room's JSON report, without its "file": {"rate": ...
 
 }  // namespace vellisk
 
+namespace vellisk {
+// vellisk.correction (eq.cpp).
+void add_correction(py::module_& m);
+}  // namespace vellisk
+
 PYBIND11_MODULE(vellisk, m) {
   using namespace vellisk;
   m.doc() = kModuleDoc;
@@ -480,4 +485,5 @@ PYBIND11_MODULE(vellisk, m) {
 
   m.def("room_parameters", &room_parameters, kRoomDoc, py::arg("ir"), py::arg("rate"),
         py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
+  add_correction(m);
 }
