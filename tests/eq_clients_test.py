@@ -11,6 +11,7 @@ import re
 import subprocess
 import sys
 import tempfile
+from xml.etree import ElementTree
 
 import numpy as np
 import yaml
@@ -156,7 +157,9 @@ def check_sox_clients(folder):
     """The APO filters run by sox on the recording, measured again, give --predicted."""
     cabinet(folder, "Marshall MG 15")
     run(folder, EQ, "--range", "100-5000", "--shelves", "--max-boost", "6", "--rate", "44100",
-        "--apo", "apo.txt", "--predicted", "p.frd", "cab.frd")
+        "--apo", "apo.txt", "--predicted", "p.frd", "--plot", "eq.svg", "cab.frd")
+    texts = {t.text for t in ElementTree.parse(os.path.join(folder, "eq.svg")).iter() if t.text}
+    assert {"measured", "target", "predicted", "filters", "Frequency (Hz)"} <= texts, texts
     preamp, filters = read_apo(os.path.join(folder, "apo.txt"))
     effects = ["gain", str(preamp)]
     for kind, f0, g, q in filters:

@@ -15,7 +15,7 @@ namespace {
 enum {
   kMode = 256, kTarget, kHouse, kRange, kFilters, kMaxBoost, kMaxCut, kQRange, kGainStep,
   kFrequencyStep, kShelves, kRate, kApo, kCamilla, kBiquads, kJson, kPredicted, kFir, kFirLength,
-  kPhase, kMixedAbove, kFirRaw
+  kPhase, kMixedAbove, kFirRaw, kPlot
 };
 
 const option kLongs[] = {
@@ -41,6 +41,7 @@ const option kLongs[] = {
     {"phase", required_argument, nullptr, kPhase},
     {"mixed-above", required_argument, nullptr, kMixedAbove},
     {"fir-raw", required_argument, nullptr, kFirRaw},
+    {"plot", required_argument, nullptr, kPlot},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -138,6 +139,10 @@ std::string parse_eq_options(int argc, char** argv, EqOptions& o) {
       case kPredicted: o.predicted = optarg; break;
       case kFir: o.fir = optarg; break;
       case kFirRaw: o.fir_raw = optarg; break;
+      case kPlot:
+        o.plot = optarg;
+        if (!ends_with_svg(o.plot)) return quoted("--plot", optarg) + " must name a file ending in .svg";
+        break;
       case 'h': o.help = true; break;
       case 'V': o.version = true; break;
       case '?': {
@@ -163,7 +168,7 @@ std::string fir_name(const std::string& name, const std::vector<double>& rates, 
 
 std::vector<std::string> output_names(const EqOptions& o) {
   std::vector<std::string> names;
-  for (const std::string* n : {&o.apo, &o.camilladsp, &o.biquads, &o.predicted, &o.json}) {
+  for (const std::string* n : {&o.apo, &o.camilladsp, &o.biquads, &o.predicted, &o.json, &o.plot}) {
     if (!n->empty()) names.push_back(*n);
   }
   for (const std::string* n : {&o.fir, &o.fir_raw}) {

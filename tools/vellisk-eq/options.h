@@ -11,6 +11,7 @@ namespace vellisk {
 struct EqOptions {
   EqRequest request;
   std::string apo, camilladsp, biquads, json, predicted;  // output names; empty: not written
+  std::string plot;          // --plot FILE.svg
   std::string fir, fir_raw;  // --fir FILE.wav, --fir-raw FILE.f32 (with several rates: -RATE added)
   FirRequest fir_request;    // --fir-length, --phase, --mixed-above
   bool help = false;

@@ -10,6 +10,7 @@
 #include "common/io_names.h"
 #include "common/outputs.h"
 #include "options.h"
+#include "plot/eq_figure.h"
 #include "outputs.h"
 #include "texts.h"
 
@@ -35,6 +36,31 @@ std::string predicted(const Made& m) {
   return predicted_text(fir_predicted(m.plan, *lowest), formatted("the FIR at %.0f Hz", lowest->rate));
 }
 
+// The figure: the measured response, the aligned target and the prediction above, the
+// correction's gain below.
+std::string figure(const EqOptions& o, const Made& m, std::string& svg) {
+  EqFigure f;
+  f.title = formatted("vellisk-eq: %zu input%s, %zu filter%s", o.inputs.size(), o.inputs.size() == 1 ? "" : "s",
+                      m.fit.filters.size(), m.fit.filters.size() == 1 ? "" : "s");
+  f.facts = formatted("Range %.0f-%.0f Hz; rms error %.2f dB before, %.2f dB after; preamp %.2f dB",
+                      m.plan.low_hz, m.plan.high_hz, m.fit.before.rms_db, m.fit.after.rms_db, m.fit.preamp_db);
+  const EqCurve& measured = m.plan.measured;
+  f.low_hz = measured.frequencies.front();
+  f.high_hz = measured.frequencies.back();
+  f.range_low_hz = m.plan.low_hz;
+  f.range_high_hz = m.plan.high_hz;
+  const double lowest = *std::min_element(m.plan.request.rates.begin(), m.plan.request.rates.end());
+  const EqCurve predicted = m.firs.empty() ? m.fit.predicted : fir_predicted(m.plan, m.firs.front());
+  f.levels = {{"measured", measured.frequencies, measured.level},
+              {"target", m.fit.target.frequencies, m.fit.target.level},
+              {m.firs.empty() ? "predicted" : "predicted (FIR)", predicted.frequencies, predicted.level}};
+  std::vector<double> sum = filters_gain_db(m.fit.filters, lowest, predicted.frequencies);
+  for (double& g : sum) g += m.fit.preamp_db;
+  f.gains = {{"filters", predicted.frequencies, sum}};
+  if (!m.firs.empty()) f.gains.push_back({"FIR", predicted.frequencies, fir_gain_db(m.firs.front(), predicted.frequencies)});
+  return draw_eq_figure(f, svg);
+}
+
 // Writes every output named, then moves them into place together.
 std::string write_outputs(const EqOptions& o, const Made& m) {
   OutputSet files;
@@ -53,6 +79,11 @@ std::string write_outputs(const EqOptions& o, const Made& m) {
   if (!o.biquads.empty()) texts.emplace_back(o.biquads, biquads_text(m.fit, rates));
   if (!o.predicted.empty()) texts.emplace_back(o.predicted, predicted(m));
   if (!o.json.empty()) texts.emplace_back(o.json, eq_json(o, m.plan, m.fit, m.firs));
+  if (!o.plot.empty()) {
+    std::string svg;
+    if (std::string e = figure(o, m, svg); !e.empty()) return "Unable to draw " + o.plot + ": " + e;
+    texts.emplace_back(o.plot, std::move(svg));
+  }
   for (const auto& [name, text] : texts) {
     if (std::string e = file(name, text); !e.empty()) return e;
   }
@@ -71,7 +102,7 @@ void report_written(const EqOptions& o) {
   const std::pair<const std::string*, const char*> written[] = {
       {&o.apo, "EqualizerAPO filters written: "}, {&o.camilladsp, "CamillaDSP filters written: "},
       {&o.biquads, "Biquads written: "}, {&o.predicted, "Predicted response written: "},
-      {&o.json, "Report written: "}};
+      {&o.json, "Report written: "}, {&o.plot, "Figure written: "}};
   for (const auto& [name, words] : written) {
     if (!name->empty()) print_line_path(words, name->c_str());
   }

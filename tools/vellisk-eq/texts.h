@@ -55,6 +55,8 @@ inline constexpr const char* kEqHelp[] = {
     "      --predicted FILE.frd  the response through the filters and the preamp",
     "                        (with --fir: through the FIR at the lowest rate)",
     "      --json FILE       the filters, the preamp and the error, as JSON",
+    "      --plot FILE.svg   draw the measured response, the target, the",
+    "                        prediction and the correction's gain",
     "  -h, --help            show this help",
     "  -V, --version         show the version",
     "",
