@@ -129,7 +129,9 @@ struct EqCorrection {
 // 1/6 octave, the target aligned to it by the mean of the two there. Each filter in turn is
 // placed where the error is largest (a shelf at a range's end, with shelves), its frequency,
 // gain and Q refined within their limits, then every filter refined again; a filter that
-// improves the rms error by less than 0.1 dB is dropped. The filters' gain never exceeds
+// improves the rms error by less than 0.1 dB is dropped. The fit also weighs, lightly, the
+// level the filters take away on average, so that broad cuts around a dip do not stand in for
+// boosting it. The filters' gain never exceeds
 // max_boost_db. Evaluated at the lowest rate of the request.
 EqCorrection fit_correction(const EqPlan& plan);
 

@@ -17,6 +17,7 @@ constexpr double kFitPointsPerOctave = 24;
 constexpr double kDropDb = 0.1;        // a filter improving the rms error less is dropped
 constexpr double kShelfMaxQ = 0.70710678118654752;  // a shelf with no overshoot
 constexpr double kBoostWeight = 100;   // of the boost beyond max_boost_db in the cost
+constexpr double kLevelWeight = 0.05;  // of the filters' mean gain over the range
 
 // x as the shortest of 12 significant digits: a multiple of a step reads as written.
 double clean(double x) {
@@ -55,11 +56,13 @@ struct Fit {
   std::vector<double> gain(const EqFilter& e) const { return filters_gain_db({e}, rate, f); }
 
   // The rms error with others and g, the target aligned to the corrected response by the
-  // mean, and the boost beyond the limit, weighted.
+  // mean, and, weighted, the boost beyond the limit and the level the filters take away on
+  // average (so that cuts all around a dip do not stand in for a boost of it).
   double cost(const std::vector<double>& others, const std::vector<double>& g) const {
-    double sum = 0, sum2 = 0, over = 0;
+    double sum = 0, sum2 = 0, over = 0, level = 0;
     for (std::size_t i = 0; i < f.size(); ++i) {
       const double total = others[i] + g[i];
+      level += total;
       const double e = base[i] + total;
       sum += e;
       sum2 += e * e;
@@ -67,7 +70,9 @@ struct Fit {
       if (beyond > 0) over += beyond * beyond;
     }
     const auto n = static_cast<double>(f.size());
-    return std::sqrt(std::max(sum2 / n - (sum / n) * (sum / n), 0.0) + kBoostWeight * over / n);
+    const double mean_gain = level / n;
+    return std::sqrt(std::max(sum2 / n - (sum / n) * (sum / n), 0.0) + kBoostWeight * over / n +
+                     kLevelWeight * mean_gain * mean_gain);
   }
 
   // The errors to the target aligned to the response with total by the mean.
