@@ -174,3 +174,62 @@ TEST(VelliskEq, RefusesBeforeAnyWorkAndWritesNothing) {
     EXPECT_EQ(list_files(dir.work()), before);
   }
 }
+
+TEST(EqFit, StepsAndLimitsHold) {
+  std::vector<EqFilter> bumps;
+  for (int k = 0; k < 8; ++k) {
+    bumps.push_back({EqFilterType::peaking, 40 * std::pow(2.0, k), k % 2 ? -5.0 : 9.0, 3});
+  }
+  EqRequest r;
+  r.gain_step_db = 0.5;
+  r.frequency_step_hz = 5;
+  r.q_low = 1;
+  r.q_high = 4;
+  r.max_cut_db = 6;
+  r.max_boost_db = 2;
+  r.range_low_hz = 30;
+  r.range_high_hz = 8000;
+  const EqCorrection c = fit_correction(plan_correction(r, curve_of(bumps, 0)));
+  ASSERT_FALSE(c.filters.empty());
+  for (const EqFilter& f : c.filters) {
+    SCOPED_TRACE(f.frequency_hz);
+    EXPECT_DOUBLE_EQ(f.gain_db / 0.5, std::round(f.gain_db / 0.5));
+    EXPECT_DOUBLE_EQ(f.frequency_hz / 5, std::round(f.frequency_hz / 5));
+    EXPECT_GE(f.gain_db, -6);
+    EXPECT_LE(f.gain_db, 2);
+    EXPECT_GE(f.q, 1);
+    EXPECT_LE(f.q, 4);
+    EXPECT_GE(f.frequency_hz, 30);
+    EXPECT_LE(f.frequency_hz, 8000);
+  }
+  EXPECT_LT(c.after.rms_db, c.before.rms_db / 2);
+}
+
+TEST(VelliskEq, FirFilesAtEachRateHoldTheSameTaps) {
+  TempDir dir;
+  {
+    std::ofstream in(dir.work() / "in.frd");
+    for (double f = 20; f <= 20000; f *= 1.01) in << f << " " << 6 * std::exp(-std::pow(std::log2(f / 150) * 3, 2)) << "\n";
+  }
+  RunSetup setup;
+  setup.program = VELLISK_EQ_BINARY;
+  const RunResult r = run_program(dir, {"--rate", "44100,48000", "--fir", "c.wav", "--fir-raw", "c.f32",
+                                        "--fir-length", "20000", "in.frd"}, setup);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(list_files(dir.work()), (std::vector<std::string>{"c-44100.f32", "c-44100.wav", "c-48000.f32",
+                                                             "c-48000.wav", "in.frd"}));
+  for (const char* rate : {"44100", "48000"}) {
+    SCOPED_TRACE(rate);
+    const std::string wav = read_file(dir.work() / ("c-" + std::string(rate) + ".wav"));
+    const std::string raw = read_file(dir.work() / ("c-" + std::string(rate) + ".f32"));
+    ASSERT_EQ(raw.size(), 20000u * 4);
+    ASSERT_GT(wav.size(), raw.size());
+    EXPECT_EQ(wav.substr(wav.size() - raw.size()), raw);
+    const std::vector<float> taps = read_samples(dir.work() / ("c-" + std::string(rate) + ".f32"));
+    // The 6 dB bump at 150 Hz cut: the taps sum to about unit gain at DC, the peak first.
+    double sum = 0;
+    for (const float t : taps) sum += t;
+    EXPECT_NEAR(sum, 1, 0.02);
+    EXPECT_EQ(std::max_element(taps.begin(), taps.end(), [](float a, float b) { return std::abs(a) < std::abs(b); }) - taps.begin(), 0);
+  }
+}
