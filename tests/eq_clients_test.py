@@ -188,7 +188,11 @@ def check_fir(folder):
     cabinet(folder, "Marshall MG 15")
     for phase in "minimum", "linear", "mixed":
         run(folder, EQ, "--range", "100-5000", "--rate", "44100", "--fir", "fir.wav", "--fir-length",
-            "16384", "--phase", phase, "--predicted", "p.frd", "--json", "eq.json", "cab.frd")
+            "16384", "--phase", phase, "--predicted", "p.frd", "--json", "eq.json", "--camilladsp",
+            "c.yml", "cab.frd")
+        doc = yaml.safe_load(open(os.path.join(folder, "c.yml")))
+        assert doc["filters"]["fir"] == {"type": "Conv", "parameters": {"type": "Wav", "filename": "fir.wav"}}
+        assert doc["pipeline"][0]["names"] == ["fir"], doc["pipeline"]
         rate, taps = wavfile.read(os.path.join(folder, "fir.wav"))
         assert rate == 44100 and taps.dtype == np.float32 and len(taps) == 16384, (rate, taps.dtype)
         latency = json.load(open(os.path.join(folder, "eq.json")))["latency_samples"]
