@@ -171,7 +171,7 @@ std::vector<EqFilter> candidates(const Fit& fit, const std::vector<double>& erro
   std::vector<EqFilter> out;
   for (const double sign : {1.0, -1.0}) {
     if ((sign > 0 ? fit.request.max_cut_db : fit.request.max_boost_db) <= 0) continue;
-    for (const std::size_t i : extremes(error, sign, 4)) {
+    for (const std::size_t i : extremes(error, sign, 6)) {
       out.push_back({EqFilterType::peaking, fit.f[i], -error[i], width_q(error, i)});
     }
   }
@@ -322,7 +322,7 @@ EqCorrection fit_correction(const EqPlan& plan) {
     filters.push_back(*next);
     add(total, fit.gain(*next));
   }
-  refine_all(fit, filters, total, 4);
+  refine_all(fit, filters, total, 6);
   drop_weak(fit, filters, total);
   cap_boost(fit, filters);
   double top = 0;
