@@ -92,6 +92,7 @@ void check_eq_request(const EqRequest& request);
 struct EqPlan {
   EqRequest request;
   EqCurve measured;             // the inputs' average, 96 points an octave
+  int responses = 1;            // how many it averages (a WAV file's channels each count)
   double low_hz = 0, high_hz = 0;  // the match range
   EqCurve target_rows;          // the target file's rows (EqTarget::file)
 };

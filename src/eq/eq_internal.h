@@ -8,8 +8,9 @@
 
 namespace vellisk {
 
-// The inputs read (see plan_correction) and averaged. Throws Error naming the input and line.
-EqCurve read_average(const std::vector<std::string>& names, EqAverage mode);
+// The inputs read (see plan_correction) and averaged; responses takes how many responses they
+// held. Throws Error naming the input and line.
+EqCurve read_average(const std::vector<std::string>& names, EqAverage mode, int& responses);
 
 // The target file's rows. Throws Error naming the file and line.
 EqCurve read_target(const std::string& name);

@@ -89,7 +89,7 @@ AverageMode average_mode(EqAverage mode) {
 
 }  // namespace
 
-EqCurve read_average(const std::vector<std::string>& names, EqAverage mode) {
+EqCurve read_average(const std::vector<std::string>& names, EqAverage mode, int& responses) {
   if (names.empty()) {
     throw Error(Problem(ProblemCode::invalid_request, "a correction needs at least one input"));
   }
@@ -105,6 +105,7 @@ EqCurve read_average(const std::vector<std::string>& names, EqAverage mode) {
     }
     owner.resize(data.size(), i);
   }
+  responses = static_cast<int>(data.size());
   auto average = average_frd(data, average_mode(mode));
   if (!average) {
     const FrdError& e = average.error();

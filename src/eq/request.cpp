@@ -118,7 +118,11 @@ EqPlan plan_correction(const EqRequest& request, const EqCurve& measured) {
 
 EqPlan plan_correction(const EqRequest& request, const std::vector<std::string>& inputs) {
   check_eq_request(request);
-  return plan_correction(request, read_average(inputs, request.mode));
+  int responses = 0;
+  EqCurve measured = read_average(inputs, request.mode, responses);
+  EqPlan p = plan_correction(request, measured);
+  p.responses = responses;
+  return p;
 }
 
 }  // namespace vellisk

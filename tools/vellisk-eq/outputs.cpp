@@ -97,6 +97,7 @@ std::string eq_json(const EqOptions& o, const EqPlan& plan, const EqCorrection& 
   nlohmann::ordered_json j;
   j["program"] = kEqVersion;
   j["inputs"] = o.inputs;
+  j["responses"] = plan.responses;
   j["range_hz"] = {plan.low_hz, plan.high_hz};
   j["target"] = {{"kind", target_name(plan.request)}, {"offset_db", c.target_offset_db}};
   j["rates_hz"] = plan.request.rates;
@@ -120,8 +121,10 @@ std::string eq_json(const EqOptions& o, const EqPlan& plan, const EqCorrection& 
 std::vector<std::string> report_lines(const EqOptions& o, const EqPlan& plan, const EqCorrection& c,
                                       const std::vector<EqFir>& firs) {
   std::vector<std::string> lines;
-  lines.push_back(formatted("Inputs: %zu, averaged over %.3f Hz to %.3f Hz", o.inputs.size(),
-                            plan.measured.frequencies.front(), plan.measured.frequencies.back()));
+  lines.push_back(formatted("Inputs: %zu file%s, %d response%s averaged over %.3f Hz to %.3f Hz",
+                            o.inputs.size(), o.inputs.size() == 1 ? "" : "s", plan.responses,
+                            plan.responses == 1 ? "" : "s", plan.measured.frequencies.front(),
+                            plan.measured.frequencies.back()));
   lines.push_back(formatted("Range: %.2f Hz to %.2f Hz; target %s, moved by %+.2f dB to the mean "
                             "of the 1/6-octave levels there",
                             plan.low_hz, plan.high_hz, target_name(plan.request), c.target_offset_db));
