@@ -480,6 +480,11 @@ the "files" list of vellisk-room's JSON report, without its "file": {"rate": ...
 
 }  // namespace vellisk
 
+namespace vellisk {
+// vellisk.correction (eq.cpp).
+void add_correction(py::module_& m);
+}  // namespace vellisk
+
 PYBIND11_MODULE(vellisk, m) {
   using namespace vellisk;
   m.doc() = kModuleDoc;
@@ -595,4 +600,5 @@ PYBIND11_MODULE(vellisk, m) {
       kRoomDoc, py::arg("ir"), py::arg("rate"),
         py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
   register_spin(m);
+  add_correction(m);
 }

@@ -11,6 +11,7 @@
 #include "common/arguments.h"
 #include "common/console.h"
 #include "common/frd_output.h"
+#include "common/io_names.h"
 #include "common/ir_report.h"
 #include "common/outputs.h"
 #include "common/paths.h"
@@ -80,29 +81,6 @@ std::string spread_text(const AverageOptions& o, const std::vector<std::string>&
   return t;
 }
 
-// The outputs against the inputs, the standard streams and each other, and their folders.
-std::string names_error(const std::vector<std::string>& outputs,
-                        const std::vector<std::string>& inputs) {
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    const char* name = outputs[i].c_str();
-    for (const std::string& in : inputs) {
-      if (same_file(in.c_str(), name)) {
-        return "input and output (" + in + ", " + outputs[i] +
-               ") must not name the same file: the average would overwrite an input";
-      }
-    }
-    if (std::string e = standard_stream_error("output", name); !e.empty()) return e;
-    if (i > 0 && same_file(outputs[0].c_str(), name)) {
-      return "outputs (" + outputs[0] + ", " + outputs[i] +
-             ") must not name the same file: one would overwrite the other";
-    }
-    if (std::string e = output_error(outputs[i]); !e.empty()) {
-      return "Unable to write " + outputs[i] + ": " + e;
-    }
-  }
-  return "";
-}
-
 }  // namespace
 
 int run_average(int argc, char** argv) {
@@ -125,7 +103,7 @@ int run_average(int argc, char** argv) {
   const std::vector<std::string> inputs(o.arguments.begin() + 1, o.arguments.end());
   std::vector<std::string> outputs = {out};
   if (!o.csv.empty()) outputs.push_back(o.csv);
-  if (std::string e = names_error(outputs, inputs); !e.empty()) return fail(e);
+  if (std::string e = names_error(outputs, inputs, "the average"); !e.empty()) return fail(e);
 
   const auto average = average_frd_files(inputs, o.mode);
   if (!average) {

@@ -1,4 +1,4 @@
-// The fixed texts of vellisk-average: its help and its words for a refused input.
+// The fixed texts of vellisk-average: its help.
 #pragma once
 
 #include <string>
