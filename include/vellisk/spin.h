@@ -43,13 +43,17 @@ struct AngleResponse {
 };
 
 /// Reads the responses of files, each a .frd or .txt file of any program (as vellisk-average
-/// reads them) or a table of two orbits' angles (see parse_angle_tables). The angle of a
-/// .frd file comes from angles_file when one is given (lines "H 30 name": an orbit letter, a
-/// whole number of degrees and the file's name as given, or its name without folders), else
-/// from its name (spin_angle_from_name). Refuses a file that cannot be read or parsed (naming
-/// its line) or whose angle is not known.
+/// reads them), a table of two orbits' angles (see parse_angle_tables), or a response WAV
+/// file of one channel that vellisk-ir wrote (a name ending in .wav, any letter case), whose
+/// levels are those of read_response_file gated at gate_ms (0: not gated). The angle of a
+/// .frd or WAV file comes from angles_file when one is given (lines "H 30 name": an orbit
+/// letter, a whole number of degrees and the file's name as given, or its name without
+/// folders), else from its name (spin_angle_from_name). Refuses a file that cannot be read or
+/// parsed (naming its line), a WAV file that is silent or holds several channels, and a file
+/// whose angle is not known.
 std::vector<AngleResponse> read_angle_responses(const std::vector<std::string>& files,
-                                                const std::string& angles_file = "");
+                                                const std::string& angles_file = "",
+                                                double gate_ms = 0);
 
 /// Whether text is a table of angles: a line before its first row of numbers names the
 /// angle "On-Axis".
