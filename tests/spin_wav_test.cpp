@@ -3,6 +3,7 @@
 // lies beyond the gate is gone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <fstream>
@@ -38,8 +39,9 @@ struct Direct {
 };
 
 // The recording of the sweep played through the direct sound and, with a reflection, that
-// sound again kReflection samples later: headerless float32.
-void write_recording(const std::filesystem::path& path, const Direct& d, bool reflection) {
+// sound again kReflection samples later: headerless float32, the same in each channel.
+void write_recording(const std::filesystem::path& path, const Direct& d, bool reflection,
+                     int channels = 1) {
   const std::vector<float> sweep = sweep_samples(kSweep);
   std::vector<float> rec(sweep.size(), 0.0f);
   const auto add = [&](double gain, std::size_t delay) {
@@ -51,8 +53,11 @@ void write_recording(const std::filesystem::path& path, const Direct& d, bool re
     add(scale * d.g, kDirect + extra);
     add(scale * d.g * d.b, kDirect + extra + 2);
   }
+  std::vector<float> frames;
+  for (const float x : rec) frames.insert(frames.end(), static_cast<std::size_t>(channels), x);
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(rec.data()), static_cast<std::streamsize>(rec.size() * sizeof(float)));
+      .write(reinterpret_cast<const char*>(frames.data()),
+             static_cast<std::streamsize>(frames.size() * sizeof(float)));
 }
 
 RunResult run(const TempDir& dir, const char* program, const std::vector<std::string>& args) {
@@ -61,11 +66,12 @@ RunResult run(const TempDir& dir, const char* program, const std::vector<std::st
   return run_program(dir, args, setup);
 }
 
-// Measures the angle's recording with vellisk-ir --gate gate_ms into "NAME.wav" and "NAME.frd".
+// Measures the angle's recording with vellisk-ir --gate gate_ms (and options) into "NAME.wav"
+// and "NAME.frd".
 void measure_angle(const TempDir& dir, const std::string& name, const SpinAngle& a, bool reflection,
-                   const std::string& gate_ms) {
-  write_recording(dir.work() / "recording.f32", Direct(a), reflection);
-  std::vector<std::string> args = {"--gate", gate_ms, "--frd", name + ".frd"};
+                   const std::string& gate_ms, std::vector<std::string> args = {}, int channels = 1) {
+  write_recording(dir.work() / "recording.f32", Direct(a), reflection, channels);
+  args.insert(args.end(), {"--gate", gate_ms, "--frd", name + ".frd", "-c", std::to_string(channels)});
   args.insert(args.end(), kSweepArgs.begin(), kSweepArgs.end());
   args.insert(args.end(), {"recording.f32", name + ".wav"});
   const RunResult r = run(dir, VELLISK_IR_BINARY, args);
@@ -145,5 +151,53 @@ TEST(SpinWav, AReflectionAfterTheGateIsGatedOut) {
       EXPECT_LT(low, -5);
       EXPECT_GT(high, 3);
     }
+  }
+}
+
+TEST(SpinWav, AnUncompensatedResponseIsReadAsItsTextFile) {
+  // Its rows keep the sweep's band edge and run over hzstart to hzend: the file says so.
+  TempDir dir;
+  measure_angle(dir, "box_V 60", SpinAngle{Orbit::vertical, 60}, false, "20", {"--uncompensated"});
+  const std::vector<FrequencyResponse> r = read_response_file((dir.work() / "box_V 60.wav").string(), 20);
+  ASSERT_EQ(r.size(), 1u);
+  std::istringstream frd(read_file(dir.work() / "box_V 60.frd"));
+  std::size_t i = 0;
+  for (std::string line; std::getline(frd, line);) {
+    if (line.empty() || line[0] == '*' || line[0] == '#') continue;
+    double hz = 0, db = 0;
+    std::istringstream(line) >> hz >> db;
+    ASSERT_LT(i, r[0].frequencies.size());
+    EXPECT_NEAR(r[0].frequencies[i], hz, 1e-6 * hz + 5e-4);  // the text files round
+    EXPECT_NEAR(r[0].level[i], db, 0.005) << hz;
+    ++i;
+  }
+  EXPECT_EQ(i, r[0].frequencies.size());
+  EXPECT_NEAR(r[0].frequencies.front(), 20, 0.01);
+}
+
+TEST(SpinWav, RefusalsAreOneLineAndWriteNothing) {
+  TempDir dir;
+  measure_angle(dir, "box_H 0", SpinAngle{}, false, "5", {"-H", "2", "--pre", "0.01"});
+  measure_angle(dir, "two_H 10", SpinAngle{}, false, "5", {}, 2);
+  const struct {
+    std::vector<std::string> args;
+    std::string line;
+  } cases[] = {
+      {{"box_H 0-h2.wav"}, "response (box_H 0-h2.wav) does not say how it was measured (its comment: it is "
+                           "not a response's text"},
+      {{"--gate", "1500", "box_H 0.wav"}, "gate (1500 ms) must not be longer than"},
+      {{"--gate", "0", "box_H 0.wav"}, "--gate (0) must be a number of milliseconds greater than 0"},
+      {{"two_H 10.wav"}, "input (two_H 10.wav) holds 2 channels: give one response a file"},
+      {{"missing_H 10.wav"}, "Unable to open response (missing_H 10.wav)"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--cta", "out.csv"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(args.back());
+    const RunResult r = run(dir, VELLISK_SPIN_BINARY, args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.work() / "out.csv"));
   }
 }
