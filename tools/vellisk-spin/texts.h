@@ -41,7 +41,8 @@ inline constexpr const char* kSpinHelp[] = {
     "  -h, --help            show this help",
     "  -V, --version         show the version",
     "",
-    "Example: vellisk-spin --cta spin.csv --json spin.json 'SPL Horizontal.txt' 'SPL Vertical.txt'",
+    "Example: vellisk-spin --cta spin.csv --json spin.json \\",
+    "             'SPL Horizontal.txt' 'SPL Vertical.txt'",
 };
 
 }  // namespace vellisk
