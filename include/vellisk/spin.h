@@ -1,5 +1,6 @@
-// A loudspeaker's directivity from its responses at angles: the ANSI/CTA-2034-A curves, the
-// -6 dB beamwidths and Olive's preference rating. Failures throw vellisk::Error.
+/// @file
+/// A loudspeaker's directivity from its responses at angles: the ANSI/CTA-2034-A curves, the
+/// -6 dB beamwidths and Olive's preference rating. Failures throw vellisk::Error.
 #pragma once
 
 #include <optional>
@@ -18,9 +19,9 @@ enum class Orbit { horizontal, vertical };
 /// (-180, 180]. On the vertical orbit positive angles look up (towards the ceiling) and
 /// negative ones down (the floor); 0 is on-axis and 180 the rear on both orbits.
 struct SpinAngle {
-  Orbit orbit = Orbit::horizontal;
-  int degrees = 0;
-  bool operator==(const SpinAngle&) const = default;
+  Orbit orbit = Orbit::horizontal;  ///< the orbit
+  int degrees = 0;                   ///< from on-axis, in (-180, 180]
+  bool operator==(const SpinAngle&) const = default;  ///< the same orbit and angle
 };
 
 /// The angle a file's name gives, from the end of its name without folders and extension:
@@ -36,9 +37,9 @@ std::string spin_angle_text(const SpinAngle& angle);
 
 /// A response at one angle, its levels at ascending frequencies.
 struct AngleResponse {
-  SpinAngle angle;
+  SpinAngle angle;                  ///< where it was measured
   std::vector<double> frequencies;  ///< Hz, ascending
-  std::vector<double> level_db;
+  std::vector<double> level_db;     ///< dB at each frequency
   std::string source;  ///< the file (and column) it was read from, for the lines of problems
 };
 
@@ -81,9 +82,11 @@ struct SpinOptions {
 /// Every 10 degrees of both orbits, on one grid.
 struct SpinSet {
   std::vector<double> frequencies;  ///< Hz: from the highest first to the lowest last frequency of the inputs
-  /// The levels (dB) at each frequency, [k] at 10 k degrees (k 0 to 35; 35 is -10 degrees).
-  /// The vertical orbit's [0] and [18] are the horizontal's on-axis and rear.
-  std::vector<std::vector<double>> horizontal, vertical;
+  /// The horizontal orbit's levels (dB) at each frequency, [k] at 10 k degrees (k 0 to 35;
+  /// 35 is -10 degrees).
+  std::vector<std::vector<double>> horizontal;
+  /// The vertical orbit's, likewise; its [0] and [18] are the horizontal's on-axis and rear.
+  std::vector<std::vector<double>> vertical;
   std::vector<SpinAngle> filled_in;  ///< the angles filled in from their neighbours
 };
 
@@ -95,8 +98,8 @@ SpinSet make_spin_set(const std::vector<AngleResponse>& responses, const SpinOpt
 
 /// The curves of ANSI/CTA-2034-A, in dB on the set's grid. Every average is one of powers.
 struct SpinCurves {
-  std::vector<double> frequencies;
-  std::vector<double> on_axis;
+  std::vector<double> frequencies;  ///< Hz, the set's grid
+  std::vector<double> on_axis;      ///< 0 degrees
   std::vector<double> listening_window;  ///< 0, +-10 vertical, +-10 +-20 +-30 horizontal
   std::vector<double> floor_bounce;      ///< -20 -30 -40 vertical
   std::vector<double> ceiling_bounce;    ///< 40 50 60 vertical
@@ -120,8 +123,8 @@ SpinCurves spin_curves(const SpinSet& set);
 /// 10-degree steps); 360 where it never does.
 struct Beamwidths {
   std::vector<double> frequencies;  ///< the bands' centres, 1000 * 10^(n / 10) Hz
-  std::vector<double> horizontal_deg;
-  std::vector<double> vertical_deg;
+  std::vector<double> horizontal_deg;  ///< each band's on the horizontal orbit, degrees
+  std::vector<double> vertical_deg;    ///< on the vertical orbit
 };
 
 /// The beamwidths of the set, for the 1/3-octave bands whose edges lie within its grid.
