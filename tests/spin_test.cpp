@@ -210,13 +210,13 @@ TEST(Spin, RefusalsNameTheirCause) {
       {{w("a_H 10.frd", "100 1\n200 2\n")}, "no input is on-axis (H 0)"},
       {{on_axis, w("b_H 15.frd", "100 1\n200 2\n")}, "(H 15) is not a multiple of 10 degrees"},
       {{on_axis, w("c_H 0.frd", "100 1\n200 2\n")}, "both give H 0"},
-      {{w("d_H 20.frd", "100 1\n200 2\nx 3\n")}, "line 3 is text among the rows"},
+      {{w("d_H 20.frd", "100 1\n200 2\nx 3\n")}, "line 3 is neither a row of finite numbers"},
       {{w("plain.frd", "100 1\n200 2\n")}, "input (" + (dir.work() / "plain.frd").string() + ") has no angle"},
       {{w("SPL Horizontal.txt", "On-Axis\t\t10\xC2\xB0\n100\t1\t100\t2\n200\t1\n")}, "line 3 holds 2 numbers, not 4"},
       {{w("SPL Horizontal b.txt", "On-Axis\t\t10\xC2\xB0\n100\t1\t200\t2\n150\t1\t150\t2\n")},
        "line 3 gives H 10 the frequency"},
       {{w("table.txt", "On-Axis\t\t10\xC2\xB0\n100\t1\t100\t2\n")}, "neither Horizontal nor Vertical"},
-      {{w("f_H 0.frd", "10 1\n20 2e300\n")}, "the level 2e+300 dB"},
+      {{w("f_H 0.frd", "10 1\n20 2e300\n")}, "its level (2e+300 dB) must be from -500 to 500 dB"},
       {{w("e_H 0.frd", "10 1\n20 2\n"), w("e_H 10.frd", "30 1\n40 2\n")}, "does not overlap the inputs before it"},
   };
   for (const auto& c : cases) {

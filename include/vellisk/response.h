@@ -378,8 +378,9 @@ std::string read_step(const ResponseResult& result, int channel, std::vector<flo
 /// The eight numbers of the sweep; zero: the zero instant's sample in the file (the sample
 /// where a response that arrives at once lies); pre and length: the window, s before and after
 /// it; then each channel's latency (samples after the zero instant that its response arrives),
-/// in-band gain (dB) and polarity (1 or -1), each "none" for a silent channel. Numbers are the
-/// shortest texts that read back as the same double.
+/// in-band gain (dB) and polarity (1 or -1), each "none" for a silent channel; last, for a
+/// measurement that left the sweep's own response in (ResponseRequest::uncompensated),
+/// uncompensated=1. Numbers are the shortest texts that read back as the same double.
 struct MeasuredResponse {
   std::string program;  ///< "vellisk-ir 1.1.0"
   SweepParams sweep;    ///< the eight numbers of the sweep
@@ -393,6 +394,7 @@ struct MeasuredResponse {
     std::optional<int> polarity;            ///< 1 or -1; none: silent
   };
   std::vector<Channel> channels;  ///< each channel's, from the first
+  bool compensated = true;  ///< false: uncompensated=1, the sweep's own response left in
 };
 
 /// The text of a measurement's report, written by program ("vellisk-ir 1.1.0").
@@ -403,6 +405,20 @@ std::string response_text(const ResponseReport& report, const std::string& progr
 /// channel count of 0 or beyond 1024. Fields it does not know are passed over, so that a later
 /// version may add some.
 std::string parse_response_text(std::string_view text, MeasuredResponse& out);
+
+/// The frequency responses of a response file vellisk-ir wrote (the linear response's WAV,
+/// which carries response_text as its comment), one for each of its channels, as vellisk-ir's
+/// text files give them when measured with the same gate and smoothing: with gate_ms > 0 the
+/// window gated from pre before the channel's arrival (its latency) to gate_ms after it, as
+/// ResponseRequest::gate_ms gates; the arrival taken out of the phase; the band edge that the
+/// response keeps (see ResponseReport::band_low_hz) divided out; on the text files' grid (96
+/// points an octave over the band), smoothed over 1/smooth octave (0: not). Levels are in dB
+/// re unit gain: a calibration the measurement went through is not in the file. A silent
+/// channel's response is empty. Throws Error: a file that cannot be read; one whose comment is
+/// not a response's text, or does not match its channels, rate or length; a gate or smoothing
+/// out of its range (check_request's rules, with the file's window).
+std::vector<FrequencyResponse> read_response_file(const std::string& path, double gate_ms = 0,
+                                                  int smooth = 0);
 
 /// The problem of a channel's response that is not finite (ProblemCode::not_finite), or none.
 std::optional<Problem> result_problem(const ResponseResult& result);

@@ -1,5 +1,6 @@
-// A loudspeaker's directivity from its responses at angles: the ANSI/CTA-2034-A curves, the
-// -6 dB beamwidths and Olive's preference rating. Failures throw vellisk::Error.
+/// @file
+/// A loudspeaker's directivity from its responses at angles: the ANSI/CTA-2034-A curves, the
+/// -6 dB beamwidths and Olive's preference rating. Failures throw vellisk::Error.
 #pragma once
 
 #include <optional>
@@ -18,7 +19,7 @@ enum class Orbit { horizontal, vertical };
 /// (-180, 180]. On the vertical orbit positive angles look up (towards the ceiling) and
 /// negative ones down (the floor); 0 is on-axis and 180 the rear on both orbits.
 struct SpinAngle {
-  Orbit orbit = Orbit::horizontal;  ///< the orbit it lies on
+  Orbit orbit = Orbit::horizontal;  ///< the orbit
   int degrees = 0;                   ///< from on-axis, in (-180, 180]
   bool operator==(const SpinAngle&) const = default;  ///< the same orbit and angle
 };
@@ -43,13 +44,17 @@ struct AngleResponse {
 };
 
 /// Reads the responses of files, each a .frd or .txt file of any program (as vellisk-average
-/// reads them) or a table of two orbits' angles (see parse_angle_tables). The angle of a
-/// .frd file comes from angles_file when one is given (lines "H 30 name": an orbit letter, a
-/// whole number of degrees and the file's name as given, or its name without folders), else
-/// from its name (spin_angle_from_name). Refuses a file that cannot be read or parsed (naming
-/// its line) or whose angle is not known.
+/// reads them), a table of two orbits' angles (see parse_angle_tables), or a response WAV
+/// file of one channel that vellisk-ir wrote (a name ending in .wav, any letter case), whose
+/// levels are those of read_response_file gated at gate_ms (0: not gated). The angle of a
+/// .frd or WAV file comes from angles_file when one is given (lines "H 30 name": an orbit
+/// letter, a whole number of degrees and the file's name as given, or its name without
+/// folders), else from its name (spin_angle_from_name). Refuses a file that cannot be read or
+/// parsed (naming its line), a WAV file that is silent or holds several channels, and a file
+/// whose angle is not known.
 std::vector<AngleResponse> read_angle_responses(const std::vector<std::string>& files,
-                                                const std::string& angles_file = "");
+                                                const std::string& angles_file = "",
+                                                double gate_ms = 0);
 
 /// Whether text is a table of angles: a line before its first row of numbers names the
 /// angle "On-Axis".
@@ -77,10 +82,11 @@ struct SpinOptions {
 /// Every 10 degrees of both orbits, on one grid.
 struct SpinSet {
   std::vector<double> frequencies;  ///< Hz: from the highest first to the lowest last frequency of the inputs
-  /// The levels (dB) at each frequency, [k] at 10 k degrees (k 0 to 35; 35 is -10 degrees).
-  /// The vertical orbit's [0] and [18] are the horizontal's on-axis and rear.
+  /// The horizontal orbit's levels (dB) at each frequency, [k] at 10 k degrees (k 0 to 35;
+  /// 35 is -10 degrees).
   std::vector<std::vector<double>> horizontal;
-  std::vector<std::vector<double>> vertical;  ///< likewise, on the vertical orbit
+  /// The vertical orbit's, likewise; its [0] and [18] are the horizontal's on-axis and rear.
+  std::vector<std::vector<double>> vertical;
   std::vector<SpinAngle> filled_in;  ///< the angles filled in from their neighbours
 };
 
@@ -92,8 +98,8 @@ SpinSet make_spin_set(const std::vector<AngleResponse>& responses, const SpinOpt
 
 /// The curves of ANSI/CTA-2034-A, in dB on the set's grid. Every average is one of powers.
 struct SpinCurves {
-  std::vector<double> frequencies;       ///< Hz, the set's grid
-  std::vector<double> on_axis;           ///< 0 degrees
+  std::vector<double> frequencies;  ///< Hz, the set's grid
+  std::vector<double> on_axis;      ///< 0 degrees
   std::vector<double> listening_window;  ///< 0, +-10 vertical, +-10 +-20 +-30 horizontal
   std::vector<double> floor_bounce;      ///< -20 -30 -40 vertical
   std::vector<double> ceiling_bounce;    ///< 40 50 60 vertical
@@ -117,8 +123,8 @@ SpinCurves spin_curves(const SpinSet& set);
 /// 10-degree steps); 360 where it never does.
 struct Beamwidths {
   std::vector<double> frequencies;  ///< the bands' centres, 1000 * 10^(n / 10) Hz
-  std::vector<double> horizontal_deg;  ///< on the horizontal orbit, degrees
-  std::vector<double> vertical_deg;    ///< on the vertical orbit, degrees
+  std::vector<double> horizontal_deg;  ///< each band's on the horizontal orbit, degrees
+  std::vector<double> vertical_deg;    ///< on the vertical orbit
 };
 
 /// The beamwidths of the set, for the 1/3-octave bands whose edges lie within its grid.

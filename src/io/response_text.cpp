@@ -44,6 +44,7 @@ std::string response_text(const ResponseReport& report, const std::string& progr
     text += none_or("gain" + n, f.silent, f.gain_db);
     text += none_or("polarity" + n, f.silent, f.polarity);
   }
+  if (!report.compensated) text += " uncompensated=1";
   return text;
 }
 
@@ -105,6 +106,7 @@ std::string parse_response_text(std::string_view text, MeasuredResponse& out) {
     if (polarity) ch.polarity = *polarity < 0 ? -1 : 1;
   }
   if (!why.empty()) return why;
+  if (const auto u = fields.find("uncompensated"); u != fields.end()) read.compensated = u->second != "1";
   out = std::move(read);
   return "";
 }

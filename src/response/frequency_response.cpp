@@ -75,6 +75,15 @@ void apply_gate(const Gate& gate, double arrival, float* x, std::int64_t n) {
   }
 }
 
+const float* gated_window(double gate, std::int64_t pre, double arrival,
+                          const std::vector<float>& row, std::vector<float>& out) {
+  if (!(gate > 0)) return row.data();
+  out.assign(row.begin(), row.end());
+  const auto at = static_cast<double>(pre);
+  apply_gate(Gate{at, gate}, at + arrival, out.data(), static_cast<std::int64_t>(out.size()));
+  return out.data();
+}
+
 std::vector<double> octave_grid(double f_lo, double f_hi, int points_per_octave) {
   return log_centres(f_lo, f_hi, std::exp2(1.0 / points_per_octave));
 }
@@ -137,6 +146,12 @@ FrequencyResponse sample_response(const Spectrum& s, const std::vector<double>& 
     r.phase.push_back(power > 0 ? degrees(mean) : 0);
   }
   return r;
+}
+
+FrequencyResponse text_rows(const Spectrum& s, const SweepDesign& d, const Compensation& c, int k,
+                            double delay, int fraction) {
+  return sample_response(s, within_band(octave_grid(d.hzstart, d.hzend / k, kPointsPerOctave), c, k),
+                         k, delay, fraction, c);
 }
 
 }  // namespace vellisk

@@ -27,6 +27,12 @@ double gate_weight(const Gate& gate, double arrival, double t);
 // Multiplies x[0..n) by the gate's weights.
 void apply_gate(const Gate& gate, double arrival, float* x, std::int64_t n);
 
+// A window as the text files take it: row itself when gate is 0, else row copied into out and
+// gated (Gate{pre, gate}) around its response's arrival, `arrival` samples after the window's
+// sample pre, its zero instant.
+const float* gated_window(double gate, std::int64_t pre, double arrival,
+                          const std::vector<float>& row, std::vector<float>& out);
+
 // The text files' grid: 96 points per octave from f_lo up to f_hi.
 inline constexpr int kPointsPerOctave = 96;
 std::vector<double> octave_grid(double f_lo, double f_hi, int points_per_octave);
@@ -43,6 +49,12 @@ std::vector<double> octave_grid(double f_lo, double f_hi, int points_per_octave)
 FrequencyResponse sample_response(const Spectrum& s, const std::vector<double>& frequencies,
                                   double scale, double delay, int fraction,
                                   const Compensation& edge = {});
+
+// The text files' rows of harmonic order k (1: the linear response) from its window's
+// spectrum s: on the grid of kPointsPerOctave from hzstart to hzend / k within the band, the
+// delay removed, smoothed over 1/fraction octave (0: not), the band edge divided out.
+FrequencyResponse text_rows(const Spectrum& s, const SweepDesign& d, const Compensation& c, int k,
+                            double delay, int fraction);
 
 // Divides each bin of s by the compensation's band edge, where it is not 1.
 void remove_edge(Spectrum& s, const Compensation& c);

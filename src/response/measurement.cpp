@@ -162,12 +162,7 @@ bool fits(const Measurement& m, double offset) {
 // arrival (sample pre of every order's window is its zero instant), in out.
 const float* gated(const MeasurementSetup& setup, const Layout& layout, double arrival,
                    const std::vector<float>& row, std::vector<float>& out) {
-  if (!(setup.gate > 0)) return row.data();
-  out.assign(row.begin(), row.end());
-  const auto pre = static_cast<double>(layout.pre);
-  apply_gate(Gate{pre, setup.gate}, pre + arrival, out.data(),
-             static_cast<std::int64_t>(out.size()));
-  return out.data();
+  return gated_window(setup.gate, layout.pre, arrival, row, out);
 }
 
 // The views of the linear window x[0..n) (gated as the text files' is), whose
@@ -244,9 +239,8 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
       }
     }
     if (setup.responses) {
-      FrequencyResponse& rows_k = r.responses.emplace_back(sample_response(
-          s, within_band(octave_grid(d.hzstart, d.hzend / k, kPointsPerOctave), c, k), k, arrival,
-          setup.smooth, c));
+      FrequencyResponse& rows_k =
+          r.responses.emplace_back(text_rows(s, d, c, k, arrival, setup.smooth));
       calibrate(rows_k, offset, k);
     }
     if (k == 1) linear = std::move(s);

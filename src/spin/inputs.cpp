@@ -8,6 +8,7 @@
 #include "response/frd_text.h"
 #include "response/text_table.h"
 #include "spin/spin_internal.h"
+#include "vellisk/response.h"
 #include "vellisk/spin.h"
 
 namespace vellisk {
@@ -169,11 +170,8 @@ std::optional<Orbit> table_orbit(const std::string& path) {
   return std::nullopt;
 }
 
-// One .frd file's response, its angle from the angles file or its name.
-AngleResponse frd_response(const std::string& path, std::string_view text,
-                           const std::map<std::string, SpinAngle>& angles) {
-  auto data = parse_frd(text);
-  if (!data) throw Error({ProblemCode::unreadable, frd_error_text(data.error(), path)});
+// A file's angle, from the angles file or its name.
+SpinAngle angle_of(const std::string& path, const std::map<std::string, SpinAngle>& angles) {
   std::optional<SpinAngle> angle;
   if (auto it = angles.find(path); it != angles.end()) angle = it->second;
   else if (auto base = angles.find(base_name(path)); base != angles.end()) angle = base->second;
@@ -184,17 +182,44 @@ AngleResponse frd_response(const std::string& path, std::string_view text,
                      (angles.empty() ? std::string("its name does not end in one (such as \"name_H 30.frd\")")
                                      : std::string("the angles file does not name it"))});
   }
-  return AngleResponse{*angle, std::move(data->frequencies), std::move(data->level), path};
+  return *angle;
+}
+
+// One .frd file's response.
+AngleResponse frd_response(const std::string& path, std::string_view text,
+                           const std::map<std::string, SpinAngle>& angles) {
+  auto data = parse_frd(text);
+  if (!data) throw Error({ProblemCode::unreadable, frd_error_text(data.error(), path)});
+  const SpinAngle angle = angle_of(path, angles);
+  return AngleResponse{angle, std::move(data->frequencies), std::move(data->level), path};
+}
+
+// One response WAV file's response, gated as vellisk-ir gates.
+AngleResponse wav_response(const std::string& path, double gate_ms,
+                           const std::map<std::string, SpinAngle>& angles) {
+  std::vector<FrequencyResponse> r = read_response_file(path, gate_ms);
+  if (r.size() != 1 || r[0].frequencies.empty()) {
+    throw Error({ProblemCode::invalid_request,
+                 "input (" + path + ") " +
+                     (r.size() != 1 ? "holds " + std::to_string(r.size()) + " channels: give one response a file"
+                                    : std::string("is silent"))});
+  }
+  const SpinAngle angle = angle_of(path, angles);
+  return AngleResponse{angle, std::move(r[0].frequencies), std::move(r[0].level), path};
 }
 
 }  // namespace
 
 std::vector<AngleResponse> read_angle_responses(const std::vector<std::string>& files,
-                                                const std::string& angles_file) {
+                                                const std::string& angles_file, double gate_ms) {
   const std::map<std::string, SpinAngle> angles =
       angles_file.empty() ? std::map<std::string, SpinAngle>{} : read_angles_file(angles_file);
   std::vector<AngleResponse> responses;
   for (const std::string& path : files) {
+    if (ends_with_word(path, ".wav")) {
+      responses.push_back(wav_response(path, gate_ms, angles));
+      continue;
+    }
     std::string text;
     if (const int error = read_text(path, text); error != 0) {
       FrdError e;

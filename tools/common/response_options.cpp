@@ -151,9 +151,7 @@ std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
       }
       break;
     case kGate:
-      if (!whole_number(arg, o.gate) || !(o.gate > 0)) {
-        return quoted("--gate", arg) + " must be a number of milliseconds greater than 0";
-      }
+      if (std::string e = read_gate(arg, o.gate); !e.empty()) return e;
       break;
     case kJson:
       o.json = arg;

@@ -36,7 +36,7 @@ std::string read_views(const char* text, std::vector<std::string>& views) {
 }  // namespace
 
 std::string parse_spin_options(int argc, char** argv, SpinProgramOptions& o) {
-  enum { kAngles = 256, kAllowMissing, kPoints, kCta, kJson, kPlot, kViews };
+  enum { kAngles = 256, kAllowMissing, kPoints, kCta, kJson, kPlot, kViews, kGate };
   static const option longs[] = {
       {"angles", required_argument, nullptr, kAngles},
       {"allow-missing", no_argument, nullptr, kAllowMissing},
@@ -45,6 +45,7 @@ std::string parse_spin_options(int argc, char** argv, SpinProgramOptions& o) {
       {"json", required_argument, nullptr, kJson},
       {"plot", required_argument, nullptr, kPlot},
       {"views", required_argument, nullptr, kViews},
+      {"gate", required_argument, nullptr, kGate},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
@@ -77,11 +78,14 @@ std::string parse_spin_options(int argc, char** argv, SpinProgramOptions& o) {
       case kViews:
         if (std::string e = read_views(optarg, o.views); !e.empty()) return e;
         break;
+      case kGate:
+        if (std::string e = read_gate(optarg, o.gate); !e.empty()) return e;
+        break;
       case 'h': o.help = true; break;
       case 'V': o.version = true; break;
       default: {
         const std::string given = argv[optind - 1];
-        if (optopt >= kAngles && optopt <= kViews) return "option " + given + " needs a value";
+        if (optopt >= kAngles && optopt <= kGate) return "option " + given + " needs a value";
         return "unknown option " + given + "; vellisk-spin --help lists the options";
       }
     }

@@ -11,6 +11,7 @@ namespace vellisk {
 struct SpinProgramOptions {
   std::string angles;  // --angles FILE
   SpinOptions set;     // --allow-missing, --points N
+  double gate = 0;     // --gate MS for response WAV files; 0: not gated
   std::string cta;     // --cta FILE.csv
   std::string json;    // --json FILE.json
   std::string plot;    // --plot FILE.svg

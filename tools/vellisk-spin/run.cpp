@@ -169,7 +169,7 @@ int run_spin(int argc, char** argv) {
   }
   if (std::string e = names_error(outputs, inputs); !e.empty()) return fail(e);
   try {
-    const SpinSet set = make_spin_set(read_angle_responses(o.inputs, o.angles), o.set);
+    const SpinSet set = make_spin_set(read_angle_responses(o.inputs, o.angles, o.gate), o.set);
     if (!o.json.empty()) {
       if (std::string e = rating_range_error(set.frequencies.front(), set.frequencies.back()); !e.empty()) {
         return fail(e + "; leave out --json");

@@ -19,11 +19,15 @@ inline constexpr const char* kSpinHelp[] = {
     "\"name_V 10.frd\", \"name_hor_30deg.frd\"), or a table of one orbit's angles",
     "as measurement services publish them (\"SPL Horizontal.txt\",",
     "\"SPL Vertical.txt\": a heading On-Axis, 10°, -10°, ... and a frequency and",
-    "level column for each angle).",
+    "level column for each angle), or a response WAV file of one channel that",
+    "vellisk-ir wrote, its angle in its name likewise (\"name_H 30.wav\").",
     "",
     "Options:",
     "      --angles FILE     the angles of the files: lines \"H|V degrees name\"",
     "      --allow-missing   fill in missing angles from their neighbours",
+    "      --gate MS         read the response WAV files gated as vellisk-ir",
+    "                        gates: from their --pre before the arrival to MS",
+    "                        after it",
     "      --points N        points an octave of the curves' grid (20; 0: the",
     "                        inputs' own frequencies, the same in every input)",
     "      --cta FILE.csv    write the curves: frequency and one column each",
@@ -37,7 +41,8 @@ inline constexpr const char* kSpinHelp[] = {
     "  -h, --help            show this help",
     "  -V, --version         show the version",
     "",
-    "Example: vellisk-spin --cta spin.csv --json spin.json 'SPL Horizontal.txt' 'SPL Vertical.txt'",
+    "Example: vellisk-spin --cta spin.csv --json spin.json \\",
+    "             'SPL Horizontal.txt' 'SPL Vertical.txt'",
 };
 
 }  // namespace vellisk
