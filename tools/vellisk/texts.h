@@ -53,6 +53,9 @@ inline constexpr const char* kHelpOptions[] = {
     "  vellisk-room     computes room-acoustic parameters (ISO 3382-1) from an",
     "                   impulse response",
     "  vellisk-average  averages the frequency responses of several positions",
+    "  vellisk-eq       fits correction filters (parametric EQ, FIR) to responses",
+    "  vellisk-spin     computes a loudspeaker's directivity (ANSI/CTA-2034-A) from",
+    "                   its responses at angles",
     "\nEach has its --help and manual page, as has vellisk (man vellisk).\n",
 };
 
