@@ -276,7 +276,8 @@ def test_refusals_name_the_keywords(tmp_path, monkeypatch):
         vellisk.impulse_response(y, 8000, DESIGN, gate=2000)
 
     # Files that cannot be read.
-    for keywords in dict(mic_cal="missing.txt"), dict(design="missing.wav"):
+    for keywords in (dict(mic_cal="missing.txt"), dict(design="missing.wav"),
+                     dict(spl_cal=("missing.wav", 94))):
         design = keywords.pop("design", DESIGN)
         with pytest.raises(OSError, match="missing"):
             vellisk.impulse_response(y, 8000, design, **keywords)

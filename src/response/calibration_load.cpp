@@ -110,6 +110,12 @@ std::string load_calibration(const ResponseRequest& r, double band_low, double b
   if (!r.spl_calibration.empty()) {
     Recording file;
     if (std::string e = file.open(r.spl_calibration.c_str(), false, 1, marked(Setting::spl_calibration)); !e.empty()) {
+      // A file that cannot be opened at all is unreadable; one that opens is refused.
+      std::FILE* readable = std::fopen(r.spl_calibration.c_str(), "rb");
+      if (readable == nullptr) {
+        throw Error(Problem(ProblemCode::unreadable, e, Setting::spl_calibration));
+      }
+      std::fclose(readable);
       return e;
     }
     const SourceInfo& info = file.info();
