@@ -500,14 +500,8 @@ the "files" list of vellisk-room's JSON report, without its "file": {"rate": ...
 "channels": [...], "measurement": None}, a missing value None. Raises vellisk.Error for a
 rate or bands it refuses.)";
 
-}  // namespace
-
-}  // namespace vellisk
-
-PYBIND11_MODULE(vellisk, m) {
-  using namespace vellisk;
-  m.doc() = kModuleDoc;
-  m.attr("__version__") = kVersion;
+// vellisk.Error, and the translation of the library's problems into Python's exceptions.
+void add_error(py::module_& m) {
   error_type = PyErr_NewExceptionWithDoc(
       "vellisk.Error",
       "A refusal: the value given, the rule it breaks and the keyword, in one line. code: the "
@@ -527,7 +521,10 @@ PYBIND11_MODULE(vellisk, m) {
       raise_problem(e.problem());
     }
   });
+}
 
+// The Response class.
+void add_response(py::module_& m) {
   py::class_<PyResponse>(m, "Response", "A measurement's results, as impulse_response returns them.")
       .def_readonly("ir", &PyResponse::ir,
                     "The impulse response, frames x channels float32: vellisk-ir's response file "
@@ -563,7 +560,10 @@ PYBIND11_MODULE(vellisk, m) {
                std::to_string(r.ir.shape(1)) + " channels, " + std::to_string(py::len(r.harmonics)) +
                " harmonic orders, " + std::to_string(py::len(r.warnings)) + " warnings>";
       });
+}
 
+// sweep() and room_parameters().
+void add_sweep_and_room(py::module_& m) {
   m.def(
       "sweep",
       [](const py::object& rate, const py::object& amplitude, const py::object& hzstart,
@@ -578,6 +578,20 @@ PYBIND11_MODULE(vellisk, m) {
         py::arg("hzend"), py::arg("duration"), py::arg("silence"), py::arg("leadin"),
         py::arg("leadout"));
 
+  m.def(
+      "room_parameters",
+      [](const py::object& ir, const py::object& rate, const py::object& bands,
+         const py::object& threads) {
+        return room_parameters(ir, argument<double>(rate, "rate"),
+                               argument<std::string>(bands, "bands"),
+                               argument<int>(threads, "threads"));
+      },
+      kRoomDoc, py::arg("ir"), py::arg("rate"),
+        py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
+}
+
+// impulse_response(), each argument converted by name.
+void add_impulse_response(py::module_& m) {
   m.def(
       "impulse_response",
       [](const py::object& recording, const py::object& rate, const py::object& design,
@@ -617,16 +631,19 @@ PYBIND11_MODULE(vellisk, m) {
       py::arg("name") = "samples", py::arg("curves") = false, py::arg("step") = false,
       py::arg("waterfall") = false, py::arg("waterfall_range") = py::none(),
       py::arg("mic_cal") = py::none(), py::arg("spl_cal") = py::none());
+}
 
-  m.def(
-      "room_parameters",
-      [](const py::object& ir, const py::object& rate, const py::object& bands,
-         const py::object& threads) {
-        return room_parameters(ir, argument<double>(rate, "rate"),
-                               argument<std::string>(bands, "bands"),
-                               argument<int>(threads, "threads"));
-      },
-      kRoomDoc, py::arg("ir"), py::arg("rate"),
-        py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
+}  // namespace
+
+}  // namespace vellisk
+
+PYBIND11_MODULE(vellisk, m) {
+  using namespace vellisk;
+  m.doc() = kModuleDoc;
+  m.attr("__version__") = kVersion;
+  add_error(m);
+  add_response(m);
+  add_sweep_and_room(m);
+  add_impulse_response(m);
   register_spin(m);
 }
