@@ -1,29 +1,39 @@
-// Between numpy and the library: sample arrays in, responses and JSON reports out.
+// Between Python and the library: sample arrays and arguments in.
 #include "convert.h"
 
 #include <cstdio>
 #include <limits>
 
+#include "vellisk/problem.h"
+
 namespace py = pybind11;
 
 namespace vellisk {
 
+namespace {
+
+[[noreturn]] void refuse(const std::string& line) {
+  throw Error(Problem(ProblemCode::invalid_recording, line));
+}
+
+}  // namespace
+
 Samples samples_of(const py::object& array, const char* what) {
   const py::array given = py::array::ensure(array);
-  if (!given) throw py::value_error(std::string(what) + " must be an array of samples");
+  if (!given) refuse(std::string(what) + " must be an array of samples");
   if (given.dtype().kind() != 'f') {
-    throw py::value_error(std::string(what) + " must hold floating-point samples, full scale at 1 (" +
-                          std::string(py::str(given.dtype())) +
-                          " given); divide integer samples by their full scale");
+    refuse(std::string(what) + " must hold floating-point samples, full scale at 1 (" +
+           std::string(py::str(given.dtype())) +
+           " given); divide integer samples by their full scale");
   }
   if (given.ndim() != 1 && given.ndim() != 2) {
-    throw py::value_error(std::string(what) + " must be 1-D (one channel) or frames x channels (" +
-                          std::to_string(given.ndim()) + " dimensions given)");
+    refuse(std::string(what) + " must be 1-D (one channel) or frames x channels (" +
+           std::to_string(given.ndim()) + " dimensions given)");
   }
   const py::ssize_t channels = given.ndim() == 2 ? given.shape(1) : 1;
   if (channels < 1 || channels > std::numeric_limits<int>::max()) {
-    throw py::value_error(std::string(what) + " must have at least one channel (" +
-                          std::to_string(channels) + " given)");
+    refuse(std::string(what) + " must have at least one channel (" + std::to_string(channels) +
+           " given)");
   }
   Samples s;
   s.frames = given.shape(0);
@@ -48,36 +58,6 @@ void refuse_type(const py::handle& o, const std::string& name, const char* kind)
   std::string given = Py_TYPE(o.ptr())->tp_name;
   if (PyLong_Check(o.ptr())) given += " " + std::string(py::str(o));
   throw py::type_error(name + " must be " + kind + " (" + given + " given)");
-}
-
-py::object python_of(const nlohmann::ordered_json& json) {
-  using Type = nlohmann::ordered_json::value_t;
-  switch (json.type()) {
-    case Type::null:
-      return py::none();
-    case Type::boolean:
-      return py::bool_(json.get<bool>());
-    case Type::number_integer:
-      return py::int_(json.get<std::int64_t>());
-    case Type::number_unsigned:
-      return py::int_(json.get<std::uint64_t>());
-    case Type::number_float:
-      return py::float_(json.get<double>());
-    case Type::string:
-      return py::str(json.get_ref<const std::string&>());
-    case Type::array: {
-      py::list list;
-      for (const auto& item : json) list.append(python_of(item));
-      return list;
-    }
-    case Type::object: {
-      py::dict dict;
-      for (const auto& [key, value] : json.items()) dict[py::str(key)] = python_of(value);
-      return dict;
-    }
-    default:
-      throw py::value_error("a report holds a value JSON does not have");
-  }
 }
 
 }  // namespace vellisk

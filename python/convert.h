@@ -1,11 +1,10 @@
-// Between numpy and the library: sample arrays in, responses and JSON reports out.
+// Between Python and the library: sample arrays and arguments in.
 #pragma once
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -14,7 +13,7 @@ namespace vellisk {
 
 // Samples from Python: 1-D (one channel) or frames x channels, of any floating-point dtype,
 // as float32 in C order (copied only when they are not already). what names the argument in
-// refusals, which are ValueErrors.
+// refusals, which are vellisk.Errors.
 struct Samples {
   pybind11::array_t<float, pybind11::array::c_style | pybind11::array::forcecast> data;
   std::int64_t frames = 0;
@@ -45,9 +44,5 @@ std::optional<T> maybe_argument(const pybind11::handle& o, const std::string& na
   if (o.is_none()) return std::nullopt;
   return argument<T>(o, name);
 }
-
-// A JSON value as Python objects: dicts (in the document's order), lists, floats, ints, bools,
-// strings and None.
-pybind11::object python_of(const nlohmann::ordered_json& json);
 
 }  // namespace vellisk

@@ -4,8 +4,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <getopt.h>
-
 #include <algorithm>
 #include <atomic>
 #include <mutex>
@@ -13,13 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "common/ir_report.h"
-#include "common/json_report.h"
-#include "common/response_options.h"
-#include "common/room_report.h"
 #include "convert.h"
+#include "report.h"
 #include "spin.h"
-#include "sweep/validation.h"
 #include "vellisk/vellisk.h"
 
 namespace py = pybind11;
@@ -102,25 +96,74 @@ struct PyResponse {
   py::object waterfall = py::none();
 };
 
-// Reads text as vellisk-ir's option --name into read (with second, as the option's second
-// value: --spl-cal's level): "", or the program's refusal.
-std::string read_option(const char* name, const std::string& text, ResponseOptions& read,
-                        bool second = false) {
-  for (const option& o : response_long_options()) {
-    if (o.name != nullptr && std::string(o.name) == name) {
-      return read_response_option(second ? second_value_of(o.val) : o.val, text.c_str(), read);
-    }
+// The name a setting has in the module: its keyword.
+const char* keyword_name(Setting setting) {
+  switch (setting) {
+    case Setting::pre: return "pre";
+    case Setting::length: return "length";
+    case Setting::harmonics: return "harmonics";
+    case Setting::drift: return "drift";
+    case Setting::reference: return "reference";
+    case Setting::repeat: return "repeat";
+    case Setting::smooth: return "smooth";
+    case Setting::gate: return "gate";
+    case Setting::align: return "align";
+    case Setting::waterfall_range: return "waterfall_range";
+    case Setting::mic_calibration: return "mic_cal";
+    case Setting::spl_calibration: return "spl_cal";
+    case Setting::spl_level: return "spl_cal's level";
   }
-  return "";
+  return "setting";
 }
 
-std::string option_error(const char* name, const std::string& text) {
-  ResponseOptions scratch;
-  return read_option(name, text, scratch);
+// A problem's code as vellisk.Error's code gives it.
+const char* code_name(ProblemCode code) {
+  switch (code) {
+    case ProblemCode::invalid_design: return "invalid_design";
+    case ProblemCode::invalid_request: return "invalid_request";
+    case ProblemCode::invalid_recording: return "invalid_recording";
+    case ProblemCode::unreadable: return "unreadable";
+    case ProblemCode::unwritable: return "unwritable";
+    case ProblemCode::measurement_failed: return "measurement_failed";
+    case ProblemCode::not_finite: return "not_finite";
+    case ProblemCode::out_of_memory: return "out_of_memory";
+  }
+  return "problem";
 }
 
-void refuse(const std::string& error) {
-  if (!error.empty()) throw py::value_error(error);
+// vellisk.Error, made when the module is imported.
+PyObject* error_type = nullptr;
+
+// Raises the library's problem in Python, worded in the keywords' names: a file that cannot be
+// read as OSError, memory the machine does not have as MemoryError, any other problem as
+// vellisk.Error (a ValueError) with its code and the keyword whose rule it breaks.
+void raise_problem(const Problem& p) {
+  const std::string line = describe(p, keyword_name);
+  if (p.code == ProblemCode::unreadable) return PyErr_SetString(PyExc_OSError, line.c_str());
+  if (p.code == ProblemCode::out_of_memory) return PyErr_SetString(PyExc_MemoryError, line.c_str());
+  const py::object error = py::reinterpret_borrow<py::object>(error_type)(line);
+  error.attr("code") = code_name(p.code);
+  error.attr("setting") = p.setting ? py::object(py::str(keyword_name(*p.setting))) : py::none();
+  PyErr_SetObject(error_type, error.ptr());
+}
+
+// Refuses a request in the module's own words.
+[[noreturn]] void refuse(std::string line, std::optional<Setting> setting = std::nullopt,
+                         ProblemCode code = ProblemCode::invalid_request) {
+  throw Error(Problem(code, std::move(line), setting));
+}
+
+// A keyword's value against its setting's range, as the library judges a value given.
+void check_given(Setting setting, double value) {
+  if (std::optional<Problem> p = check_setting(setting, value)) throw Error(*p);
+}
+
+int threads_of(int threads) {
+  if (threads < 0) {
+    refuse("threads (" + std::to_string(threads) +
+           ") must be 0 (as many as the machine has cores) or more");
+  }
+  return threads;
 }
 
 // A file's path from a str or an os.PathLike (bytes ones decoded as the file system does).
@@ -134,8 +177,6 @@ std::optional<std::string> path_of(const py::object& o) {
 // sample by sample as vellisk-ir's --sweep reads it.
 SweepParams params_of(const py::object& design) {
   if (std::optional<std::string> path = path_of(design)) {
-    ResponseOptions read;
-    refuse(read_option("sweep", *path, read));
     py::gil_scoped_release free;  // the file's every sample is checked
     return read_sweep_file(*path).params;
   }
@@ -148,16 +189,14 @@ SweepParams params_of(const py::object& design) {
     n.push_back(argument<double>(item, "design[" + std::to_string(n.size()) + "]"));
   }
   if (n.size() != 8) {
-    throw py::value_error("design must be the eight numbers rate, amplitude, hzstart, hzend, "
-                          "duration, silence, leadin and leadout (" +
-                          std::to_string(n.size()) + " given)");
+    refuse("design must be the eight numbers rate, amplitude, hzstart, hzend, duration, "
+           "silence, leadin and leadout (" + std::to_string(n.size()) + " given)",
+           std::nullopt, ProblemCode::invalid_design);
   }
   return {n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7]};
 }
 
-// The options given as keywords, as vellisk-ir reads them: a value left at None is the
-// option not given; a value given is refused in the program's words where the program
-// would refuse it.
+// The keywords of a measurement: a value left at None is the setting not given.
 struct Keywords {
   double pre, length;
   int harmonics, repeat;
@@ -173,36 +212,47 @@ struct Keywords {
   py::object mic_cal, spl_cal;
 };
 
-// mic_cal and spl_cal's (path, level) into r, read as --mic-cal and --spl-cal read them.
-void calibration_of(const Keywords& k, ResponseRequest& r) {
-  ResponseOptions read;
-  if (!k.mic_cal.is_none()) {
-    const std::optional<std::string> path = path_of(k.mic_cal);
-    if (!path) throw py::type_error("mic_cal must be a path (str or os.PathLike)");
-    refuse(read_option("mic-cal", *path, read));
-    r.mic_calibration = *path;
-  }
-  if (!k.spl_cal.is_none()) {
-    std::optional<std::string> path;
-    py::object level;
-    if (py::isinstance<py::sequence>(k.spl_cal) && !py::isinstance<py::str>(k.spl_cal) &&
-        py::len(k.spl_cal) == 2) {
-      const auto pair = k.spl_cal.cast<py::sequence>();
-      path = path_of(pair[0]);
-      level = pair[1];
-    }
-    if (!path) {
-      throw py::type_error("spl_cal must be a pair (path, level): the calibrator's recording "
-                           "and its stated level, dB SPL");
-    }
-    refuse(read_option("spl-cal", *path, read));
-    refuse(read_option("spl-cal", number_text(argument<double>(level, "spl_cal's level")), read,
-                       true));
-    r.spl_calibration = *path;
-    r.spl_level_db = read.spl_level;
-  }
+// A calibration file's path: a str or os.PathLike that names a file.
+std::string calibration_path(const py::handle& given, Setting setting, const char* kind) {
+  const std::optional<std::string> path = path_of(py::reinterpret_borrow<py::object>(given));
+  if (!path) refuse_type(given, keyword_name(setting), kind);
+  if (path->empty()) refuse(std::string(keyword_name(setting)) + " must name a file", setting);
+  return *path;
 }
 
+// mic_cal and spl_cal's (path, level) into r.
+void calibration_of(const Keywords& k, ResponseRequest& r) {
+  if (!k.mic_cal.is_none()) {
+    r.mic_calibration =
+        calibration_path(k.mic_cal, Setting::mic_calibration, "a path (str or os.PathLike)");
+  }
+  if (k.spl_cal.is_none()) return;
+  const char* kind = "a pair (path, level): the calibrator's recording and its stated level, "
+                     "dB SPL";
+  if (!py::isinstance<py::sequence>(k.spl_cal) || py::isinstance<py::str>(k.spl_cal) ||
+      py::len(k.spl_cal) != 2) {
+    refuse_type(k.spl_cal, "spl_cal", kind);
+  }
+  const auto pair = k.spl_cal.cast<py::sequence>();
+  r.spl_calibration = calibration_path(pair[0], Setting::spl_calibration, kind);
+  r.spl_level_db = argument<double>(pair[1], "spl_cal's level");
+}
+
+// drift's 'auto', or its ppm, into r.
+void drift_of(const py::object& drift, ResponseRequest& r) {
+  if (drift.is_none()) return;
+  if (py::isinstance<py::str>(drift)) {
+    const std::string text = drift.cast<std::string>();
+    if (text != "auto") {
+      refuse("drift ('" + text + "') must be 'auto' or a number of ppm", Setting::drift);
+    }
+    r.drift_auto = true;
+    return;
+  }
+  r.drift_ppm = argument<double>(drift, "drift", "a number (ppm) or 'auto'");
+}
+
+// The request the keywords make, checked as the library checks a request.
 ResponseRequest request_of(const SweepParams& params, const Keywords& k) {
   ResponseRequest r;
   r.sweep = params;
@@ -210,43 +260,24 @@ ResponseRequest request_of(const SweepParams& params, const Keywords& k) {
   r.length = k.length;
   r.harmonics = k.harmonics;
   r.repeat = k.repeat;
-  if (k.reference) {
-    refuse(option_error("reference", std::to_string(*k.reference)));
-    r.reference = *k.reference;
-  }
-  if (py::isinstance<py::str>(k.drift)) {
-    ResponseOptions read;
-    refuse(read_option("drift", k.drift.cast<std::string>(), read));
-    r.drift_auto = read.drift_auto;
-    if (read.drift_given) r.drift_ppm = read.drift_ppm;
-  } else if (!k.drift.is_none()) {
-    r.drift_ppm = argument<double>(k.drift, "drift", "a number (ppm) or 'auto'");
-  }
-  if (k.gate) {
-    refuse(option_error("gate", number_text(*k.gate)));
-    r.gate_ms = *k.gate;
-  }
-  if (k.smooth) {
-    refuse(option_error("smooth", std::to_string(*k.smooth)));
-    r.smooth = *k.smooth;
-  }
+  if (k.reference) check_given(Setting::reference, r.reference = *k.reference);
+  drift_of(k.drift, r);
+  if (k.gate) check_given(Setting::gate, r.gate_ms = *k.gate);
+  if (k.smooth) check_given(Setting::smooth, r.smooth = *k.smooth);
   r.uncompensated = k.uncompensated;
   r.align = k.align;
-  if (k.threads < 0) {
-    throw py::value_error("threads (" + std::to_string(k.threads) +
-                          ") must be 0 (as many as the machine has cores) or more");
-  }
-  r.threads = k.threads;
+  r.threads = threads_of(k.threads);
   r.curves = k.curves;
   r.waterfall = k.waterfall;
   if (k.waterfall_range) {
     if (!k.waterfall) {
-      throw py::value_error("waterfall_range is for the waterfall: give waterfall=True too");
+      refuse("waterfall_range is for the waterfall: give waterfall=True too",
+             Setting::waterfall_range);
     }
-    refuse(option_error("waterfall-range", number_text(*k.waterfall_range)));
     r.waterfall_range_ms = *k.waterfall_range;
   }
   calibration_of(k, r);
+  check_request(r);
   return r;
 }
 
@@ -264,7 +295,7 @@ py::array_t<float> order_array(const ResponseResult& result, int k, int channels
       for (std::int64_t t = 0; t < n; ++t) data[t * channels + c] = row[static_cast<std::size_t>(t)];
     }
   }
-  if (!error.empty()) throw Error(Problem{ProblemCode::unreadable, error});
+  if (!error.empty()) throw Error(Problem(ProblemCode::unreadable, error));
   return out;
 }
 
@@ -325,20 +356,14 @@ py::array_t<float> step_of(const ResponseResult& result) {
       }
     }
   }
-  if (!error.empty()) throw Error(Problem{ProblemCode::unreadable, error});
+  if (!error.empty()) throw Error(Problem(ProblemCode::unreadable, error));
   return out;
 }
 
-// The warnings' words and the JSON report, as vellisk-ir gives them.
+// The warnings' words, in the keywords' names, and the report.
 void report_of(const ResponseResult& result, const std::string& name, PyResponse& out) {
-  RunFigures figures;
-  static_cast<ResponseReport&>(figures) = result.report;
-  figures.recording = name;
-  for (const Warning& w : result.warnings) {
-    figures.warnings.push_back(warning_text(w, name));
-    out.warnings.append(figures.warnings.back());
-  }
-  out.report = python_of(nlohmann::ordered_json::parse(json_report(figures)));
+  for (const Warning& w : result.warnings) out.warnings.append(describe(w, keyword_name, name));
+  out.report = report_dict(result.report, name, py::list(out.warnings));
 }
 
 PyResponse impulse_response(const py::object& recording, int rate,
@@ -366,31 +391,27 @@ PyResponse impulse_response(const py::object& recording, int rate,
   return out;
 }
 
-py::object room_parameters(const py::object& ir, double rate, const std::string& bands,
+py::dict room_parameters(const py::object& ir, double rate, const std::string& bands,
                          int threads) {
+  if (bands != "octave" && bands != "third") {
+    refuse("bands ('" + bands + "') must be 'octave' or 'third'");
+  }
   RoomSetup setup;
-  refuse(read_room_bands(bands.c_str(), setup.third));
+  setup.third = bands == "third";
   setup.rate = rate;
   if (std::optional<Problem> p = check_room(setup)) throw Error(*p);
-  if (threads < 0) {
-    throw py::value_error("threads (" + std::to_string(threads) +
-                          ") must be 0 (as many as the machine has cores) or more");
-  }
-  setup.threads = threads;
+  setup.threads = threads_of(threads);
   const Samples samples = samples_of(ir, "ir");
-  if (samples.frames < 1) throw py::value_error("ir holds no samples");
-  FileResult result;
-  result.rate = rate;
+  if (samples.frames < 1) refuse("ir holds no samples", std::nullopt, ProblemCode::invalid_recording);
+  std::vector<ChannelAnalysis> channels;
   {
     py::gil_scoped_release free;
     MemorySource memory(samples.data.data(), samples.frames, samples.channels, 0,
                         samples.channels, 1, "ir");
     InterruptibleSource source(memory);
-    result.channels = interruptible(source, [&] { return analyse_room(setup, source); });
+    channels = interruptible(source, [&] { return analyse_room(setup, source); });
   }
-  nlohmann::ordered_json json = file_json(result);
-  json.erase("file");
-  return python_of(json);
+  return room_dict(rate, channels);
 }
 
 py::tuple sweep(double rate, double amplitude, double hzstart, double hzend, double duration,
@@ -420,9 +441,10 @@ program writes; impulse_response() turns a recording of the played sweep into th
 impulse response, harmonics, warnings and report, as vellisk-ir does; room_parameters() gives
 the room-acoustic parameters of an impulse response (ISO 3382-1, and the STI of IEC 60268-16),
 as vellisk-room does. Arrays are numpy arrays of samples, frames x channels (or 1-D for one
-channel), full scale at 1. Refused input raises ValueError with the programs' one-line
-message (a file that cannot be read included), an argument of the wrong type TypeError
-naming it, an array that cannot be converted to 32-bit floats MemoryError. The computations
+channel), full scale at 1. Refused input raises vellisk.Error, a ValueError whose message
+names the keyword, the rule and the value ("pre (-1) must be ..."), with its code and the
+keyword (setting); a file that cannot be read raises OSError, an argument of the wrong type
+TypeError naming it, an array that cannot be converted to 32-bit floats MemoryError. The computations
 release the GIL; Ctrl-C ends one between its steps with KeyboardInterrupt.)";
 
 constexpr const char* kSweepDoc = R"(The sweep and its inverse filter.
@@ -431,7 +453,7 @@ The eight numbers are vellisk's arguments: rate in samples per second, amplitude
 sweep's linear peak, hzstart and hzend in Hz, duration and silence (before and after the
 sweep) in seconds, leadin and leadout the fades as fractions of the sweep. Returns
 (sweep, inverse), 1-D float32 arrays bit for bit the samples of vellisk's files. Raises
-ValueError when the numbers make no sweep, with vellisk's message.)";
+vellisk.Error when the numbers make no sweep, with vellisk's message.)";
 
 constexpr const char* kImpulseDoc = R"(The impulse response of a recording, as vellisk-ir measures it.
 
@@ -463,9 +485,10 @@ spl_cal    (path, level): a WAV recording of a calibrator playing level dB SPL a
            the same input chain; every level then reads in dB SPL (--spl-cal)
 
 Returns a Response (ir, harmonics, warnings, report, and curves, step and waterfall when
-asked for). Raises ValueError with vellisk-ir's message for an option, design, file or
-recording it refuses (a file that cannot be read included), TypeError for a keyword of the
-wrong kind, and MemoryError when the measurement needs more memory than the machine allows.)";
+asked for). Raises vellisk.Error naming the keyword for a value it refuses, and with
+vellisk-ir's message for a design, sweep file or recording it refuses; OSError for a file that
+cannot be read, TypeError for a keyword of the wrong kind, and MemoryError when the measurement
+needs more memory than the machine allows.)";
 
 constexpr const char* kRoomDoc = R"(The room-acoustic parameters of an impulse response.
 
@@ -474,33 +497,34 @@ with Lundeby's noise compensation, the single-number values and the STI. ir: fra
 rate: samples per second (1000 to 10000000); bands: 'octave' or 'third'; threads: bands
 analysed at once, 0: as many as the machine has cores. Returns a dict equal to an entry of
 the "files" list of vellisk-room's JSON report, without its "file": {"rate": ...,
-"channels": [...]}, a missing value None. Raises ValueError with vellisk-room's message.)";
+"channels": [...], "measurement": None}, a missing value None. Raises vellisk.Error for a
+rate or bands it refuses.)";
 
-}  // namespace
-
-}  // namespace vellisk
-
-namespace vellisk {
-// vellisk.correction (eq.cpp).
-void add_correction(py::module_& m);
-}  // namespace vellisk
-
-PYBIND11_MODULE(vellisk, m) {
-  using namespace vellisk;
-  m.doc() = kModuleDoc;
-  m.attr("__version__") = kVersion;
-  // Refusals are worded as the programs word them, naming the settings by their options.
-  name_settings(option_name);
+// vellisk.Error, and the translation of the library's problems into Python's exceptions.
+void add_error(py::module_& m) {
+  error_type = PyErr_NewExceptionWithDoc(
+      "vellisk.Error",
+      "A refusal: the value given, the rule it breaks and the keyword, in one line. code: the "
+      "kind of problem ('invalid_design', 'invalid_request', 'invalid_recording', "
+      "'measurement_failed', 'not_finite', ...); setting: the keyword whose rule is broken, or "
+      "None.",
+      PyExc_ValueError, nullptr);
+  if (error_type == nullptr) throw py::error_already_set();
+  py::handle(error_type).attr("code") = py::none();
+  py::handle(error_type).attr("setting") = py::none();
+  m.add_object("Error", py::handle(error_type));
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const Error& e) {
-      PyErr_SetString(e.code() == ProblemCode::out_of_memory ? PyExc_MemoryError : PyExc_ValueError,
-                      e.what());
+      raise_problem(e.problem());
     }
   });
+}
 
+// The Response class.
+void add_response(py::module_& m) {
   py::class_<PyResponse>(m, "Response", "A measurement's results, as impulse_response returns them.")
       .def_readonly("ir", &PyResponse::ir,
                     "The impulse response, frames x channels float32: vellisk-ir's response file "
@@ -509,11 +533,13 @@ PYBIND11_MODULE(vellisk, m) {
                     "The harmonic responses, order 2 upwards: a list of frames x channels float32 "
                     "arrays, vellisk-ir's files irfile-h2, irfile-h3, ...")
       .def_readonly("warnings", &PyResponse::warnings,
-                    "The warnings, a list of strings: the lines vellisk-ir prints after "
-                    "\"Warning: \".")
+                    "The warnings, a list of strings: what probably went wrong and what to do, "
+                    "as vellisk-ir prints them after \"Warning: \", the settings advised named "
+                    "by their keywords.")
       .def_readonly("report", &PyResponse::report,
-                    "Every figure of the measurement, a dict equal to vellisk-ir's JSON report "
-                    "(no outputs; the recording named by name, its format \"samples in memory\").")
+                    "Every figure of the measurement, a dict with the keys and values of "
+                    "vellisk-ir's JSON report (no outputs; the recording named by name, its "
+                    "format \"samples in memory\"; the warnings in the keywords' names).")
       .def_readonly("curves", &PyResponse::curves,
                     "With curves=True, each channel's curves, vellisk-ir's --curves files: a list "
                     "of dicts of 1-D float64 arrays, one value per point of the .frd grid (96 an "
@@ -534,7 +560,10 @@ PYBIND11_MODULE(vellisk, m) {
                std::to_string(r.ir.shape(1)) + " channels, " + std::to_string(py::len(r.harmonics)) +
                " harmonic orders, " + std::to_string(py::len(r.warnings)) + " warnings>";
       });
+}
 
+// sweep() and room_parameters().
+void add_sweep_and_room(py::module_& m) {
   m.def(
       "sweep",
       [](const py::object& rate, const py::object& amplitude, const py::object& hzstart,
@@ -549,6 +578,20 @@ PYBIND11_MODULE(vellisk, m) {
         py::arg("hzend"), py::arg("duration"), py::arg("silence"), py::arg("leadin"),
         py::arg("leadout"));
 
+  m.def(
+      "room_parameters",
+      [](const py::object& ir, const py::object& rate, const py::object& bands,
+         const py::object& threads) {
+        return room_parameters(ir, argument<double>(rate, "rate"),
+                               argument<std::string>(bands, "bands"),
+                               argument<int>(threads, "threads"));
+      },
+      kRoomDoc, py::arg("ir"), py::arg("rate"),
+        py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
+}
+
+// impulse_response(), each argument converted by name.
+void add_impulse_response(py::module_& m) {
   m.def(
       "impulse_response",
       [](const py::object& recording, const py::object& rate, const py::object& design,
@@ -588,17 +631,25 @@ PYBIND11_MODULE(vellisk, m) {
       py::arg("name") = "samples", py::arg("curves") = false, py::arg("step") = false,
       py::arg("waterfall") = false, py::arg("waterfall_range") = py::none(),
       py::arg("mic_cal") = py::none(), py::arg("spl_cal") = py::none());
+}
 
-  m.def(
-      "room_parameters",
-      [](const py::object& ir, const py::object& rate, const py::object& bands,
-         const py::object& threads) {
-        return room_parameters(ir, argument<double>(rate, "rate"),
-                               argument<std::string>(bands, "bands"),
-                               argument<int>(threads, "threads"));
-      },
-      kRoomDoc, py::arg("ir"), py::arg("rate"),
-        py::arg("bands") = "octave", py::kw_only(), py::arg("threads") = 0);
+}  // namespace
+
+}  // namespace vellisk
+
+namespace vellisk {
+// vellisk.correction (eq.cpp).
+void add_correction(py::module_& m);
+}  // namespace vellisk
+
+PYBIND11_MODULE(vellisk, m) {
+  using namespace vellisk;
+  m.doc() = kModuleDoc;
+  m.attr("__version__") = kVersion;
+  add_error(m);
+  add_response(m);
+  add_sweep_and_room(m);
+  add_impulse_response(m);
   register_spin(m);
   add_correction(m);
 }

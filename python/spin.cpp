@@ -1,5 +1,5 @@
 // vellisk.spin: the CTA-2034-A curves, the rating and the beamwidths of responses at angles, as
-// numpy arrays and dicts; refusals raise ValueError with vellisk-spin's line.
+// numpy arrays and dicts; refusals raise vellisk.Error (a ValueError) with vellisk-spin's line.
 #include "spin.h"
 
 #include <pybind11/numpy.h>
@@ -81,7 +81,8 @@ octave; 0: the inputs' own), curves (a dict of the CTA-2034-A curves in dB, vell
 --cta columns), rating (Olive's preference rating and its parts, as vellisk-spin's --json; None
 when the responses do not reach from 100 Hz to 16 kHz), beamwidths (frequency_hz,
 horizontal_deg, vertical_deg: -6 dB per 1/3 octave) and filled_in (the angles allow_missing
-filled in). Raises ValueError with vellisk-spin's line for a file or a set it refuses.)";
+filled in). Raises vellisk.Error (a ValueError) with vellisk-spin's line for a file or a set
+it refuses, and OSError for a file that cannot be read.)";
 
 }  // namespace
 

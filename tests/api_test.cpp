@@ -144,6 +144,55 @@ TEST(Api, ProblemsCarryTheirCodeAndTheProgramsWords) {
   }
 }
 
+// A caller words the library's problems and warnings in its own names for the settings,
+// whatever name_settings gave, and checks a value given one setting at a time.
+TEST(Api, ProblemsAndWarningsAreWordedInTheCallersNames) {
+  const SettingNames keys = [](Setting s) {
+    return s == Setting::gate ? "G" : s == Setting::length ? "L" : "other";
+  };
+  try {
+    check_request(request_with([](ResponseRequest& r) { r.gate_ms = 2000; }));
+    ADD_FAILURE() << "not refused";
+  } catch (const Error& e) {
+    EXPECT_EQ(describe(e.problem(), keys), "G (2000 ms) must not be longer than L (1 s)");
+    EXPECT_EQ(describe(e.problem(), nullptr), e.what());
+  }
+  const Problem own(ProblemCode::unreadable, "a line of the caller's");
+  EXPECT_EQ(describe(own, keys), own.message);
+
+  const struct {
+    Setting setting;
+    double value;
+    const char* line;  // "": in range
+  } given[] = {
+      {Setting::gate, 0, "gate (0) must be a number of milliseconds greater than 0"},
+      {Setting::gate, 0.5, ""},
+      {Setting::reference, 0, "reference (0) must be a channel number from 1 to 1024"},
+      {Setting::reference, 1024, ""},
+      {Setting::smooth, 97, "smooth (97) must be a whole number from 1 to 96"},
+      {Setting::spl_level, 39.9, "spl_level_db (39.9) must be a number of dB SPL from 40 to 160"},
+      {Setting::waterfall_range, 0.1, ""},
+  };
+  for (const auto& g : given) {
+    SCOPED_TRACE(g.line);
+    const std::optional<Problem> p = check_setting(g.setting, g.value);
+    ASSERT_EQ(p.has_value(), *g.line != '\0');
+    if (!p) continue;
+    EXPECT_EQ(p->message, g.line);
+    EXPECT_EQ(p->setting, g.setting);
+    EXPECT_EQ(p->value, g.value);
+  }
+
+  Warning w;
+  w.code = WarningCode::window_ends_early;
+  w.channel = 2;
+  w.value = 31;
+  w.second = 1.0;  // the decay reaches the noise 1 s after the zero instant: 1.25 s holds it
+  EXPECT_EQ(describe(w, keys),
+            "channel 2: the response has not decayed into the noise by the end of its window "
+            "(its last tenth is 31 dB above the noise); L 1.3 or more would hold it");
+}
+
 // The pipeline on a recording in memory gives vellisk-ir's files and JSON report, byte for
 // byte, and its warnings, as codes and as words.
 TEST(Api, MeasuringInMemoryGivesTheProgramsFilesAndReport) {

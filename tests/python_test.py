@@ -1,7 +1,8 @@
-"""The Python module against the programs: vellisk's files, vellisk-ir's responses, warnings and
-JSON report, vellisk-room's JSON entry and the programs' refusals, on the same samples; and a
-scipy filter measured against its closed-form response. VELLISK_BIN names the programs'
-folder, VELLISK_TEST_DATA the golden files'."""
+"""The Python module against independent truths (a scipy filter's closed-form response, a delay
+and gain, an exponential decay's closed-form room values, the refusals' words) and against the
+programs: vellisk's files, vellisk-ir's responses, warnings and JSON report, vellisk-room's JSON
+entry, on the same samples. VELLISK_BIN names the programs' folder, VELLISK_TEST_DATA the golden
+files'."""
 import json
 import os
 import pathlib
@@ -194,12 +195,94 @@ def test_room_parameters_are_vellisk_rooms_json_entry(tmp_path, bands):
     # The same values, rounded as the report gives them.
     got = vellisk.room_parameters(ir, rate, bands)
     assert got == expected
-    assert got["channels"][1]["bands"][-1]["t30_s"] is not None
+    # An exponential decay of reverberation time T: energy e^(-13.8 t / T) from the onset, so
+    # D50 = 1 - e^(-13.8 x 0.05 / T) and C80 = 10 log10(e^(13.8 x 0.08 / T) - 1).
+    for channel, time in zip(got["channels"], (0.8, 1.3)):
+        broadband = channel["bands"][-1]
+        assert broadband["band"] == "broadband"
+        assert channel["onset_s"] == pytest.approx(2400 / rate, abs=2e-3)
+        assert broadband["t30_s"] == pytest.approx(time, rel=0.03)
+        assert broadband["edt_s"] == pytest.approx(time, rel=0.1)
+        k = 6.9 * 2 / time
+        assert broadband["d50"] == pytest.approx(1 - np.exp(-k * 0.05), abs=0.03)
+        assert broadband["c80_db"] == pytest.approx(10 * np.log10(np.exp(k * 0.08) - 1), abs=0.5)
 
 
-def test_refusals_are_the_programs_lines(tmp_path, monkeypatch):
+def test_a_delay_and_gain_report_as_their_values():
+    """An inverted half-level copy of the sweep, 37 samples late: the report's figures are those
+    numbers and the design's, from the module's own dict."""
+    sweep, _ = vellisk.sweep(*DESIGN)
+    y = np.zeros(len(sweep) + 12000, np.float32)
+    y[37:37 + len(sweep)] = -0.5 * sweep
+    got = vellisk.impulse_response(y, 8000, DESIGN, pre=0.05, length=0.5, name="delay")
+    assert got.warnings == []
+    r = got.report
+    assert r["sweep"]["sweep_samples"] == 16000 and r["sweep"]["silence_samples"] == 4000
+    assert r["recording"] == dict(file="delay", format="samples in memory", channels=1,
+                                  frames=len(y), rate_hz=8000)
+    assert r["window"]["zero_instant_sample"] == 400 and r["window"]["pre_s"] == 0.05
+    assert r["band"]["compensated"] and r["band"]["trusted_within_db"] == 12
+    assert r["gate"] is None and r["timing"] is None and r["drift"] is None
+    (c,) = r["channels"]
+    assert c["arrival_samples"] == pytest.approx(37, abs=0.05)
+    assert c["arrival_ms"] == pytest.approx(37 / 8, abs=0.01)
+    assert c["gain_db"] == pytest.approx(20 * np.log10(0.5), abs=0.02)
+    assert c["polarity"] == -1 and c["clipped_samples"] == 0
+    assert c["recorded_peak_dbfs"] == pytest.approx(20 * np.log10(0.25), abs=1e-4)
+    assert "latency1=37" in r["irfile_comment"] and "polarity1=-1" in r["irfile_comment"]
+
+
+def test_refusals_name_the_keywords(tmp_path, monkeypatch):
+    """A refused keyword raises vellisk.Error (a ValueError) naming it, with its code and the
+    keyword; a file that cannot be read raises OSError; what the programs refuse alike (a
+    design, a recording, a sweep file) is their line."""
     monkeypatch.chdir(tmp_path)
     y = recording()[:, 0]
+    short = DESIGN[:2] + [500] + DESIGN[3:]
+    keyword_cases = [
+        (dict(pre=-1), "pre", "pre (-1) must be a number of seconds, 0 or more"),
+        (dict(length=0), "length", "length (0) must be a number of seconds greater than 0"),
+        (dict(gate=0), "gate", "gate (0) must be a number of milliseconds greater than 0"),
+        (dict(smooth=97), "smooth", "smooth (97) must be a whole number from 1 to 96"),
+        (dict(reference=0), "reference", "reference (0) must be a channel number from 1 to 1024"),
+        (dict(drift=1001), "drift", "drift (1001) must be auto, or a number of ppm from -1000 to 1000"),
+        (dict(drift="fast"), "drift", "drift ('fast') must be 'auto' or a number of ppm"),
+        (dict(repeat=2, align=True), "align",
+         "align is for a single sweep without a reference: repeat places the windows by its own "
+         "timing; leave one of them out"),
+        (dict(waterfall=True, waterfall_range=0.01), "waterfall_range",
+         "waterfall_range (0.01) must be a number of milliseconds from 0.1 to 10000"),
+        (dict(waterfall_range=30), "waterfall_range",
+         "waterfall_range is for the waterfall: give waterfall=True too"),
+        (dict(spl_cal=("cal.wav", 200)), "spl_cal's level",
+         "spl_cal's level (200) must be a number of dB SPL from 40 to 160"),
+        (dict(mic_cal=""), "mic_cal", "mic_cal must name a file"),
+    ]
+    for keywords, setting, line in keyword_cases:
+        with pytest.raises(vellisk.Error) as refused:
+            vellisk.impulse_response(y, 8000, DESIGN, **keywords)
+        assert isinstance(refused.value, ValueError)
+        assert (str(refused.value), refused.value.setting) == (line, setting), keywords
+        assert refused.value.code == "invalid_request"
+    # The recording's rule, which names the keyword.
+    with pytest.raises(vellisk.Error) as refused:
+        vellisk.impulse_response(y, 8000, DESIGN, reference=2)
+    assert str(refused.value) == ("reference (2) names a channel the recording does not have: "
+                                  "recording (samples) has 1")
+    assert refused.value.code == "invalid_recording"
+    with pytest.raises(vellisk.Error, match=r"^harmonics \(10\) asks for order 6, whose band is empty"):
+        vellisk.impulse_response(y, 8000, short, harmonics=10)
+    with pytest.raises(vellisk.Error, match=r"^gate \(2000 ms\) must not be longer than length \(1 s\)$"):
+        vellisk.impulse_response(y, 8000, DESIGN, gate=2000)
+
+    # Files that cannot be read.
+    for keywords in (dict(mic_cal="missing.txt"), dict(design="missing.wav"),
+                     dict(spl_cal=("missing.wav", 94))):
+        design = keywords.pop("design", DESIGN)
+        with pytest.raises(OSError, match="missing"):
+            vellisk.impulse_response(y, 8000, design, **keywords)
+
+    # What the programs refuse alike, in their words; the code says the kind.
     wavfile.write(tmp_path / "rec.wav", 16000, y)
     run("vellisk", ["--wav", *NUMBERS, "sweep.wav", "inverse.wav"], tmp_path)
     wavfile.write(tmp_path / "rec8.wav", 8000, y)
@@ -209,46 +292,30 @@ def test_refusals_are_the_programs_lines(tmp_path, monkeypatch):
     with open("tampered.wav", "r+b") as f:
         f.seek(data + 4 * 5000)
         f.write(np.float32(0.25).tobytes())
-    short = DESIGN[:2] + [500] + DESIGN[3:]
     cases = [
-        ("vellisk", [*NUMBERS[:3], "5000", *NUMBERS[4:], "s.pcm", "i.pcm"],
+        ("vellisk", [*NUMBERS[:3], "5000", *NUMBERS[4:], "s.pcm", "i.pcm"], "invalid_design",
          lambda: vellisk.sweep(*DESIGN[:3], 5000, *DESIGN[4:])),
-        ("vellisk-ir", ["--drift", "fast", *NUMBERS, "rec.wav", "ir.wav"],
-         lambda: vellisk.impulse_response(y, 8000, DESIGN, drift="fast")),
-        ("vellisk-ir", ["--gate", "0", *NUMBERS, "rec.wav", "ir.wav"],
-         lambda: vellisk.impulse_response(y, 8000, DESIGN, gate=0)),
-        ("vellisk-ir", ["--pre", "-1", *NUMBERS, "rec.wav", "ir.wav"],
-         lambda: vellisk.impulse_response(y, 8000, DESIGN, pre=-1)),
-        ("vellisk-ir", ["-H", "10", *[f"{n:g}" for n in short], "rec.wav", "ir.wav"],
-         lambda: vellisk.impulse_response(y, 8000, short, harmonics=10)),
-        ("vellisk-ir", [*NUMBERS, "rec.wav", "ir.wav"],
+        ("vellisk-ir", [*NUMBERS, "rec.wav", "ir.wav"], "invalid_recording",
          lambda: vellisk.impulse_response(y, 16000, DESIGN, name="rec.wav")),
-        ("vellisk-room", ["--bands", "fifth", "rec.wav"],
-         lambda: vellisk.room_parameters(y, 16000, "fifth")),
-        ("vellisk-ir", ["--sweep", "tampered.wav", "rec8.wav", "ir.wav"],
+        ("vellisk-ir", ["--sweep", "tampered.wav", "rec8.wav", "ir.wav"], "invalid_design",
          lambda: vellisk.impulse_response(y, 8000, "tampered.wav")),
-        ("vellisk-ir", ["--sweep", "rec8.wav", "rec8.wav", "ir.wav"],
+        ("vellisk-ir", ["--sweep", "rec8.wav", "rec8.wav", "ir.wav"], "invalid_design",
          lambda: vellisk.impulse_response(y, 8000, pathlib.Path("rec8.wav"))),
-        ("vellisk-ir", ["--sweep", "missing.wav", "rec8.wav", "ir.wav"],
-         lambda: vellisk.impulse_response(y, 8000, "missing.wav")),
-        ("vellisk-ir", ["--waterfall", "w.csv", "--waterfall-range", "0.01", *NUMBERS, "rec.wav",
-                        "ir.wav"],
-         lambda: vellisk.impulse_response(y, 8000, DESIGN, waterfall=True, waterfall_range=0.01)),
-        ("vellisk-ir", ["--spl-cal", "cal.wav", "200", *NUMBERS, "rec8.wav", "ir.wav"],
-         lambda: vellisk.impulse_response(y, 8000, DESIGN, spl_cal=("cal.wav", 200))),
-        ("vellisk-ir", ["--mic-cal", "missing.txt", *NUMBERS, "rec8.wav", "ir.wav"],
-         lambda: vellisk.impulse_response(y, 8000, DESIGN, mic_cal="missing.txt")),
     ]
-    for program, args, call in cases:
+    for program, args, code, call in cases:
         line = run(program, args, tmp_path, status=1).stderr
-        with pytest.raises(ValueError) as refused:
+        with pytest.raises(vellisk.Error) as refused:
             call()
-        assert str(refused.value) + "\n" == line, (program, args)
+        assert (str(refused.value) + "\n", refused.value.code) == (line, code), (program, args)
+        assert refused.value.setting is None
+    with pytest.raises(vellisk.Error, match=r"^bands \('fifth'\) must be 'octave' or 'third'$"):
+        vellisk.room_parameters(y, 16000, "fifth")
+    with pytest.raises(vellisk.Error, match="rate"):
+        vellisk.room_parameters(y, 100)
     for bad in np.arange(9000, dtype=np.int16), np.zeros((2, 2, 9000)):
-        with pytest.raises(ValueError):
+        with pytest.raises(vellisk.Error) as refused:
             vellisk.impulse_response(bad, 8000, DESIGN)
-    with pytest.raises(ValueError, match="waterfall=True"):
-        vellisk.impulse_response(y, 8000, DESIGN, waterfall_range=30)
+        assert refused.value.code == "invalid_recording"
     for spl_cal in "cal.wav", ("cal.wav",), ("cal.wav", 94, 1000):  # not a (path, level)
         with pytest.raises(TypeError):
             vellisk.impulse_response(y, 8000, DESIGN, spl_cal=spl_cal)

@@ -4,7 +4,7 @@
 /// word them.
 ///
 /// Threads: name_settings is not synchronised with anything, so call it before any
-/// computation starts; everything else may be called from any thread.
+/// computation starts; everything else (describe included) may be called from any thread.
 #pragma once
 
 #include <cstdint>
@@ -83,12 +83,28 @@ struct Problem {
   std::string message;  ///< one line: what failed and why, with the value and the rule
   std::optional<Setting> setting;  ///< the request's setting whose rule is broken, where one is
   double value = 0;                ///< its value (a drift in ppm, a gate in ms, ...)
+  /// The line with the settings it names left to be named (describe names them); "" when it
+  /// names none. The library's own: make a Problem with its constructor.
+  std::string wording;
 
   Problem() = default;
-  /// A problem of code c, worded line, about setting s of value v where it concerns one.
-  Problem(ProblemCode c, std::string line, std::optional<Setting> s = std::nullopt, double v = 0)
-      : code(c), message(std::move(line)), setting(s), value(v) {}
+  /// A problem of code c, worded line, about setting s of value v where it concerns one. The
+  /// settings a line of the library names are named by setting_name.
+  Problem(ProblemCode c, std::string line, std::optional<Setting> s = std::nullopt, double v = 0);
 };
+
+/// The problem's line with every setting it names called by names' name for it (nullptr: the
+/// request's own fields, "pre", "waterfall_range_ms"): a caller with names of its own (a
+/// program's options, a module's keywords) words the library's problems in them, whatever
+/// name_settings gave. Depends on its arguments alone.
+std::string describe(const Problem& problem, SettingNames names);
+
+/// A warning's words, without "Warning: ": what probably happened and what to do, the
+/// settings it advises called by names' name for them (nullptr: the request's own fields);
+/// recording names the recording, which recording_ends_early says. Depends on its arguments
+/// alone.
+std::string describe(const Warning& warning, SettingNames names,
+                     const std::string& recording = {});
 
 /// Thrown by the library's computations: what() is the problem's message.
 class Error : public std::runtime_error {

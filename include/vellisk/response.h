@@ -92,6 +92,9 @@ inline constexpr int kMaxOrder = 10;
 inline constexpr double kMaxDriftPpm = 1000;  ///< the largest drift corrected, ppm either way
 inline constexpr int kMaxRepeats = 1000;      ///< the most sweeps played back to back
 inline constexpr int kMaxSmooth = 96;  ///< the text files' grid has 96 points an octave
+/// The band of a compensated response (ResponseReport::band_low_hz to band_high_hz): where the
+/// sweep lies within this many dB of its full level.
+inline constexpr double kBandWithinDb = 12;
 
 /// Everything vellisk-ir's options set, by their names there. Ranges are checked by
 /// check_request.
@@ -130,6 +133,12 @@ struct ResponseRequest {
 /// not silent, the ranges of the options, a drift given that the sweep can take, a window the
 /// transforms can hold, and harmonic orders that have a band and room. Throws Error.
 void check_request(const ResponseRequest& request);
+
+/// A value given for one setting, against its range, as a caller that reads the settings one
+/// at a time (a program's option, a module's keyword) checks it when it is given: a gate,
+/// smoothing or reference channel given is never 0, which in a request says none. None, or
+/// the problem (ProblemCode::invalid_request) naming the setting, its value and the range.
+std::optional<Problem> check_setting(Setting setting, double value);
 
 // ---------------------------------------------------------------------------------------------
 // The results
@@ -419,6 +428,11 @@ std::string parse_response_text(std::string_view text, MeasuredResponse& out);
 /// out of its range (check_request's rules, with the file's window).
 std::vector<FrequencyResponse> read_response_file(const std::string& path, double gate_ms = 0,
                                                   int smooth = 0);
+
+/// What a response found outside the window (FoundResponse::at, samples after the zero
+/// instant, at rate samples a second) probably means: "3.004 s after the zero instant: the
+/// recorder probably started that much before playback, or the latency is that long".
+std::string found_response_text(double at, double rate);
 
 /// The problem of a channel's response that is not finite (ProblemCode::not_finite), or none.
 std::optional<Problem> result_problem(const ResponseResult& result);

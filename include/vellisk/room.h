@@ -63,6 +63,9 @@ inline constexpr int kClarityDecimals = 2;      ///< C50, C80, dB
 inline constexpr int kDefinitionDecimals = 3;   ///< D50
 inline constexpr int kCentreTimeDecimals = 1;   ///< Ts, ms
 inline constexpr int kLevelDecimals = 1;        ///< INR and decay range, dB
+/// x rounded to decimals places as the reports give a value (one of the decimals above),
+/// never a negative zero.
+double rounded(double x, int decimals);
 
 /// One straight line fitted to a stretch of the decay curve.
 struct DecayFit {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/recording.h"
+#include "sweep/settings.h"
 #include "vellisk/problem.h"
 #include "sweep/validation.h"
 
@@ -28,7 +29,7 @@ std::string formatted_hz(double hz) {
 
 std::string mic_error_text(const MicCalibrationError& e, const std::string& path) {
   using Code = MicCalibrationError::Code;
-  const std::string what = std::string(setting_name(Setting::mic_calibration)) + " (" + path + ")";
+  const std::string what = std::string(marked(Setting::mic_calibration)) + " (" + path + ")";
   const std::string line = what + " line " + std::to_string(e.line);
   switch (e.code) {
     case Code::unreadable:
@@ -64,10 +65,10 @@ std::string mic_error_text(const MicCalibrationError& e, const std::string& path
 
 std::string calibrator_error_text(const CalibratorError& e, const std::string& path) {
   using Code = CalibratorError::Code;
-  const std::string what = std::string(setting_name(Setting::spl_calibration)) + " (" + path + ")";
+  const std::string what = std::string(marked(Setting::spl_calibration)) + " (" + path + ")";
   switch (e.code) {
     case Code::bad_level:
-      return std::string(setting_name(Setting::spl_level)) + " (" + text(e.stated_level_db) +
+      return std::string(marked(Setting::spl_level)) + " (" + text(e.stated_level_db) +
              ") must be a number of dB SPL from 40 to 160";
     case Code::bad_frequency:
       return what + ": the calibrator's frequency (" + text(e.stated_hz) +
@@ -106,6 +107,10 @@ std::string load_calibration(const ResponseRequest& r, double band_low, double b
   out = LoadedCalibration{};
   if (!r.mic_calibration.empty()) {
     auto mic = read_mic_calibration(r.mic_calibration);
+    if (!mic && mic.error().code == MicCalibrationError::Code::unreadable) {
+      throw Error(Problem(ProblemCode::unreadable, mic_error_text(mic.error(), r.mic_calibration),
+                          Setting::mic_calibration));
+    }
     if (!mic) return mic_error_text(mic.error(), r.mic_calibration);
     if (auto e = check_coverage(*mic, band_low, band_high)) {
       return mic_error_text(*e, r.mic_calibration);
@@ -114,7 +119,13 @@ std::string load_calibration(const ResponseRequest& r, double band_low, double b
   }
   if (!r.spl_calibration.empty()) {
     Recording file;
-    if (std::string e = file.open(r.spl_calibration.c_str(), false, 1, setting_name(Setting::spl_calibration)); !e.empty()) {
+    if (std::string e = file.open(r.spl_calibration.c_str(), false, 1, marked(Setting::spl_calibration)); !e.empty()) {
+      // A file that cannot be opened at all is unreadable; one that opens is refused.
+      std::FILE* readable = std::fopen(r.spl_calibration.c_str(), "rb");
+      if (readable == nullptr) {
+        throw Error(Problem(ProblemCode::unreadable, e, Setting::spl_calibration));
+      }
+      std::fclose(readable);
       return e;
     }
     const SourceInfo& info = file.info();

@@ -27,7 +27,8 @@ std::string calibrator_error_text(const CalibratorError& e, const std::string& p
 
 // Reads request.mic_calibration, which must cover band_low to band_high Hz (the band the rows
 // cover), and measures request.spl_calibration (its first channel, at most
-// kCalibratorMaxSeconds) through it. Returns "" or the refusal.
+// kCalibratorMaxSeconds) through it. Returns "" or the refusal; throws Error (unreadable) when
+// the microphone's file cannot be read or the calibrator's cannot be opened.
 inline constexpr double kCalibratorMaxSeconds = 60;
 std::string load_calibration(const ResponseRequest& request, double band_low, double band_high,
                              LoadedCalibration& out);

@@ -5,6 +5,7 @@
 #include <complex>
 
 #include "sweep/sweep_design.h"
+#include "vellisk/response.h"
 
 namespace vellisk {
 
@@ -28,7 +29,7 @@ namespace vellisk {
 inline constexpr double kRegularisation = 1e-4;
 inline constexpr int kEdgeOrder = 12;
 // The band trusted: where the fades leave the sweep within this of full level.
-inline constexpr double kTrustedDb = -12;
+inline constexpr double kTrustedDb = -kBandWithinDb;
 
 class Compensation {
  public:

@@ -21,6 +21,7 @@
 #include "response/plausibility.h"
 #include "response/store.h"
 #include "response/timing.h"
+#include "sweep/settings.h"
 #include "sweep/sweep_design.h"
 #include "sweep/validation.h"
 #include "vellisk/response.h"
@@ -31,7 +32,15 @@ namespace {
 
 std::string text(double value) { return number_text(value); }
 
-std::string named(Setting setting) { return setting_name(setting); }
+std::string named(Setting setting) { return marked(setting); }
+
+// align_error's line, its settings marked.
+std::string align_line(bool align, int reference, int repeat) {
+  if (!align || (reference <= 0 && repeat <= 1)) return "";
+  return named(Setting::align) + " is for a single sweep without a reference: " +
+         named(reference > 0 ? Setting::reference : Setting::repeat) +
+         " places the windows by its own timing; leave one of them out";
+}
 
 [[noreturn]] void fail(ProblemCode code, std::string message) {
   throw Error(Problem{code, std::move(message)});
@@ -56,39 +65,72 @@ void check(ProblemCode code, const Refusal& r) {
   if (!r.line.empty()) throw Error(Problem{code, r.line, r.setting, r.value});
 }
 
-// The options' own ranges, worded as the programs' option readers word them.
-Refusal range_error(const ResponseRequest& r) {
+// A setting's range for a value given: a gate, smoothing or reference given is never 0 (0 in
+// a request says none).
+Refusal given_range(Setting setting, double v) {
   // "pre (-1) must be ...": the setting, its value and the rule.
-  const auto refused = [](Setting setting, double value, const char* rule) {
-    return refusal(setting, value, named(setting) + " (" + text(value) + ")" + rule);
+  const auto refused = [setting, v](const char* rule) {
+    return refusal(setting, v, named(setting) + " (" + text(v) + ")" + rule);
   };
-  if (!(r.length > 0)) return refused(Setting::length, r.length, " must be a number of seconds greater than 0");
-  if (!(r.pre >= 0)) return refused(Setting::pre, r.pre, " must be a number of seconds, 0 or more");
-  if (r.harmonics < 1 || r.harmonics > kMaxOrder) {
-    return refused(Setting::harmonics, r.harmonics, " must be a whole number from 2 to 10");
+  const auto within = [v](double low, double high) { return v >= low && v <= high; };
+  switch (setting) {
+    case Setting::length:
+      if (!(v > 0)) return refused(" must be a number of seconds greater than 0");
+      break;
+    case Setting::pre:
+      if (!(v >= 0)) return refused(" must be a number of seconds, 0 or more");
+      break;
+    case Setting::harmonics:
+      if (!within(1, kMaxOrder)) return refused(" must be a whole number from 2 to 10");
+      break;
+    case Setting::drift:
+      if (!(std::abs(v) <= kMaxDriftPpm)) {
+        return refused(" must be auto, or a number of ppm from -1000 to 1000");
+      }
+      break;
+    case Setting::reference:
+      if (!within(1, 1024)) return refused(" must be a channel number from 1 to 1024");
+      break;
+    case Setting::repeat:
+      if (!within(1, kMaxRepeats)) return refused(" must be a whole number from 1 to 1000");
+      break;
+    case Setting::smooth:
+      if (!within(1, kMaxSmooth)) return refused(" must be a whole number from 1 to 96");
+      break;
+    case Setting::gate:
+      if (!(v > 0)) return refused(" must be a number of milliseconds greater than 0");
+      break;
+    case Setting::waterfall_range:
+      if (!within(0.1, 10000)) return refused(" must be a number of milliseconds from 0.1 to 10000");
+      break;
+    case Setting::spl_level:
+      if (!within(40, 160)) return refused(" must be a number of dB SPL from 40 to 160");
+      break;
+    default:
+      break;
   }
-  if (r.drift_ppm && !(std::abs(*r.drift_ppm) <= kMaxDriftPpm)) {
-    return refused(Setting::drift, *r.drift_ppm, " must be auto, or a number of ppm from -1000 to 1000");
+  return {};
+}
+
+// The request's ranges, in the order the programs read their options, then align's relation.
+Refusal range_error(const ResponseRequest& r) {
+  const std::pair<Setting, std::optional<double>> given[] = {
+      {Setting::length, r.length},
+      {Setting::pre, r.pre},
+      {Setting::harmonics, r.harmonics},
+      {Setting::drift, r.drift_ppm},
+      {Setting::reference, r.reference != 0 ? std::optional<double>(r.reference) : std::nullopt},
+      {Setting::repeat, r.repeat},
+      {Setting::smooth, r.smooth != 0 ? std::optional<double>(r.smooth) : std::nullopt},
+      {Setting::gate, r.gate_ms != 0 ? std::optional(r.gate_ms) : std::nullopt},
+      {Setting::waterfall_range, r.waterfall_range_ms},
+      {Setting::spl_level,
+       !r.spl_calibration.empty() ? std::optional(r.spl_level_db) : std::nullopt}};
+  for (const auto& [setting, value] : given) {
+    if (!value) continue;
+    if (Refusal e = given_range(setting, *value); !e.line.empty()) return e;
   }
-  if (r.reference < 0 || r.reference > 1024) {
-    return refused(Setting::reference, r.reference, " must be a channel number from 1 to 1024");
-  }
-  if (r.repeat < 1 || r.repeat > kMaxRepeats) {
-    return refused(Setting::repeat, r.repeat, " must be a whole number from 1 to 1000");
-  }
-  if (r.smooth < 0 || r.smooth > kMaxSmooth) {
-    return refused(Setting::smooth, r.smooth, " must be a whole number from 1 to 96");
-  }
-  if (!(r.gate_ms >= 0)) {
-    return refused(Setting::gate, r.gate_ms, " must be a number of milliseconds greater than 0");
-  }
-  if (!(r.waterfall_range_ms >= 0.1 && r.waterfall_range_ms <= 10000)) {
-    return refused(Setting::waterfall_range, r.waterfall_range_ms, " must be a number of milliseconds from 0.1 to 10000");
-  }
-  if (!r.spl_calibration.empty() && !(r.spl_level_db >= 40 && r.spl_level_db <= 160)) {
-    return refused(Setting::spl_level, r.spl_level_db, " must be a number of dB SPL from 40 to 160");
-  }
-  const std::string align = align_error(r.align, r.reference, r.repeat);
+  const std::string align = align_line(r.align, r.reference, r.repeat);
   return {align, align.empty() ? std::nullopt : std::optional(Setting::align), 1};
 }
 
@@ -216,8 +258,8 @@ std::string memory_error(MeasurementSetup& setup, int channels) {
   std::snprintf(line, sizeof line,
                 "The run needs about %.0f MiB of memory, more than the %.0f MiB this machine "
                 "allows; shorten %s or %s, or measure a shorter sweep",
-                needed / 1048576, usable / 1048576, setting_name(Setting::length),
-                setting_name(Setting::pre));
+                needed / 1048576, usable / 1048576, marked(Setting::length),
+                marked(Setting::pre));
   return line;
 }
 
@@ -386,6 +428,12 @@ void collect(const ResponsePlan& plan, const TimingResult& timed, Measurement& m
 
 }  // namespace
 
+std::optional<Problem> check_setting(Setting setting, double value) {
+  const Refusal e = given_range(setting, value);
+  if (e.line.empty()) return std::nullopt;
+  return Problem(ProblemCode::invalid_request, e.line, e.setting, e.value);
+}
+
 void check_request(const ResponseRequest& request) {
   const SweepParams& params = request.sweep;
   const SweepDesign design = compute_design(params);
@@ -527,10 +575,7 @@ ResponseResult measure(const ResponseRequest& request, SampleSource& source,
 namespace vellisk {
 
 std::string align_error(bool align, int reference, int repeat) {
-  if (!align || (reference <= 0 && repeat <= 1)) return "";
-  return named(Setting::align) + " is for a single sweep without a reference: " +
-         named(reference > 0 ? Setting::reference : Setting::repeat) +
-         " places the windows by its own timing; leave one of them out";
+  return Problem(ProblemCode::invalid_request, align_line(align, reference, repeat)).message;
 }
 
 std::string write_order(const ResponseResult& result, int order, ResponseFile& file) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "response/analysis.h"
+#include "sweep/settings.h"
 #include "vellisk/problem.h"
 
 namespace vellisk {
@@ -244,9 +245,9 @@ std::string place_repeat(RepeatPass& p, int r, const float* origin, const Measur
   if (!(offset >= static_cast<double>(-p.layout.pre) &&
         offset <= static_cast<double>(p.setup.length))) {
     return "repeat " + std::to_string(r + 1) + " lies " + std::to_string(std::lround(offset)) +
-           " samples from the first's zero instant, beyond " + setting_name(Setting::pre) +
-           " and " + setting_name(Setting::length) +
-           ": is the recording the sweep file played " + setting_name(Setting::repeat) +
+           " samples from the first's zero instant, beyond " + marked(Setting::pre) +
+           " and " + marked(Setting::length) +
+           ": is the recording the sweep file played " + marked(Setting::repeat) +
            " times back to back?";
   }
   return "";

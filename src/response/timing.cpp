@@ -9,6 +9,7 @@
 #include "response/analysis.h"
 #include "response/fft.h"
 #include "response/repeats.h"
+#include "sweep/settings.h"
 #include "sweep/validation.h"
 #include "vellisk/problem.h"
 
@@ -44,15 +45,15 @@ std::string measure_pass(const TimingSetup& t, MeasurementSetup& setup, SampleSo
 std::string timing_error(const TimingSetup& t, const SweepDesign& d, int channels,
                          std::int64_t frames, const std::string& name) {
   if (t.reference >= channels) {
-    return std::string(setting_name(Setting::reference)) + " (" +
+    return std::string(marked(Setting::reference)) + " (" +
            std::to_string(t.reference + 1) +
            ") names a channel the recording does not have: recording (" + name + ") has " +
            std::to_string(channels);
   }
   if (t.drift_auto && t.reference < 0 && t.repeats < 2) {
-    return std::string(setting_name(Setting::drift)) + " auto needs a timing reference: " +
-           setting_name(Setting::reference) + " C (a loopback channel) or " +
-           setting_name(Setting::repeat) +
+    return std::string(marked(Setting::drift)) + " auto needs a timing reference: " +
+           marked(Setting::reference) + " C (a loopback channel) or " +
+           marked(Setting::repeat) +
            " N (N of 2 or more); one sweep through an unknown system cannot tell clock drift "
            "from the system's own delay";
   }
@@ -63,7 +64,7 @@ std::string timing_error(const TimingSetup& t, const SweepDesign& d, int channel
         frames < d.silencelen + d.sweeplen ? 0 : (frames - d.silencelen - d.sweeplen) / period + 1;
     return "recording (" + name + ") holds " + std::to_string(frames) + " frames, " +
            std::to_string(whole) + " whole " + (whole == 1 ? "repeat" : "repeats") +
-           " of the sweep file (" + std::to_string(period) + " samples), fewer than " + setting_name(Setting::repeat) + " (" +
+           " of the sweep file (" + std::to_string(period) + " samples), fewer than " + marked(Setting::repeat) + " (" +
            std::to_string(t.repeats) + "), whose last sweep ends at frame " + std::to_string(end);
   }
   return "";
@@ -98,7 +99,7 @@ std::string reference_arrival(const float* origin, const Measurement& m, int cha
     return what + " peaks at the edge of the window, " +
            number_text(peak.position - static_cast<double>(l.pre)) +
            " samples from the zero instant: its arrival is not within " +
-           setting_name(Setting::pre) + " and " + setting_name(Setting::length);
+           marked(Setting::pre) + " and " + marked(Setting::length);
   }
   offset = peak.position - static_cast<double>(l.pre);
   return "";

@@ -33,8 +33,6 @@ inline constexpr double kMinModulationRangeDb = 20;
 // perfect impulse, say) holds no decay, and no noise to tell one by.
 inline constexpr double kMinDecayMs = 10;
 
-// x rounded to `decimals` places, never a negative zero.
-double rounded(double x, int decimals);
 
 // Lundeby et al. (1995), "Uncertainties of measurements in room acoustics",
 // Acustica 81: the noise level, the point where the decay meets it, and the

@@ -95,73 +95,10 @@ std::vector<std::string> channel_lines(int channel, const ChannelFigures& c,
   return lines;
 }
 
-std::string found_text(double at, double rate) {
-  const double s = at / rate;
-  if (at > 0) {
-    return formatted("%.3f s after the zero instant: the recorder probably started that much "
-                     "before playback, or the latency is that long", s);
-  }
-  return formatted("%.3f s before the zero instant: the recording probably began that much "
-                   "after playback, and misses the sweep's start", -s);
-}
+std::string found_text(double at, double rate) { return found_response_text(at, rate); }
 
 std::string warning_text(const Warning& w, const std::string& recording) {
-  const int c = w.channel;
-  const char* advice =
-      "check that the eight numbers are those of the played sweep, that the recording began "
-      "before playback and that --length exceeds the latency";
-  switch (w.code) {
-    case WarningCode::silent_recording:
-      return formatted("channel %d: the recording is silent where the sweep should be (every "
-                       "sample read is 0); check the input's connection and channel", c);
-    case WarningCode::clipped:
-      return formatted("channel %d: %" PRId64 " %s of the recording %s at full scale: it probably "
-                       "clipped; lower the playback or input level and measure again",
-                       c, w.count, w.count == 1 ? "sample" : "samples", w.count == 1 ? "is" : "are");
-    case WarningCode::low_recording:
-      return formatted("channel %d: the recording peaks at only %.1f dBFS, so the measurement is "
-                       "limited by noise; raise the playback or input level", c, w.value);
-    case WarningCode::response_elsewhere:
-      return formatted("channel %d: the response lies %s; --align moves the window onto it", c,
-                       found_text(w.value, w.second).c_str());
-    case WarningCode::outside_window:
-      return formatted("channel %d: the response's peak lies outside the window or at its edge "
-                       "(%.3f s from the zero instant); the recording may have begun after "
-                       "playback, or the latency exceeds --length", c, w.value);
-    case WarningCode::low_peak_to_noise:
-      return formatted("channel %d: the response's peak-to-noise is only %.1f dB; %s", c, w.value,
-                       advice);
-    case WarningCode::not_an_impulse:
-      return formatted("channel %d: the response does not look like an impulse, its peak only "
-                       "%.1f dB above its rms over the window; %s", c, w.value, advice);
-    case WarningCode::window_ends_early: {
-      // Room to see the floor beyond the decay: a quarter more, in tenths of a second.
-      const std::string length =
-          w.second > 0 ? formatted("; --length %.1f or more would hold it",
-                                   std::ceil(12.5 * w.second) / 10)
-                       : std::string("; a longer --length would hold more of it");
-      return formatted("channel %d: the response has not decayed into the noise by the end of "
-                       "its window (its last tenth is %.0f dB above the noise)%s",
-                       c, w.value, length.c_str());
-    }
-    case WarningCode::drift_spreads_arrival: {
-      const std::string how = w.count > 0 ? formatted("on the reference (channel %" PRId64 ")", w.count)
-                                          : std::string("from the spacing of the repeats");
-      // With a drift given, the warning is about what is left after it.
-      const std::string left =
-          w.second != 0 ? formatted(", %.1f ppm beyond the %.1f ppm applied,", w.value - w.second,
-                                    w.second)
-                        : std::string();
-      return formatted(
-          "a clock drift of %.1f ppm, measured %s%s spreads the response's arrival over %.1f "
-          "samples across the band; --drift auto corrects it",
-          w.value, how.c_str(), left.empty() ? "," : left.c_str(), w.third);
-    }
-    case WarningCode::recording_ends_early:
-      return "recording (" + recording + ") ends " + std::to_string(w.count) +
-             " samples before the window does; they are read as silence";
-  }
-  return "";
+  return describe(w, setting_name, recording);
 }
 
 }  // namespace vellisk
