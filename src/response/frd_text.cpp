@@ -1,11 +1,23 @@
 // Wording the refusals of .frd text and of averages, for every program that reads them.
 #include "response/frd_text.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "sweep/validation.h"
 
 namespace vellisk {
+
+namespace {
+
+// A limit in Hz without an exponent: "0.001", "10000000".
+std::string plain_hz(double hz) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.15g", hz);
+  return text;
+}
+
+}  // namespace
 
 std::string frd_error_text(const FrdError& e, const std::string& name) {
   using Code = FrdError::Code;
@@ -24,7 +36,7 @@ std::string frd_error_text(const FrdError& e, const std::string& name) {
              std::to_string(e.columns == 2 ? 3 : 2);
     case Code::bad_frequency:
       return line + ": its frequency (" + number_text(e.frequency_hz) + ") must be from " +
-             number_text(kFrdLowestHz) + " to " + number_text(kFrdHighestHz) + " Hz";
+             plain_hz(kFrdLowestHz) + " to " + plain_hz(kFrdHighestHz) + " Hz";
     case Code::not_ascending:
       return line + ": its frequency (" + number_text(e.frequency_hz) +
              ") must be above the row before's";
