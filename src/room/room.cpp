@@ -104,16 +104,23 @@ namespace {
 // y[0..end); y[onset] is the onset. The last samples, where the filter started
 // from rest, are left out (but never half of what follows the onset).
 BandParameters analyse_band(double* y, std::int64_t end, std::int64_t onset, std::int64_t settle,
-                            const BandTiming& timing, const RoomSetup& setup) {
+                            const BandTiming& timing, const RoomSetup& setup,
+                            std::vector<double>& scratch) {
   for (std::int64_t i = 0; i < end; ++i) y[i] *= y[i];
   const std::int64_t n = std::max(end - settle, onset + (end - onset + 1) / 2);
-  return band_parameters(y, n, onset, timing, setup.rate, setup.curve_points);
+  return band_parameters(y, n, onset, timing, setup.rate, setup.curve_points, scratch);
 }
 
 }  // namespace
 
 ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
                                 const std::vector<double>& x) {
+  ChannelBuffers buffers;
+  return analyse_channel(setup, plan, x, buffers);
+}
+
+ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
+                                const std::vector<double>& x, ChannelBuffers& buffers) {
   ChannelAnalysis a;
   // Digital silence at the end is padding, not the response's noise.
   auto n = static_cast<std::int64_t>(x.size());
@@ -157,7 +164,9 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
   std::int64_t longest = 0;
   for (const BandTiming& t : plan.timing) longest = std::max(longest, t.early);
   const std::int64_t pad = std::max<std::int64_t>(0, longest - onset.sample);
-  std::vector<double> padded(static_cast<std::size_t>(pad + n), 0.0);
+  std::vector<double>& padded = buffers.padded;
+  padded.resize(static_cast<std::size_t>(pad + n));
+  std::fill(padded.begin(), padded.begin() + pad, 0.0);
   std::copy(x.begin(), x.begin() + n, padded.begin() + pad);
   const std::int64_t start = pad + onset.sample;  // the onset in padded
 
@@ -168,8 +177,17 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
   const std::int64_t total = pad + n;
   std::atomic<std::size_t> next{0};
   const std::size_t pairs = (count + 1) / 2;
-  run_parallel(std::max(1, std::min(setup.threads, static_cast<int>(pairs))), [&](int) {
-    std::vector<double> first(padded.size()), second(padded.size());
+  const int workers = std::max(1, std::min(setup.threads, static_cast<int>(pairs)));
+  if (buffers.first.size() < static_cast<std::size_t>(workers)) {
+    buffers.first.resize(static_cast<std::size_t>(workers));
+    buffers.second.resize(static_cast<std::size_t>(workers));
+    buffers.curve.resize(static_cast<std::size_t>(workers));
+  }
+  run_parallel(workers, [&](int w) {
+    std::vector<double>& first = buffers.first[static_cast<std::size_t>(w)];
+    std::vector<double>& second = buffers.second[static_cast<std::size_t>(w)];
+    first.resize(padded.size());
+    second.resize(padded.size());
     for (std::size_t q; (q = next++) < pairs;) {
       const std::size_t b = 2 * q;
       std::int64_t early = b < filtered ? plan.timing[b].early : 0;
@@ -193,7 +211,8 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
           std::copy(in, in + (total - from), y);
           timing.bandwidth = setup.rate / 2;
         }
-        a.bands[k].parameters = analyse_band(y, total - from, start - from, settle, timing, setup);
+        a.bands[k].parameters = analyse_band(y, total - from, start - from, settle, timing, setup,
+                                             buffers.curve[static_cast<std::size_t>(w)]);
       }
     }
   });
@@ -232,13 +251,14 @@ std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& 
   std::vector<float> samples(static_cast<std::size_t>(frames));
   std::vector<double> x(samples.size());
   std::vector<ChannelAnalysis> channels;
+  ChannelBuffers buffers;
   for (int c = 0; c < source.info().channels; ++c) {
     float* out[] = {samples.data()};
     if (std::string e = source.read(0, frames, c, 1, out); !e.empty()) {
       throw Error(Problem{ProblemCode::unreadable, e});
     }
     std::copy(samples.begin(), samples.end(), x.begin());
-    channels.push_back(analyse_channel(s, plan, x));
+    channels.push_back(analyse_channel(s, plan, x, buffers));
   }
   return channels;
 }

@@ -185,6 +185,7 @@ RoomFigureAverage average_figure(const SpatialAverage& average) {
 struct RunState {
   std::optional<SpeechLevels> levels;
   BandPlan plan;
+  ChannelBuffers buffers;  // the analysis's, kept from channel to channel
   SpatialAverage* average = nullptr;
   RoomFigure* figure = nullptr;
 };
@@ -221,7 +222,7 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
   for (std::size_t c = 0; c < samples.size(); ++c) {
     std::copy(samples[c].begin(), samples[c].end(), x.begin());
     std::vector<float>().swap(samples[c]);
-    ChannelAnalysis a = analyse_channel(setup, plan, x);
+    ChannelAnalysis a = analyse_channel(setup, plan, x, run.buffers);
     for (const std::string& l : channel_table(a, static_cast<int>(c + 1))) print_line(l.c_str());
     if (run.average != nullptr) {
       add_position(*run.average, info.name + ", channel " + std::to_string(c + 1), a);
