@@ -28,11 +28,11 @@ BandPlan plan_bands(const RoomSetup& setup);
 
 // What the analysis of a channel works in, kept from one channel to the next so that a run
 // allocates (and the system maps) these buffers once, not for every channel: the padded
-// response, and each worker's two filtered bands and decay curve.
+// response, and each worker's four filtered bands and decay curve.
 struct ChannelBuffers {
   std::vector<double> padded;
-  std::vector<std::vector<double>> first, second;  // a pair a worker
-  std::vector<std::vector<double>> curve;          // a worker's Schroeder curve
+  std::vector<std::vector<double>> bands;  // four a worker
+  std::vector<std::vector<double>> curve;  // a worker's Schroeder curve
 };
 
 // Analyses x[0..n), in buffers of its own or in those given.

@@ -113,13 +113,14 @@ std::string headerless_error(const RoomOptions& o) {
 }
 
 // The threads that fit the analysis of every file in the memory the machine
-// allows: the samples of a file's channels, one channel in double precision,
-// and two bands' buffers a thread over it and the padding before it.
+// allows: the samples of a file's channels, one channel in double precision
+// and again padded, and four bands' buffers and a decay curve a thread over it
+// and the padding before it.
 std::string memory_error(const IrFiles& inputs, int& threads) {
   const double usable = 0.9 * usable_memory();
   for (const IrFileInfo& f : inputs.files()) {
     const double frames = static_cast<double>(f.frames) + 0.4 * f.rate;
-    const auto need = [&](int t) { return frames * (4.0 * f.channels + 8 + 16.0 * t); };
+    const auto need = [&](int t) { return frames * (4.0 * f.channels + 16 + 40.0 * t); };
     while (threads > 1 && need(threads) > usable) --threads;
     if (need(threads) > usable) {
       return formatted("irfile (%s) needs about %.0f MiB of memory to analyse, more than the %.0f "
