@@ -173,6 +173,34 @@ TEST(RoomBands, FiltersMeetTheClass1Mask) {
   }
 }
 
+TEST(RoomBands, FourBandsAtOnceFilterAsEachAlone) {
+  // Four lanes in one pass (vector registers where there are some), and the
+  // fallback for a cascade of another length: each band exactly as alone.
+  std::vector<double> x = decaying_tone(1000, 0.3, 0.01, 0.3);
+  x[50] += 1;
+  const auto n = static_cast<std::int64_t>(x.size());
+  const std::vector<Section> bands[] = {band_pass(177.8, 354.8, kRate), band_pass(354.8, 707.9, kRate),
+                                        band_pass(707.9, 1412.5, kRate),
+                                        band_pass(8912.5, 11220.2, kRate)};
+  std::vector<Section> short_cascade = bands[1];
+  short_cascade.pop_back();
+  for (const bool reversed : {false, true}) {
+    for (const bool fallback : {false, true}) {
+      SCOPED_TRACE(std::string(reversed ? "reversed" : "forward") + (fallback ? ", fallback" : ""));
+      const std::vector<Section>* f[] = {&bands[0], fallback ? &short_cascade : &bands[1], &bands[2],
+                                         &bands[3]};
+      std::vector<std::vector<double>> y(4, std::vector<double>(x.size()));
+      double* out[] = {y[0].data(), y[1].data(), y[2].data(), y[3].data()};
+      filter_four(f, x.data(), out, n, reversed);
+      for (int l = 0; l < 4; ++l) {
+        std::vector<double> alone(x.size());
+        filter(*f[l], x.data(), alone.data(), n, reversed);
+        EXPECT_EQ(y[static_cast<std::size_t>(l)], alone) << "lane " << l;
+      }
+    }
+  }
+}
+
 TEST(RoomBands, TwoBandsAtOnceFilterAsEachAlone) {
   // A click and a tone burst, forward and time-reversed: the paired pass must
   // give each band exactly what filtering it alone gives.
@@ -427,6 +455,40 @@ TEST(RoomPadding, AHallTrimmedAtItsDirectSoundGivesTheValuesOfThePaddedOne) {
   }
 }
 
+
+TEST(Room, BuffersKeptFromChannelToChannelChangeNothing) {
+  // A long channel, then shorter ones in the buffers it leaves (stale samples
+  // in them, and a different padding before the onset): each as in buffers of
+  // its own.
+  for (const bool third : {false, true}) {
+    RoomSetup setup;
+    setup.rate = kRate;
+    setup.third = third;
+    setup.threads = 2;
+    const BandPlan plan = plan_bands(setup);
+    ChannelBuffers kept;
+    const std::vector<double> channels[] = {decaying_noise(1.5, 0.3, 2, -70),
+                                            decaying_noise(0.6, 0, 0.8, -60),
+                                            decaying_tone(500, 0.5, 0.05, 1)};
+    for (std::size_t c = 0; c < std::size(channels); ++c) {
+      const ChannelAnalysis a = analyse_channel(setup, plan, channels[c], kept);
+      const ChannelAnalysis b = analyse_channel(setup, plan, channels[c]);
+      ASSERT_EQ(a.bands.size(), b.bands.size());
+      for (std::size_t k = 0; k < a.bands.size(); ++k) {
+        SCOPED_TRACE("channel " + std::to_string(c) + ", band " + a.bands[k].label +
+                     (third ? ", thirds" : ", octaves"));
+        const BandParameters &p = a.bands[k].parameters, &q = b.bands[k].parameters;
+        EXPECT_EQ(p.t30, q.t30);
+        EXPECT_EQ(p.edt, q.edt);
+        EXPECT_EQ(p.c80, q.c80);
+        EXPECT_EQ(p.ts, q.ts);
+        EXPECT_EQ(p.range, q.range);
+        EXPECT_EQ(p.notes, q.notes);
+      }
+      EXPECT_EQ(a.speech.sti, b.speech.sti);
+    }
+  }
+}
 TEST(RoomTail, AFadedDecayGivesNoInrButTheValuesOfTheDecayWithItsFloor) {
   // T 1.5 s over a floor 70 dB down, 4 s; then the same with its last second
   // faded to zero, as library files often are: the fade is no noise floor.

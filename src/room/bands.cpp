@@ -8,9 +8,9 @@
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
+#endif
 
 namespace vellisk {
-#endif
 
 namespace {
 
@@ -136,39 +136,87 @@ void cascade(const Section* s, double* y, std::int64_t n) {
   }
 }
 
-// Two cascades of four sections on one input, side by side: twice the
-// independent recurrences, and lanes a vector unit can pair. Backward, the
+// Cascades of four sections on one input, side by side, a lane each: as many
+// independent recurrences, and lanes a vector unit can pack. Backward, the
 // recursion runs from the last sample to the first: the time-reversed
-// filtering, without reversing anything.
-template <bool kBackward>
-void cascade_pair(const Section* a, const Section* b, const double* x, double* ya, double* yb,
-                  std::int64_t n) {
-  double b0[4][2], b1[4][2], b2[4][2], a1[4][2], a2[4][2];
+// filtering, without reversing anything. Every lane rounds as a cascade of its
+// own would, on any vector unit.
+// kLanes doubles, added and multiplied together (GCC's and Clang's vector types).
+template <int kLanes>
+struct LanesOf;
+template <>
+struct LanesOf<2> {
+  typedef double type __attribute__((vector_size(16)));
+};
+template <>
+struct LanesOf<4> {
+  typedef double type __attribute__((vector_size(32)));
+};
+
+template <bool kBackward, int kLanes>
+[[gnu::always_inline]] inline void cascade_lanes(const Section* const* s, const double* x,
+                                                 double* const* y, std::int64_t n) {
+  using Lanes = typename LanesOf<kLanes>::type;
+  Lanes b0[4], b1[4], b2[4], a1[4], a2[4];
   for (int k = 0; k < 4; ++k) {
-    b0[k][0] = a[k].b0, b0[k][1] = b[k].b0;
-    b1[k][0] = a[k].b1, b1[k][1] = b[k].b1;
-    b2[k][0] = a[k].b2, b2[k][1] = b[k].b2;
-    a1[k][0] = a[k].a1, a1[k][1] = b[k].a1;
-    a2[k][0] = a[k].a2, a2[k][1] = b[k].a2;
+    for (int l = 0; l < kLanes; ++l) {
+      b0[k][l] = s[l][k].b0, b1[k][l] = s[l][k].b1, b2[k][l] = s[l][k].b2;
+      a1[k][l] = s[l][k].a1, a2[k][l] = s[l][k].a2;
+    }
   }
-  double x1[4][2] = {}, x2[4][2] = {}, y1[4][2] = {}, y2[4][2] = {};
+  Lanes x1[4] = {}, x2[4] = {}, y1[4] = {}, y2[4] = {};
   for (std::int64_t j = 0; j < n; ++j) {
     const std::int64_t i = kBackward ? n - 1 - j : j;
-    double v[2] = {x[i], x[i]};
+    Lanes v;
+    for (int l = 0; l < kLanes; ++l) v[l] = x[i];
     for (int k = 0; k < 4; ++k) {
-      for (int l = 0; l < 2; ++l) {
-        const double ahead =
-            b0[k][l] * v[l] + b1[k][l] * x1[k][l] + b2[k][l] * x2[k][l] - a2[k][l] * y2[k][l];
-        const double out = ahead - a1[k][l] * y1[k][l];
-        x2[k][l] = x1[k][l], x1[k][l] = v[l];
-        y2[k][l] = y1[k][l], y1[k][l] = out;
-        v[l] = out;
-      }
+      const Lanes ahead = b0[k] * v + b1[k] * x1[k] + b2[k] * x2[k] - a2[k] * y2[k];
+      const Lanes out = ahead - a1[k] * y1[k];
+      x2[k] = x1[k], x1[k] = v;
+      y2[k] = y1[k], y1[k] = out;
+      v = out;
     }
-    ya[i] = v[0];
-    yb[i] = v[1];
+    for (int l = 0; l < kLanes; ++l) y[l][i] = v[l];
   }
 }
+
+template <int kLanes>
+void cascades(const Section* const* s, const double* x, double* const* y, std::int64_t n,
+              bool backward) {
+  if (backward) {
+    cascade_lanes<true, kLanes>(s, x, y, n);
+  } else {
+    cascade_lanes<false, kLanes>(s, x, y, n);
+  }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Four lanes fill the 256-bit registers of AVX where the processor has them (its
+// additions and products, not fused ones: the same roundings).
+[[gnu::target("avx")]] void cascades_avx(const Section* const* s, const double* x,
+                                         double* const* y, std::int64_t n, bool backward) {
+  if (backward) {
+    cascade_lanes<true, 4>(s, x, y, n);
+  } else {
+    cascade_lanes<false, 4>(s, x, y, n);
+  }
+}
+
+void four_cascades(const Section* const* s, const double* x, double* const* y, std::int64_t n,
+                   bool backward) {
+  static const bool avx = __builtin_cpu_supports("avx");
+  if (avx) {
+    cascades_avx(s, x, y, n, backward);
+  } else {
+    cascades<4>(s, x, y, n, backward);
+  }
+}
+#else
+void four_cascades(const Section* const* s, const double* x, double* const* y, std::int64_t n,
+                   bool backward) {
+  cascades<4>(s, x, y, n, backward);
+}
+#endif
 
 }  // namespace
 
@@ -180,11 +228,24 @@ void filter_pair(const std::vector<Section>& a, const std::vector<Section>& b, c
     return;
   }
   const FlushDenormals flush;
-  if (reversed) {
-    cascade_pair<true>(a.data(), b.data(), x, ya, yb, n);
-  } else {
-    cascade_pair<false>(a.data(), b.data(), x, ya, yb, n);
+  const Section* s[] = {a.data(), b.data()};
+  double* y[] = {ya, yb};
+  cascades<2>(s, x, y, n, reversed);
+}
+
+void filter_four(const std::vector<Section>* const filters[4], const double* x, double* const y[4],
+                 std::int64_t n, bool reversed) {
+  const Section* s[4];
+  for (int l = 0; l < 4; ++l) {
+    if (filters[l]->size() != 4) {
+      filter_pair(*filters[0], *filters[1], x, y[0], y[1], n, reversed);
+      filter_pair(*filters[2], *filters[3], x, y[2], y[3], n, reversed);
+      return;
+    }
+    s[l] = filters[l]->data();
   }
+  const FlushDenormals flush;
+  four_cascades(s, x, y, n, reversed);
 }
 
 void filter(const std::vector<Section>& sections, const double* x, double* y, std::int64_t n,

@@ -53,6 +53,11 @@ double group_delay(const std::vector<Section>& sections, double f, double rate);
 void filter_pair(const std::vector<Section>& a, const std::vector<Section>& b, const double* x,
                  double* ya, double* yb, std::int64_t n, bool reversed);
 
+// filter() of x through four cascades at once, into y[0] to y[3]: quicker still
+// where the processor can pack four lanes.
+void filter_four(const std::vector<Section>* const filters[4], const double* x, double* const y[4],
+                 std::int64_t n, bool reversed);
+
 // The time, s, within which the band filter's impulse response has given all but `fraction`
 // of its energy. With 1e-4: how far the time-reversed filter spreads a click ahead of it;
 // with 1e-2: how long the time-reversed filter takes to settle at the end of a response,

@@ -243,8 +243,9 @@ namespace {
 // compensation, from `first` on.
 class EnergyCurve {
  public:
-  EnergyCurve(const double* sq, std::int64_t first, const NoiseFit& noise)
-      : first_(first), last_(noise.cross), noise_(noise) {
+  // energy is where the curve is kept, reused from band to band.
+  EnergyCurve(const double* sq, std::int64_t first, const NoiseFit& noise, std::vector<double>& energy)
+      : first_(first), last_(noise.cross), noise_(noise), energy_(energy) {
     energy_.resize(static_cast<std::size_t>(last_ - first_ + 1));
     double sum = noise.compensation;
     energy_.back() = sum;
@@ -264,7 +265,7 @@ class EnergyCurve {
  private:
   std::int64_t first_, last_;
   const NoiseFit& noise_;
-  std::vector<double> energy_;
+  std::vector<double>& energy_;
 };
 
 constexpr double kToDb = 10 / 2.302585092994046;  // 10 / ln 10
@@ -472,6 +473,13 @@ void tail_notes(const NoiseFit& noise, bool floor, double seconds, BandParameter
 
 BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
                                const BandTiming& timing, double rate, int curve_points) {
+  std::vector<double> scratch;
+  return band_parameters(sq, n, onset, timing, rate, curve_points, scratch);
+}
+
+BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
+                               const BandTiming& timing, double rate, int curve_points,
+                               std::vector<double>& scratch) {
   BandParameters p;
   NoiseFit noise = lundeby(sq, n, onset, rate, timing.interval);
   p.range = rounded(noise.range_db, kLevelDecimals);
@@ -495,7 +503,7 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
   if (no_tail) noise.compensation = 0;
   tail_notes(noise, floor, static_cast<double>(n - onset) / rate, p);
   if (no_tail) p.notes.push_back(*no_tail);
-  const EnergyCurve curve(sq, first, noise);
+  const EnergyCurve curve(sq, first, noise, scratch);
   const double at_onset = curve(onset);
   if (!(at_onset > 0)) {
     p.notes.push_back("no energy after the onset");

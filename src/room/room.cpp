@@ -104,16 +104,87 @@ namespace {
 // y[0..end); y[onset] is the onset. The last samples, where the filter started
 // from rest, are left out (but never half of what follows the onset).
 BandParameters analyse_band(double* y, std::int64_t end, std::int64_t onset, std::int64_t settle,
-                            const BandTiming& timing, const RoomSetup& setup) {
+                            const BandTiming& timing, const RoomSetup& setup,
+                            std::vector<double>& scratch) {
   for (std::int64_t i = 0; i < end; ++i) y[i] *= y[i];
   const std::int64_t n = std::max(end - settle, onset + (end - onset + 1) / 2);
-  return band_parameters(y, n, onset, timing, setup.rate, setup.curve_points);
+  return band_parameters(y, n, onset, timing, setup.rate, setup.curve_points, scratch);
+}
+
+// What the workers on a channel share: the padded response, total samples long, its onset at
+// start.
+struct BandWork {
+  const RoomSetup& setup;
+  const BandPlan& plan;
+  const double* padded;
+  std::int64_t total, start;
+};
+
+// Where the analysis of band k starts in the padded response: as far before the onset as the
+// longer ringing of the pair of bands it is one of.
+std::int64_t band_from(const BandWork& w, std::size_t k) {
+  const std::size_t b = k - k % 2, filtered = w.plan.bands.size();
+  std::int64_t early = b < filtered ? w.plan.timing[b].early : 0;
+  if (b + 1 < filtered) early = std::max(early, w.plan.timing[b + 1].early);
+  return std::max<std::int64_t>(0, w.start - early);
+}
+
+// Filters the bands from `first` (up to four; the broadband when first is past the last
+// band) into y[0..3], each from the earliest sample any of them needs, and analyses each.
+void analyse_group(const BandWork& w, std::size_t first, std::vector<double>* y,
+                   std::vector<double>& curve, std::vector<BandResult>& results) {
+  const std::size_t filtered = w.plan.bands.size();
+  const std::size_t last = first < filtered ? std::min(first + 4, filtered) : first + 1;
+  std::int64_t from = band_from(w, first);
+  if (last - first > 2) from = std::min(from, band_from(w, first + 2));
+  double* out[4];
+  for (std::size_t k = first; k < last; ++k) {
+    y[k - first].resize(static_cast<std::size_t>(w.total));
+    out[k - first] = y[k - first].data() + from;
+  }
+  const double* in = w.padded + from;
+  const std::int64_t n = w.total - from;
+  if (last - first == 4) {
+    const std::vector<Section>* f[] = {&w.plan.filters[first], &w.plan.filters[first + 1],
+                                       &w.plan.filters[first + 2], &w.plan.filters[first + 3]};
+    filter_four(f, in, out, n, true);
+  } else if (first < filtered) {
+    for (std::size_t k = first; k < last; k += 2) {
+      if (k + 1 < last) {
+        filter_pair(w.plan.filters[k], w.plan.filters[k + 1], in, out[k - first],
+                    out[k + 1 - first], n, true);
+      } else {
+        filter(w.plan.filters[k], in, out[k - first], n, true);
+      }
+    }
+  } else {
+    std::copy(in, in + n, out[0]);
+  }
+  for (std::size_t k = first; k < last; ++k) {
+    const std::int64_t at = band_from(w, k);
+    BandTiming timing;
+    std::int64_t settle = 0;
+    if (k < filtered) {
+      timing = w.plan.timing[k];
+      settle = w.plan.settle[k];
+    } else {
+      timing.bandwidth = w.setup.rate / 2;
+    }
+    results[k].parameters = analyse_band(y[k - first].data() + at, w.total - at, w.start - at,
+                                         settle, timing, w.setup, curve);
+  }
 }
 
 }  // namespace
 
 ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
                                 const std::vector<double>& x) {
+  ChannelBuffers buffers;
+  return analyse_channel(setup, plan, x, buffers);
+}
+
+ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
+                                const std::vector<double>& x, ChannelBuffers& buffers) {
   ChannelAnalysis a;
   // Digital silence at the end is padding, not the response's noise.
   auto n = static_cast<std::int64_t>(x.size());
@@ -157,44 +228,26 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
   std::int64_t longest = 0;
   for (const BandTiming& t : plan.timing) longest = std::max(longest, t.early);
   const std::int64_t pad = std::max<std::int64_t>(0, longest - onset.sample);
-  std::vector<double> padded(static_cast<std::size_t>(pad + n), 0.0);
+  std::vector<double>& padded = buffers.padded;
+  padded.resize(static_cast<std::size_t>(pad + n));
+  std::fill(padded.begin(), padded.begin() + pad, 0.0);
   std::copy(x.begin(), x.begin() + n, padded.begin() + pad);
   const std::int64_t start = pad + onset.sample;  // the onset in padded
 
-  // Each worker takes the next two bands, filters them into its own buffers
-  // over what they need of the pad, and analyses them; the broadband is a band
-  // of its own.
+  // Each worker takes the next four bands (the broadband last, alone), filters
+  // them into its own buffers over what they need of the pad, and analyses them.
   const std::size_t filtered = plan.bands.size();
-  const std::int64_t total = pad + n;
+  const std::size_t groups = (filtered + 3) / 4 + 1;
+  const int workers = std::max(1, std::min(setup.threads, static_cast<int>(groups)));
+  buffers.bands.resize(std::max(buffers.bands.size(), 4 * static_cast<std::size_t>(workers)));
+  buffers.curve.resize(std::max(buffers.curve.size(), static_cast<std::size_t>(workers)));
+  const BandWork work{setup, plan, padded.data(), pad + n, start};
   std::atomic<std::size_t> next{0};
-  const std::size_t pairs = (count + 1) / 2;
-  run_parallel(std::max(1, std::min(setup.threads, static_cast<int>(pairs))), [&](int) {
-    std::vector<double> first(padded.size()), second(padded.size());
-    for (std::size_t q; (q = next++) < pairs;) {
-      const std::size_t b = 2 * q;
-      std::int64_t early = b < filtered ? plan.timing[b].early : 0;
-      if (b + 1 < filtered) early = std::max(early, plan.timing[b + 1].early);
-      const std::int64_t from = std::max<std::int64_t>(0, start - early);
-      const double* in = padded.data() + from;
-      if (b + 1 < filtered) {
-        filter_pair(plan.filters[b], plan.filters[b + 1], in, first.data() + from,
-                    second.data() + from, total - from, true);
-      } else if (b < filtered) {
-        filter(plan.filters[b], in, first.data() + from, total - from, true);
-      }
-      for (std::size_t k = b; k < std::min(b + 2, count); ++k) {
-        double* y = (k == b ? first : second).data() + from;
-        BandTiming timing;
-        std::int64_t settle = 0;
-        if (k < filtered) {
-          timing = plan.timing[k];
-          settle = plan.settle[k];
-        } else {
-          std::copy(in, in + (total - from), y);
-          timing.bandwidth = setup.rate / 2;
-        }
-        a.bands[k].parameters = analyse_band(y, total - from, start - from, settle, timing, setup);
-      }
+  run_parallel(workers, [&](int w) {
+    const auto worker = static_cast<std::size_t>(w);
+    for (std::size_t g; (g = next++) < groups;) {
+      const std::size_t first = g + 1 < groups ? 4 * g : filtered;
+      analyse_group(work, first, &buffers.bands[4 * worker], buffers.curve[worker], a.bands);
     }
   });
   a.single = single_numbers(a.bands, setup.third);
@@ -232,13 +285,14 @@ std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& 
   std::vector<float> samples(static_cast<std::size_t>(frames));
   std::vector<double> x(samples.size());
   std::vector<ChannelAnalysis> channels;
+  ChannelBuffers buffers;
   for (int c = 0; c < source.info().channels; ++c) {
     float* out[] = {samples.data()};
     if (std::string e = source.read(0, frames, c, 1, out); !e.empty()) {
       throw Error(Problem{ProblemCode::unreadable, e});
     }
     std::copy(samples.begin(), samples.end(), x.begin());
-    channels.push_back(analyse_channel(s, plan, x));
+    channels.push_back(analyse_channel(s, plan, x, buffers));
   }
   return channels;
 }

@@ -26,9 +26,20 @@ struct BandPlan {
 };
 BandPlan plan_bands(const RoomSetup& setup);
 
-// Analyses x[0..n).
+// What the analysis of a channel works in, kept from one channel to the next so that a run
+// allocates (and the system maps) these buffers once, not for every channel: the padded
+// response, and each worker's four filtered bands and decay curve.
+struct ChannelBuffers {
+  std::vector<double> padded;
+  std::vector<std::vector<double>> bands;  // four a worker
+  std::vector<std::vector<double>> curve;  // a worker's Schroeder curve
+};
+
+// Analyses x[0..n), in buffers of its own or in those given.
 ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
                                 const std::vector<double>& x);
+ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
+                                const std::vector<double>& x, ChannelBuffers& buffers);
 
 // The single-number values of a channel's bands.
 SingleNumbers single_numbers(const std::vector<BandResult>& bands, bool third);

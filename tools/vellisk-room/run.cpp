@@ -113,13 +113,14 @@ std::string headerless_error(const RoomOptions& o) {
 }
 
 // The threads that fit the analysis of every file in the memory the machine
-// allows: the samples of a file's channels, one channel in double precision,
-// and two bands' buffers a thread over it and the padding before it.
+// allows: the samples of a file's channels, one channel in double precision
+// and again padded, and four bands' buffers and a decay curve a thread over it
+// and the padding before it.
 std::string memory_error(const IrFiles& inputs, int& threads) {
   const double usable = 0.9 * usable_memory();
   for (const IrFileInfo& f : inputs.files()) {
     const double frames = static_cast<double>(f.frames) + 0.4 * f.rate;
-    const auto need = [&](int t) { return frames * (4.0 * f.channels + 8 + 16.0 * t); };
+    const auto need = [&](int t) { return frames * (4.0 * f.channels + 16 + 40.0 * t); };
     while (threads > 1 && need(threads) > usable) --threads;
     if (need(threads) > usable) {
       return formatted("irfile (%s) needs about %.0f MiB of memory to analyse, more than the %.0f "
@@ -185,6 +186,7 @@ RoomFigureAverage average_figure(const SpatialAverage& average) {
 struct RunState {
   std::optional<SpeechLevels> levels;
   BandPlan plan;
+  ChannelBuffers buffers;  // the analysis's, kept from channel to channel
   SpatialAverage* average = nullptr;
   RoomFigure* figure = nullptr;
 };
@@ -221,7 +223,7 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
   for (std::size_t c = 0; c < samples.size(); ++c) {
     std::copy(samples[c].begin(), samples[c].end(), x.begin());
     std::vector<float>().swap(samples[c]);
-    ChannelAnalysis a = analyse_channel(setup, plan, x);
+    ChannelAnalysis a = analyse_channel(setup, plan, x, run.buffers);
     for (const std::string& l : channel_table(a, static_cast<int>(c + 1))) print_line(l.c_str());
     if (run.average != nullptr) {
       add_position(*run.average, info.name + ", channel " + std::to_string(c + 1), a);
