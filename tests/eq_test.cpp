@@ -157,7 +157,7 @@ TEST(VelliskEq, RefusesBeforeAnyWorkAndWritesNothing) {
       {{"--fir", "f.wav", "--fir-length", "1000"}, "it needs at least 19200 taps"},
       {{"--fir", "f.wav", "--phase", "mixed", "--mixed-above", "10"}, "--mixed-above (10 Hz) must lie within"},
       {{"--fir", "f.wav", "--phase", "zero"}, "--phase (zero) must be minimum, linear or mixed"},
-      {{"bad.frd"}, "input (bad.frd) line 3 is text among the rows"},
+      {{"bad.frd"}, "input (bad.frd) line 3 is neither a row of finite numbers"},
   };
   RunSetup setup;
   setup.program = VELLISK_EQ_BINARY;
