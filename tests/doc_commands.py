@@ -1,0 +1,239 @@
+#!/usr/bin/env python3
+"""Runs the commands of the README and the guide's pages as written, and compares their output.
+
+Each fenced ```console block's `$ ` lines are commands (a line ending in a backslash goes on
+on the next); the lines after a command, up to the next `$ ` line or the block's end, are
+what it prints, standard output and standard error together, compared line for line, digit
+for digit. A command shown without output must only succeed. Every command must end with
+status 0: a page that shows a refusal shows `echo "status $?"` after it.
+
+A page's blocks run in order in one shell, in a fresh temporary folder, with the programs of
+the build first on PATH. A block after `<!-- file: NAME -->` is written to NAME in that folder
+instead of run (a Python example, a levels file). A block after `<!-- test: jack -->` needs
+a JACK server: ctest gives such a page the jack lock, and the page starts its own server,
+under a name of the test's (JACK_DEFAULT_SERVER), which the shell stops at the end.
+
+Commands are only shown where they are tested: a ```sh, ```bash or ```shell block, or a
+```python block that is not a file, is refused.
+
+  doc_commands.py [--update] --bin DIR [--python-dir DIR] [--pythonpath DIR]
+                  [--build DIR] [--source DIR] PAGE...
+
+--update rewrites the shown output of every command that shows output with what it prints
+now, in place; the test never uses it.
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+FENCE = re.compile(r"^```(\S*)\s*$")
+MARK = re.compile(r"^<!-- (file|test): (\S+) -->\s*$")
+UNTESTED = {"sh", "bash", "shell", "python"}
+
+
+class Command:
+    def __init__(self, text, line, shown_from, shown):
+        self.text = text            # the command, its continuation lines joined with newlines
+        self.line = line            # its line number in the page, from 1
+        self.shown_from = shown_from  # index of its first shown output line in the page
+        self.shown = shown          # the lines shown after it
+
+
+def parse(path):
+    """The page's steps, in order: ("file", name, text) and ("run", Command)."""
+    lines = open(path, encoding="utf-8").read().split("\n")
+    steps, mark, i = [], None, 0
+    while i < len(lines):
+        m = MARK.match(lines[i])
+        if m:
+            mark = (m.group(1), m.group(2))
+            i += 1
+            continue
+        fence = FENCE.match(lines[i])
+        if not fence:
+            if lines[i].strip():
+                mark = None
+            i += 1
+            continue
+        lang, start = fence.group(1), i + 1
+        end = start
+        while end < len(lines) and not lines[end].startswith("```"):
+            end += 1
+        if end == len(lines):
+            sys.exit(f"{path}:{i + 1}: the block is never closed")
+        body = lines[start:end]
+        if mark and mark[0] == "file":
+            steps.append(("file", mark[1], "\n".join(body) + "\n"))
+        elif lang == "console":
+            steps.extend(("run", c) for c in commands(path, body, start))
+        elif lang in UNTESTED:
+            sys.exit(f"{path}:{i + 1}: a ```{lang} block is never run: make it a console block "
+                     "or a file")
+        mark, i = None, end + 1
+    return lines, steps
+
+
+def commands(path, body, first):
+    found, k = [], 0
+    if body and not body[0].startswith("$ "):
+        sys.exit(f"{path}:{first + 1}: a console block starts with a command")
+    while k < len(body):
+        line = first + k
+        text = body[k][2:]
+        while text.endswith("\\") and k + 1 < len(body):
+            k += 1
+            text += "\n" + body[k]
+        k += 1
+        start = k
+        while k < len(body) and not body[k].startswith("$ "):
+            k += 1
+        found.append(Command(text, line + 1, first + start, body[start:k]))
+    return found
+
+
+class Shell:
+    """One bash for a page, in its own session, each command's output to a file of its own."""
+
+    def __init__(self, folder, scratch, env):
+        self.scratch = scratch
+        self.count = 0
+        self.bash = subprocess.Popen(["bash", "--noprofile", "--norc"], cwd=folder, env=env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, start_new_session=True,
+                                     text=True)
+
+    def run(self, text):
+        self.count += 1
+        out = os.path.join(self.scratch, f"out{self.count}")
+        done = f"__done_{self.count}__"
+        self.bash.stdin.write(f"{{ {text}\n}} </dev/null >'{out}' 2>&1\n"
+                              f"echo \"{done} $?\"\n")
+        self.bash.stdin.flush()
+        while True:
+            reply = self.bash.stdout.readline()
+            if not reply:
+                return None, open(out, encoding="utf-8", errors="replace").read()
+            if reply.startswith(done):
+                status = int(reply.split()[1])
+                return status, open(out, encoding="utf-8", errors="replace").read()
+
+    def close(self):
+        try:
+            os.killpg(self.bash.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        self.bash.stdin.close()
+        self.bash.wait()
+
+
+def environment(args, home):
+    env = dict(os.environ)
+    path = [os.path.abspath(args.bin)]
+    if args.python_dir:
+        path.append(os.path.abspath(args.python_dir))
+    env["PATH"] = os.pathsep.join(path + [env.get("PATH", "/usr/bin:/bin")])
+    if args.pythonpath:
+        env["PYTHONPATH"] = os.path.abspath(args.pythonpath)
+    env["HOME"] = home
+    env["JACK_DEFAULT_SERVER"] = f"vellisk-doc-{os.getpid()}"
+    env["LC_ALL"] = "C.UTF-8"
+    env["PYTHONDONTWRITEBYTECODE"] = "1"
+    env.pop("MANPATH", None)
+    env.pop("PKG_CONFIG_PATH", None)
+    return env
+
+
+def prepare(folder, args):
+    """The page's folder stands in for a clone: examples/ and, when given, build/release."""
+    if args.source:
+        os.symlink(os.path.join(os.path.abspath(args.source), "examples"),
+                   os.path.join(folder, "examples"))
+    if args.build:
+        os.mkdir(os.path.join(folder, "build"))
+        os.symlink(os.path.abspath(args.build), os.path.join(folder, "build", "release"))
+
+
+def run_page(path, args):
+    lines, steps = parse(path)
+    failures, updates = [], {}
+    top = tempfile.mkdtemp(prefix="vellisk-doc-")
+    folder, scratch = os.path.join(top, "work"), os.path.join(top, "scratch")
+    os.mkdir(folder)
+    os.mkdir(scratch)
+    shell = None
+    try:
+        prepare(folder, args)
+        shell = Shell(folder, scratch, environment(args, folder))
+        for step in steps:
+            if step[0] == "file":
+                with open(os.path.join(folder, step[1]), "w", encoding="utf-8") as f:
+                    f.write(step[2])
+                continue
+            command = step[1]
+            status, output = shell.run(command.text)
+            printed = output.split("\n")
+            if printed and printed[-1] == "":
+                printed.pop()
+            where = f"{path}:{command.line}: $ {command.text}"
+            if status != 0:
+                failures.append(f"{where}\nended with status {status}:\n{output}")
+                break
+            if command.shown and printed != command.shown:
+                updates[command.shown_from] = (len(command.shown), printed)
+                failures.append(f"{where}\nprinted other lines than the page shows:\n"
+                                + "\n".join(diff(command.shown, printed)))
+    finally:
+        if shell:
+            shell.close()
+        shutil.rmtree(top, ignore_errors=True)
+    if args.update and updates:
+        rewrite(path, lines, updates)
+        return [f for f in failures if "printed other lines" not in f]
+    return failures
+
+
+def diff(shown, printed):
+    import difflib
+    return list(difflib.unified_diff(shown, printed, "shown", "printed", lineterm=""))
+
+
+def rewrite(path, lines, updates):
+    out, i = [], 0
+    while i < len(lines):
+        if i in updates:
+            count, printed = updates[i]
+            out.extend(printed)
+            i += count
+        else:
+            out.append(lines[i])
+            i += 1
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(out))
+    print(f"{path}: {len(updates)} outputs rewritten")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--update", action="store_true")
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--python-dir")
+    parser.add_argument("--pythonpath")
+    parser.add_argument("--build")
+    parser.add_argument("--source")
+    parser.add_argument("pages", nargs="+")
+    args = parser.parse_args()
+    failures = []
+    for page in args.pages:
+        failures += run_page(page, args)
+    for f in failures:
+        print(f, file=sys.stderr)
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
