@@ -17,7 +17,12 @@ Commands are only shown where they are tested: a ```sh, ```bash or ```shell bloc
 ```python block that is not a file, is refused.
 
   doc_commands.py [--update] --bin DIR [--python-dir DIR] [--pythonpath DIR]
-                  [--build DIR] [--source DIR] PAGE...
+                  [--build DIR] [--source DIR] [--cxxflags FLAGS] PAGE...
+
+--build and --source make the page's folder stand in for a clone: build/release is the build
+folder, examples/ the source's. --cxxflags are flags every compile and link against the
+library needs (the sanitizers', in a sanitized build): CXXFLAGS and LDFLAGS for CMake, and
+a g++ first on PATH that adds them.
 
 --update rewrites the shown output of every command that shows output with what it prints
 now, in place; the test never uses it.
@@ -136,6 +141,9 @@ def environment(args, home):
     path = [os.path.abspath(args.bin)]
     if args.python_dir:
         path.append(os.path.abspath(args.python_dir))
+    if args.cxxflags:
+        path.insert(0, os.path.join(home, "..", "tools"))
+        env["CXXFLAGS"] = env["LDFLAGS"] = args.cxxflags
     env["PATH"] = os.pathsep.join(path + [env.get("PATH", "/usr/bin:/bin")])
     if args.pythonpath:
         env["PYTHONPATH"] = os.path.abspath(args.pythonpath)
@@ -150,6 +158,13 @@ def environment(args, home):
 
 def prepare(folder, args):
     """The page's folder stands in for a clone: examples/ and, when given, build/release."""
+    if args.cxxflags:
+        tools = os.path.join(folder, "..", "tools")
+        os.mkdir(tools)
+        compiler = shutil.which("g++")
+        with open(os.path.join(tools, "g++"), "w", encoding="utf-8") as f:
+            f.write(f'#!/bin/sh\nexec {compiler} "$@" {args.cxxflags}\n')
+        os.chmod(os.path.join(tools, "g++"), 0o755)
     if args.source:
         os.symlink(os.path.join(os.path.abspath(args.source), "examples"),
                    os.path.join(folder, "examples"))
@@ -225,6 +240,7 @@ def main():
     parser.add_argument("--pythonpath")
     parser.add_argument("--build")
     parser.add_argument("--source")
+    parser.add_argument("--cxxflags", default="")
     parser.add_argument("pages", nargs="+")
     args = parser.parse_args()
     failures = []
