@@ -4,7 +4,7 @@
 # 8-channel, 6 s response at 48 kHz, prices --average (the eight channels as positions of one
 # room), and weighs vellisk-room's peak memory for one file and for ten. Each round runs
 # everything once, close together; medians over rounds are reported. (The STI is part of every
-# run; its price against a run without it is in the README, by instruction counts.)
+# run; its price against a run without it is in doc/guide/performance.md, by instruction counts.)
 source "$(dirname "$0")/common.sh"
 needs vellisk-room "libfftw3-dev, libsndfile1-dev, libplplot-dev and nlohmann-json3-dev"
 needs_python

@@ -1,8 +1,8 @@
 #!/bin/bash
-# Draws the README's view figures (doc/views-*.svg) from the programs in the folder given.
+# Draws the guide's view figures (doc/views-*.svg) from the programs in the folder given.
 # Channel 1: guitarix-common's "Marshall MG 15" cabinet at 48 kHz and a tenth of its gain,
 # through sox's fir (which takes out half the filter's length: the response arrives early);
-# channel 2: sox's allpass 1000 0.7q; the README's 10 s design.
+# channel 2: sox's allpass 1000 0.7q; the guide's 10 s design.
 # Usage: doc/draw-views.sh BUILD_FOLDER   (e.g. build/dev)
 set -euo pipefail
 
