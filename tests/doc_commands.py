@@ -13,6 +13,8 @@ instead of run (a Python example, a levels file). A block after `<!-- test: jack
 a JACK server: ctest gives such a page the jack lock, and the page starts its own server,
 under a name of the test's (JACK_DEFAULT_SERVER), which the shell stops at the end.
 
+Every relative link must name a file that exists, and its anchor a heading of that page.
+
 Commands are only shown where they are tested: a ```sh, ```bash or ```shell block, or a
 ```python block that is not a file, is refused.
 
@@ -173,9 +175,40 @@ def prepare(folder, args):
         os.symlink(os.path.abspath(args.build), os.path.join(folder, "build", "release"))
 
 
+def slug(heading):
+    """The anchor the forge gives a heading."""
+    text = heading.lstrip("#").strip().lower().replace("`", "")
+    return re.sub(r"[^\w\- ]", "", text).replace(" ", "-")
+
+
+def headings(path):
+    found, fenced = set(), False
+    for line in open(path, encoding="utf-8"):
+        if line.startswith("```"):
+            fenced = not fenced
+        elif not fenced and line.startswith("#"):
+            found.add(slug(line))
+    return found
+
+
+def broken_links(path):
+    failures, folder = [], os.path.dirname(os.path.abspath(path))
+    text = open(path, encoding="utf-8").read()
+    for target in re.findall(r"\]\(([^)\s]+)\)", text):
+        if re.match(r"[a-z]+:", target):
+            continue
+        file, _, anchor = target.partition("#")
+        where = os.path.normpath(os.path.join(folder, file)) if file else os.path.abspath(path)
+        if not os.path.exists(where):
+            failures.append(f"{path}: the link {target} names no file")
+        elif anchor and where.endswith(".md") and anchor not in headings(where):
+            failures.append(f"{path}: the link {target} names no heading of {file or path}")
+    return failures
+
+
 def run_page(path, args):
     lines, steps = parse(path)
-    failures, updates = [], {}
+    failures, updates = broken_links(path), {}
     top = tempfile.mkdtemp(prefix="vellisk-doc-")
     folder, scratch = os.path.join(top, "work"), os.path.join(top, "scratch")
     os.mkdir(folder)
