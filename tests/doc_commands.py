@@ -32,6 +32,7 @@ now, in place; the test never uses it.
 import argparse
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -41,6 +42,7 @@ import tempfile
 FENCE = re.compile(r"^```(\S*)\s*$")
 MARK = re.compile(r"^<!-- (file|test): (\S+) -->\s*$")
 UNTESTED = {"sh", "bash", "shell", "python"}
+TIMEOUT = 300  # seconds a command may take before its page fails
 
 
 class Command:
@@ -122,6 +124,10 @@ class Shell:
                               f"echo \"{done} $?\"\n")
         self.bash.stdin.flush()
         while True:
+            ready, _, _ = select.select([self.bash.stdout], [], [], TIMEOUT)
+            if not ready:
+                self.close()
+                return f"none within {TIMEOUT} s", open(out, encoding="utf-8", errors="replace").read()
             reply = self.bash.stdout.readline()
             if not reply:
                 return None, open(out, encoding="utf-8", errors="replace").read()
@@ -130,11 +136,15 @@ class Shell:
                 return status, open(out, encoding="utf-8", errors="replace").read()
 
     def close(self):
+        """Ends the shell and whatever it started (a JACK server in the background)."""
         try:
             os.killpg(self.bash.pid, signal.SIGTERM)
         except ProcessLookupError:
             pass
-        self.bash.stdin.close()
+        try:
+            self.bash.stdin.close()
+        except BrokenPipeError:
+            pass
         self.bash.wait()
 
 
@@ -266,6 +276,8 @@ def rewrite(path, lines, updates):
 
 
 def main():
+    # ctest's timeout ends the run by SIGTERM: the shells are ended on the way out.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("ended by SIGTERM"))
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--update", action="store_true")
     parser.add_argument("--bin", required=True)
