@@ -27,7 +27,8 @@ library needs (the sanitizers', in a sanitized build): CXXFLAGS and LDFLAGS for 
 a g++ first on PATH that adds them.
 
 --update rewrites the shown output of every command that shows output with what it prints
-now, in place; the test never uses it.
+now, in place; the test never uses it. A new command's output is shown by putting a line
+`...` after it and running --update.
 """
 import argparse
 import os
@@ -61,6 +62,8 @@ def parse(path):
         m = MARK.match(lines[i])
         if m:
             mark = (m.group(1), m.group(2))
+            if mark == ("test", mark[1]) and mark[1] != "jack":
+                sys.exit(f"{path}:{i + 1}: no test is named {mark[1]} (only jack is)")
             i += 1
             continue
         fence = FENCE.match(lines[i])
