@@ -184,10 +184,12 @@ struct EqFir {
   double preamp_db = 0;        ///< the gain taken out so that the FIR's gain is at most 0 dB
 };
 
-/// The FIR at each of the plan's rates, toward the aligned target over the range: the inverse
-/// of the 1/6-octave smoothed response, a cut exactly, a boost approaching max_boost_db
-/// smoothly and never beyond, faded to 0 dB over half an octave outside the range, then the
-/// gain that keeps it at most 0 dB everywhere taken out. Throws Error as check_fir does.
+/// The FIR at each of the plan's rates, toward the aligned target over the range: the 1/6-octave
+/// smoothed response's deviation d inverted with Kirkeby-style regularisation toward no
+/// correction, C = (d + beta) / (d^2 + beta), beta 0.01 / B^2 over the range (B the gain of
+/// max_boost_db, at least 1) and rising smoothly over an octave beyond it to where C is 1; the
+/// gain bent below max_boost_db by a soft minimum and never beyond; then the gain that keeps it
+/// at most 0 dB everywhere taken out. Throws Error as check_fir does.
 std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const FirRequest& fir);
 
 /// An FIR's gain at each frequency, dB (its exact transform there).

@@ -1,5 +1,6 @@
-// Correction FIRs: the smoothed response's deviation from the aligned target inverted (boosts
-// limited), given minimum, linear or mixed phase, at each rate; their gain and their files.
+// Correction FIRs: the smoothed response's deviation from the aligned target inverted with
+// regularisation (boosts limited), given minimum, linear or mixed phase, at each rate; their gain
+// and their files.
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -26,17 +27,33 @@ using cd = std::complex<double>;
 // 0 at t <= 0, 1 at t >= 1, a raised cosine between.
 double rise(double t) { return t <= 0 ? 0 : t >= 1 ? 1 : (1 - std::cos(std::numbers::pi * t)) / 2; }
 
-// The correction's gain at f, dB, before the preamp: the deviation inverted, a boost limited
-// smoothly to max_boost, faded to 0 over half an octave beyond the range.
-double correction_db(const EqPlan& plan, const EqCurve& deviation, double f) {
-  const double d = level_at(deviation, std::clamp(f, plan.low_hz, plan.high_hz));
-  const double boost = plan.request.max_boost_db;
-  double g = -d;
-  if (g > 0) g = boost > 0 ? boost * (1 - std::exp(-g / boost)) : 0;
+// The regularisation at f: kInsideBeta / B^2 over the range (B the largest boost, as a gain of
+// at least 1), rising as a raised cosine in log beta to kOutsideBeta over an octave beyond it.
+constexpr double kInsideBeta = 0.01;   // 20 dB below the power of the largest boost
+constexpr double kOutsideBeta = 1e4;   // where the correction is within 0.001 dB of none
+constexpr double kCeilingSoftness = 0.1;  // dB: the width of the bend below the boost's limit
+
+double beta_at(const EqPlan& plan, double f) {
+  const double b = std::pow(10.0, plan.request.max_boost_db / 20);
+  const double inside = std::log(kInsideBeta / (b * b)), outside = std::log(kOutsideBeta);
   double beyond = 0;
   if (f < plan.low_hz) beyond = std::log2(plan.low_hz / std::max(f, 1e-9));
   if (f > plan.high_hz) beyond = std::log2(f / plan.high_hz);
-  return g * (1 - rise(2 * beyond));
+  return std::exp(inside + (outside - inside) * rise(beyond));
+}
+
+// The correction's gain at f, dB, before the preamp: the smoothed deviation d (as a gain)
+// inverted with regularisation toward no correction, the C that minimises
+// |C d - 1|^2 + beta |C - 1|^2, that is C = (d + beta) / (d^2 + beta); then bent smoothly below
+// max_boost (a soft minimum, within 0.07 dB of it at the limit), never beyond it.
+double correction_db(const EqPlan& plan, const EqCurve& deviation, double f) {
+  const double d = std::pow(10.0, level_at(deviation, std::clamp(f, plan.low_hz, plan.high_hz)) / 20);
+  const double beta = beta_at(plan, f);
+  const double g = 20 * std::log10((d + beta) / (d * d + beta));
+  const double limit = plan.request.max_boost_db, k = kCeilingSoftness;
+  // -k ln(e^(-g/k) + e^(-limit/k)), written to hold for any g.
+  const double low = std::min(g, limit), high = std::max(g, limit);
+  return low - k * std::log1p(std::exp((low - high) / k));
 }
 
 // The share of the gain that the mixed phase gives the linear part at f: 0 an octave's half
