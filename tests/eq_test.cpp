@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -215,11 +217,15 @@ TEST(VelliskEq, FirFilesAtEachRateHoldTheSameTaps) {
   }
   RunSetup setup;
   setup.program = VELLISK_EQ_BINARY;
-  const RunResult r = run_program(dir, {"--rate", "44100,48000", "--fir", "c.wav", "--fir-raw", "c.f32",
-                                        "--fir-length", "20000", "in.frd"}, setup);
+  const RunResult r = run_program(dir, {"--rate", "48000,44100", "--fir", "c.wav", "--fir-raw", "c.f32",
+                                        "--fir-length", "20000", "--predicted", "p.frd", "--camilladsp",
+                                        "c.yml", "in.frd"}, setup);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(list_files(dir.work()), (std::vector<std::string>{"c-44100.f32", "c-44100.wav", "c-48000.f32",
-                                                             "c-48000.wav", "in.frd"}));
+                                                             "c-48000.wav", "c.yml", "in.frd",
+                                                             "p-44100.frd", "p-48000.frd"}));
+  // CamillaDSP gets the lowest rate's FIR, whatever the order of the rates.
+  EXPECT_NE(read_file(dir.work() / "c.yml").find("filename: \"c-44100.wav\""), std::string::npos);
   for (const char* rate : {"44100", "48000"}) {
     SCOPED_TRACE(rate);
     const std::string wav = read_file(dir.work() / ("c-" + std::string(rate) + ".wav"));
@@ -233,6 +239,20 @@ TEST(VelliskEq, FirFilesAtEachRateHoldTheSameTaps) {
     for (const float t : taps) sum += t;
     EXPECT_NEAR(sum, 1, 0.02);
     EXPECT_EQ(std::max_element(taps.begin(), taps.end(), [](float a, float b) { return std::abs(a) < std::abs(b); }) - taps.begin(), 0);
+    // Each rate's prediction is the input through that rate's taps (rows rounded to 0.01 dB).
+    std::ifstream predicted(dir.work() / ("p-" + std::string(rate) + ".frd"));
+    int rows = 0;
+    for (std::string line; std::getline(predicted, line);) {
+      double f = 0, level = 0;
+      if (line[0] == '*' || std::sscanf(line.c_str(), "%lf %lf", &f, &level) != 2 || ++rows % 40 != 0) continue;
+      std::complex<double> h = 0;
+      for (std::size_t t = 0; t < taps.size(); ++t) {
+        h += static_cast<double>(taps[t]) * std::polar(1.0, -2 * std::numbers::pi * f * static_cast<double>(t) / std::stod(rate));
+      }
+      const double input = 6 * std::exp(-std::pow(std::log2(f / 150) * 3, 2));
+      EXPECT_NEAR(level, input + 20 * std::log10(std::abs(h)), 0.02) << f;
+    }
+    EXPECT_GT(rows, 800);
   }
 }
 

@@ -203,6 +203,10 @@ std::string fir_wav_bytes(const EqFir& fir);
 /// The FIR's taps as headerless float32 (little-endian).
 std::string fir_raw_bytes(const EqFir& fir);
 
+/// The measured response through the fit's filters and its preamp at a rate, on its grid below
+/// half the rate.
+EqCurve filters_predicted(const EqPlan& plan, const EqCorrection& fit, double rate);
+
 /// The gain of filters at a rate, dB, at each frequency (without the preamp).
 std::vector<double> filters_gain_db(const std::vector<EqFilter>& filters, double rate,
                                     const std::vector<double>& frequencies);

@@ -331,15 +331,18 @@ EqCorrection fit_correction(const EqPlan& plan) {
   out.filters_gain = {fit.f, filters_gain_db(filters, fit.rate, fit.f)};
   out.before = fit.error(zeros(fit.f.size()));
   out.after = fit.error(out.filters_gain.level);
-  for (std::size_t i = 0; i < plan.measured.frequencies.size(); ++i) {
-    const double f = plan.measured.frequencies[i];
-    if (f >= fit.rate / 2) break;
-    out.predicted.frequencies.push_back(f);
+  out.predicted = filters_predicted(plan, out, fit.rate);
+  return out;
+}
+
+EqCurve filters_predicted(const EqPlan& plan, const EqCorrection& fit, double rate) {
+  EqCurve out;
+  for (const double f : plan.measured.frequencies) {
+    if (f >= rate / 2) break;
+    out.frequencies.push_back(f);
   }
-  out.predicted.level = filters_gain_db(filters, fit.rate, out.predicted.frequencies);
-  for (std::size_t i = 0; i < out.predicted.level.size(); ++i) {
-    out.predicted.level[i] += plan.measured.level[i] + out.preamp_db;
-  }
+  out.level = filters_gain_db(fit.filters, rate, out.frequencies);
+  for (std::size_t i = 0; i < out.level.size(); ++i) out.level[i] += plan.measured.level[i] + fit.preamp_db;
   return out;
 }
 
