@@ -33,28 +33,32 @@ constexpr double kInsideBeta = 0.01;   // 20 dB below the power of the largest b
 constexpr double kOutsideBeta = 1e4;   // where the correction is within 0.001 dB of none
 constexpr double kCeilingSoftness = 0.1;  // dB: the width of the bend below the boost's limit
 
-double beta_at(const EqPlan& plan, double f) {
-  const double b = std::pow(10.0, plan.request.max_boost_db / 20);
-  const double inside = std::log(kInsideBeta / (b * b)), outside = std::log(kOutsideBeta);
-  double beyond = 0;
-  if (f < plan.low_hz) beyond = std::log2(plan.low_hz / std::max(f, 1e-9));
-  if (f > plan.high_hz) beyond = std::log2(f / plan.high_hz);
-  return std::exp(inside + (outside - inside) * rise(beyond));
-}
+// The inversion of a plan's smoothed deviation from the aligned target (dB, on the fit's points).
+struct Inversion {
+  const EqPlan& plan;
+  const EqCurve& deviation;
+  double inside_beta = kInsideBeta / std::pow(10.0, plan.request.max_boost_db / 10);
 
-// The correction's gain at f, dB, before the preamp: the smoothed deviation d (as a gain)
-// inverted with regularisation toward no correction, the C that minimises
-// |C d - 1|^2 + beta |C - 1|^2, that is C = (d + beta) / (d^2 + beta); then bent smoothly below
-// max_boost (a soft minimum, within 0.07 dB of it at the limit), never beyond it.
-double correction_db(const EqPlan& plan, const EqCurve& deviation, double f) {
-  const double d = std::pow(10.0, level_at(deviation, std::clamp(f, plan.low_hz, plan.high_hz)) / 20);
-  const double beta = beta_at(plan, f);
-  const double g = 20 * std::log10((d + beta) / (d * d + beta));
-  const double limit = plan.request.max_boost_db, k = kCeilingSoftness;
-  // -k ln(e^(-g/k) + e^(-limit/k)), written to hold for any g.
-  const double low = std::min(g, limit), high = std::max(g, limit);
-  return low - k * std::log1p(std::exp((low - high) / k));
-}
+  double beta_at(double f) const {
+    if (f >= plan.low_hz && f <= plan.high_hz) return inside_beta;
+    const double beyond = f < plan.low_hz ? std::log2(plan.low_hz / std::max(f, 1e-9)) : std::log2(f / plan.high_hz);
+    return inside_beta * std::pow(kOutsideBeta / inside_beta, rise(beyond));
+  }
+
+  // The correction's gain at f, dB, before the preamp: the deviation d (as a gain) inverted
+  // with regularisation toward no correction, the C that minimises |C d - 1|^2 + beta |C - 1|^2,
+  // that is C = (d + beta) / (d^2 + beta); then bent smoothly below max_boost (a soft minimum,
+  // within 0.07 dB of it at the limit), never beyond it.
+  double correction_db(double f) const {
+    const double d = std::pow(10.0, level_at(deviation, std::clamp(f, plan.low_hz, plan.high_hz)) / 20);
+    const double beta = beta_at(f);
+    const double g = 20 * std::log10((d + beta) / (d * d + beta));
+    const double limit = plan.request.max_boost_db, k = kCeilingSoftness;
+    // -k ln(e^(-g/k) + e^(-limit/k)), written to hold for any g.
+    const double low = std::min(g, limit), high = std::max(g, limit);
+    return (high - low) / k > 40 ? low : low - k * std::log1p(std::exp((low - high) / k));
+  }
+};
 
 // The share of the gain that the mixed phase gives the linear part at f: 0 an octave's half
 // below mixed_above, 1 half an octave above.
@@ -114,15 +118,14 @@ void shape(std::vector<float>& taps, EqPhase phase) {
   }
 }
 
-EqFir design_one(const EqPlan& plan, const EqCurve& deviation, const FirRequest& fir, double rate,
-                 double preamp_db) {
+EqFir design_one(const Inversion& inversion, const FirRequest& fir, double rate, double preamp_db) {
   const std::size_t n = fast_fft_size(4 * static_cast<std::size_t>(fir.length));
   const RealFft fft(n);
   std::vector<double> lin(n / 2 + 1), mix(n / 2 + 1);  // ln of the magnitudes of both parts
   const double to_ln = std::log(10.0) / 20;
   for (std::size_t k = 0; k <= n / 2; ++k) {
     const double f = rate * static_cast<double>(k) / static_cast<double>(n);
-    const double g = (correction_db(plan, deviation, f) + preamp_db) * to_ln;
+    const double g = (inversion.correction_db(f) + preamp_db) * to_ln;
     const double share = fir.phase == EqPhase::linear ? 1 : fir.phase == EqPhase::minimum ? 0
                                                                                           : linear_share(fir, f);
     lin[k] = g * share;
@@ -173,15 +176,14 @@ std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const
   check_fir(plan, fir);
   EqCurve deviation = fit.smoothed;
   for (std::size_t i = 0; i < deviation.level.size(); ++i) deviation.level[i] -= fit.target.level[i];
+  const Inversion inversion{plan, deviation};
   // The preamp: the highest gain on a fine grid of every rate, taken out.
   double top = 0;
   for (const double rate : plan.request.rates) {
-    for (double f = 1; f < rate / 2; f *= std::exp2(1.0 / 96)) {
-      top = std::max(top, correction_db(plan, deviation, f));
-    }
+    for (double f = 1; f < rate / 2; f *= std::exp2(1.0 / 96)) top = std::max(top, inversion.correction_db(f));
   }
   std::vector<EqFir> out;
-  for (const double rate : plan.request.rates) out.push_back(design_one(plan, deviation, fir, rate, -top));
+  for (const double rate : plan.request.rates) out.push_back(design_one(inversion, fir, rate, -top));
   return out;
 }
 
