@@ -224,6 +224,18 @@ TEST(VelliskEq, FirFilesAtEachRateHoldTheSameTaps) {
   EXPECT_EQ(list_files(dir.work()), (std::vector<std::string>{"c-44100.f32", "c-44100.wav", "c-48000.f32",
                                                              "c-48000.wav", "c.yml", "in.frd",
                                                              "p-44100.frd", "p-48000.frd"}));
+  // The report gives the error through the lowest rate's FIR: a cut of the bump, as the filters'.
+  double fir_rms = 0, fir_max = 0, before = 0, after = 0;
+  const std::size_t at = r.out.find("  error through the FIR at 44100 Hz: ");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  ASSERT_EQ(std::sscanf(r.out.c_str() + at, "  error through the FIR at 44100 Hz: rms %lf dB, largest %lf dB",
+                        &fir_rms, &fir_max), 2);
+  const std::size_t filters = r.out.find("Error over the range: ");
+  ASSERT_EQ(std::sscanf(r.out.c_str() + filters, "Error over the range: rms %lf dB before, %lf dB after", &before,
+                        &after), 2);
+  EXPECT_GT(before, 1);
+  EXPECT_LT(fir_rms, before / 4);
+  EXPECT_LT(fir_max, 0.5);
   // CamillaDSP gets the lowest rate's FIR, whatever the order of the rates.
   EXPECT_NE(read_file(dir.work() / "c.yml").find("filename: \"c-44100.wav\""), std::string::npos);
   for (const char* rate : {"44100", "48000"}) {

@@ -182,6 +182,7 @@ struct EqFir {
   std::vector<float> taps;  ///< its impulse response
   double latency_samples = 0;  ///< where its response's delay lies: 0 for minimum phase
   double preamp_db = 0;        ///< the gain taken out so that the FIR's gain is at most 0 dB
+  EqError after;               ///< the error through it on the fit's points, as EqCorrection's
 };
 
 /// The FIR at each of the plan's rates, toward the aligned target over the range: the 1/6-octave

@@ -183,7 +183,10 @@ std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const
     for (double f = 1; f < rate / 2; f *= std::exp2(1.0 / 96)) top = std::max(top, inversion.correction_db(f));
   }
   std::vector<EqFir> out;
-  for (const double rate : plan.request.rates) out.push_back(design_one(inversion, fir, rate, -top));
+  for (const double rate : plan.request.rates) {
+    out.push_back(design_one(inversion, fir, rate, -top));
+    out.back().after = error_to_target(deviation.level, fir_gain_db(out.back(), deviation.frequencies));
+  }
   return out;
 }
 

@@ -75,27 +75,10 @@ struct Fit {
                      kLevelWeight * mean_gain * mean_gain);
   }
 
-  // The errors to the target aligned to the response with total by the mean.
-  EqError error(const std::vector<double>& total) const {
-    const std::vector<double> e = deviation(total);
-    EqError out;
-    double sum = 0;
-    for (const double d : e) {
-      sum += d * d;
-      out.max_db = std::max(out.max_db, std::abs(d));
-    }
-    out.rms_db = std::sqrt(sum / static_cast<double>(e.size()));
-    return out;
-  }
+  EqError error(const std::vector<double>& total) const { return error_to_target(base, total); }
 
-  // The response with total less the target aligned to it, at each point.
   std::vector<double> deviation(const std::vector<double>& total) const {
-    std::vector<double> e(f.size());
-    double mean = 0;
-    for (std::size_t i = 0; i < f.size(); ++i) mean += e[i] = base[i] + total[i];
-    mean /= static_cast<double>(f.size());
-    for (double& d : e) d -= mean;
-    return e;
+    return aligned_deviation(base, total);
   }
 };
 
@@ -246,6 +229,27 @@ void drop_weak(const Fit& fit, std::vector<EqFilter>& filters, std::vector<doubl
 }
 
 }  // namespace
+
+std::vector<double> aligned_deviation(const std::vector<double>& base, const std::vector<double>& total) {
+  std::vector<double> e(base.size());
+  double mean = 0;
+  for (std::size_t i = 0; i < base.size(); ++i) mean += e[i] = base[i] + total[i];
+  mean /= static_cast<double>(base.size());
+  for (double& d : e) d -= mean;
+  return e;
+}
+
+EqError error_to_target(const std::vector<double>& base, const std::vector<double>& total) {
+  const std::vector<double> e = aligned_deviation(base, total);
+  EqError out;
+  double sum = 0;
+  for (const double d : e) {
+    sum += d * d;
+    out.max_db = std::max(out.max_db, std::abs(d));
+  }
+  out.rms_db = std::sqrt(sum / static_cast<double>(e.size()));
+  return out;
+}
 
 namespace {
 

@@ -25,12 +25,6 @@ struct Made {
   std::vector<EqFir> firs;
 };
 
-// Which of the request's rates is the lowest: the rate the fit, the figure and CamillaDSP's FIR
-// take.
-std::size_t lowest_rate(const std::vector<double>& rates) {
-  return static_cast<std::size_t>(std::min_element(rates.begin(), rates.end()) - rates.begin());
-}
-
 // The predicted response at the i-th rate: through that rate's FIR when there is one, else
 // through the filters and the preamp.
 std::string predicted(const Made& m, std::size_t i) {
