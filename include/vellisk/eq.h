@@ -186,11 +186,12 @@ struct EqFir {
 };
 
 /// The FIR at each of the plan's rates, toward the aligned target over the range: the 1/6-octave
-/// smoothed response's deviation d inverted with Kirkeby-style regularisation toward no
-/// correction, C = (d + beta) / (d^2 + beta), beta 0.01 / B^2 over the range (B the gain of
-/// max_boost_db, at least 1) and rising smoothly over an octave beyond it to where C is 1; the
-/// gain bent below max_boost_db by a soft minimum and never beyond; then the gain that keeps it
-/// at most 0 dB everywhere taken out. Throws Error as check_fir does.
+/// smoothed response's deviation d (the target's level moved, by up to 20 dB, to where the
+/// inversion's cost is least by the fit's measure) inverted with Kirkeby-style regularisation
+/// toward no correction, C = (d + beta) / (d^2 + beta), beta 0.01 / B^2 over the range (B the
+/// gain of max_boost_db, at least 1) and rising smoothly over an octave beyond it to where C is
+/// 1; the gain bent below max_boost_db by a soft minimum and never beyond; then the gain that
+/// keeps it at most 0 dB everywhere taken out. Throws Error as check_fir does.
 std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const FirRequest& fir);
 
 /// An FIR's gain at each frequency, dB (its exact transform there).

@@ -172,10 +172,32 @@ void check_fir(const EqPlan& plan, const FirRequest& fir) {
   }
 }
 
+// The level the FIR aims at: the aligned target moved, within kTargetShiftDb in steps of 0.1 dB,
+// to where the inversion's cost is least, by the fit's measure (the rms error to the target
+// aligned to the corrected response, and, weighted, the level taken away on average): with
+// boosts limited, the mean of the levels is not where the shape is matched best.
+constexpr double kTargetShiftDb = 20;
+
+EqCurve aimed_deviation(const EqPlan& plan, const EqCurve& aligned) {
+  EqCurve best = aligned, trial = aligned;
+  double least = 1e300;
+  std::vector<double> gain(aligned.frequencies.size());
+  for (int step = -200; step <= 200; ++step) {
+    const double shift = kTargetShiftDb * step / 200.0;
+    for (std::size_t i = 0; i < trial.level.size(); ++i) trial.level[i] = aligned.level[i] + shift;
+    const Inversion inversion{plan, trial};
+    for (std::size_t i = 0; i < gain.size(); ++i) gain[i] = inversion.correction_db(trial.frequencies[i]);
+    const double cost = correction_cost(aligned.level, gain, plan.request.max_boost_db);
+    if (cost < least - 1e-12) least = cost, best = trial;
+  }
+  return best;
+}
+
 std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const FirRequest& fir) {
   check_fir(plan, fir);
-  EqCurve deviation = fit.smoothed;
-  for (std::size_t i = 0; i < deviation.level.size(); ++i) deviation.level[i] -= fit.target.level[i];
+  EqCurve aligned = fit.smoothed;
+  for (std::size_t i = 0; i < aligned.level.size(); ++i) aligned.level[i] -= fit.target.level[i];
+  const EqCurve deviation = aimed_deviation(plan, aligned);
   const Inversion inversion{plan, deviation};
   // The preamp: the highest gain on a fine grid of every rate, taken out.
   double top = 0;
@@ -185,7 +207,7 @@ std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const
   std::vector<EqFir> out;
   for (const double rate : plan.request.rates) {
     out.push_back(design_one(inversion, fir, rate, -top));
-    out.back().after = error_to_target(deviation.level, fir_gain_db(out.back(), deviation.frequencies));
+    out.back().after = error_to_target(aligned.level, fir_gain_db(out.back(), aligned.frequencies));
   }
   return out;
 }

@@ -59,20 +59,9 @@ struct Fit {
   // mean, and, weighted, the boost beyond the limit and the level the filters take away on
   // average (so that cuts all around a dip do not stand in for a boost of it).
   double cost(const std::vector<double>& others, const std::vector<double>& g) const {
-    double sum = 0, sum2 = 0, over = 0, level = 0;
-    for (std::size_t i = 0; i < f.size(); ++i) {
-      const double total = others[i] + g[i];
-      level += total;
-      const double e = base[i] + total;
-      sum += e;
-      sum2 += e * e;
-      const double beyond = total - request.max_boost_db;
-      if (beyond > 0) over += beyond * beyond;
-    }
-    const auto n = static_cast<double>(f.size());
-    const double mean_gain = level / n;
-    return std::sqrt(std::max(sum2 / n - (sum / n) * (sum / n), 0.0) + kBoostWeight * over / n +
-                     kLevelWeight * mean_gain * mean_gain);
+    std::vector<double> total(f.size());
+    for (std::size_t i = 0; i < f.size(); ++i) total[i] = others[i] + g[i];
+    return correction_cost(base, total, request.max_boost_db);
   }
 
   EqError error(const std::vector<double>& total) const { return error_to_target(base, total); }
@@ -229,6 +218,23 @@ void drop_weak(const Fit& fit, std::vector<EqFilter>& filters, std::vector<doubl
 }
 
 }  // namespace
+
+double correction_cost(const std::vector<double>& base, const std::vector<double>& total,
+                       double max_boost_db) {
+  double sum = 0, sum2 = 0, over = 0, level = 0;
+  for (std::size_t i = 0; i < base.size(); ++i) {
+    level += total[i];
+    const double e = base[i] + total[i];
+    sum += e;
+    sum2 += e * e;
+    const double beyond = total[i] - max_boost_db;
+    if (beyond > 0) over += beyond * beyond;
+  }
+  const auto n = static_cast<double>(base.size());
+  const double mean_gain = level / n;
+  return std::sqrt(std::max(sum2 / n - (sum / n) * (sum / n), 0.0) + kBoostWeight * over / n +
+                   kLevelWeight * mean_gain * mean_gain);
+}
 
 std::vector<double> aligned_deviation(const std::vector<double>& base, const std::vector<double>& total) {
   std::vector<double> e(base.size());
