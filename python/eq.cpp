@@ -78,14 +78,16 @@ py::dict result_of(const EqPlan& plan, const EqCorrection& c, const std::vector<
     d["taps"] = py::array_t<float>(static_cast<py::ssize_t>(f.taps.size()), f.taps.data());
     d["latency_samples"] = f.latency_samples;
     d["gain_db"] = f.preamp_db;
-    d["error_after"] = py::dict(py::arg("rms_db") = f.after.rms_db, py::arg("max_db") = f.after.max_db);
+    d["error_after"] =
+        py::dict(py::arg("rms_db") = f.after.rms_db, py::arg("max_db") = f.after.max_db);
     fir_list.append(d);
   }
   out["fir"] = firs.empty() ? py::object(py::none()) : py::object(fir_list);
   return out;
 }
 
-constexpr const char* kCorrectionDoc = R"(correction(frequencies, level, *, target="flat", house=None, range=None, filters=10,
+constexpr const char* kCorrectionDoc =
+    R"(correction(frequencies, level, *, target="flat", house=None, range=None, filters=10,
 max_boost=0, max_cut=20, q_range=(0.5, 10), gain_step=0, frequency_step=0, shelves=False,
 rates=(48000,), fir_length=None, phase="minimum", mixed_above=300)
 

@@ -217,22 +217,27 @@ TEST(VelliskEq, FirFilesAtEachRateHoldTheSameTaps) {
   }
   RunSetup setup;
   setup.program = VELLISK_EQ_BINARY;
-  const RunResult r = run_program(dir, {"--rate", "48000,44100", "--fir", "c.wav", "--fir-raw", "c.f32",
-                                        "--fir-length", "20000", "--predicted", "p.frd", "--camilladsp",
-                                        "c.yml", "in.frd"}, setup);
+  const RunResult r =
+      run_program(dir,
+                  {"--rate", "48000,44100", "--fir", "c.wav", "--fir-raw", "c.f32", "--fir-length",
+                   "20000", "--predicted", "p.frd", "--camilladsp", "c.yml", "in.frd"},
+                  setup);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(list_files(dir.work()), (std::vector<std::string>{"c-44100.f32", "c-44100.wav", "c-48000.f32",
-                                                             "c-48000.wav", "c.yml", "in.frd",
-                                                             "p-44100.frd", "p-48000.frd"}));
+  EXPECT_EQ(list_files(dir.work()),
+            (std::vector<std::string>{"c-44100.f32", "c-44100.wav", "c-48000.f32", "c-48000.wav",
+                                      "c.yml", "in.frd", "p-44100.frd", "p-48000.frd"}));
   // The report gives the error through the lowest rate's FIR: a cut of the bump, as the filters'.
   double fir_rms = 0, fir_max = 0, before = 0, after = 0;
   const std::size_t at = r.out.find("  error through the FIR at 44100 Hz: ");
   ASSERT_NE(at, std::string::npos) << r.out;
-  ASSERT_EQ(std::sscanf(r.out.c_str() + at, "  error through the FIR at 44100 Hz: rms %lf dB, largest %lf dB",
-                        &fir_rms, &fir_max), 2);
+  ASSERT_EQ(std::sscanf(r.out.c_str() + at,
+                        "  error through the FIR at 44100 Hz: rms %lf dB, largest %lf dB", &fir_rms,
+                        &fir_max),
+            2);
   const std::size_t filters = r.out.find("Error over the range: ");
-  ASSERT_EQ(std::sscanf(r.out.c_str() + filters, "Error over the range: rms %lf dB before, %lf dB after", &before,
-                        &after), 2);
+  ASSERT_EQ(std::sscanf(r.out.c_str() + filters,
+                        "Error over the range: rms %lf dB before, %lf dB after", &before, &after),
+            2);
   EXPECT_GT(before, 1);
   EXPECT_LT(fir_rms, before / 4);
   EXPECT_LT(fir_max, 0.5);
@@ -256,10 +261,13 @@ TEST(VelliskEq, FirFilesAtEachRateHoldTheSameTaps) {
     int rows = 0;
     for (std::string line; std::getline(predicted, line);) {
       double f = 0, level = 0;
-      if (line[0] == '*' || std::sscanf(line.c_str(), "%lf %lf", &f, &level) != 2 || ++rows % 40 != 0) continue;
+      if (line[0] == '*' || std::sscanf(line.c_str(), "%lf %lf", &f, &level) != 2 ||
+          ++rows % 40 != 0)
+        continue;
       std::complex<double> h = 0;
       for (std::size_t t = 0; t < taps.size(); ++t) {
-        h += static_cast<double>(taps[t]) * std::polar(1.0, -2 * std::numbers::pi * f * static_cast<double>(t) / std::stod(rate));
+        h += static_cast<double>(taps[t]) *
+             std::polar(1.0, -2 * std::numbers::pi * f * static_cast<double>(t) / std::stod(rate));
       }
       const double input = 6 * std::exp(-std::pow(std::log2(f / 150) * 3, 2));
       EXPECT_NEAR(level, input + 20 * std::log10(std::abs(h)), 0.02) << f;
@@ -298,7 +306,8 @@ TEST(VelliskEq, MemoryDoesNotGrowWithTheNumberOfInputs) {
     }
     const RunResult r = run_program(dir, args, setup);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(std::to_string(inputs) + " responses averaged"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::to_string(inputs) + " responses averaged"), std::string::npos)
+        << r.out;
     peak[inputs == 200] = r.max_rss_kib;
   }
   EXPECT_LT(peak[1] - peak[0], 2048) << peak[0] << " KiB for 2 inputs, " << peak[1] << " for 200";

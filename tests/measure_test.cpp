@@ -850,7 +850,8 @@ std::vector<std::pair<double, double>> frd_rows(const std::filesystem::path& pat
   std::vector<std::pair<double, double>> rows;
   for (std::string line; std::getline(text, line);) {
     double hz = 0, db = 0;
-    if (line[0] != '*' && std::sscanf(line.c_str(), "%lf %lf", &hz, &db) == 2) rows.emplace_back(hz, db);
+    if (line[0] != '*' && std::sscanf(line.c_str(), "%lf %lf", &hz, &db) == 2)
+      rows.emplace_back(hz, db);
   }
   return rows;
 }
@@ -867,9 +868,8 @@ TEST(VelliskMeasure, JconvolverRunsTheCorrectionFirAsPredicted) {
   for (std::size_t n = 0; n < fir.size(); ++n) {
     fir[n] = cabinet.data[n * static_cast<std::size_t>(cabinet.info.channels)];
   }
-  const float peak = std::abs(*std::max_element(fir.begin(), fir.end(), [](float a, float b) {
-    return std::abs(a) < std::abs(b);
-  }));
+  const float peak = std::abs(*std::max_element(
+      fir.begin(), fir.end(), [](float a, float b) { return std::abs(a) < std::abs(b); }));
   for (float& x : fir) x *= 0.5f / peak;
   TestDevice device(server.name(), fir);
   ASSERT_TRUE(device.ready());
@@ -880,8 +880,11 @@ TEST(VelliskMeasure, JconvolverRunsTheCorrectionFirAsPredicted) {
   ASSERT_EQ(plain.status, 0) << plain.err;
   RunSetup eq;
   eq.program = VELLISK_EQ_BINARY;
-  const RunResult made = run_program(dir, {"--range", "150-12000", "--max-boost", "6", "--fir", "fir.wav",
-                                           "--fir-length", "8192", "--predicted", "p.frd", "dut.frd"}, eq);
+  const RunResult made =
+      run_program(dir,
+                  {"--range", "150-12000", "--max-boost", "6", "--fir", "fir.wav", "--fir-length",
+                   "8192", "--predicted", "p.frd", "dut.frd"},
+                  eq);
   ASSERT_EQ(made.status, 0) << made.err;
   std::ofstream(dir.work() / "conv.conf") << "/cd " << dir.work().string() << "\n"
                                           << "/convolver/new 1 1 256 8192\n"
@@ -891,15 +894,16 @@ TEST(VelliskMeasure, JconvolverRunsTheCorrectionFirAsPredicted) {
   bool patched = false;
   for (int ms = 0; ms < 60000 && !patched; ms += 50) {
     int status = 0;
-    ASSERT_TRUE(conv.running(status)) << "jconvolver ended with status " << status << ": "
-                                      << read_file(dir.root() / "conv.log");
+    ASSERT_TRUE(conv.running(status))
+        << "jconvolver ended with status " << status << ": " << read_file(dir.root() / "conv.log");
     patched = connect_ports(server.name(), "conv:out", "dut:in");
     if (!patched) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ASSERT_TRUE(patched) << read_file(dir.root() / "conv.log");
-  const RunResult corrected = run_measure(
-      dir, server.name(),
-      with({"-o", "conv:in", "-i", "dut:out", "--frd", "again.frd"}, kNumbers, {"rec2.wav", "ir2.wav"}));
+  const RunResult corrected =
+      run_measure(dir, server.name(),
+                  with({"-o", "conv:in", "-i", "dut:out", "--frd", "again.frd"}, kNumbers,
+                       {"rec2.wav", "ir2.wav"}));
   ASSERT_EQ(corrected.status, 0) << corrected.err;
   const auto predicted = frd_rows(dir.work() / "p.frd");
   const auto again = frd_rows(dir.work() / "again.frd");

@@ -29,8 +29,8 @@ double rise(double t) { return t <= 0 ? 0 : t >= 1 ? 1 : (1 - std::cos(std::numb
 
 // The regularisation at f: kInsideBeta / B^2 over the range (B the largest boost, as a gain of
 // at least 1), rising as a raised cosine in log beta to kOutsideBeta over an octave beyond it.
-constexpr double kInsideBeta = 0.01;   // 20 dB below the power of the largest boost
-constexpr double kOutsideBeta = 1e4;   // where the correction is within 0.001 dB of none
+constexpr double kInsideBeta = 0.01;      // 20 dB below the power of the largest boost
+constexpr double kOutsideBeta = 1e4;      // where the correction is within 0.001 dB of none
 constexpr double kCeilingSoftness = 0.1;  // dB: the width of the bend below the boost's limit
 
 // The inversion of a plan's smoothed deviation from the aligned target (dB, on the fit's points).
@@ -41,7 +41,8 @@ struct Inversion {
 
   double beta_at(double f) const {
     if (f >= plan.low_hz && f <= plan.high_hz) return inside_beta;
-    const double beyond = f < plan.low_hz ? std::log2(plan.low_hz / std::max(f, 1e-9)) : std::log2(f / plan.high_hz);
+    const double beyond =
+        f < plan.low_hz ? std::log2(plan.low_hz / std::max(f, 1e-9)) : std::log2(f / plan.high_hz);
     return inside_beta * std::pow(kOutsideBeta / inside_beta, rise(beyond));
   }
 
@@ -50,7 +51,8 @@ struct Inversion {
   // that is C = (d + beta) / (d^2 + beta); then bent smoothly below max_boost (a soft minimum,
   // within 0.07 dB of it at the limit), never beyond it.
   double correction_db(double f) const {
-    const double d = std::pow(10.0, level_at(deviation, std::clamp(f, plan.low_hz, plan.high_hz)) / 20);
+    const double d =
+        std::pow(10.0, level_at(deviation, std::clamp(f, plan.low_hz, plan.high_hz)) / 20);
     const double beta = beta_at(f);
     const double g = 20 * std::log10((d + beta) / (d * d + beta));
     const double limit = plan.request.max_boost_db, k = kCeilingSoftness;
@@ -186,7 +188,8 @@ EqCurve aimed_deviation(const EqPlan& plan, const EqCurve& aligned) {
     const double shift = kTargetShiftDb * step / 200.0;
     for (std::size_t i = 0; i < trial.level.size(); ++i) trial.level[i] = aligned.level[i] + shift;
     const Inversion inversion{plan, trial};
-    for (std::size_t i = 0; i < gain.size(); ++i) gain[i] = inversion.correction_db(trial.frequencies[i]);
+    for (std::size_t i = 0; i < gain.size(); ++i)
+      gain[i] = inversion.correction_db(trial.frequencies[i]);
     const double cost = correction_cost(aligned.level, gain, plan.request.max_boost_db);
     if (cost < least - 1e-12) least = cost, best = trial;
   }
@@ -202,7 +205,8 @@ std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const
   // The preamp: the highest gain on a fine grid of every rate, taken out.
   double top = 0;
   for (const double rate : plan.request.rates) {
-    for (double f = 1; f < rate / 2; f *= std::exp2(1.0 / 96)) top = std::max(top, inversion.correction_db(f));
+    for (double f = 1; f < rate / 2; f *= std::exp2(1.0 / 96))
+      top = std::max(top, inversion.correction_db(f));
   }
   std::vector<EqFir> out;
   for (const double rate : plan.request.rates) {

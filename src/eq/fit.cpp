@@ -236,7 +236,8 @@ double correction_cost(const std::vector<double>& base, const std::vector<double
                    kLevelWeight * mean_gain * mean_gain);
 }
 
-std::vector<double> aligned_deviation(const std::vector<double>& base, const std::vector<double>& total) {
+std::vector<double> aligned_deviation(const std::vector<double>& base,
+                                      const std::vector<double>& total) {
   std::vector<double> e(base.size());
   double mean = 0;
   for (std::size_t i = 0; i < base.size(); ++i) mean += e[i] = base[i] + total[i];
@@ -352,7 +353,8 @@ EqCurve filters_predicted(const EqPlan& plan, const EqCorrection& fit, double ra
     out.frequencies.push_back(f);
   }
   out.level = filters_gain_db(fit.filters, rate, out.frequencies);
-  for (std::size_t i = 0; i < out.level.size(); ++i) out.level[i] += plan.measured.level[i] + fit.preamp_db;
+  for (std::size_t i = 0; i < out.level.size(); ++i)
+    out.level[i] += plan.measured.level[i] + fit.preamp_db;
   return out;
 }
 

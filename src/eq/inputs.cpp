@@ -53,7 +53,8 @@ struct ResponseWav {
                            " Hz in its text and holds " + std::to_string(file.info().rate) + " Hz");
     }
     if (static_cast<int>(m.channels.size()) != file.info().channels) {
-      refuse_wav(name, "says " + std::to_string(m.channels.size()) + " channels in its text and holds " +
+      refuse_wav(name, "says " + std::to_string(m.channels.size()) +
+                           " channels in its text and holds " +
                            std::to_string(file.info().channels));
     }
   }

@@ -310,9 +310,8 @@ Expected<FrdAverage, FrdError> average_frd_scans(std::size_t inputs, const FrdSc
   Accumulator sums(octave_grid(range.low_hz, range.high_hz, points_per_octave), mode);
   for (std::size_t i = 0; i < inputs; ++i) {
     sums.begin();
-    const auto x = scan(i, true, [&sums](double hz, double level, double phase) {
-      sums.row(hz, level, phase);
-    });
+    const auto x = scan(
+        i, true, [&sums](double hz, double level, double phase) { sums.row(hz, level, phase); });
     if (!x) return named(x.error(), i);
     const FrdExtent& was = extents[i];
     if (x->rows != was.rows || x->low_hz != was.low_hz || x->high_hz != was.high_hz ||

@@ -108,7 +108,8 @@ Expected<FrdExtent, FrdError> scan_frd_data(const FrdData& data, const FrdRow& r
 // An input of an average, read twice: scan(i, rows, row) checks input i and returns what it
 // covers, handing its rows to row in ascending frequency when rows is true (with rows false it
 // may hand none). An error it returns is named by the input's number.
-using FrdScan = std::function<Expected<FrdExtent, FrdError>(std::size_t input, bool rows, const FrdRow& row)>;
+using FrdScan =
+    std::function<Expected<FrdExtent, FrdError>(std::size_t input, bool rows, const FrdRow& row)>;
 
 // The average of inputs given by scan, each scanned once for the common range and once onto its
 // grid, so that memory grows with neither their number nor their length (as average_frd_files;

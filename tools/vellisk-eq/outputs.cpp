@@ -3,7 +3,6 @@
 #include "outputs.h"
 
 #include <algorithm>
-
 #include <nlohmann/json.hpp>
 
 #include "common/console.h"
@@ -118,10 +117,13 @@ std::string eq_json(const EqOptions& o, const EqPlan& plan, const EqCorrection& 
   if (!firs.empty()) {
     nlohmann::ordered_json after = nlohmann::ordered_json::array();
     for (const EqFir& f : firs) {
-      after.push_back({{"rate_hz", f.rate}, {"rms_db", f.after.rms_db}, {"max_db", f.after.max_db}});
+      after.push_back(
+          {{"rate_hz", f.rate}, {"rms_db", f.after.rms_db}, {"max_db", f.after.max_db}});
     }
-    j["fir"] = {{"length", o.fir_request.length}, {"phase", phase_name(o.fir_request.phase)},
-                {"gain_db", firs.front().preamp_db}, {"latency_samples", firs.front().latency_samples},
+    j["fir"] = {{"length", o.fir_request.length},
+                {"phase", phase_name(o.fir_request.phase)},
+                {"gain_db", firs.front().preamp_db},
+                {"latency_samples", firs.front().latency_samples},
                 {"error_after", after}};
   }
   j["error_before"] = {{"rms_db", c.before.rms_db}, {"max_db", c.before.max_db}};
@@ -147,14 +149,15 @@ std::vector<std::string> report_lines(const EqOptions& o, const EqPlan& plan, co
   if (!firs.empty()) {
     const EqFir& f = firs[lowest_rate(plan.request.rates)];
     lines.push_back(formatted("FIR: %d taps, %s phase, latency %g samples, gain %.2f dB",
-                              o.fir_request.length, phase_name(o.fir_request.phase), f.latency_samples,
-                              f.preamp_db));
+                              o.fir_request.length, phase_name(o.fir_request.phase),
+                              f.latency_samples, f.preamp_db));
     lines.push_back(formatted("  error through the FIR at %.0f Hz: rms %.2f dB, largest %.2f dB",
                               f.rate, f.after.rms_db, f.after.max_db));
   }
-  lines.push_back(formatted("Error over the range: rms %.2f dB before, %.2f dB after the filters; "
-                            "largest %.2f dB before, %.2f dB after",
-                            c.before.rms_db, c.after.rms_db, c.before.max_db, c.after.max_db));
+  lines.push_back(
+      formatted("Error over the range: rms %.2f dB before, %.2f dB after the filters; "
+                "largest %.2f dB before, %.2f dB after",
+                c.before.rms_db, c.after.rms_db, c.before.max_db, c.after.max_db));
   return lines;
 }
 
