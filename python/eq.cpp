@@ -78,13 +78,16 @@ py::dict result_of(const EqPlan& plan, const EqCorrection& c, const std::vector<
     d["taps"] = py::array_t<float>(static_cast<py::ssize_t>(f.taps.size()), f.taps.data());
     d["latency_samples"] = f.latency_samples;
     d["gain_db"] = f.preamp_db;
+    d["error_after"] =
+        py::dict(py::arg("rms_db") = f.after.rms_db, py::arg("max_db") = f.after.max_db);
     fir_list.append(d);
   }
   out["fir"] = firs.empty() ? py::object(py::none()) : py::object(fir_list);
   return out;
 }
 
-constexpr const char* kCorrectionDoc = R"(correction(frequencies, level, *, target="flat", house=None, range=None, filters=10,
+constexpr const char* kCorrectionDoc =
+    R"(correction(frequencies, level, *, target="flat", house=None, range=None, filters=10,
 max_boost=0, max_cut=20, q_range=(0.5, 10), gain_step=0, frequency_step=0, shelves=False,
 rates=(48000,), fir_length=None, phase="minimum", mixed_above=300)
 
@@ -96,7 +99,8 @@ keywords are vellisk-eq's options. Returns a dict: filters (a list of dicts of t
 frequency_hz, gain_db, q, in the order they apply), preamp_db, range_hz, target_offset_db,
 error_before and error_after (dicts of rms_db and max_db over the range), predicted (arrays of
 frequency and level through the filters and the preamp) and fir: with fir_length, a list of
-dicts of rate, taps (float32), latency_samples and gain_db, one a rate; else None. Raises
+dicts of rate, taps (float32), latency_samples, gain_db and error_after (through that FIR),
+one a rate; else None. Raises
 ValueError with vellisk-eq's message (naming its options) for a setting it refuses.)";
 
 }  // namespace

@@ -2,8 +2,9 @@
 EqualizerAPO's text, the CamillaDSP YAML (parsed by PyYAML) and the biquads file describe the same
 filters; on real cabinets (guitarix-common) measured through vellisk-ir the fit halves the error
 and keeps its boost; and sox's equalizer, bass and treble effects, run with the APO filters on the
-recording and measured again, give the predicted response; the FIRs' shapes, and sox's fir
-effect run with them, likewise.
+recording and measured again, give the predicted response, as its biquad effect does with the
+--biquads coefficients on a wire through sox's filters, corrected within 1 dB with --max-boost 6;
+the FIRs' shapes, and sox's fir effect run with them, likewise.
 Usage: eq_clients_test.py VELLISK VELLISK_IR VELLISK_EQ"""
 import json
 import os
@@ -159,6 +160,54 @@ def check_real_cabinets(folder):
             assert np.max(raised) <= float(boost) + 0.1, (name, boost, np.max(raised))
 
 
+def sixth_octave(f, level, points):
+    """The mean power over the 1/6 octave centred at each point, dB."""
+    return np.array([10 * np.log10(np.mean(10 ** (level[(f >= x * 2 ** (-1 / 12)) & (f <= x * 2 ** (1 / 12))] / 10)))
+                     for x in points])
+
+
+def check_max_boost(folder):
+    """A wire through sox's filters (a roll-off, a dip 14 dB deep, a peak and a treble fall),
+    corrected with --max-boost 6 by the filters and by the FIR: smoothed over 1/6 octave, the
+    corrected response lies within 1 dB of the target wherever the boost needed is at most 6 dB,
+    and the boost never exceeds 6 dB by more than 0.1 dB. sox's biquad effect, run with the
+    --biquads coefficients on the recording and measured again, gives --predicted within 0.1 dB."""
+    run(folder, "sox", "-D", "sweep.wav", "-e", "floating-point", "-b", "32", "wire.wav", "gain", "-6",
+        "highpass", "40", "0.7q", "equalizer", "250", "1.4q", "-5", "equalizer", "700", "0.8q", "4",
+        "equalizer", "2500", "2q", "-14", "treble", "-3", "6000", "0.7q")
+    mf, ml = measure(folder, "wire.wav", "wire.frd")
+    lo, hi = 30, 16000
+    points = np.geomspace(lo, hi, int(np.ceil(np.log2(hi / lo) * 24)) + 1)
+    for fir in (), ("--fir", "fir.wav", "--fir-length", "16384"):
+        run(folder, EQ, "--range", f"{lo}-{hi}", "--max-boost", "6", "--rate", "44100", *fir,
+            "--json", "eq.json", "--predicted", "p.frd", "--biquads", "bq.txt", "wire.frd")
+        report = json.load(open(os.path.join(folder, "eq.json")))
+        target = report["target"]["offset_db"]
+        needed = target - sixth_octave(mf, ml, points)
+        within = needed <= 6
+        assert 0 < np.sum(~within) < len(points) / 4, np.max(needed)
+        pf, predicted = frd(os.path.join(folder, "p.frd"))
+        corrected = [predicted]
+        if not fir:
+            # sox's biquad effect runs the coefficients on the recording, measured again.
+            effects = ["gain", str(report["preamp_db"])]
+            for c in read_biquads(os.path.join(folder, "bq.txt"))[44100]:
+                effects += ["biquad", *map(repr, c[:3]), "1", *map(repr, c[3:])]
+            run(folder, "sox", "-D", "wire.wav", "-e", "floating-point", "-b", "32", "wire-eq.wav", *effects)
+            af, again = measure(folder, "wire-eq.wav", "wire-eq.frd")
+            inside = (pf >= lo) & (pf <= hi)
+            assert np.max(np.abs(predicted[inside] - np.interp(np.log(pf[inside]), np.log(af), again))) <= 0.1
+            corrected.append(np.interp(np.log(pf), np.log(af), again))
+        for level in corrected:
+            error = sixth_octave(pf, level, points) - target
+            error -= np.mean(error[within])  # the target's level is free, its shape is matched
+            worst = np.max(np.abs(error[within]))
+            assert worst <= 1, (fir, worst, points[within][np.argmax(np.abs(error[within]))])
+        gain = report["fir"]["gain_db"] if fir else report["preamp_db"]
+        raised = predicted - np.interp(np.log(pf), np.log(mf), ml) - gain
+        assert np.max(raised) <= 6.1, (fir, np.max(raised))
+
+
 def check_sox_clients(folder):
     """The APO filters run by sox on the recording, measured again, give --predicted."""
     cabinet(folder, "Marshall MG 15")
@@ -221,6 +270,7 @@ with tempfile.TemporaryDirectory() as work:
     cabinet(work, "Marshall MG 15")
     check_exact_filters(work)
     check_real_cabinets(work)
+    check_max_boost(work)
     check_sox_clients(work)
     check_fir(work)
 print("ok")

@@ -29,6 +29,7 @@ def test_a_response_of_peaks_is_corrected_and_its_fir_too():
     for fir in c["fir"]:
         assert fir["taps"].dtype == np.float32 and len(fir["taps"]) == 40000
         assert np.argmax(np.abs(fir["taps"])) < fir["rate"] / 1000 and fir["latency_samples"] == 0
+        assert fir["error_after"]["rms_db"] < c["error_before"]["rms_db"] / 4, fir["error_after"]
 
 
 @pytest.mark.parametrize("keywords, says", [

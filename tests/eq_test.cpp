@@ -5,6 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <numbers>
 #include <string>
@@ -213,11 +217,32 @@ TEST(VelliskEq, FirFilesAtEachRateHoldTheSameTaps) {
   }
   RunSetup setup;
   setup.program = VELLISK_EQ_BINARY;
-  const RunResult r = run_program(dir, {"--rate", "44100,48000", "--fir", "c.wav", "--fir-raw", "c.f32",
-                                        "--fir-length", "20000", "in.frd"}, setup);
+  const RunResult r =
+      run_program(dir,
+                  {"--rate", "48000,44100", "--fir", "c.wav", "--fir-raw", "c.f32", "--fir-length",
+                   "20000", "--predicted", "p.frd", "--camilladsp", "c.yml", "in.frd"},
+                  setup);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(list_files(dir.work()), (std::vector<std::string>{"c-44100.f32", "c-44100.wav", "c-48000.f32",
-                                                             "c-48000.wav", "in.frd"}));
+  EXPECT_EQ(list_files(dir.work()),
+            (std::vector<std::string>{"c-44100.f32", "c-44100.wav", "c-48000.f32", "c-48000.wav",
+                                      "c.yml", "in.frd", "p-44100.frd", "p-48000.frd"}));
+  // The report gives the error through the lowest rate's FIR: a cut of the bump, as the filters'.
+  double fir_rms = 0, fir_max = 0, before = 0, after = 0;
+  const std::size_t at = r.out.find("  error through the FIR at 44100 Hz: ");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  ASSERT_EQ(std::sscanf(r.out.c_str() + at,
+                        "  error through the FIR at 44100 Hz: rms %lf dB, largest %lf dB", &fir_rms,
+                        &fir_max),
+            2);
+  const std::size_t filters = r.out.find("Error over the range: ");
+  ASSERT_EQ(std::sscanf(r.out.c_str() + filters,
+                        "Error over the range: rms %lf dB before, %lf dB after", &before, &after),
+            2);
+  EXPECT_GT(before, 1);
+  EXPECT_LT(fir_rms, before / 4);
+  EXPECT_LT(fir_max, 0.5);
+  // CamillaDSP gets the lowest rate's FIR, whatever the order of the rates.
+  EXPECT_NE(read_file(dir.work() / "c.yml").find("filename: \"c-44100.wav\""), std::string::npos);
   for (const char* rate : {"44100", "48000"}) {
     SCOPED_TRACE(rate);
     const std::string wav = read_file(dir.work() / ("c-" + std::string(rate) + ".wav"));
@@ -231,5 +256,59 @@ TEST(VelliskEq, FirFilesAtEachRateHoldTheSameTaps) {
     for (const float t : taps) sum += t;
     EXPECT_NEAR(sum, 1, 0.02);
     EXPECT_EQ(std::max_element(taps.begin(), taps.end(), [](float a, float b) { return std::abs(a) < std::abs(b); }) - taps.begin(), 0);
+    // Each rate's prediction is the input through that rate's taps (rows rounded to 0.01 dB).
+    std::ifstream predicted(dir.work() / ("p-" + std::string(rate) + ".frd"));
+    int rows = 0;
+    for (std::string line; std::getline(predicted, line);) {
+      double f = 0, level = 0;
+      if (line[0] == '*' || std::sscanf(line.c_str(), "%lf %lf", &f, &level) != 2 ||
+          ++rows % 40 != 0)
+        continue;
+      std::complex<double> h = 0;
+      for (std::size_t t = 0; t < taps.size(); ++t) {
+        h += static_cast<double>(taps[t]) *
+             std::polar(1.0, -2 * std::numbers::pi * f * static_cast<double>(t) / std::stod(rate));
+      }
+      const double input = 6 * std::exp(-std::pow(std::log2(f / 150) * 3, 2));
+      EXPECT_NEAR(level, input + 20 * std::log10(std::abs(h)), 0.02) << f;
+    }
+    EXPECT_GT(rows, 800);
   }
+}
+
+TEST(VelliskEq, MemoryDoesNotGrowWithTheNumberOfInputs) {
+  // 200 inputs of 5000 rows with phase against 2: held, their rows alone would take 24 MB more.
+#ifdef __SANITIZE_ADDRESS__
+  // AddressSanitizer holds freed memory in quarantine, which would grow with the files.
+  const char* options = std::getenv("ASAN_OPTIONS");
+  const std::string asan = std::string(options != nullptr ? options : "") + ":quarantine_size_mb=0";
+  setenv("ASAN_OPTIONS", asan.c_str(), 1);
+#endif
+  TempDir dir;
+  const std::filesystem::path w = dir.work();
+  {
+    std::ofstream in(w / "seat.frd");
+    for (int i = 0; i < 5000; ++i) {
+      const double f = 20 * std::pow(1000.0, i / 4999.0);
+      in << f << " " << 4 * std::sin(f / 200) << " " << std::fmod(f, 360) - 180 << "\n";
+    }
+  }
+  RunSetup setup;
+  setup.program = VELLISK_EQ_BINARY;
+  long peak[2] = {};
+  for (const int inputs : {2, 200}) {
+    SCOPED_TRACE(inputs);
+    std::vector<std::string> args = {"--mode", "vector", "--json", "eq.json"};
+    for (int i = 0; i < inputs; ++i) {
+      const std::string name = "s" + std::to_string(i) + ".frd";
+      if (!std::filesystem::exists(w / name)) std::filesystem::create_symlink("seat.frd", w / name);
+      args.push_back(name);
+    }
+    const RunResult r = run_program(dir, args, setup);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(std::to_string(inputs) + " responses averaged"), std::string::npos)
+        << r.out;
+    peak[inputs == 200] = r.max_rss_kib;
+  }
+  EXPECT_LT(peak[1] - peak[0], 2048) << peak[0] << " KiB for 2 inputs, " << peak[1] << " for 200";
 }

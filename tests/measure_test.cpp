@@ -1,6 +1,9 @@
-// End-to-end tests of vellisk-measure against JACK dummy servers the tests start.
+// End-to-end tests of vellisk-measure against JACK dummy servers the tests start, and with
+// jconvolver running vellisk-eq's correction FIR there.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "jack_server.h"
@@ -803,4 +807,116 @@ TEST(VelliskMeasure, HelpNamesEveryResponseOption) {
                 (!short_form.empty() && measure_help.out.find(short_form) != std::string::npos));
   }
   EXPECT_EQ(options, 24);
+}
+
+// jconvolver on the server as the client "conv", reading config; stopped by its process id
+// when the object goes. Its output goes to log.
+class Jconvolver {
+ public:
+  Jconvolver(const std::string& server, const std::filesystem::path& config,
+             const std::filesystem::path& log) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(out, 2);
+      execlp("jconvolver", "jconvolver", "-N", "conv", "-s", server.c_str(), config.c_str(),
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~Jconvolver() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  Jconvolver(const Jconvolver&) = delete;
+  Jconvolver& operator=(const Jconvolver&) = delete;
+  // Whether it still runs (127 when it could not be started: is jconvolver installed?).
+  bool running(int& status) {
+    if (pid_ <= 0 || waitpid(pid_, &status, WNOHANG) != pid_) return pid_ > 0;
+    status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    return false;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// The rows of a text response file: frequency (Hz) and level (dB).
+std::vector<std::pair<double, double>> frd_rows(const std::filesystem::path& path) {
+  std::istringstream text(read_file(path));
+  std::vector<std::pair<double, double>> rows;
+  for (std::string line; std::getline(text, line);) {
+    double hz = 0, db = 0;
+    if (line[0] != '*' && std::sscanf(line.c_str(), "%lf %lf", &hz, &db) == 2)
+      rows.emplace_back(hz, db);
+  }
+  return rows;
+}
+
+TEST(VelliskMeasure, JconvolverRunsTheCorrectionFirAsPredicted) {
+  // A device of a real response (a cabinet's first 512 samples, taken as 48 kHz) measured,
+  // corrected by vellisk-eq's FIR, and measured again through jconvolver running that FIR ahead
+  // of it: the corrected response is the one --predicted gives.
+  JackServer server;
+  ASSERT_TRUE(server.ready());
+  const Sound cabinet = read_sound("/usr/share/gx_head/sounds/amps/Marshall MG 15.wav");
+  ASSERT_GE(cabinet.info.frames, 512);
+  std::vector<float> fir(512);
+  for (std::size_t n = 0; n < fir.size(); ++n) {
+    fir[n] = cabinet.data[n * static_cast<std::size_t>(cabinet.info.channels)];
+  }
+  const float peak = std::abs(*std::max_element(
+      fir.begin(), fir.end(), [](float a, float b) { return std::abs(a) < std::abs(b); }));
+  for (float& x : fir) x *= 0.5f / peak;
+  TestDevice device(server.name(), fir);
+  ASSERT_TRUE(device.ready());
+  TempDir dir;
+  const RunResult plain = run_measure(
+      dir, server.name(),
+      with({"-o", "dut:in", "-i", "dut:out", "--frd", "dut.frd"}, kNumbers, {"rec.wav", "ir.wav"}));
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  RunSetup eq;
+  eq.program = VELLISK_EQ_BINARY;
+  const RunResult made =
+      run_program(dir,
+                  {"--range", "150-12000", "--max-boost", "6", "--fir", "fir.wav", "--fir-length",
+                   "8192", "--predicted", "p.frd", "dut.frd"},
+                  eq);
+  ASSERT_EQ(made.status, 0) << made.err;
+  std::ofstream(dir.work() / "conv.conf") << "/cd " << dir.work().string() << "\n"
+                                          << "/convolver/new 1 1 256 8192\n"
+                                          << "/input/name 1 in\n/output/name 1 out\n"
+                                          << "/impulse/read 1 1 1 0 0 0 1 fir.wav\n";
+  Jconvolver conv(server.name(), dir.work() / "conv.conf", dir.root() / "conv.log");
+  bool patched = false;
+  for (int ms = 0; ms < 60000 && !patched; ms += 50) {
+    int status = 0;
+    ASSERT_TRUE(conv.running(status))
+        << "jconvolver ended with status " << status << ": " << read_file(dir.root() / "conv.log");
+    patched = connect_ports(server.name(), "conv:out", "dut:in");
+    if (!patched) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(patched) << read_file(dir.root() / "conv.log");
+  const RunResult corrected =
+      run_measure(dir, server.name(),
+                  with({"-o", "conv:in", "-i", "dut:out", "--frd", "again.frd"}, kNumbers,
+                       {"rec2.wav", "ir2.wav"}));
+  ASSERT_EQ(corrected.status, 0) << corrected.err;
+  const auto predicted = frd_rows(dir.work() / "p.frd");
+  const auto again = frd_rows(dir.work() / "again.frd");
+  ASSERT_EQ(predicted.size(), again.size());
+  double worst = 0, raw = 0;
+  const auto before = frd_rows(dir.work() / "dut.frd");
+  for (std::size_t i = 0; i < again.size(); ++i) {
+    const double hz = again[i].first;
+    ASSERT_NEAR(predicted[i].first, hz, 1e-3 * hz);
+    if (hz < 150 || hz > 12000) continue;
+    worst = std::max(worst, std::abs(again[i].second - predicted[i].second));
+    raw = std::max(raw, std::abs(again[i].second - before[i].second));
+  }
+  EXPECT_LE(worst, 0.2);
+  EXPECT_GT(raw, 3);  // the correction changed the response: the comparison is not of two alike
 }

@@ -182,12 +182,16 @@ struct EqFir {
   std::vector<float> taps;  ///< its impulse response
   double latency_samples = 0;  ///< where its response's delay lies: 0 for minimum phase
   double preamp_db = 0;        ///< the gain taken out so that the FIR's gain is at most 0 dB
+  EqError after;               ///< the error through it on the fit's points, as EqCorrection's
 };
 
-/// The FIR at each of the plan's rates, toward the aligned target over the range: the inverse
-/// of the 1/6-octave smoothed response, a cut exactly, a boost approaching max_boost_db
-/// smoothly and never beyond, faded to 0 dB over half an octave outside the range, then the
-/// gain that keeps it at most 0 dB everywhere taken out. Throws Error as check_fir does.
+/// The FIR at each of the plan's rates, toward the aligned target over the range: the 1/6-octave
+/// smoothed response's deviation d (the target's level moved, by up to 20 dB, to where the
+/// inversion's cost is least by the fit's measure) inverted with Kirkeby-style regularisation
+/// toward no correction, C = (d + beta) / (d^2 + beta), beta 0.01 / B^2 over the range (B the
+/// gain of max_boost_db, at least 1) and rising smoothly over an octave beyond it to where C is
+/// 1; the gain bent below max_boost_db by a soft minimum and never beyond; then the gain that
+/// keeps it at most 0 dB everywhere taken out. Throws Error as check_fir does.
 std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const FirRequest& fir);
 
 /// An FIR's gain at each frequency, dB (its exact transform there).
@@ -200,6 +204,10 @@ EqCurve fir_predicted(const EqPlan& plan, const EqFir& fir);
 std::string fir_wav_bytes(const EqFir& fir);
 /// The FIR's taps as headerless float32 (little-endian).
 std::string fir_raw_bytes(const EqFir& fir);
+
+/// The measured response through the fit's filters and its preamp at a rate, on its grid below
+/// half the rate.
+EqCurve filters_predicted(const EqPlan& plan, const EqCorrection& fit, double rate);
 
 /// The gain of filters at a rate, dB, at each frequency (without the preamp).
 std::vector<double> filters_gain_db(const std::vector<EqFilter>& filters, double rate,

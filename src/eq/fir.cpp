@@ -1,5 +1,6 @@
-// Correction FIRs: the smoothed response's deviation from the aligned target inverted (boosts
-// limited), given minimum, linear or mixed phase, at each rate; their gain and their files.
+// Correction FIRs: the smoothed response's deviation from the aligned target inverted with
+// regularisation (boosts limited), given minimum, linear or mixed phase, at each rate; their gain
+// and their files.
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -26,18 +27,40 @@ using cd = std::complex<double>;
 // 0 at t <= 0, 1 at t >= 1, a raised cosine between.
 double rise(double t) { return t <= 0 ? 0 : t >= 1 ? 1 : (1 - std::cos(std::numbers::pi * t)) / 2; }
 
-// The correction's gain at f, dB, before the preamp: the deviation inverted, a boost limited
-// smoothly to max_boost, faded to 0 over half an octave beyond the range.
-double correction_db(const EqPlan& plan, const EqCurve& deviation, double f) {
-  const double d = level_at(deviation, std::clamp(f, plan.low_hz, plan.high_hz));
-  const double boost = plan.request.max_boost_db;
-  double g = -d;
-  if (g > 0) g = boost > 0 ? boost * (1 - std::exp(-g / boost)) : 0;
-  double beyond = 0;
-  if (f < plan.low_hz) beyond = std::log2(plan.low_hz / std::max(f, 1e-9));
-  if (f > plan.high_hz) beyond = std::log2(f / plan.high_hz);
-  return g * (1 - rise(2 * beyond));
-}
+// The regularisation at f: kInsideBeta / B^2 over the range (B the largest boost, as a gain of
+// at least 1), rising as a raised cosine in log beta to kOutsideBeta over an octave beyond it.
+constexpr double kInsideBeta = 0.01;      // 20 dB below the power of the largest boost
+constexpr double kOutsideBeta = 1e4;      // where the correction is within 0.001 dB of none
+constexpr double kCeilingSoftness = 0.1;  // dB: the width of the bend below the boost's limit
+
+// The inversion of a plan's smoothed deviation from the aligned target (dB, on the fit's points).
+struct Inversion {
+  const EqPlan& plan;
+  const EqCurve& deviation;
+  double inside_beta = kInsideBeta / std::pow(10.0, plan.request.max_boost_db / 10);
+
+  double beta_at(double f) const {
+    if (f >= plan.low_hz && f <= plan.high_hz) return inside_beta;
+    const double beyond =
+        f < plan.low_hz ? std::log2(plan.low_hz / std::max(f, 1e-9)) : std::log2(f / plan.high_hz);
+    return inside_beta * std::pow(kOutsideBeta / inside_beta, rise(beyond));
+  }
+
+  // The correction's gain at f, dB, before the preamp: the deviation d (as a gain) inverted
+  // with regularisation toward no correction, the C that minimises |C d - 1|^2 + beta |C - 1|^2,
+  // that is C = (d + beta) / (d^2 + beta); then bent smoothly below max_boost (a soft minimum,
+  // within 0.07 dB of it at the limit), never beyond it.
+  double correction_db(double f) const {
+    const double d =
+        std::pow(10.0, level_at(deviation, std::clamp(f, plan.low_hz, plan.high_hz)) / 20);
+    const double beta = beta_at(f);
+    const double g = 20 * std::log10((d + beta) / (d * d + beta));
+    const double limit = plan.request.max_boost_db, k = kCeilingSoftness;
+    // -k ln(e^(-g/k) + e^(-limit/k)), written to hold for any g.
+    const double low = std::min(g, limit), high = std::max(g, limit);
+    return (high - low) / k > 40 ? low : low - k * std::log1p(std::exp((low - high) / k));
+  }
+};
 
 // The share of the gain that the mixed phase gives the linear part at f: 0 an octave's half
 // below mixed_above, 1 half an octave above.
@@ -97,15 +120,14 @@ void shape(std::vector<float>& taps, EqPhase phase) {
   }
 }
 
-EqFir design_one(const EqPlan& plan, const EqCurve& deviation, const FirRequest& fir, double rate,
-                 double preamp_db) {
+EqFir design_one(const Inversion& inversion, const FirRequest& fir, double rate, double preamp_db) {
   const std::size_t n = fast_fft_size(4 * static_cast<std::size_t>(fir.length));
   const RealFft fft(n);
   std::vector<double> lin(n / 2 + 1), mix(n / 2 + 1);  // ln of the magnitudes of both parts
   const double to_ln = std::log(10.0) / 20;
   for (std::size_t k = 0; k <= n / 2; ++k) {
     const double f = rate * static_cast<double>(k) / static_cast<double>(n);
-    const double g = (correction_db(plan, deviation, f) + preamp_db) * to_ln;
+    const double g = (inversion.correction_db(f) + preamp_db) * to_ln;
     const double share = fir.phase == EqPhase::linear ? 1 : fir.phase == EqPhase::minimum ? 0
                                                                                           : linear_share(fir, f);
     lin[k] = g * share;
@@ -152,19 +174,45 @@ void check_fir(const EqPlan& plan, const FirRequest& fir) {
   }
 }
 
+// The level the FIR aims at: the aligned target moved, within kTargetShiftDb in steps of 0.1 dB,
+// to where the inversion's cost is least, by the fit's measure (the rms error to the target
+// aligned to the corrected response, and, weighted, the level taken away on average): with
+// boosts limited, the mean of the levels is not where the shape is matched best.
+constexpr double kTargetShiftDb = 20;
+
+EqCurve aimed_deviation(const EqPlan& plan, const EqCurve& aligned) {
+  EqCurve best = aligned, trial = aligned;
+  double least = 1e300;
+  std::vector<double> gain(aligned.frequencies.size());
+  for (int step = -200; step <= 200; ++step) {
+    const double shift = kTargetShiftDb * step / 200.0;
+    for (std::size_t i = 0; i < trial.level.size(); ++i) trial.level[i] = aligned.level[i] + shift;
+    const Inversion inversion{plan, trial};
+    for (std::size_t i = 0; i < gain.size(); ++i)
+      gain[i] = inversion.correction_db(trial.frequencies[i]);
+    const double cost = correction_cost(aligned.level, gain, plan.request.max_boost_db);
+    if (cost < least - 1e-12) least = cost, best = trial;
+  }
+  return best;
+}
+
 std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const FirRequest& fir) {
   check_fir(plan, fir);
-  EqCurve deviation = fit.smoothed;
-  for (std::size_t i = 0; i < deviation.level.size(); ++i) deviation.level[i] -= fit.target.level[i];
+  EqCurve aligned = fit.smoothed;
+  for (std::size_t i = 0; i < aligned.level.size(); ++i) aligned.level[i] -= fit.target.level[i];
+  const EqCurve deviation = aimed_deviation(plan, aligned);
+  const Inversion inversion{plan, deviation};
   // The preamp: the highest gain on a fine grid of every rate, taken out.
   double top = 0;
   for (const double rate : plan.request.rates) {
-    for (double f = 1; f < rate / 2; f *= std::exp2(1.0 / 96)) {
-      top = std::max(top, correction_db(plan, deviation, f));
-    }
+    for (double f = 1; f < rate / 2; f *= std::exp2(1.0 / 96))
+      top = std::max(top, inversion.correction_db(f));
   }
   std::vector<EqFir> out;
-  for (const double rate : plan.request.rates) out.push_back(design_one(plan, deviation, fir, rate, -top));
+  for (const double rate : plan.request.rates) {
+    out.push_back(design_one(inversion, fir, rate, -top));
+    out.back().after = error_to_target(aligned.level, fir_gain_db(out.back(), aligned.frequencies));
+  }
   return out;
 }
 

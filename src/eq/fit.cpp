@@ -59,43 +59,15 @@ struct Fit {
   // mean, and, weighted, the boost beyond the limit and the level the filters take away on
   // average (so that cuts all around a dip do not stand in for a boost of it).
   double cost(const std::vector<double>& others, const std::vector<double>& g) const {
-    double sum = 0, sum2 = 0, over = 0, level = 0;
-    for (std::size_t i = 0; i < f.size(); ++i) {
-      const double total = others[i] + g[i];
-      level += total;
-      const double e = base[i] + total;
-      sum += e;
-      sum2 += e * e;
-      const double beyond = total - request.max_boost_db;
-      if (beyond > 0) over += beyond * beyond;
-    }
-    const auto n = static_cast<double>(f.size());
-    const double mean_gain = level / n;
-    return std::sqrt(std::max(sum2 / n - (sum / n) * (sum / n), 0.0) + kBoostWeight * over / n +
-                     kLevelWeight * mean_gain * mean_gain);
+    std::vector<double> total(f.size());
+    for (std::size_t i = 0; i < f.size(); ++i) total[i] = others[i] + g[i];
+    return correction_cost(base, total, request.max_boost_db);
   }
 
-  // The errors to the target aligned to the response with total by the mean.
-  EqError error(const std::vector<double>& total) const {
-    const std::vector<double> e = deviation(total);
-    EqError out;
-    double sum = 0;
-    for (const double d : e) {
-      sum += d * d;
-      out.max_db = std::max(out.max_db, std::abs(d));
-    }
-    out.rms_db = std::sqrt(sum / static_cast<double>(e.size()));
-    return out;
-  }
+  EqError error(const std::vector<double>& total) const { return error_to_target(base, total); }
 
-  // The response with total less the target aligned to it, at each point.
   std::vector<double> deviation(const std::vector<double>& total) const {
-    std::vector<double> e(f.size());
-    double mean = 0;
-    for (std::size_t i = 0; i < f.size(); ++i) mean += e[i] = base[i] + total[i];
-    mean /= static_cast<double>(f.size());
-    for (double& d : e) d -= mean;
-    return e;
+    return aligned_deviation(base, total);
   }
 };
 
@@ -247,6 +219,45 @@ void drop_weak(const Fit& fit, std::vector<EqFilter>& filters, std::vector<doubl
 
 }  // namespace
 
+double correction_cost(const std::vector<double>& base, const std::vector<double>& total,
+                       double max_boost_db) {
+  double sum = 0, sum2 = 0, over = 0, level = 0;
+  for (std::size_t i = 0; i < base.size(); ++i) {
+    level += total[i];
+    const double e = base[i] + total[i];
+    sum += e;
+    sum2 += e * e;
+    const double beyond = total[i] - max_boost_db;
+    if (beyond > 0) over += beyond * beyond;
+  }
+  const auto n = static_cast<double>(base.size());
+  const double mean_gain = level / n;
+  return std::sqrt(std::max(sum2 / n - (sum / n) * (sum / n), 0.0) + kBoostWeight * over / n +
+                   kLevelWeight * mean_gain * mean_gain);
+}
+
+std::vector<double> aligned_deviation(const std::vector<double>& base,
+                                      const std::vector<double>& total) {
+  std::vector<double> e(base.size());
+  double mean = 0;
+  for (std::size_t i = 0; i < base.size(); ++i) mean += e[i] = base[i] + total[i];
+  mean /= static_cast<double>(base.size());
+  for (double& d : e) d -= mean;
+  return e;
+}
+
+EqError error_to_target(const std::vector<double>& base, const std::vector<double>& total) {
+  const std::vector<double> e = aligned_deviation(base, total);
+  EqError out;
+  double sum = 0;
+  for (const double d : e) {
+    sum += d * d;
+    out.max_db = std::max(out.max_db, std::abs(d));
+  }
+  out.rms_db = std::sqrt(sum / static_cast<double>(e.size()));
+  return out;
+}
+
 namespace {
 
 // Points kFitPointsPerOctave an octave from low to high, both included.
@@ -331,15 +342,19 @@ EqCorrection fit_correction(const EqPlan& plan) {
   out.filters_gain = {fit.f, filters_gain_db(filters, fit.rate, fit.f)};
   out.before = fit.error(zeros(fit.f.size()));
   out.after = fit.error(out.filters_gain.level);
-  for (std::size_t i = 0; i < plan.measured.frequencies.size(); ++i) {
-    const double f = plan.measured.frequencies[i];
-    if (f >= fit.rate / 2) break;
-    out.predicted.frequencies.push_back(f);
+  out.predicted = filters_predicted(plan, out, fit.rate);
+  return out;
+}
+
+EqCurve filters_predicted(const EqPlan& plan, const EqCorrection& fit, double rate) {
+  EqCurve out;
+  for (const double f : plan.measured.frequencies) {
+    if (f >= rate / 2) break;
+    out.frequencies.push_back(f);
   }
-  out.predicted.level = filters_gain_db(filters, fit.rate, out.predicted.frequencies);
-  for (std::size_t i = 0; i < out.predicted.level.size(); ++i) {
-    out.predicted.level[i] += plan.measured.level[i] + out.preamp_db;
-  }
+  out.level = filters_gain_db(fit.filters, rate, out.frequencies);
+  for (std::size_t i = 0; i < out.level.size(); ++i)
+    out.level[i] += plan.measured.level[i] + fit.preamp_db;
   return out;
 }
 

@@ -36,49 +36,61 @@ bool is_wav_name(const std::string& name) {
   return end == ".wav";
 }
 
-// One channel of a response WAV file: its level and phase over the band the file's text gives,
-// on the text files' grid, as vellisk-ir's .frd rows are.
-FrdData channel_rows(Recording& file, const MeasuredResponse& m, int channel, double delay,
-                     const std::string& name) {
-  const std::int64_t n = file.info().frames;
+// A response WAV file opened and its text read, checked against what the file holds.
+struct ResponseWav {
+  Recording file;
+  MeasuredResponse m;
+
+  explicit ResponseWav(const std::string& name) {
+    if (std::string e = file.open(name.c_str(), false, 1, "input"); !e.empty()) {
+      throw Error(Problem(ProblemCode::unreadable, e));
+    }
+    if (std::string e = parse_response_text(file.comment(), m); !e.empty()) {
+      refuse_wav(name, "is not a response vellisk-ir wrote: its text " + e);
+    }
+    if (m.sweep.rate != file.info().rate) {
+      refuse_wav(name, "says a rate of " + std::to_string(static_cast<long>(m.sweep.rate)) +
+                           " Hz in its text and holds " + std::to_string(file.info().rate) + " Hz");
+    }
+    if (static_cast<int>(m.channels.size()) != file.info().channels) {
+      refuse_wav(name, "says " + std::to_string(m.channels.size()) +
+                           " channels in its text and holds " +
+                           std::to_string(file.info().channels));
+    }
+  }
+};
+
+// One channel of a response WAV file, handed to row as its level and phase over the band the
+// file's text gives, on the text files' grid, as vellisk-ir's .frd rows are; with rows false,
+// only what that grid covers.
+Expected<FrdExtent, FrdError> scan_channel(const std::string& name, int channel, bool rows,
+                                           const FrdRow& row) {
+  ResponseWav w(name);
+  if (channel >= w.file.info().channels) refuse_wav(name, "changed while it was read");
+  const auto& latency = w.m.channels[static_cast<std::size_t>(channel)].latency_samples;
+  if (!latency) refuse_wav(name, "channel " + std::to_string(channel + 1) + " is silent");
+  const Compensation c(compute_design(w.m.sweep));
+  const std::vector<double> grid =
+      within_band(octave_grid(w.m.sweep.hzstart, w.m.sweep.hzend, kPointsPerOctave), c);
+  if (!rows) {
+    FrdData d;
+    d.frequencies = grid;
+    d.level.assign(grid.size(), 0.0);
+    d.phase.assign(grid.size(), 0.0);
+    return scan_frd_data(d, [](double, double, double) {});
+  }
+  const std::int64_t n = w.file.info().frames;
   std::vector<float> x(static_cast<std::size_t>(n));
   float* out[1] = {x.data()};
-  if (std::string e = file.read(0, n, channel, 1, out); !e.empty()) refuse_wav(name, e);
-  const Compensation c(compute_design(m.sweep));
-  const Spectrum s = spectrum_of(x.data(), n, m.sweep.rate, 2 * n);
-  const FrequencyResponse r = sample_response(
-      s, within_band(octave_grid(m.sweep.hzstart, m.sweep.hzend, kPointsPerOctave), c), 1,
-      delay, 0, c);
+  if (std::string e = w.file.read(0, n, channel, 1, out); !e.empty()) refuse_wav(name, e);
+  const Spectrum s = spectrum_of(x.data(), n, w.m.sweep.rate, 2 * n);
+  const double delay = static_cast<double>(w.m.zero_sample) + *latency;
+  const FrequencyResponse r = sample_response(s, grid, 1, delay, 0, c);
   FrdData d;
   d.frequencies = r.frequencies;
   d.level = r.level;
   d.phase = r.phase;
-  return d;
-}
-
-// The channels of a response WAV file, each a position of its own.
-void read_wav(const std::string& name, std::vector<FrdData>& out) {
-  Recording file;
-  if (std::string e = file.open(name.c_str(), false, 1, "input"); !e.empty()) {
-    throw Error(Problem(ProblemCode::unreadable, e));
-  }
-  MeasuredResponse m;
-  if (std::string e = parse_response_text(file.comment(), m); !e.empty()) {
-    refuse_wav(name, "is not a response vellisk-ir wrote: its text " + e);
-  }
-  if (m.sweep.rate != file.info().rate) {
-    refuse_wav(name, "says a rate of " + std::to_string(static_cast<long>(m.sweep.rate)) +
-                         " Hz in its text and holds " + std::to_string(file.info().rate) + " Hz");
-  }
-  if (static_cast<int>(m.channels.size()) != file.info().channels) {
-    refuse_wav(name, "says " + std::to_string(m.channels.size()) + " channels in its text and holds " +
-                         std::to_string(file.info().channels));
-  }
-  for (int ch = 0; ch < file.info().channels; ++ch) {
-    const auto& latency = m.channels[static_cast<std::size_t>(ch)].latency_samples;
-    if (!latency) refuse_wav(name, "channel " + std::to_string(ch + 1) + " is silent");
-    out.push_back(channel_rows(file, m, ch, static_cast<double>(m.zero_sample) + *latency, name));
-  }
+  return scan_frd_data(d, row);
 }
 
 AverageMode average_mode(EqAverage mode) {
@@ -93,23 +105,31 @@ EqCurve read_average(const std::vector<std::string>& names, EqAverage mode, int&
   if (names.empty()) {
     throw Error(Problem(ProblemCode::invalid_request, "a correction needs at least one input"));
   }
-  std::vector<FrdData> data;
-  std::vector<std::size_t> owner;  // the name each row set came from
+  // The positions: a text file, or a channel of a response WAV file (channel -1: a text file).
+  // Each is read twice, once for the common range and once onto its grid, none of them held.
+  struct Position {
+    std::size_t name;
+    int channel;
+  };
+  std::vector<Position> at;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (is_wav_name(names[i])) {
-      read_wav(names[i], data);
-    } else {
-      auto read = read_frd(names[i]);
-      if (!read) refuse_input(read.error(), names[i]);
-      data.push_back(std::move(*read));
+    if (!is_wav_name(names[i])) {
+      at.push_back({i, -1});
+      continue;
     }
-    owner.resize(data.size(), i);
+    const int channels = ResponseWav(names[i]).file.info().channels;
+    for (int ch = 0; ch < channels; ++ch) at.push_back({i, ch});
   }
-  responses = static_cast<int>(data.size());
-  auto average = average_frd(data, average_mode(mode));
+  responses = static_cast<int>(at.size());
+  const auto scan = [&](std::size_t i, bool rows, const FrdRow& row) {
+    const Position& p = at[i];
+    if (p.channel >= 0) return scan_channel(names[p.name], p.channel, rows, row);
+    return scan_frd(names[p.name], row);
+  };
+  auto average = average_frd_scans(at.size(), scan, average_mode(mode));
   if (!average) {
     const FrdError& e = average.error();
-    refuse_input(e, e.input > 0 ? names[owner[static_cast<std::size_t>(e.input - 1)]] : "");
+    refuse_input(e, e.input > 0 ? names[at[static_cast<std::size_t>(e.input - 1)].name] : "");
   }
   return {std::move(average->frequencies), std::move(average->level)};
 }

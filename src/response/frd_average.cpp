@@ -282,35 +282,18 @@ Expected<FrdExtent, FrdError> scan_frd(const std::string& path,
   return rows.extent();
 }
 
-Expected<FrdAverage, FrdError> average_frd(const std::vector<FrdData>& inputs, AverageMode mode,
-                                           int points_per_octave) {
-  if (inputs.empty()) return error_of(FrdError::Code::no_inputs);
-  if (auto e = check_grid(points_per_octave)) return *e;
-  CommonRange range;
-  for (std::size_t i = 0; i < inputs.size(); ++i) {
-    const int input = static_cast<int>(i + 1);
-    const auto x = check_rows(inputs[i]);
-    if (!x) {
-      FrdError e = x.error();
-      e.input = input;
-      return e;
-    }
-    if (auto e = range.take(*x, mode, input)) return *e;
+Expected<FrdExtent, FrdError> scan_frd_data(const FrdData& d, const FrdRow& row) {
+  const auto x = check_rows(d);
+  if (!x) return x.error();
+  for (std::size_t i = 0; i < d.frequencies.size(); ++i) {
+    row(d.frequencies[i], d.level[i], d.has_phase() ? d.phase[i] : 0);
   }
-  Accumulator sums(octave_grid(range.low_hz, range.high_hz, points_per_octave), mode);
-  for (const FrdData& d : inputs) {
-    sums.begin();
-    for (std::size_t i = 0; i < d.frequencies.size(); ++i) {
-      sums.row(d.frequencies[i], d.level[i], d.has_phase() ? d.phase[i] : 0);
-    }
-    sums.end();
-  }
-  return sums.result();
+  return x;
 }
 
-Expected<FrdAverage, FrdError> average_frd_files(const std::vector<std::string>& paths,
+Expected<FrdAverage, FrdError> average_frd_scans(std::size_t inputs, const FrdScan& scan,
                                                  AverageMode mode, int points_per_octave) {
-  if (paths.empty()) return error_of(FrdError::Code::no_inputs);
+  if (inputs == 0) return error_of(FrdError::Code::no_inputs);
   if (auto e = check_grid(points_per_octave)) return *e;
   const auto named = [](FrdError e, std::size_t i) {
     e.input = static_cast<int>(i + 1);
@@ -318,18 +301,17 @@ Expected<FrdAverage, FrdError> average_frd_files(const std::vector<std::string>&
   };
   CommonRange range;
   std::vector<FrdExtent> extents;
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    const auto x = scan_frd(paths[i], [](double, double, double) {});
+  for (std::size_t i = 0; i < inputs; ++i) {
+    const auto x = scan(i, false, [](double, double, double) {});
     if (!x) return named(x.error(), i);
     if (auto e = range.take(*x, mode, static_cast<int>(i + 1))) return *e;
     extents.push_back(*x);
   }
   Accumulator sums(octave_grid(range.low_hz, range.high_hz, points_per_octave), mode);
-  for (std::size_t i = 0; i < paths.size(); ++i) {
+  for (std::size_t i = 0; i < inputs; ++i) {
     sums.begin();
-    const auto x = scan_frd(paths[i], [&sums](double hz, double level, double phase) {
-      sums.row(hz, level, phase);
-    });
+    const auto x = scan(
+        i, true, [&sums](double hz, double level, double phase) { sums.row(hz, level, phase); });
     if (!x) return named(x.error(), i);
     const FrdExtent& was = extents[i];
     if (x->rows != was.rows || x->low_hz != was.low_hz || x->high_hz != was.high_hz ||
@@ -339,6 +321,22 @@ Expected<FrdAverage, FrdError> average_frd_files(const std::vector<std::string>&
     sums.end();
   }
   return sums.result();
+}
+
+Expected<FrdAverage, FrdError> average_frd(const std::vector<FrdData>& inputs, AverageMode mode,
+                                           int points_per_octave) {
+  return average_frd_scans(
+      inputs.size(),
+      [&inputs](std::size_t i, bool, const FrdRow& row) { return scan_frd_data(inputs[i], row); },
+      mode, points_per_octave);
+}
+
+Expected<FrdAverage, FrdError> average_frd_files(const std::vector<std::string>& paths,
+                                                 AverageMode mode, int points_per_octave) {
+  return average_frd_scans(
+      paths.size(),
+      [&paths](std::size_t i, bool, const FrdRow& row) { return scan_frd(paths[i], row); }, mode,
+      points_per_octave);
 }
 
 }  // namespace vellisk

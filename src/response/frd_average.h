@@ -98,6 +98,25 @@ struct FrdAverage {
   std::vector<double> std_db;       // their levels' sample standard deviation (0 for one input)
 };
 
+// A row handed on: frequency (Hz), level (dB) and phase (degrees; 0 when there is none).
+using FrdRow = std::function<void(double, double, double)>;
+
+// Checks rows given in memory as a file's rows are checked (each row's number standing for its
+// line), handing each to row; returns what they cover.
+Expected<FrdExtent, FrdError> scan_frd_data(const FrdData& data, const FrdRow& row);
+
+// An input of an average, read twice: scan(i, rows, row) checks input i and returns what it
+// covers, handing its rows to row in ascending frequency when rows is true (with rows false it
+// may hand none). An error it returns is named by the input's number.
+using FrdScan =
+    std::function<Expected<FrdExtent, FrdError>(std::size_t input, bool rows, const FrdRow& row)>;
+
+// The average of inputs given by scan, each scanned once for the common range and once onto its
+// grid, so that memory grows with neither their number nor their length (as average_frd_files;
+// an input whose second scan covers another range than its first is refused as changed).
+Expected<FrdAverage, FrdError> average_frd_scans(std::size_t inputs, const FrdScan& scan,
+                                                 AverageMode mode, int points_per_octave = 96);
+
 // Averages the inputs on a grid of points_per_octave points an octave from
 // the lowest frequency all of them reach up to the highest (their
 // overlapping range). Each input is resampled there: its level in dB and its

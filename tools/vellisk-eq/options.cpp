@@ -168,10 +168,10 @@ std::string fir_name(const std::string& name, const std::vector<double>& rates, 
 
 std::vector<std::string> output_names(const EqOptions& o) {
   std::vector<std::string> names;
-  for (const std::string* n : {&o.apo, &o.camilladsp, &o.biquads, &o.predicted, &o.json, &o.plot}) {
+  for (const std::string* n : {&o.apo, &o.camilladsp, &o.biquads, &o.json, &o.plot}) {
     if (!n->empty()) names.push_back(*n);
   }
-  for (const std::string* n : {&o.fir, &o.fir_raw}) {
+  for (const std::string* n : {&o.predicted, &o.fir, &o.fir_raw}) {
     if (n->empty()) continue;
     for (const double rate : o.request.rates) names.push_back(fir_name(*n, o.request.rates, rate));
   }

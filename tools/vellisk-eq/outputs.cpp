@@ -2,6 +2,7 @@
 // and the printed report's lines.
 #include "outputs.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "common/console.h"
@@ -28,6 +29,10 @@ std::string filter_words(const EqFilter& f) {
 }
 
 }  // namespace
+
+std::size_t lowest_rate(const std::vector<double>& rates) {
+  return static_cast<std::size_t>(std::min_element(rates.begin(), rates.end()) - rates.begin());
+}
 
 const char* apo_type(EqFilterType t) {
   return t == EqFilterType::peaking ? "PK" : t == EqFilterType::low_shelf ? "LSC" : "HSC";
@@ -110,8 +115,16 @@ std::string eq_json(const EqOptions& o, const EqPlan& plan, const EqCorrection& 
   }
   j["filters"] = filters;
   if (!firs.empty()) {
-    j["fir"] = {{"length", o.fir_request.length}, {"phase", phase_name(o.fir_request.phase)},
-                {"gain_db", firs.front().preamp_db}, {"latency_samples", firs.front().latency_samples}};
+    nlohmann::ordered_json after = nlohmann::ordered_json::array();
+    for (const EqFir& f : firs) {
+      after.push_back(
+          {{"rate_hz", f.rate}, {"rms_db", f.after.rms_db}, {"max_db", f.after.max_db}});
+    }
+    j["fir"] = {{"length", o.fir_request.length},
+                {"phase", phase_name(o.fir_request.phase)},
+                {"gain_db", firs.front().preamp_db},
+                {"latency_samples", firs.front().latency_samples},
+                {"error_after", after}};
   }
   j["error_before"] = {{"rms_db", c.before.rms_db}, {"max_db", c.before.max_db}};
   j["error_after"] = {{"rms_db", c.after.rms_db}, {"max_db", c.after.max_db}};
@@ -134,13 +147,17 @@ std::vector<std::string> report_lines(const EqOptions& o, const EqPlan& plan, co
     lines.push_back(formatted("  %2zu  ", i + 1) + filter_words(c.filters[i]));
   }
   if (!firs.empty()) {
+    const EqFir& f = firs[lowest_rate(plan.request.rates)];
     lines.push_back(formatted("FIR: %d taps, %s phase, latency %g samples, gain %.2f dB",
                               o.fir_request.length, phase_name(o.fir_request.phase),
-                              firs.front().latency_samples, firs.front().preamp_db));
+                              f.latency_samples, f.preamp_db));
+    lines.push_back(formatted("  error through the FIR at %.0f Hz: rms %.2f dB, largest %.2f dB",
+                              f.rate, f.after.rms_db, f.after.max_db));
   }
-  lines.push_back(formatted("Error over the range: rms %.2f dB before, %.2f dB after; "
-                            "largest %.2f dB before, %.2f dB after",
-                            c.before.rms_db, c.after.rms_db, c.before.max_db, c.after.max_db));
+  lines.push_back(
+      formatted("Error over the range: rms %.2f dB before, %.2f dB after the filters; "
+                "largest %.2f dB before, %.2f dB after",
+                c.before.rms_db, c.after.rms_db, c.before.max_db, c.after.max_db));
   return lines;
 }
 

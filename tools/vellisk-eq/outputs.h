@@ -2,6 +2,7 @@
 // and the printed report's lines.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,10 @@
 #include "vellisk/eq.h"
 
 namespace vellisk {
+
+// Which of the rates is the lowest: the rate the fit, the figure, CamillaDSP's FIR and the
+// report's FIR error take.
+std::size_t lowest_rate(const std::vector<double>& rates);
 
 // "PK", "LSC" or "HSC": EqualizerAPO's names of the filter types.
 const char* apo_type(EqFilterType type);

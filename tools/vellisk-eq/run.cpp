@@ -25,15 +25,16 @@ struct Made {
   std::vector<EqFir> firs;
 };
 
-// The predicted response: through the FIR at the lowest rate when there is one, else through
-// the filters.
-std::string predicted(const Made& m) {
+// The predicted response at the i-th rate: through that rate's FIR when there is one, else
+// through the filters and the preamp.
+std::string predicted(const Made& m, std::size_t i) {
+  const double rate = m.plan.request.rates[i];
   if (m.firs.empty()) {
-    return predicted_text(m.fit.predicted, "the filters and the preamp (" + formatted("%.12g", m.fit.preamp_db) + " dB)");
+    return predicted_text(
+        filters_predicted(m.plan, m.fit, rate),
+        formatted("the filters and the preamp (%.12g dB) at %.0f Hz", m.fit.preamp_db, rate));
   }
-  const auto lowest = std::min_element(m.firs.begin(), m.firs.end(),
-                                       [](const EqFir& a, const EqFir& b) { return a.rate < b.rate; });
-  return predicted_text(fir_predicted(m.plan, *lowest), formatted("the FIR at %.0f Hz", lowest->rate));
+  return predicted_text(fir_predicted(m.plan, m.firs[i]), formatted("the FIR at %.0f Hz", rate));
 }
 
 // The figure: the measured response, the aligned target and the prediction above, the
@@ -49,15 +50,19 @@ std::string figure(const EqOptions& o, const Made& m, std::string& svg) {
   f.high_hz = measured.frequencies.back();
   f.range_low_hz = m.plan.low_hz;
   f.range_high_hz = m.plan.high_hz;
-  const double lowest = *std::min_element(m.plan.request.rates.begin(), m.plan.request.rates.end());
-  const EqCurve predicted = m.firs.empty() ? m.fit.predicted : fir_predicted(m.plan, m.firs.front());
+  const std::size_t lowest = lowest_rate(m.plan.request.rates);
+  const EqCurve predicted =
+      m.firs.empty() ? m.fit.predicted : fir_predicted(m.plan, m.firs[lowest]);
   f.levels = {{"measured", measured.frequencies, measured.level},
               {"target", m.fit.target.frequencies, m.fit.target.level},
               {m.firs.empty() ? "predicted" : "predicted (FIR)", predicted.frequencies, predicted.level}};
-  std::vector<double> sum = filters_gain_db(m.fit.filters, lowest, predicted.frequencies);
+  std::vector<double> sum =
+      filters_gain_db(m.fit.filters, m.plan.request.rates[lowest], predicted.frequencies);
   for (double& g : sum) g += m.fit.preamp_db;
   f.gains = {{"filters", predicted.frequencies, sum}};
-  if (!m.firs.empty()) f.gains.push_back({"FIR", predicted.frequencies, fir_gain_db(m.firs.front(), predicted.frequencies)});
+  if (!m.firs.empty())
+    f.gains.push_back(
+        {"FIR", predicted.frequencies, fir_gain_db(m.firs[lowest], predicted.frequencies)});
   return draw_eq_figure(f, svg);
 }
 
@@ -74,10 +79,15 @@ std::string write_outputs(const EqOptions& o, const Made& m) {
   std::vector<std::pair<std::string, std::string>> texts;
   if (!o.apo.empty()) texts.emplace_back(o.apo, apo_text(m.fit));
   if (!o.camilladsp.empty()) {
-    texts.emplace_back(o.camilladsp, camilladsp_text(m.fit, o.fir.empty() ? "" : fir_name(o.fir, rates, rates.front())));
+    texts.emplace_back(
+        o.camilladsp,
+        camilladsp_text(m.fit,
+                        o.fir.empty() ? "" : fir_name(o.fir, rates, rates[lowest_rate(rates)])));
   }
   if (!o.biquads.empty()) texts.emplace_back(o.biquads, biquads_text(m.fit, rates));
-  if (!o.predicted.empty()) texts.emplace_back(o.predicted, predicted(m));
+  for (std::size_t i = 0; i < rates.size() && !o.predicted.empty(); ++i) {
+    texts.emplace_back(fir_name(o.predicted, rates, rates[i]), predicted(m, i));
+  }
   if (!o.json.empty()) texts.emplace_back(o.json, eq_json(o, m.plan, m.fit, m.firs));
   if (!o.plot.empty()) {
     std::string svg;
@@ -100,16 +110,22 @@ std::string write_outputs(const EqOptions& o, const Made& m) {
 
 void report_written(const EqOptions& o) {
   const std::pair<const std::string*, const char*> written[] = {
-      {&o.apo, "EqualizerAPO filters written: "}, {&o.camilladsp, "CamillaDSP filters written: "},
-      {&o.biquads, "Biquads written: "}, {&o.predicted, "Predicted response written: "},
-      {&o.json, "Report written: "}, {&o.plot, "Figure written: "}};
+      {&o.apo, "EqualizerAPO filters written: "},
+      {&o.camilladsp, "CamillaDSP filters written: "},
+      {&o.biquads, "Biquads written: "},
+      {&o.json, "Report written: "},
+      {&o.plot, "Figure written: "}};
   for (const auto& [name, words] : written) {
     if (!name->empty()) print_line_path(words, name->c_str());
   }
-  for (const std::string* n : {&o.fir, &o.fir_raw}) {
-    if (n->empty()) continue;
+  const std::pair<const std::string*, const char*> each_rate[] = {
+      {&o.predicted, "Predicted response written: "},
+      {&o.fir, "FIR written: "},
+      {&o.fir_raw, "FIR written: "}};
+  for (const auto& [name, words] : each_rate) {
+    if (name->empty()) continue;
     for (const double rate : o.request.rates) {
-      print_line_path("FIR written: ", fir_name(*n, o.request.rates, rate).c_str());
+      print_line_path(words, fir_name(*name, o.request.rates, rate).c_str());
     }
   }
 }

@@ -53,7 +53,7 @@ inline constexpr const char* kEqHelp[] = {
     "      --biquads FILE.txt  each filter's coefficients (b0 b1 b2 a1 a2, a0 = 1)",
     "                        at each rate",
     "      --predicted FILE.frd  the response through the filters and the preamp",
-    "                        (with --fir: through the FIR at the lowest rate)",
+    "                        (with --fir: through the FIR) at each rate",
     "      --json FILE       the filters, the preamp and the error, as JSON",
     "      --plot FILE.svg   draw the measured response, the target, the",
     "                        prediction and the correction's gain",
