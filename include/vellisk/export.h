@@ -6,7 +6,9 @@
 #pragma once
 
 #if defined(__GNUC__) || defined(__clang__)
+/// Exported from a shared library, whatever the default visibility.
 #define VELLISK_API [[gnu::visibility("default")]]
 #else
+/// Exported as the compiler exports everything.
 #define VELLISK_API
 #endif
