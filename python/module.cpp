@@ -5,10 +5,14 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "convert.h"
@@ -22,67 +26,59 @@ namespace vellisk {
 
 namespace {
 
-// A source that ends a long computation at Ctrl-C between its steps: each read (the library
-// reads a batch of channels at a time) first lets Python run the signal handlers due, on the
-// main thread, and once one has raised (KeyboardInterrupt) it refuses every read, so that the
-// computation fails at once. The exception is kept, to be raised in place of that failure.
-class InterruptibleSource : public SampleSource {
- public:
-  explicit InterruptibleSource(SampleSource& inner) : inner_(inner) {}
-  InterruptibleSource(const InterruptibleSource&) = delete;
-  InterruptibleSource& operator=(const InterruptibleSource&) = delete;
-  ~InterruptibleSource() override {
-    if (type_ == nullptr) return;
-    const py::gil_scoped_acquire gil;
-    Py_XDECREF(type_), Py_XDECREF(value_), Py_XDECREF(trace_);
+// compute(), run on a thread of its own with the GIL released while this thread lets Python
+// run the signal handlers due every 10 ms. Once one raises (Ctrl-C's KeyboardInterrupt), the
+// flag the computation polls between its steps ends it, and what the handler raised is raised
+// in place of its result or its failure. Called with the GIL held; where no thread can be
+// started, compute() runs here, to its end.
+template <class Compute>
+auto interruptible(CancelFlag& cancel, Compute compute) -> decltype(compute()) {
+  std::optional<decltype(compute())> result;
+  std::exception_ptr failure;
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  PyObject *type = nullptr, *value = nullptr, *trace = nullptr;
+  {
+    const py::gil_scoped_release free;
+    const auto work = [&] {
+      try {
+        result.emplace(compute());
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      const std::lock_guard<std::mutex> hold(lock);
+      done = true;
+      finished.notify_one();
+    };
+    std::thread worker;
+    try {
+      worker = std::thread(work);
+    } catch (const std::system_error&) {
+      work();
+    }
+    std::unique_lock<std::mutex> hold(lock);
+    while (!finished.wait_for(hold, std::chrono::milliseconds(10), [&] { return done; })) {
+      if (type != nullptr) continue;
+      hold.unlock();
+      {
+        const py::gil_scoped_acquire gil;
+        if (PyErr_CheckSignals() != 0) {
+          PyErr_Fetch(&type, &value, &trace);
+          cancel = true;
+        }
+      }
+      hold.lock();
+    }
+    hold.unlock();
+    if (worker.joinable()) worker.join();
   }
-  const SourceInfo& info() const override { return inner_.info(); }
-  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
-                   SampleLevels* levels = nullptr) override {
-    if (interrupted()) return "interrupted";
-    return inner_.read(first, count, channel, n, out, levels);
-  }
-  // Raises what a signal handler raised, if one did; with the GIL held.
-  void raise_if_interrupted() {
-    if (!stopped_) return;
-    PyErr_Restore(type_, value_, trace_);
-    type_ = value_ = trace_ = nullptr;
+  if (type != nullptr) {
+    PyErr_Restore(type, value, trace);
     throw py::error_already_set();
   }
-
- private:
-  bool interrupted() {
-    if (stopped_) return true;
-    const std::lock_guard<std::mutex> one(lock_);
-    const py::gil_scoped_acquire gil;
-    if (PyErr_CheckSignals() == 0) return false;
-    PyErr_Fetch(&type_, &value_, &trace_);
-    stopped_ = true;
-    return true;
-  }
-
-  SampleSource& inner_;
-  std::mutex lock_;
-  std::atomic<bool> stopped_{false};
-  PyObject* type_ = nullptr;
-  PyObject* value_ = nullptr;
-  PyObject* trace_ = nullptr;
-};
-
-// compute(), run with the GIL released, but raising what a signal handler raised during it in
-// place of its result or its failure.
-template <class Compute>
-auto interruptible(InterruptibleSource& source, Compute compute) {
-  try {
-    auto result = compute();
-    const py::gil_scoped_acquire gil;
-    source.raise_if_interrupted();
-    return result;
-  } catch (const Error&) {
-    const py::gil_scoped_acquire gil;
-    source.raise_if_interrupted();
-    throw;
-  }
+  if (failure) std::rethrow_exception(failure);
+  return std::move(*result);
 }
 
 // What impulse_response returns; the views None unless asked for.
@@ -127,6 +123,8 @@ const char* code_name(ProblemCode code) {
     case ProblemCode::measurement_failed: return "measurement_failed";
     case ProblemCode::not_finite: return "not_finite";
     case ProblemCode::out_of_memory: return "out_of_memory";
+    case ProblemCode::cancelled: return "cancelled";
+    case ProblemCode::invalid_input: return "invalid_input";
   }
   return "problem";
 }
@@ -369,16 +367,14 @@ void report_of(const ResponseResult& result, const std::string& name, PyResponse
 PyResponse impulse_response(const py::object& recording, int rate,
                             const py::object& design, const Keywords& keywords,
                             const std::string& name) {
-  const ResponseRequest request = request_of(params_of(design), keywords);
+  ResponseRequest request = request_of(params_of(design), keywords);
+  CancelFlag cancel{false};
+  request.cancel = &cancel;
   const Samples samples = samples_of(recording, "recording");
-  ResponseResult result;
-  {
-    py::gil_scoped_release free;
-    MemorySource memory(samples.data.data(), samples.frames, samples.channels, rate,
-                        samples.channels, 1, name);
-    InterruptibleSource source(memory);
-    result = interruptible(source, [&] { return measure(request, source, name); });
-  }
+  MemorySource source(samples.data.data(), samples.frames, samples.channels, rate,
+                      samples.channels, 1, name);
+  const ResponseResult result =
+      interruptible(cancel, [&] { return measure(request, source, name); });
   PyResponse out;
   out.ir = order_array(result, 1, samples.channels);
   for (int k = 2; k <= result.orders(); ++k) {
@@ -403,15 +399,11 @@ py::dict room_parameters(const py::object& ir, double rate, const std::string& b
   setup.threads = threads_of(threads);
   const Samples samples = samples_of(ir, "ir");
   if (samples.frames < 1) refuse("ir holds no samples", std::nullopt, ProblemCode::invalid_recording);
-  std::vector<ChannelAnalysis> channels;
-  {
-    py::gil_scoped_release free;
-    MemorySource memory(samples.data.data(), samples.frames, samples.channels, 0,
-                        samples.channels, 1, "ir");
-    InterruptibleSource source(memory);
-    channels = interruptible(source, [&] { return analyse_room(setup, source); });
-  }
-  return room_dict(rate, channels);
+  CancelFlag cancel{false};
+  setup.cancel = &cancel;
+  MemorySource source(samples.data.data(), samples.frames, samples.channels, 0, samples.channels,
+                      1, "ir");
+  return room_dict(rate, interruptible(cancel, [&] { return analyse_room(setup, source); }));
 }
 
 py::tuple sweep(double rate, double amplitude, double hzstart, double hzend, double duration,
@@ -506,7 +498,7 @@ void add_error(py::module_& m) {
       "vellisk.Error",
       "A refusal: the value given, the rule it breaks and the keyword, in one line. code: the "
       "kind of problem ('invalid_design', 'invalid_request', 'invalid_recording', "
-      "'measurement_failed', 'not_finite', ...); setting: the keyword whose rule is broken, or "
+      "'invalid_input', 'measurement_failed', 'not_finite', ...); setting: the keyword whose rule is broken, or "
       "None.",
       PyExc_ValueError, nullptr);
   if (error_type == nullptr) throw py::error_already_set();

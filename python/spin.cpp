@@ -5,6 +5,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include "vellisk/response.h"
 #include "vellisk/spin.h"
 
 namespace py = pybind11;
@@ -45,14 +46,17 @@ py::object rating_of(const SpinCurves& c) {
 }
 
 py::dict spin(const std::vector<std::string>& files, const std::optional<std::string>& angles,
-              bool allow_missing, int points) {
+              bool allow_missing, int points, const std::optional<double>& gate) {
+  if (gate) {
+    if (std::optional<Problem> p = check_setting(Setting::gate, *gate)) throw Error(*p);
+  }
   SpinOptions o;
   o.allow_missing = allow_missing;
   o.points_per_octave = points;
   SpinSet set;
   {
     py::gil_scoped_release unlocked;
-    set = make_spin_set(read_angle_responses(files, angles.value_or("")), o);
+    set = make_spin_set(read_angle_responses(files, angles.value_or(""), gate.value_or(0)), o);
   }
   const SpinCurves c = spin_curves(set);
   const Beamwidths b = beamwidths(set);
@@ -71,7 +75,7 @@ py::dict spin(const std::vector<std::string>& files, const std::optional<std::st
   return out;
 }
 
-constexpr const char* kSpinDoc = R"(spin(files, *, angles=None, allow_missing=False, points=20)
+constexpr const char* kSpinDoc = R"(spin(files, *, angles=None, allow_missing=False, points=20, gate=None)
 
 A loudspeaker's directivity from its responses every 10 degrees of both orbits, as vellisk-spin
 computes it: files are .frd or .txt files whose names end in their angles ("name_H 30.frd",
@@ -81,14 +85,16 @@ octave; 0: the inputs' own), curves (a dict of the CTA-2034-A curves in dB, vell
 --cta columns), rating (Olive's preference rating and its parts, as vellisk-spin's --json; None
 when the responses do not reach from 100 Hz to 16 kHz), beamwidths (frequency_hz,
 horizontal_deg, vertical_deg: -6 dB per 1/3 octave) and filled_in (the angles allow_missing
-filled in). Raises vellisk.Error (a ValueError) with vellisk-spin's line for a file or a set
-it refuses, and OSError for a file that cannot be read.)";
+filled in). gate: read the response WAV files among files gated at this many ms after their
+arrival, as vellisk-spin --gate reads them (None: not gated). Raises vellisk.Error (a
+ValueError) with vellisk-spin's line for a value, a file's content or a set it refuses, and
+OSError for a file that cannot be read.)";
 
 }  // namespace
 
 void register_spin(py::module_& m) {
   m.def("spin", &spin, kSpinDoc, py::arg("files"), py::kw_only(), py::arg("angles") = py::none(),
-        py::arg("allow_missing") = false, py::arg("points") = 20);
+        py::arg("allow_missing") = false, py::arg("points") = 20, py::arg("gate") = py::none());
 }
 
 }  // namespace vellisk

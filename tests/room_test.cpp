@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "room_checks.h"
+#include "vellisk/response.h"
 #include "run_vellisk.h"
 
 using namespace vellisk;
@@ -197,6 +198,39 @@ TEST(RoomBands, FourBandsAtOnceFilterAsEachAlone) {
         std::vector<double> alone(x.size());
         filter(*f[l], x.data(), alone.data(), n, reversed);
         EXPECT_EQ(y[static_cast<std::size_t>(l)], alone) << "lane " << l;
+      }
+    }
+  }
+}
+
+TEST(RoomBands, FiltersCarryTheirStateAcrossTheBlocksBetweenCancelChecks) {
+  // The filters look at the cancel flag every 65536 samples (forward, or from the end when
+  // reversed): a response that straddles such a point rings as one that does not.
+  const std::int64_t n = 262144, reference = 40000;
+  std::vector<double> x(static_cast<std::size_t>(n));
+  for (const std::int64_t at : {reference, std::int64_t{65000}, std::int64_t{197000}}) x[static_cast<std::size_t>(at)] = 1;
+  const std::vector<Section> bands[] = {band_pass(177.8, 354.8, kRate), band_pass(354.8, 707.9, kRate),
+                                        band_pass(707.9, 1412.5, kRate), band_pass(1412.5, 2818.4, kRate)};
+  const std::vector<Section>* f[] = {&bands[0], &bands[1], &bands[2], &bands[3]};
+  const CancelFlag lowered{false};
+  for (const bool reversed : {false, true}) {
+    std::vector<std::vector<double>> four(4, std::vector<double>(x.size())), pair = four, alone = four;
+    double* out[] = {four[0].data(), four[1].data(), four[2].data(), four[3].data()};
+    filter_four(f, x.data(), out, n, reversed, &lowered);
+    filter_pair(bands[0], bands[1], x.data(), pair[0].data(), pair[1].data(), n, reversed, &lowered);
+    filter(bands[0], x.data(), alone[0].data(), n, reversed, &lowered);
+    for (const std::vector<double>* y : {&four[0], &four[3], &pair[1], &alone[0]}) {
+      for (const std::int64_t at : {std::int64_t{65000}, std::int64_t{197000}}) {
+        SCOPED_TRACE(std::string(reversed ? "reversed" : "forward") + ", impulse at " + std::to_string(at));
+        double peak = 0, worst = 0;
+        for (std::int64_t d = 0; d < 3000; ++d) {
+          const auto i = static_cast<std::size_t>(reversed ? at - d : at + d);
+          const auto r = static_cast<std::size_t>(reversed ? reference - d : reference + d);
+          peak = std::max(peak, std::abs((*y)[r]));
+          worst = std::max(worst, std::abs((*y)[i] - (*y)[r]));
+        }
+        EXPECT_GT(peak, 1e-3);
+        EXPECT_LT(worst, 1e-12 * peak);
       }
     }
   }
@@ -490,6 +524,36 @@ TEST(Room, BuffersKeptFromChannelToChannelChangeNothing) {
     }
   }
 }
+TEST(Room, ARaisedCancelFlagEndsTheAnalysisAndALoweredOneChangesNothing) {
+  const std::vector<double> x = decaying_noise(1.5, 0.3, 2, -70);
+  const std::vector<float> samples(x.begin(), x.end());
+  RoomSetup setup;
+  setup.rate = kRate;
+  setup.threads = 2;
+  MemorySource source(samples.data(), static_cast<std::int64_t>(samples.size()), 1, 0, 1, 1);
+  const std::vector<ChannelAnalysis> plain = analyse_room(setup, source);
+  CancelFlag cancel{false};
+  setup.cancel = &cancel;
+  const std::vector<ChannelAnalysis> flagged = analyse_room(setup, source);
+  ASSERT_EQ(flagged.size(), 1u);
+  ASSERT_EQ(flagged[0].bands.size(), plain[0].bands.size());
+  for (std::size_t k = 0; k < plain[0].bands.size(); ++k) {
+    EXPECT_EQ(flagged[0].bands[k].parameters.t30, plain[0].bands[k].parameters.t30);
+    EXPECT_EQ(flagged[0].bands[k].parameters.c80, plain[0].bands[k].parameters.c80);
+  }
+  cancel = true;
+  try {
+    analyse_room(setup, source);
+    ADD_FAILURE() << "a raised flag did not end the analysis";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ProblemCode::cancelled);
+  }
+  std::vector<double> y(x.size());
+  EXPECT_THROW(filter(band_pass(707.9, 1412.5, kRate), x.data(), y.data(),
+                      static_cast<std::int64_t>(x.size()), true, &cancel),
+               Error);
+}
+
 TEST(RoomTail, AFadedDecayGivesNoInrButTheValuesOfTheDecayWithItsFloor) {
   // T 1.5 s over a floor 70 dB down, 4 s; then the same with its last second
   // faded to zero, as library files often are: the fade is no noise floor.

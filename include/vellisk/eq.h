@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "vellisk/export.h"
 #include "vellisk/problem.h"
 
-namespace vellisk {
+namespace VELLISK_API vellisk {
 
 /// The kinds of filter a correction uses: the RBJ cookbook's (Audio EQ Cookbook, R.
 /// Bristow-Johnson) peaking EQ, low shelf and high shelf, their Q as the cookbook's.

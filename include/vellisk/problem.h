@@ -7,13 +7,16 @@
 /// computation starts; everything else (describe included) may be called from any thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
-namespace vellisk {
+#include "vellisk/export.h"
+
+namespace VELLISK_API vellisk {
 
 /// The kinds of warning a measurement raises. None is raised by a clean measurement.
 enum class WarningCode {
@@ -53,12 +56,22 @@ enum class ProblemCode {
   invalid_design,     ///< the eight numbers give no sweep (their rules, ranges then relations)
   invalid_request,    ///< an option of the request is out of its range or conflicts with another
   invalid_recording,  ///< the recording does not fit the request (rate, length, channels)
-  unreadable,         ///< a recording or file could not be read
+  unreadable,         ///< a recording or file could not be read (opened, or read from)
   unwritable,         ///< a file could not be written
   measurement_failed, ///< the measurement could not place or compute the response
   not_finite,         ///< a result is not finite
   out_of_memory,      ///< the computation needs more memory than the machine allows
+  cancelled,          ///< the caller's CancelFlag was raised: the computation ended early
+  invalid_input,      ///< an input file was read but does not hold what it must: a line that
+                      ///< does not parse, too few rows, angles that do not make a set
 };
+
+/// A caller's flag that ends a computation early: raise it (from another thread, or from a
+/// signal handler: the flag is lock-free) while the computation runs, and the computation
+/// throws Error with ProblemCode::cancelled at its next step, within a fraction of a second,
+/// holding nothing afterwards. A request points at one (nullptr: never cancelled); the flag
+/// must outlive the computation.
+using CancelFlag = std::atomic<bool>;
 
 /// The settings of a request that a problem's line may name.
 enum class Setting {

@@ -23,10 +23,11 @@
 #include <string_view>
 #include <vector>
 
+#include "vellisk/export.h"
 #include "vellisk/problem.h"
 #include "vellisk/sweep.h"
 
-namespace vellisk {
+namespace VELLISK_API vellisk {
 
 // ---------------------------------------------------------------------------------------------
 // Sources of samples
@@ -127,6 +128,9 @@ struct ResponseRequest {
   double spl_level_db = 94;        ///< the calibrator's stated level, dB SPL (40 to 160)
   double spl_hz = 1000;            ///< its stated frequency, Hz
   bool spectrogram = false;        ///< keep each channel's spectrogram
+  /// Raised while a measurement runs, it ends it (Error, ProblemCode::cancelled) between its
+  /// channels' steps; nullptr: never.
+  const CancelFlag* cancel = nullptr;
 };
 
 /// The request's own rules, before any recording: the design (check_design), a sweep that is

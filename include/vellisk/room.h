@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "vellisk/export.h"
 #include "vellisk/problem.h"
 
-namespace vellisk {
+namespace VELLISK_API vellisk {
 
 class SampleSource;
 
@@ -114,6 +115,9 @@ struct RoomSetup {
   /// The speech and noise levels at the listener for the speech transmission index; without
   /// them, the index of the response alone.
   std::optional<SpeechLevels> levels;
+  /// Raised while an analysis runs, it ends it (Error, ProblemCode::cancelled) between its
+  /// bands' steps; nullptr: never.
+  const CancelFlag* cancel = nullptr;
 };
 
 /// A band's values: its label, centre and parameters.

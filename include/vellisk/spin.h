@@ -8,9 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "vellisk/export.h"
 #include "vellisk/problem.h"
 
-namespace vellisk {
+namespace VELLISK_API vellisk {
 
 /// The two orbits a loudspeaker is measured on.
 enum class Orbit { horizontal, vertical };

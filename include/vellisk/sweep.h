@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "vellisk/export.h"
 #include "vellisk/problem.h"
 
-namespace vellisk {
+namespace VELLISK_API vellisk {
 
 /// The eight numbers of a sweep, as given to vellisk (and, for the sweep played, to
 /// vellisk-ir): any values; check_design says whether they make a sweep.

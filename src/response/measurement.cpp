@@ -15,6 +15,7 @@
 #include "response/parallel.h"
 #include "response/plausibility.h"
 #include "response/waterfall.h"
+#include "sweep/cancel.h"
 #include "sweep/inverse_gen.h"
 
 namespace vellisk {
@@ -531,6 +532,7 @@ std::string measure(const MeasurementSetup& setup, SampleSource& recording, RowS
     return workers[static_cast<std::size_t>(i)].data.get() + m.plan.index_of(0);
   };
   for (int first = 0; first < channels; first += batch) {
+    throw_if_cancelled(setup.cancel);
     const int n = std::min(batch, channels - first);
     for (int i = 0; i < n; ++i)
       buffers[static_cast<std::size_t>(i)] = workers[static_cast<std::size_t>(i)].data.get();
@@ -549,6 +551,7 @@ std::string measure(const MeasurementSetup& setup, SampleSource& recording, RowS
       Worker& w = workers[static_cast<std::size_t>(i)];
       std::fill(w.data.get() + stretch, w.data.get() + m.plan.fft_size + 2, 0.0f);
       spectrum->forward(w.data.get());
+      throw_if_cancelled(setup.cancel);
       std::call_once(filter_done, [&filter] {
         if (filter) filter->wait();
       });
@@ -556,6 +559,7 @@ std::string measure(const MeasurementSetup& setup, SampleSource& recording, RowS
     };
     const auto analyse = [&](int i) {
       Worker& w = workers[static_cast<std::size_t>(i)];
+      throw_if_cancelled(setup.cancel);
       cut_windows(m, origin(i), m.offset, w);
       w.result =
           analyse_windows(setup, m, w.rows, w.noise, setup.drift_channel == source(first + i));
@@ -607,6 +611,7 @@ std::string find_response(const MeasurementSetup& setup, SampleSource& recording
   // Output time t depends on frames [zero + t - sweeplen + 1, zero + t]: every
   // t at which any of the sweep lies within the recording.
   for (std::int64_t t = -p.zero; t < frames - p.zero + p.design.sweeplen; t += step) {
+    throw_if_cancelled(setup.cancel);
     const std::int64_t shift = t - p.first;
     const std::int64_t length = p.stretch_length();
     if (std::string e = recording.read(p.stretch_start() + shift, length, channel, 1, buffers);

@@ -53,6 +53,7 @@ struct MeasurementSetup {
   double waterfall_ms = 20;
   bool spectrogram = false;      // its spectrogram
   LevelCalibration calibration;  // its microphone outlives the setup
+  const CancelFlag* cancel = nullptr;  // raised: the measurement ends at its next step
 };
 
 // How a response ends in its window (see window_tail).

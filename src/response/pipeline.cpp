@@ -21,6 +21,7 @@
 #include "response/plausibility.h"
 #include "response/store.h"
 #include "response/timing.h"
+#include "sweep/cancel.h"
 #include "sweep/settings.h"
 #include "sweep/sweep_design.h"
 #include "sweep/validation.h"
@@ -236,6 +237,7 @@ MeasurementSetup setup_of(const ResponseRequest& r, const TimingSetup& timing) {
   setup.waterfall = r.waterfall;
   setup.waterfall_ms = r.waterfall_range_ms;
   setup.spectrogram = r.spectrogram;
+  setup.cancel = r.cancel;
   prepare_timing(timing, setup);
   if (r.drift_auto) {
     // Both passes use the transform size the corrected one needs at the
@@ -535,6 +537,7 @@ ResponseResult measure_response(const ResponsePlan& plan, SampleSource& source) 
         measure_timed(plan.state->timing, setup, source, store, m, timed));
   std::vector<std::optional<FoundResponse>> found;
   search(plan, setup, source, store, m, timed, result, found);
+  throw_if_cancelled(setup.cancel);
   result.rows->layout = m.layout;
   result.rows->channels = static_cast<int>(m.channels.size());
   collect(plan, timed, m, found, result);

@@ -6,6 +6,8 @@
 #include <complex>
 #include <numbers>
 
+#include "sweep/cancel.h"
+
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
@@ -116,23 +118,29 @@ class FlushDenormals {
 #endif
 };
 
+// The samples filtered between two looks at the caller's cancel flag: about a millisecond's work.
+constexpr std::int64_t kPollEvery = 65536;
+
 // The cascade in direct form I, every section in one pass over the samples:
 // the sections' recurrences then run side by side, and each waits only on one
 // product and one difference of the last output (the other terms are summed
 // first, off that path).
 template <int kSections>
-void cascade(const Section* s, double* y, std::int64_t n) {
+void cascade(const Section* s, double* y, std::int64_t n, const CancelFlag* cancel) {
   double x1[kSections] = {}, x2[kSections] = {}, y1[kSections] = {}, y2[kSections] = {};
-  for (std::int64_t i = 0; i < n; ++i) {
-    double v = y[i];
-    for (int k = 0; k < kSections; ++k) {
-      const double ahead = s[k].b0 * v + s[k].b1 * x1[k] + s[k].b2 * x2[k] - s[k].a2 * y2[k];
-      const double out = ahead - s[k].a1 * y1[k];
-      x2[k] = x1[k], x1[k] = v;
-      y2[k] = y1[k], y1[k] = out;
-      v = out;
+  for (std::int64_t block = 0; block < n; block += kPollEvery) {
+    throw_if_cancelled(cancel);
+    for (std::int64_t i = block; i < std::min(n, block + kPollEvery); ++i) {
+      double v = y[i];
+      for (int k = 0; k < kSections; ++k) {
+        const double ahead = s[k].b0 * v + s[k].b1 * x1[k] + s[k].b2 * x2[k] - s[k].a2 * y2[k];
+        const double out = ahead - s[k].a1 * y1[k];
+        x2[k] = x1[k], x1[k] = v;
+        y2[k] = y1[k], y1[k] = out;
+        v = out;
+      }
+      y[i] = v;
     }
-    y[i] = v;
   }
 }
 
@@ -155,7 +163,8 @@ struct LanesOf<4> {
 
 template <bool kBackward, int kLanes>
 [[gnu::always_inline]] inline void cascade_lanes(const Section* const* s, const double* x,
-                                                 double* const* y, std::int64_t n) {
+                                                 double* const* y, std::int64_t n,
+                                                 const CancelFlag* cancel) {
   using Lanes = typename LanesOf<kLanes>::type;
   Lanes b0[4], b1[4], b2[4], a1[4], a2[4];
   for (int k = 0; k < 4; ++k) {
@@ -165,28 +174,31 @@ template <bool kBackward, int kLanes>
     }
   }
   Lanes x1[4] = {}, x2[4] = {}, y1[4] = {}, y2[4] = {};
-  for (std::int64_t j = 0; j < n; ++j) {
-    const std::int64_t i = kBackward ? n - 1 - j : j;
-    Lanes v;
-    for (int l = 0; l < kLanes; ++l) v[l] = x[i];
-    for (int k = 0; k < 4; ++k) {
-      const Lanes ahead = b0[k] * v + b1[k] * x1[k] + b2[k] * x2[k] - a2[k] * y2[k];
-      const Lanes out = ahead - a1[k] * y1[k];
-      x2[k] = x1[k], x1[k] = v;
-      y2[k] = y1[k], y1[k] = out;
-      v = out;
+  for (std::int64_t block = 0; block < n; block += kPollEvery) {
+    throw_if_cancelled(cancel);
+    for (std::int64_t j = block; j < std::min(n, block + kPollEvery); ++j) {
+      const std::int64_t i = kBackward ? n - 1 - j : j;
+      Lanes v;
+      for (int l = 0; l < kLanes; ++l) v[l] = x[i];
+      for (int k = 0; k < 4; ++k) {
+        const Lanes ahead = b0[k] * v + b1[k] * x1[k] + b2[k] * x2[k] - a2[k] * y2[k];
+        const Lanes out = ahead - a1[k] * y1[k];
+        x2[k] = x1[k], x1[k] = v;
+        y2[k] = y1[k], y1[k] = out;
+        v = out;
+      }
+      for (int l = 0; l < kLanes; ++l) y[l][i] = v[l];
     }
-    for (int l = 0; l < kLanes; ++l) y[l][i] = v[l];
   }
 }
 
 template <int kLanes>
 void cascades(const Section* const* s, const double* x, double* const* y, std::int64_t n,
-              bool backward) {
+              bool backward, const CancelFlag* cancel) {
   if (backward) {
-    cascade_lanes<true, kLanes>(s, x, y, n);
+    cascade_lanes<true, kLanes>(s, x, y, n, cancel);
   } else {
-    cascade_lanes<false, kLanes>(s, x, y, n);
+    cascade_lanes<false, kLanes>(s, x, y, n, cancel);
   }
 }
 
@@ -194,62 +206,63 @@ void cascades(const Section* const* s, const double* x, double* const* y, std::i
 // Four lanes fill the 256-bit registers of AVX where the processor has them (its
 // additions and products, not fused ones: the same roundings).
 [[gnu::target("avx")]] void cascades_avx(const Section* const* s, const double* x,
-                                         double* const* y, std::int64_t n, bool backward) {
+                                         double* const* y, std::int64_t n, bool backward,
+                                         const CancelFlag* cancel) {
   if (backward) {
-    cascade_lanes<true, 4>(s, x, y, n);
+    cascade_lanes<true, 4>(s, x, y, n, cancel);
   } else {
-    cascade_lanes<false, 4>(s, x, y, n);
+    cascade_lanes<false, 4>(s, x, y, n, cancel);
   }
 }
 
 void four_cascades(const Section* const* s, const double* x, double* const* y, std::int64_t n,
-                   bool backward) {
+                   bool backward, const CancelFlag* cancel) {
   static const bool avx = __builtin_cpu_supports("avx");
   if (avx) {
-    cascades_avx(s, x, y, n, backward);
+    cascades_avx(s, x, y, n, backward, cancel);
   } else {
-    cascades<4>(s, x, y, n, backward);
+    cascades<4>(s, x, y, n, backward, cancel);
   }
 }
 #else
 void four_cascades(const Section* const* s, const double* x, double* const* y, std::int64_t n,
-                   bool backward) {
-  cascades<4>(s, x, y, n, backward);
+                   bool backward, const CancelFlag* cancel) {
+  cascades<4>(s, x, y, n, backward, cancel);
 }
 #endif
 
 }  // namespace
 
 void filter_pair(const std::vector<Section>& a, const std::vector<Section>& b, const double* x,
-                 double* ya, double* yb, std::int64_t n, bool reversed) {
+                 double* ya, double* yb, std::int64_t n, bool reversed, const CancelFlag* cancel) {
   if (a.size() != 4 || b.size() != 4) {
-    filter(a, x, ya, n, reversed);
-    filter(b, x, yb, n, reversed);
+    filter(a, x, ya, n, reversed, cancel);
+    filter(b, x, yb, n, reversed, cancel);
     return;
   }
   const FlushDenormals flush;
   const Section* s[] = {a.data(), b.data()};
   double* y[] = {ya, yb};
-  cascades<2>(s, x, y, n, reversed);
+  cascades<2>(s, x, y, n, reversed, cancel);
 }
 
 void filter_four(const std::vector<Section>* const filters[4], const double* x, double* const y[4],
-                 std::int64_t n, bool reversed) {
+                 std::int64_t n, bool reversed, const CancelFlag* cancel) {
   const Section* s[4];
   for (int l = 0; l < 4; ++l) {
     if (filters[l]->size() != 4) {
-      filter_pair(*filters[0], *filters[1], x, y[0], y[1], n, reversed);
-      filter_pair(*filters[2], *filters[3], x, y[2], y[3], n, reversed);
+      filter_pair(*filters[0], *filters[1], x, y[0], y[1], n, reversed, cancel);
+      filter_pair(*filters[2], *filters[3], x, y[2], y[3], n, reversed, cancel);
       return;
     }
     s[l] = filters[l]->data();
   }
   const FlushDenormals flush;
-  four_cascades(s, x, y, n, reversed);
+  four_cascades(s, x, y, n, reversed, cancel);
 }
 
 void filter(const std::vector<Section>& sections, const double* x, double* y, std::int64_t n,
-            bool reversed) {
+            bool reversed, const CancelFlag* cancel) {
   if (reversed) {
     std::reverse_copy(x, x + n, y);
   } else if (x != y) {
@@ -257,8 +270,8 @@ void filter(const std::vector<Section>& sections, const double* x, double* y, st
   }
   const FlushDenormals flush;
   std::size_t k = 0;
-  for (; k + 4 <= sections.size(); k += 4) cascade<4>(sections.data() + k, y, n);
-  for (; k < sections.size(); ++k) cascade<1>(sections.data() + k, y, n);
+  for (; k + 4 <= sections.size(); k += 4) cascade<4>(sections.data() + k, y, n, cancel);
+  for (; k < sections.size(); ++k) cascade<1>(sections.data() + k, y, n, cancel);
   if (reversed) std::reverse(y, y + n);
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "vellisk/problem.h"
+
 namespace vellisk {
 
 // One band: its nominal label ("125", "1k"), the exact base-10 mid-band
@@ -41,9 +43,11 @@ double magnitude(const std::vector<Section>& sections, double f, double rate);
 
 // Filters x[0..n) through the cascade into y[0..n) (x and y may be the same),
 // starting at rest. With reversed, filters the time-reversed signal and
-// reverses the result back: the filter's ringing then precedes what excites it.
+// reverses the result back: the filter's ringing then precedes what excites it. Once cancel
+// is raised, throws Error (ProblemCode::cancelled) within a millisecond's work, here and in
+// filter_pair and filter_four.
 void filter(const std::vector<Section>& sections, const double* x, double* y, std::int64_t n,
-            bool reversed);
+            bool reversed, const CancelFlag* cancel = nullptr);
 
 // The group delay, s, of the cascade at f Hz.
 double group_delay(const std::vector<Section>& sections, double f, double rate);
@@ -51,12 +55,13 @@ double group_delay(const std::vector<Section>& sections, double f, double rate);
 // filter() of x through two cascades at once, into ya and yb: quicker than
 // one after the other.
 void filter_pair(const std::vector<Section>& a, const std::vector<Section>& b, const double* x,
-                 double* ya, double* yb, std::int64_t n, bool reversed);
+                 double* ya, double* yb, std::int64_t n, bool reversed,
+                 const CancelFlag* cancel = nullptr);
 
 // filter() of x through four cascades at once, into y[0] to y[3]: quicker still
 // where the processor can pack four lanes.
 void filter_four(const std::vector<Section>* const filters[4], const double* x, double* const y[4],
-                 std::int64_t n, bool reversed);
+                 std::int64_t n, bool reversed, const CancelFlag* cancel = nullptr);
 
 // The time, s, within which the band filter's impulse response has given all but `fraction`
 // of its energy. With 1e-4: how far the time-reversed filter spreads a click ahead of it;

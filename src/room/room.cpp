@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "response/parallel.h"
+#include "sweep/cancel.h"
 #include "sweep/validation.h"
 #include "vellisk/response.h"
 
@@ -100,6 +101,18 @@ SpeechTransmission channel_sti(const std::vector<BandResult>& bands,
 
 namespace {
 
+// v at n values, grown a stretch at a time with a look at the cancel flag between stretches:
+// the first touch of hundreds of megabytes of new pages takes a good part of a second.
+void grow(std::vector<double>& v, std::size_t n, const CancelFlag* cancel) {
+  constexpr std::size_t kStretch = std::size_t{1} << 20;
+  if (v.capacity() < n) v.reserve(n);
+  while (v.size() + kStretch < n) {
+    throw_if_cancelled(cancel);
+    v.resize(v.size() + kStretch);
+  }
+  v.resize(n);
+}
+
 // Each band's parameters from its squared, time-reversed filtered response in
 // y[0..end); y[onset] is the onset. The last samples, where the filter started
 // from rest, are left out (but never half of what follows the onset).
@@ -139,7 +152,7 @@ void analyse_group(const BandWork& w, std::size_t first, std::vector<double>* y,
   if (last - first > 2) from = std::min(from, band_from(w, first + 2));
   double* out[4];
   for (std::size_t k = first; k < last; ++k) {
-    y[k - first].resize(static_cast<std::size_t>(w.total));
+    grow(y[k - first], static_cast<std::size_t>(w.total), w.setup.cancel);
     out[k - first] = y[k - first].data() + from;
   }
   const double* in = w.padded + from;
@@ -147,20 +160,21 @@ void analyse_group(const BandWork& w, std::size_t first, std::vector<double>* y,
   if (last - first == 4) {
     const std::vector<Section>* f[] = {&w.plan.filters[first], &w.plan.filters[first + 1],
                                        &w.plan.filters[first + 2], &w.plan.filters[first + 3]};
-    filter_four(f, in, out, n, true);
+    filter_four(f, in, out, n, true, w.setup.cancel);
   } else if (first < filtered) {
     for (std::size_t k = first; k < last; k += 2) {
       if (k + 1 < last) {
         filter_pair(w.plan.filters[k], w.plan.filters[k + 1], in, out[k - first],
-                    out[k + 1 - first], n, true);
+                    out[k + 1 - first], n, true, w.setup.cancel);
       } else {
-        filter(w.plan.filters[k], in, out[k - first], n, true);
+        filter(w.plan.filters[k], in, out[k - first], n, true, w.setup.cancel);
       }
     }
   } else {
     std::copy(in, in + n, out[0]);
   }
   for (std::size_t k = first; k < last; ++k) {
+    throw_if_cancelled(w.setup.cancel);
     const std::int64_t at = band_from(w, k);
     BandTiming timing;
     std::int64_t settle = 0;
@@ -229,7 +243,7 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
   for (const BandTiming& t : plan.timing) longest = std::max(longest, t.early);
   const std::int64_t pad = std::max<std::int64_t>(0, longest - onset.sample);
   std::vector<double>& padded = buffers.padded;
-  padded.resize(static_cast<std::size_t>(pad + n));
+  grow(padded, static_cast<std::size_t>(pad + n), setup.cancel);
   std::fill(padded.begin(), padded.begin() + pad, 0.0);
   std::copy(x.begin(), x.begin() + n, padded.begin() + pad);
   const std::int64_t start = pad + onset.sample;  // the onset in padded
@@ -246,6 +260,7 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
   run_parallel(workers, [&](int w) {
     const auto worker = static_cast<std::size_t>(w);
     for (std::size_t g; (g = next++) < groups;) {
+      throw_if_cancelled(setup.cancel);
       const std::size_t first = g + 1 < groups ? 4 * g : filtered;
       analyse_group(work, first, &buffers.bands[4 * worker], buffers.curve[worker], a.bands);
     }
@@ -287,6 +302,7 @@ std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& 
   std::vector<ChannelAnalysis> channels;
   ChannelBuffers buffers;
   for (int c = 0; c < source.info().channels; ++c) {
+    throw_if_cancelled(s.cancel);
     float* out[] = {samples.data()};
     if (std::string e = source.read(0, frames, c, 1, out); !e.empty()) {
       throw Error(Problem{ProblemCode::unreadable, e});

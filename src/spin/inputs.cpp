@@ -148,7 +148,7 @@ std::map<std::string, SpinAngle> read_angles_file(const std::string& path) {
     const std::optional<int> degrees = trailing_degrees(angle_text);
     const bool h = orbit_text == "H" || orbit_text == "h", v = orbit_text == "V" || orbit_text == "v";
     if (!(h || v) || !degrees || !angle_text.empty() || name.empty()) {
-      throw Error({ProblemCode::unreadable,
+      throw Error({ProblemCode::invalid_input,
                    where + " is not \"H|V degrees name\" (such as \"H 30 woofer 30.frd\")"});
     }
     angles[name] = SpinAngle{h ? Orbit::horizontal : Orbit::vertical, normalised_degrees(*degrees)};
@@ -189,7 +189,7 @@ SpinAngle angle_of(const std::string& path, const std::map<std::string, SpinAngl
 AngleResponse frd_response(const std::string& path, std::string_view text,
                            const std::map<std::string, SpinAngle>& angles) {
   auto data = parse_frd(text);
-  if (!data) throw Error({ProblemCode::unreadable, frd_error_text(data.error(), path)});
+  if (!data) throw Error({ProblemCode::invalid_input, frd_error_text(data.error(), path)});
   const SpinAngle angle = angle_of(path, angles);
   return AngleResponse{angle, std::move(data->frequencies), std::move(data->level), path};
 }

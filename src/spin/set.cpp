@@ -83,7 +83,7 @@ std::vector<double> common_grid(const std::vector<const AngleResponse*>& inputs,
   double lo = 0, hi = 1e300;
   for (const AngleResponse* r : inputs) {
     if (r->frequencies.size() < 2 || r->frequencies.size() != r->level_db.size()) {
-      throw Error({ProblemCode::unreadable, "input (" + r->source + ") holds fewer than 2 rows"});
+      throw Error({ProblemCode::invalid_input, "input (" + r->source + ") holds fewer than 2 rows"});
     }
     for (std::size_t i = 0; i < r->level_db.size(); ++i) {
       if (!(std::abs(r->level_db[i]) <= 1000)) {

@@ -12,7 +12,7 @@ namespace vellisk {
 namespace {
 
 Error table_error(const std::string& source, int line, const std::string& why) {
-  return Error({ProblemCode::unreadable, "input (" + source + ") line " + std::to_string(line) + " " + why});
+  return Error({ProblemCode::invalid_input, "input (" + source + ") line " + std::to_string(line) + " " + why});
 }
 
 // The angles a heading line names, or none.
@@ -82,7 +82,7 @@ std::vector<AngleResponse> parse_angle_tables(std::string_view text, Orbit orbit
     add_row(t, row.numbers, source, number);
   }
   if (t.responses.empty() || t.responses.front().frequencies.size() < 2) {
-    throw Error({ProblemCode::unreadable, "input (" + source + ") holds fewer than 2 rows under its heading"});
+    throw Error({ProblemCode::invalid_input, "input (" + source + ") holds fewer than 2 rows under its heading"});
   }
   return std::move(t.responses);
 }
