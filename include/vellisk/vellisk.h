@@ -5,6 +5,7 @@
 
 #include "vellisk/eq.h"
 #include "vellisk/files.h"
+#include "vellisk/number_text.h"
 #include "vellisk/problem.h"
 #include "vellisk/response.h"
 #include "vellisk/room.h"
