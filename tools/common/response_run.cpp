@@ -132,15 +132,13 @@ void view_curves(const ChannelResponse& r, FigureChannel& c) {
   c.spectrogram = figure_map(r.spectrogram);
 }
 
-// What the figure shows of the run.
-Figure figure_of(const ResponseJob& job, const ResponseResult& result, const RunFigures& figures) {
+// What the run found, under the figure's title: one channel's latency and peak-to-noise
+// (several channels give theirs in the legend), the reference, the drift and the repeats.
+std::string figure_facts(const ResponseJob& job, const ResponseResult& result,
+                         const RunFigures& figures) {
   const SweepParams& p = figures.params;
   const ResponseOptions& o = job.options;
   const TimingFigures& timing = figures.timing;
-  Figure f;
-  f.title = formatted("Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
-                      p.duration, p.rate);
-  // Several channels give their latency and peak-to-noise in the legend.
   std::string facts;
   const auto add = [&facts](const std::string& text) { facts += (facts.empty() ? "" : ", ") + text; };
   if (result.channels.size() == 1 && figures.channels[0].silent) {
@@ -162,7 +160,17 @@ Figure figure_of(const ResponseJob& job, const ResponseResult& result, const Run
   }
   if (!facts.empty())
     facts[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(facts[0])));
-  f.facts = facts;
+  return facts;
+}
+
+// What the figure shows of the run.
+Figure figure_of(const ResponseJob& job, const ResponseResult& result, const RunFigures& figures) {
+  const SweepParams& p = figures.params;
+  const ResponseOptions& o = job.options;
+  Figure f;
+  f.title = formatted("Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
+                      p.duration, p.rate);
+  f.facts = figure_facts(job, result, figures);
   f.smoothing = figures.figure_smooth;
   f.gate_ms = figures.gate_ms;
   f.hzstart = p.hzstart;
