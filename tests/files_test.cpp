@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,15 @@ TEST(Files, RefusalsNameTheFileAndTheReason) {
     EXPECT_EQ(code, ProblemCode::unreadable);
     EXPECT_NE(message.find(c.words), std::string::npos) << message;
   }
+  // A headerless file's channels out of their range, before any division by them.
+  FileOptions none;
+  none.headerless = true;
+  none.channels = 0;
+  const std::string empty = folder + "/empty.f32";
+  std::fclose(std::fopen(empty.c_str(), "w"));
+  const auto [channels, words] = thrown([&] { FileSource source(empty, none); });
+  EXPECT_EQ(channels, ProblemCode::invalid_request);
+  EXPECT_EQ(words, "recording (" + empty + "): a headerless file's channels (0) must be from 1 to 1024");
   // A full device: the write, or at the latest the close, fails with the system's reason.
   const auto [code, message] = thrown([] {
     SoundFileWriter file(::open("/dev/full", O_WRONLY), {ResponseFormat::kWav, 1, 8000, 20000, "test", ""});

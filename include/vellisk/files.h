@@ -29,12 +29,15 @@ namespace vellisk {
 /// .f32, in any letter case.
 bool is_headerless_name(const std::string& name);
 
+/// The most channels a headerless file is read as.
+inline constexpr int kMaxFileChannels = 1024;
+
 /// How a FileSource opens its file.
 struct FileOptions {
   /// The file is headerless float32 (see is_headerless_name), of channels interleaved channels
   /// and no rate (SourceInfo::rate 0); otherwise libsndfile reads its header.
   bool headerless = false;
-  int channels = 1;  ///< a headerless file's channels
+  int channels = 1;  ///< a headerless file's channels, 1 to kMaxFileChannels
   /// What messages call the file: "recording" gives "recording (NAME) ...".
   std::string role = "recording";
   /// The file is read once from start to end with read_next, and may be a pipe or FIFO (whose
@@ -48,7 +51,8 @@ struct FileOptions {
 /// one that cannot be read twice (a pipe or FIFO) is then refused, even when read in order.
 class FileSource : public SampleSource {
  public:
-  /// Opens path as options say. Throws Error (ProblemCode::unreadable): a file that cannot be
+  /// Opens path as options say. Throws Error: ProblemCode::invalid_request for a headerless
+  /// file's channels out of their range; ProblemCode::unreadable for a file that cannot be
   /// opened, a folder, a pipe read in stretches, a headerless file whose size is not whole
   /// frames, a file libsndfile cannot read, one of unknown length that cannot be counted.
   explicit FileSource(const std::string& path, const FileOptions& options = {});

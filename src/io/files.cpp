@@ -10,6 +10,12 @@ namespace vellisk {
 
 FileSource::FileSource(const std::string& path, const FileOptions& options)
     : impl_(std::make_unique<Impl>()) {
+  if (options.headerless && !(options.channels >= 1 && options.channels <= kMaxFileChannels)) {
+    throw Error(Problem(ProblemCode::invalid_request,
+                        options.role + " (" + path + "): a headerless file's channels (" +
+                            std::to_string(options.channels) + ") must be from 1 to " +
+                            std::to_string(kMaxFileChannels)));
+  }
   if (std::string e = impl_->recording.open(path.c_str(), options.headerless, options.channels,
                                             options.role.c_str(), options.in_order);
       !e.empty()) {
