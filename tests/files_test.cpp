@@ -1,6 +1,8 @@
 // Tests of the public sound files, through include/ alone: files written and read back in each
 // format, the refusals of files that cannot be read or written, and a measured response
 // written as vellisk-ir writes it.
+#include "vellisk/files.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,17 +11,19 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "run_vellisk.h"
-#include "vellisk/files.h"
 
 using namespace vellisk;
 
 namespace {
 
-int create(const std::string& path) { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644); }
+int create(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+}
 
 // Writes frames of interleaved samples in blocks of 7 frames.
 void write_file(const std::string& path, const SoundFileSpec& spec, const std::vector<float>& x) {
@@ -77,8 +81,8 @@ TEST(Files, WrittenFilesReadBackInEveryFormat) {
     EXPECT_EQ(source.info().rate, options.headerless ? 0 : 44100);
     EXPECT_NE(source.info().format.find(c.format), std::string::npos) << source.info().format;
     // The comment, where the format carries one.
-    const bool carried = (*format == ResponseFormat::kWav && c.frames >= 0) ||
-                         *format == ResponseFormat::kFlac;
+    const bool carried =
+        (*format == ResponseFormat::kWav && c.frames >= 0) || *format == ResponseFormat::kFlac;
     EXPECT_EQ(source.comment(), carried ? "made by a test" : "");
     // The second channel, from before the start to past the end.
     std::vector<float> y(110);
@@ -100,14 +104,16 @@ TEST(Files, InOrderReadsAPipeThatStretchesRefuse) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const auto [code, message] = thrown([&] { FileSource source(fifo); });
   EXPECT_EQ(code, ProblemCode::unreadable);
-  EXPECT_NE(message.find("recording (" + fifo + ") is a pipe or FIFO"), std::string::npos) << message;
+  EXPECT_NE(message.find("recording (" + fifo + ") is a pipe or FIFO"), std::string::npos)
+      << message;
   // In order, through the pipe: a WAV file that says its length, every frame, then 0 at the end.
   const pid_t writer = fork();
   ASSERT_GE(writer, 0);
   if (writer == 0) {
     const float samples[6] = {1, 2, 3, 4, 5, 6};
     try {
-      SoundFileWriter file(::open(fifo.c_str(), O_WRONLY), {ResponseFormat::kWav, 2, 8000, 3, "test", ""});
+      SoundFileWriter file(::open(fifo.c_str(), O_WRONLY),
+                           {ResponseFormat::kWav, 2, 8000, 3, "test", ""});
       file.write(samples, 3);
       file.close();
     } catch (const Error&) {
@@ -142,8 +148,9 @@ TEST(Files, RefusalsNameTheFileAndTheReason) {
     std::string path;
     FileOptions options;
     std::string words;
-  } cases[] = {{folder + "/missing.wav", {}, "Unable to open recording (" + folder + "/missing.wav)"},
-               {folder, irfile, "irfile (" + folder + ") is a folder"}};
+  } cases[] = {
+      {folder + "/missing.wav", {}, "Unable to open recording (" + folder + "/missing.wav)"},
+      {folder, irfile, "irfile (" + folder + ") is a folder"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     const auto [code, message] = thrown([&] { FileSource source(c.path, c.options); });
@@ -158,10 +165,20 @@ TEST(Files, RefusalsNameTheFileAndTheReason) {
   std::fclose(std::fopen(empty.c_str(), "w"));
   const auto [channels, words] = thrown([&] { FileSource source(empty, none); });
   EXPECT_EQ(channels, ProblemCode::invalid_request);
-  EXPECT_EQ(words, "recording (" + empty + "): a headerless file's channels (0) must be from 1 to 1024");
+  EXPECT_EQ(words,
+            "recording (" + empty + "): a headerless file's channels (0) must be from 1 to 1024");
+  // A file its format cannot hold, refused before a byte is written.
+  const std::string nine = folder + "/nine.flac";
+  const auto [format, why] = thrown([&] {
+    SoundFileWriter file(create(nine), {ResponseFormat::kFlac, 9, 48000, -1, "test", ""});
+  });
+  EXPECT_EQ(format, ProblemCode::invalid_request);
+  EXPECT_NE(why.find("holds 1 to 8 channels"), std::string::npos) << why;
+  EXPECT_EQ(std::filesystem::file_size(nine), 0u);
   // A full device: the write, or at the latest the close, fails with the system's reason.
   const auto [code, message] = thrown([] {
-    SoundFileWriter file(::open("/dev/full", O_WRONLY), {ResponseFormat::kWav, 1, 8000, 20000, "test", ""});
+    SoundFileWriter file(::open("/dev/full", O_WRONLY),
+                         {ResponseFormat::kWav, 1, 8000, 20000, "test", ""});
     const std::vector<float> zeros(20000);
     file.write(zeros.data(), 20000);
     file.close();

@@ -117,8 +117,8 @@ int max_channels(ResponseFormat format);
 /// What a file being written holds.
 struct SoundFileSpec {
   ResponseFormat format = ResponseFormat::kWav;  ///< its format
-  int channels = 1;  ///< channels a frame
-  int rate = 0;      ///< samples per second (a headerless file does not carry it)
+  int channels = 1;  ///< channels a frame, 1 to max_channels(format)
+  int rate = 0;      ///< samples per second, 1 or more (a headerless file does not carry it)
   /// The frames it will hold; -1: not known (then a WAV file is written by libsndfile).
   std::int64_t frames = -1;
   /// The program that writes it and its version ("vellisk-ir 1.1.0"): a WAV file of known
@@ -137,7 +137,9 @@ std::int64_t wav_max_frames(const SoundFileSpec& spec);
 class SoundFileWriter {
  public:
   /// Starts the file on fd, open for writing, which it takes over and closes (even when it
-  /// throws). Throws Error (ProblemCode::unwritable) with the reason.
+  /// throws). Throws Error: ProblemCode::invalid_request for channels outside 1 to
+  /// max_channels(format), or a rate below 1 for a format with a header; unwritable with the
+  /// reason the file could not be started.
   SoundFileWriter(int fd, const SoundFileSpec& spec);
   ~SoundFileWriter();
   SoundFileWriter(const SoundFileWriter&) = delete;
@@ -161,8 +163,9 @@ class SoundFileWriter {
 
 /// Writes order k's windows (k = 1: the linear response) of every channel of result,
 /// interleaved, to file, which was opened with result.frames(order) frames of its channels,
-/// and finishes the file as close does (a later close does nothing). Throws Error (ProblemCode::unwritable) with the reason the results' scratch file could not
-/// be read or the file could not be written.
+/// and finishes the file as close does (a later close does nothing). Throws Error
+/// (ProblemCode::unwritable) with the reason the results' scratch file could not be read or
+/// the file could not be written.
 void write_response(const ResponseResult& result, int order, SoundFileWriter& file);
 
 }  // namespace vellisk

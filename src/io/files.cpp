@@ -1,6 +1,8 @@
 // The public sound files, on the recording reader and the response file writer.
 #include "vellisk/files.h"
 
+#include <unistd.h>
+
 #include <utility>
 
 #include "io/files_impl.h"
@@ -44,6 +46,17 @@ std::int64_t wav_max_frames(const SoundFileSpec& spec) {
 
 SoundFileWriter::SoundFileWriter(int fd, const SoundFileSpec& spec)
     : impl_(std::make_unique<Impl>()) {
+  const bool header = spec.format != ResponseFormat::kHeaderless;
+  if (!(spec.channels >= 1 && spec.channels <= max_channels(spec.format)) ||
+      (header && spec.rate < 1)) {
+    if (fd >= 0) ::close(fd);
+    throw Error(Problem(ProblemCode::invalid_request,
+                        "a sound file of " + std::to_string(spec.channels) + " channels at " +
+                            std::to_string(spec.rate) +
+                            " Hz cannot be written: its format holds 1 to " +
+                            std::to_string(max_channels(spec.format)) + " channels" +
+                            (header ? ", at 1 Hz or more" : "")));
+  }
   if (std::string e = impl_->file.open(fd, spec.format, spec.channels, spec.rate, spec.frames,
                                        info_list(spec.software, spec.comment), spec.comment);
       !e.empty()) {
