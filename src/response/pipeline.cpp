@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/files_impl.h"
 #include "io/memory.h"
 #include "io/response_file.h"
 #include "response/analysis.h"
@@ -577,14 +578,24 @@ ResponseResult measure(const ResponseRequest& request, SampleSource& source,
 
 namespace vellisk {
 
-std::string align_error(bool align, int reference, int repeat) {
-  return Problem(ProblemCode::invalid_request, align_line(align, reference, repeat)).message;
+std::optional<Problem> check_relations(const ResponseRequest& request) {
+  std::string line = align_line(request.align, request.reference, request.repeat);
+  if (line.empty()) return std::nullopt;
+  return Problem(ProblemCode::invalid_request, std::move(line), Setting::align, 1);
 }
 
 std::string write_order(const ResponseResult& result, int order, ResponseFile& file) {
   const int channels = result.rows->channels;
   return write_rows(result.rows->store, static_cast<std::size_t>((order - 1) * channels), channels,
                     result.frames(order), file);
+}
+
+void write_response(const ResponseResult& result, int order, SoundFileWriter& file) {
+  std::string e = write_order(result, order, file.impl_->file);
+  file.impl_->closed = true;
+  if (!e.empty()) {
+    throw Error(Problem(ProblemCode::unwritable, std::move(e)));
+  }
 }
 
 }  // namespace vellisk
