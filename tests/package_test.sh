@@ -11,7 +11,7 @@ flags=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for header in problem response room sweep vellisk version; do
+for header in files number_text problem response room sweep vellisk version; do
   [ -f "$work/prefix/include/vellisk/$header.h" ] || { echo "no vellisk/$header.h installed"; exit 1; }
 done
 

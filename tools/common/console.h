@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "common/formatted.h"
+
 namespace vellisk {
 
 // Writes text, then path (when not null), then a newline; flushes standard output.
@@ -35,10 +37,5 @@ int fail(const std::string& line);
 
 // Prints one formatted line of a report on standard output, flushed at once.
 void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// The text printf would write, as a string, except that a number that rounds
-// to zero never shows a minus sign ("-0.00" reads "0.00", "%+.1f" of -0.01
-// "+0.0"). Every report line and message goes through it.
-std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace vellisk

@@ -94,10 +94,31 @@ std::vector<std::string> channel_lines(int channel, const ChannelFigures& c,
   return lines;
 }
 
+const char* option_name(Setting setting) {
+  switch (setting) {
+    case Setting::pre: return "--pre";
+    case Setting::length: return "--length";
+    case Setting::harmonics: return "--harmonics";
+    case Setting::drift: return "--drift";
+    case Setting::reference: return "--reference";
+    case Setting::repeat: return "--repeat";
+    case Setting::smooth: return "--smooth";
+    case Setting::gate: return "--gate";
+    case Setting::align: return "--align";
+    case Setting::waterfall_range: return "--waterfall-range";
+    case Setting::mic_calibration: return "--mic-cal";
+    case Setting::spl_calibration: return "--spl-cal";
+    case Setting::spl_level: return "--spl-cal's level";
+  }
+  return "--";
+}
+
+std::string option_words(const Error& error) { return describe(error.problem(), option_name); }
+
 std::string found_text(double at, double rate) { return found_response_text(at, rate); }
 
 std::string warning_text(const Warning& w, const std::string& recording) {
-  return describe(w, setting_name, recording);
+  return describe(w, option_name, recording);
 }
 
 }  // namespace vellisk

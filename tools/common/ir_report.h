@@ -49,8 +49,15 @@ double hundredths(double x);
 // recorder probably started that much before playback, ..."), at samples after the zero instant.
 std::string found_text(double at, double rate);
 
-// A warning's words, without "Warning: ", as standard error and the JSON report give it;
-// recording: the recording's name, which recording_ends_early names.
+// The option that sets a request's setting ("--pre"): the name the programs' lines give it.
+const char* option_name(Setting setting);
+
+// A problem of the library in the programs' words: its settings called by their options.
+std::string option_words(const Error& error);
+
+// A warning's words, without "Warning: ", as standard error and the JSON report give it, its
+// settings called by their options; recording: the recording's name, which
+// recording_ends_early names.
 std::string warning_text(const Warning& warning, const std::string& recording = {});
 
 }  // namespace vellisk

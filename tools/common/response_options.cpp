@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <type_traits>
 
 #include "common/arguments.h"
 #include "common/frd_output.h"
@@ -50,6 +52,36 @@ bool has_view(const ResponseOptions& o, const char* name) {
   return std::find(o.views.begin(), o.views.end(), name) != o.views.end();
 }
 
+// A text read as a number, or as not-a-number when it is not wholly one (which every range
+// refuses); as a whole number likewise.
+double number_of(const char* text) {
+  double value = 0;
+  return whole_number(text, value) ? value : std::nan("");
+}
+double integer_of(const char* text) {
+  long value = 0;
+  return whole_integer(text, value) ? static_cast<double>(value) : std::nan("");
+}
+
+// The library's judgement of the value text gave for setting (check_setting), worded with the
+// option and the text as given: "--pre (-1.0) must be a number of seconds, 0 or more".
+std::string judged(Setting setting, const char* text, double value) {
+  const std::optional<Problem> p = check_setting(setting, value);
+  if (!p) return "";
+  // The line opens with the setting and its value, "pre (-1)", then gives the rule.
+  const std::string line = describe(*p, nullptr);
+  const std::size_t shown = line.find(')');
+  return quoted(option_name(setting), text) + line.substr(shown == std::string::npos ? 0 : shown + 1);
+}
+
+// Reads text for setting into value, as judged. T: double, or long for a whole number.
+template <class T>
+std::string read_setting(Setting setting, const char* text, T& value) {
+  const double v = std::is_same_v<T, long> ? integer_of(text) : number_of(text);
+  if (std::string e = judged(setting, text, v); !e.empty()) return e;
+  value = static_cast<T>(v);
+  return "";
+}
 
 }  // namespace
 
@@ -81,76 +113,69 @@ const std::vector<option>& response_long_options() {
   return options;
 }
 
-const char* option_name(Setting setting) {
-  switch (setting) {
-    case Setting::pre: return "--pre";
-    case Setting::length: return "--length";
-    case Setting::harmonics: return "--harmonics";
-    case Setting::drift: return "--drift";
-    case Setting::reference: return "--reference";
-    case Setting::repeat: return "--repeat";
-    case Setting::smooth: return "--smooth";
-    case Setting::gate: return "--gate";
-    case Setting::align: return "--align";
-    case Setting::waterfall_range: return "--waterfall-range";
-    case Setting::mic_calibration: return "--mic-cal";
-    case Setting::spl_calibration: return "--spl-cal";
-    case Setting::spl_level: return "--spl-cal's level";
-  }
-  return "--";
-}
+namespace {
 
-std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
+// The options whose value is a setting's number, which the library judges: "" or the
+// refusal; none when val is not one of them.
+std::optional<std::string> read_number_option(int val, const char* arg, ResponseOptions& o) {
   switch (val) {
     case 'l':
-      if (!whole_number(arg, o.length) || !(o.length > 0)) {
-        return quoted("--length", arg) + " must be a number of seconds greater than 0";
-      }
-      break;
+      return read_setting(Setting::length, arg, o.length);
     case 'p':
-      if (!whole_number(arg, o.pre) || !(o.pre >= 0)) {
-        return quoted("--pre", arg) + " must be a number of seconds, 0 or more";
+      return read_setting(Setting::pre, arg, o.pre);
+    case 'H': {
+      // The highest order measured: 1, none, is what leaving the option out says.
+      const double k = integer_of(arg);
+      if (std::string e = judged(Setting::harmonics, arg, k >= 2 ? k : std::nan("")); !e.empty()) {
+        return e;
       }
-      break;
-    case 'H':
-      if (!whole_integer(arg, o.harmonics) || o.harmonics < 2 || o.harmonics > kMaxOrder) {
-        return quoted("--harmonics", arg) + " must be a whole number from 2 to 10";
-      }
-      break;
+      o.harmonics = static_cast<long>(k);
+      return "";
+    }
     case kDrift:
       if (std::strcmp(arg, "auto") == 0) {
         o.drift_auto = true;
-      } else if (whole_number(arg, o.drift_ppm) && std::abs(o.drift_ppm) <= kMaxDriftPpm) {
-        o.drift_given = true;
-      } else {
-        return quoted("--drift", arg) + " must be auto, or a number of ppm from -1000 to 1000";
+        return "";
       }
-      break;
-    case kPlot:
-      o.plot = arg;
-      if (!ends_with_svg(o.plot)) return quoted("--plot", arg) + " must name a file ending in .svg";
-      break;
+      if (std::string e = read_setting(Setting::drift, arg, o.drift_ppm); !e.empty()) return e;
+      o.drift_given = true;
+      return "";
     case kReference:
-      if (!whole_integer(arg, o.reference) || o.reference < 1 || o.reference > 1024) {
-        return quoted("--reference", arg) + " must be a channel number from 1 to 1024";
-      }
-      break;
+      return read_setting(Setting::reference, arg, o.reference);
     case kRepeat:
-      if (!whole_integer(arg, o.repeat) || o.repeat < 1 || o.repeat > kMaxRepeats) {
-        return quoted("--repeat", arg) + " must be a whole number from 1 to 1000";
-      }
-      break;
+      return read_setting(Setting::repeat, arg, o.repeat);
+    case kSmooth:
+      return read_setting(Setting::smooth, arg, o.smooth);
+    case kGate:
+      return read_setting(Setting::gate, arg, o.gate);
+    case kWaterfallRange:
+      o.waterfall_range_given = true;
+      return read_setting(Setting::waterfall_range, arg, o.waterfall_range);
+    case kSplLevel:
+      return read_setting(Setting::spl_level, arg, o.spl_level);
+    default:
+      return std::nullopt;
+  }
+}
+
+// A file's name read into name: "" or the refusal of one that does not end in extension.
+std::string read_name(const char* option, const char* arg, const char* extension,
+                      std::string& name) {
+  name = arg;
+  if (ends_with(name, extension)) return "";
+  return quoted(option, arg) + " must name a file ending in " + extension;
+}
+
+}  // namespace
+
+std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
+  if (std::optional<std::string> e = read_number_option(val, arg, o)) return *e;
+  switch (val) {
+    case kPlot:
+      return read_name("--plot", arg, ".svg", o.plot);
     case kFrd:
       o.frd = arg;
       if (!is_frd_name(o.frd)) return quoted("--frd", arg) + " must name a file ending in .frd or .txt";
-      break;
-    case kSmooth:
-      if (!whole_integer(arg, o.smooth) || o.smooth < 1 || o.smooth > kMaxSmooth) {
-        return quoted("--smooth", arg) + " must be a whole number from 1 to 96";
-      }
-      break;
-    case kGate:
-      if (std::string e = read_gate(arg, o.gate); !e.empty()) return e;
       break;
     case kJson:
       o.json = arg;
@@ -167,31 +192,11 @@ std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
       if (o.sweep.empty()) return "--sweep must name a sweep file vellisk wrote with --wav";
       break;
     case kCurves:
-      o.curves = arg;
-      if (!ends_with(o.curves, ".csv")) {
-        return quoted("--curves", arg) + " must name a file ending in .csv";
-      }
-      break;
+      return read_name("--curves", arg, ".csv", o.curves);
     case kStep:
-      o.step = arg;
-      if (!ends_with(o.step, ".wav")) {
-        return quoted("--step", arg) + " must name a file ending in .wav";
-      }
-      break;
+      return read_name("--step", arg, ".wav", o.step);
     case kWaterfall:
-      o.waterfall = arg;
-      if (!ends_with(o.waterfall, ".csv")) {
-        return quoted("--waterfall", arg) + " must name a file ending in .csv";
-      }
-      break;
-    case kWaterfallRange:
-      if (!whole_number(arg, o.waterfall_range) ||
-          !(o.waterfall_range >= 0.1 && o.waterfall_range <= 10000)) {
-        return quoted("--waterfall-range", arg) +
-               " must be a number of milliseconds from 0.1 to 10000";
-      }
-      o.waterfall_range_given = true;
-      break;
+      return read_name("--waterfall", arg, ".csv", o.waterfall);
     case kMicCal:
       o.mic_cal = arg;
       if (o.mic_cal.empty()) return "--mic-cal must name a file";
@@ -201,13 +206,7 @@ std::string read_response_option(int val, const char* arg, ResponseOptions& o) {
       if (o.spl_cal.empty()) return "--spl-cal must name a file";
       break;
     case kViews:
-      if (std::string e = read_views(arg, o.views); !e.empty()) return e;
-      break;
-    case kSplLevel:
-      if (!whole_number(arg, o.spl_level) || !(o.spl_level >= 40 && o.spl_level <= 160)) {
-        return quoted("--spl-cal's level", arg) + " must be a number of dB SPL from 40 to 160";
-      }
-      break;
+      return read_views(arg, o.views);
     default:
       break;
   }
@@ -241,7 +240,7 @@ std::string sweep_params(const std::string& sweep, const char* const* numbers,
   try {
     params = read_sweep_file(sweep).params;
   } catch (const Error& e) {
-    return e.what();
+    return option_words(e);
   }
   return "";
 }

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/ir_report.h"
 #include "vellisk/response.h"
 
 struct option;
@@ -48,10 +49,6 @@ inline constexpr const char* kViewNames[] = {"level", "phase", "group-delay", "s
 // The options of a response, as getopt_long reads them, ending in an all-zero entry: a short
 // one's val is its letter ("lpH"), a long-only one's above 255.
 const std::vector<option>& response_long_options();
-
-// The option that sets a request's setting ("--pre"): the name problems' lines give it in
-// the programs (and in the Python module, whose messages are theirs).
-const char* option_name(Setting setting);
 
 // Reads option val (of the table) with its value arg, which may be null for one that takes
 // none. Returns "", or one line naming the option, the rule and the value given.

@@ -54,7 +54,7 @@ std::string recording_error(const ResponseJob& job, const SourceInfo& info, bool
   try {
     check_recording(job.request, info, job.recording);
   } catch (const Error& e) {
-    return e.what();
+    return option_words(e);
   }
   if (info.channels > max_channels(job.format)) {
     return what + " has " + std::to_string(info.channels) +
@@ -132,15 +132,13 @@ void view_curves(const ChannelResponse& r, FigureChannel& c) {
   c.spectrogram = figure_map(r.spectrogram);
 }
 
-// What the figure shows of the run.
-Figure figure_of(const ResponseJob& job, const ResponseResult& result, const RunFigures& figures) {
+// What the run found, under the figure's title: one channel's latency and peak-to-noise
+// (several channels give theirs in the legend), the reference, the drift and the repeats.
+std::string figure_facts(const ResponseJob& job, const ResponseResult& result,
+                         const RunFigures& figures) {
   const SweepParams& p = figures.params;
   const ResponseOptions& o = job.options;
   const TimingFigures& timing = figures.timing;
-  Figure f;
-  f.title = formatted("Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
-                      p.duration, p.rate);
-  // Several channels give their latency and peak-to-noise in the legend.
   std::string facts;
   const auto add = [&facts](const std::string& text) { facts += (facts.empty() ? "" : ", ") + text; };
   if (result.channels.size() == 1 && figures.channels[0].silent) {
@@ -162,7 +160,17 @@ Figure figure_of(const ResponseJob& job, const ResponseResult& result, const Run
   }
   if (!facts.empty())
     facts[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(facts[0])));
-  f.facts = facts;
+  return facts;
+}
+
+// What the figure shows of the run.
+Figure figure_of(const ResponseJob& job, const ResponseResult& result, const RunFigures& figures) {
+  const SweepParams& p = figures.params;
+  const ResponseOptions& o = job.options;
+  Figure f;
+  f.title = formatted("Sweep from %g Hz to %g Hz in %g s at %g Hz", p.hzstart, p.hzend,
+                      p.duration, p.rate);
+  f.facts = figure_facts(job, result, figures);
   f.smoothing = figures.figure_smooth;
   f.gate_ms = figures.gate_ms;
   f.hzstart = p.hzstart;
@@ -223,7 +231,7 @@ std::string results_error(const ResponseJob& job, const ResponseResult& result) 
   for (std::size_t c = 0; c < result.channels.size(); ++c) {
     const ChannelResponse& r = result.channels[c];
     const std::string channel = "channel " + std::to_string(c + 1);
-    if (!r.finite) return result_problem(result)->message;
+    if (!r.finite) return describe(*result_problem(result), option_name);
     for (const float v : {r.low, r.high}) {
       if (!fits_format(job.format, v)) {
         char value[32];
@@ -360,14 +368,14 @@ std::string open_phase(const ResponseJob& job, std::optional<FileSource>& record
   try {
     recording.emplace(job.recording, options);
   } catch (const Error& e) {
-    return e.what();
+    return option_words(e);
   }
   const SourceInfo& info = recording->info();
   if (std::string e = recording_error(job, info, headerless); !e.empty()) return e;
   try {
     check_timing(job.request, info, job.recording);
   } catch (const Error& e) {
-    return e.what();
+    return option_words(e);
   }
   made = job.outputs.size();
   return response_names_error(job, info.channels, figures.outputs);
@@ -482,7 +490,7 @@ std::string prepare_response_job(const ResponseOptions& options, long channels,
   try {
     check_request(job.request);
   } catch (const Error& e) {
-    return e.what();
+    return option_words(e);
   }
   const std::optional<ResponseFormat> format = response_format(irfile);
   if (!format) return "irfile (" + irfile + ") must end in " + kResponseExtensions;
@@ -558,7 +566,7 @@ int run_response_job(const ResponseJob& job) {
   try {
     plan = plan_response(job.request, *recording, job.recording);
   } catch (const Error& e) {
-    return fail(e.what());
+    return fail(option_words(e));
   }
   if (const std::string e = wav_error(job, plan.setup, recording->info().channels, plan.frames(1));
       !e.empty()) {
@@ -570,7 +578,7 @@ int run_response_job(const ResponseJob& job) {
   try {
     result = measure_response(plan, *recording);
   } catch (const Error& e) {
-    return fail(e.what());
+    return fail(option_words(e));
   }
   if (const std::string e = results_error(job, result); !e.empty()) return fail(e);
   results_report(job, result, figures);
@@ -618,7 +626,7 @@ std::string planned_recording_error(const ResponseJob& job, int channels, std::i
   try {
     plan_response(job.request, recording, job.recording);
   } catch (const Error& e) {
-    return e.what();
+    return option_words(e);
   }
   return "";
 }

@@ -13,7 +13,6 @@
 namespace vellisk {
 
 int run_ir(int argc, char** argv) {
-  name_settings(option_name);  // the library's lines name the options
   IrOptions o;
   if (const std::string e = parse_options(argc, argv, o); !e.empty()) return fail(e);
   if (o.version) {
