@@ -251,6 +251,24 @@ std::string write_figure(const RoomFigure& figure, const std::string& name, Outp
   return e.empty() ? "" : "Unable to write " + name + ": " + e;
 }
 
+// The refusals before any output: the irfiles and options, the levels file, the irfiles read to
+// their ends, and the threads whose analysis of each fits in memory.
+std::string prepare(const RoomOptions& o, RunState& run, IrFiles& inputs, int& threads) {
+  if (o.files.empty()) return "no irfile given; vellisk-room --help shows the usage";
+  if (std::string e = headerless_error(o); !e.empty()) return e;
+  if (std::string e = names_error(o); !e.empty()) return e;
+  if (!o.levels.empty()) {
+    try {
+      run.levels = read_speech_levels(o.levels, "--levels");
+    } catch (const Error& e) {
+      return e.what();
+    }
+  }
+  if (std::string e = inputs.read(o); !e.empty()) return e;
+  threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return memory_error(inputs, threads);
+}
+
 }  // namespace
 
 int run_room(int argc, char** argv) {
@@ -264,21 +282,10 @@ int run_room(int argc, char** argv) {
     for (const char* line : kRoomHelp) print_line(line);
     return EXIT_SUCCESS;
   }
-  if (o.files.empty()) return fail("no irfile given; vellisk-room --help shows the usage");
-  if (const std::string e = headerless_error(o); !e.empty()) return fail(e);
-  if (const std::string e = names_error(o); !e.empty()) return fail(e);
   RunState run;
-  if (!o.levels.empty()) {
-    try {
-      run.levels = read_speech_levels(o.levels, "--levels");
-    } catch (const Error& e) {
-      return fail(e.what());
-    }
-  }
   IrFiles inputs;
-  if (const std::string e = inputs.read(o); !e.empty()) return fail(e);
-  int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  if (const std::string e = memory_error(inputs, threads); !e.empty()) return fail(e);
+  int threads = 1;
+  if (const std::string e = prepare(o, run, inputs, threads); !e.empty()) return fail(e);
 
   // The CSV and JSON are written as the files are analysed, under temporary names moved into
   // place once every output is whole.
