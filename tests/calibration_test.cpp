@@ -1,10 +1,12 @@
 // Microphone calibration files, the SPL calibration from a calibrator's tone, and averages of
-// .frd files, against closed forms.
+// .frd files (in memory, and of files through the public API), against closed forms.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <filesystem>
+#include <fstream>
 #include <numbers>
 #include <string>
 #include <tuple>
@@ -15,6 +17,9 @@
 #include "response/curves.h"
 #include "response/fft.h"
 #include "response/frd_average.h"
+#include "run_vellisk.h"
+#include "vellisk/average.h"
+#include "vellisk/problem.h"
 
 
 using namespace vellisk;
@@ -335,5 +340,86 @@ TEST(FrdAverage, ReadsTheFieldsFilesAndNamesWhatIsRefused) {
     EXPECT_EQ(e.error().code, code);
     EXPECT_EQ(e.error().input, 2);
     EXPECT_EQ(e.error().line, line);
+  }
+}
+
+namespace {
+
+// A flat response of level dB and phase degrees over octaves from lo Hz, 12 rows an octave,
+// written as a program's .frd file at path.
+void write_flat(const std::filesystem::path& path, double lo, int octaves, double level,
+                const char* phase) {
+  std::ofstream out(path);
+  out << "* Freq(Hz) SPL(dB) Phase(degrees)\n";
+  for (int k = 0; k <= 12 * octaves; ++k) {
+    out << lo * std::exp2(k / 12.0) << "\t" << level
+        << (phase != nullptr ? std::string("\t") + phase : "") << "\n";
+  }
+}
+
+}  // namespace
+
+// The public average of files: each mode's closed form for a 0 dB and a 6 dB response a
+// quarter-turn apart, over the range both cover; refusals as errors of their kind, naming the
+// input as it was given.
+TEST(FrdAverage, FilesThroughThePublicApiGiveTheClosedFormsOrNameTheirInput) {
+  TempDir dir;
+  const std::string a = (dir.work() / "a.frd").string(), b = (dir.work() / "b.txt").string();
+  const std::string bare = (dir.work() / "bare.frd").string();
+  write_flat(a, 20, 10, 0, "0");
+  write_flat(b, 100, 7, 6, "90");  // to 12.8 kHz
+  write_flat(bare, 20, 10, 0, nullptr);
+  const double g = std::pow(10.0, 0.3);  // 6 dB as a gain
+  const struct {
+    vellisk::AverageMode mode;
+    double level, phase;
+  } modes[] = {{vellisk::AverageMode::power, 10 * std::log10((1 + g * g) / 2), 0},
+               {vellisk::AverageMode::db, 3, 0},
+               {vellisk::AverageMode::vector, 20 * std::log10(std::hypot(1, g) / 2),
+                std::atan2(g, 1) * 180 / std::numbers::pi}};
+  for (const auto& m : modes) {
+    SCOPED_TRACE(static_cast<int>(m.mode));
+    const vellisk::FrdAverage avg = vellisk::average_response_files({a, b}, m.mode);
+    ASSERT_FALSE(avg.frequencies.empty());
+    EXPECT_NEAR(avg.frequencies.front(), 100, 1e-9);
+    EXPECT_GT(avg.frequencies.back(), 12800 / std::exp2(1.0 / vellisk::kAveragePointsPerOctave));
+    EXPECT_LE(avg.frequencies.back(), 12800 * (1 + 1e-9));
+    EXPECT_NEAR(avg.frequencies[96] / avg.frequencies[0], 2, 1e-9);
+    EXPECT_EQ(avg.phase.size(), m.mode == vellisk::AverageMode::vector ? avg.frequencies.size() : 0);
+    for (std::size_t i = 0; i < avg.frequencies.size(); ++i) {
+      EXPECT_NEAR(avg.level[i], m.level, 1e-6);
+      if (!avg.phase.empty()) {
+        EXPECT_NEAR(avg.phase[i], m.phase, 1e-6);
+      }
+      EXPECT_NEAR(avg.min_db[i], 0, 1e-9);
+      EXPECT_NEAR(avg.max_db[i], 6, 1e-9);
+      EXPECT_NEAR(avg.std_db[i], std::sqrt(18.0), 1e-9);
+      if (testing::Test::HasFailure()) return;
+    }
+  }
+  const struct {
+    std::vector<std::string> paths;
+    vellisk::AverageMode mode;
+    int grid;
+    vellisk::ProblemCode code;
+    std::string message;
+  } refusals[] = {
+      {{a, "missing.frd"}, vellisk::AverageMode::db, 96, vellisk::ProblemCode::unreadable,
+       "Unable to read input (missing.frd): No such file or directory"},
+      {{a, bare}, vellisk::AverageMode::vector, 96, vellisk::ProblemCode::invalid_recording,
+       "input (" + bare + ") has no phase"},
+      {{}, vellisk::AverageMode::db, 96, vellisk::ProblemCode::invalid_request, "at least one input"},
+      {{a}, vellisk::AverageMode::db, 0, vellisk::ProblemCode::invalid_request,
+       "the grid (0 points an octave) must be 1 to 1000"},
+  };
+  for (const auto& r : refusals) {
+    SCOPED_TRACE(r.message);
+    try {
+      vellisk::average_response_files(r.paths, r.mode, r.grid);
+      ADD_FAILURE() << "not refused";
+    } catch (const vellisk::Error& e) {
+      EXPECT_EQ(e.code(), r.code);
+      EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
+    }
   }
 }

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "room_checks.h"
-#include "vellisk-room/levels.h"
 #include "mutation.h"
 #include "run_vellisk.h"
+#include "vellisk/room.h"
 
 namespace {
 
@@ -146,8 +146,10 @@ TEST(VelliskRoomFuzz, MutatedLevelsFilesAreReadOrRefused) {
   vellisk::fuzz_reader(seeds, 3605, 2000, false, [&path](const std::string& mutant) {
     std::ofstream(path, std::ios::binary) << mutant;
     vellisk::SpeechLevels levels;
-    const std::string error = vellisk::read_levels(path.string(), levels);
-    if (!error.empty()) {
+    try {
+      levels = vellisk::read_speech_levels(path.string(), "--levels");
+    } catch (const vellisk::Error& e) {
+      const std::string error = e.what();
       return std::string(error.find('\n') == std::string::npos ? "refused" : "two lines");
     }
     for (const auto* band : {&levels.speech, &levels.noise}) {

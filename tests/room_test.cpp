@@ -1,12 +1,15 @@
 // vellisk-room: band filters against the class 1 mask, decays of closed form, noise, and the
 // program end to end.
 #include "room/room.h"
+#include "vellisk/problem.h"
+#include "vellisk/room.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
@@ -552,6 +555,87 @@ TEST(Room, ARaisedCancelFlagEndsTheAnalysisAndALoweredOneChangesNothing) {
   EXPECT_THROW(filter(band_pass(707.9, 1412.5, kRate), x.data(), y.data(),
                       static_cast<std::int64_t>(x.size()), true, &cancel),
                Error);
+}
+
+// The public analyser keeps its bands and buffers from call to call: through changes of rate and
+// of kind of band, each channel's values are those of an analysis of its own.
+TEST(Room, AnalyserKeptAcrossRatesAndBandsGivesEachChannelsOwnValues) {
+  const std::vector<double> tone = decaying_tone(500, 0.5, 0.05, 1);
+  const std::vector<float> x(tone.begin(), tone.end());
+  const struct {
+    double rate;
+    bool third;
+  } runs[] = {{kRate, false}, {16000, false}, {16000, true}, {kRate, true}, {kRate, true}};
+  RoomAnalyser analyser;
+  for (const auto& run : runs) {
+    SCOPED_TRACE(std::to_string(run.rate) + (run.third ? " Hz, thirds" : " Hz, octaves"));
+    RoomSetup setup;
+    setup.rate = run.rate;
+    setup.third = run.third;
+    setup.threads = 2;
+    const auto n = static_cast<std::int64_t>(x.size());
+    const ChannelAnalysis a = analyser.analyse(setup, x.data(), n);
+    const ChannelAnalysis b = analyse_room_channel(setup, x.data(), n);
+    ASSERT_EQ(a.bands.size(), b.bands.size());
+    // The bands of the rate: all but those whose upper edge passes 0.45 x rate, and the broadband.
+    EXPECT_EQ(a.bands.size(), (run.third ? 25u : 9u) - room_bands_left_out(setup).size());
+    for (std::size_t k = 0; k < a.bands.size(); ++k) {
+      SCOPED_TRACE(a.bands[k].label);
+      EXPECT_EQ(a.bands[k].label, b.bands[k].label);
+      EXPECT_EQ(a.bands[k].parameters.t30, b.bands[k].parameters.t30);
+      EXPECT_EQ(a.bands[k].parameters.c80, b.bands[k].parameters.c80);
+      EXPECT_EQ(a.bands[k].parameters.notes, b.bands[k].parameters.notes);
+    }
+    // The tone's decay, 500 Hz and 0.5 s at 48 kHz, 1.5 s at 16 kHz.
+    const std::string at = run.rate == kRate ? "500" : run.third ? "160" : "125";
+    ASSERT_TRUE(band(a, at).parameters.t30);
+    EXPECT_NEAR(*band(a, at).parameters.t30, 0.5 * kRate / run.rate, 0.02 * kRate / run.rate);
+  }
+  RoomSetup slow;
+  slow.rate = 500;
+  EXPECT_THROW(analyser.analyse(slow, x.data(), 100), Error);
+}
+
+// A levels file read through the public API: its values whatever the comments, blank lines,
+// byte order mark and band line around them; refusals of their kind, naming the file by its
+// role; the memory an analysis needs, refused when no machine has it.
+TEST(Room, LevelsFilesAndTheMemoryAnAnalysisNeeds) {
+  TempDir dir;
+  const std::string good = (dir.work() / "levels.txt").string();
+  std::ofstream(good) << "\xEF\xBB\xBF# at the back row\n\nband 125 250 500 1k 2k 4k 8k\n"
+                         "noise 40 39 38 37 36 35 -50 # HVAC\r\nspeech 62.5 1e2 60 59 58 57 150\n";
+  const SpeechLevels levels = read_speech_levels(good, "--levels");
+  EXPECT_EQ(levels.speech, (std::array<double, kStiBands>{62.5, 100, 60, 59, 58, 57, 150}));
+  EXPECT_EQ(levels.noise, (std::array<double, kStiBands>{40, 39, 38, 37, 36, 35, -50}));
+  const std::string loud = (dir.work() / "loud.txt").string();
+  std::ofstream(loud) << "speech 60 60 60 60 60 60 60\nnoise 40 40 40 40 40 40 150.5\n";
+  const struct {
+    std::string path;
+    ProblemCode code;
+    std::string message;
+  } refusals[] = {
+      {(dir.work() / "none.txt").string(), ProblemCode::unreadable, "Unable to read levels ("},
+      {loud, ProblemCode::invalid_request,
+       "levels (" + loud + ") line 2: noise level \"150.5\" at 8k must be a number of dB SPL"},
+  };
+  for (const auto& r : refusals) {
+    SCOPED_TRACE(r.path);
+    try {
+      read_speech_levels(r.path);
+      ADD_FAILURE() << "not refused";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), r.code);
+      EXPECT_EQ(std::string(e.what()).rfind(r.message, 0), 0u) << e.what();
+    }
+  }
+  EXPECT_EQ(room_threads_in_memory(8, 48000, kRate, 4, "irfile (a.wav)"), 4);
+  try {
+    room_threads_in_memory(1024, std::int64_t{1} << 40, kRate, 4, "irfile (huge.wav)");
+    ADD_FAILURE() << "not refused";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ProblemCode::out_of_memory);
+    EXPECT_EQ(std::string(e.what()).rfind("irfile (huge.wav) needs about ", 0), 0u) << e.what();
+  }
 }
 
 TEST(RoomTail, AFadedDecayGivesNoInrButTheValuesOfTheDecayWithItsFloor) {

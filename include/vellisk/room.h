@@ -2,14 +2,18 @@
 /// Room-acoustic parameters of impulse responses (ISO 3382-1): each octave or third-octave band's
 /// decay times, clarity, definition and centre time with Lundeby's noise compensation, the
 /// single-number values, and the speech transmission index (IEC 60268-16:2020), as vellisk-room
-/// reports them.
+/// reports them; their averages over the positions of a room (ISO 3382-2), the speech and noise
+/// levels a levels file gives, and the memory an analysis needs.
 ///
-/// Threads: analyses may run in several threads at once, each with a source of its own.
+/// Threads: analyses may run in several threads at once, each with a source (and a
+/// RoomAnalyser, a SpatialAverage) of its own; the other functions depend on their arguments
+/// alone.
 #pragma once
 
 #include <array>
 #include <complex>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -139,6 +143,9 @@ struct SingleNumbers {
   std::optional<double> bass_ratio;  ///< Beranek's bass ratio
 };
 
+/// The least peak-to-noise ratio, dB, at which an onset can be told from the noise.
+inline constexpr double kMinPeakToNoiseDb = 20;
+
 /// A channel's analysis, as a channel of vellisk-room's JSON report gives it.
 struct ChannelAnalysis {
   bool onset_found = false;  ///< false: the peak is not 20 dB above the noise, or no decay follows
@@ -171,5 +178,128 @@ std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& 
 /// The labels of the bands an analysis at the setup's rate leaves out, their upper edge above
 /// 0.45 x rate ("8k").
 std::vector<std::string> room_bands_left_out(const RoomSetup& setup);
+
+/// A band's label as a frequency in words: "1k" reads "1 kHz", "63" "63 Hz".
+std::string band_name(const std::string& label);
+
+/// Annex F's qualification band of an index as printed, in hundredths: "U" below 0.36, then
+/// "J" to "A" in steps of 0.04, "A+" from 0.76.
+std::string sti_rating(double sti);
+
+/// The analysis of channel after channel, kept between them: the bands planned for a rate (and
+/// planned again only for another rate or kind of band), and the buffers the analysis works
+/// in, which a run then allocates once rather than for every channel. One thread at a time.
+class RoomAnalyser {
+ public:
+  RoomAnalyser();
+  ~RoomAnalyser();
+  RoomAnalyser(const RoomAnalyser&) = delete;
+  RoomAnalyser& operator=(const RoomAnalyser&) = delete;
+
+  /// Analyses x[0..n) as analyse_room_channel does, with the same values. Throws Error when
+  /// check_room refuses the setup.
+  ChannelAnalysis analyse(const RoomSetup& setup, const float* x, std::int64_t n);
+
+  /// What the analyser keeps.
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+/// The most bands an analysis may filter at once, from threads down to 1, for the analysis of a
+/// response of channels channels and frames frames at rate (its samples held as float, a
+/// channel at a time in double precision, padded, and four bands' buffers and a decay curve a
+/// band at once) to fit in nine tenths of the memory the process may use: the machine's
+/// physical memory, or less under a limit on its address space or data (ulimit -v, -d).
+/// Throws Error (ProblemCode::out_of_memory) when one band at a time does not fit, its line
+/// naming the response as what ("irfile (hall.wav)") and the MiB needed and allowed.
+int room_threads_in_memory(int channels, std::int64_t frames, double rate, int threads,
+                           const std::string& what);
+
+// ---------------------------------------------------------------------------------------------
+// Averages over positions (ISO 3382-2:2008, clause 8: the arithmetic mean of the positions'
+// values), their spread, the uncertainty of T20 and T30, and the positions counted out.
+// Positions are added one at a time: memory does not grow with their number.
+
+/// A running mean and sum of squared deviations (Welford's update, exact to rounding whatever
+/// the mean's size).
+struct Spread {
+  int count = 0;       ///< values added
+  double mean = 0;     ///< their mean
+  double squares = 0;  ///< the sum of their squared deviations from it
+  /// Adds a value.
+  void add(double v);
+  /// The mean, with one value or more.
+  std::optional<double> average() const;
+  /// The sample standard deviation, with two values or more.
+  std::optional<double> deviation() const;
+};
+
+/// One averaged value, and the positions that had none.
+struct AveragedValue {
+  Spread spread;                     ///< the values of the positions that have one
+  std::vector<std::string> missing;  ///< the names of those that have none
+};
+
+/// A band's averages.
+struct AverageBand {
+  std::string label;  ///< "1k", or "broadband"
+  double centre = 0;  ///< Hz; 0 for the broadband
+  AveragedValue edt;  ///< EDT, s
+  AveragedValue t20;  ///< T20, s
+  AveragedValue t30;  ///< T30, s
+  AveragedValue c80;  ///< C80, dB
+  AveragedValue d50;  ///< D50
+  AveragedValue ts;   ///< Ts, ms
+};
+
+/// The single-number values' averages, and the STI's.
+struct AverageSingle {
+  AveragedValue t30_mid;     ///< T30 mid, s
+  AveragedValue edt_mid;     ///< EDT mid, s
+  AveragedValue c80_mid;     ///< C80 mid, dB
+  AveragedValue d50_mid;     ///< D50 mid
+  AveragedValue ts_mid;      ///< Ts mid, ms
+  AveragedValue bass_ratio;  ///< Beranek's bass ratio
+  AveragedValue sti;         ///< the speech transmission index
+};
+
+/// An average over positions.
+struct SpatialAverage {
+  bool third = false;              ///< over third-octave bands rather than octaves
+  int positions = 0;               ///< positions added
+  std::vector<AverageBand> bands;  ///< every band of the analysis, then the broadband
+  AverageSingle single;            ///< the single-number values
+};
+
+/// An average of no positions yet, over the bands of an octave or third-octave analysis.
+SpatialAverage start_average(bool third);
+
+/// Adds a position, named for the averages' missing lists (as "hall.wav, channel 2"). A band
+/// it lacks (left out at its rate) or a value it does not give counts it out of that value.
+void add_position(SpatialAverage& average, const std::string& name, const ChannelAnalysis& channel);
+
+/// The standard uncertainty, s, of a mean decay time t over `positions` positions of the
+/// integrated impulse response method (ISO 3382-2:2008, 7.1 and 7.2): 0.88 t sqrt((1 + 1.90 / n)
+/// / (N B t)) for T20 and 0.55 t sqrt((1 + 1.52 / n) / (N B t)) for T30, the method counted as
+/// n = 10 decays at each position, B 0.71 (octaves) or 0.23 (third-octaves) times the centre.
+double decay_time_uncertainty(double t, double centre, bool third, int positions, bool t30);
+
+// ---------------------------------------------------------------------------------------------
+// Levels files: the speech and background-noise levels at the listener, for the STI.
+
+/// The levels each band may be given, dB SPL.
+inline constexpr double kMinLevelDb = -50;
+inline constexpr double kMaxLevelDb = 150;  ///< the highest
+
+/// Reads a levels file: lines "speech" and "noise", each with seven levels in dB SPL for the
+/// octaves 125 Hz to 8 kHz (numbers as strtod reads them, whole), from kMinLevelDb to
+/// kMaxLevelDb; an optional line "band 125 250 500 1k 2k 4k 8k"; blank lines and everything
+/// from a '#' passed over; at most 65536 bytes. Throws Error: ProblemCode::unreadable for a
+/// file that cannot be read, ProblemCode::invalid_request for one that breaks a rule, its line
+/// naming the file as role does ("--levels" gives "--levels (NAME) line 3: ..."), the line and
+/// the rule.
+SpeechLevels read_speech_levels(const std::string& path, const std::string& role = "levels");
 
 }  // namespace vellisk

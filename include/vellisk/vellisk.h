@@ -1,8 +1,9 @@
 /// @file
-/// The whole library: the sweep, sound files, the measurement of a response, the room's
-/// parameters, a loudspeaker's directivity and correction filters.
+/// The whole library: the sweep, sound files, the measurement of a response, averages of
+/// responses, the room's parameters, a loudspeaker's directivity and correction filters.
 #pragma once
 
+#include "vellisk/average.h"
 #include "vellisk/eq.h"
 #include "vellisk/files.h"
 #include "vellisk/number_text.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "response/expected.h"
+#include "vellisk/average.h"
 
 namespace vellisk {
 
@@ -82,22 +83,6 @@ struct FrdExtent {
 Expected<FrdExtent, FrdError> scan_frd(
     const std::string& path, const std::function<void(double, double, double)>& row);
 
-enum class AverageMode {
-  power,   // RMS: 10 lg of the mean of 10^(L / 10); no phase
-  db,      // the mean of the levels in dB; no phase
-  vector,  // 20 lg |mean of 10^(L / 20) e^(i phase)|, and that mean's phase: needs phase in each
-};
-
-// An average and the inputs' spread, on one log grid.
-struct FrdAverage {
-  std::vector<double> frequencies;  // Hz
-  std::vector<double> level;        // dB, at least -300
-  std::vector<double> phase;        // degrees in (-180, 180]; vector averages only
-  std::vector<double> min_db;       // the inputs' lowest level at each frequency
-  std::vector<double> max_db;       // their highest
-  std::vector<double> std_db;       // their levels' sample standard deviation (0 for one input)
-};
-
 // A row handed on: frequency (Hz), level (dB) and phase (degrees; 0 when there is none).
 using FrdRow = std::function<void(double, double, double)>;
 
@@ -125,12 +110,13 @@ Expected<FrdAverage, FrdError> average_frd_scans(std::size_t inputs, const FrdSc
 // Refused with no inputs, ranges that do not overlap, or in vector mode an
 // input without phase (naming it).
 Expected<FrdAverage, FrdError> average_frd(const std::vector<FrdData>& inputs, AverageMode mode,
-                                           int points_per_octave = 96);
+                                           int points_per_octave = kAveragePointsPerOctave);
 
 // The same average of the files at paths, read twice with scan_frd (once for
 // their common range, once onto its grid), so that memory grows with neither
 // their number nor their length. Every refusal names its input.
 Expected<FrdAverage, FrdError> average_frd_files(const std::vector<std::string>& paths,
-                                                 AverageMode mode, int points_per_octave = 96);
+                                                 AverageMode mode,
+                                                 int points_per_octave = kAveragePointsPerOctave);
 
 }  // namespace vellisk

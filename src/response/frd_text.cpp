@@ -1,10 +1,15 @@
-// Wording the refusals of .frd text and of averages, for every program that reads them.
+// Wording the refusals of .frd text and of averages, for every program that reads them, and the
+// averages of files that the API gives, refused in those words.
 #include "response/frd_text.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "sweep/validation.h"
+#include "vellisk/problem.h"
 
 namespace vellisk {
 
@@ -61,6 +66,36 @@ std::string frd_error_text(const FrdError& e, const std::string& name) {
       return what + " changed while it was read; average it once it is written";
   }
   return what + " is refused";
+}
+
+namespace {
+
+ProblemCode problem_code(FrdError::Code code) {
+  using Code = FrdError::Code;
+  switch (code) {
+    case Code::unreadable:
+    case Code::not_a_file:
+    case Code::changed:
+      return ProblemCode::unreadable;
+    case Code::no_inputs:
+    case Code::bad_grid:
+      return ProblemCode::invalid_request;
+    default:
+      return ProblemCode::invalid_recording;
+  }
+}
+
+}  // namespace
+
+FrdAverage average_response_files(const std::vector<std::string>& paths, AverageMode mode,
+                                  int points_per_octave) {
+  auto average = average_frd_files(paths, mode, points_per_octave);
+  if (!average) {
+    const FrdError& e = average.error();
+    const std::string name = e.input > 0 ? paths[static_cast<std::size_t>(e.input - 1)] : "";
+    throw Error(Problem(problem_code(e.code), frd_error_text(e, name)));
+  }
+  return std::move(*average);
 }
 
 }  // namespace vellisk

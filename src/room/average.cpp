@@ -1,5 +1,6 @@
 // Spatial averages: running means and deviations of each band's values over the positions.
-#include "room/average.h"
+#include "room/bands.h"
+#include "vellisk/room.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vellisk/problem.h"
+#include "vellisk/room.h"
 
 namespace vellisk {
 
@@ -18,9 +19,6 @@ struct Band {
   double lower = 0;
   double upper = 0;
 };
-
-// A band's label as a frequency in words: "1k" reads "1 kHz", "63" "63 Hz".
-std::string band_name(const std::string& label);
 
 // The bands of an analysis at rate: octaves 63 Hz - 8 kHz, or third-octaves
 // 50 Hz - 10 kHz. A band whose upper edge exceeds 0.45 x rate is left out,

@@ -22,9 +22,6 @@ struct Onset {
 };
 Onset find_onset(const double* x, std::int64_t n);
 
-// The least peak-to-noise ratio, dB, at which an onset can be told from the noise.
-inline constexpr double kMinPeakToNoiseDb = 20;
-
 // The least range, dB, at which a band with no decay to fit (a click) has a modulation
 // transfer function for the STI: below it, the band is the measurement's noise.
 inline constexpr double kMinModulationRangeDb = 20;

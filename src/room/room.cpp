@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 #include "response/parallel.h"
@@ -311,6 +312,30 @@ std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& 
     channels.push_back(analyse_channel(s, plan, x, buffers));
   }
   return channels;
+}
+
+struct RoomAnalyser::Impl {
+  bool planned = false;
+  bool third = false;  // the bands planned: of plan.rate, octaves or third-octaves
+  BandPlan plan;
+  ChannelBuffers buffers;
+  std::vector<double> x;  // the channel in double precision
+};
+
+RoomAnalyser::RoomAnalyser() : impl_(std::make_unique<Impl>()) {}
+
+RoomAnalyser::~RoomAnalyser() = default;
+
+ChannelAnalysis RoomAnalyser::analyse(const RoomSetup& setup, const float* x, std::int64_t n) {
+  const RoomSetup s = checked(setup);
+  Impl& k = *impl_;
+  if (!k.planned || k.plan.rate != s.rate || k.third != s.third) {
+    k.plan = plan_bands(s);
+    k.third = s.third;
+    k.planned = true;
+  }
+  k.x.assign(x, x + n);
+  return analyse_channel(s, k.plan, k.x, k.buffers);
 }
 
 std::vector<std::string> room_bands_left_out(const RoomSetup& setup) {

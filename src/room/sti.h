@@ -40,8 +40,4 @@ double masking_db(double level);
 // less the redundancy of neighbouring bands, at most 1.
 SpeechTransmission transmission_index(const ModulationMatrix& m);
 
-// Annex F's qualification band of an index as printed: "U" below 0.36, then "J" to "A" in steps
-// of 0.04, "A+" from 0.76.
-std::string sti_rating(double sti);
-
 }  // namespace vellisk

@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "room/average.h"
-#include "room/room.h"
 #include "vellisk/response.h"
+#include "vellisk/room.h"
 
 namespace vellisk {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "response/frd_average.h"
+#include "vellisk/average.h"
 
 namespace vellisk {
 

@@ -17,9 +17,9 @@
 #include "common/paths.h"
 #include "common/versions.h"
 #include "options.h"
-#include "response/frd_text.h"
-#include "sweep/validation.h"
 #include "texts.h"
+#include "vellisk/average.h"
+#include "vellisk/problem.h"
 
 namespace vellisk {
 
@@ -38,9 +38,10 @@ std::string header(const AverageOptions& o, const std::vector<std::string>& inpu
                    const FrdAverage& a, char mark) {
   const std::string m = std::string(1, mark) + " ";
   std::string t = m + kAverageVersion + "\n";
-  t += m + formatted("Average: %s of %zu input%s, 96 points an octave from %s Hz to %s Hz, "
+  t += m + formatted("Average: %s of %zu input%s, %d points an octave from %s Hz to %s Hz, "
                      "the range every input covers\n",
                      mode_name(o.mode), inputs.size(), inputs.size() == 1 ? "" : "s",
+                     kAveragePointsPerOctave,
                      hz_text(a.frequencies.front()).c_str(), hz_text(a.frequencies.back()).c_str());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     t += m + "Input " + std::to_string(i + 1) + ": " + inputs[i] + "\n";
@@ -105,10 +106,11 @@ int run_average(int argc, char** argv) {
   if (!o.csv.empty()) outputs.push_back(o.csv);
   if (std::string e = names_error(outputs, inputs, "the average"); !e.empty()) return fail(e);
 
-  const auto average = average_frd_files(inputs, o.mode);
-  if (!average) {
-    const FrdError& e = average.error();
-    return fail(frd_error_text(e, e.input > 0 ? inputs[static_cast<std::size_t>(e.input - 1)] : ""));
+  FrdAverage average;
+  try {
+    average = average_response_files(inputs, o.mode);
+  } catch (const Error& e) {
+    return fail(e.what());
   }
 
   OutputSet files;
@@ -118,9 +120,9 @@ int run_average(int argc, char** argv) {
     if (fd >= 0) e = write_text(fd, content);
     return e.empty() ? e : "Unable to write " + name + ": " + e;
   };
-  if (std::string e = text_file(out, average_text(o, inputs, *average)); !e.empty()) return fail(e);
+  if (std::string e = text_file(out, average_text(o, inputs, average)); !e.empty()) return fail(e);
   if (!o.csv.empty()) {
-    if (std::string e = text_file(o.csv, spread_text(o, inputs, *average)); !e.empty()) return fail(e);
+    if (std::string e = text_file(o.csv, spread_text(o, inputs, average)); !e.empty()) return fail(e);
   }
   if (std::string e = files.commit(); !e.empty()) return fail(e);
   print_line_path("Average written: ", out.c_str());

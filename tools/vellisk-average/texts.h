@@ -1,10 +1,6 @@
 // The fixed texts of vellisk-average: its help.
 #pragma once
 
-#include <string>
-
-#include "response/frd_text.h"
-
 namespace vellisk {
 
 inline constexpr const char* kAverageHelp[] = {

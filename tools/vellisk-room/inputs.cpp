@@ -1,14 +1,15 @@
 // Reading the irfiles once, to their ends, into a scratch file.
 #include "inputs.h"
 
-#include <sndfile.h>
 #include <sys/types.h>
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
-#include "io/recording.h"
-#include "sweep/validation.h"
+#include "vellisk/files.h"
+#include "vellisk/problem.h"
+#include "vellisk/room.h"
 
 namespace vellisk {
 
@@ -38,12 +39,18 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
   if (headerless && o.rate == 0) {
     return what(name) + " is headerless float32: give its sample rate with --rate";
   }
-  Recording r;
-  if (std::string e = r.open(name, headerless, o.channels != 0 ? static_cast<int>(o.channels) : 1,
-                             "irfile", true);
-      !e.empty()) {
-    return e;
+  FileOptions options;
+  options.headerless = headerless;
+  options.channels = o.channels != 0 ? static_cast<int>(o.channels) : 1;
+  options.role = "irfile";
+  options.in_order = true;
+  std::optional<FileSource> opened;
+  try {
+    opened.emplace(name, options);
+  } catch (const Error& e) {
+    return e.what();
   }
+  FileSource& r = *opened;
   IrFileInfo& f = files_.emplace_back();
   f.name = name;
   f.format = r.info().format;
@@ -71,7 +78,7 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
     stored_ += static_cast<std::int64_t>(samples);
   }
   const std::int64_t announced = r.info().frames;
-  if (announced != SF_COUNT_MAX && f.frames < announced) {
+  if (announced != std::numeric_limits<std::int64_t>::max() && f.frames < announced) {
     return what(name) + " ends after " + std::to_string(f.frames) + " of the " +
            std::to_string(announced) + " frames its header announces: it is cut short";
   }

@@ -18,17 +18,15 @@
 #include "common/outputs.h"
 #include "common/paths.h"
 #include "common/process_guard.h"
-#include "io/memory.h"
-#include "plot/room_figure.h"
-#include "io/recording.h"
-#include "room/average.h"
-#include "room/room.h"
-#include "inputs.h"
-#include "levels.h"
-#include "options.h"
 #include "common/room_report.h"
+#include "inputs.h"
+#include "options.h"
+#include "plot/room_figure.h"
 #include "texts.h"
-#include "sweep/validation.h"
+#include "vellisk/files.h"
+#include "vellisk/number_text.h"
+#include "vellisk/problem.h"
+#include "vellisk/room.h"
 
 namespace vellisk {
 
@@ -112,21 +110,15 @@ std::string headerless_error(const RoomOptions& o) {
   return "";
 }
 
-// The threads that fit the analysis of every file in the memory the machine
-// allows: the samples of a file's channels, one channel in double precision
-// and again padded, and four bands' buffers and a decay curve a thread over it
-// and the padding before it.
+// The threads that fit the analysis of every file in the memory the machine allows.
 std::string memory_error(const IrFiles& inputs, int& threads) {
-  const double usable = 0.9 * usable_memory();
-  for (const IrFileInfo& f : inputs.files()) {
-    const double frames = static_cast<double>(f.frames) + 0.4 * f.rate;
-    const auto need = [&](int t) { return frames * (4.0 * f.channels + 16 + 40.0 * t); };
-    while (threads > 1 && need(threads) > usable) --threads;
-    if (need(threads) > usable) {
-      return formatted("irfile (%s) needs about %.0f MiB of memory to analyse, more than the %.0f "
-                       "MiB this machine allows",
-                       f.name.c_str(), need(threads) / 1048576, usable / 1048576);
+  try {
+    for (const IrFileInfo& f : inputs.files()) {
+      threads = room_threads_in_memory(f.channels, f.frames, f.rate, threads,
+                                       "irfile (" + f.name + ")");
     }
+  } catch (const Error& e) {
+    return e.what();
   }
   return "";
 }
@@ -181,12 +173,11 @@ RoomFigureAverage average_figure(const SpatialAverage& average) {
   return fa;
 }
 
-// What the analysis of the files shares: the levels for the STI, the bands of the last
-// file's rate (planned again only when it changes), and the average and figure it adds to.
+// What the analysis of the files shares: the levels for the STI, the analyser (which keeps the
+// bands of the last file's rate and its buffers), and the average and figure it adds to.
 struct RunState {
   std::optional<SpeechLevels> levels;
-  BandPlan plan;
-  ChannelBuffers buffers;  // the analysis's, kept from channel to channel
+  RoomAnalyser analyser;
   SpatialAverage* average = nullptr;
   RoomFigure* figure = nullptr;
 };
@@ -194,7 +185,6 @@ struct RunState {
 // Analyses every channel of file i, one after another, and reports each.
 std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, int threads,
                          RunState& run, FileResult& result) {
-  BandPlan& plan = run.plan;
   RoomFigure* figure = run.figure;
   const IrFileInfo& info = inputs.files()[i];
   result.file = info.name;
@@ -205,7 +195,6 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
   setup.curve_points = figure != nullptr ? 400 : 0;
   setup.threads = threads;
   setup.levels = run.levels;
-  if (plan.rate != setup.rate) plan = plan_bands(setup);
 
   std::vector<std::vector<float>> samples;
   if (std::string e = inputs.load(i, samples); !e.empty()) return e;
@@ -213,17 +202,15 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
          info.channels, info.channels == 1 ? "channel" : "channels", info.frames,
          number_text(info.rate).c_str());
   if (info.measured) print_line(measured_line(*info.measured).c_str());
-  if (!plan.left_out.empty()) {
+  if (const std::vector<std::string> left_out = room_bands_left_out(setup); !left_out.empty()) {
     std::string left = "Bands left out, their upper edge above 0.45 x rate:";
-    for (std::size_t b = 0; b < plan.left_out.size(); ++b)
-      left += (b == 0 ? " " : ", ") + band_name(plan.left_out[b]);
+    for (std::size_t b = 0; b < left_out.size(); ++b)
+      left += (b == 0 ? " " : ", ") + band_name(left_out[b]);
     print_line(left.c_str());
   }
-  std::vector<double> x(static_cast<std::size_t>(info.frames));
   for (std::size_t c = 0; c < samples.size(); ++c) {
-    std::copy(samples[c].begin(), samples[c].end(), x.begin());
+    ChannelAnalysis a = run.analyser.analyse(setup, samples[c].data(), info.frames);
     std::vector<float>().swap(samples[c]);
-    ChannelAnalysis a = analyse_channel(setup, plan, x, run.buffers);
     for (const std::string& l : channel_table(a, static_cast<int>(c + 1))) print_line(l.c_str());
     if (run.average != nullptr) {
       add_position(*run.average, info.name + ", channel " + std::to_string(c + 1), a);
@@ -264,6 +251,24 @@ std::string write_figure(const RoomFigure& figure, const std::string& name, Outp
   return e.empty() ? "" : "Unable to write " + name + ": " + e;
 }
 
+// The refusals before any output: the irfiles and options, the levels file, the irfiles read to
+// their ends, and the threads whose analysis of each fits in memory.
+std::string prepare(const RoomOptions& o, RunState& run, IrFiles& inputs, int& threads) {
+  if (o.files.empty()) return "no irfile given; vellisk-room --help shows the usage";
+  if (std::string e = headerless_error(o); !e.empty()) return e;
+  if (std::string e = names_error(o); !e.empty()) return e;
+  if (!o.levels.empty()) {
+    try {
+      run.levels = read_speech_levels(o.levels, "--levels");
+    } catch (const Error& e) {
+      return e.what();
+    }
+  }
+  if (std::string e = inputs.read(o); !e.empty()) return e;
+  threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return memory_error(inputs, threads);
+}
+
 }  // namespace
 
 int run_room(int argc, char** argv) {
@@ -277,19 +282,10 @@ int run_room(int argc, char** argv) {
     for (const char* line : kRoomHelp) print_line(line);
     return EXIT_SUCCESS;
   }
-  if (o.files.empty()) return fail("no irfile given; vellisk-room --help shows the usage");
-  if (const std::string e = headerless_error(o); !e.empty()) return fail(e);
-  if (const std::string e = names_error(o); !e.empty()) return fail(e);
   RunState run;
-  if (!o.levels.empty()) {
-    SpeechLevels levels;
-    if (const std::string e = read_levels(o.levels, levels); !e.empty()) return fail(e);
-    run.levels = levels;
-  }
   IrFiles inputs;
-  if (const std::string e = inputs.read(o); !e.empty()) return fail(e);
-  int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  if (const std::string e = memory_error(inputs, threads); !e.empty()) return fail(e);
+  int threads = 1;
+  if (const std::string e = prepare(o, run, inputs, threads); !e.empty()) return fail(e);
 
   // The CSV and JSON are written as the files are analysed, under temporary names moved into
   // place once every output is whole.
