@@ -5,14 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "vellisk/files.h"
 #include "vellisk/response.h"
 
 struct sf_private_tag;
 
 namespace vellisk {
-
-// Whether a name is that of a headerless little-endian float32 file: .pcm, .raw or .f32.
-bool is_headerless_name(const std::string& name);
 
 using RecordingInfo = SourceInfo;
 

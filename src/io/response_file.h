@@ -6,25 +6,11 @@
 #include <string>
 
 #include "response/store.h"
+#include "vellisk/files.h"
 
 struct sf_private_tag;
 
 namespace vellisk {
-
-enum class ResponseFormat { kWav, kW64, kFlac, kHeaderless };
-
-// The extensions that name a format, for messages.
-inline constexpr const char* kResponseExtensions = ".wav, .w64, .flac, .pcm, .raw or .f32";
-
-// The format an output name's extension asks for (any letter case), if any.
-std::optional<ResponseFormat> response_format(const std::string& name);
-
-// Whether a sample is written exactly enough: 24-bit FLAC holds [-1, 1 - 2^-23]
-// and would clip anything that rounds beyond; the float formats hold any value.
-bool fits_format(ResponseFormat format, float value);
-
-// The most channels the format holds (FLAC: 8).
-int max_channels(ResponseFormat format);
 
 // One response file being written, a block of frames at a time.
 class ResponseFile {

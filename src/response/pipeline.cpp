@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/files_impl.h"
 #include "io/memory.h"
 #include "io/response_file.h"
 #include "response/analysis.h"
@@ -582,6 +583,12 @@ std::string write_order(const ResponseResult& result, int order, ResponseFile& f
   const int channels = result.rows->channels;
   return write_rows(result.rows->store, static_cast<std::size_t>((order - 1) * channels), channels,
                     result.frames(order), file);
+}
+
+void write_response(const ResponseResult& result, int order, SoundFileWriter& file) {
+  if (std::string e = write_order(result, order, file.impl_->file); !e.empty()) {
+    throw Error(Problem(ProblemCode::unwritable, std::move(e)));
+  }
 }
 
 }  // namespace vellisk

@@ -1,10 +1,10 @@
 // Refusal of arguments that would write wrong files, before anything is written.
 #pragma once
 
-#include <charconv>
 #include <string>
 
 #include "sweep/sweep_design.h"
+#include "vellisk/number_text.h"
 
 namespace vellisk {
 
@@ -31,12 +31,5 @@ inline constexpr double kMaxDrift = 1e-3;
 // "--drift (50)", say): at most kMaxDrift either way, and a sweep that, at the
 // recorder's clock, still has its samples and tapers. Returns "" or one line.
 std::string drift_error(const SweepParams& params, double drift, const std::string& what);
-
-// The shortest text that reads back as the same double, as messages print numbers.
-inline std::string number_text(double value) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
-}
 
 }  // namespace vellisk
