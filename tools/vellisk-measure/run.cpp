@@ -22,10 +22,9 @@
 #include "common/response_run.h"
 #include "texts.h"
 #include "options.h"
-#include "io/recording.h"
-#include "io/response_file.h"
-#include "sweep/validation.h"
+#include "vellisk/files.h"
 #include "vellisk/measure.h"
+#include "vellisk/number_text.h"
 
 namespace vellisk {
 
@@ -40,13 +39,32 @@ std::string problem_line(const LiveResult& result) {
   return result.problem ? result.problem->message : std::string();
 }
 
-// The recording's file, as the measurement's sink.
+// The recording's file, as the measurement's sink: the reason its first failure gave, and
+// nothing written after it.
 struct FileSink : RecordingSink {
-  explicit FileSink(ResponseFile& f) : file(f) {}
+  explicit FileSink(SoundFileWriter& f) : file(f) {}
   bool write(const float* frames, std::int64_t count) override {
-    return file.write(frames, count);
+    if (!failure.empty()) return false;
+    try {
+      file.write(frames, count);
+      return true;
+    } catch (const Error& e) {
+      failure = e.what();
+      return false;
+    }
   }
-  ResponseFile& file;
+  // Finishes the file: "", or the reason it, or an earlier write, failed.
+  std::string close() {
+    if (!failure.empty()) return failure;
+    try {
+      file.close();
+    } catch (const Error& e) {
+      failure = e.what();
+    }
+    return failure;
+  }
+  SoundFileWriter& file;
+  std::string failure;
 };
 
 // What the refusals leave to play, record and measure.
@@ -150,8 +168,13 @@ void show_progress(const LiveProgress& p, double rate) {
 // judged as vellisk-ir reads and judges a recording; with an irfile, its
 // report gives the warnings. Returns "" or why the file could not be read.
 std::string report_inputs(const Plan& plan, const LiveSetup& setup) {
-  Recording recording;
-  if (std::string e = recording.open(plan.recording, false, 1); !e.empty()) return e;
+  std::unique_ptr<FileSource> opened;
+  try {
+    opened = std::make_unique<FileSource>(plan.recording);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  FileSource& recording = *opened;
   const int channels = recording.info().channels;
   constexpr std::int64_t kBlock = 16384;
   std::vector<std::vector<float>> blocks(static_cast<std::size_t>(channels),
@@ -282,11 +305,19 @@ int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const 
   OutputSet files;
   std::string error;
   const int fd = files.create(plan.recording, error);
-  ResponseFile file;
-  if (fd < 0 ||
-      !(error = file.open(fd, plan.format, channels, static_cast<int>(plan.params.rate))).empty()) {
-    return fail(std::string("Unable to write ") + plan.recording + ": " + error);
+  std::unique_ptr<SoundFileWriter> file;
+  if (fd >= 0) {
+    SoundFileSpec spec;
+    spec.format = plan.format;
+    spec.channels = channels;
+    spec.rate = static_cast<int>(plan.params.rate);
+    try {
+      file = std::make_unique<SoundFileWriter>(fd, spec);
+    } catch (const Error& e) {
+      error = e.what();
+    }
   }
+  if (!file) return fail(std::string("Unable to write ") + plan.recording + ": " + error);
 
   const std::int64_t total = recorded_frames(setup);
   std::printf("%s", kMeasureBanner);
@@ -300,7 +331,7 @@ int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const 
 
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const double rate = plan.params.rate;
-  FileSink sink{file};
+  FileSink sink{*file};
   const LiveResult result = measure_live(
       client, setup, sink,
       {[&held] { return held.pending(); }, [&] { return sharing_error(client, setup, false); },
@@ -309,7 +340,7 @@ int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const 
        }});
   if (terminal) std::fprintf(stderr, "\r\033[K");
   client.close();
-  const std::string closed = file.close();
+  const std::string closed = sink.close();
   // A signal that came during the stream ends the run now, its recording removed.
   held.honour();
   held.release();
