@@ -119,6 +119,16 @@ TEST(LiveMeasurement, LoopbackIntoASinkIsTheSweepFileOnePeriodLate) {
     EXPECT_NE(std::string(e.what()).find("capture (loopback:nothing)"), std::string::npos);
   }
 
+  EXPECT_FALSE(client.check_rate(48000));
+  EXPECT_TRUE(client.check_rate(44100));
+  std::vector<std::string> warnings;
+  EXPECT_FALSE(check_live_ports(setup.playback, setup.capture, warnings));
+  EXPECT_TRUE(warnings.empty());
+  EXPECT_FALSE(check_live_ports({}, {"a:x", "a:y", "a:x"}, warnings));
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("channels 1 and 3"), std::string::npos) << warnings[0];
+  EXPECT_TRUE(check_live_ports({"a:x", "a:x"}, {}, warnings));
+
   MemorySink sink;
   const LiveResult r = measure_live(client, setup, sink);
   ASSERT_EQ(r.outcome, LiveOutcome::complete) << (r.problem ? r.problem->message : "");

@@ -96,16 +96,29 @@ class LiveClient {
                                        const std::vector<std::string>& capture,
                                        std::vector<std::string>& warnings) const;
 
+  /// The rule on a sweep's rate, rate Hz: the server's own. None, or the problem
+  /// (ProblemCode::invalid_request) naming both.
+  std::optional<Problem> check_rate(double rate) const;
+
   /// The most frames the server says a sample takes from this client to the ports played to,
   /// plus from the capture ports recorded to this client.
   long latency(const std::vector<std::string>& playback,
                const std::vector<std::string>& capture) const;
 
  private:
+  /// The library's own way to the JACK client.
   friend struct LiveAccess;
   struct Client;
   std::unique_ptr<Client> client_;  ///< the JACK client
 };
+
+/// The rules on a run's ports, resolved: a playback port named twice is the problem
+/// (ProblemCode::invalid_request), since the sweep would reach it twice, at twice the level; a
+/// capture port named twice adds a line to warnings (two channels of the recording are one
+/// input).
+std::optional<Problem> check_live_ports(const std::vector<std::string>& playback,
+                                        const std::vector<std::string>& capture,
+                                        std::vector<std::string>& warnings);
 
 // ---------------------------------------------------------------------------------------------
 // The measurement

@@ -73,6 +73,36 @@ std::optional<Problem> LiveClient::check_sharing(const std::vector<std::string>&
   return Problem(ProblemCode::invalid_request, std::move(error));
 }
 
+std::optional<Problem> LiveClient::check_rate(double rate) const {
+  if (rate == this->rate()) return std::nullopt;
+  return Problem(ProblemCode::invalid_request,
+                 "rate (" + number_text(rate) + ") must be the JACK server's sample rate (" +
+                     number_text(this->rate()) + ")");
+}
+
+std::optional<Problem> check_live_ports(const std::vector<std::string>& playback,
+                                        const std::vector<std::string>& capture,
+                                        std::vector<std::string>& warnings) {
+  for (std::size_t i = 0; i < playback.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (playback[i] != playback[j]) continue;
+      return Problem(ProblemCode::invalid_request,
+                     "--out (" + playback[i] +
+                         ") is given twice: the sweep would reach it twice, at twice the level; "
+                         "name each port once");
+    }
+  }
+  for (std::size_t i = 0; i < capture.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (capture[i] != capture[j]) continue;
+      warnings.push_back("--in (" + capture[i] + ") is given twice: channels " +
+                         std::to_string(j + 1) + " and " + std::to_string(i + 1) +
+                         " of the recording are the same input; name each port once");
+    }
+  }
+  return std::nullopt;
+}
+
 long LiveClient::latency(const std::vector<std::string>& playback,
                          const std::vector<std::string>& capture) const {
   return client_->jack.latency(playback, capture);

@@ -106,31 +106,101 @@ std::int64_t monotonic_ns() {
   return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
 }
 
-// One cycle of the realtime callback. It reads and writes the rings and the
-// port buffers only: no allocation, lock, wait, message or file.
-void cycle(Engine& e, jack_nframes_t n) {
-  auto* out = e.outs.empty() ? nullptr : static_cast<float*>(jack_port_get_buffer(e.outs[0], n));
-  const auto silence_from = [&](jack_nframes_t first) {
-    for (jack_port_t* port : e.outs) {
-      auto* buffer = static_cast<float*>(jack_port_get_buffer(port, n));
-      std::fill(buffer + first, buffer + n, 0.0f);
-    }
-  };
-  const jack_nframes_t now = jack_last_frame_time(e.client);
+// The realtime callback's steps. They read and write the rings and the port
+// buffers only: no allocation, lock, wait, message or file.
+
+// Every output silent for the cycle.
+void silence(Engine& e, jack_nframes_t n) {
+  for (jack_port_t* port : e.outs) {
+    auto* buffer = static_cast<float*>(jack_port_get_buffer(port, n));
+    std::fill(buffer, buffer + n, 0.0f);
+  }
+}
+
+// Whether the run plays this cycle: from the first cycle after start, until
+// the outputs are faded for good; the outputs are silent otherwise.
+bool plays(Engine& e, jack_nframes_t n, jack_nframes_t now) {
   if (!e.running) {
     if (e.stop.load(std::memory_order_relaxed)) e.faded.store(true);
     if (!e.start.load(std::memory_order_acquire) || e.faded.load()) {
-      silence_from(0);
-      return;
+      silence(e, n);
+      return false;
     }
     e.running = true;
     e.next_time = now;
   }
   if (e.faded.load(std::memory_order_relaxed)) {
-    silence_from(0);
+    silence(e, n);
     e.silent_cycles.fetch_add(1, std::memory_order_relaxed);
+    return false;
+  }
+  return true;
+}
+
+// The sweep, from the ring into the first output (faded out once stopping),
+// and copied to the others.
+void play(Engine& e, jack_nframes_t n) {
+  if (e.outs.empty()) {
+    if (e.fading) e.faded.store(true);
     return;
   }
+  auto* out = static_cast<float*>(jack_port_get_buffer(e.outs[0], n));
+  auto k = static_cast<jack_nframes_t>(std::min<std::int64_t>(n, e.play_total - e.played));
+  const auto ready = static_cast<jack_nframes_t>(jack_ringbuffer_read_space(e.play) / kSample);
+  if (ready < k) {
+    if (!e.fading) e.drop(kUnderrun);
+    k = ready;
+  }
+  jack_ringbuffer_read(e.play, reinterpret_cast<char*>(out), k * kSample);
+  e.played += k;
+  std::fill(out + k, out + n, 0.0f);
+  if (e.fading) {
+    // A raised-cosine fade from 1 to 0 over fade_frames, then silence.
+    for (jack_nframes_t i = 0; i < n; ++i, ++e.fade_at) {
+      const double x = static_cast<double>(e.fade_at) / static_cast<double>(e.fade_frames);
+      out[i] *= x >= 1 ? 0.0f : static_cast<float>(0.5 + 0.5 * std::cos(3.141592653589793 * x));
+    }
+    if (e.fade_at >= e.fade_frames) e.faded.store(true);
+  }
+  for (std::size_t p = 1; p < e.outs.size(); ++p) {
+    auto* buffer = static_cast<float*>(jack_port_get_buffer(e.outs[p], n));
+    std::copy(out, out + n, buffer);
+  }
+}
+
+// The inputs, interleaved into the ring.
+void record(Engine& e, jack_nframes_t n) {
+  const auto r = static_cast<jack_nframes_t>(std::min<std::int64_t>(n, e.rec_total - e.recorded));
+  const std::size_t channels = e.ins.size();
+  if (jack_ringbuffer_write_space(e.rec) < r * channels * kSample) {
+    e.drop(kOverrun);
+    return;
+  }
+  jack_ringbuffer_data_t parts[2];
+  jack_ringbuffer_get_write_vector(e.rec, parts);
+  const std::size_t first_part = parts[0].len / kSample;
+  for (std::size_t c = 0; c < channels; ++c) {
+    const auto* in = static_cast<const float*>(jack_port_get_buffer(e.ins[c], n));
+    for (jack_nframes_t i = 0; i < r; ++i) {
+      const std::size_t at = i * channels + c;
+      float* slot = at < first_part ? reinterpret_cast<float*>(parts[0].buf) + at
+                                    : reinterpret_cast<float*>(parts[1].buf) + (at - first_part);
+      std::memcpy(slot, in + i, kSample);
+    }
+  }
+  jack_ringbuffer_write_advance(e.rec, r * channels * kSample);
+  e.recorded += r;
+  if (e.recorded == e.rec_total) {
+    e.finished.store(true);
+    e.faded.store(true);
+  }
+}
+
+// One cycle: the sweep played, and the inputs recorded in the cycle it starts.
+// A cycle the server's clock skipped while recording is a dropout.
+void cycle(Engine& e, jack_nframes_t n) {
+  const jack_nframes_t now = jack_last_frame_time(e.client);
+  if (!plays(e, n, now)) return;
   const bool recording = !e.fading && e.recorded < e.rec_total;
   if (e.stop.load(std::memory_order_relaxed)) e.fading = true;
   if (recording && now != e.next_time) {
@@ -139,62 +209,8 @@ void cycle(Engine& e, jack_nframes_t n) {
   }
   e.next_time = now + n;
   e.period = n;
-
-  // The sweep, from the ring into the first output.
-  jack_nframes_t k = 0;
-  if (out != nullptr) {
-    k = static_cast<jack_nframes_t>(std::min<std::int64_t>(n, e.play_total - e.played));
-    const auto ready = static_cast<jack_nframes_t>(jack_ringbuffer_read_space(e.play) / kSample);
-    if (ready < k) {
-      if (!e.fading) e.drop(kUnderrun);
-      k = ready;
-    }
-    jack_ringbuffer_read(e.play, reinterpret_cast<char*>(out), k * kSample);
-    e.played += k;
-    std::fill(out + k, out + n, 0.0f);
-    if (e.fading) {
-      // A raised-cosine fade from 1 to 0 over fade_frames, then silence.
-      for (jack_nframes_t i = 0; i < n; ++i, ++e.fade_at) {
-        const double x = static_cast<double>(e.fade_at) / static_cast<double>(e.fade_frames);
-        out[i] *= x >= 1 ? 0.0f : static_cast<float>(0.5 + 0.5 * std::cos(3.141592653589793 * x));
-      }
-      if (e.fade_at >= e.fade_frames) e.faded.store(true);
-    }
-    for (std::size_t p = 1; p < e.outs.size(); ++p) {
-      auto* buffer = static_cast<float*>(jack_port_get_buffer(e.outs[p], n));
-      std::copy(out, out + n, buffer);
-    }
-  } else if (e.fading) {
-    e.faded.store(true);
-  }
-
-  // The inputs, interleaved into the ring, in the cycle the sweep starts.
-  if (recording && !e.fading) {
-    const auto r = static_cast<jack_nframes_t>(std::min<std::int64_t>(n, e.rec_total - e.recorded));
-    const std::size_t channels = e.ins.size();
-    if (jack_ringbuffer_write_space(e.rec) < r * channels * kSample) {
-      e.drop(kOverrun);
-      return;
-    }
-    jack_ringbuffer_data_t parts[2];
-    jack_ringbuffer_get_write_vector(e.rec, parts);
-    const std::size_t first_part = parts[0].len / kSample;
-    for (std::size_t c = 0; c < channels; ++c) {
-      const auto* in = static_cast<const float*>(jack_port_get_buffer(e.ins[c], n));
-      for (jack_nframes_t i = 0; i < r; ++i) {
-        const std::size_t at = i * channels + c;
-        float* slot = at < first_part ? reinterpret_cast<float*>(parts[0].buf) + at
-                                      : reinterpret_cast<float*>(parts[1].buf) + (at - first_part);
-        std::memcpy(slot, in + i, kSample);
-      }
-    }
-    jack_ringbuffer_write_advance(e.rec, r * channels * kSample);
-    e.recorded += r;
-    if (e.recorded == e.rec_total) {
-      e.finished.store(true);
-      e.faded.store(true);
-    }
-  }
+  play(e, n);
+  if (recording && !e.fading) record(e, n);
 }
 
 // The callback, timed: the worst cycle is what the period must leave room for.

@@ -228,37 +228,10 @@ std::string sharing_error(const LiveClient& client, const LiveSetup& setup, bool
   return p ? p->message : std::string();
 }
 
-// A port named twice: played to twice, it would sum the sweep with itself;
-// recorded twice, it only repeats a channel, which a warning says.
-std::string repeated_port_error(const std::vector<std::string>& playback,
-                                const std::vector<std::string>& capture) {
-  for (std::size_t i = 0; i < playback.size(); ++i) {
-    for (std::size_t j = 0; j < i; ++j) {
-      if (playback[i] != playback[j]) continue;
-      return "--out (" + playback[i] +
-             ") is given twice: the sweep would reach it twice, at twice the level; name each "
-             "port once";
-    }
-  }
-  for (std::size_t i = 0; i < capture.size(); ++i) {
-    for (std::size_t j = 0; j < i; ++j) {
-      if (capture[i] != capture[j]) continue;
-      std::fprintf(stderr,
-                   "Warning: --in (%s) is given twice: channels %zu and %zu of the recording are "
-                   "the same input; name each port once\n",
-                   capture[i].c_str(), j + 1, i + 1);
-    }
-  }
-  return "";
-}
-
 // The server's checks: its rate, and the ports, defaults filled in.
 std::string server_error(const MeasureOptions& o, const Plan& plan, const LiveClient& client,
                          LiveSetup& setup) {
-  if (client.rate() != plan.params.rate) {
-    return "rate (" + text(plan.params.rate) + ") must be the JACK server's sample rate (" +
-           text(client.rate()) + ")";
-  }
+  if (const std::optional<Problem> p = client.check_rate(plan.params.rate)) return p->message;
   setup.design = plan.design;
   setup.repeats = static_cast<int>(o.repeats);
   setup.playback = o.outs;
@@ -269,7 +242,11 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const LiveCl
   } catch (const Error& e) {
     return e.what();
   }
-  if (std::string e = repeated_port_error(setup.playback, setup.capture); !e.empty()) return e;
+  std::vector<std::string> warnings;
+  if (const std::optional<Problem> p = check_live_ports(setup.playback, setup.capture, warnings)) {
+    return p->message;
+  }
+  for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
   if (std::string e = sharing_error(client, setup, true); !e.empty()) return e;
   if (plan.response) {
     // The text files' names follow the channels, known now: every name is
