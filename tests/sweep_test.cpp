@@ -191,6 +191,8 @@ TEST(SweepFileWriter, FailuresCarryTheSystemsErrorNumber) {
   };
   EXPECT_EQ(error_of("/no-such-folder/x.pcm", true), ENOENT);
   EXPECT_EQ(error_of("/dev/full", false), ENOSPC);
+  SweepFileWriter unopened;  // nothing to write to: refused, not a write to no file
+  EXPECT_THROW(unopened.write(d, SweepFileKind::sweep), Error);
 }
 
 // A WAV file's own rules come after the design's, which check_design keeps.

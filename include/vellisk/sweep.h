@@ -147,7 +147,8 @@ class SweepFileWriter {
   void open(const char* path, const std::string& header);
 
   /// Writes every sample of the file of kind for design, then closes it. Throws Error at the
-  /// first block, or the close, that fails, after which nothing more reaches the file.
+  /// first block, or the close, that fails, after which nothing more reaches the file; and
+  /// when no file is open (none was, or it was written already).
   void write(const SweepDesign& design, SweepFileKind kind);
 
  private:

@@ -30,6 +30,7 @@ DesignFile design_file(SweepFileKind kind) {
 struct SweepFileWriter::File {
   SampleFile samples;
   std::string path;
+  bool open = false;  // opened, and not yet written
 };
 
 std::int64_t file_length(const SweepDesign& design, SweepFileKind kind) {
@@ -52,13 +53,18 @@ SweepFileWriter::SweepFileWriter() : file_(std::make_unique<File>()) {}
 SweepFileWriter::~SweepFileWriter() = default;
 
 void SweepFileWriter::open(const char* path, const std::string& header) {
+  if (file_->open) file_->samples.close();
+  file_->open = false;
   file_->path = path;
   if (const int error = file_->samples.open(path, header); error != 0) {
     unwritable((file_->path + " could not be opened").c_str(), error);
   }
+  file_->open = true;
 }
 
 void SweepFileWriter::write(const SweepDesign& design, SweepFileKind kind) {
+  if (!file_->open) unwritable("no file is open to write the samples to", EBADF);
+  file_->open = false;
   if (kind == SweepFileKind::sweep) {
     write_sweep(design, file_->samples);
   } else {
