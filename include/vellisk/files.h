@@ -144,8 +144,8 @@ class SoundFileWriter {
   void write(const float* frames, std::int64_t count);
 
   /// Finishes the file. Throws Error (ProblemCode::unwritable) with the reason the close, or
-  /// an earlier write, failed. Called once; a writer destroyed unclosed leaves an unfinished
-  /// file.
+  /// an earlier write, failed. Once closed, a close does nothing; a writer destroyed unclosed
+  /// leaves an unfinished file.
   void close();
 
   class Impl;
@@ -156,8 +156,8 @@ class SoundFileWriter {
 };
 
 /// Writes order k's windows (k = 1: the linear response) of every channel of result,
-/// interleaved, to file, which was opened with result.frames(order) frames of its channels.
-/// Throws Error (ProblemCode::unwritable) with the reason the results' scratch file could not
+/// interleaved, to file, which was opened with result.frames(order) frames of its channels,
+/// and finishes the file as close does (a later close does nothing). Throws Error (ProblemCode::unwritable) with the reason the results' scratch file could not
 /// be read or the file could not be written.
 void write_response(const ResponseResult& result, int order, SoundFileWriter& file);
 

@@ -1,7 +1,7 @@
 /// @file
-/// Numbers as the library's messages and files print them.
+/// Numbers as the library's messages and files print them, and magnitudes as levels.
 ///
-/// Threads: depends on its argument alone; may be called from any thread.
+/// Threads: each function depends on its argument alone; may be called from any thread.
 #pragma once
 
 #include <charconv>
@@ -16,5 +16,8 @@ inline std::string number_text(double value) {
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
   return std::string(buffer, result.ptr);
 }
+
+/// A magnitude as a level: 20 log10(x) dB re 1, minus infinity for 0.
+double decibels(double x);
 
 }  // namespace vellisk

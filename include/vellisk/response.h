@@ -140,6 +140,12 @@ void check_request(const ResponseRequest& request);
 /// the problem (ProblemCode::invalid_request) naming the setting, its value and the range.
 std::optional<Problem> check_setting(Setting setting, double value);
 
+/// The rules between settings that need neither the sweep nor a recording (align is for a
+/// single sweep without a reference), as a caller that reads the settings one at a time
+/// checks them once all are read; check_request checks them too. None, or the problem
+/// (ProblemCode::invalid_request) naming the settings.
+std::optional<Problem> check_relations(const ResponseRequest& request);
+
 // ---------------------------------------------------------------------------------------------
 // The results
 

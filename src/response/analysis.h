@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "vellisk/number_text.h"
+
 namespace vellisk {
 
 // The peak of a band-limited signal between its samples.
@@ -22,8 +24,5 @@ double rms(const float* x, std::int64_t n);
 // The median of v, whose order it changes; the mean of the middle two for an
 // even count. v must not be empty.
 double median(std::vector<double>& v);
-
-// 20 log10(x), with -infinity for 0.
-double decibels(double x);
 
 }  // namespace vellisk

@@ -575,8 +575,10 @@ ResponseResult measure(const ResponseRequest& request, SampleSource& source,
 
 namespace vellisk {
 
-std::string align_error(bool align, int reference, int repeat) {
-  return Problem(ProblemCode::invalid_request, align_line(align, reference, repeat)).message;
+std::optional<Problem> check_relations(const ResponseRequest& request) {
+  std::string line = align_line(request.align, request.reference, request.repeat);
+  if (line.empty()) return std::nullopt;
+  return Problem(ProblemCode::invalid_request, std::move(line), Setting::align, 1);
 }
 
 std::string write_order(const ResponseResult& result, int order, ResponseFile& file) {
@@ -586,7 +588,9 @@ std::string write_order(const ResponseResult& result, int order, ResponseFile& f
 }
 
 void write_response(const ResponseResult& result, int order, SoundFileWriter& file) {
-  if (std::string e = write_order(result, order, file.impl_->file); !e.empty()) {
+  std::string e = write_order(result, order, file.impl_->file);
+  file.impl_->closed = true;
+  if (!e.empty()) {
     throw Error(Problem(ProblemCode::unwritable, std::move(e)));
   }
 }

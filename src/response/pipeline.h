@@ -28,10 +28,6 @@ class ResponseResult::Rows {
   int channels = 0;
 };
 
-// The rule of align: not with a timing reference or repeats, whose own timing places the
-// windows. Returns "" or the refusal.
-std::string align_error(bool align, int reference, int repeat);
-
 // Writes order k's windows of every channel, interleaved, to file. Returns "" or why not.
 std::string write_order(const ResponseResult& result, int order, ResponseFile& file);
 

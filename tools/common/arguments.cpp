@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sweep/validation.h"
+#include "vellisk/number_text.h"
 
 namespace vellisk {
 

@@ -7,7 +7,7 @@
 #include "common/arguments.h"
 #include "common/console.h"
 #include "common/versions.h"
-#include "sweep/validation.h"
+#include "vellisk/number_text.h"
 
 namespace vellisk {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/ir_report.h"
-#include "response/frequency_response.h"
+#include "vellisk/response.h"
 
 namespace vellisk {
 

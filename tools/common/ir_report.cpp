@@ -6,9 +6,8 @@
 #include <cstdio>
 
 #include "common/console.h"
-#include "response/analysis.h"
-#include "response/compensation.h"
-#include "sweep/validation.h"
+#include "vellisk/number_text.h"
+#include "vellisk/response.h"
 
 namespace vellisk {
 
@@ -25,7 +24,7 @@ double hundredths(double x) { return std::round(x * 100) / 100 + 0.0; }
 std::string band_text(const RunFigures& f) {
   const std::string band = formatted("%.2f Hz to %.2f Hz", f.band_low_hz, f.band_high_hz);
   if (!f.compensated) return band + ", uncompensated: the sweep's own response is left in";
-  return band + formatted(", where the sweep is within %g dB of full level", -kTrustedDb);
+  return band + formatted(", where the sweep is within %g dB of full level", kBandWithinDb);
 }
 
 std::string gate_text(double gate_ms, double pre_s) {

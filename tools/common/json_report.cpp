@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/versions.h"
-#include "response/compensation.h"
+#include "vellisk/response.h"
 
 namespace vellisk {
 
@@ -67,7 +67,7 @@ std::string json_report(const RunFigures& f) {
   j["band"] = {{"low_hz", f.band_low_hz},
                {"high_hz", f.band_high_hz},
                {"compensated", f.compensated},
-               {"trusted_within_db", f.compensated ? Json(-kTrustedDb) : Json(nullptr)}};
+               {"trusted_within_db", f.compensated ? Json(kBandWithinDb) : Json(nullptr)}};
   j["gate"] = f.gate_ms > 0 ? Json{{"gate_ms", f.gate_ms},
                                    {"pre_s", f.pre_s},
                                    {"lowest_resolved_hz", 1000 / f.gate_ms}}

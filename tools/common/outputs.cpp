@@ -14,7 +14,6 @@
 
 #include "common/paths.h"
 #include "common/process_guard.h"
-#include "sweep/validation.h"
 
 namespace vellisk {
 

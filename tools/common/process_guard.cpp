@@ -17,7 +17,6 @@
 
 #include "common/console.h"
 #include "common/paths.h"
-#include "sweep/validation.h"
 
 namespace vellisk {
 

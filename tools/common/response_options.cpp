@@ -10,7 +10,6 @@
 
 #include "common/arguments.h"
 #include "common/frd_output.h"
-#include "response/pipeline.h"
 
 namespace vellisk {
 
@@ -222,7 +221,8 @@ std::string response_options_error(const ResponseOptions& o) {
     return "--waterfall-range is for --waterfall: give --waterfall FILE.csv too";
   }
   if (!o.views.empty() && o.plot.empty()) return "--views is for --plot: give --plot FILE.svg too";
-  return align_error(o.align, static_cast<int>(o.reference), static_cast<int>(o.repeat));
+  const std::optional<Problem> p = check_relations(request_of(o, SweepParams{}));
+  return p ? describe(*p, option_name) : "";
 }
 
 std::string sweep_and_numbers_error(const std::string& sweep, std::size_t arguments) {

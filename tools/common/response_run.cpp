@@ -23,12 +23,10 @@
 #include "common/paths.h"
 #include "common/timing_report.h"
 #include "common/versions.h"
-#include "io/recording.h"
-#include "io/response_file.h"
 #include "plot/figure.h"
-#include "response/pipeline.h"
-#include "sweep/design_text.h"
-#include "sweep/validation.h"
+#include "vellisk/files.h"
+#include "vellisk/number_text.h"
+#include "vellisk/response.h"
 
 namespace vellisk {
 
@@ -65,9 +63,11 @@ std::string recording_error(const ResponseJob& job, const SourceInfo& info, bool
   return "";
 }
 
-// The INFO list of the irfile: the program, and the measurement's text.
-std::string irfile_info_list(const ResponseReport& report) {
-  return info_list(kIrVersion, response_text(report, kIrVersion));
+// A WAV file of the run's channels at the sweep's rate, written by vellisk-ir, carrying comment.
+SoundFileSpec wav_spec(const ResponseJob& job, int channels, std::int64_t frames,
+                       const std::string& comment = {}) {
+  return {ResponseFormat::kWav, channels, static_cast<int>(job.request.sweep.rate), frames,
+          kIrVersion, comment};
 }
 
 // A WAV irfile's (and the step file's) 32-bit sizes against its channels and window, with the
@@ -76,7 +76,7 @@ std::string irfile_info_list(const ResponseReport& report) {
 std::string wav_error(const ResponseJob& job, const ResponseReport& setup, int channels,
                       std::int64_t frames) {
   const double rate = job.request.sweep.rate;
-  if (!job.options.step.empty() && frames > wav_max_frames(channels, rate, info_list(kIrVersion))) {
+  if (!job.options.step.empty() && frames > wav_max_frames(wav_spec(job, channels, frames))) {
     return "--step (" + job.options.step + "): " + std::to_string(channels) + " channels of " +
            std::to_string(frames) + " frames at " + text(rate) +
            " Hz exceed the 32-bit sizes of a WAV file; shorten --length";
@@ -87,7 +87,9 @@ std::string wav_error(const ResponseJob& job, const ResponseReport& setup, int c
   figures.arrival_samples = figures.gain_db = -1.2345678901234567e-300;
   figures.polarity = -1;
   longest.channels.assign(static_cast<std::size_t>(channels), figures);
-  if (frames <= wav_max_frames(channels, rate, irfile_info_list(longest))) return "";
+  if (frames <= wav_max_frames(wav_spec(job, channels, frames, response_text(longest, kIrVersion)))) {
+    return "";
+  }
   return "irfile (" + job.irfile + "): " + std::to_string(channels) + " channels of " +
          std::to_string(frames) + " frames at " + text(rate) +
          " Hz exceed the 32-bit sizes of a WAV file; write a .w64 file";
@@ -234,25 +236,18 @@ std::string results_error(const ResponseJob& job, const ResponseResult& result) 
   return "";
 }
 
-// The step response of every channel, as the irfile's channels: a 32-bit float WAV file.
-std::string write_step(const ResponseJob& job, const ResponseResult& result, OutputSet& files) {
+// The step responses of every channel, interleaved into file a block of frames at a time.
+// Returns "" or why a response could not be read; throws Error when the file cannot be written.
+std::string write_steps(const ResponseResult& result, std::int64_t frames, SoundFileWriter& file) {
   const int channels = static_cast<int>(result.channels.size());
-  const std::string& name = job.options.step;
-  const std::int64_t frames = result.frames(1);
-  std::string e;
-  const int fd = files.create(name, e);
-  ResponseFile file;
-  if (fd >= 0) {
-    e = file.open(fd, ResponseFormat::kWav, channels, static_cast<int>(job.request.sweep.rate),
-                  frames, info_list(kIrVersion));
-  }
   std::vector<std::vector<float>> steps(static_cast<std::size_t>(channels));
-  for (int c = 0; c < channels && e.empty(); ++c) {
-    e = read_step(result, c, steps[static_cast<std::size_t>(c)]);
+  for (int c = 0; c < channels; ++c) {
+    if (std::string e = read_step(result, c, steps[static_cast<std::size_t>(c)]); !e.empty()) {
+      return e;
+    }
   }
-  // Interleaved a block of frames at a time.
   std::vector<float> block;
-  for (std::int64_t first = 0; first < frames && e.empty(); first += 4096) {
+  for (std::int64_t first = 0; first < frames; first += 4096) {
     const std::int64_t n = std::min<std::int64_t>(4096, frames - first);
     block.resize(static_cast<std::size_t>(n * channels));
     for (std::int64_t t = 0; t < n; ++t) {
@@ -261,9 +256,47 @@ std::string write_step(const ResponseJob& job, const ResponseResult& result, Out
             steps[static_cast<std::size_t>(c)][static_cast<std::size_t>(first + t)];
       }
     }
-    if (!file.write(block.data(), n)) e = file.close();
+    file.write(block.data(), n);
   }
-  if (e.empty()) e = file.close();
+  file.close();
+  return "";
+}
+
+// The step response of every channel, as the irfile's channels: a 32-bit float WAV file.
+std::string write_step(const ResponseJob& job, const ResponseResult& result, OutputSet& files) {
+  const std::string& name = job.options.step;
+  std::string e;
+  const int fd = files.create(name, e);
+  if (fd >= 0) {
+    try {
+      SoundFileWriter file(fd, wav_spec(job, static_cast<int>(result.channels.size()),
+                                        result.frames(1)));
+      e = write_steps(result, result.frames(1), file);
+    } catch (const Error& error) {
+      e = error.what();
+    }
+  }
+  return e.empty() ? e : "Unable to write " + name + ": " + e;
+}
+
+// Order k's response file (k = 1: the linear response, which carries what was measured; the
+// harmonics, the program alone). Returns "" or why it could not be written.
+std::string write_order_file(const ResponseJob& job, const ResponseResult& result,
+                             const RunFigures& figures, int k, OutputSet& files) {
+  const std::string& name = job.outputs[static_cast<std::size_t>(k - 1)];
+  std::string e;
+  const int fd = files.create(name, e);
+  if (fd >= 0) {
+    const std::string comment = k == 1 ? response_text(figures, kIrVersion) : "";
+    try {
+      SoundFileWriter file(fd, {job.format, static_cast<int>(result.channels.size()),
+                                static_cast<int>(job.request.sweep.rate), result.frames(k),
+                                kIrVersion, comment});
+      write_response(result, k, file);
+    } catch (const Error& error) {
+      e = error.what();
+    }
+  }
   return e.empty() ? e : "Unable to write " + name + ": " + e;
 }
 
@@ -274,18 +307,7 @@ std::string write_phase(const ResponseJob& job, const ResponseResult& result,
   const int channels = static_cast<int>(result.channels.size());
   OutputSet files;
   for (int k = 1; k <= result.orders(); ++k) {
-    const std::string& name = job.outputs[static_cast<std::size_t>(k - 1)];
-    std::string e;
-    const int fd = files.create(name, e);
-    ResponseFile file;
-    // The linear response carries what was measured; the harmonics, the program alone.
-    const std::string comment = k == 1 ? response_text(figures, kIrVersion) : "";
-    if (fd >= 0) {
-      e = file.open(fd, job.format, channels, static_cast<int>(job.request.sweep.rate),
-                    result.frames(k), info_list(kIrVersion, comment), comment);
-    }
-    if (e.empty()) e = write_order(result, k, file);
-    if (!e.empty()) return "Unable to write " + name + ": " + e;
+    if (std::string e = write_order_file(job, result, figures, k, files); !e.empty()) return e;
   }
   const auto text_file = [&files](const std::string& name, const std::string& content) {
     std::string e;
@@ -329,16 +351,18 @@ std::string write_phase(const ResponseJob& job, const ResponseResult& result,
 
 // Opens the recording and checks it, the timing options and every output's
 // name against it. outputs gains the text files; made: how many came before.
-std::string open_phase(const ResponseJob& job, Recording& recording, RunFigures& figures,
-                       std::size_t& made) {
-  const char* name = job.recording.c_str();
-  const bool headerless = is_headerless_name(name);
-  if (std::string e = recording.open(name, headerless,
-                                     job.channels != 0 ? static_cast<int>(job.channels) : 1);
-      !e.empty()) {
-    return e;
+std::string open_phase(const ResponseJob& job, std::optional<FileSource>& recording,
+                       RunFigures& figures, std::size_t& made) {
+  FileOptions options;
+  options.headerless = is_headerless_name(job.recording);
+  options.channels = job.channels != 0 ? static_cast<int>(job.channels) : 1;
+  const bool headerless = options.headerless;
+  try {
+    recording.emplace(job.recording, options);
+  } catch (const Error& e) {
+    return e.what();
   }
-  const SourceInfo& info = recording.info();
+  const SourceInfo& info = recording->info();
   if (std::string e = recording_error(job, info, headerless); !e.empty()) return e;
   try {
     check_timing(job.request, info, job.recording);
@@ -526,17 +550,17 @@ std::string response_names_error(const ResponseJob& job, int channels,
 }
 
 int run_response_job(const ResponseJob& job) {
-  Recording recording;
+  std::optional<FileSource> recording;
   RunFigures figures;
   std::size_t made = 0;
   if (const std::string e = open_phase(job, recording, figures, made); !e.empty()) return fail(e);
   ResponsePlan plan;
   try {
-    plan = plan_response(job.request, recording, job.recording);
+    plan = plan_response(job.request, *recording, job.recording);
   } catch (const Error& e) {
     return fail(e.what());
   }
-  if (const std::string e = wav_error(job, plan.setup, recording.info().channels, plan.frames(1));
+  if (const std::string e = wav_error(job, plan.setup, recording->info().channels, plan.frames(1));
       !e.empty()) {
     return fail(e);
   }
@@ -544,7 +568,7 @@ int run_response_job(const ResponseJob& job) {
 
   ResponseResult result;
   try {
-    result = measure_response(plan, recording);
+    result = measure_response(plan, *recording);
   } catch (const Error& e) {
     return fail(e.what());
   }

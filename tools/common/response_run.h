@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/response_options.h"
-#include "io/response_file.h"
+#include "vellisk/files.h"
 #include "vellisk/response.h"
 
 namespace vellisk {

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "common/console.h"
-#include "response/analysis.h"
+#include "vellisk/number_text.h"
 
 namespace vellisk {
 
