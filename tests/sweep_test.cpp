@@ -2,14 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "run_vellisk.h"
 #include "sweep/sample_file.h"
 #include "sweep/sweep_gen.h"
+#include "vellisk/sweep.h"
 
 using namespace vellisk;
 
@@ -135,6 +139,71 @@ TEST(SweepFile, MatchesReferenceBytesAndReportedSize) {
       << "sweep.pcm differs from the reference";
   EXPECT_NE(r.out.find("Total sweep file size: " + std::to_string(sweep.size()) + " bytes\n"),
             std::string::npos);
+}
+
+
+// The library's writer, as an API user writes a run's files: the header, then the samples the
+// library gives, bit for bit; a WAV file reads back as its design.
+TEST(SweepFileWriter, FilesAreTheirHeaderAndTheLibrarysSamples) {
+  TempDir dir;
+  const SweepParams p = {8000, 0.5, 50, 3000, 0.5, 0.05, 0.1, 0.02};
+  const SweepDesign d = compute_design(p);
+  for (const bool wav : {false, true}) {
+    for (const SweepFileKind kind : {SweepFileKind::sweep, SweepFileKind::inverse}) {
+      const bool sweep = kind == SweepFileKind::sweep;
+      SCOPED_TRACE(testing::Message() << (wav ? "wav " : "raw ") << (sweep ? "sweep" : "inverse"));
+      const auto path = dir.work() / (sweep ? "s" : "i");
+      const std::string header = sweep_file_header(p, kind, wav);
+      EXPECT_EQ(header.empty(), !wav);
+      SweepFileWriter writer;
+      writer.open(path.c_str(), header);
+      writer.write(d, kind);
+      const std::vector<float> expected = sweep ? sweep_samples(p) : inverse_samples(p);
+      ASSERT_EQ(file_length(d, kind), static_cast<std::int64_t>(expected.size()));
+      const std::string bytes = read_file(path);
+      ASSERT_EQ(bytes.size(), header.size() + 4 * expected.size());
+      EXPECT_EQ(bytes.substr(0, header.size()), header);
+      EXPECT_EQ(std::memcmp(bytes.data() + header.size(), expected.data(), 4 * expected.size()), 0);
+      if (wav) {
+        const SweepFile back = read_sweep_file(path.string());
+        EXPECT_EQ(back.inverse, !sweep);
+        EXPECT_EQ(back.params.hzend, p.hzend);
+      }
+    }
+  }
+}
+
+// A file that cannot be opened or written is unwritable, with the system's reason as its value.
+TEST(SweepFileWriter, FailuresCarryTheSystemsErrorNumber) {
+  const SweepDesign d = compute_design({8000, 0.5, 50, 3000, 0.5, 0.05, 0.1, 0.02});
+  const auto error_of = [&d](const char* path, bool at_open) {
+    SweepFileWriter writer;
+    try {
+      writer.open(path, "");
+      if (at_open) return -1;
+      writer.write(d, SweepFileKind::inverse);
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ProblemCode::unwritable);
+      EXPECT_NE(e.problem().message.find(path), std::string::npos) << e.what();
+      return static_cast<int>(e.problem().value);
+    }
+    return 0;
+  };
+  EXPECT_EQ(error_of("/no-such-folder/x.pcm", true), ENOENT);
+  EXPECT_EQ(error_of("/dev/full", false), ENOSPC);
+  SweepFileWriter unopened;  // nothing to write to: refused, not a write to no file
+  EXPECT_THROW(unopened.write(d, SweepFileKind::sweep), Error);
+}
+
+// A WAV file's own rules come after the design's, which check_design keeps.
+TEST(SweepFileWriter, WavRulesAddToTheDesigns) {
+  const SweepParams p = {8000.5, 0.5, 50, 3000, 0.5, 0.05, 0.1, 0.02};
+  EXPECT_FALSE(check_design(p));
+  const std::optional<Problem> wav = check_wav_design(p);
+  ASSERT_TRUE(wav);
+  EXPECT_EQ(wav->code, ProblemCode::invalid_design);
+  EXPECT_EQ(wav->message, "rate (8000.5) must be a whole number in a WAV file");
+  EXPECT_FALSE(check_wav_design({8000, 0.5, 50, 3000, 0.5, 0.05, 0.1, 0.02}));
 }
 
 }  // namespace

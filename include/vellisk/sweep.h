@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -108,5 +109,52 @@ struct SweepFile {
 /// it is not a WAV file, carries no design, breaks the design's rules, or differs from it
 /// (the message names the file as "sweep file (NAME)", and the first sample that differs).
 SweepFile read_sweep_file(const std::string& path);
+
+/// Which of a run's two files: the sweep file or the inverse filter's.
+enum class SweepFileKind { sweep, inverse };
+
+/// The samples of one of a run's files: sweep_file_length for the sweep, sweeplen for the
+/// inverse filter.
+std::int64_t file_length(const SweepDesign& design, SweepFileKind kind);
+
+/// The rules a WAV file adds to a design that check_design accepts: a whole rate of at most
+/// 1073741823 (its byte rate is a 32-bit field), and each file, header included, within the
+/// 4 GiB its 32-bit sizes reach. None, or a problem (ProblemCode::invalid_design) worded as
+/// check_design's.
+std::optional<Problem> check_wav_design(const SweepParams& params);
+
+/// The bytes a run's file begins with: none for headerless float32 samples (wav false), or the
+/// header of a one-channel 32-bit float WAV file at the design's rate that carries the design
+/// in its INFO comment, which read_sweep_file reads back. For a design that check_design and
+/// check_wav_design accept.
+std::string sweep_file_header(const SweepParams& params, SweepFileKind kind, bool wav);
+
+/// Writes one of a run's files: a header, then every sample of the file as little-endian
+/// float32, bit for bit those of sweep_samples and inverse_samples, a 64 KiB block at a time, so
+/// that memory does not grow with the sweep's length. Open, then write; each throws Error
+/// (ProblemCode::unwritable) when the file cannot be created or written, with the system's
+/// error number (errno) as the problem's value; a file left incomplete is the caller's to
+/// remove. One writer is used by one thread at a time; writers of different files are
+/// independent.
+class SweepFileWriter {
+ public:
+  SweepFileWriter();
+  ~SweepFileWriter();
+  SweepFileWriter(const SweepFileWriter&) = delete;
+  SweepFileWriter& operator=(const SweepFileWriter&) = delete;
+
+  /// Creates path, or truncates the file it names, and starts it with header
+  /// (sweep_file_header). Throws Error when it cannot be opened.
+  void open(const char* path, const std::string& header);
+
+  /// Writes every sample of the file of kind for design, then closes it. Throws Error at the
+  /// first block, or the close, that fails, after which nothing more reaches the file; and
+  /// when no file is open (none was, or it was written already).
+  void write(const SweepDesign& design, SweepFileKind kind);
+
+ private:
+  struct File;
+  std::unique_ptr<File> file_;  ///< the open file and its block
+};
 
 }  // namespace vellisk

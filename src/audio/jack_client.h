@@ -4,17 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "vellisk/measure.h"
+
 struct _jack_client;
 
 namespace vellisk {
-
-// One port of the server. A JACK output gives sound (a capture, for --in);
-// a JACK input takes it (a playback, for --out).
-struct PortInfo {
-  std::string name;
-  bool output = false;
-  bool physical = false;
-};
 
 class JackClient {
  public:
@@ -66,8 +60,5 @@ class JackClient {
   _jack_client* client_ = nullptr;
   std::string asked_;  // the name asked for at open
 };
-
-// The name of the server the client connects to.
-std::string server_name();
 
 }  // namespace vellisk

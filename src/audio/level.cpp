@@ -1,5 +1,5 @@
 // The level burst and each input's peak, noise and suggested amplitude.
-#include "audio/level.h"
+#include "vellisk/measure.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,7 +26,7 @@ LevelMeter::LevelMeter(int channels, double rate)
       sum_(static_cast<std::size_t>(channels), 0.0),
       quietest_(static_cast<std::size_t>(channels), -1.0) {}
 
-void LevelMeter::add(const float* frames, std::int64_t count) {
+bool LevelMeter::write(const float* frames, std::int64_t count) {
   const auto n = static_cast<std::size_t>(channels_);
   for (std::int64_t t = 0; t < count; ++t) {
     for (std::size_t c = 0; c < n; ++c) {
@@ -44,6 +44,7 @@ void LevelMeter::add(const float* frames, std::int64_t count) {
     }
     filled_ = 0;
   }
+  return true;
 }
 
 std::vector<InputLevel> LevelMeter::levels() const {

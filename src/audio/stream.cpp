@@ -12,9 +12,9 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "audio/jack_client.h"
-#include "io/response_file.h"
 #include "sweep/sweep_gen.h"
 
 namespace vellisk {
@@ -29,6 +29,11 @@ constexpr int kSilentCycles = 4;               // cycles played silent before th
 constexpr int kProgressEvery = 25;             // waits between progress reports
 
 enum Dropout : int { kNoDropout, kCycleMissed, kUnderrun, kOverrun };
+
+// A failure of the server, the client or the stream.
+Problem failure(std::string line) {
+  return Problem(ProblemCode::measurement_failed, std::move(line));
+}
 
 void nap() {
   const timespec t{0, kPollNanoseconds};
@@ -101,31 +106,101 @@ std::int64_t monotonic_ns() {
   return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
 }
 
-// One cycle of the realtime callback. It reads and writes the rings and the
-// port buffers only: no allocation, lock, wait, message or file.
-void cycle(Engine& e, jack_nframes_t n) {
-  auto* out = e.outs.empty() ? nullptr : static_cast<float*>(jack_port_get_buffer(e.outs[0], n));
-  const auto silence_from = [&](jack_nframes_t first) {
-    for (jack_port_t* port : e.outs) {
-      auto* buffer = static_cast<float*>(jack_port_get_buffer(port, n));
-      std::fill(buffer + first, buffer + n, 0.0f);
-    }
-  };
-  const jack_nframes_t now = jack_last_frame_time(e.client);
+// The realtime callback's steps. They read and write the rings and the port
+// buffers only: no allocation, lock, wait, message or file.
+
+// Every output silent for the cycle.
+void silence(Engine& e, jack_nframes_t n) {
+  for (jack_port_t* port : e.outs) {
+    auto* buffer = static_cast<float*>(jack_port_get_buffer(port, n));
+    std::fill(buffer, buffer + n, 0.0f);
+  }
+}
+
+// Whether the run plays this cycle: from the first cycle after start, until
+// the outputs are faded for good; the outputs are silent otherwise.
+bool plays(Engine& e, jack_nframes_t n, jack_nframes_t now) {
   if (!e.running) {
     if (e.stop.load(std::memory_order_relaxed)) e.faded.store(true);
     if (!e.start.load(std::memory_order_acquire) || e.faded.load()) {
-      silence_from(0);
-      return;
+      silence(e, n);
+      return false;
     }
     e.running = true;
     e.next_time = now;
   }
   if (e.faded.load(std::memory_order_relaxed)) {
-    silence_from(0);
+    silence(e, n);
     e.silent_cycles.fetch_add(1, std::memory_order_relaxed);
+    return false;
+  }
+  return true;
+}
+
+// The sweep, from the ring into the first output (faded out once stopping),
+// and copied to the others.
+void play(Engine& e, jack_nframes_t n) {
+  if (e.outs.empty()) {
+    if (e.fading) e.faded.store(true);
     return;
   }
+  auto* out = static_cast<float*>(jack_port_get_buffer(e.outs[0], n));
+  auto k = static_cast<jack_nframes_t>(std::min<std::int64_t>(n, e.play_total - e.played));
+  const auto ready = static_cast<jack_nframes_t>(jack_ringbuffer_read_space(e.play) / kSample);
+  if (ready < k) {
+    if (!e.fading) e.drop(kUnderrun);
+    k = ready;
+  }
+  jack_ringbuffer_read(e.play, reinterpret_cast<char*>(out), k * kSample);
+  e.played += k;
+  std::fill(out + k, out + n, 0.0f);
+  if (e.fading) {
+    // A raised-cosine fade from 1 to 0 over fade_frames, then silence.
+    for (jack_nframes_t i = 0; i < n; ++i, ++e.fade_at) {
+      const double x = static_cast<double>(e.fade_at) / static_cast<double>(e.fade_frames);
+      out[i] *= x >= 1 ? 0.0f : static_cast<float>(0.5 + 0.5 * std::cos(3.141592653589793 * x));
+    }
+    if (e.fade_at >= e.fade_frames) e.faded.store(true);
+  }
+  for (std::size_t p = 1; p < e.outs.size(); ++p) {
+    auto* buffer = static_cast<float*>(jack_port_get_buffer(e.outs[p], n));
+    std::copy(out, out + n, buffer);
+  }
+}
+
+// The inputs, interleaved into the ring.
+void record(Engine& e, jack_nframes_t n) {
+  const auto r = static_cast<jack_nframes_t>(std::min<std::int64_t>(n, e.rec_total - e.recorded));
+  const std::size_t channels = e.ins.size();
+  if (jack_ringbuffer_write_space(e.rec) < r * channels * kSample) {
+    e.drop(kOverrun);
+    return;
+  }
+  jack_ringbuffer_data_t parts[2];
+  jack_ringbuffer_get_write_vector(e.rec, parts);
+  const std::size_t first_part = parts[0].len / kSample;
+  for (std::size_t c = 0; c < channels; ++c) {
+    const auto* in = static_cast<const float*>(jack_port_get_buffer(e.ins[c], n));
+    for (jack_nframes_t i = 0; i < r; ++i) {
+      const std::size_t at = i * channels + c;
+      float* slot = at < first_part ? reinterpret_cast<float*>(parts[0].buf) + at
+                                    : reinterpret_cast<float*>(parts[1].buf) + (at - first_part);
+      std::memcpy(slot, in + i, kSample);
+    }
+  }
+  jack_ringbuffer_write_advance(e.rec, r * channels * kSample);
+  e.recorded += r;
+  if (e.recorded == e.rec_total) {
+    e.finished.store(true);
+    e.faded.store(true);
+  }
+}
+
+// One cycle: the sweep played, and the inputs recorded in the cycle it starts.
+// A cycle the server's clock skipped while recording is a dropout.
+void cycle(Engine& e, jack_nframes_t n) {
+  const jack_nframes_t now = jack_last_frame_time(e.client);
+  if (!plays(e, n, now)) return;
   const bool recording = !e.fading && e.recorded < e.rec_total;
   if (e.stop.load(std::memory_order_relaxed)) e.fading = true;
   if (recording && now != e.next_time) {
@@ -134,62 +209,8 @@ void cycle(Engine& e, jack_nframes_t n) {
   }
   e.next_time = now + n;
   e.period = n;
-
-  // The sweep, from the ring into the first output.
-  jack_nframes_t k = 0;
-  if (out != nullptr) {
-    k = static_cast<jack_nframes_t>(std::min<std::int64_t>(n, e.play_total - e.played));
-    const auto ready = static_cast<jack_nframes_t>(jack_ringbuffer_read_space(e.play) / kSample);
-    if (ready < k) {
-      if (!e.fading) e.drop(kUnderrun);
-      k = ready;
-    }
-    jack_ringbuffer_read(e.play, reinterpret_cast<char*>(out), k * kSample);
-    e.played += k;
-    std::fill(out + k, out + n, 0.0f);
-    if (e.fading) {
-      // A raised-cosine fade from 1 to 0 over fade_frames, then silence.
-      for (jack_nframes_t i = 0; i < n; ++i, ++e.fade_at) {
-        const double x = static_cast<double>(e.fade_at) / static_cast<double>(e.fade_frames);
-        out[i] *= x >= 1 ? 0.0f : static_cast<float>(0.5 + 0.5 * std::cos(3.141592653589793 * x));
-      }
-      if (e.fade_at >= e.fade_frames) e.faded.store(true);
-    }
-    for (std::size_t p = 1; p < e.outs.size(); ++p) {
-      auto* buffer = static_cast<float*>(jack_port_get_buffer(e.outs[p], n));
-      std::copy(out, out + n, buffer);
-    }
-  } else if (e.fading) {
-    e.faded.store(true);
-  }
-
-  // The inputs, interleaved into the ring, in the cycle the sweep starts.
-  if (recording && !e.fading) {
-    const auto r = static_cast<jack_nframes_t>(std::min<std::int64_t>(n, e.rec_total - e.recorded));
-    const std::size_t channels = e.ins.size();
-    if (jack_ringbuffer_write_space(e.rec) < r * channels * kSample) {
-      e.drop(kOverrun);
-      return;
-    }
-    jack_ringbuffer_data_t parts[2];
-    jack_ringbuffer_get_write_vector(e.rec, parts);
-    const std::size_t first_part = parts[0].len / kSample;
-    for (std::size_t c = 0; c < channels; ++c) {
-      const auto* in = static_cast<const float*>(jack_port_get_buffer(e.ins[c], n));
-      for (jack_nframes_t i = 0; i < r; ++i) {
-        const std::size_t at = i * channels + c;
-        float* slot = at < first_part ? reinterpret_cast<float*>(parts[0].buf) + at
-                                      : reinterpret_cast<float*>(parts[1].buf) + (at - first_part);
-        std::memcpy(slot, in + i, kSample);
-      }
-    }
-    jack_ringbuffer_write_advance(e.rec, r * channels * kSample);
-    e.recorded += r;
-    if (e.recorded == e.rec_total) {
-      e.finished.store(true);
-      e.faded.store(true);
-    }
-  }
+  play(e, n);
+  if (recording && !e.fading) record(e, n);
 }
 
 // The callback, timed: the worst cycle is what the period must leave room for.
@@ -240,7 +261,7 @@ void feed(Engine& e, const SweepDesign& design, int repeats) {
 }
 
 // The writer: the recording from the ring to the file, with each input's peak so far.
-void write_out(Engine& e, ResponseFile& file) {
+void write_out(Engine& e, RecordingSink& sink) {
   const std::size_t channels = e.ins.size();
   std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * channels);
   std::vector<float> peaks(channels, 0.0f);
@@ -261,7 +282,7 @@ void write_out(Engine& e, ResponseFile& file) {
       peaks[c] = std::max(peaks[c], a);
     }
     for (std::size_t c = 0; c < channels; ++c) e.peaks[c].store(peaks[c]);
-    if (!file.write(block.data(), n)) {
+    if (!sink.write(block.data(), n)) {
       e.write_failed.store(true);
       return;
     }
@@ -330,7 +351,7 @@ std::string connect(jack_client_t* client, const std::string& from, const std::s
 }
 
 // The rings, the peaks and the ports of a run, and the callbacks on them. Returns "" or why not.
-std::string open_engine(Engine& e, JackClient& client, const StreamSetup& setup) {
+std::string open_engine(Engine& e, JackClient& client, const LiveSetup& setup) {
   const double rate = setup.design.rate;
   const std::size_t channels = setup.capture.size();
   e.client = client.get();
@@ -364,7 +385,7 @@ std::string open_engine(Engine& e, JackClient& client, const StreamSetup& setup)
 
 // Connects the run's ports to the ports of the setup. Returns "" or why not; a stop signal
 // that comes meanwhile ends it, in signal.
-std::string connect_ports(Engine& e, const StreamSetup& setup,
+std::string connect_ports(Engine& e, const LiveSetup& setup,
                           const std::function<int()>& stop_signal, int& signal) {
   const std::size_t outs = setup.playback.size();
   for (std::size_t i = 0; i < outs + setup.capture.size() && signal == 0; ++i) {
@@ -394,68 +415,66 @@ std::string dropout_text(const Engine& e, int kind, double rate) {
 
 // Watches the running stream until it is complete, or a signal, a dropout, the server or a
 // failed write ends it; shows its progress meanwhile.
-void watch_stream(Engine& e, const StreamSetup& setup, const std::function<int()>& stop_signal,
-                  const std::function<void(const StreamProgress&)>& progress,
-                  StreamResult& result) {
+void watch_stream(Engine& e, const LiveSetup& setup, const LiveCallbacks& callbacks,
+                  LiveResult& result) {
   const std::size_t channels = setup.capture.size();
-  StreamProgress now;
+  LiveProgress now;
   now.total = e.rec_total;
   now.peaks.assign(channels, 0.0f);
   for (int wait = 1;; ++wait) {
-    if (const int s = wait_signal(stop_signal, kWaitNanoseconds); s != 0) {
-      result.outcome = StreamOutcome::kInterrupted;
+    if (const int s = wait_signal(callbacks.stop_signal, kWaitNanoseconds); s != 0) {
+      result.outcome = LiveOutcome::interrupted;
       result.signal = s;
       return;
     }
     if (const int kind = e.dropout.load(); kind != kNoDropout) {
-      result.outcome = StreamOutcome::kDropout;
-      result.error = dropout_text(e, kind, setup.design.rate);
+      result.outcome = LiveOutcome::dropout;
+      result.problem = failure(dropout_text(e, kind, setup.design.rate));
       return;
     }
     if (e.shutdown.load()) {
-      result.error = "The JACK server stopped during the measurement";
+      result.problem = failure("The JACK server stopped during the measurement");
       return;
     }
     if (e.write_failed.load()) {
-      result.error = "Unable to write the recording";
+      result.problem = Problem(ProblemCode::unwritable, "Unable to write the recording");
       return;
     }
     now.frames = e.written.load();
     if (now.frames == e.rec_total) {
-      result.outcome = StreamOutcome::kComplete;
+      result.outcome = LiveOutcome::complete;
       return;
     }
     if (wait % kProgressEvery == 0) {
       for (std::size_t c = 0; c < channels; ++c) now.peaks[c] = e.peaks[c].load();
-      progress(now);
+      callbacks.progress(now);
     }
   }
 }
 
 }  // namespace
 
-std::int64_t recorded_frames(const StreamSetup& setup) {
-  const std::int64_t file =
-      std::int64_t{setup.design.sweeplen} + 2 * std::int64_t{setup.design.silencelen};
-  return file * setup.repeats + setup.tail;
+std::int64_t recorded_frames(const LiveSetup& setup) {
+  return sweep_file_length(setup.design) * setup.repeats + setup.tail;
 }
 
-StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFile& file,
-                        const std::function<int()>& stop_signal,
-                        const std::function<std::string()>& ready,
-                        const std::function<void(const StreamProgress&)>& progress) {
-  StreamResult result;
+LiveResult run_stream(JackClient& client, const LiveSetup& setup, RecordingSink& sink,
+                      const LiveCallbacks& callbacks) {
+  const std::function<int()>& stop_signal = callbacks.stop_signal;
+  LiveResult result;
   const unsigned period = client.buffer_size();
   Engine e;
   Ports ports{e};
-  result.error = open_engine(e, client, setup);
-  if (!result.error.empty()) return result;
+  if (std::string error = open_engine(e, client, setup); !error.empty()) {
+    result.problem = failure(std::move(error));
+    return result;
+  }
   Workers workers{e, {}, {}};
   workers.feeder = std::thread(feed, std::ref(e), std::cref(setup.design), setup.repeats);
-  workers.writer = std::thread(write_out, std::ref(e), std::ref(file));
+  workers.writer = std::thread(write_out, std::ref(e), std::ref(sink));
 
   const auto interrupted = [&](int s) {
-    result.outcome = StreamOutcome::kInterrupted;
+    result.outcome = LiveOutcome::interrupted;
     result.signal = s;
     return result;
   };
@@ -466,21 +485,23 @@ StreamResult run_stream(JackClient& client, const StreamSetup& setup, ResponseFi
     }
   }
   if (jack_activate(e.client) != 0) {
-    result.error = "Unable to activate the JACK client";
+    result.problem = failure("Unable to activate the JACK client");
     return result;
   }
   ports.active = true;
   int s = 0;
-  result.error = connect_ports(e, setup, stop_signal, s);
-  if (!result.error.empty()) return result;
+  if (std::string error = connect_ports(e, setup, stop_signal, s); !error.empty()) {
+    result.problem = failure(std::move(error));
+    return result;
+  }
   if (s != 0 || (s = wait_signal(stop_signal, 0)) != 0) return interrupted(s);
-  result.error = ready();
-  if (!result.error.empty()) {
-    result.outcome = StreamOutcome::kRefused;
+  if (std::string refusal = callbacks.ready(); !refusal.empty()) {
+    result.problem = Problem(ProblemCode::invalid_request, std::move(refusal));
+    result.outcome = LiveOutcome::refused;
     return result;
   }
   e.start.store(true, std::memory_order_release);
-  watch_stream(e, setup, stop_signal, progress, result);
+  watch_stream(e, setup, callbacks, result);
 
   // A run stopped early fades out before the ports go, and the last of the
   // fade is given a few cycles to leave the server's buffers.

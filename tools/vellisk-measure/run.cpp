@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <bit>
 #include <cinttypes>
 #include <cmath>
 #include <cstdarg>
@@ -14,9 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "audio/jack_client.h"
-#include "audio/level.h"
-#include "audio/stream.h"
 #include "common/arguments.h"
 #include "common/console.h"
 #include "common/ir_report.h"
@@ -26,11 +22,9 @@
 #include "common/response_run.h"
 #include "texts.h"
 #include "options.h"
-#include "response/measurement.h"
-#include "response/plausibility.h"
-#include "io/recording.h"
-#include "io/response_file.h"
-#include "sweep/validation.h"
+#include "vellisk/files.h"
+#include "vellisk/measure.h"
+#include "vellisk/number_text.h"
 
 namespace vellisk {
 
@@ -39,6 +33,39 @@ namespace {
 std::string text(double value) { return number_text(value); }
 
 double dbfs(float peak) { return 20 * std::log10(static_cast<double>(peak)); }
+
+// The line of a measurement that did not complete.
+std::string problem_line(const LiveResult& result) {
+  return result.problem ? result.problem->message : std::string();
+}
+
+// The recording's file, as the measurement's sink: the reason its first failure gave, and
+// nothing written after it.
+struct FileSink : RecordingSink {
+  explicit FileSink(SoundFileWriter& f) : file(f) {}
+  bool write(const float* frames, std::int64_t count) override {
+    if (!failure.empty()) return false;
+    try {
+      file.write(frames, count);
+      return true;
+    } catch (const Error& e) {
+      failure = e.what();
+      return false;
+    }
+  }
+  // Finishes the file: "", or the reason it, or an earlier write, failed.
+  std::string close() {
+    if (!failure.empty()) return failure;
+    try {
+      file.close();
+    } catch (const Error& e) {
+      failure = e.what();
+    }
+    return failure;
+  }
+  SoundFileWriter& file;
+  std::string failure;
+};
 
 // What the refusals leave to play, record and measure.
 struct Plan {
@@ -64,16 +91,7 @@ std::string response_error(const MeasureOptions& o, const ResponseOptions& optio
 std::string sweep_error(const MeasureOptions& o, Plan& plan) {
   if (std::string e = sweep_params(o.sweep, o.arguments.data(), plan.params); !e.empty()) return e;
   plan.design = compute_design(plan.params);
-  std::string error = design_error(plan.params, plan.design);
-  if (error.empty()) error = measurement_error(plan.params);
-  if (!error.empty()) return error;
-  if (!(std::abs(plan.params.amplitude) <= 1)) {
-    return "amplitude (" + text(plan.params.amplitude) +
-           ") must be at most 1 in magnitude: 1 is the output's full scale";
-  }
-  if (!(plan.params.rate == std::floor(plan.params.rate) && plan.params.rate <= 2147483647)) {
-    return "rate (" + text(plan.params.rate) + ") must be a whole number of samples per second";
-  }
+  if (const std::optional<Problem> p = check_measure_sweep(plan.params)) return p->message;
   return "";
 }
 
@@ -121,7 +139,7 @@ std::string plan_error(const MeasureOptions& o, Plan& plan) {
   return "";
 }
 
-int list_ports(JackClient& client) {
+int list_ports(const LiveClient& client) {
   for (const PortInfo& p : client.ports()) {
     report("%-40s %-6s %s", p.name.c_str(), p.output ? "output" : "input",
            p.output ? (p.physical ? "physical capture, for --in" : "for --in")
@@ -131,7 +149,7 @@ int list_ports(JackClient& client) {
 }
 
 // On a terminal: the elapsed and total time and each input's peak, on one line.
-void show_progress(const StreamProgress& p, double rate) {
+void show_progress(const LiveProgress& p, double rate) {
   char line[512];
   int used =
       std::snprintf(line, sizeof line, "\r%.1f s of %.1f s", static_cast<double>(p.frames) / rate,
@@ -149,9 +167,14 @@ void show_progress(const StreamProgress& p, double rate) {
 // Each input's peak and clipping in the recording as written, read back and
 // judged as vellisk-ir reads and judges a recording; with an irfile, its
 // report gives the warnings. Returns "" or why the file could not be read.
-std::string report_inputs(const Plan& plan, const StreamSetup& setup) {
-  Recording recording;
-  if (std::string e = recording.open(plan.recording, false, 1); !e.empty()) return e;
+std::string report_inputs(const Plan& plan, const LiveSetup& setup) {
+  std::unique_ptr<FileSource> opened;
+  try {
+    opened = std::make_unique<FileSource>(plan.recording);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  FileSource& recording = *opened;
   const int channels = recording.info().channels;
   constexpr std::int64_t kBlock = 16384;
   std::vector<std::vector<float>> blocks(static_cast<std::size_t>(channels),
@@ -175,17 +198,14 @@ std::string report_inputs(const Plan& plan, const StreamSetup& setup) {
   }
   if (plan.response) return "";
   for (std::size_t c = 0; c < levels.size(); ++c) {
-    ChannelResult levels_only;  // no response: only the recording's own rules apply
-    levels_only.recorded = levels[c];
-    for (const Warning& w :
-         plausibility_warnings(levels_only, static_cast<int>(c) + 1, Layout{}, plan.params.rate)) {
+    for (const Warning& w : recording_warnings(levels[c], static_cast<int>(c) + 1)) {
       std::fprintf(stderr, "Warning: %s\n", warning_text(w).c_str());
     }
   }
   return "";
 }
 
-void report_xruns(const StreamResult& r) {
+void report_xruns(const LiveResult& r) {
   if (r.xruns > 0) {
     std::fprintf(stderr,
                  "Warning: the JACK server reported %" PRId64
@@ -199,53 +219,34 @@ void report_xruns(const StreamResult& r) {
 // Other clients on the run's ports, with warnings printed or not: they are
 // checked before the banner, and again once the run's own ports are
 // connected, when an instance started at the same moment shows.
-std::string sharing_error(const JackClient& client, const StreamSetup& setup, bool warn) {
+std::string sharing_error(const LiveClient& client, const LiveSetup& setup, bool warn) {
   std::vector<std::string> warnings;
-  const std::string e = client.sharing_error(setup.playback, setup.capture, warnings);
+  const std::optional<Problem> p = client.check_sharing(setup.playback, setup.capture, warnings);
   if (warn) {
     for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
   }
-  return e;
-}
-
-// A port named twice: played to twice, it would sum the sweep with itself;
-// recorded twice, it only repeats a channel, which a warning says.
-std::string repeated_port_error(const std::vector<std::string>& playback,
-                                const std::vector<std::string>& capture) {
-  for (std::size_t i = 0; i < playback.size(); ++i) {
-    for (std::size_t j = 0; j < i; ++j) {
-      if (playback[i] != playback[j]) continue;
-      return "--out (" + playback[i] +
-             ") is given twice: the sweep would reach it twice, at twice the level; name each "
-             "port once";
-    }
-  }
-  for (std::size_t i = 0; i < capture.size(); ++i) {
-    for (std::size_t j = 0; j < i; ++j) {
-      if (capture[i] != capture[j]) continue;
-      std::fprintf(stderr,
-                   "Warning: --in (%s) is given twice: channels %zu and %zu of the recording are "
-                   "the same input; name each port once\n",
-                   capture[i].c_str(), j + 1, i + 1);
-    }
-  }
-  return "";
+  return p ? p->message : std::string();
 }
 
 // The server's checks: its rate, and the ports, defaults filled in.
-std::string server_error(const MeasureOptions& o, const Plan& plan, const JackClient& client,
-                         StreamSetup& setup) {
-  if (client.rate() != plan.params.rate) {
-    return "rate (" + text(plan.params.rate) + ") must be the JACK server's sample rate (" +
-           text(client.rate()) + ")";
-  }
+std::string server_error(const MeasureOptions& o, const Plan& plan, const LiveClient& client,
+                         LiveSetup& setup) {
+  if (const std::optional<Problem> p = client.check_rate(plan.params.rate)) return p->message;
   setup.design = plan.design;
   setup.repeats = static_cast<int>(o.repeats);
   setup.playback = o.outs;
   setup.capture = o.ins;
-  if (std::string e = client.resolve(setup.playback, false, "--out"); !e.empty()) return e;
-  if (std::string e = client.resolve(setup.capture, true, "--in"); !e.empty()) return e;
-  if (std::string e = repeated_port_error(setup.playback, setup.capture); !e.empty()) return e;
+  try {
+    client.resolve(setup.playback, false, "--out");
+    client.resolve(setup.capture, true, "--in");
+  } catch (const Error& e) {
+    return e.what();
+  }
+  std::vector<std::string> warnings;
+  if (const std::optional<Problem> p = check_live_ports(setup.playback, setup.capture, warnings)) {
+    return p->message;
+  }
+  for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
   if (std::string e = sharing_error(client, setup, true); !e.empty()) return e;
   if (plan.response) {
     // The text files' names follow the channels, known now: every name is
@@ -260,7 +261,8 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const JackCl
     // latency the ports report, and a period for a client between them.
     setup.tail = std::max<std::int64_t>(
         setup.tail,
-        std::llround(plan.job.request.length * plan.params.rate) + client.latency(setup.playback, setup.capture) + client.buffer_size());
+        std::llround(plan.job.request.length * plan.params.rate) +
+            client.latency(setup.playback, setup.capture) + client.period());
     // The library's checks of the recording to be made (the reference channel among the
     // inputs, the memory, the calibration files), before anything plays.
     const auto channels = static_cast<int>(setup.capture.size());
@@ -274,50 +276,58 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const JackCl
 
 // Plays and records into the recording, stop signals held since the client
 // opened; returns the status, or ends the process by a signal that came.
-int record(const MeasureOptions& o, const Plan& plan, JackClient& client, const StreamSetup& setup,
+int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const LiveSetup& setup,
            HeldSignals& held) {
   const auto channels = static_cast<int>(setup.capture.size());
   OutputSet files;
   std::string error;
   const int fd = files.create(plan.recording, error);
-  ResponseFile file;
-  if (fd < 0 ||
-      !(error = file.open(fd, plan.format, channels, static_cast<int>(plan.params.rate))).empty()) {
-    return fail(std::string("Unable to write ") + plan.recording + ": " + error);
+  std::unique_ptr<SoundFileWriter> file;
+  if (fd >= 0) {
+    SoundFileSpec spec;
+    spec.format = plan.format;
+    spec.channels = channels;
+    spec.rate = static_cast<int>(plan.params.rate);
+    try {
+      file = std::make_unique<SoundFileWriter>(fd, spec);
+    } catch (const Error& e) {
+      error = e.what();
+    }
   }
+  if (!file) return fail(std::string("Unable to write ") + plan.recording + ": " + error);
 
   const std::int64_t total = recorded_frames(setup);
   std::printf("%s", kMeasureBanner);
   report("Server: %s, %s Hz, period %u frames", server_name().c_str(), text(client.rate()).c_str(),
-         client.buffer_size());
+         client.period());
   for (const std::string& port : setup.playback) report("Playing to: %s", port.c_str());
   for (const std::string& port : setup.capture) report("Recording from: %s", port.c_str());
   report("Sweep file: %" PRId64 " samples, played %ld %s; recording %" PRId64 " frames (%.3f s)",
-         std::int64_t{plan.design.sweeplen} + 2 * std::int64_t{plan.design.silencelen}, o.repeats,
+         sweep_file_length(plan.design), o.repeats,
          o.repeats == 1 ? "time" : "times", total, static_cast<double>(total) / plan.params.rate);
 
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const double rate = plan.params.rate;
-  const StreamResult result = run_stream(
-      client, setup, file, [&held] { return held.pending(); },
-      [&] { return sharing_error(client, setup, false); },
-      [&](const StreamProgress& p) {
-        if (terminal) show_progress(p, rate);
-      });
+  FileSink sink{*file};
+  const LiveResult result = measure_live(
+      client, setup, sink,
+      {[&held] { return held.pending(); }, [&] { return sharing_error(client, setup, false); },
+       [&](const LiveProgress& p) {
+         if (terminal) show_progress(p, rate);
+       }});
   if (terminal) std::fprintf(stderr, "\r\033[K");
   client.close();
-  const std::string closed = file.close();
+  const std::string closed = sink.close();
   // A signal that came during the stream ends the run now, its recording removed.
   held.honour();
   held.release();
-  if (result.outcome != StreamOutcome::kComplete) {
+  if (result.outcome != LiveOutcome::complete) {
     files.discard();
     // A failed write says why, as the file tells it.
-    const std::string why = result.outcome == StreamOutcome::kFailed && !closed.empty()
+    const std::string why = result.outcome == LiveOutcome::failed && !closed.empty()
                                 ? std::string("Unable to write ") + plan.recording + ": " + closed
-                                : result.error;
-    return fail(result.outcome == StreamOutcome::kRefused ? why
-                                                          : why + "; no recording was kept");
+                                : problem_line(result);
+    return fail(result.outcome == LiveOutcome::refused ? why : why + "; no recording was kept");
   }
   if (!closed.empty())
     return fail(std::string("Unable to write ") + plan.recording + ": " + closed);
@@ -350,33 +360,9 @@ std::string arguments_error(const MeasureOptions& o, Plan& plan) {
          std::to_string(given) + "; vellisk-measure --help shows them";
 }
 
-// Reads the burst's recording back from the scratch file, a block of frames at a time.
-std::string meter_scratch(std::FILE* scratch, int channels, double rate,
-                          std::vector<InputLevel>& levels) {
-  LevelMeter meter(channels, rate);
-  constexpr std::size_t kFrames = 16384;
-  std::vector<std::uint32_t> bits(kFrames * static_cast<std::size_t>(channels));
-  std::vector<float> frames(bits.size());
-  std::rewind(scratch);
-  for (std::size_t got; (got = std::fread(bits.data(), 4 * static_cast<std::size_t>(channels),
-                                          kFrames, scratch)) > 0;) {
-    for (std::size_t i = 0; i < got * static_cast<std::size_t>(channels); ++i) {
-      std::uint32_t b = bits[i];
-      if constexpr (std::endian::native == std::endian::big) {
-        b = (b >> 24) | ((b >> 8) & 0xff00u) | ((b << 8) & 0xff0000u) | (b << 24);
-      }
-      frames[i] = std::bit_cast<float>(b);
-    }
-    meter.add(frames.data(), static_cast<std::int64_t>(got));
-  }
-  if (std::ferror(scratch) != 0) return "Unable to read the burst's recording back";
-  levels = meter.levels();
-  return "";
-}
-
 // Each input's peak, peak-to-noise ratio and the amplitude for a peak of kLevelTargetDbfs;
 // a warning for an input that clips or heard nothing.
-void report_levels(const Plan& plan, const StreamSetup& setup,
+void report_levels(const Plan& plan, const LiveSetup& setup,
                    const std::vector<InputLevel>& levels) {
   const double amplitude = std::abs(plan.params.amplitude);
   for (std::size_t c = 0; c < levels.size(); ++c) {
@@ -415,41 +401,26 @@ void report_levels(const Plan& plan, const StreamSetup& setup,
   }
 }
 
-// Plays the burst, records the inputs into an unnamed scratch file, and reports their levels.
-int level(const Plan& plan, JackClient& client, StreamSetup& setup, HeldSignals& held) {
+// Plays the burst, meters the inputs as they are recorded, and reports their levels.
+int level(const Plan& plan, LiveClient& client, LiveSetup& setup, HeldSignals& held) {
   const auto channels = static_cast<int>(setup.capture.size());
   setup.repeats = 1;
-  setup.tail = client.latency(setup.playback, setup.capture) + client.buffer_size();
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> scratch(std::tmpfile(), &std::fclose);
-  const int fd = scratch ? dup(fileno(scratch.get())) : -1;
-  ResponseFile file;
-  const std::string opened =
-      fd < 0 ? std::string("no scratch file")
-             : file.open(fd, ResponseFormat::kHeaderless, channels,
-                         static_cast<int>(plan.params.rate));
-  if (!opened.empty()) {
-    held.honour();
-    return fail("Unable to record the burst: " + opened);
-  }
+  setup.tail = client.latency(setup.playback, setup.capture) + client.period();
   const double rate = plan.params.rate;
   report("Level: a burst of %g s from %g Hz to %g Hz at amplitude %g, %.1f s in all",
          plan.design.sweeplen / rate, plan.params.hzstart, plan.params.hzend,
          plan.params.amplitude, static_cast<double>(recorded_frames(setup)) / rate);
   for (const std::string& port : setup.playback) report("Playing to: %s", port.c_str());
-  const StreamResult result = run_stream(
-      client, setup, file, [&held] { return held.pending(); },
-      [&] { return sharing_error(client, setup, false); }, [](const StreamProgress&) {});
+  LevelMeter meter(channels, rate);
+  const LiveResult result =
+      measure_live(client, setup, meter,
+                   {[&held] { return held.pending(); },
+                    [&] { return sharing_error(client, setup, false); }, [](const LiveProgress&) {}});
   client.close();
-  const std::string closed = file.close();
   held.honour();
   held.release();
-  if (result.outcome != StreamOutcome::kComplete) return fail(result.error);
-  if (!closed.empty()) return fail("Unable to record the burst: " + closed);
-  std::vector<InputLevel> levels;
-  if (const std::string e = meter_scratch(scratch.get(), channels, rate, levels); !e.empty()) {
-    return fail(e);
-  }
-  report_levels(plan, setup, levels);
+  if (result.outcome != LiveOutcome::complete) return fail(problem_line(result));
+  report_levels(plan, setup, meter.levels());
   report_xruns(result);
   return EXIT_SUCCESS;
 }
@@ -480,15 +451,19 @@ int run_measure(int argc, char** argv) {
     held.honour();
     return fail(e);
   };
-  JackClient client;
-  if (const std::string e = client.open("vellisk-measure"); !e.empty()) return refuse(e);
+  LiveClient client;
+  try {
+    client.open("vellisk-measure");
+  } catch (const Error& e) {
+    return refuse(e.what());
+  }
   if (o.list) {
     const int status = list_ports(client);
     client.close();
     held.honour();
     return status;
   }
-  StreamSetup setup;
+  LiveSetup setup;
   if (const std::string e = server_error(o, plan, client, setup); !e.empty()) return refuse(e);
   if (o.level) return level(plan, client, setup, held);
   if (const int status = record(o, plan, client, setup, held); status != EXIT_SUCCESS) {

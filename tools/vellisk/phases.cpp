@@ -6,9 +6,6 @@
 
 #include "common/console.h"
 #include "common/process_guard.h"
-#include "sweep/inverse_gen.h"
-#include "sweep/sample_file.h"
-#include "sweep/sweep_gen.h"
 
 namespace vellisk {
 
@@ -22,25 +19,30 @@ struct PhaseTexts {
   const char* write_failed;
 };
 
-// Opens path, lets write(file) fill it and closes it. Success is claimed only
-// once every block and the close have succeeded; a file that could not be
-// written whole is removed (a device or FIFO stays).
-template <class Write>
-int generate_file(const PhaseTexts& texts, const char* path, std::string_view header,
-                  Write&& write) {
+// The system's error number that a writer's Error carries.
+int error_number(const Error& e) { return static_cast<int>(e.problem().value); }
+
+// Opens path and writes the file of kind into it. Success is claimed only once
+// every block and the close have succeeded; a file that could not be written
+// whole is removed (a device or FIFO stays).
+int generate_file(const PhaseTexts& texts, const SweepDesign& design, SweepFileKind kind,
+                  const char* path, const std::string& header) {
   print_line_path(texts.opening, path);
   const int watch = watch_output(path);
-  SampleFile file;
-  if (const int error = file.open(path, header); error != 0) {
+  SweepFileWriter file;
+  try {
+    file.open(path, header);
+  } catch (const Error& e) {
     release_output(watch);
-    print_error(texts.open_failed, error);
+    print_error(texts.open_failed, error_number(e));
     return 1;
   }
   print_line(texts.generating);
-  write(file);
-  if (const int error = file.close(); error != 0) {
+  try {
+    file.write(design, kind);
+  } catch (const Error& e) {
     remove_output(watch);
-    print_error(texts.write_failed, error);
+    print_error(texts.write_failed, error_number(e));
     return 1;
   }
   release_output(watch);
@@ -60,18 +62,17 @@ constexpr PhaseTexts kInverseTexts = {
 
 }  // namespace
 
-int generate_sweep_file(const SweepDesign& design, const char* path, std::string_view header) {
-  return generate_file(kSweepTexts, path, header,
-                       [&design](SampleFile& file) { write_sweep(design, file); });
+int generate_sweep_file(const SweepDesign& design, const char* path, const std::string& header) {
+  return generate_file(kSweepTexts, design, SweepFileKind::sweep, path, header);
 }
 
-int generate_inverse_file(const SweepDesign& design, const char* path, std::string_view header) {
-  const double factor = normfactor(design);
+int generate_inverse_file(const SweepDesign& design, const char* path,
+                          const std::string& header) {
+  const double factor = normalisation_factor(design);
   errno = 0;
   std::printf("Sweep normalizaton factor: %g\n", factor);
   flush_output();
-  return generate_file(kInverseTexts, path, header,
-                       [&](SampleFile& file) { write_inverse(design, factor, file); });
+  return generate_file(kInverseTexts, design, SweepFileKind::inverse, path, header);
 }
 
 }  // namespace vellisk

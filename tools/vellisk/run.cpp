@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "texts.h"
@@ -15,8 +16,6 @@
 #include "common/arguments.h"
 #include "common/console.h"
 #include "common/paths.h"
-#include "sweep/validation.h"
-#include "sweep/wav_header.h"
 
 namespace vellisk {
 
@@ -24,15 +23,16 @@ void print_design_report(const SweepDesign& design, std::int64_t sweep_header,
                          std::int64_t inverse_header) {
   // Sums and byte counts in 64 bits: a long sweep at a high rate exceeds 2 GiB.
   const std::int64_t sweeplen = design.sweeplen;
-  const std::int64_t total = sweeplen + 2 * std::int64_t{design.silencelen};
+  const std::int64_t total = sweep_file_length(design);
+  constexpr std::int64_t kBytesPerSample = sizeof(float);
   errno = 0;
   std::printf("\nSweep length: %" PRId64 " samples\n", sweeplen);
   std::printf("Silence length: %" PRId32 " samples\n", design.silencelen);
   std::printf("Total sweep length: %" PRId64 " samples\n", total);
-  std::printf("Total sweep file size: %" PRId64 " bytes\n", sweep_header + total * kSampleBytes);
+  std::printf("Total sweep file size: %" PRId64 " bytes\n", sweep_header + total * kBytesPerSample);
   std::printf("Total inverse length: %" PRId64 " samples\n", sweeplen);
   std::printf("Total inverse file size: %" PRId64 " bytes\n\n",
-              inverse_header + sweeplen * kSampleBytes);
+              inverse_header + sweeplen * kBytesPerSample);
   flush_output();
 }
 
@@ -45,10 +45,9 @@ struct Headers {
   std::string inverse;
 };
 
-Headers headers_of(const SweepParams& params, const SweepDesign& design, bool wav) {
-  if (!wav) return {};
-  return {design_wav_header(params, design, DesignFile::sweep),
-          design_wav_header(params, design, DesignFile::inverse)};
+Headers headers_of(const SweepParams& params, bool wav) {
+  return {sweep_file_header(params, SweepFileKind::sweep, wav),
+          sweep_file_header(params, SweepFileKind::inverse, wav)};
 }
 
 void print_help() {
@@ -59,11 +58,12 @@ void print_help() {
 
 // Everything refused before the report: the numbers, the design, a WAV
 // file's limits, and the output names. Returns "" or the refusal line.
-std::string run_error(const SweepParams& params, const SweepDesign& design, bool wav,
-                      const char* sweepfile, const char* inversefile) {
-  std::string error = design_error(params, design);
-  if (error.empty() && wav) error = wav_error(params, design);
-  if (error.empty()) error = output_names_error(sweepfile, inversefile);
+std::string run_error(const SweepParams& params, bool wav, const char* sweepfile,
+                      const char* inversefile) {
+  std::optional<Problem> problem = check_design(params);
+  if (!problem && wav) problem = check_wav_design(params);
+  if (problem) return problem->message;
+  std::string error = output_names_error(sweepfile, inversefile);
   if (error.empty()) error = standard_stream_error("sweepfile", sweepfile);
   if (error.empty()) error = standard_stream_error("inversefile", inversefile);
   return error;
@@ -75,7 +75,7 @@ int run_sweep(int argc, char** argv) {
   VelliskOptions options;
   const std::string option_error = read_options(argc, argv, options);
   if (option_error.empty() && options.version) {
-    print_line(kProgramVersion);
+    print_line(kVersionLine);
     return EXIT_SUCCESS;
   }
   for (const char* line : kBanner) print_line(line);
@@ -101,12 +101,12 @@ int run_sweep(int argc, char** argv) {
   const SweepDesign design = compute_design(params);
   const char* sweepfile = args[8];
   const char* inversefile = args[9];
-  if (const std::string error = run_error(params, design, options.wav, sweepfile, inversefile);
+  if (const std::string error = run_error(params, options.wav, sweepfile, inversefile);
       !error.empty()) {
     return fail(error);
   }
   warn_of_run(params, options.wav, sweepfile, inversefile);
-  const Headers headers = headers_of(params, design, options.wav);
+  const Headers headers = headers_of(params, options.wav);
   print_design_report(design, static_cast<std::int64_t>(headers.sweep.size()),
                       static_cast<std::int64_t>(headers.inverse.size()));
   if (generate_sweep_file(design, sweepfile, headers.sweep) != 0) return EXIT_FAILURE;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "sweep/sweep_design.h"
+#include "vellisk/sweep.h"
 
 namespace vellisk {
 

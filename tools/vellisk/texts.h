@@ -5,6 +5,9 @@
 
 namespace vellisk {
 
+// --version: the program and its version, as its files name their writer.
+inline constexpr const char* kVersionLine = "vellisk " VELLISK_VERSION;
+
 inline constexpr const char* kBanner[] = {
     "\nVellisk " VELLISK_VERSION ": log sweep and inverse filter generation.",
     "Copyright (C) 2026 the Vellisk developers.",

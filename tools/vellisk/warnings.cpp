@@ -6,7 +6,7 @@
 
 #include "options.h"
 #include "common/arguments.h"
-#include "sweep/validation.h"
+#include "vellisk/number_text.h"
 
 namespace vellisk {
 

@@ -1,7 +1,7 @@
 // The warnings of a run that is written all the same: what probably went wrong, and what to do.
 #pragma once
 
-#include "sweep/sweep_design.h"
+#include "vellisk/sweep.h"
 
 namespace vellisk {
 
