@@ -20,6 +20,11 @@ using Complex = std::complex<double>;
 const double kMaxSlope = 24 / (20 * std::log10(2.0));
 // An edge's slope under 1 dB an octave is held flat: a ripple's, not a roll-off.
 const double kHoldSlope = 1 / (20 * std::log10(2.0));
+// The band's low edge shows a fall where it falls toward the edge at 3 dB an octave or more:
+// as steep as a first-order high-pass at its corner, steeper than a cabinet's or a room's
+// ripple there. A gentler slope is held: extended to 0 Hz, 1.5 dB an octave alone would read
+// 22 degrees of phase lead that a response flat to 0 Hz does not have.
+const double kFallSlope = 3 / (20 * std::log10(2.0));
 // A roll-off fitted within 0.25 dB rms stands for what lies below the band.
 const double kRollOffFit = 0.25 / (20 / std::log(10.0));
 
@@ -189,9 +194,9 @@ RollOff fitted_roll_off(const std::vector<double>& u, const std::vector<double>&
 
 }  // namespace
 
-void extend_magnitude(std::vector<double>& l, double size, double rate, double band_low,
-                      double band_high) {
-  if (l.size() < 3) return;
+double extend_magnitude(std::vector<double>& l, double size, double rate, double band_low,
+                        double band_high) {
+  if (l.size() < 3) return 0;
   const std::size_t last = l.size() - 1;
   const double bins_per_hz = size / rate;
   const auto index = [&](double bin) {
@@ -206,12 +211,12 @@ void extend_magnitude(std::vector<double>& l, double size, double rate, double b
   const std::size_t hi_start = std::clamp(index(std::ceil(static_cast<double>(hi) / sixth)), lo,
                                           hi > lo ? hi - 1 : hi);
 
-  // Below the band: held, or the roll-off that fits the band's lowest octave,
-  // or the edge's slope continued.
+  // Below the band: held, unless the band's lowest rows show a fall; then the
+  // roll-off that fits the band's lowest octave, or the edge's slope continued.
   const auto [low_value, low_slope] = fitted_line(l, lo, lo_end, lo);
-  const auto hold = [](double slope) { return std::abs(slope) < kHoldSlope; };
+  const bool falls = low_slope >= kFallSlope;
   std::optional<RollOff> roll_off;
-  if (!hold(low_slope) && low_slope > 0) {
+  if (falls) {
     std::vector<double> u, v;
     for (double f = static_cast<double>(lo); f <= std::min(2.0 * static_cast<double>(lo), static_cast<double>(hi));
          f *= std::exp2(1.0 / 24)) {
@@ -223,30 +228,44 @@ void extend_magnitude(std::vector<double>& l, double size, double rate, double b
       if (r.rms <= kRollOffFit) roll_off = r;
     }
   }
-  const double slope = hold(low_slope) ? 0 : std::clamp(low_slope, 0.0, kMaxSlope);
+  const double slope = falls ? std::min(low_slope, kMaxSlope) : 0;
   for (std::size_t j = 1; j < lo; ++j) {
     const double u = std::log(static_cast<double>(j));
     l[j] = roll_off ? roll_off->at(u) : low_value + slope * (u - std::log(static_cast<double>(lo)));
   }
   // Above it: held, or the edge's slope continued.
   auto [high_value, high_slope] = fitted_line(l, hi_start, hi, hi);
-  high_slope = hold(high_slope) ? 0 : std::clamp(high_slope, -kMaxSlope, 0.0);
+  high_slope = std::abs(high_slope) < kHoldSlope ? 0 : std::clamp(high_slope, -kMaxSlope, 0.0);
   for (std::size_t j = hi + 1; j <= last; ++j) {
     l[j] = high_value + high_slope * std::log(static_cast<double>(j) / static_cast<double>(hi));
   }
   l[0] = l[1];
+  return roll_off ? roll_off->n : slope;
 }
 
-MinimumPhase minimum_phase(const std::vector<double>& log_magnitude, std::size_t size) {
+MinimumPhase minimum_phase(const std::vector<double>& log_magnitude, std::size_t size,
+                           double zero_order) {
   const std::size_t bins = size / 2 + 1;
+  // The zero at 0 Hz, |1 - e^(-iw)|^s = (2 sin(w/2))^s, is taken out of the log
+  // magnitude and its phase, s (pi - w) / 2, put back: what is left is finite at
+  // 0 Hz, so its cepstrum decays fast and its fold holds the phase. Left in, the
+  // zero's cepstrum -s/n would be cut at size/2 and ripple the phase from bin to
+  // bin by about s / (pi j) radians at bin j.
+  const double w_per_bin = 2 * std::numbers::pi / static_cast<double>(size);
+  std::vector<double> rest(bins);
+  for (std::size_t j = 1; j < bins; ++j) {
+    rest[j] = log_magnitude[j] -
+              zero_order * std::log(2 * std::sin(w_per_bin * static_cast<double>(j) / 2));
+  }
+  rest[0] = rest[1];
   // The mean is kept aside in double precision: the single-precision
   // transforms then carry only the variation about it.
   double mean = 0;
-  for (std::size_t j = 0; j < bins; ++j) mean += log_magnitude[j];
+  for (std::size_t j = 0; j < bins; ++j) mean += rest[j];
   mean /= static_cast<double>(bins);
   const RealFft& fft = real_fft(size);
   FloatBuffer c = make_float_buffer(size + 2);
-  for (std::size_t j = 0; j < bins; ++j) c[2 * j] = static_cast<float>(log_magnitude[j] - mean);
+  for (std::size_t j = 0; j < bins; ++j) c[2 * j] = static_cast<float>(rest[j] - mean);
   fft.inverse(c.get());
   // Folded onto positive quefrencies: c(0) and c(size/2) once, the others
   // twice, nothing beyond size/2; n c(n) beside it for the group delay.
@@ -265,8 +284,10 @@ MinimumPhase minimum_phase(const std::vector<double>& log_magnitude, std::size_t
   m.response.resize(bins);
   m.group_delay.resize(bins);
   for (std::size_t j = 0; j < bins; ++j) {
-    m.response[j] = std::exp(Complex(c[2 * j] + mean, c[2 * j + 1]));
-    m.group_delay[j] = nc[2 * j];
+    const double w = w_per_bin * static_cast<double>(j);
+    const double zero_phase = j == 0 ? 0 : zero_order * (std::numbers::pi - w) / 2;
+    m.response[j] = std::exp(Complex(log_magnitude[j], c[2 * j + 1] + zero_phase));
+    m.group_delay[j] = nc[2 * j] + zero_order / 2;
   }
   return m;
 }
@@ -296,9 +317,9 @@ PhaseCurves response_curves(const float* x, std::int64_t n, const CurveSetup& se
   for (std::size_t j = 0; j < b.power.size(); ++j) {
     log_magnitude[j] = b.power[j] > 0 ? std::max(0.5 * std::log(b.power[j]), kLogFloor) : kLogFloor;
   }
-  extend_magnitude(log_magnitude, static_cast<double>(s.size), setup.rate, setup.band_low,
-                   setup.band_high);
-  const MinimumPhase m = minimum_phase(log_magnitude, s.size);
+  const double zero_order = extend_magnitude(log_magnitude, static_cast<double>(s.size),
+                                             setup.rate, setup.band_low, setup.band_high);
+  const MinimumPhase m = minimum_phase(log_magnitude, s.size, zero_order);
 
   // The minimum phase, and both group delays (each bin's weighted by its
   // power: the group delay of the band's energy), over the rows' bins.
