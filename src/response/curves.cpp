@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <limits>
 #include <optional>
 
 #include "response/bands.h"
@@ -28,6 +29,10 @@ const double kFallSlope = 3 / (20 * std::log10(2.0));
 // A roll-off fitted within 0.25 dB rms stands for what lies below the band.
 const double kRollOffFit = 0.25 / (20 / std::log(10.0));
 
+// The most the window's cut of the band limit's ringing may move the band limit's group delay
+// at a row whose group delays are given, ms: there they hold within 0.1 ms.
+const double kEdgeCutMs = 0.05;
+
 // The lowest log magnitude a bin takes (-300 dB): a bin of no power still has a logarithm.
 const double kLogFloor = std::log(1e-15);
 
@@ -46,6 +51,51 @@ double edge_delay(const Compensation& edge, double hz, double rate) {
   const double h = 1e-4 * hz;
   const double turn = std::arg(edge.edge(hz + h) / edge.edge(hz - h));
   return -turn / (2 * std::numbers::pi * 2 * h) * rate;
+}
+
+// The group delay of the window's spectrum at each bin, samples, delay-free: Re(Y conj X) / |X|^2,
+// Y the transform of (t - delay) x(t); 0 where X is.
+std::vector<double> bin_delays(const Spectrum& x, const Spectrum& tx) {
+  std::vector<double> tau(x.size / 2 + 1);
+  for (std::size_t j = 0; j < tau.size(); ++j) {
+    const Complex z = bin(x, j);
+    const double p = std::norm(z);
+    if (p > 0) tau[j] = (bin(tx, j) * std::conj(z)).real() / p;
+  }
+  return tau;
+}
+
+// The spectra of x[0..n) and of (t - delay) x(t), at `size`.
+std::pair<Spectrum, Spectrum> spectra(const float* x, std::int64_t n, double rate, double delay,
+                                      std::int64_t size) {
+  std::vector<float> moment(static_cast<std::size_t>(n));
+  for (std::int64_t i = 0; i < n; ++i) {
+    moment[static_cast<std::size_t>(i)] = static_cast<float>((static_cast<double>(i) - delay) * x[i]);
+  }
+  return {spectrum_of(x, n, rate, size), spectrum_of(moment.data(), n, rate, size)};
+}
+
+// The band limit T as the window holds it, at each bin of a transform of
+// `size`: the group delay (samples, delay-free) of T's impulse response placed
+// at the arrival, cut to the window's n samples and gated as the window was.
+// Where the window cuts off some of T's ringing, this differs from T's own, and
+// a response's group delay there, with T's own taken out, by about as much.
+std::vector<double> held_edge_delays(const CurveSetup& setup, std::int64_t n, std::size_t size) {
+  const std::size_t bins = size / 2 + 1;
+  if (!setup.edge.on()) return std::vector<double>(bins);
+  FloatBuffer t = make_float_buffer(size + 2);
+  const double hz_per_bin = setup.rate / static_cast<double>(size);
+  const double w_per_bin = 2 * std::numbers::pi / static_cast<double>(size);
+  for (std::size_t j = 1; j < bins; ++j) {
+    const auto k = static_cast<double>(j);
+    const Complex z = setup.edge.edge(k * hz_per_bin) * std::polar(1.0, -w_per_bin * k * setup.delay) /
+                      static_cast<double>(size);
+    t[2 * j] = static_cast<float>(z.real()), t[2 * j + 1] = static_cast<float>(z.imag());
+  }
+  real_fft(size).inverse(t.get());
+  if (setup.gate.after > 0) apply_gate(setup.gate, setup.delay, t.get(), n);
+  const auto [h, th] = spectra(t.get(), n, setup.rate, setup.delay, static_cast<std::int64_t>(size));
+  return bin_delays(h, th);
 }
 
 // Per bin of a window's spectrum: the delay-free group delay (samples) and
@@ -192,6 +242,29 @@ RollOff fitted_roll_off(const std::vector<double>& u, const std::vector<double>&
   return best;
 }
 
+// Where the window cuts off enough of the band limit's ringing that the group
+// delays cannot hold: every row from the band's edge to the last, going
+// inwards, whose band limit the cut moves by more than kEdgeCutMs (cut, ms),
+// gives NaN group delays; the rows between hold within about twice that.
+void withhold_cut_rows(const std::vector<double>& cut, PhaseCurves& r) {
+  const std::size_t rows = cut.size();
+  if (rows == 0) return;
+  const double centre = std::sqrt(r.frequencies.front() * r.frequencies.back());
+  std::size_t first = 0, end = rows;  // rows [first, end) hold
+  for (std::size_t i = 0; i < rows; ++i) {
+    if (cut[i] <= kEdgeCutMs) continue;
+    if (r.frequencies[i] < centre) {
+      first = i + 1;
+    } else {
+      end = std::min(end, i);
+    }
+  }
+  for (std::size_t i = 0; i < rows; ++i) {
+    if (i >= first && i < end) continue;
+    r.group_delay[i] = r.excess_group_delay[i] = std::numeric_limits<double>::quiet_NaN();
+  }
+}
+
 }  // namespace
 
 double extend_magnitude(std::vector<double>& l, double size, double rate, double band_low,
@@ -292,16 +365,78 @@ MinimumPhase minimum_phase(const std::vector<double>& log_magnitude, std::size_t
   return m;
 }
 
+namespace {
+
+// What the rows are taken from, per bin: the power, the group delays of the
+// response and of its minimum phase, and how far the window's cut moves the
+// band limit's group delay (all samples).
+struct RowSources {
+  const std::vector<double>& power;
+  const std::vector<double>& delay;
+  const std::vector<double>& min_delay;
+  const std::vector<double>& edge_cut;
+  const std::vector<Complex>& min_response;
+};
+
+// The group delays, minimum phase and excess group delays of the rows, over their bins (each
+// bin's group delay weighted by its power: the group delay of the band's energy).
+void curve_rows(const RowSources& v, const CurveSetup& setup, std::size_t size, PhaseCurves& r) {
+  const std::size_t bins = v.power.size();
+  std::vector<double> weighted(bins), weighted_min(bins), weighted_cut(bins);
+  for (std::size_t j = 0; j < bins; ++j) {
+    weighted[j] = v.power[j] * v.delay[j];
+    weighted_min[j] = v.power[j] * v.min_delay[j];
+    weighted_cut[j] = v.power[j] * std::abs(v.edge_cut[j]);
+  }
+  // The running sums of a smoothed row's bins over the band's bins only: beyond the band edge,
+  // its division lifts the noise by hundreds of dB, which would swamp the sums of every row
+  // after it (a smoothed row's group delay read 0). An unsmoothed row takes its two bins as
+  // they are.
+  const double hz_per_bin = setup.rate / static_cast<double>(size);
+  const auto band_sums = [&](std::vector<double> u) {
+    for (std::size_t j = 0; j < u.size(); ++j) {
+      const double hz = static_cast<double>(j) * hz_per_bin;
+      if (setup.edge.on() && !(hz >= setup.edge.low() && hz <= setup.edge.high())) u[j] = 0;
+    }
+    return sums_before(u);
+  };
+  const std::vector<Complex> response_before = sums_before(v.min_response);
+  const std::vector<double> power_before = band_sums(v.power);
+  const std::vector<double> weighted_before = band_sums(weighted);
+  const std::vector<double> weighted_min_before = band_sums(weighted_min);
+  const std::vector<double> weighted_cut_before = band_sums(weighted_cut);
+  const double ms = 1000 / setup.rate;
+  std::vector<double> cut;
+  for (const double hz : setup.frequencies) {
+    const RowBins rb = row_bins(hz, setup, size);
+    const double row_power = row_mean(rb, v.power, power_before);
+    const Complex mean = row_mean(rb, v.min_response, response_before);
+    r.min_phase.push_back(wrapped_degrees(std::arg(mean) * (180 / std::numbers::pi)));
+    const auto per_power = [&](const std::vector<double>& u, const std::vector<double>& before) {
+      return row_power > 0 ? row_mean(rb, u, before) / row_power : 0;
+    };
+    const double tau = per_power(weighted, weighted_before);
+    r.group_delay.push_back(tau * ms);
+    r.excess_group_delay.push_back((tau - per_power(weighted_min, weighted_min_before)) * ms);
+    cut.push_back(per_power(weighted_cut, weighted_cut_before) * ms);
+  }
+  withhold_cut_rows(cut, r);
+}
+
+}  // namespace
+
 PhaseCurves response_curves(const float* x, std::int64_t n, const CurveSetup& setup) {
   PhaseCurves r;
   r.frequencies = setup.frequencies;
-  Spectrum s = spectrum_of(x, n, setup.rate, 2 * n);
-  std::vector<float> moment(static_cast<std::size_t>(n));
-  for (std::int64_t i = 0; i < n; ++i) {
-    moment[static_cast<std::size_t>(i)] =
-        static_cast<float>((static_cast<double>(i) - setup.delay) * x[i]);
+  auto [s, ts] = spectra(x, n, setup.rate, setup.delay, 2 * n);
+  // How far the window's cut moves the band limit's group delay: the band limit as the window
+  // holds it, against T's own.
+  const std::vector<double> held = held_edge_delays(setup, n, s.size);
+  std::vector<double> cut(held.size());
+  for (std::size_t j = 0; j < held.size(); ++j) {
+    const double hz = static_cast<double>(j) * setup.rate / static_cast<double>(s.size);
+    cut[j] = held[j] - edge_delay(setup.edge, hz, setup.rate);
   }
-  const Spectrum ts = spectrum_of(moment.data(), n, setup.rate, 2 * n);
   const BinCurves b = bin_curves(s, ts, setup);
 
   // Level and phase as the .frd's rows, through the microphone's calibration.
@@ -320,42 +455,7 @@ PhaseCurves response_curves(const float* x, std::int64_t n, const CurveSetup& se
   const double zero_order = extend_magnitude(log_magnitude, static_cast<double>(s.size),
                                              setup.rate, setup.band_low, setup.band_high);
   const MinimumPhase m = minimum_phase(log_magnitude, s.size, zero_order);
-
-  // The minimum phase, and both group delays (each bin's weighted by its
-  // power: the group delay of the band's energy), over the rows' bins.
-  std::vector<double> weighted(b.power.size()), weighted_min(b.power.size());
-  for (std::size_t j = 0; j < b.power.size(); ++j) {
-    weighted[j] = b.power[j] * b.delay[j];
-    weighted_min[j] = b.power[j] * m.group_delay[j];
-  }
-  // The running sums of a smoothed row's bins over the band's bins only: beyond the band edge,
-  // its division lifts the noise by hundreds of dB, which would swamp the sums of every row
-  // after it (a smoothed row's group delay read 0). An unsmoothed row takes its two bins as
-  // they are.
-  const double hz_per_bin = setup.rate / static_cast<double>(s.size);
-  const auto band_sums = [&](std::vector<double> v) {
-    for (std::size_t j = 0; j < v.size(); ++j) {
-      const double hz = static_cast<double>(j) * hz_per_bin;
-      if (setup.edge.on() && !(hz >= setup.edge.low() && hz <= setup.edge.high())) v[j] = 0;
-    }
-    return sums_before(v);
-  };
-  const std::vector<Complex> response_before = sums_before(m.response);
-  const std::vector<double> power_before = band_sums(b.power);
-  const std::vector<double> weighted_before = band_sums(weighted);
-  const std::vector<double> weighted_min_before = band_sums(weighted_min);
-  const double ms = 1000 / setup.rate;
-  for (const double hz : setup.frequencies) {
-    const RowBins bins = row_bins(hz, setup, s.size);
-    const double row_power = row_mean(bins, b.power, power_before);
-    const Complex mean = row_mean(bins, m.response, response_before);
-    r.min_phase.push_back(wrapped_degrees(std::arg(mean) * (180 / std::numbers::pi)));
-    const double tau = row_power > 0 ? row_mean(bins, weighted, weighted_before) / row_power : 0;
-    const double tau_min =
-        row_power > 0 ? row_mean(bins, weighted_min, weighted_min_before) / row_power : 0;
-    r.group_delay.push_back(tau * ms);
-    r.excess_group_delay.push_back((tau - tau_min) * ms);
-  }
+  curve_rows({b.power, b.delay, m.group_delay, cut, m.response}, setup, s.size, r);
   return r;
 }
 

@@ -8,6 +8,7 @@
 
 #include "response/calibration.h"
 #include "response/compensation.h"
+#include "response/frequency_response.h"
 
 namespace vellisk {
 
@@ -22,6 +23,8 @@ struct CurveSetup {
   double band_low = 0;              // Hz, the band the sweep excited (Compensation::low() and
   double band_high = 0;             //   high(), or hzstart and hzend uncompensated)
   LevelCalibration calibration;     // a microphone's response divided out, an SPL offset added
+  Gate gate;                        // the gate x was taken through, about sample `delay` (after
+                                    //   0: none)
 };
 
 // The curves of the window x[0..n) (gated as the .frd's is), from its
