@@ -39,7 +39,12 @@ struct CurveSetup {
 //   differenced); the band edge's and the microphone's group delays are
 //   taken out as their phases are. Smoothed, the mean of the bins' values
 //   weighted by their power (the group delay of the band's energy); not, that
-//   of the spectrum interpolated between bins as the phase is.
+//   of the spectrum interpolated between bins as the phase is. NaN, with the
+//   excess group delay, from each band edge inwards to the last row where the
+//   window (and gate) cut off enough of the band limit T's ringing to move
+//   T's group delay, T's impulse response so cut against T itself, by over
+//   0.05 ms: the response's own is moved about as much, and the rows given
+//   hold within 0.1 ms.
 // - minimum phase: the phase of the minimum-phase response with the level's
 //   magnitude (see minimum_phase), sampled as the phase is.
 // - excess group delay: the group delay less the minimum phase's. A
