@@ -68,13 +68,10 @@ std::pair<Spectrum, Spectrum> spectra(const float* x, std::int64_t n, double rat
 // impulse response placed at the arrival, cut to the window's n samples and
 // gated as the window was, less T's own. A response's group delay, with T's
 // own taken out, is moved about as much.
-// Taken at every 4th bin, from the cut response folded onto a quarter of the
-// size (what the full transform gives at those bins, exactly), and
-// interpolated between them: a quarter of the cost, and still 4 points to the
-// shortest ripple the cut gives (the window's --pre).
 std::vector<double> edge_cut(const CurveSetup& setup, std::int64_t n, std::size_t size) {
   const std::size_t bins = size / 2 + 1;
-  if (!setup.edge.on()) return std::vector<double>(bins);
+  std::vector<double> cut(bins);
+  if (!setup.edge.on()) return cut;
   FloatBuffer t = make_float_buffer(size + 2);
   const double hz_per_bin = setup.rate / static_cast<double>(size);
   const double w_per_bin = 2 * std::numbers::pi / static_cast<double>(size);
@@ -88,33 +85,15 @@ std::vector<double> edge_cut(const CurveSetup& setup, std::int64_t n, std::size_
     t[2 * j] = static_cast<float>(z.real()), t[2 * j + 1] = static_cast<float>(z.imag());
   }
   real_fft(size).inverse(t.get());
-  const std::size_t fold = size % 8 == 0 && fast_fft_size(size / 4) == size / 4 ? 4 : 1;
-  const std::size_t small = size / fold;
-  FloatBuffer h = make_float_buffer(small + 2), th = make_float_buffer(small + 2);
-  for (std::int64_t i = 0; i < n; ++i) {
-    const auto at = static_cast<double>(i);
-    const double v = t[static_cast<std::size_t>(i)] *
-                     (setup.gate.after > 0 ? gate_weight(setup.gate, setup.delay, at) : 1.0);
-    h[static_cast<std::size_t>(i) % small] += static_cast<float>(v);
-    th[static_cast<std::size_t>(i) % small] += static_cast<float>((at - setup.delay) * v);
-  }
-  real_fft(small).forward(h.get());
-  real_fft(small).forward(th.get());
-  // The cut's move, held against T's own, at every 4th bin, interpolated between.
-  std::vector<double> coarse(small / 2 + 1), cut(bins);
-  for (std::size_t k = 0; k < coarse.size(); ++k) {
-    const Complex z(h[2 * k], h[2 * k + 1]);
-    const double p = std::norm(z);
-    const double hz = static_cast<double>(k * fold) * hz_per_bin;
-    if (p > 0) {
-      coarse[k] = (Complex(th[2 * k], th[2 * k + 1]) * std::conj(z)).real() / p -
-                  edge_delay(setup.edge, hz, setup.rate);
-    }
-  }
+  if (setup.gate.after > 0) apply_gate(setup.gate, setup.delay, t.get(), n);
+  const auto [h, th] = spectra(t.get(), n, setup.rate, setup.delay, static_cast<std::int64_t>(size));
   for (std::size_t j = 0; j < bins; ++j) {
-    const std::size_t k = std::min(j / fold, coarse.size() - 2);
-    const double u = static_cast<double>(j) / static_cast<double>(fold) - static_cast<double>(k);
-    cut[j] = (1 - u) * coarse[k] + u * coarse[k + 1];
+    const Complex z = bin(h, j);
+    const double p = std::norm(z);
+    if (p > 0) {
+      cut[j] = (bin(th, j) * std::conj(z)).real() / p -
+               edge_delay(setup.edge, static_cast<double>(j) * hz_per_bin, setup.rate);
+    }
   }
   return cut;
 }
