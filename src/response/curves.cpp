@@ -63,12 +63,50 @@ std::pair<Spectrum, Spectrum> spectra(const float* x, std::int64_t n, double rat
   return {spectrum_of(x, n, rate, size), spectrum_of(moment.data(), n, rate, size)};
 }
 
+// Per bin of a window's spectrum: the delay-free group delay (samples) and
+// the power, with the band edge and the microphone taken out.
+struct BinCurves {
+  std::vector<double> delay;
+  std::vector<double> power;
+  std::vector<double> edge_delay;  // the band edge's own, taken out of delay
+};
+
+BinCurves bin_curves(const Spectrum& x, const Spectrum& tx, const CurveSetup& setup) {
+  BinCurves b;
+  const std::size_t bins = x.size / 2 + 1;
+  b.delay.resize(bins);
+  b.power.resize(bins);
+  b.edge_delay.resize(bins);
+  const double hz_per_bin = setup.rate / static_cast<double>(x.size);
+  const MicCalibration* mic = setup.calibration.mic;
+  for (std::size_t j = 0; j < bins; ++j) {
+    const double hz = static_cast<double>(j) * hz_per_bin;
+    const Complex z = bin(x, j);
+    const double p = std::norm(z);
+    if (!(p > 0)) continue;
+    // The transform of (t - delay) x(t) is i d/d(omega) of the delay-free
+    // spectrum, turned as X is: the turn cancels in Y conj(X).
+    double tau = (bin(tx, j) * std::conj(z)).real() / p;
+    Complex divisor = setup.edge.on() && j > 0 ? setup.edge.edge(hz) : 1.0;
+    b.edge_delay[j] = edge_delay(setup.edge, hz, setup.rate);
+    tau -= b.edge_delay[j];
+    if (mic != nullptr) {
+      divisor *= mic->response(hz);
+      tau -= mic->group_delay_s(hz) * setup.rate;
+    }
+    b.delay[j] = tau;
+    b.power[j] = divisor == 0.0 ? 0 : p / std::norm(divisor);
+  }
+  return b;
+}
+
 // How far the window's cut moves the band limit T's group delay, samples, at
 // each bin of a transform of `size`: the group delay (delay-free) of T's
 // impulse response placed at the arrival, cut to the window's n samples and
-// gated as the window was, less T's own. A response's group delay, with T's
-// own taken out, is moved about as much.
-std::vector<double> edge_cut(const CurveSetup& setup, std::int64_t n, std::size_t size) {
+// gated as the window was, less T's own (edge_delays). A response's group
+// delay, with T's own taken out, is moved about as much.
+std::vector<double> edge_cut(const CurveSetup& setup, std::int64_t n, std::size_t size,
+                             const std::vector<double>& edge_delays) {
   const std::size_t bins = size / 2 + 1;
   std::vector<double> cut(bins);
   if (!setup.edge.on()) return cut;
@@ -91,45 +129,10 @@ std::vector<double> edge_cut(const CurveSetup& setup, std::int64_t n, std::size_
     const Complex z = bin(h, j);
     const double p = std::norm(z);
     if (p > 0) {
-      cut[j] = (bin(th, j) * std::conj(z)).real() / p -
-               edge_delay(setup.edge, static_cast<double>(j) * hz_per_bin, setup.rate);
+      cut[j] = (bin(th, j) * std::conj(z)).real() / p - edge_delays[j];
     }
   }
   return cut;
-}
-
-// Per bin of a window's spectrum: the delay-free group delay (samples) and
-// the power, with the band edge and the microphone taken out.
-struct BinCurves {
-  std::vector<double> delay;
-  std::vector<double> power;
-};
-
-BinCurves bin_curves(const Spectrum& x, const Spectrum& tx, const CurveSetup& setup) {
-  BinCurves b;
-  const std::size_t bins = x.size / 2 + 1;
-  b.delay.resize(bins);
-  b.power.resize(bins);
-  const double hz_per_bin = setup.rate / static_cast<double>(x.size);
-  const MicCalibration* mic = setup.calibration.mic;
-  for (std::size_t j = 0; j < bins; ++j) {
-    const double hz = static_cast<double>(j) * hz_per_bin;
-    const Complex z = bin(x, j);
-    const double p = std::norm(z);
-    if (!(p > 0)) continue;
-    // The transform of (t - delay) x(t) is i d/d(omega) of the delay-free
-    // spectrum, turned as X is: the turn cancels in Y conj(X).
-    double tau = (bin(tx, j) * std::conj(z)).real() / p;
-    Complex divisor = setup.edge.on() && j > 0 ? setup.edge.edge(hz) : 1.0;
-    tau -= edge_delay(setup.edge, hz, setup.rate);
-    if (mic != nullptr) {
-      divisor *= mic->response(hz);
-      tau -= mic->group_delay_s(hz) * setup.rate;
-    }
-    b.delay[j] = tau;
-    b.power[j] = divisor == 0.0 ? 0 : p / std::norm(divisor);
-  }
-  return b;
 }
 
 // The bins sample_response takes for a row at hz: those of the 1/fraction
@@ -431,7 +434,7 @@ PhaseCurves response_curves(const float* x, std::int64_t n, const CurveSetup& se
   // How far the window's cut moves the band limit's group delay: the band limit as the window
   // holds it, against T's own.
   const BinCurves b = bin_curves(s, ts, setup);
-  const std::vector<double> cut = edge_cut(setup, n, s.size);
+  const std::vector<double> cut = edge_cut(setup, n, s.size, b.edge_delay);
 
   // Level and phase as the .frd's rows, through the microphone's calibration.
   if (setup.calibration.mic != nullptr) remove_microphone(s, *setup.calibration.mic);
