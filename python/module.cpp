@@ -537,7 +537,8 @@ void add_response(py::module_& m) {
                     "of dicts of 1-D float64 arrays, one value per point of the .frd grid (96 an "
                     "octave over the band): frequency_hz, level_db (in report[\"level_unit\"]), "
                     "phase_deg (the arrival removed), group_delay_ms, min_phase_deg, "
-                    "excess_group_delay_ms. None otherwise.")
+                    "excess_group_delay_ms (both delays NaN where the file leaves them empty). "
+                    "None otherwise.")
       .def_readonly("step", &PyResponse::step,
                     "With step=True, the step responses, frames x channels float32: the running "
                     "sum of ir, vellisk-ir's --step file. None otherwise.")

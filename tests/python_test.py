@@ -45,12 +45,15 @@ def recording():
 def csv_columns(path):
     """A --curves or --waterfall file's columns by name, past its '#' lines."""
     lines = [line for line in path.read_text().splitlines() if not line.startswith("#")]
-    rows = np.array([[float(x) for x in line.split(",")] for line in lines[1:]])
+    rows = np.array([[float(x) if x else np.nan for x in line.split(",")] for line in lines[1:]])
     return dict(zip(lines[0].split(","), rows.T))
 
 
 def assert_printed(got, printed, decimals, degrees=False):
-    """got equals what the file printed with that many decimals (phases modulo 360)."""
+    """got equals what the file printed with that many decimals (phases modulo 360); a value
+    not given (NaN) is left empty."""
+    assert np.array_equal(np.isnan(got), np.isnan(printed))
+    got, printed = got[~np.isnan(got)], printed[~np.isnan(printed)]
     diff = (got - printed + 180) % 360 - 180 if degrees else got - printed
     assert np.max(np.abs(diff)) <= 0.5 * 10.0 ** -decimals + 1e-9
 

@@ -109,9 +109,17 @@ Table read_table(const std::filesystem::path& path, char mark) {
       continue;
     }
     if (!std::isdigit(static_cast<unsigned char>(line[0])) && line[0] != '-') continue;  // names
-    for (char& ch : line) ch = ch == ',' ? ' ' : ch;
-    std::istringstream fields(line);
     std::vector<double>& row = t.rows.emplace_back();
+    if (line.find(',') != std::string::npos) {
+      // CSV: an empty field (a value not written) reads as NaN.
+      std::istringstream fields(line);
+      for (std::string field; std::getline(fields, field, ',');) {
+        row.push_back(field.empty() ? NAN : std::stod(field));
+      }
+      if (line.back() == ',') row.push_back(NAN);
+      continue;
+    }
+    std::istringstream fields(line);
     for (double v; fields >> v;) row.push_back(v);
   }
   return t;

@@ -181,7 +181,11 @@ TEST(Curves, TextbookFiltersAgainstTheirClosedForms) {
       const double phase = c.minimum_phase ? std::arg(c.filter.at(hz)) * 180 / std::numbers::pi : 0;
       const bool edge = i == 0 || i + 1 == r.frequencies.size();
       if (edge) {
-        EXPECT_NEAR(r.group_delay[i], delay, i == 0 ? 1 : 0.01) << hz << " Hz";
+        // The first row's group delay is not given where the window cuts the band limit.
+        if (std::isfinite(r.group_delay[i])) {
+          EXPECT_NEAR(r.group_delay[i], delay, i == 0 ? 0.1 : 0.01) << hz << " Hz";
+        }
+        EXPECT_EQ(std::isfinite(r.group_delay[i]), std::isfinite(r.excess_group_delay[i])) << hz << " Hz";
         EXPECT_LT(angle_deg(r.min_phase[i], phase), 1) << hz << " Hz";
       }
       if (hz < 100 || hz > 10000) continue;

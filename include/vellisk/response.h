@@ -249,18 +249,22 @@ struct ResponseCurves {
 /// octave over the band), from the linear window as the text files take it: the same gate,
 /// smoothing, delay removed and calibration.
 ///  - phase: the delay (the channel's arrival) removed;
-///  - group delay: -d(phase)/d(omega) of the delay-free response, ms;
+///  - group delay: -d(phase)/d(omega) of the delay-free response, ms; NaN at the rows
+///    near the band's edges where the window cuts off enough of the band limit's ringing
+///    to move the band limit's own group delay by over 0.05 ms (elsewhere it holds within
+///    0.1 ms);
 ///  - minimum phase: that of the minimum-phase response of the level's magnitude (by the
-///    cepstrum), the magnitude continued beyond the band as its edges' slopes imply;
-///  - excess group delay: the group delay less the minimum phase's, ms; flat for a
-///    minimum-phase system, at the residual of the delay removed.
+///    cepstrum), the magnitude continued beyond the band as its edges imply (a fall below
+///    the band only where the edge falls at 3 dB an octave or more);
+///  - excess group delay: the group delay less the minimum phase's, ms (NaN with it); flat
+///    for a minimum-phase system, at the residual of the delay removed.
 struct PhaseCurves {
   std::vector<double> frequencies;         ///< Hz
   std::vector<double> level;               ///< dB (ResponseReport::level_unit), at least -300
   std::vector<double> phase;               ///< degrees in (-180, 180]
-  std::vector<double> group_delay;         ///< ms
+  std::vector<double> group_delay;         ///< ms, NaN where it cannot hold
   std::vector<double> min_phase;           ///< degrees in (-180, 180]
-  std::vector<double> excess_group_delay;  ///< ms
+  std::vector<double> excess_group_delay;  ///< ms, NaN where the group delay is
 };
 
 /// A grid of levels over time and frequency: a waterfall (cumulative spectral decay) or a

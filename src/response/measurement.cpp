@@ -183,6 +183,7 @@ void linear_views(const MeasurementSetup& setup, const Measurement& m, const flo
     cs.edge = c;
     cs.band_low = low, cs.band_high = high;
     cs.calibration = setup.calibration;
+    if (setup.gate > 0) cs.gate = Gate{static_cast<double>(m.layout.pre), setup.gate};
     r.phase_curves = response_curves(x, n, cs);
   }
   if (setup.waterfall) {

@@ -90,14 +90,21 @@ double row_degrees(double x) {
 std::string curves_text(const RunFigures& f, int channel, const PhaseCurves& c) {
   const double delay = f.channels[static_cast<std::size_t>(channel - 1)].arrival_samples;
   std::string t = response_header(f, channel, 1, delay, '#');
-  t += "# Group delays with the delay removed; the minimum phase is that of the level's magnitude,"
-       " continued beyond the band as its edges' slopes imply\n";
+  t += "# Group delays with the delay removed, left empty where the window cuts off too much of"
+       " the band limit's ringing to hold within 0.1 ms; the minimum phase is that of the level's"
+       " magnitude, continued beyond the band as its edges' slopes imply\n";
   t += "frequency_hz,level_db,phase_deg,group_delay_ms,min_phase_deg,excess_group_delay_ms\n";
-  char line[200];
+  char line[200], group[40], excess[40];
   for (std::size_t i = 0; i < c.frequencies.size(); ++i) {
-    std::snprintf(line, sizeof line, "%.3f,%.2f,%.2f,%.4f,%.2f,%.4f\n", c.frequencies[i],
-                  hundredths(c.level[i]), row_degrees(c.phase[i]), c.group_delay[i] + 0.0,
-                  row_degrees(c.min_phase[i]), c.excess_group_delay[i] + 0.0);
+    // A group delay that cannot hold (NaN) is left empty, and its excess with it.
+    group[0] = excess[0] = '\0';
+    if (std::isfinite(c.group_delay[i])) {
+      std::snprintf(group, sizeof group, "%.4f", c.group_delay[i] + 0.0);
+      std::snprintf(excess, sizeof excess, "%.4f", c.excess_group_delay[i] + 0.0);
+    }
+    std::snprintf(line, sizeof line, "%.3f,%.2f,%.2f,%s,%.2f,%s\n", c.frequencies[i],
+                  hundredths(c.level[i]), row_degrees(c.phase[i]), group,
+                  row_degrees(c.min_phase[i]), excess);
     t += line;
   }
   return t;

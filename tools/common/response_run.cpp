@@ -126,8 +126,13 @@ FigureMap figure_map(const TimeFrequencyLevels& levels) {
 void view_curves(const ChannelResponse& r, FigureChannel& c) {
   const PhaseCurves& p = r.phase_curves;
   c.phase = {p.frequencies, p.phase};
-  c.group_delay = {p.frequencies, p.group_delay};
-  c.excess_group_delay = {p.frequencies, p.excess_group_delay};
+  // The group delays drawn where they hold (not NaN).
+  for (std::size_t i = 0; i < p.frequencies.size(); ++i) {
+    if (!std::isfinite(p.group_delay[i])) continue;
+    c.group_delay.x.push_back(p.frequencies[i]), c.group_delay.y.push_back(p.group_delay[i]);
+    c.excess_group_delay.x.push_back(p.frequencies[i]);
+    c.excess_group_delay.y.push_back(p.excess_group_delay[i]);
+  }
   c.waterfall = figure_map(r.waterfall);
   c.spectrogram = figure_map(r.spectrogram);
 }
