@@ -26,11 +26,11 @@ int create(const std::string& path) {
 }
 
 // Writes frames of interleaved samples in blocks of 7 frames.
-void write_file(const std::string& path, const SoundFileSpec& spec, const std::vector<float>& x) {
-  SoundFileWriter file(create(path), spec);
-  const auto frames = static_cast<std::int64_t>(x.size()) / spec.channels;
+void write_file(const std::string& path, const SoundFileLayout& layout, const std::vector<float>& x) {
+  SoundFileWriter file(create(path), layout);
+  const auto frames = static_cast<std::int64_t>(x.size()) / layout.channels;
   for (std::int64_t at = 0; at < frames; at += 7) {
-    file.write(x.data() + at * spec.channels, std::min<std::int64_t>(7, frames - at));
+    file.write(x.data() + at * layout.channels, std::min<std::int64_t>(7, frames - at));
   }
   file.close();
 }

@@ -116,7 +116,7 @@ bool fits_format(ResponseFormat format, float value);
 int max_channels(ResponseFormat format);
 
 /// What a file being written holds.
-struct SoundFileSpec {
+struct SoundFileLayout {
   ResponseFormat format = ResponseFormat::kWav;  ///< its format
   int channels = 1;  ///< channels a frame, 1 to max_channels(format)
   int rate = 0;      ///< samples per second, 1 or more (a headerless file does not carry it)
@@ -129,9 +129,9 @@ struct SoundFileSpec {
   std::string comment;
 };
 
-/// The most frames a WAV file of spec's channels, rate, software and comment holds (its
+/// The most frames a WAV file of the layout's channels, rate, software and comment holds (its
 /// frames are not looked at): 0 when its byte rate does not fit the header's 32 bits.
-std::int64_t wav_max_frames(const SoundFileSpec& spec);
+std::int64_t wav_max_frames(const SoundFileLayout& layout);
 
 /// A sound file being written, a block of frames at a time. Given its frames, a WAV file is
 /// written with a plain header (fmt, an INFO list, data) and its samples as they are.
@@ -141,7 +141,7 @@ class SoundFileWriter {
   /// throws). Throws Error: ProblemCode::invalid_request for channels outside 1 to
   /// max_channels(format), or a rate below 1 for a format with a header; unwritable with the
   /// reason the file could not be started.
-  SoundFileWriter(int fd, const SoundFileSpec& spec);
+  SoundFileWriter(int fd, const SoundFileLayout& layout);
   ~SoundFileWriter();
   SoundFileWriter(const SoundFileWriter&) = delete;
   SoundFileWriter& operator=(const SoundFileWriter&) = delete;

@@ -40,25 +40,25 @@ std::string FileSource::read_next(std::int64_t count, float* out, std::int64_t& 
   return impl_->recording.read_next(count, out, got);
 }
 
-std::int64_t wav_max_frames(const SoundFileSpec& spec) {
-  return wav_max_frames(spec.channels, spec.rate, info_list(spec.software, spec.comment));
+std::int64_t wav_max_frames(const SoundFileLayout& layout) {
+  return wav_max_frames(layout.channels, layout.rate, info_list(layout.software, layout.comment));
 }
 
-SoundFileWriter::SoundFileWriter(int fd, const SoundFileSpec& spec)
+SoundFileWriter::SoundFileWriter(int fd, const SoundFileLayout& layout)
     : impl_(std::make_unique<Impl>()) {
-  const bool header = spec.format != ResponseFormat::kHeaderless;
-  if (!(spec.channels >= 1 && spec.channels <= max_channels(spec.format)) ||
-      (header && spec.rate < 1)) {
+  const bool header = layout.format != ResponseFormat::kHeaderless;
+  if (!(layout.channels >= 1 && layout.channels <= max_channels(layout.format)) ||
+      (header && layout.rate < 1)) {
     if (fd >= 0) ::close(fd);
     throw Error(Problem(ProblemCode::invalid_request,
-                        "a sound file of " + std::to_string(spec.channels) + " channels at " +
-                            std::to_string(spec.rate) +
+                        "a sound file of " + std::to_string(layout.channels) + " channels at " +
+                            std::to_string(layout.rate) +
                             " Hz cannot be written: its format holds 1 to " +
-                            std::to_string(max_channels(spec.format)) + " channels" +
+                            std::to_string(max_channels(layout.format)) + " channels" +
                             (header ? ", at 1 Hz or more" : "")));
   }
-  if (std::string e = impl_->file.open(fd, spec.format, spec.channels, spec.rate, spec.frames,
-                                       info_list(spec.software, spec.comment), spec.comment);
+  if (std::string e = impl_->file.open(fd, layout.format, layout.channels, layout.rate, layout.frames,
+                                       info_list(layout.software, layout.comment), layout.comment);
       !e.empty()) {
     throw Error(Problem(ProblemCode::unwritable, std::move(e)));
   }

@@ -64,7 +64,7 @@ std::string recording_error(const ResponseJob& job, const SourceInfo& info, bool
 }
 
 // A WAV file of the run's channels at the sweep's rate, written by vellisk-ir, carrying comment.
-SoundFileSpec wav_spec(const ResponseJob& job, int channels, std::int64_t frames,
+SoundFileLayout wav_spec(const ResponseJob& job, int channels, std::int64_t frames,
                        const std::string& comment = {}) {
   return {ResponseFormat::kWav, channels, static_cast<int>(job.request.sweep.rate), frames,
           kIrVersion, comment};

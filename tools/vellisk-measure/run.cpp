@@ -284,12 +284,12 @@ int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const 
   const int fd = files.create(plan.recording, error);
   std::unique_ptr<SoundFileWriter> file;
   if (fd >= 0) {
-    SoundFileSpec spec;
-    spec.format = plan.format;
-    spec.channels = channels;
-    spec.rate = static_cast<int>(plan.params.rate);
+    SoundFileLayout layout;
+    layout.format = plan.format;
+    layout.channels = channels;
+    layout.rate = static_cast<int>(plan.params.rate);
     try {
-      file = std::make_unique<SoundFileWriter>(fd, spec);
+      file = std::make_unique<SoundFileWriter>(fd, layout);
     } catch (const Error& e) {
       error = e.what();
     }
