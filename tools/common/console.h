@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "common/formatted.h"
+#include "format/formatted.h"
 
 namespace vellisk {
 

@@ -14,7 +14,7 @@
 #include <limits>
 #include <tuple>
 
-#include "common/formatted.h"
+#include "format/formatted.h"
 #include "plot/svg_page.h"
 
 namespace vellisk {

@@ -1,5 +1,5 @@
 // Text as printf writes it, except that no number reads "-0".
-#include "common/formatted.h"
+#include "format/formatted.h"
 
 #include <algorithm>
 #include <cstdint>
