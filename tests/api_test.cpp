@@ -144,8 +144,8 @@ TEST(Api, ProblemsCarryTheirCodeAndTheProgramsWords) {
   }
 }
 
-// A caller words the library's problems and warnings in its own names for the settings,
-// whatever name_settings gave, and checks a value given one setting at a time.
+// A caller words the library's problems and warnings in its own names for the settings, and
+// checks a value given one setting at a time.
 TEST(Api, ProblemsAndWarningsAreWordedInTheCallersNames) {
   const SettingNames keys = [](Setting s) {
     return s == Setting::gate ? "G" : s == Setting::length ? "L" : "other";

@@ -3,8 +3,8 @@
 /// probably went wrong. Each is a code and its values; the programs (and the Python module)
 /// word them.
 ///
-/// Threads: name_settings is not synchronised with anything, so call it before any
-/// computation starts; everything else (describe included) may be called from any thread.
+/// Threads: every function (describe included) depends on its arguments alone and may be
+/// called from any thread.
 #pragma once
 
 #include <atomic>
@@ -79,18 +79,12 @@ enum class Setting {
   waterfall_range, mic_calibration, spl_calibration, spl_level
 };
 
-/// The names problems' lines give the settings: by default the request's own fields ("pre",
-/// "drift"); a caller with names of its own for them (a program's options) gives a function
-/// returning them. Call it before any computation: it is not synchronised with one.
+/// A caller's names for the settings (a program's options, a module's keywords): the name of
+/// each, which describe gives it in a problem's or a warning's line.
 using SettingNames = const char* (*)(Setting);
-/// Gives the names of the settings that problems' lines use from now on (nullptr: the
-/// request's own fields').
-void name_settings(SettingNames names);
-/// The name of a setting in problems' lines.
-const char* setting_name(Setting setting);
 
 /// A problem: its code and one line that names the value and the rule broken, and the
-/// setting by setting_name where a rule concerns one.
+/// setting by the request's own field ("pre") where a rule concerns one.
 struct Problem {
   ProblemCode code = ProblemCode::invalid_request;  ///< the kind of problem
   std::string message;  ///< one line: what failed and why, with the value and the rule
@@ -102,14 +96,14 @@ struct Problem {
 
   Problem() = default;
   /// A problem of code c, worded line, about setting s of value v where it concerns one. The
-  /// settings a line of the library names are named by setting_name.
+  /// settings a line of the library names are named by the request's own fields.
   Problem(ProblemCode c, std::string line, std::optional<Setting> s = std::nullopt, double v = 0);
 };
 
 /// The problem's line with every setting it names called by names' name for it (nullptr: the
 /// request's own fields, "pre", "waterfall_range_ms"): a caller with names of its own (a
-/// program's options, a module's keywords) words the library's problems in them, whatever
-/// name_settings gave. Depends on its arguments alone.
+/// program's options, a module's keywords) words the library's problems in them. Depends on
+/// its arguments alone.
 std::string describe(const Problem& problem, SettingNames names);
 
 /// A warning's words, without "Warning: ": what probably happened and what to do, the

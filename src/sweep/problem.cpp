@@ -1,13 +1,9 @@
 // Problems: the names their lines give a request's settings, and the lines in a caller's names.
 #include "sweep/settings.h"
 
-#include <atomic>
-
 namespace vellisk {
 
 namespace {
-
-std::atomic<SettingNames> names{field_name};
 
 constexpr char kMark = '\x1f';
 constexpr int kSettings = static_cast<int>(Setting::spl_level) + 1;
@@ -67,14 +63,10 @@ const char* field_name(Setting setting) {
 
 const char* marked(Setting setting) { return kMarks.text[static_cast<int>(setting)]; }
 
-void name_settings(SettingNames given) { names.store(given != nullptr ? given : field_name); }
-
-const char* setting_name(Setting setting) { return names.load()(setting); }
-
 Problem::Problem(ProblemCode c, std::string line, std::optional<Setting> s, double v)
     : code(c), setting(s), value(v) {
   if (has_marks(line)) {
-    message = named_line(line, names.load());
+    message = named_line(line, field_name);
     wording = std::move(line);
   } else {
     message = std::move(line);

@@ -1,5 +1,5 @@
 // How the library's lines name a request's settings: a mark that the Problem made of the line
-// turns into the caller's name for the setting (setting_name's, or describe's names).
+// turns into the request's field for the setting in the message, or describe's names.
 #pragma once
 
 #include "vellisk/problem.h"

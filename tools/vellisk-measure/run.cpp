@@ -34,9 +34,12 @@ std::string text(double value) { return number_text(value); }
 
 double dbfs(float peak) { return 20 * std::log10(static_cast<double>(peak)); }
 
+// A problem's line, the settings it names called by the options.
+std::string option_line(const Problem& problem) { return describe(problem, option_name); }
+
 // The line of a measurement that did not complete.
 std::string problem_line(const LiveResult& result) {
-  return result.problem ? result.problem->message : std::string();
+  return result.problem ? option_line(*result.problem) : std::string();
 }
 
 // The recording's file, as the measurement's sink: the reason its first failure gave, and
@@ -49,7 +52,7 @@ struct FileSink : RecordingSink {
       file.write(frames, count);
       return true;
     } catch (const Error& e) {
-      failure = e.what();
+      failure = option_words(e);
       return false;
     }
   }
@@ -59,7 +62,7 @@ struct FileSink : RecordingSink {
     try {
       file.close();
     } catch (const Error& e) {
-      failure = e.what();
+      failure = option_words(e);
     }
     return failure;
   }
@@ -91,7 +94,7 @@ std::string response_error(const MeasureOptions& o, const ResponseOptions& optio
 std::string sweep_error(const MeasureOptions& o, Plan& plan) {
   if (std::string e = sweep_params(o.sweep, o.arguments.data(), plan.params); !e.empty()) return e;
   plan.design = compute_design(plan.params);
-  if (const std::optional<Problem> p = check_measure_sweep(plan.params)) return p->message;
+  if (const std::optional<Problem> p = check_measure_sweep(plan.params)) return option_line(*p);
   return "";
 }
 
@@ -172,7 +175,7 @@ std::string report_inputs(const Plan& plan, const LiveSetup& setup) {
   try {
     opened = std::make_unique<FileSource>(plan.recording);
   } catch (const Error& e) {
-    return e.what();
+    return option_words(e);
   }
   FileSource& recording = *opened;
   const int channels = recording.info().channels;
@@ -225,13 +228,13 @@ std::string sharing_error(const LiveClient& client, const LiveSetup& setup, bool
   if (warn) {
     for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
   }
-  return p ? p->message : std::string();
+  return p ? option_line(*p) : std::string();
 }
 
 // The server's checks: its rate, and the ports, defaults filled in.
 std::string server_error(const MeasureOptions& o, const Plan& plan, const LiveClient& client,
                          LiveSetup& setup) {
-  if (const std::optional<Problem> p = client.check_rate(plan.params.rate)) return p->message;
+  if (const std::optional<Problem> p = client.check_rate(plan.params.rate)) return option_line(*p);
   setup.design = plan.design;
   setup.repeats = static_cast<int>(o.repeats);
   setup.playback = o.outs;
@@ -240,11 +243,11 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const LiveCl
     client.resolve(setup.playback, false, "--out");
     client.resolve(setup.capture, true, "--in");
   } catch (const Error& e) {
-    return e.what();
+    return option_words(e);
   }
   std::vector<std::string> warnings;
   if (const std::optional<Problem> p = check_live_ports(setup.playback, setup.capture, warnings)) {
-    return p->message;
+    return option_line(*p);
   }
   for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
   if (std::string e = sharing_error(client, setup, true); !e.empty()) return e;
@@ -291,7 +294,7 @@ int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const 
     try {
       file = std::make_unique<SoundFileWriter>(fd, layout);
     } catch (const Error& e) {
-      error = e.what();
+      error = option_words(e);
     }
   }
   if (!file) return fail(std::string("Unable to write ") + plan.recording + ": " + error);
@@ -428,7 +431,6 @@ int level(const Plan& plan, LiveClient& client, LiveSetup& setup, HeldSignals& h
 }  // namespace
 
 int run_measure(int argc, char** argv) {
-  name_settings(option_name);  // the library's lines name the options
   MeasureOptions o;
   if (const std::string e = parse_measure_options(argc, argv, o); !e.empty()) return fail(e);
   if (o.version) {
@@ -455,7 +457,7 @@ int run_measure(int argc, char** argv) {
   try {
     client.open("vellisk-measure");
   } catch (const Error& e) {
-    return refuse(e.what());
+    return refuse(option_words(e));
   }
   if (o.list) {
     const int status = list_ports(client);
