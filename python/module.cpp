@@ -108,6 +108,9 @@ const char* keyword_name(Setting setting) {
     case Setting::mic_calibration: return "mic_cal";
     case Setting::spl_calibration: return "spl_cal";
     case Setting::spl_level: return "spl_cal's level";
+    case Setting::tail: return "tail";
+    case Setting::channels: return "channels";
+    case Setting::points: return "points";
   }
   return "setting";
 }

@@ -171,6 +171,13 @@ TEST(Api, ProblemsAndWarningsAreWordedInTheCallersNames) {
       {Setting::reference, 1024, ""},
       {Setting::smooth, 97, "smooth (97) must be a whole number from 1 to 96"},
       {Setting::spl_level, 39.9, "spl_level_db (39.9) must be a number of dB SPL from 40 to 160"},
+      // The settings of a live measurement, a headerless file and a directivity set.
+      {Setting::tail, 0, ""},
+      {Setting::tail, 3600.5, "tail_s (3600.5) must be a number of seconds from 0 to 3600"},
+      {Setting::channels, 1025, "channels (1025) must be a whole number from 1 to 1024"},
+      {Setting::points, 0, ""},
+      {Setting::points, -1,
+       "points_per_octave (-1) must be a whole number from 0 (the inputs' own grid) to 1000"},
       {Setting::waterfall_range, 0.1, ""},
   };
   for (const auto& g : given) {

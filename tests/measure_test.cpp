@@ -355,6 +355,8 @@ TEST(VelliskMeasure, RefusalsComeBeforeAnythingPlaysAndLeaveNoFile) {
        ""},
       {with({"--repeat", "0"}, kNumbers, {"rec.wav"}),
        "--repeat (0) must be a whole number from 1 to 1000\n", ""},
+      {with({"--tail", "1e4"}, kNumbers, {"rec.wav"}),
+       "--tail (1e4) must be a number of seconds from 0 to 3600\n", ""},
       {with({}, numbers(3, "30000"), {"rec.wav"}), "hzend", ""},
       {with({"-l", "0"}, kNumbers, {"rec.wav", "ir.wav"}),
        "--length (0) must be a number of seconds greater than 0\n", ""},

@@ -124,7 +124,8 @@ std::optional<Problem> check_live_ports(const std::vector<std::string>& playback
 // ---------------------------------------------------------------------------------------------
 // The measurement
 
-/// What is played and recorded.
+/// What is played and recorded. The ranges of repeats and of the tail in seconds are
+/// check_setting's (Setting::repeat, Setting::tail).
 struct LiveSetup {
   SweepDesign design;                 ///< the sweep file's, played as vellisk writes it
   int repeats = 1;                    ///< the sweep file played this many times back to back

@@ -73,10 +73,13 @@ enum class ProblemCode {
 /// must outlive the computation.
 using CancelFlag = std::atomic<bool>;
 
-/// The settings of a request that a problem's line may name.
+/// The settings of a request that a problem's line may name. tail: a live measurement's, the
+/// seconds recorded after the last sweep file (LiveSetup::tail, there in frames); channels: a
+/// headerless file's (FileOptions::channels); points: a directivity set's grid
+/// (SpinOptions::points_per_octave).
 enum class Setting {
   pre, length, harmonics, drift, reference, repeat, smooth, gate, align,
-  waterfall_range, mic_calibration, spl_calibration, spl_level
+  waterfall_range, mic_calibration, spl_calibration, spl_level, tail, channels, points
 };
 
 /// A caller's names for the settings (a program's options, a module's keywords): the name of

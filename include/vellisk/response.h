@@ -140,8 +140,10 @@ void check_request(const ResponseRequest& request);
 
 /// A value given for one setting, against its range, as a caller that reads the settings one
 /// at a time (a program's option, a module's keyword) checks it when it is given: a gate,
-/// smoothing or reference channel given is never 0, which in a request says none. None, or
-/// the problem (ProblemCode::invalid_request) naming the setting, its value and the range.
+/// smoothing or reference channel given is never 0, which in a request says none; a live
+/// measurement's repeats and tail (LiveSetup, in seconds), a headerless file's channels
+/// (FileOptions) and a directivity set's grid (SpinOptions) are judged here too. None, or the
+/// problem (ProblemCode::invalid_request) naming the setting, its value and the range.
 std::optional<Problem> check_setting(Setting setting, double value);
 
 /// The rules between settings that need neither the sweep nor a recording (align is for a

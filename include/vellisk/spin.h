@@ -75,8 +75,8 @@ struct SpinOptions {
   /// Fill in the angles missing from the 10-degree steps of both orbits, linearly in dB
   /// between their nearest measured neighbours on the same orbit; otherwise refused.
   bool allow_missing = false;
-  /// Points an octave of the common grid (1 to 1000); 0: the inputs' own frequencies,
-  /// which must then be the same in every input.
+  /// Points an octave of the common grid (1 to 1000, check_setting's Setting::points); 0: the
+  /// inputs' own frequencies, which must then be the same in every input.
   int points_per_octave = 20;
 };
 

@@ -108,6 +108,17 @@ Refusal given_range(Setting setting, double v) {
     case Setting::spl_level:
       if (!within(40, 160)) return refused(" must be a number of dB SPL from 40 to 160");
       break;
+    case Setting::tail:
+      if (!within(0, 3600)) return refused(" must be a number of seconds from 0 to 3600");
+      break;
+    case Setting::channels:
+      if (!within(1, 1024)) return refused(" must be a whole number from 1 to 1024");
+      break;
+    case Setting::points:
+      if (!within(0, 1000)) {
+        return refused(" must be a whole number from 0 (the inputs' own grid) to 1000");
+      }
+      break;
     default:
       break;
   }

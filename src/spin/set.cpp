@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 
 #include "response/frequency_response.h"
 #include "spin/spin_internal.h"
 #include "sweep/validation.h"
+#include "vellisk/response.h"
 #include "vellisk/spin.h"
 
 namespace vellisk {
@@ -76,10 +78,7 @@ std::vector<SpinAngle> missing_angles(const std::array<Slots, 2>& slots, bool al
 
 // The common grid: over the range every input covers, or the inputs' own.
 std::vector<double> common_grid(const std::vector<const AngleResponse*>& inputs, int points_per_octave) {
-  if (points_per_octave < 0 || points_per_octave > 1000) {
-    throw request_error("the grid (" + std::to_string(points_per_octave) +
-                        " points an octave) must be 0 (the inputs' own) or 1 to 1000");
-  }
+  if (std::optional<Problem> p = check_setting(Setting::points, points_per_octave)) throw Error(*p);
   double lo = 0, hi = 1e300;
   for (const AngleResponse* r : inputs) {
     if (r->frequencies.size() < 2 || r->frequencies.size() != r->level_db.size()) {

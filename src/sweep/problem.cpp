@@ -6,7 +6,7 @@ namespace vellisk {
 namespace {
 
 constexpr char kMark = '\x1f';
-constexpr int kSettings = static_cast<int>(Setting::spl_level) + 1;
+constexpr int kSettings = static_cast<int>(Setting::points) + 1;  // the last setting
 
 // The marks, one a setting: kMark and 'a' + the setting's index.
 struct Marks {
@@ -57,6 +57,9 @@ const char* field_name(Setting setting) {
     case Setting::mic_calibration: return "mic_calibration";
     case Setting::spl_calibration: return "spl_calibration";
     case Setting::spl_level: return "spl_level_db";
+    case Setting::tail: return "tail_s";
+    case Setting::channels: return "channels";
+    case Setting::points: return "points_per_octave";
   }
   return "setting";
 }

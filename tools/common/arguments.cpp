@@ -48,11 +48,6 @@ bool whole_number(const char* text, double& value) {
   return end != text && *end == '\0' && std::isfinite(value);
 }
 
-std::string read_gate(const char* text, double& gate_ms) {
-  if (whole_number(text, gate_ms) && gate_ms > 0) return "";
-  return quoted("--gate", text) + " must be a number of milliseconds greater than 0";
-}
-
 bool whole_integer(const char* text, long& value) {
   char* end = nullptr;
   errno = 0;

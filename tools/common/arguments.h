@@ -22,9 +22,6 @@ SweepParams parse_numbers(const char* const* texts);
 bool whole_number(const char* text, double& value);
 bool whole_integer(const char* text, long& value);
 
-// --gate MS read: "", or the line refusing text.
-std::string read_gate(const char* text, double& gate_ms);
-
 // "--length (abc)": an option and the text given, as messages name them.
 std::string quoted(const char* option, const char* text);
 

@@ -109,6 +109,9 @@ const char* option_name(Setting setting) {
     case Setting::mic_calibration: return "--mic-cal";
     case Setting::spl_calibration: return "--spl-cal";
     case Setting::spl_level: return "--spl-cal's level";
+    case Setting::tail: return "--tail";
+    case Setting::channels: return "--channels";
+    case Setting::points: return "--points";
   }
   return "--";
 }

@@ -8,10 +8,10 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
-#include <type_traits>
 
 #include "common/arguments.h"
 #include "common/frd_output.h"
+#include "common/setting_options.h"
 
 namespace vellisk {
 
@@ -50,37 +50,6 @@ std::string read_views(const char* arg, std::vector<std::string>& views) {
 
 bool has_view(const ResponseOptions& o, const char* name) {
   return std::find(o.views.begin(), o.views.end(), name) != o.views.end();
-}
-
-// A text read as a number, or as not-a-number when it is not wholly one (which every range
-// refuses); as a whole number likewise.
-double number_of(const char* text) {
-  double value = 0;
-  return whole_number(text, value) ? value : std::nan("");
-}
-double integer_of(const char* text) {
-  long value = 0;
-  return whole_integer(text, value) ? static_cast<double>(value) : std::nan("");
-}
-
-// The library's judgement of the value text gave for setting (check_setting), worded with the
-// option and the text as given: "--pre (-1.0) must be a number of seconds, 0 or more".
-std::string judged(Setting setting, const char* text, double value) {
-  const std::optional<Problem> p = check_setting(setting, value);
-  if (!p) return "";
-  // The line opens with the setting and its value, "pre (-1)", then gives the rule.
-  const std::string line = describe(*p, nullptr);
-  const std::size_t shown = line.find(')');
-  return quoted(option_name(setting), text) + line.substr(shown == std::string::npos ? 0 : shown + 1);
-}
-
-// Reads text for setting into value, as judged. T: double, or long for a whole number.
-template <class T>
-std::string read_setting(Setting setting, const char* text, T& value) {
-  const double v = std::is_same_v<T, long> ? integer_of(text) : number_of(text);
-  if (std::string e = judged(setting, text, v); !e.empty()) return e;
-  value = static_cast<T>(v);
-  return "";
 }
 
 }  // namespace
@@ -126,9 +95,8 @@ std::optional<std::string> read_number_option(int val, const char* arg, Response
     case 'H': {
       // The highest order measured: 1, none, is what leaving the option out says.
       const double k = integer_of(arg);
-      if (std::string e = judged(Setting::harmonics, arg, k >= 2 ? k : std::nan("")); !e.empty()) {
-        return e;
-      }
+      const double given = k >= 2 ? k : std::nan("");
+      if (std::string e = judged_setting(Setting::harmonics, arg, given); !e.empty()) return e;
       o.harmonics = static_cast<long>(k);
       return "";
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/arguments.h"
+#include "common/setting_options.h"
 
 namespace vellisk {
 
@@ -58,8 +59,8 @@ std::string parse_options(int argc, char** argv, IrOptions& o) {
     if (std::string e = one_dash_error(argv[optind - 1], longs.data()); !e.empty()) return e;
     switch (c) {
       case 'c':
-        if (!whole_integer(optarg, o.channels) || o.channels < 1 || o.channels > 1024) {
-          return quoted("--channels", optarg) + " must be a whole number from 1 to 1024";
+        if (std::string e = read_setting(Setting::channels, optarg, o.channels); !e.empty()) {
+          return e;
         }
         break;
       case 'h':

@@ -4,12 +4,10 @@
 
 #include <getopt.h>
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #include "common/arguments.h"
+#include "common/setting_options.h"
 
 namespace vellisk {
 
@@ -44,15 +42,9 @@ std::string read_own(int val, MeasureOptions& o) {
       o.list = true;
       return "";
     case kRepeat:
-      if (!whole_integer(optarg, o.repeats) || o.repeats < 1 || o.repeats > kMaxRepeats) {
-        return quoted("--repeat", optarg) + " must be a whole number from 1 to 1000";
-      }
-      return "";
+      return read_setting(Setting::repeat, optarg, o.repeats);
     case kTail:
-      if (!whole_number(optarg, o.tail) || !(o.tail >= 0) || o.tail > 3600) {
-        return quoted("--tail", optarg) + " must be a number of seconds from 0 to 3600";
-      }
-      return "";
+      return read_setting(Setting::tail, optarg, o.tail);
     case kSweep:
       o.sweep = optarg;
       return "";

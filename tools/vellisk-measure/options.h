@@ -1,4 +1,4 @@
-// The options of vellisk-measure, read with getopt_long, and their ranges.
+// The options of vellisk-measure, read with getopt_long; the library judges their values.
 #pragma once
 
 #include <string>

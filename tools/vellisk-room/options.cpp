@@ -1,16 +1,14 @@
-// Option reading for vellisk-room: every value whole and in its range.
+// Option reading for vellisk-room: the values read as numbers, judged by the library.
 #include "options.h"
 
 #include <getopt.h>
 
-#include <cctype>
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "common/arguments.h"
 #include "common/room_report.h"
+#include "common/setting_options.h"
 
 namespace vellisk {
 
@@ -37,23 +35,19 @@ std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
         if (std::string e = read_room_bands(optarg, o.third); !e.empty()) return e;
         break;
       case 'r': {
-        char* end = nullptr;
-        o.rate = std::strtod(optarg, &end);
-        if (end == optarg || *end != '\0' || !(o.rate >= kMinRoomRate && o.rate <= kMaxRoomRate)) {
-          return quoted("--rate", optarg) +
-                 " must be a number of samples per second from 1000 to 10000000";
+        RoomSetup setup;
+        setup.rate = number_of(optarg);
+        if (const std::optional<Problem> p = check_room(setup)) {
+          return option_refusal("--rate", optarg, *p);
         }
+        o.rate = setup.rate;
         break;
       }
-      case 'c': {
-        char* end = nullptr;
-        errno = 0;
-        o.channels = std::strtol(optarg, &end, 10);
-        if (end == optarg || *end != '\0' || errno != 0 || o.channels < 1 || o.channels > 1024) {
-          return quoted("--channels", optarg) + " must be a whole number from 1 to 1024";
+      case 'c':
+        if (std::string e = read_setting(Setting::channels, optarg, o.channels); !e.empty()) {
+          return e;
         }
         break;
-      }
       case kCsv:
         o.csv = optarg;
         if (o.csv.empty()) return "--csv must name a file; an empty name was given";

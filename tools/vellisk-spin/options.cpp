@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "common/arguments.h"
+#include "common/setting_options.h"
 #include "spin_figure.h"
 
 namespace vellisk {
@@ -58,9 +59,7 @@ std::string parse_spin_options(int argc, char** argv, SpinProgramOptions& o) {
       case kAngles: o.angles = optarg; break;
       case kAllowMissing: o.set.allow_missing = true; break;
       case kPoints:
-        if (!whole_integer(optarg, points) || points < 0 || points > 1000) {
-          return quoted("--points", optarg) + " must be a whole number from 0 (the inputs' own grid) to 1000";
-        }
+        if (std::string e = read_setting(Setting::points, optarg, points); !e.empty()) return e;
         o.set.points_per_octave = static_cast<int>(points);
         break;
       case kCta:
@@ -79,7 +78,7 @@ std::string parse_spin_options(int argc, char** argv, SpinProgramOptions& o) {
         if (std::string e = read_views(optarg, o.views); !e.empty()) return e;
         break;
       case kGate:
-        if (std::string e = read_gate(optarg, o.gate); !e.empty()) return e;
+        if (std::string e = read_setting(Setting::gate, optarg, o.gate); !e.empty()) return e;
         break;
       case 'h': o.help = true; break;
       case 'V': o.version = true; break;
