@@ -60,6 +60,10 @@ def test_spin_refusals_are_value_errors(tmp_path):
     with pytest.raises(ValueError, match="has no angle"):
         (tmp_path / "plain.frd").write_text("100 1\n200 1\n")
         vellisk.spin([str(tmp_path / "plain.frd")])
+    # The grid's range is the library's, its refusal in the keyword's name.
+    with pytest.raises(vellisk.Error, match=r"^points \(1001\) must be a whole number from 0") as e:
+        vellisk.spin(write_set(tmp_path), points=1001)
+    assert e.value.setting == "points" and e.value.code == "invalid_request"
 
 
 def test_spin_refuses_a_files_content_as_a_value_error_and_a_missing_file_as_os_error(tmp_path):
