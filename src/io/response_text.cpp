@@ -30,6 +30,39 @@ bool read_number(std::string_view text, double& value) {
          std::isfinite(value);
 }
 
+using Fields = std::map<std::string, std::string_view, std::less<>>;
+
+// The KEY=VALUE tokens of the text, separated by spaces, by key: the first of a key given twice.
+Fields text_fields(std::string_view text) {
+  Fields fields;
+  for (std::string_view rest = text; !rest.empty();) {
+    const std::size_t end = rest.find(' ');
+    const std::string_view token = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    const std::size_t eq = token.find('=');
+    if (eq != std::string_view::npos) fields.emplace(token.substr(0, eq), token.substr(eq + 1));
+  }
+  return fields;
+}
+
+// The fields' numbers, read until one is refused: why says why.
+struct FieldReader {
+  const Fields& fields;
+  std::string why;
+  // A field's number, or "none" where allowed.
+  void number(const std::string& key, bool may_be_none, std::optional<double>& value) {
+    const auto at = fields.find(key);
+    if (!why.empty()) return;
+    if (at == fields.end()) {
+      why = "its " + key + " is missing";
+    } else if (double v = 0; read_number(at->second, v)) {
+      value = v;
+    } else if (!(may_be_none && at->second == "none")) {
+      why = "its " + key + " is not a finite number";
+    }
+  }
+};
+
 }  // namespace
 
 std::string response_text(const ResponseReport& report, const std::string& program) {
@@ -56,40 +89,20 @@ std::string parse_response_text(std::string_view text, MeasuredResponse& out) {
   }
   MeasuredResponse read;
   read.program = std::string(text.substr(0, head));
-  std::map<std::string, std::string_view, std::less<>> fields;
-  for (std::string_view rest = text.substr(head + kResponse.size()); !rest.empty();) {
-    const std::size_t end = rest.find(' ');
-    const std::string_view token = rest.substr(0, end);
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-    const std::size_t eq = token.find('=');
-    if (eq != std::string_view::npos) fields.emplace(token.substr(0, eq), token.substr(eq + 1));
-  }
-  // A field's number, or "none" where allowed.
-  std::string why;
-  const auto number = [&fields, &why](const std::string& key, bool may_be_none,
-                                      std::optional<double>& value) {
-    const auto at = fields.find(key);
-    if (!why.empty()) return;
-    if (at == fields.end()) {
-      why = "its " + key + " is missing";
-    } else if (double v = 0; read_number(at->second, v)) {
-      value = v;
-    } else if (!(may_be_none && at->second == "none")) {
-      why = "its " + key + " is not a finite number";
-    }
-  };
+  const Fields fields = text_fields(text.substr(head + kResponse.size()));
+  FieldReader reader{fields, {}};
   for (const char* key :
        {"rate", "amplitude", "hzstart", "hzend", "duration", "silence", "leadin", "leadout"}) {
     std::optional<double> v;
-    number(key, false, v);
+    reader.number(key, false, v);
     if (v) set_design_field(key, *v, read.sweep);
   }
   std::optional<double> zero, pre, length, channels;
-  number("zero", false, zero);
-  number("pre", false, pre);
-  number("length", false, length);
-  number("channels", false, channels);
-  if (!why.empty()) return why;
+  reader.number("zero", false, zero);
+  reader.number("pre", false, pre);
+  reader.number("length", false, length);
+  reader.number("channels", false, channels);
+  if (!reader.why.empty()) return reader.why;
   if (*channels != std::floor(*channels) || *channels < 1 || *channels > kMaxChannels) {
     return "its channels (" + number_text(*channels) + ") is not a count from 1 to 1024";
   }
@@ -100,12 +113,12 @@ std::string parse_response_text(std::string_view text, MeasuredResponse& out) {
     const std::string n = std::to_string(c);
     MeasuredResponse::Channel& ch = read.channels.emplace_back();
     std::optional<double> polarity;
-    number("latency" + n, true, ch.latency_samples);
-    number("gain" + n, true, ch.gain_db);
-    number("polarity" + n, true, polarity);
+    reader.number("latency" + n, true, ch.latency_samples);
+    reader.number("gain" + n, true, ch.gain_db);
+    reader.number("polarity" + n, true, polarity);
     if (polarity) ch.polarity = *polarity < 0 ? -1 : 1;
   }
-  if (!why.empty()) return why;
+  if (!reader.why.empty()) return reader.why;
   if (const auto u = fields.find("uncompensated"); u != fields.end()) read.compensated = u->second != "1";
   out = std::move(read);
   return "";

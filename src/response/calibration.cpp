@@ -20,6 +20,38 @@ double wrapped_degrees(double d) {
   return d <= -180 ? d + 360 : d;
 }
 
+// What is wrong with the line of numbers t, if anything: columns other than 2 or 3, or than
+// the lines before had (columns, 0 before the first), a frequency not above 0 or not above the
+// one before (the last of hz), or a level out of range. The line's number is left to the caller.
+std::optional<MicCalibrationError> point_error(const TableLine& t, int columns,
+                                               const std::vector<double>& hz) {
+  MicCalibrationError e;
+  const int n = static_cast<int>(t.numbers.size());
+  if (n != 2 && n != 3) {
+    e.code = MicCalibrationError::Code::column_count;
+    e.columns = n;
+    return e;
+  }
+  if (columns != 0 && n != columns) {
+    e.code = MicCalibrationError::Code::mixed_columns;
+    e.columns = n;
+    return e;
+  }
+  const double f = t.numbers[0];
+  if (!(f > 0) || (!hz.empty() && !(f > hz.back()))) {
+    e.code =
+        f > 0 ? MicCalibrationError::Code::not_ascending : MicCalibrationError::Code::bad_frequency;
+    e.frequency_hz = f;
+    return e;
+  }
+  if (!(std::abs(t.numbers[1]) <= kMicLevelLimitDb)) {
+    e.code = MicCalibrationError::Code::bad_level;
+    e.level_db = t.numbers[1];
+    return e;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::pair<std::ptrdiff_t, double> MicCalibration::locate(double hz) const {
@@ -78,30 +110,13 @@ Expected<MicCalibration, MicCalibrationError> parse_mic_calibration(std::string_
     }
     if (t.kind == TableLineKind::blank || t.kind == TableLineKind::comment) continue;
     if (t.kind == TableLineKind::text) return refuse(MicCalibrationError::Code::not_numbers);
+    if (std::optional<MicCalibrationError> e = point_error(t, columns, mic.hz_)) {
+      e->line = number;
+      return *e;
+    }
     const int n = static_cast<int>(t.numbers.size());
-    if (n != 2 && n != 3) {
-      MicCalibrationError e = refuse(MicCalibrationError::Code::column_count);
-      e.columns = n;
-      return e;
-    }
-    if (columns != 0 && n != columns) {
-      MicCalibrationError e = refuse(MicCalibrationError::Code::mixed_columns);
-      e.columns = n;
-      return e;
-    }
     columns = n;
     const double hz = t.numbers[0];
-    if (!(hz > 0) || (!mic.hz_.empty() && !(hz > mic.hz_.back()))) {
-      MicCalibrationError e = refuse(hz > 0 ? MicCalibrationError::Code::not_ascending
-                                            : MicCalibrationError::Code::bad_frequency);
-      e.frequency_hz = hz;
-      return e;
-    }
-    if (!(std::abs(t.numbers[1]) <= kMicLevelLimitDb)) {
-      MicCalibrationError e = refuse(MicCalibrationError::Code::bad_level);
-      e.level_db = t.numbers[1];
-      return e;
-    }
     if (mic.hz_.empty()) mic.first_line = number;
     mic.last_line = number;
     mic.hz_.push_back(hz);

@@ -317,44 +317,45 @@ std::vector<double> full_level_centres(const SweepDesign& d, const Compensation&
   return kept.empty() ? all : kept;  // fades that leave no band at full level: every band
 }
 
-}  // namespace
-
-ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
-                              const std::vector<std::vector<float>>& rows,
-                              const std::vector<float>& noise, bool drift) {
-  const Layout& layout = m.layout;
-  const SweepDesign& d = m.plan.design;
-  ChannelResult r;
+// The figures of the windows themselves: the linear response's arrival, peak,
+// level and tail, the noise's level, and the range of every sample.
+void window_figures(const Layout& layout, double rate, const std::vector<std::vector<float>>& rows,
+                    const std::vector<float>& noise, ChannelResult& r) {
   const std::vector<float>& linear = rows[0];
   const Peak peak = interpolated_peak(linear.data(), layout.window(1));
   r.arrival = peak.position - static_cast<double>(layout.pre);
   r.peak = peak.value;
   r.noise = rms(noise.data(), static_cast<std::int64_t>(noise.size()));
   r.window_rms = rms(linear.data(), layout.window(1));
-  r.tail = window_tail(linear.data(), layout.pre, layout.window(1), r.noise, d.rate);
+  r.tail = window_tail(linear.data(), layout.pre, layout.window(1), r.noise, rate);
   for (const std::vector<float>& row : rows) {
     for (const float v : row) {
       if (!std::isfinite(v)) r.finite = false;
       r.low = std::min(r.low, v), r.high = std::max(r.high, v);
     }
   }
+}
 
-  // Every window's spectrum at the size of the longest, the linear one: one
-  // plan for them all.
+// The linear window's spectrum, at its own size, which every window's spectrum shares: one plan
+// for them all. The clock drift is estimated on it, and the in-band gain taken from it, gated
+// when a gate is asked for; both the gain and the spectrum returned are through the
+// microphone's calibration, so that each order is set against the linear response at the
+// frequencies it was measured at.
+Spectrum linear_spectrum(const MeasurementSetup& setup, const Measurement& m,
+                         const std::vector<float>& linear, bool drift, ChannelResult& r) {
+  const Layout& layout = m.layout;
+  const SweepDesign& d = m.plan.design;
   const std::int64_t n1 = layout.window(1);
   const Compensation& c = m.plan.compensation;
   Spectrum h1 = spectrum_of(linear.data(), n1, d.rate);
   remove_edge(h1, c);
   if (drift) r.drift = estimate_drift(h1, d.hzstart, d.hzend, d.octavelen);
-  // The in-band gain: a gate asked for applies.
   std::vector<float> buffer;
   Spectrum h1g;
   if (setup.gate > 0) {
     h1g = spectrum_of(gated(setup, layout, r.arrival, linear, buffer), n1, d.rate);
     remove_edge(h1g, c);
   }
-  // Through the microphone's calibration: the gain, and each order against the linear
-  // response at the frequencies they were measured at.
   const MicCalibration* mic = setup.calibration.mic;
   if (mic != nullptr) {
     remove_microphone(h1, *mic);
@@ -362,15 +363,40 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   }
   const Spectrum& g = setup.gate > 0 ? h1g : h1;
   r.gain = in_band_gain(g, d, c) * std::pow(10.0, setup.calibration.offset_db / 20);
-  double thd_power = 0;
-  const auto noise_length = static_cast<double>(std::max<std::size_t>(noise.size(), 1));
+  return h1;
+}
+
+// The noise stretch's length in samples, at least 1.
+double noise_length(const std::vector<float>& noise) {
+  return static_cast<double>(std::max<std::size_t>(noise.size(), 1));
+}
+
+// The noise stretch's spectrum at the linear window's size, as the orders' are taken: needed by
+// the harmonics' noise and the figure's noise curve.
+Spectrum noise_spectrum(const MeasurementSetup& setup, const Measurement& m,
+                        const std::vector<float>& noise) {
   Spectrum ns;
-  if (layout.orders() > 1 || setup.curves) {
-    ns = spectrum_of(noise.data(), static_cast<std::int64_t>(noise.size()), d.rate, n1);
-    remove_edge(ns, c);
-    if (mic != nullptr) remove_microphone(ns, *mic);
+  if (m.layout.orders() > 1 || setup.curves) {
+    ns = spectrum_of(noise.data(), static_cast<std::int64_t>(noise.size()), m.plan.design.rate,
+                     m.layout.window(1));
+    remove_edge(ns, m.plan.compensation);
+    if (setup.calibration.mic != nullptr) remove_microphone(ns, *setup.calibration.mic);
   }
-  for (int k = 2; k <= layout.orders(); ++k) {
+  return ns;
+}
+
+// Each harmonic's level against the linear response h1, and the level of the noise a window as
+// long as the order's holds, in the bands played at full level; and the THD of the harmonics
+// above their noise.
+void harmonic_levels(const MeasurementSetup& setup, const Measurement& m,
+                     const std::vector<std::vector<float>>& rows, const Spectrum& h1,
+                     const Spectrum& ns, double noise_samples, ChannelResult& r) {
+  const SweepDesign& d = m.plan.design;
+  const Compensation& c = m.plan.compensation;
+  const MicCalibration* mic = setup.calibration.mic;
+  const std::int64_t n1 = m.layout.window(1);
+  double thd_power = 0;
+  for (int k = 2; k <= m.layout.orders(); ++k) {
     const auto& row = rows[static_cast<std::size_t>(k - 1)];
     Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, n1);
     if (mic != nullptr) remove_microphone(hk, *mic);
@@ -379,7 +405,7 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
     const double level = power_ratio_db(sixth_octave_powers(hk, centres, k), linear_powers);
     // The noise a window as long as the order's holds, in the same bands.
     std::vector<double> noise_powers = sixth_octave_powers(ns, centres, k);
-    for (double& p : noise_powers) p *= static_cast<double>(row.size()) / noise_length;
+    for (double& p : noise_powers) p *= static_cast<double>(row.size()) / noise_samples;
     const double noise_level = power_ratio_db(noise_powers, linear_powers);
     const bool below = !(level >= noise_level + kHarmonicMarginDb);
     r.harmonic_levels.push_back(level);
@@ -388,28 +414,49 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
     if (!below) thd_power += std::pow(10.0, level / 10);
   }
   r.thd = std::sqrt(thd_power);
-  r.polarity = response_polarity(linear.data(), n1, static_cast<double>(layout.pre) + r.arrival, d.rate);
+}
+
+// The figure's noise: its envelope, and its spectrum ns as the level curve would show it,
+// smoothed alike and scaled to the energy of the window (gated or not) the curve is taken from.
+void noise_curves(const MeasurementSetup& setup, const Measurement& m,
+                  const std::vector<float>& noise, const Spectrum& ns, ChannelResult& r) {
+  const std::int64_t n1 = m.layout.window(1);
+  r.curves.noise_envelope =
+      noise_envelope(noise.data(), static_cast<std::int64_t>(noise.size()), n1, m.plan.design.rate);
+  std::vector<float> buffer;
+  std::vector<float> ones(static_cast<std::size_t>(n1), 1.0f);
+  const double energy = rms(gated(setup, m.layout, r.arrival, ones, buffer), n1);
+  const double scale =
+      10 * std::log10(energy * energy * static_cast<double>(n1) / noise_length(noise));
+  r.curves.noise_level = sample_response(ns, r.curves.frequencies, 1, 0, setup.figure_smooth).level;
+  for (std::size_t i = 0; i < r.curves.noise_level.size(); ++i) {
+    r.curves.noise_level[i] =
+        std::max(r.curves.noise_level[i] + scale + setup.calibration.offset_db, -300.0);
+  }
+}
+
+}  // namespace
+
+ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
+                              const std::vector<std::vector<float>>& rows,
+                              const std::vector<float>& noise, bool drift) {
+  const Layout& layout = m.layout;
+  const double rate = m.plan.design.rate;
+  const std::int64_t n1 = layout.window(1);
+  ChannelResult r;
+  window_figures(layout, rate, rows, noise, r);
+  const Spectrum h1 = linear_spectrum(setup, m, rows[0], drift, r);
+  const Spectrum ns = noise_spectrum(setup, m, noise);
+  harmonic_levels(setup, m, rows, h1, ns, noise_length(noise), r);
+  const double arrival = static_cast<double>(layout.pre) + r.arrival;
+  r.polarity = response_polarity(rows[0].data(), n1, arrival, rate);
   if (setup.curves || setup.responses) frequency_analyses(setup, m, rows, r);
   // The views, asked for with or without the text files or a figure.
   if (setup.phase_curves || setup.waterfall || setup.spectrogram) {
-    linear_views(setup, m, gated(setup, layout, r.arrival, rows[0], buffer), n1,
-                 static_cast<double>(layout.pre) + r.arrival, r);
+    std::vector<float> buffer;
+    linear_views(setup, m, gated(setup, layout, r.arrival, rows[0], buffer), n1, arrival, r);
   }
-  if (setup.curves) {
-    r.curves.noise_envelope =
-        noise_envelope(noise.data(), static_cast<std::int64_t>(noise.size()), n1, d.rate);
-    // The noise spectrum as the level curve would show it: smoothed alike and
-    // scaled to the energy of the window (gated or not) the curve is taken from.
-    std::vector<float> ones(static_cast<std::size_t>(n1), 1.0f);
-    const double energy = rms(gated(setup, layout, r.arrival, ones, buffer), n1);
-    const double scale = 10 * std::log10(energy * energy * static_cast<double>(n1) / noise_length);
-    r.curves.noise_level =
-        sample_response(ns, r.curves.frequencies, 1, 0, setup.figure_smooth).level;
-    for (std::size_t i = 0; i < r.curves.noise_level.size(); ++i) {
-      r.curves.noise_level[i] =
-          std::max(r.curves.noise_level[i] + scale + setup.calibration.offset_db, -300.0);
-    }
-  }
+  if (setup.curves) noise_curves(setup, m, noise, ns, r);
   return r;
 }
 
@@ -496,74 +543,148 @@ std::unique_ptr<InverseSpectrum> inverse_spectrum(const MeasurementSetup& setup,
   return std::make_unique<InverseSpectrum>(m.plan, setup.threads, real_sizes, complex_sizes);
 }
 
-std::string measure(const MeasurementSetup& setup, SampleSource& recording, RowStore& store,
-                    Measurement& m, const InverseSpectrum* shared) {
-  m = plan_measurement(setup);
-  const int recorded = recording.info().channels;
-  const int channels = setup.only_channel >= 0 ? 1 : recorded;
-  // Channels are taken in turn from the timing channel on, so that it is in
-  // the first batch, at its head.
-  const int lead = setup.only_channel >= 0 ? setup.only_channel : std::max(setup.timing_channel, 0);
+namespace {
+
+// The order the channels are measured in: from the timing channel on, so that it is in the
+// first batch, at its head.
+struct ChannelOrder {
+  int recorded = 0;       // the recording's channels
+  int channels = 0;       // the channels measured
+  int lead = 0;           // the recording's channel measured first
+  bool only_one = false;  // one channel measured alone
   // The recording's channel of the i-th channel measured, and its result's index.
-  const auto source = [&](int i) { return (lead + i) % recorded; };
-  const auto channel_at = [&](int i) { return setup.only_channel >= 0 ? 0 : source(i); };
-  const int batch = std::clamp(setup.threads, 1, channels);
-  const InverseSpectrum* spectrum = shared;
-  std::unique_ptr<InverseSpectrum> own;
-  std::optional<Background> filter;
-  if (spectrum == nullptr) {
-    own = inverse_spectrum(setup, m);
-    spectrum = own.get();
-    // The filter's transform runs while the first batch is read and transformed.
-    filter.emplace([&own] { own->transform(); });
+  int source(int i) const { return (lead + i) % recorded; }
+  int result(int i) const { return only_one ? 0 : source(i); }
+};
+
+ChannelOrder channel_order(const MeasurementSetup& setup, int recorded) {
+  ChannelOrder o;
+  o.recorded = recorded;
+  o.only_one = setup.only_channel >= 0;
+  o.channels = o.only_one ? 1 : recorded;
+  o.lead = o.only_one ? setup.only_channel : std::max(setup.timing_channel, 0);
+  return o;
+}
+
+// The inverse filter: the one shared, or one of its own, whose transform runs in the background
+// (while the first batch is read and transformed) until the first channel needs it.
+class Filter {
+ public:
+  Filter(const MeasurementSetup& setup, const Measurement& m, const InverseSpectrum* shared)
+      : spectrum_(shared) {
+    if (spectrum_ == nullptr) {
+      own_ = inverse_spectrum(setup, m);
+      spectrum_ = own_.get();
+      background_.emplace([this] { own_->transform(); });
+    }
   }
-  std::once_flag filter_done;
+  // Deconvolves the stretch of the recording in data[0..stretch), padded with zeros to the
+  // transform's size, in place.
+  void deconvolve(float* data, std::int64_t stretch, const Measurement& m,
+                  const CancelFlag* cancel) {
+    std::fill(data + stretch, data + m.plan.fft_size + 2, 0.0f);
+    spectrum_->forward(data);
+    throw_if_cancelled(cancel);
+    std::call_once(done_, [this] {
+      if (background_) background_->wait();
+    });
+    spectrum_->finish(data);
+  }
+
+ private:
+  const InverseSpectrum* spectrum_;
+  std::unique_ptr<InverseSpectrum> own_;
+  std::optional<Background> background_;
+  std::once_flag done_;
+};
+
+// A worker for each channel of a batch, its buffers sized for the measurement.
+std::vector<Worker> make_workers(const Measurement& m, int batch) {
   std::vector<Worker> workers(static_cast<std::size_t>(batch));
   for (Worker& w : workers) {
     w.data = make_float_buffer(m.plan.fft_size + 2, false);
     for (int k = 1; k <= m.layout.orders(); ++k)
       w.rows.emplace_back(static_cast<std::size_t>(m.layout.window(k)));
   }
-  m.channels.resize(static_cast<std::size_t>(channels));
+  return workers;
+}
+
+// Reads the stretch of the n channels measured from the first on into the workers' buffers, in
+// at most two runs of neighbours, and their levels into levels[0..n).
+std::string read_batch(SampleSource& recording, const Measurement& m, const ChannelOrder& order,
+                       int first, int n, std::vector<Worker>& workers,
+                       std::vector<SampleLevels>& levels) {
+  std::vector<float*> buffers(workers.size());
+  for (int i = 0; i < n; ++i)
+    buffers[static_cast<std::size_t>(i)] = workers[static_cast<std::size_t>(i)].data.get();
+  const std::int64_t stretch = m.plan.stretch_length();
+  const int from = order.source(first);
+  const int run = std::min(n, order.recorded - from);
+  std::fill(levels.begin(), levels.end(), SampleLevels{});
+  std::string error =
+      recording.read(m.plan.stretch_start(), stretch, from, run, buffers.data(), levels.data());
+  if (error.empty() && run < n) {
+    error = recording.read(m.plan.stretch_start(), stretch, 0, n - run, buffers.data() + run,
+                           levels.data() + run);
+  }
+  return error;
+}
+
+// Puts the windows (and the noise, when kept) of the n channels measured from the first on in
+// store, and their results in m.
+std::string store_batch(const MeasurementSetup& setup, const ChannelOrder& order, int first, int n,
+                        std::vector<Worker>& workers, const std::vector<SampleLevels>& levels,
+                        RowStore& store, Measurement& m) {
+  const int channels = order.channels;
+  for (int i = 0; i < n; ++i) {
+    Worker& w = workers[static_cast<std::size_t>(i)];
+    const int c = order.result(first + i);
+    for (int k = 1; k <= m.layout.orders(); ++k) {
+      const std::size_t row = setup.first_row + static_cast<std::size_t>((k - 1) * channels + c);
+      if (!store.put(row, w.rows[static_cast<std::size_t>(k - 1)].data())) return store.error();
+    }
+    w.result.recorded = levels[static_cast<std::size_t>(i)];
+    w.result.before = w.before, w.result.before_at = w.before_at;
+    if (setup.keep_noise) {
+      const std::size_t row =
+          setup.first_row + static_cast<std::size_t>(m.layout.orders() * channels + c);
+      if (!store.put(row, w.noise.data())) return store.error();
+    }
+    m.channels[static_cast<std::size_t>(c)] = std::move(w.result);
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string measure(const MeasurementSetup& setup, SampleSource& recording, RowStore& store,
+                    Measurement& m, const InverseSpectrum* shared) {
+  m = plan_measurement(setup);
+  const ChannelOrder order = channel_order(setup, recording.info().channels);
+  const int batch = std::clamp(setup.threads, 1, order.channels);
+  Filter filter(setup, m, shared);
+  std::vector<Worker> workers = make_workers(m, batch);
+  m.channels.resize(static_cast<std::size_t>(order.channels));
   m.offset = 0;
   const std::int64_t stretch = m.plan.stretch_length();
-  std::vector<float*> buffers(static_cast<std::size_t>(batch));
   std::vector<SampleLevels> levels(static_cast<std::size_t>(batch));
   const auto origin = [&](int i) {
     return workers[static_cast<std::size_t>(i)].data.get() + m.plan.index_of(0);
   };
-  for (int first = 0; first < channels; first += batch) {
+  for (int first = 0; first < order.channels; first += batch) {
     throw_if_cancelled(setup.cancel);
-    const int n = std::min(batch, channels - first);
-    for (int i = 0; i < n; ++i)
-      buffers[static_cast<std::size_t>(i)] = workers[static_cast<std::size_t>(i)].data.get();
-    // The batch's channels, in at most two runs of neighbours.
-    const int from = source(first);
-    const int run = std::min(n, recorded - from);
-    std::fill(levels.begin(), levels.end(), SampleLevels{});
-    std::string error =
-        recording.read(m.plan.stretch_start(), stretch, from, run, buffers.data(), levels.data());
-    if (error.empty() && run < n) {
-      error = recording.read(m.plan.stretch_start(), stretch, 0, n - run, buffers.data() + run,
-                             levels.data() + run);
-    }
-    if (!error.empty()) return error;
+    const int n = std::min(batch, order.channels - first);
+    if (std::string e = read_batch(recording, m, order, first, n, workers, levels); !e.empty())
+      return e;
     const auto deconvolve = [&](int i) {
-      Worker& w = workers[static_cast<std::size_t>(i)];
-      std::fill(w.data.get() + stretch, w.data.get() + m.plan.fft_size + 2, 0.0f);
-      spectrum->forward(w.data.get());
-      throw_if_cancelled(setup.cancel);
-      std::call_once(filter_done, [&filter] {
-        if (filter) filter->wait();
-      });
-      spectrum->finish(w.data.get());
+      filter.deconvolve(workers[static_cast<std::size_t>(i)].data.get(), stretch, m, setup.cancel);
     };
     const auto analyse = [&](int i) {
       Worker& w = workers[static_cast<std::size_t>(i)];
       throw_if_cancelled(setup.cancel);
       cut_windows(m, origin(i), m.offset, w);
-      w.result =
-          analyse_windows(setup, m, w.rows, w.noise, setup.drift_channel == source(first + i));
+      w.result = analyse_windows(setup, m, w.rows, w.noise,
+                                 setup.drift_channel == order.source(first + i));
     };
     if (setup.timing && first == 0) {
       run_parallel(n, deconvolve);
@@ -576,22 +697,8 @@ std::string measure(const MeasurementSetup& setup, SampleSource& recording, RowS
     } else {
       run_parallel(n, [&](int i) { deconvolve(i), analyse(i); });
     }
-    for (int i = 0; i < n; ++i) {
-      Worker& w = workers[static_cast<std::size_t>(i)];
-      const int c = channel_at(first + i);
-      for (int k = 1; k <= m.layout.orders(); ++k) {
-        const std::size_t row = setup.first_row + static_cast<std::size_t>((k - 1) * channels + c);
-        if (!store.put(row, w.rows[static_cast<std::size_t>(k - 1)].data())) return store.error();
-      }
-      w.result.recorded = levels[static_cast<std::size_t>(i)];
-      w.result.before = w.before, w.result.before_at = w.before_at;
-      if (setup.keep_noise) {
-        const std::size_t row =
-            setup.first_row + static_cast<std::size_t>(m.layout.orders() * channels + c);
-        if (!store.put(row, w.noise.data())) return store.error();
-      }
-      m.channels[static_cast<std::size_t>(c)] = std::move(w.result);
-    }
+    if (std::string e = store_batch(setup, order, first, n, workers, levels, store, m); !e.empty())
+      return e;
   }
   return "";
 }

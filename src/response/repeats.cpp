@@ -339,6 +339,35 @@ void keep_quiet_repeats(const std::vector<double>& starts, std::int64_t period,
   }
 }
 
+// A store of the rows of n repeats, each of the rows one repeat holds.
+std::string open_repeat_rows(const std::vector<std::int64_t>& one, int n, RowStore& rows) {
+  std::vector<std::int64_t> lengths;
+  for (int r = 0; r < n; ++r) lengths.insert(lengths.end(), one.begin(), one.end());
+  return rows.open(lengths, kRepeatBudget);
+}
+
+// The inverse filter that serves every repeat, transformed: they differ only by whole samples.
+// Every repeat is timed, which sets its transform's size; planned is that timed measurement.
+std::unique_ptr<InverseSpectrum> repeat_filter(const MeasurementSetup& setup,
+                                               Measurement& planned) {
+  MeasurementSetup timed = setup;
+  timed.timing = [](const float*, const Measurement&, double&) { return std::string(); };
+  planned = plan_measurement(timed);
+  std::unique_ptr<InverseSpectrum> spectrum = inverse_spectrum(timed, planned);
+  spectrum->transform();
+  return spectrum;
+}
+
+// The levels of each channel as recorded, and what came before its first window, into the
+// average's results.
+void keep_recorded(const RepeatPass& pass, Measurement& m) {
+  for (std::size_t c = 0; c < m.channels.size(); ++c) {
+    ChannelResult& r = m.channels[c];
+    r.recorded = pass.recorded[c].recorded;
+    r.before = pass.recorded[c].before, r.before_at = pass.recorded[c].before_at;
+  }
+}
+
 }  // namespace
 
 std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
@@ -349,17 +378,10 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
   const int channels = setup.only_channel >= 0 ? 1 : recording.info().channels;
   const Layout layout = plan_measurement(setup).layout;  // the same, timed or not
   const std::vector<std::int64_t> one = row_lengths(layout, channels, true);
-  std::vector<std::int64_t> lengths;
-  for (int r = 0; r < n; ++r) lengths.insert(lengths.end(), one.begin(), one.end());
   RowStore rows;
-  if (std::string e = rows.open(lengths, kRepeatBudget); !e.empty()) return e;
-  // One inverse filter serves every repeat: they differ only by whole samples.
-  // (Every repeat is timed, which sets its transform's size.)
-  MeasurementSetup timed = setup;
-  timed.timing = [](const float*, const Measurement&, double&) { return std::string(); };
-  const Measurement planned = plan_measurement(timed);
-  const std::unique_ptr<InverseSpectrum> spectrum = inverse_spectrum(timed, planned);
-  spectrum->transform();
+  if (std::string e = open_repeat_rows(one, n, rows); !e.empty()) return e;
+  Measurement planned;
+  const std::unique_ptr<InverseSpectrum> spectrum = repeat_filter(setup, planned);
 
   const std::int64_t window = layout.window(1);
   RepeatPass pass{t,
@@ -396,11 +418,7 @@ std::string measure_repeats(const TimingSetup& t, const MeasurementSetup& setup,
       !e.empty()) {
     return e;
   }
-  for (std::size_t c = 0; c < m.channels.size(); ++c) {
-    ChannelResult& r = m.channels[c];
-    r.recorded = pass.recorded[c].recorded;
-    r.before = pass.recorded[c].before, r.before_at = pass.recorded[c].before_at;
-  }
+  keep_recorded(pass, m);
   result.averaged_noise = std::sqrt(relative_power(averaged_powers, typical));
   return "";
 }

@@ -97,6 +97,18 @@ std::string text(const char* format, ...) {
   return buffer;
 }
 
+// The truncation point, within (onset, n]: where the decay's line crosses the noise; and the
+// line's energy continued past it: the sum over j > cross of e(cross) e^(-k (j - cross)).
+void continue_line(const Line& line, double cross, std::int64_t onset, std::int64_t n,
+                   NoiseFit& f) {
+  f.cross = std::clamp(static_cast<std::int64_t>(cross), onset + 1, n);
+  const double k = -line.b * std::log(10.0) / 10;
+  const double at_cross = std::pow(10.0, (line.a + line.b * static_cast<double>(f.cross)) / 10);
+  f.decay_per_sample = k;
+  f.compensation = at_cross * std::exp(-k) / -std::expm1(-k);
+  if (!std::isfinite(f.compensation)) f.compensation = 0;
+}
+
 }  // namespace
 
 double rounded(double x, int decimals) {
@@ -184,14 +196,7 @@ NoiseFit lundeby(const double* sq, std::int64_t n, std::int64_t onset, double ra
   f.decay = true;
   f.slope = line.b;
   f.range_db = std::max(0.0, *std::max_element(level.begin(), level.end()) - db(f.noise));
-  f.cross = std::clamp(static_cast<std::int64_t>(cross), onset + 1, n);
-  // The line's energy continued past the crossing: sum over j > cross of
-  // e(cross) e^(-k (j - cross)).
-  const double k = -line.b * std::log(10.0) / 10;
-  const double at_cross = std::pow(10.0, (line.a + line.b * static_cast<double>(f.cross)) / 10);
-  f.decay_per_sample = k;
-  f.compensation = at_cross * std::exp(-k) / -std::expm1(-k);
-  if (!std::isfinite(f.compensation)) f.compensation = 0;
+  continue_line(line, cross, onset, n, f);
   return f;
 }
 
@@ -293,12 +298,11 @@ struct Stretch {
   Sums sums;
 };
 
-// The decay times the range allows: least squares on the curve in dB, in one
-// pass down the curve, each level computed once.
-void decay_times(const EnergyCurve& curve, std::int64_t onset, double rate, double range_db,
-                 const char* range_name, BandParameters& p) {
+// The stretches of the curve the ranges the decay allows cover, with their sums: least squares
+// on the curve in dB, in one pass down the curve, each level computed once.
+void fit_stretches(const EnergyCurve& curve, std::int64_t onset, double rate, double range_db,
+                   Stretch (&stretches)[3]) {
   const double at_onset = curve(onset);
-  Stretch stretches[3];
   double deepest = 0;
   for (const Range& g : kRanges) {
     if (range_db >= g.needed) deepest = std::min(deepest, g.lower);
@@ -319,52 +323,66 @@ void decay_times(const EnergyCurve& curve, std::int64_t onset, double rate, doub
     }
     if (level < deepest) break;
   }
+}
+
+// The decay time of one range from the line through its stretch s, with its correlation and
+// (for a figure) its fit; or the note that says why there is none.
+void range_time(const Range& range, const Stretch& s, std::int64_t onset, double rate,
+                double range_db, const char* range_name, BandParameters& p) {
+  if (range_db < range.needed) {
+    p.notes.push_back(
+        text("%s %.1f dB < %.0f dB needed for %s", range_name, range_db, range.needed, range.name));
+    return;
+  }
+  if (!s.ended) {
+    p.notes.push_back(text("%s: the decay does not reach %.0f dB", range.name, range.lower));
+    return;
+  }
+  const Line l = s.sums.line();
+  if (!l.ok || !(l.b < 0)) {
+    p.notes.push_back(text("%s: no decay to fit", range.name));
+    return;
+  }
+  // A line that falls much less than the curve over its stretch says nothing
+  // of the decay (a direct sound, then silence, then a late decay).
+  const double t0 = static_cast<double>(s.from - onset) / rate;
+  const double t1 = static_cast<double>(s.to - onset) / rate;
+  const double fall = -l.b * (t1 - t0), span = range.upper - range.lower;
+  if (fall < span / 2) {
+    p.notes.push_back(
+        text("%s not given: the decay curve is no line from %.0f to %.0f dB (its fit "
+             "falls %.1f dB)",
+             range.name, range.upper, range.lower, fall));
+    return;
+  }
+  const double seconds = rounded(-60 / l.b, kTimeDecimals);
+  const double r = rounded(l.r, kCorrelationDecimals);
+  if (!(seconds > 0) || !std::isfinite(seconds)) {
+    p.notes.push_back(text("%s: no decay to fit", range.name));
+    return;
+  }
+  p.*range.value = seconds;
+  p.*range.r = r;
+  if (r > -0.95) {
+    p.notes.push_back(text("%s correlation %.4f is weaker than -0.95", range.name, r));
+  }
+  if (range.fit != nullptr) {
+    p.*range.fit = DecayFit{-60 / l.b, l.r, t0, t1, l.a + l.b * t0, l.a + l.b * t1};
+  }
+}
+
+// The decay times the range allows, and the curvature of T30 against T20.
+void decay_times(const EnergyCurve& curve, std::int64_t onset, double rate, double range_db,
+                 const char* range_name, BandParameters& p) {
+  Stretch stretches[3];
+  fit_stretches(curve, onset, rate, range_db, stretches);
   for (int g = 0; g < 3; ++g) {
-    const Range& range = kRanges[g];
-    const Stretch& s = stretches[g];
-    if (range_db < range.needed) {
-      p.notes.push_back(text("%s %.1f dB < %.0f dB needed for %s", range_name, range_db,
-                             range.needed, range.name));
-      continue;
-    }
-    if (!s.ended) {
-      p.notes.push_back(text("%s: the decay does not reach %.0f dB", range.name, range.lower));
-      continue;
-    }
-    const Line l = s.sums.line();
-    if (!l.ok || !(l.b < 0)) {
-      p.notes.push_back(text("%s: no decay to fit", range.name));
-      continue;
-    }
-    // A line that falls much less than the curve over its stretch says nothing
-    // of the decay (a direct sound, then silence, then a late decay).
-    const double t0 = static_cast<double>(s.from - onset) / rate;
-    const double t1 = static_cast<double>(s.to - onset) / rate;
-    const double fall = -l.b * (t1 - t0), span = range.upper - range.lower;
-    if (fall < span / 2) {
-      p.notes.push_back(text("%s not given: the decay curve is no line from %.0f to %.0f dB (its fit "
-                             "falls %.1f dB)",
-                             range.name, range.upper, range.lower, fall));
-      continue;
-    }
-    const double seconds = rounded(-60 / l.b, kTimeDecimals);
-    const double r = rounded(l.r, kCorrelationDecimals);
-    if (!(seconds > 0) || !std::isfinite(seconds)) {
-      p.notes.push_back(text("%s: no decay to fit", range.name));
-      continue;
-    }
-    p.*range.value = seconds;
-    p.*range.r = r;
-    if (r > -0.95) {
-      p.notes.push_back(text("%s correlation %.4f is weaker than -0.95", range.name, r));
-    }
-    if (range.fit != nullptr) {
-      p.*range.fit = DecayFit{-60 / l.b, l.r, t0, t1, l.a + l.b * t0, l.a + l.b * t1};
-    }
+    range_time(kRanges[g], stretches[g], onset, rate, range_db, range_name, p);
   }
   if (p.t20 && p.t30) {
     p.curvature = rounded(100 * (*p.t30 / *p.t20 - 1), kPercentDecimals);
-    if (*p.curvature > 10) p.notes.push_back(text("curvature %.1f %% is above 10 %%", *p.curvature));
+    if (*p.curvature > 10)
+      p.notes.push_back(text("curvature %.1f %% is above 10 %%", *p.curvature));
   }
 }
 

@@ -190,13 +190,80 @@ void analyse_group(const BandWork& w, std::size_t first, std::vector<double>* y,
   }
 }
 
-}  // namespace
-
-ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
-                                const std::vector<double>& x) {
-  ChannelBuffers buffers;
-  return analyse_channel(setup, plan, x, buffers);
+// The channel's bands, labelled, and the broadband after them.
+void label_bands(const BandPlan& plan, ChannelAnalysis& a) {
+  a.bands.resize(plan.bands.size() + 1);
+  for (std::size_t b = 0; b < plan.bands.size(); ++b) {
+    a.bands[b].label = plan.bands[b].label;
+    a.bands[b].centre = plan.bands[b].centre;
+  }
+  a.bands.back().label = "broadband";
 }
+
+// Whether the response x[0..n) (before size - n samples of digital silence) has no decay to
+// measure: it ends too soon after its peak, in digital silence, or has no onset. If so, every
+// band's notes say why.
+bool without_decay(const RoomSetup& setup, const Onset& onset, std::int64_t n, std::size_t size,
+                   ChannelAnalysis& a) {
+  const std::int64_t after = n - 1 - onset.peak;
+  if (n < static_cast<std::int64_t>(size) &&
+      static_cast<double>(after) < kMinDecayMs / 1000 * setup.rate) {
+    a.onset_found = false;
+    a.ends_ms = 1000 * static_cast<double>(after) / setup.rate;
+    char note[128];
+    std::snprintf(note, sizeof note,
+                  "the response ends %.1f ms after its peak, in digital silence: no decay to measure",
+                  *a.ends_ms);
+    for (BandResult& b : a.bands) b.parameters.notes.emplace_back(note);
+    return true;
+  }
+  if (!a.onset_found) {
+    char note[96];
+    std::snprintf(note, sizeof note, "peak only %.1f dB above the noise: no onset",
+                  std::floor(onset.peak_to_noise_db * 10) / 10);
+    for (BandResult& b : a.bands) b.parameters.notes.emplace_back(note);
+    a.speech.notes.emplace_back("no onset: no STI");
+    return true;
+  }
+  return false;
+}
+
+// The response x[0..n) after zeros enough for the longest ringing before the onset, in padded:
+// the time-reversed filters ring into them, ahead of the response's first sample, so that a
+// file trimmed at its direct sound keeps the band energy of that sound, as the same file after
+// any silence does. Returns the zeros' count.
+std::int64_t pad_response(const BandPlan& plan, const std::vector<double>& x, std::int64_t n,
+                          const Onset& onset, const CancelFlag* cancel,
+                          std::vector<double>& padded) {
+  std::int64_t longest = 0;
+  for (const BandTiming& t : plan.timing) longest = std::max(longest, t.early);
+  const std::int64_t pad = std::max<std::int64_t>(0, longest - onset.sample);
+  grow(padded, static_cast<std::size_t>(pad + n), cancel);
+  std::fill(padded.begin(), padded.begin() + pad, 0.0);
+  std::copy(x.begin(), x.begin() + n, padded.begin() + pad);
+  return pad;
+}
+
+// Each worker takes the next four bands (the broadband last, alone), filters them into its own
+// buffers over what they need of the pad, and analyses them.
+void analyse_bands(const BandWork& work, ChannelBuffers& buffers, ChannelAnalysis& a) {
+  const std::size_t filtered = work.plan.bands.size();
+  const std::size_t groups = (filtered + 3) / 4 + 1;
+  const int workers = std::max(1, std::min(work.setup.threads, static_cast<int>(groups)));
+  buffers.bands.resize(std::max(buffers.bands.size(), 4 * static_cast<std::size_t>(workers)));
+  buffers.curve.resize(std::max(buffers.curve.size(), static_cast<std::size_t>(workers)));
+  std::atomic<std::size_t> next{0};
+  run_parallel(workers, [&](int w) {
+    const auto worker = static_cast<std::size_t>(w);
+    for (std::size_t g; (g = next++) < groups;) {
+      throw_if_cancelled(work.setup.cancel);
+      const std::size_t first = g + 1 < groups ? 4 * g : filtered;
+      analyse_group(work, first, &buffers.bands[4 * worker], buffers.curve[worker], a.bands);
+    }
+  });
+}
+
+}  // namespace
 
 ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
                                 const std::vector<double>& x, ChannelBuffers& buffers) {
@@ -208,67 +275,20 @@ ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
   a.peak_to_noise_db = onset.peak_to_noise_db;
   a.onset = static_cast<double>(onset.sample) / setup.rate;
   a.onset_found = onset.peak_to_noise_db >= kMinPeakToNoiseDb;
-  const std::size_t count = plan.bands.size() + 1;
-  a.bands.resize(count);
-  for (std::size_t b = 0; b < plan.bands.size(); ++b) {
-    a.bands[b].label = plan.bands[b].label;
-    a.bands[b].centre = plan.bands[b].centre;
-  }
-  a.bands.back().label = "broadband";
-  const std::int64_t after = n - 1 - onset.peak;
-  if (n < static_cast<std::int64_t>(x.size()) &&
-      static_cast<double>(after) < kMinDecayMs / 1000 * setup.rate) {
-    a.onset_found = false;
-    a.ends_ms = 1000 * static_cast<double>(after) / setup.rate;
-    char note[128];
-    std::snprintf(note, sizeof note,
-                  "the response ends %.1f ms after its peak, in digital silence: no decay to measure",
-                  *a.ends_ms);
-    for (BandResult& b : a.bands) b.parameters.notes.emplace_back(note);
-    return a;
-  }
-  if (!a.onset_found) {
-    char note[96];
-    std::snprintf(note, sizeof note, "peak only %.1f dB above the noise: no onset",
-                  std::floor(onset.peak_to_noise_db * 10) / 10);
-    for (BandResult& b : a.bands) b.parameters.notes.emplace_back(note);
-    a.speech.notes.emplace_back("no onset: no STI");
-    return a;
-  }
-
-  // The response after zeros enough for the longest ringing before the onset:
-  // the time-reversed filters ring into them, ahead of the response's first
-  // sample, so that a file trimmed at its direct sound keeps the band energy of
-  // that sound, as the same file after any silence does.
-  std::int64_t longest = 0;
-  for (const BandTiming& t : plan.timing) longest = std::max(longest, t.early);
-  const std::int64_t pad = std::max<std::int64_t>(0, longest - onset.sample);
-  std::vector<double>& padded = buffers.padded;
-  grow(padded, static_cast<std::size_t>(pad + n), setup.cancel);
-  std::fill(padded.begin(), padded.begin() + pad, 0.0);
-  std::copy(x.begin(), x.begin() + n, padded.begin() + pad);
+  label_bands(plan, a);
+  if (without_decay(setup, onset, n, x.size(), a)) return a;
+  const std::int64_t pad = pad_response(plan, x, n, onset, setup.cancel, buffers.padded);
   const std::int64_t start = pad + onset.sample;  // the onset in padded
-
-  // Each worker takes the next four bands (the broadband last, alone), filters
-  // them into its own buffers over what they need of the pad, and analyses them.
-  const std::size_t filtered = plan.bands.size();
-  const std::size_t groups = (filtered + 3) / 4 + 1;
-  const int workers = std::max(1, std::min(setup.threads, static_cast<int>(groups)));
-  buffers.bands.resize(std::max(buffers.bands.size(), 4 * static_cast<std::size_t>(workers)));
-  buffers.curve.resize(std::max(buffers.curve.size(), static_cast<std::size_t>(workers)));
-  const BandWork work{setup, plan, padded.data(), pad + n, start};
-  std::atomic<std::size_t> next{0};
-  run_parallel(workers, [&](int w) {
-    const auto worker = static_cast<std::size_t>(w);
-    for (std::size_t g; (g = next++) < groups;) {
-      throw_if_cancelled(setup.cancel);
-      const std::size_t first = g + 1 < groups ? 4 * g : filtered;
-      analyse_group(work, first, &buffers.bands[4 * worker], buffers.curve[worker], a.bands);
-    }
-  });
+  analyse_bands(BandWork{setup, plan, buffers.padded.data(), pad + n, start}, buffers, a);
   a.single = single_numbers(a.bands, setup.third);
   a.speech = channel_sti(a.bands, setup.levels);
   return a;
+}
+
+ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
+                                const std::vector<double>& x) {
+  ChannelBuffers buffers;
+  return analyse_channel(setup, plan, x, buffers);
 }
 
 namespace {

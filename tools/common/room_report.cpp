@@ -416,6 +416,60 @@ std::string csv_average_rows(const SpatialAverage& average) {
   return rows;
 }
 
+namespace {
+
+// Channel c (from 0) of a file's JSON: its bands, single-number values and STI.
+Json channel_json(const ChannelAnalysis& channel, std::size_t c) {
+  Json ch;
+  ch["channel"] = c + 1;
+  ch["onset_s"] = channel.onset_found ? Json(rounded(channel.onset, 6)) : Json(nullptr);
+  ch["bands"] = Json::array();
+  for (const BandResult& b : channel.bands) {
+    Json band;
+    band["band"] = b.label;
+    band["centre_hz"] = b.centre > 0 ? Json(rounded(b.centre, 2)) : Json(nullptr);
+    for (const Field& f : kFields) band[f.key] = number(b.parameters.*f.value, f.decimals);
+    band["notes"] = b.parameters.notes;
+    ch["bands"].push_back(std::move(band));
+  }
+  Json single = Json::object();
+  for (const Single& s : kSingles) single[s.key] = number(channel.single.*s.value, s.decimals);
+  ch["single"] = std::move(single);
+  const SpeechTransmission& t = channel.speech;
+  ch["sti"] = number(t.sti, kStiDecimals);
+  ch["sti_bands"] = Json::array();
+  for (const auto& m : t.mti) ch["sti_bands"].push_back(number(t.sti ? m : std::nullopt, kStiDecimals));
+  ch["sti_rating"] = t.sti ? Json(t.rating) : Json(nullptr);
+  ch["sti_notes"] = t.notes;
+  return ch;
+}
+
+// A file's JSON "measurement": the measurement its response file carries.
+Json measurement_json(const MeasuredResponse& m) {
+  const SweepParams& p = m.sweep;
+  Json channels = Json::array();
+  for (std::size_t c = 0; c < m.channels.size(); ++c) {
+    const MeasuredResponse::Channel& ch = m.channels[c];
+    const auto ms = [&p](const std::optional<double>& samples) {
+      return samples ? Json(1000 * *samples / p.rate) : Json(nullptr);
+    };
+    channels.push_back({{"channel", c + 1},
+                        {"latency_ms", ms(ch.latency_samples)},
+                        {"gain_db", ch.gain_db ? Json(*ch.gain_db) : Json(nullptr)},
+                        {"polarity", ch.polarity ? Json(*ch.polarity) : Json(nullptr)}});
+  }
+  return {{"program", m.program},
+          {"sweep", {{"rate_hz", p.rate}, {"amplitude", p.amplitude}, {"hzstart_hz", p.hzstart},
+                     {"hzend_hz", p.hzend}, {"duration_s", p.duration}, {"silence_s", p.silence},
+                     {"leadin", p.leadin}, {"leadout", p.leadout}}},
+          {"zero_instant_s", static_cast<double>(m.zero_sample) / p.rate},
+          {"pre_s", m.pre_s},
+          {"length_s", m.length_s},
+          {"channels", channels}};
+}
+
+}  // namespace
+
 Json file_json(const FileResult& result, const MeasuredResponse* measured) {
   Json file;
   file["file"] = result.file;
@@ -427,54 +481,10 @@ Json file_json(const FileResult& result, const MeasuredResponse* measured) {
   }
   file["channels"] = Json::array();
   for (std::size_t c = 0; c < result.channels.size(); ++c) {
-    const ChannelAnalysis& channel = result.channels[c];
-    Json ch;
-    ch["channel"] = c + 1;
-    ch["onset_s"] = channel.onset_found ? Json(rounded(channel.onset, 6)) : Json(nullptr);
-    ch["bands"] = Json::array();
-    for (const BandResult& b : channel.bands) {
-      Json band;
-      band["band"] = b.label;
-      band["centre_hz"] = b.centre > 0 ? Json(rounded(b.centre, 2)) : Json(nullptr);
-      for (const Field& f : kFields) band[f.key] = number(b.parameters.*f.value, f.decimals);
-      band["notes"] = b.parameters.notes;
-      ch["bands"].push_back(std::move(band));
-    }
-    Json single = Json::object();
-    for (const Single& s : kSingles) single[s.key] = number(channel.single.*s.value, s.decimals);
-    ch["single"] = std::move(single);
-    const SpeechTransmission& t = channel.speech;
-    ch["sti"] = number(t.sti, kStiDecimals);
-    ch["sti_bands"] = Json::array();
-    for (const auto& m : t.mti) ch["sti_bands"].push_back(number(t.sti ? m : std::nullopt, kStiDecimals));
-    ch["sti_rating"] = t.sti ? Json(t.rating) : Json(nullptr);
-    ch["sti_notes"] = t.notes;
-    file["channels"].push_back(std::move(ch));
+    file["channels"].push_back(channel_json(result.channels[c], c));
   }
   file["measurement"] = Json(nullptr);
-  if (const MeasuredResponse* m = measured) {
-    const SweepParams& p = m->sweep;
-    Json channels = Json::array();
-    for (std::size_t c = 0; c < m->channels.size(); ++c) {
-      const MeasuredResponse::Channel& ch = m->channels[c];
-      const auto ms = [&p](const std::optional<double>& samples) {
-        return samples ? Json(1000 * *samples / p.rate) : Json(nullptr);
-      };
-      channels.push_back({{"channel", c + 1},
-                          {"latency_ms", ms(ch.latency_samples)},
-                          {"gain_db", ch.gain_db ? Json(*ch.gain_db) : Json(nullptr)},
-                          {"polarity", ch.polarity ? Json(*ch.polarity) : Json(nullptr)}});
-    }
-    file["measurement"] = {
-        {"program", m->program},
-        {"sweep", {{"rate_hz", p.rate}, {"amplitude", p.amplitude}, {"hzstart_hz", p.hzstart},
-                   {"hzend_hz", p.hzend}, {"duration_s", p.duration}, {"silence_s", p.silence},
-                   {"leadin", p.leadin}, {"leadout", p.leadout}}},
-        {"zero_instant_s", static_cast<double>(m->zero_sample) / p.rate},
-        {"pre_s", m->pre_s},
-        {"length_s", m->length_s},
-        {"channels", channels}};
-  }
+  if (measured != nullptr) file["measurement"] = measurement_json(*measured);
   return file;
 }
 

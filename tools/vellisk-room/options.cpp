@@ -12,8 +12,66 @@
 
 namespace vellisk {
 
+namespace {
+
+enum { kCsv = 256, kJson, kPlot, kLevels, kAverage };
+
+// Why getopt refused the option given (its optopt): it needs a value, or is unknown.
+std::string refused_option(const std::string& given) {
+  const bool takes_value = optopt == kCsv || optopt == kJson || optopt == kPlot ||
+                           optopt == kLevels ||
+                           (optopt > 0 && optopt < 128 && std::strchr("brc", optopt));
+  if (takes_value) return "option " + given + " needs a value";
+  return "unknown option " + given + "; vellisk-room --help lists the options";
+}
+
+// Reads option c, with its value in optarg, into o: "" or why it is refused.
+std::string read_room_option(int c, char** argv, RoomOptions& o) {
+  switch (c) {
+    case 'b':
+      return read_room_bands(optarg, o.third);
+    case 'r': {
+      RoomSetup setup;
+      setup.rate = number_of(optarg);
+      if (const std::optional<Problem> p = check_room(setup)) {
+        return option_refusal("--rate", optarg, *p);
+      }
+      o.rate = setup.rate;
+      return "";
+    }
+    case 'c':
+      return read_setting(Setting::channels, optarg, o.channels);
+    case kCsv:
+      o.csv = optarg;
+      return o.csv.empty() ? "--csv must name a file; an empty name was given" : "";
+    case kJson:
+      o.json = optarg;
+      return o.json.empty() ? "--json must name a file; an empty name was given" : "";
+    case kPlot:
+      o.plot = optarg;
+      if (!ends_with_svg(o.plot))
+        return quoted("--plot", optarg) + " must name a file ending in .svg";
+      return "";
+    case kLevels:
+      o.levels = optarg;
+      return o.levels.empty() ? "--levels must name a file; an empty name was given" : "";
+    case kAverage:
+      o.average = true;
+      return "";
+    case 'h':
+      o.help = true;
+      return "";
+    case 'V':
+      o.version = true;
+      return "";
+    default:
+      return refused_option(argv[optind - 1]);
+  }
+}
+
+}  // namespace
+
 std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
-  enum { kCsv = 256, kJson, kPlot, kLevels, kAverage };
   static const option longs[] = {
       {"bands", required_argument, nullptr, 'b'},
       {"rate", required_argument, nullptr, 'r'},
@@ -30,58 +88,7 @@ std::string parse_room_options(int argc, char** argv, RoomOptions& o) {
   opterr = 0;
   optind = 1;
   for (int c; (c = getopt_long(argc, argv, "b:r:c:hV", longs, nullptr)) != -1;) {
-    switch (c) {
-      case 'b':
-        if (std::string e = read_room_bands(optarg, o.third); !e.empty()) return e;
-        break;
-      case 'r': {
-        RoomSetup setup;
-        setup.rate = number_of(optarg);
-        if (const std::optional<Problem> p = check_room(setup)) {
-          return option_refusal("--rate", optarg, *p);
-        }
-        o.rate = setup.rate;
-        break;
-      }
-      case 'c':
-        if (std::string e = read_setting(Setting::channels, optarg, o.channels); !e.empty()) {
-          return e;
-        }
-        break;
-      case kCsv:
-        o.csv = optarg;
-        if (o.csv.empty()) return "--csv must name a file; an empty name was given";
-        break;
-      case kJson:
-        o.json = optarg;
-        if (o.json.empty()) return "--json must name a file; an empty name was given";
-        break;
-      case kPlot:
-        o.plot = optarg;
-        if (!ends_with_svg(o.plot))
-          return quoted("--plot", optarg) + " must name a file ending in .svg";
-        break;
-      case kLevels:
-        o.levels = optarg;
-        if (o.levels.empty()) return "--levels must name a file; an empty name was given";
-        break;
-      case kAverage:
-        o.average = true;
-        break;
-      case 'h':
-        o.help = true;
-        break;
-      case 'V':
-        o.version = true;
-        break;
-      default: {
-        const std::string given = argv[optind - 1];
-        const bool takes_value = optopt == kCsv || optopt == kJson || optopt == kPlot || optopt == kLevels ||
-                                 (optopt > 0 && optopt < 128 && std::strchr("brc", optopt));
-        if (takes_value) return "option " + given + " needs a value";
-        return "unknown option " + given + "; vellisk-room --help lists the options";
-      }
-    }
+    if (std::string e = read_room_option(c, argv, o); !e.empty()) return e;
   }
   for (int i = optind; i < argc; ++i) o.files.push_back(argv[i]);
   return "";

@@ -229,6 +229,22 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
   return "";
 }
 
+// Analyses the irfiles in turn, each streamed into the CSV and the JSON once analysed; written
+// counts the files the JSON holds.
+std::string analyse_files(const RoomOptions& o, IrFiles& inputs, int threads, RunState& run,
+                          StreamedOutput& csv, StreamedOutput& json, std::size_t& written) {
+  for (std::size_t i = 0; i < inputs.files().size() && !quiet_end(o); ++i) {
+    FileResult result;
+    if (std::string e = analyse_file(o, inputs, i, threads, run, result); !e.empty()) return e;
+    csv.write(csv_rows(result, o.third));
+    if (json.is_open()) {
+      const std::optional<MeasuredResponse>& measured = inputs.files()[i].measured;
+      json.write(json_file_text(result, measured ? &*measured : nullptr, written++ == 0));
+    }
+  }
+  return "";
+}
+
 // The CSV and JSON files asked for, created among the run's outputs.
 std::string open_reports(const RoomOptions& o, OutputSet& files, StreamedOutput& csv,
                          StreamedOutput& json) {
@@ -302,17 +318,8 @@ int run_room(int argc, char** argv) {
   if (o.average) run.average = &average;
   if (!o.plot.empty()) run.figure = &figure;
   std::size_t written = 0;
-  for (std::size_t i = 0; i < inputs.files().size() && !quiet_end(o); ++i) {
-    FileResult result;
-    if (const std::string e = analyse_file(o, inputs, i, threads, run, result); !e.empty()) {
-      return fail(e);
-    }
-    csv.write(csv_rows(result, o.third));
-    if (json.is_open()) {
-      const std::optional<MeasuredResponse>& measured = inputs.files()[i].measured;
-      json.write(json_file_text(result, measured ? &*measured : nullptr, written++ == 0));
-    }
-  }
+  if (const std::string e = analyse_files(o, inputs, threads, run, csv, json, written); !e.empty())
+    return fail(e);
   if (o.average) {
     for (const std::string& l : average_table(average)) print_line(l.c_str());
     csv.write(csv_average_rows(average));
