@@ -39,7 +39,8 @@ library needs (the sanitizers', in a sanitized build): CXXFLAGS and LDFLAGS for 
 a g++ first on PATH that adds them.
 
 --update rewrites in place the shown output of every command whose printed lines differ from
-it, as compared, with what it prints now; the test never uses it. A new command's output is shown by putting a line
+it, as compared, with what it prints now (keeping a shown line that differs from a printed one
+only in what varies); the test never uses it. A new command's output is shown by putting a line
 `...` after it and running --update.
 """
 import argparse
@@ -71,6 +72,13 @@ class Command:
         """The lines as compared: those that may be printed or not left out, what varies masked."""
         kept = [line for line in lines if not any(p.search(line) for p in self.may_print)]
         return [mask(line, self.varies) for line in kept]
+
+    def shown_anew(self, printed):
+        """What --update shows: the printed lines but those that may be printed or not, where
+        a shown line differs from one only in what varies, the shown line."""
+        shown = {mask(line, self.varies): line for line in self.shown}
+        return [shown.get(mask(line, self.varies), line) for line in printed
+                if not any(p.search(line) for p in self.may_print)]
 
 
 def mask(line, patterns):
@@ -307,9 +315,7 @@ def run_page(path, args):
                 break
             shown, got = command.compared(command.shown), command.compared(printed)
             if command.shown and got != shown:
-                kept = [line for line in printed
-                        if not any(p.search(line) for p in command.may_print)]
-                updates[command.shown_from] = (len(command.shown), kept)
+                updates[command.shown_from] = (len(command.shown), command.shown_anew(printed))
                 failures.append(f"{where}\nprinted other lines than the page shows"
                                 + (" (… masks what varies)" if command.varies else "") + ":\n"
                                 + "\n".join(diff(shown, got)))
