@@ -13,10 +13,22 @@ instead of run (a Python example, a levels file). A block after `<!-- test: jack
 a JACK server: ctest gives such a page the jack lock, and the page starts its own server,
 under a name of the test's (JACK_DEFAULT_SERVER), which the shell stops at the end.
 
+Output that varies from run to run is compared through patterns the page gives before the
+block, each a Python regular expression over one line of output:
+  <!-- varies: REGEX -->     what REGEX's groups match (all of its match, without groups) varies:
+                             it is masked in the shown and the printed lines alike; it must
+                             match in at least one shown line of the block
+  <!-- may print: REGEX -->  a line where REGEX matches may be printed or not, anywhere: such
+                             lines are left out of the comparison, and of the page by --update
+Several marks may stand before one block, one a line.
+
 Every relative link must name a file that exists, and its anchor a heading of that page.
 
 Commands are only shown where they are tested: a ```sh, ```bash or ```shell block, or a
-```python block that is not a file, is refused.
+```python block that is not a file, is refused. Indented blocks are not run here: they hold
+the programs' synopses, a CMake fragment, and build lines that tests of their own run as
+shown (the README's release build and the C++ page's shared library in build_commands_test.sh,
+the README's test command by CI, checked by Doc.CiRunsTheReadmeTestCommand).
 
   doc_commands.py [--update] --bin DIR [--python-dir DIR] [--pythonpath DIR]
                   [--build DIR] [--source DIR] [--cxxflags FLAGS] PAGE...
@@ -26,8 +38,9 @@ folder, examples/ the source's. --cxxflags are flags every compile and link agai
 library needs (the sanitizers', in a sanitized build): CXXFLAGS and LDFLAGS for CMake, and
 a g++ first on PATH that adds them.
 
---update rewrites the shown output of every command that shows output with what it prints
-now, in place; the test never uses it. A new command's output is shown by putting a line
+--update rewrites in place the shown output of every command whose printed lines differ from
+it, as compared, with what it prints now (keeping a shown line that differs from a printed one
+only in what varies); the test never uses it. A new command's output is shown by putting a line
 `...` after it and running --update.
 """
 import argparse
@@ -41,7 +54,7 @@ import sys
 import tempfile
 
 FENCE = re.compile(r"^```(\S*)\s*$")
-MARK = re.compile(r"^<!-- (file|test): (\S+) -->\s*$")
+MARK = re.compile(r"^<!-- (file|test|varies|may print): (.+?) -->\s*$")
 UNTESTED = {"sh", "bash", "shell", "python"}
 TIMEOUT = 300  # seconds a command may take before its page fails
 
@@ -52,24 +65,77 @@ class Command:
         self.line = line            # its line number in the page, from 1
         self.shown_from = shown_from  # index of its first shown output line in the page
         self.shown = shown          # the lines shown after it
+        self.varies = []            # patterns of what varies within a line (its block's marks)
+        self.may_print = []         # patterns of lines that may be printed or not
+
+    def compared(self, lines):
+        """The lines as compared: those that may be printed or not left out, what varies masked."""
+        kept = [line for line in lines if not any(p.search(line) for p in self.may_print)]
+        return [mask(line, self.varies) for line in kept]
+
+    def shown_anew(self, printed):
+        """What --update shows: the printed lines but those that may be printed or not, where
+        a shown line differs from one only in what varies, the shown line."""
+        shown = {mask(line, self.varies): line for line in self.shown}
+        return [shown.get(mask(line, self.varies), line) for line in printed
+                if not any(p.search(line) for p in self.may_print)]
+
+
+def mask(line, patterns):
+    def masked(m):
+        if not m.re.groups:
+            return "…"
+        text, at = "", m.start()
+        for g in range(1, m.re.groups + 1):
+            if m.start(g) >= 0:
+                text += line[at:m.start(g)] + "…"
+                at = m.end(g)
+        return text + line[at:m.end()]
+    for pattern in patterns:
+        line = pattern.sub(masked, line)
+    return line
+
+
+def marked(path, line, kind, value):
+    """A mark's value checked: a file name, a test's name, or a compiled pattern."""
+    if kind in ("file", "test") and re.search(r"\s", value):
+        sys.exit(f"{path}:{line}: a {kind} mark names one word")
+    if kind == "test" and value != "jack":
+        sys.exit(f"{path}:{line}: no test is named {value} (only jack is)")
+    if kind in ("varies", "may print"):
+        try:
+            return re.compile(value)
+        except re.error as e:
+            sys.exit(f"{path}:{line}: the pattern {value} is not a regular expression: {e}")
+    return value
+
+
+def apply_marks(path, line, marks, found):
+    """The block's marks of what varies given to its commands."""
+    varies = [v for k, v in marks if k == "varies"]
+    placeholder = any(c.shown == ["..."] for c in found)  # output --update is to show
+    for pattern in [] if placeholder else varies:
+        if not any(pattern.search(shown) for c in found for shown in c.shown):
+            sys.exit(f"{path}:{line}: the pattern {pattern.pattern} matches no line the block shows")
+    for c in found:
+        c.varies = varies
+        c.may_print = [v for k, v in marks if k == "may print"]
 
 
 def parse(path):
     """The page's steps, in order: ("file", name, text) and ("run", Command)."""
     lines = open(path, encoding="utf-8").read().split("\n")
-    steps, mark, i = [], None, 0
+    steps, marks, i = [], [], 0
     while i < len(lines):
         m = MARK.match(lines[i])
         if m:
-            mark = (m.group(1), m.group(2))
-            if mark == ("test", mark[1]) and mark[1] != "jack":
-                sys.exit(f"{path}:{i + 1}: no test is named {mark[1]} (only jack is)")
+            marks.append((m.group(1), marked(path, i + 1, m.group(1), m.group(2))))
             i += 1
             continue
         fence = FENCE.match(lines[i])
         if not fence:
             if lines[i].strip():
-                mark = None
+                marks = []
             i += 1
             continue
         lang, start = fence.group(1), i + 1
@@ -79,14 +145,17 @@ def parse(path):
         if end == len(lines):
             sys.exit(f"{path}:{i + 1}: the block is never closed")
         body = lines[start:end]
-        if mark and mark[0] == "file":
-            steps.append(("file", mark[1], "\n".join(body) + "\n"))
+        file = [v for k, v in marks if k == "file"]
+        if file:
+            steps.append(("file", file[0], "\n".join(body) + "\n"))
         elif lang == "console":
-            steps.extend(("run", c) for c in commands(path, body, start))
+            found = commands(path, body, start)
+            apply_marks(path, i + 1, marks, found)
+            steps.extend(("run", c) for c in found)
         elif lang in UNTESTED:
             sys.exit(f"{path}:{i + 1}: a ```{lang} block is never run: make it a console block "
                      "or a file")
-        mark, i = None, end + 1
+        marks, i = [], end + 1
     return lines, steps
 
 
@@ -244,10 +313,12 @@ def run_page(path, args):
             if status != 0:
                 failures.append(f"{where}\nended with status {status}:\n{output}")
                 break
-            if command.shown and printed != command.shown:
-                updates[command.shown_from] = (len(command.shown), printed)
-                failures.append(f"{where}\nprinted other lines than the page shows:\n"
-                                + "\n".join(diff(command.shown, printed)))
+            shown, got = command.compared(command.shown), command.compared(printed)
+            if command.shown and got != shown:
+                updates[command.shown_from] = (len(command.shown), command.shown_anew(printed))
+                failures.append(f"{where}\nprinted other lines than the page shows"
+                                + (" (… masks what varies)" if command.varies else "") + ":\n"
+                                + "\n".join(diff(shown, got)))
     finally:
         if shell:
             shell.close()
