@@ -78,8 +78,8 @@ def test_impulse_response_is_each_channels_delay_gain_and_harmonic(keywords):
     """The recording's channels are the sweep s = A sin(phi), A = 0.5, times g = 0.4, 2e-4 and
     2.4, 37 samples late, plus 0.25 g s(t - 40)^2, whose second harmonic is g A^2 / 8: in the
     band (to 1.9 kHz, where that harmonic stays below Nyquist) the response is
-    g e^(-i w 37 / 8000) from the zero instant, the second harmonic's level over A's g / 16,
-    and a third harmonic nil. A drift of 12 ppm corrected in a recording without one moves it by
+    g e^(-i w 37 / 8000) from the zero instant, the second harmonic's level (over the sweep's
+    A) g / 16, and a third harmonic nil. A drift of 12 ppm corrected in a recording without one moves it by
     at most 12 ppm of its 36000 frames. The report and warnings give the gains, the peaks
     and the samples at full scale."""
     y = recording()
