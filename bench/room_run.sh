@@ -3,7 +3,8 @@
 # sosfilt on the time-reversed response, cumulative sums) on a third-octave analysis of an
 # 8-channel, 6 s response at 48 kHz, prices --average (the eight channels as positions of one
 # room), and weighs vellisk-room's peak memory for one file and for ten. Each round runs
-# everything once, close together; medians over rounds are reported. (The STI is part of every
+# everything once, close together; medians over rounds are reported: wall and processor time
+# (user and system, every thread's), the system's share of it, minor page faults and peak memory. (The STI is part of every
 # run; its price against a run without it is in doc/guide/performance.md, by instruction counts.)
 source "$(dirname "$0")/common.sh"
 needs vellisk-room "libfftw3-dev, libsndfile1-dev, libplplot-dev and nlohmann-json3-dev"
@@ -30,21 +31,35 @@ for i in $(seq 1 10); do cp eight.f32 "copy$i.f32"; done
 
 
 for ((round = 0; round < rounds; round++)); do
-  echo "$(measure "$bin/vellisk-room" --bands third -r 48000 -c 8 eight.f32)" \
-    "$(measure "$python" "$here/bench/room_reference.py" --third eight.f32 48000 8)" \
-    "$(measure "$bin/vellisk-room" --bands third -r 48000 -c 8 copy*.f32)" \
-    "$(measure "$bin/vellisk-room" --average --bands third -r 48000 -c 8 eight.f32)"
+  echo "$(usage "$bin/vellisk-room" --bands third -r 48000 -c 8 eight.f32)" \
+    "$(usage "$python" "$here/bench/room_reference.py" --third eight.f32 48000 8)" \
+    "$(usage "$bin/vellisk-room" --bands third -r 48000 -c 8 copy*.f32)" \
+    "$(usage "$bin/vellisk-room" --average --bands third -r 48000 -c 8 eight.f32)"
 done >rounds
 
+# Columns a run: wall, user, system seconds, minor faults, peak KiB; the runs in the order above.
 awk -v rounds="$rounds" -f "$here/bench/median.awk" -f /dev/stdin rounds <<'AWK'
   { for (i = 1; i <= NF; i++) value[NR, i] = $i
-    value[NR, 9] = $3 / $1
-    value[NR, 10] = $7 / $1 }
+    for (r = 0; r < 4; r++) {
+      value[NR, 21 + r] = $(5 * r + 2) + $(5 * r + 3)                  # processor seconds
+      value[NR, 25 + r] = 100 * $(5 * r + 3) / value[NR, 21 + r]      # the system's share, %
+    }
+    value[NR, 29] = value[NR, 22] / value[NR, 21]  # the reference's processor time against it
+    value[NR, 30] = $6 / $1                          # and wall time
+    value[NR, 31] = value[NR, 24] / value[NR, 21]  # --average against the run without
+  }
+  function row(name, r) {
+    printf "  %-28s %6.3f s wall %6.3f s CPU (%5.1f %% system) %7d faults %6.1f MiB\n", name,
+      median(5 * r + 1), median(21 + r), median(25 + r), median(5 * r + 4), median(5 * r + 5) / 1024
+  }
   END {
-    printf "Third-octave analysis, 8 channels, 6 s at 48 kHz, medians of %d rounds: seconds, peak MiB\n", rounds
-    printf "  vellisk-room %6.3f s %6.1f MiB   numpy/scipy %6.3f s %6.1f MiB   %.1fx faster, %.2f of its memory\n",
-      median(1), median(2) / 1024, median(3), median(4) / 1024, median(9), median(2) / median(4)
-    printf "  ten such files in one run: %6.3f s, %6.1f MiB\n", median(5), median(6) / 1024
-    printf "  --average: %6.3f s, %6.1f MiB, %.2f x the run without\n", median(7), median(8) / 1024, median(10)
+    printf "Third-octave analysis, 8 channels, 6 s at 48 kHz, medians of %d rounds\n", rounds
+    row("vellisk-room", 0)
+    row("numpy/scipy", 1)
+    row("vellisk-room, ten such files", 2)
+    row("vellisk-room --average", 3)
+    printf "  vellisk-room takes 1/%.1f of the reference's processor time, 1/%.1f of its wall time, %.2f of its memory\n",
+      median(29), median(30), median(5) / median(10)
+    printf "  --average: %.2f x the processor time of the run without\n", median(31)
   }
 AWK

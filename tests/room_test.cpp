@@ -1231,6 +1231,39 @@ TEST(VelliskRoom, StreamsAndStrangeNamesAreReadAsTheyAre) {
   EXPECT_EQ(csv_faults(read_file(w / "out.csv")), "");
 }
 
+TEST(VelliskRoom, EachChannelOfAStreamReadsBackAsTheSameSamplesAlone) {
+  // Three channels over three blocks of the scratch file (the last one short), through a FIFO
+  // after a file of two channels: each channel's values are those of its samples as a file of
+  // its own.
+  TempDir dir;
+  const std::filesystem::path w = dir.work();
+  const std::vector<std::vector<double>> channels = {decaying_tone(1000, 0.3, 0.01, 0.85),
+                                                     decaying_tone(2000, 0.2, 0.03, 0.85, 1e-4, 3),
+                                                     decaying_noise(0.4, 0.02, 0.85, -60)};
+  write_wav(w / "two.wav", {channels[2], channels[0]});
+  write_wav(w / "source.wav", channels);
+  const std::string bytes = read_file(w / "source.wav");
+  std::filesystem::remove(w / "source.wav");
+  std::vector<std::string> args = {"--json", "out.json", "two.wav", "fifo"};
+  for (std::size_t c = 0; c < channels.size(); ++c) {
+    args.push_back("alone" + std::to_string(c) + ".wav");
+    write_wav(w / args.back(), {channels[c]});
+  }
+  ASSERT_EQ(mkfifo((w / "fifo").c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(w / "fifo", std::ios::binary) << bytes; });
+  const RunResult r = run_room(dir, args);
+  writer.join();
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto files = nlohmann::json::parse(read_file(w / "out.json"))["files"];
+  ASSERT_EQ(files.size(), 5u);
+  for (std::size_t c = 0; c < channels.size(); ++c) {
+    SCOPED_TRACE("channel " + std::to_string(c + 1));
+    EXPECT_EQ(files[1]["channels"][c]["bands"], files[2 + c]["channels"][0]["bands"]);
+  }
+  EXPECT_EQ(files[0]["channels"][0]["bands"], files[4]["channels"][0]["bands"]);
+  EXPECT_EQ(files[0]["channels"][1]["bands"], files[2]["channels"][0]["bands"]);
+}
+
 TEST(VelliskRoom, NoImpossibleValueFromTinyOrAbruptResponses) {
   // Eight samples; a spike over a floor; a decay that starts at its first
   // sample: none may give an infinite clarity, a negative centre time or a

@@ -249,11 +249,11 @@ namespace {
 class EnergyCurve {
  public:
   // energy is where the curve is kept, reused from band to band.
-  EnergyCurve(const double* sq, std::int64_t first, const NoiseFit& noise, std::vector<double>& energy)
+  EnergyCurve(const double* sq, std::int64_t first, const NoiseFit& noise, SampleBuffer& energy)
       : first_(first), last_(noise.cross), noise_(noise), energy_(energy) {
     energy_.resize(static_cast<std::size_t>(last_ - first_ + 1));
     double sum = noise.compensation;
-    energy_.back() = sum;
+    energy_[energy_.size() - 1] = sum;
     for (std::int64_t i = last_ - 1; i >= first_; --i) {
       sum += sq[i];
       energy_[static_cast<std::size_t>(i - first_)] = sum;
@@ -270,7 +270,7 @@ class EnergyCurve {
  private:
   std::int64_t first_, last_;
   const NoiseFit& noise_;
-  std::vector<double>& energy_;
+  SampleBuffer& energy_;
 };
 
 constexpr double kToDb = 10 / 2.302585092994046;  // 10 / ln 10
@@ -491,13 +491,13 @@ void tail_notes(const NoiseFit& noise, bool floor, double seconds, BandParameter
 
 BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
                                const BandTiming& timing, double rate, int curve_points) {
-  std::vector<double> scratch;
+  SampleBuffer scratch;
   return band_parameters(sq, n, onset, timing, rate, curve_points, scratch);
 }
 
 BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
                                const BandTiming& timing, double rate, int curve_points,
-                               std::vector<double>& scratch) {
+                               SampleBuffer& scratch) {
   BandParameters p;
   NoiseFit noise = lundeby(sq, n, onset, rate, timing.interval);
   p.range = rounded(noise.range_db, kLevelDecimals);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "room/samples.h"
 #include "room/sti.h"
 #include "vellisk/room.h"
 
@@ -96,6 +97,6 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
                                const BandTiming& timing, double rate, int curve_points);
 BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
                                const BandTiming& timing, double rate, int curve_points,
-                               std::vector<double>& scratch);
+                               SampleBuffer& scratch);
 
 }  // namespace vellisk

@@ -102,24 +102,12 @@ SpeechTransmission channel_sti(const std::vector<BandResult>& bands,
 
 namespace {
 
-// v at n values, grown a stretch at a time with a look at the cancel flag between stretches:
-// the first touch of hundreds of megabytes of new pages takes a good part of a second.
-void grow(std::vector<double>& v, std::size_t n, const CancelFlag* cancel) {
-  constexpr std::size_t kStretch = std::size_t{1} << 20;
-  if (v.capacity() < n) v.reserve(n);
-  while (v.size() + kStretch < n) {
-    throw_if_cancelled(cancel);
-    v.resize(v.size() + kStretch);
-  }
-  v.resize(n);
-}
-
 // Each band's parameters from its squared, time-reversed filtered response in
 // y[0..end); y[onset] is the onset. The last samples, where the filter started
 // from rest, are left out (but never half of what follows the onset).
 BandParameters analyse_band(double* y, std::int64_t end, std::int64_t onset, std::int64_t settle,
                             const BandTiming& timing, const RoomSetup& setup,
-                            std::vector<double>& scratch) {
+                            SampleBuffer& scratch) {
   for (std::int64_t i = 0; i < end; ++i) y[i] *= y[i];
   const std::int64_t n = std::max(end - settle, onset + (end - onset + 1) / 2);
   return band_parameters(y, n, onset, timing, setup.rate, setup.curve_points, scratch);
@@ -145,17 +133,14 @@ std::int64_t band_from(const BandWork& w, std::size_t k) {
 
 // Filters the bands from `first` (up to four; the broadband when first is past the last
 // band) into y[0..3], each from the earliest sample any of them needs, and analyses each.
-void analyse_group(const BandWork& w, std::size_t first, std::vector<double>* y,
-                   std::vector<double>& curve, std::vector<BandResult>& results) {
+void analyse_group(const BandWork& w, std::size_t first, SampleBuffer* y, SampleBuffer& curve,
+                   std::vector<BandResult>& results) {
   const std::size_t filtered = w.plan.bands.size();
   const std::size_t last = first < filtered ? std::min(first + 4, filtered) : first + 1;
   std::int64_t from = band_from(w, first);
   if (last - first > 2) from = std::min(from, band_from(w, first + 2));
   double* out[4];
-  for (std::size_t k = first; k < last; ++k) {
-    grow(y[k - first], static_cast<std::size_t>(w.total), w.setup.cancel);
-    out[k - first] = y[k - first].data() + from;
-  }
+  for (std::size_t k = first; k < last; ++k) out[k - first] = y[k - first].data() + from;
   const double* in = w.padded + from;
   const std::int64_t n = w.total - from;
   if (last - first == 4) {
@@ -228,20 +213,22 @@ bool without_decay(const RoomSetup& setup, const Onset& onset, std::int64_t n, s
   return false;
 }
 
-// The response x[0..n) after zeros enough for the longest ringing before the onset, in padded:
-// the time-reversed filters ring into them, ahead of the response's first sample, so that a
-// file trimmed at its direct sound keeps the band energy of that sound, as the same file after
-// any silence does. Returns the zeros' count.
-std::int64_t pad_response(const BandPlan& plan, const std::vector<double>& x, std::int64_t n,
-                          const Onset& onset, const CancelFlag* cancel,
-                          std::vector<double>& padded) {
+// The zeros the response is padded with before its first sample, enough for the longest
+// ringing: the time-reversed filters ring into them, ahead of the response's first sample, so
+// that a file trimmed at its direct sound keeps the band energy of that sound, as the same file
+// after any silence does.
+std::int64_t longest_ringing(const BandPlan& plan) {
   std::int64_t longest = 0;
   for (const BandTiming& t : plan.timing) longest = std::max(longest, t.early);
-  const std::int64_t pad = std::max<std::int64_t>(0, longest - onset.sample);
-  grow(padded, static_cast<std::size_t>(pad + n), cancel);
-  std::fill(padded.begin(), padded.begin() + pad, 0.0);
-  std::copy(x.begin(), x.begin() + n, padded.begin() + pad);
-  return pad;
+  return longest;
+}
+
+// Where a response of size samples goes in buffers.padded, which holds it after room for
+// longest_ringing's zeros.
+double* response_place(const BandPlan& plan, std::size_t size, ChannelBuffers& buffers) {
+  const auto lead = static_cast<std::size_t>(longest_ringing(plan));
+  buffers.padded.resize(lead + size);
+  return buffers.padded.data() + lead;
 }
 
 // Each worker takes the next four bands (the broadband last, alone), filters them into its own
@@ -252,6 +239,11 @@ void analyse_bands(const BandWork& work, ChannelBuffers& buffers, ChannelAnalysi
   const int workers = std::max(1, std::min(work.setup.threads, static_cast<int>(groups)));
   buffers.bands.resize(std::max(buffers.bands.size(), 4 * static_cast<std::size_t>(workers)));
   buffers.curve.resize(std::max(buffers.curve.size(), static_cast<std::size_t>(workers)));
+  // Each as long as the padded response, the longest a band's curve can be: no band then
+  // allocates (and the system maps) a curve anew.
+  const auto total = static_cast<std::size_t>(work.total);
+  for (SampleBuffer& b : buffers.bands) b.resize(total);
+  for (SampleBuffer& c : buffers.curve) c.resize(total);
   std::atomic<std::size_t> next{0};
   run_parallel(workers, [&](int w) {
     const auto worker = static_cast<std::size_t>(w);
@@ -265,24 +257,40 @@ void analyse_bands(const BandWork& work, ChannelBuffers& buffers, ChannelAnalysi
 
 }  // namespace
 
-ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
-                                const std::vector<double>& x, ChannelBuffers& buffers) {
+namespace {
+
+// Analyses the response of size samples that response_place has placed in buffers.padded.
+ChannelAnalysis analyse_placed(const RoomSetup& setup, const BandPlan& plan, std::size_t size,
+                               ChannelBuffers& buffers) {
   ChannelAnalysis a;
+  const std::int64_t lead = longest_ringing(plan);
+  const double* x = buffers.padded.data() + lead;
   // Digital silence at the end is padding, not the response's noise.
-  auto n = static_cast<std::int64_t>(x.size());
-  while (n > 1 && x[static_cast<std::size_t>(n - 1)] == 0) --n;
-  const Onset onset = find_onset(x.data(), n);
+  auto n = static_cast<std::int64_t>(size);
+  while (n > 1 && x[n - 1] == 0) --n;
+  const Onset onset = find_onset(x, n);
   a.peak_to_noise_db = onset.peak_to_noise_db;
   a.onset = static_cast<double>(onset.sample) / setup.rate;
   a.onset_found = onset.peak_to_noise_db >= kMinPeakToNoiseDb;
   label_bands(plan, a);
-  if (without_decay(setup, onset, n, x.size(), a)) return a;
-  const std::int64_t pad = pad_response(plan, x, n, onset, setup.cancel, buffers.padded);
+  if (without_decay(setup, onset, n, size, a)) return a;
+  // As many zeros before the response as the longest ringing reaches ahead of its onset.
+  const std::int64_t pad = std::max<std::int64_t>(0, lead - onset.sample);
+  double* padded = buffers.padded.data() + (lead - pad);
+  std::fill(padded, padded + pad, 0.0);
   const std::int64_t start = pad + onset.sample;  // the onset in padded
-  analyse_bands(BandWork{setup, plan, buffers.padded.data(), pad + n, start}, buffers, a);
+  analyse_bands(BandWork{setup, plan, padded, pad + n, start}, buffers, a);
   a.single = single_numbers(a.bands, setup.third);
   a.speech = channel_sti(a.bands, setup.levels);
   return a;
+}
+
+}  // namespace
+
+ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
+                                const std::vector<double>& x, ChannelBuffers& buffers) {
+  std::copy(x.begin(), x.end(), response_place(plan, x.size(), buffers));
+  return analyse_placed(setup, plan, x.size(), buffers);
 }
 
 ChannelAnalysis analyse_channel(const RoomSetup& setup, const BandPlan& plan,
@@ -311,7 +319,11 @@ std::optional<Problem> check_room(const RoomSetup& setup) {
 
 ChannelAnalysis analyse_room_channel(const RoomSetup& setup, const float* x, std::int64_t n) {
   const RoomSetup s = checked(setup);
-  return analyse_channel(s, plan_bands(s), std::vector<double>(x, x + n));
+  const BandPlan plan = plan_bands(s);
+  ChannelBuffers buffers;
+  const auto size = static_cast<std::size_t>(n);
+  std::copy(x, x + size, response_place(plan, size, buffers));
+  return analyse_placed(s, plan, size, buffers);
 }
 
 std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& source) {
@@ -319,7 +331,6 @@ std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& 
   const BandPlan plan = plan_bands(s);
   const std::int64_t frames = source.info().frames;
   std::vector<float> samples(static_cast<std::size_t>(frames));
-  std::vector<double> x(samples.size());
   std::vector<ChannelAnalysis> channels;
   ChannelBuffers buffers;
   for (int c = 0; c < source.info().channels; ++c) {
@@ -328,8 +339,8 @@ std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& 
     if (std::string e = source.read(0, frames, c, 1, out); !e.empty()) {
       throw Error(Problem{ProblemCode::unreadable, e});
     }
-    std::copy(samples.begin(), samples.end(), x.begin());
-    channels.push_back(analyse_channel(s, plan, x, buffers));
+    std::copy(samples.begin(), samples.end(), response_place(plan, samples.size(), buffers));
+    channels.push_back(analyse_placed(s, plan, samples.size(), buffers));
   }
   return channels;
 }
@@ -339,7 +350,6 @@ struct RoomAnalyser::Impl {
   bool third = false;  // the bands planned: of plan.rate, octaves or third-octaves
   BandPlan plan;
   ChannelBuffers buffers;
-  std::vector<double> x;  // the channel in double precision
 };
 
 RoomAnalyser::RoomAnalyser() : impl_(std::make_unique<Impl>()) {}
@@ -354,8 +364,9 @@ ChannelAnalysis RoomAnalyser::analyse(const RoomSetup& setup, const float* x, st
     k.third = s.third;
     k.planned = true;
   }
-  k.x.assign(x, x + n);
-  return analyse_channel(s, k.plan, k.x, k.buffers);
+  const auto size = static_cast<std::size_t>(n);
+  std::copy(x, x + size, response_place(k.plan, size, k.buffers));
+  return analyse_placed(s, k.plan, size, k.buffers);
 }
 
 std::vector<std::string> room_bands_left_out(const RoomSetup& setup) {

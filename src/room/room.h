@@ -9,6 +9,7 @@
 
 #include "room/bands.h"
 #include "room/decay.h"
+#include "room/samples.h"
 #include "room/sti.h"
 #include "vellisk/room.h"
 
@@ -27,12 +28,13 @@ struct BandPlan {
 BandPlan plan_bands(const RoomSetup& setup);
 
 // What the analysis of a channel works in, kept from one channel to the next so that a run
-// allocates (and the system maps) these buffers once, not for every channel: the padded
-// response, and each worker's four filtered bands and decay curve.
+// allocates (and the system maps) these buffers once, not for every channel: the response in
+// double precision after room for the zeros it is padded with, and each worker's four
+// filtered bands and decay curve.
 struct ChannelBuffers {
-  std::vector<double> padded;
-  std::vector<std::vector<double>> bands;  // four a worker
-  std::vector<std::vector<double>> curve;  // a worker's Schroeder curve
+  SampleBuffer padded;
+  std::vector<SampleBuffer> bands;  // four a worker
+  std::vector<SampleBuffer> curve;  // a worker's Schroeder curve
 };
 
 // Analyses x[0..n), in buffers of its own or in those given.

@@ -2,6 +2,7 @@
 #include "inputs.h"
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -30,6 +31,9 @@ std::string IrFiles::read(const RoomOptions& o) {
   if (scratch_ == nullptr) return std::string("Unable to create a scratch file: ") + std::strerror(errno);
   for (const char* name : o.files) {
     if (std::string e = read_one(o, name); !e.empty()) return e;
+  }
+  if (std::fflush(scratch_) != 0) {
+    return std::string("Unable to write the scratch file: ") + std::strerror(errno);
   }
   return "";
 }
@@ -67,15 +71,22 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
            " Hz; the rates taken are 1000 to 10000000";
   }
   // Block by block to the end, however many frames the header announced.
-  std::vector<float> block(static_cast<std::size_t>(kBlockFrames * f.channels));
+  const auto width = static_cast<std::size_t>(f.channels);
+  block_.resize(static_cast<std::size_t>(kBlockFrames) * width);
+  planar_.resize(block_.size());
   for (std::int64_t got = 1; got > 0;) {
-    if (std::string e = r.read_next(kBlockFrames, block.data(), got); !e.empty()) return e;
-    const auto samples = static_cast<std::size_t>(got * f.channels);
-    if (std::fwrite(block.data(), sizeof(float), samples, scratch_) != samples) {
+    if (std::string e = r.read_next(kBlockFrames, block_.data(), got); !e.empty()) return e;
+    if (got == 0) break;
+    const auto frames = static_cast<std::size_t>(got);
+    for (std::size_t j = 0; j < frames; ++j) {
+      for (std::size_t k = 0; k < width; ++k) planar_[k * frames + j] = block_[j * width + k];
+    }
+    if (std::fwrite(planar_.data(), sizeof(float), frames * width, scratch_) != frames * width) {
       return std::string("Unable to write the scratch file: ") + std::strerror(errno);
     }
+    f.blocks.push_back(got);
     f.frames += got;
-    stored_ += static_cast<std::int64_t>(samples);
+    stored_ += static_cast<std::int64_t>(frames * width);
   }
   const std::int64_t announced = r.info().frames;
   if (announced != std::numeric_limits<std::int64_t>::max() && f.frames < announced) {
@@ -86,25 +97,26 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
   return "";
 }
 
-std::string IrFiles::load(std::size_t i, std::vector<std::vector<float>>& channels) {
+std::string IrFiles::load(std::size_t i, int c, std::vector<float>& samples) {
   const IrFileInfo& f = files_[i];
-  const auto width = static_cast<std::size_t>(f.channels);
-  channels.assign(width, std::vector<float>(static_cast<std::size_t>(f.frames)));
-  if (fseeko(scratch_, static_cast<off_t>(f.offset) * 4, SEEK_SET) != 0) {
-    return std::string("Unable to read the scratch file: ") + std::strerror(errno);
-  }
-  std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * width);
-  for (std::int64_t at = 0; at < f.frames;) {
-    const std::int64_t want = std::min(kBlockFrames, f.frames - at);
-    const auto samples = static_cast<std::size_t>(want) * width;
-    if (std::fread(block.data(), sizeof(float), samples, scratch_) != samples) {
-      return std::string("Unable to read the scratch file: ") +
-             (std::ferror(scratch_) ? std::strerror(errno) : "it ended early");
+  samples.resize(static_cast<std::size_t>(f.frames));
+  const auto unreadable = [](const char* why) {
+    return std::string("Unable to read the scratch file: ") + why;
+  };
+  std::int64_t block = f.offset, at = 0;  // the block's first sample in the scratch, its frame
+  for (const std::int64_t frames : f.blocks) {
+    auto* into = reinterpret_cast<char*>(samples.data() + at);
+    std::size_t bytes = static_cast<std::size_t>(frames) * sizeof(float);
+    auto from = static_cast<off_t>((block + c * frames) * 4);
+    while (bytes > 0) {
+      const ssize_t got = pread(fileno(scratch_), into, bytes, from);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return unreadable(std::strerror(errno));
+      if (got == 0) return unreadable("it ended early");
+      into += got, bytes -= static_cast<std::size_t>(got), from += got;
     }
-    for (std::size_t k = 0; k < samples; ++k) {
-      channels[k % width][static_cast<std::size_t>(at) + k / width] = block[k];
-    }
-    at += want;
+    block += frames * f.channels;
+    at += frames;
   }
   return "";
 }

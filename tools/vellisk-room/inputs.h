@@ -1,5 +1,6 @@
 // The irfiles of a run of vellisk-room: each opened once and read to its end before any
-// analysis, its samples kept in a scratch file until their turn.
+// analysis, its samples kept in a scratch file until their turn, a block at a time with each
+// channel's stretch of the block whole, so that a channel reads back on its own.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,7 @@ struct IrFileInfo {
   std::int64_t frames = 0;  // as read, whatever the header said
   double rate = 0;
   std::int64_t offset = 0;  // where its samples start in the scratch file, in samples
+  std::vector<std::int64_t> blocks;  // the frames of each block it is stored in, in order
   std::optional<MeasuredResponse> measured;  // what a vellisk-ir response carries, if it does
 };
 
@@ -39,12 +41,14 @@ class IrFiles {
 
   const std::vector<IrFileInfo>& files() const { return files_; }
 
-  // The samples of file i, a row per channel. Returns "" or why they could not be read back.
-  std::string load(std::size_t i, std::vector<std::vector<float>>& channels);
+  // The samples of channel c of file i, into samples (resized to its frames). Returns "" or
+  // why they could not be read back.
+  std::string load(std::size_t i, int c, std::vector<float>& samples);
 
  private:
   std::string read_one(const RoomOptions& o, const char* name);
   std::FILE* scratch_ = nullptr;
+  std::vector<float> block_, planar_;  // a block as read and as stored, kept from file to file
   std::int64_t stored_ = 0;  // samples in the scratch file
   std::vector<IrFileInfo> files_;
 };

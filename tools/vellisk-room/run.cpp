@@ -178,6 +178,7 @@ RoomFigureAverage average_figure(const SpatialAverage& average) {
 struct RunState {
   std::optional<SpeechLevels> levels;
   RoomAnalyser analyser;
+  std::vector<float> samples;  // the channel at work, kept from channel to channel
   SpatialAverage* average = nullptr;
   RoomFigure* figure = nullptr;
 };
@@ -196,8 +197,7 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
   setup.threads = threads;
   setup.levels = run.levels;
 
-  std::vector<std::vector<float>> samples;
-  if (std::string e = inputs.load(i, samples); !e.empty()) return e;
+  if (std::string e = inputs.load(i, 0, run.samples); !e.empty()) return e;
   report("%s: %s, %d %s, %" PRId64 " frames at %s Hz", info.name.c_str(), info.format.c_str(),
          info.channels, info.channels == 1 ? "channel" : "channels", info.frames,
          number_text(info.rate).c_str());
@@ -208,9 +208,11 @@ std::string analyse_file(const RoomOptions& o, IrFiles& inputs, std::size_t i, i
       left += (b == 0 ? " " : ", ") + band_name(left_out[b]);
     print_line(left.c_str());
   }
-  for (std::size_t c = 0; c < samples.size(); ++c) {
-    ChannelAnalysis a = run.analyser.analyse(setup, samples[c].data(), info.frames);
-    std::vector<float>().swap(samples[c]);
+  for (std::size_t c = 0; c < static_cast<std::size_t>(info.channels); ++c) {
+    if (c > 0) {
+      if (std::string e = inputs.load(i, static_cast<int>(c), run.samples); !e.empty()) return e;
+    }
+    ChannelAnalysis a = run.analyser.analyse(setup, run.samples.data(), info.frames);
     for (const std::string& l : channel_table(a, static_cast<int>(c + 1))) print_line(l.c_str());
     if (run.average != nullptr) {
       add_position(*run.average, info.name + ", channel " + std::to_string(c + 1), a);

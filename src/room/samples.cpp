@@ -1,0 +1,43 @@
+// A buffer of samples the room analysis works in, on huge pages where it is large.
+#include "room/samples.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+namespace vellisk {
+
+SampleBuffer::~SampleBuffer() { std::free(data_); }
+
+SampleBuffer::SampleBuffer(SampleBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+SampleBuffer& SampleBuffer::operator=(SampleBuffer&& other) noexcept {
+  std::swap(data_, other.data_);
+  std::swap(size_, other.size_);
+  std::swap(capacity_, other.capacity_);
+  return *this;
+}
+
+void SampleBuffer::resize(std::size_t n) {
+  if (n > capacity_) {
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    if (n > static_cast<std::size_t>(-1) / sizeof(double) - kHuge) throw std::bad_alloc();
+    const std::size_t bytes = n * sizeof(double);
+    const std::size_t alignment = bytes >= kHuge ? kHuge : 64;
+    const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
+    std::free(data_);
+    data_ = nullptr, size_ = capacity_ = 0;
+    data_ = static_cast<double*>(std::aligned_alloc(alignment, rounded));
+    if (data_ == nullptr) throw std::bad_alloc();
+    if (alignment == kHuge) madvise(data_, bytes / kHuge * kHuge, MADV_HUGEPAGE);
+    capacity_ = n;
+  }
+  size_ = n;
+}
+
+}  // namespace vellisk
