@@ -2,7 +2,8 @@
 /// Room-acoustic parameters of impulse responses (ISO 3382-1): each octave or third-octave band's
 /// decay times, clarity, definition and centre time with Lundeby's noise compensation, the
 /// single-number values, and the speech transmission index (IEC 60268-16:2020), as vellisk-room
-/// reports them; their averages over the positions of a room (ISO 3382-2), the speech and noise
+/// reports them, with the notes (codes and values, worded by describe) that say why a value is
+/// left out or distrusted; their averages over the positions of a room (ISO 3382-2), the speech and noise
 /// levels a levels file gives, and the memory an analysis needs.
 ///
 /// Threads: analyses may run in several threads at once, each with a source (and a
