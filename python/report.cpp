@@ -196,7 +196,7 @@ py::dict room_channel_dict(int number_of, const ChannelAnalysis& channel) {
     for (const auto& [key, value] : kBandValues) {
       band[key] = rounded_number(b.parameters.*value.first, value.second);
     }
-    band["notes"] = py::cast(b.parameters.notes);
+    band["notes"] = py::cast(describe(b.parameters.notes));
     bands.append(band);
   }
   ch["bands"] = bands;
@@ -212,7 +212,7 @@ py::dict room_channel_dict(int number_of, const ChannelAnalysis& channel) {
   for (const auto& m : t.mti) sti_bands.append(rounded_number(t.sti ? m : std::nullopt, kStiDecimals));
   ch["sti_bands"] = sti_bands;
   ch["sti_rating"] = given(t.sti.has_value(), t.rating);
-  ch["sti_notes"] = py::cast(t.notes);
+  ch["sti_notes"] = py::cast(describe(t.notes));
   return ch;
 }
 

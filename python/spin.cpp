@@ -31,7 +31,7 @@ py::dict curves_of(const SpinCurves& c) {
 }
 
 py::object rating_of(const SpinCurves& c) {
-  if (!rating_range_error(c.frequencies.front(), c.frequencies.back()).empty()) return py::none();
+  if (check_rating_range(c.frequencies.front(), c.frequencies.back())) return py::none();
   const PreferenceRating r = preference_rating(c);
   py::dict d;
   d["rating"] = r.rating;

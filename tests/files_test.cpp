@@ -212,7 +212,7 @@ TEST(Files, MeasuredResponseIsWrittenAsTheResultHoldsIt) {
   FileSource source(path);
   ASSERT_EQ(source.info().frames, result.frames(1));
   MeasuredResponse carried;
-  ASSERT_EQ(parse_response_text(source.comment(), carried), "");
+  ASSERT_FALSE(parse_response_text(source.comment(), carried));
   ASSERT_EQ(carried.channels.size(), 2u);
   EXPECT_NEAR(*carried.channels[0].latency_samples, 25, 0.01);
   EXPECT_NEAR(*carried.channels[1].gain_db, 20 * std::log10(0.5), 0.1);

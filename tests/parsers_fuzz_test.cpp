@@ -66,11 +66,12 @@ TEST(ParsersFuzz, ResponseTexts) {
   const std::string text =
       response_text(measure(request, source, "rec").report, "vellisk-ir 1.1.0");
   MeasuredResponse parsed;
-  ASSERT_EQ(parse_response_text(text, parsed), "") << text;
+  ASSERT_FALSE(parse_response_text(text, parsed)) << text;
   fuzz_reader({text}, 3601, 3000, false, [](const std::string& mutant) -> std::string {
     MeasuredResponse m;
-    const std::string error = parse_response_text(mutant, m);
-    if (!error.empty()) return error.find('\n') == std::string::npos ? "refused" : "two lines";
+    if (const std::optional<Problem> error = parse_response_text(mutant, m)) {
+      return error->message.find('\n') == std::string::npos ? "refused" : "two lines";
+    }
     const SweepParams& p = m.sweep;
     for (double v : {p.rate, p.amplitude, p.hzstart, p.hzend, p.duration, p.silence, p.leadin,
                      p.leadout, m.pre_s, m.length_s}) {

@@ -33,6 +33,11 @@ namespace {
 
 constexpr double kRate = 48000;
 
+// The first note's words, "" when there is none: what a failed check prints.
+std::string first_note(const std::vector<RoomNote>& notes) {
+  return notes.empty() ? "" : describe(notes.front());
+}
+
 // A tone at f Hz whose energy decays by 60 dB in t60 s, starting after
 // `silence` s, in a file `length` s long, over a deterministic noise floor of
 // rms `noise` (a fixed linear congruential sequence, uniform).
@@ -105,7 +110,7 @@ void expect_finite(const ChannelAnalysis& a) {
     EXPECT_EQ(p.c50.has_value(), p.d50.has_value());
     char range[32];
     std::snprintf(range, sizeof range, " %.1f dB", p.range.value_or(0));
-    for (const std::string& note : p.notes) {
+    for (const std::string& note : describe(p.notes)) {
       if (note.find("INR ") != std::string::npos || note.find("decay range ") == 0) {
         EXPECT_NE(note.find(range), std::string::npos) << note;
       }
@@ -285,7 +290,7 @@ TEST(RoomDecay, TonesGiveTheClosedFormsInTheirBands) {
     EXPECT_NEAR(*p.d50, c.d50, 0.02);
     EXPECT_NEAR(*p.ts, c.ts_ms, 5);
     EXPECT_LT(*p.t30_r, -0.999);
-    EXPECT_TRUE(p.notes.empty()) << p.notes.front();
+    EXPECT_TRUE(p.notes.empty()) << first_note(p.notes);
     expect_finite(a);
   }
 }
@@ -299,7 +304,7 @@ TEST(RoomDecay, LundebyCompensatesASteadyNoiseFloor) {
   const BandParameters& p = band(a, "1k").parameters;
   ASSERT_TRUE(p.inr);
   EXPECT_NEAR(*p.inr, 50, 6);
-  ASSERT_TRUE(p.t30) << (p.notes.empty() ? "" : p.notes.front());
+  ASSERT_TRUE(p.t30) << first_note(p.notes);
   EXPECT_NEAR(*p.t30, t60, 0.03 * t60);
   ASSERT_TRUE(p.t20);
   EXPECT_NEAR(*p.t20, t60, 0.03 * t60);
@@ -335,7 +340,7 @@ TEST(RoomDecay, ABandDrownedInNoiseGetsNullsAndNotesNeverNaN) {
   EXPECT_FALSE(tone.t20);
   EXPECT_FALSE(tone.t30);
   ASSERT_FALSE(tone.notes.empty());
-  EXPECT_NE(tone.notes.front().find("needed for T20"), std::string::npos) << tone.notes.front();
+  EXPECT_NE(first_note(tone.notes).find("needed for T20"), std::string::npos) << first_note(tone.notes);
   const BandParameters& noise = band(a, "125").parameters;
   EXPECT_FALSE(noise.edt || noise.t20 || noise.t30);
   EXPECT_FALSE(noise.notes.empty());
@@ -654,10 +659,10 @@ TEST(RoomTail, AFadedDecayGivesNoInrButTheValuesOfTheDecayWithItsFloor) {
     const BandParameters& q = b.bands[k].parameters;
     ASSERT_TRUE(p.inr && p.t30 && q.t30 && q.range);
     EXPECT_GT(*p.inr, 60);
-    EXPECT_TRUE(p.notes.empty()) << p.notes.front();
+    EXPECT_TRUE(p.notes.empty()) << first_note(p.notes);
     EXPECT_FALSE(q.inr);
     ASSERT_FALSE(q.notes.empty());
-    EXPECT_EQ(q.notes.front().find("the response ends above any noise floor"), 0u) << q.notes.front();
+    EXPECT_EQ(first_note(q.notes).find("the response ends above any noise floor"), 0u) << first_note(q.notes);
     EXPECT_NEAR(*q.t30, *p.t30, 0.01 * *p.t30);
     EXPECT_NEAR(*q.edt, *p.edt, 0.01 * *p.edt);
     EXPECT_NEAR(*q.c80, *p.c80, 0.2);
@@ -678,13 +683,13 @@ TEST(RoomTail, ADecayCutLongBeforeItsFloorSaysHowLongItWouldNeedToBe) {
     ASSERT_TRUE(p.range);
     EXPECT_NEAR(*p.range, 21, 4);
     ASSERT_FALSE(p.notes.empty());
-    const std::string& note = p.notes.front();
+    const std::string note = first_note(p.notes);
     EXPECT_NE(note.find("ends above any noise floor"), std::string::npos) << note;
     const std::size_t at = note.find("T30 needs about ");
     ASSERT_NE(at, std::string::npos) << note;
     EXPECT_NEAR(std::stod(note.substr(at + 16)), 1.6, 0.4) << note;
     // A clean decay cut short keeps its late tail.
-    for (const std::string& n : p.notes) EXPECT_EQ(n.find("late decay line"), std::string::npos) << n;
+    for (const std::string& n : describe(p.notes)) EXPECT_EQ(n.find("late decay line"), std::string::npos) << n;
   }
   // The broadband's energy ratios are those of the whole decay (a band's vary with its noise).
   const BandParameters& p = a.bands.back().parameters;
@@ -706,10 +711,52 @@ TEST(RoomDecay, ADecayTimeTheCurveDoesNotFollowIsWithheld) {
   const BandParameters& p = a.bands.back().parameters;
   EXPECT_FALSE(p.edt);
   ASSERT_FALSE(p.notes.empty());
-  EXPECT_EQ(p.notes.front().find("EDT not given: the decay curve is no line from 0 to -10 dB"), 0u)
-      << p.notes.front();
+  EXPECT_EQ(first_note(p.notes).find("EDT not given: the decay curve is no line from 0 to -10 dB"), 0u)
+      << first_note(p.notes);
   ASSERT_TRUE(p.t30);
   EXPECT_NEAR(*p.t30, 0.4, 0.04);
+}
+
+// The notes the analyses above seldom give, worded as the reports print them: each branch of a
+// note's words (C50's D50, a length known or not, the centre time's clause).
+TEST(RoomNotes, EachCodeWordsItsValues) {
+  const auto timed = [](RoomNoteCode code, DecayTime time, double value, double second) {
+    RoomNote note(code, value, second);
+    note.time = time;
+    return note;
+  };
+  RoomNote band(RoomNoteCode::band_below_noise);
+  band.band = "4k";
+  const struct {
+    RoomNote note;
+    const char* words;
+  } cases[] = {
+      {RoomNote(RoomNoteCode::no_clarity_energy, 50), "no energy before or after 50 ms: no C50 or D50"},
+      {RoomNote(RoomNoteCode::no_clarity_energy, 80), "no energy before or after 80 ms: no C80"},
+      {RoomNote(RoomNoteCode::too_short, 12.34),
+       "the response ends above any noise floor, 12.3 dB into its decay: it is too short"},
+      {RoomNote(RoomNoteCode::too_short, 12.3, 1.6),
+       "the response ends above any noise floor, 12.3 dB into its decay: it is too short; T30 "
+       "needs about 1.6 s after the onset"},
+      {RoomNote(RoomNoteCode::tail_past_end, 7),
+       "the late decay line would add 7 % of the band's energy past the response and put the "
+       "centre time past its end: no tail is added, and every value counts only the energy the "
+       "response holds"},
+      {RoomNote(RoomNoteCode::tail_too_large, 19),
+       "the late decay line would add 19 % of the band's energy past the response: no tail is "
+       "added, and every value counts only the energy the response holds"},
+      {timed(RoomNoteCode::inr_too_short, DecayTime::t30, 31.4, 45), "INR 31.4 dB < 45 dB needed for T30"},
+      {timed(RoomNoteCode::range_too_short, DecayTime::edt, 19.4, 20),
+       "decay range 19.4 dB < 20 dB needed for EDT"},
+      {timed(RoomNoteCode::no_decay_to_fit, DecayTime::t20, 0, 0), "T20: no decay to fit"},
+      {RoomNote(RoomNoteCode::no_energy_after_onset), "no energy after the onset"},
+      {RoomNote(RoomNoteCode::no_sti_onset), "no onset: no STI"},
+      {band, "band 4k stands less than 20 dB above its noise: no STI"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    EXPECT_EQ(describe(c.note), c.words);
+  }
 }
 
 namespace {
@@ -815,7 +862,7 @@ TEST(RoomSti, ExponentialDecaysGiveTheClosedForm) {
     SCOPED_TRACE(std::to_string(t60) + " s");
     const std::vector<double> x = decaying_noise(t60, 0.05, t60 + 1, -65);
     const SpeechTransmission octaves = analyse(x, false).speech, thirds = analyse(x, true).speech;
-    ASSERT_TRUE(octaves.sti && thirds.sti) << (octaves.notes.empty() ? "" : octaves.notes.front());
+    ASSERT_TRUE(octaves.sti && thirds.sti) << first_note(octaves.notes);
     EXPECT_NEAR(*octaves.sti, closed_form_sti(t60), 0.02);
     EXPECT_NEAR(*thirds.sti, *octaves.sti, 0.005);
     for (int k = 4; k < kStiBands; ++k) {
@@ -828,7 +875,8 @@ TEST(RoomSti, ExponentialDecaysGiveTheClosedForm) {
   const ChannelAnalysis low = analyse_channel(setup, plan_bands(setup), decaying_noise(0.5, 0.05, 0.5, -60));
   EXPECT_FALSE(low.speech.sti);
   ASSERT_FALSE(low.speech.notes.empty());
-  EXPECT_EQ(low.speech.notes.front(), "the 8k octave is left out at this rate: no STI");
+  EXPECT_EQ(low.speech.notes.front().code, RoomNoteCode::octave_left_out);
+  EXPECT_EQ(first_note(low.speech.notes), "the 8k octave is left out at this rate: no STI");
 }
 
 namespace {

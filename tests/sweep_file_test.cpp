@@ -189,7 +189,7 @@ TEST(SweepWav, TheResponseCarriesWhatWasMeasured) {
   const std::string comment = comment_of(dir.work() / "ir.wav");
   EXPECT_EQ(comment, json["irfile_comment"]);
   MeasuredResponse m;
-  ASSERT_EQ(parse_response_text(comment, m), "") << comment;
+  ASSERT_FALSE(parse_response_text(comment, m)) << comment;
   EXPECT_EQ(m.program, json["program"]);
   EXPECT_EQ(m.sweep.rate, json["sweep"]["rate_hz"]);
   EXPECT_EQ(m.sweep.hzend, json["sweep"]["hzend_hz"]);
@@ -237,9 +237,11 @@ TEST(SweepWav, TheResponseCarriesWhatWasMeasured) {
   EXPECT_EQ(comment_of(dir.work() / "ir.flac"), comment);
 
   // A text that is not a response's, or lacks a channel's figure, is refused.
-  EXPECT_NE(parse_response_text("vellisk 1.1.0 sweep: rate=8000", m), "");
-  EXPECT_EQ(parse_response_text(comment.substr(0, comment.rfind(" polarity8=")), m),
-            "its polarity8 is missing");
+  EXPECT_TRUE(parse_response_text("vellisk 1.1.0 sweep: rate=8000", m));
+  const std::optional<Problem> cut = parse_response_text(comment.substr(0, comment.rfind(" polarity8=")), m);
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->code, ProblemCode::invalid_input);
+  EXPECT_EQ(cut->message, "its polarity8 is missing");
 }
 
 // No output may fall on a file the run reads: the sweep file, the microphone's calibration or

@@ -3,6 +3,15 @@
 /// probably went wrong. Each is a code and its values; the programs (and the Python module)
 /// word them.
 ///
+/// Errors, across the library: a computation that cannot run throws Error with its Problem; a
+/// check (check_design, check_room, check_setting, ...), which tells beforehand whether a
+/// computation would be refused, returns the Problem or none, as result_problem does of a
+/// finished measurement and parse_response_text of a text. The warnings (WarningCode) and a
+/// room analysis's notes (RoomNoteCode, vellisk/room.h) are codes with values that describe
+/// words. Reading a stretch of samples (SampleSource::read, FileSource::read_next,
+/// ResponseResult::read, read_step) returns "" or the reason, so that a reader in a loop needs
+/// no exception.
+///
 /// Threads: every function (describe included) depends on its arguments alone and may be
 /// called from any thread.
 #pragma once

@@ -425,11 +425,12 @@ struct MeasuredResponse {
 /// The text of a measurement's report, written by program ("vellisk-ir 1.1.0").
 std::string response_text(const ResponseReport& report, const std::string& program);
 
-/// Reads a text response_text wrote. Returns "" and fills out, or the reason it is not such a
-/// text, in a few words: not "PROGRAM VERSION response:", a field missing or not a number, a
-/// channel count of 0 or beyond 1024. Fields it does not know are passed over, so that a later
-/// version may add some.
-std::string parse_response_text(std::string_view text, MeasuredResponse& out);
+/// Reads a text response_text wrote. None, and out filled; or the problem
+/// (ProblemCode::invalid_input), out left as it was, whose message is the reason it is not such
+/// a text in a few words, for the caller to say which file: not "PROGRAM VERSION response:", a
+/// field missing or not a number, a channel count of 0 or beyond 1024. Fields it does not know
+/// are passed over, so that a later version may add some.
+std::optional<Problem> parse_response_text(std::string_view text, MeasuredResponse& out);
 
 /// The frequency responses of a response file vellisk-ir wrote (the linear response's WAV,
 /// which carries response_text as its comment), one for each of its channels, as vellisk-ir's

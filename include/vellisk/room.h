@@ -2,7 +2,8 @@
 /// Room-acoustic parameters of impulse responses (ISO 3382-1): each octave or third-octave band's
 /// decay times, clarity, definition and centre time with Lundeby's noise compensation, the
 /// single-number values, and the speech transmission index (IEC 60268-16:2020), as vellisk-room
-/// reports them; their averages over the positions of a room (ISO 3382-2), the speech and noise
+/// reports them, with the notes (codes and values, worded by describe) that say why a value is
+/// left out or distrusted; their averages over the positions of a room (ISO 3382-2), the speech and noise
 /// levels a levels file gives, and the memory an analysis needs.
 ///
 /// Threads: analyses may run in several threads at once, each with a source (and a
@@ -50,13 +51,75 @@ struct SpeechLevels {
   std::array<double, kStiBands> noise{};   ///< the background noise's
 };
 
+/// The kinds of note an analysis gives where it leaves a value out or there is reason to
+/// distrust one. Each names the values it rests on in RoomNote's fields; describe words it.
+enum class RoomNoteCode {
+  // Of one of a band's decay times (RoomNote::time names it):
+  range_too_short,    ///< the decay range, value dB, is less than the second dB the time needs
+  inr_too_short,      ///< the INR (the response ends on a noise floor), value dB, is less than
+                      ///< the second dB the time needs
+  decay_not_reached,  ///< the decay curve does not fall to value dB below its onset's level
+  no_decay_to_fit,    ///< no falling line fits the time's stretch of the curve
+  not_a_line,         ///< not given: the line fitted from value to second dB falls only third dB
+  weak_correlation,   ///< given, but its correlation coefficient value is weaker than -0.95
+  // Of a band:
+  high_curvature,         ///< the curvature, value %, is above 10 %
+  no_clarity_energy,      ///< no energy before or after value ms (50: no C50 or D50; 80: no C80)
+  no_inr,                 ///< the response ends above any noise floor, value dB into its decay
+  too_short,              ///< the response ends above any noise floor, value dB into its decay,
+                          ///< too short for T30; second: the s after the onset T30 would need
+                          ///< at its mean rate of decay (0: unknown)
+  unreliable_compensation,  ///< the late decay, value dB/s, is nearly flat against the second
+                            ///< dB/s before it: the noise compensation is unreliable
+  tail_too_large,   ///< the late decay line would add value % of the band's energy past the
+                    ///< response: no tail is added, the values count only what it holds
+  tail_past_end,    ///< the late decay line would add value % of the band's energy and put the
+                    ///< centre time past the response's end: no tail is added
+  no_decay,               ///< no decay stands 10 dB above the noise; the INR is value dB
+  no_energy_after_onset,  ///< nothing after the onset to measure
+  // Of every band of a channel:
+  ends_in_silence,  ///< the response ends value ms after its peak, in digital silence
+  no_onset,         ///< the peak stands only value dB (a tenth below the ratio) above the noise
+  // Of the STI (SpeechTransmission::notes):
+  band_below_noise,  ///< the band RoomNote::band stands less than 20 dB above its noise
+  octave_left_out,   ///< the octave RoomNote::band (kStiBandLabels) is left out at this rate
+  no_sti_onset,      ///< the channel has no onset
+};
+
+/// The decay times a RoomNote may concern.
+enum class DecayTime { edt, t20, t30 };
+
+/// A note: its code and the values its code names.
+struct RoomNote {
+  RoomNoteCode code = RoomNoteCode::no_decay;  ///< what is left out or distrusted, and why
+  DecayTime time = DecayTime::edt;  ///< the decay time a decay time's note concerns
+  double value = 0;                 ///< the first value its code names (see RoomNoteCode)
+  double second = 0;                ///< the second value its code names
+  double third = 0;                 ///< the third value its code names
+  std::string band;                 ///< the band an STI note names ("4k")
+
+  RoomNote() = default;
+  /// A note of code c on the values v, s and t (see RoomNoteCode).
+  explicit RoomNote(RoomNoteCode c, double v = 0, double s = 0, double t = 0)
+      : code(c), value(v), second(s), third(t) {}
+  /// Notes are equal when their codes and values are.
+  friend bool operator==(const RoomNote&, const RoomNote&) = default;
+};
+
+/// A note's words, as the reports give them: "T20 correlation -0.9412 is weaker than -0.95".
+/// Depends on its argument alone.
+std::string describe(const RoomNote& note);
+
+/// The words of each note, in their order.
+std::vector<std::string> describe(const std::vector<RoomNote>& notes);
+
 /// The index and its parts, as computed (reported with kStiDecimals); empty where they cannot be
 /// given, and a note says why.
 struct SpeechTransmission {
   std::optional<double> sti;  ///< the speech transmission index, 0 - 1
   std::array<std::optional<double>, kStiBands> mti;  ///< the modulation transfer indices
   std::string rating;  ///< Annex F's letter, "A+" to "U", of the index as reported
-  std::vector<std::string> notes;  ///< why a value is not given, or what it rests on
+  std::vector<RoomNote> notes;  ///< why a value is not given, or what it rests on
 };
 
 // The decimals each value is reported with. Decisions and notes use the values so
@@ -98,7 +161,7 @@ struct BandParameters {
   std::optional<double> ts;                   ///< ms
   std::optional<double> inr;                  ///< dB; only when the response ends on a noise floor
   std::optional<double> range;                ///< dB: the decay range the values rest on
-  std::vector<std::string> notes;             ///< why a value is empty, or distrusted
+  std::vector<RoomNote> notes;                ///< why a value is empty, or distrusted
   /// The decay curve from the onset, dB against s, thinned for a figure, and the
   /// fitted lines: T30's, or T20's where T30 is not given.
   std::vector<double> curve_t;

@@ -155,7 +155,8 @@ double smoothness(const std::vector<double>& frequencies, const std::vector<doub
 /// from 100 Hz or below to 16 kHz or above.
 PreferenceRating preference_rating(const SpinCurves& curves);
 
-/// "" when curves on frequencies from f_lo to f_hi can be rated, or the line of the refusal.
-std::string rating_range_error(double f_lo, double f_hi);
+/// The rule preference_rating's curves keep: frequencies f_lo to f_hi that run from 100 Hz or
+/// below to 16 kHz or above. None, or the problem (ProblemCode::invalid_request) naming both.
+std::optional<Problem> check_rating_range(double f_lo, double f_hi);
 
 }  // namespace vellisk

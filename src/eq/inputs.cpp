@@ -45,8 +45,8 @@ struct ResponseWav {
     if (std::string e = file.open(name.c_str(), false, 1, "input"); !e.empty()) {
       throw Error(Problem(ProblemCode::unreadable, e));
     }
-    if (std::string e = parse_response_text(file.comment(), m); !e.empty()) {
-      refuse_wav(name, "is not a response vellisk-ir wrote: its text " + e);
+    if (std::optional<Problem> e = parse_response_text(file.comment(), m)) {
+      refuse_wav(name, "is not a response vellisk-ir wrote: its text " + e->message);
     }
     if (m.sweep.rate != file.info().rate) {
       refuse_wav(name, "says a rate of " + std::to_string(static_cast<long>(m.sweep.rate)) +

@@ -19,9 +19,9 @@ namespace {
 // The file's comment read as a measurement's text, checked against the file it is in.
 MeasuredResponse measured_of(const Recording& file, const std::string& what) {
   MeasuredResponse m;
-  if (std::string why = parse_response_text(file.comment(), m); !why.empty()) {
+  if (std::optional<Problem> why = parse_response_text(file.comment(), m)) {
     refuse(ProblemCode::invalid_recording,
-           what + " does not say how it was measured (its comment: " + why +
+           what + " does not say how it was measured (its comment: " + why->message +
                "): read the response file vellisk-ir wrote of the linear response");
   }
   const SourceInfo& info = file.info();

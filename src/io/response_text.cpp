@@ -81,7 +81,10 @@ std::string response_text(const ResponseReport& report, const std::string& progr
   return text;
 }
 
-std::string parse_response_text(std::string_view text, MeasuredResponse& out) {
+namespace {
+
+// parse_response_text's reading: "" and out filled, or the reason.
+std::string read_response_text(std::string_view text, MeasuredResponse& out) {
   const std::size_t head = text.find(kResponse);
   const std::size_t space = text.find(' ');
   if (head == std::string_view::npos || space == head) {
@@ -122,6 +125,14 @@ std::string parse_response_text(std::string_view text, MeasuredResponse& out) {
   if (const auto u = fields.find("uncompensated"); u != fields.end()) read.compensated = u->second != "1";
   out = std::move(read);
   return "";
+}
+
+}  // namespace
+
+std::optional<Problem> parse_response_text(std::string_view text, MeasuredResponse& out) {
+  std::string why = read_response_text(text, out);
+  if (why.empty()) return std::nullopt;
+  return Problem(ProblemCode::invalid_input, std::move(why));
 }
 
 }  // namespace vellisk

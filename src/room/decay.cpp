@@ -3,8 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 
 namespace vellisk {
 
@@ -84,17 +82,6 @@ Line fit_levels(const std::vector<double>& t, const std::vector<double>& level, 
     if (level[j] >= low && level[j] <= high) s.add(t[j], level[j]);
   }
   return s.line();
-}
-
-// printf into a string; every note is one.
-std::string text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string text(const char* format, ...) {
-  char buffer[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
 }
 
 // The truncation point, within (onset, n]: where the decay's line crosses the noise; and the
@@ -277,7 +264,7 @@ constexpr double kToDb = 10 / 2.302585092994046;  // 10 / ln 10
 
 // The range a decay time is fitted over, and what it needs.
 struct Range {
-  const char* name;
+  DecayTime time;
   double upper, lower;  // dB below the curve's value at the onset
   double needed;        // the decay range it needs, dB: its own and 10 dB to spare
   std::optional<double> BandParameters::*value;
@@ -285,9 +272,11 @@ struct Range {
   std::optional<DecayFit> BandParameters::*fit;  // kept for a figure, or null
 };
 const Range kRanges[] = {
-    {"EDT", 0, -10, 20, &BandParameters::edt, &BandParameters::edt_r, nullptr},
-    {"T20", -5, -25, 35, &BandParameters::t20, &BandParameters::t20_r, &BandParameters::t20_fit},
-    {"T30", -5, -35, 45, &BandParameters::t30, &BandParameters::t30_r, &BandParameters::t30_fit},
+    {DecayTime::edt, 0, -10, 20, &BandParameters::edt, &BandParameters::edt_r, nullptr},
+    {DecayTime::t20, -5, -25, 35, &BandParameters::t20, &BandParameters::t20_r,
+     &BandParameters::t20_fit},
+    {DecayTime::t30, -5, -35, 45, &BandParameters::t30, &BandParameters::t30_r,
+     &BandParameters::t30_fit},
 };
 
 // The stretch of the curve a range covers: from where it first falls below
@@ -325,22 +314,30 @@ void fit_stretches(const EnergyCurve& curve, std::int64_t onset, double rate, do
   }
 }
 
+// A note on a range's decay time.
+RoomNote time_note(RoomNoteCode code, const Range& range, double value = 0, double second = 0,
+                   double third = 0) {
+  RoomNote note(code, value, second, third);
+  note.time = range.time;
+  return note;
+}
+
 // The decay time of one range from the line through its stretch s, with its correlation and
-// (for a figure) its fit; or the note that says why there is none.
+// (for a figure) its fit; or the note that says why there is none. short_range: the note of a
+// range too short for it (the INR's, or the decay range's).
 void range_time(const Range& range, const Stretch& s, std::int64_t onset, double rate,
-                double range_db, const char* range_name, BandParameters& p) {
+                double range_db, RoomNoteCode short_range, BandParameters& p) {
   if (range_db < range.needed) {
-    p.notes.push_back(
-        text("%s %.1f dB < %.0f dB needed for %s", range_name, range_db, range.needed, range.name));
+    p.notes.push_back(time_note(short_range, range, range_db, range.needed));
     return;
   }
   if (!s.ended) {
-    p.notes.push_back(text("%s: the decay does not reach %.0f dB", range.name, range.lower));
+    p.notes.push_back(time_note(RoomNoteCode::decay_not_reached, range, range.lower));
     return;
   }
   const Line l = s.sums.line();
   if (!l.ok || !(l.b < 0)) {
-    p.notes.push_back(text("%s: no decay to fit", range.name));
+    p.notes.push_back(time_note(RoomNoteCode::no_decay_to_fit, range));
     return;
   }
   // A line that falls much less than the curve over its stretch says nothing
@@ -349,22 +346,19 @@ void range_time(const Range& range, const Stretch& s, std::int64_t onset, double
   const double t1 = static_cast<double>(s.to - onset) / rate;
   const double fall = -l.b * (t1 - t0), span = range.upper - range.lower;
   if (fall < span / 2) {
-    p.notes.push_back(
-        text("%s not given: the decay curve is no line from %.0f to %.0f dB (its fit "
-             "falls %.1f dB)",
-             range.name, range.upper, range.lower, fall));
+    p.notes.push_back(time_note(RoomNoteCode::not_a_line, range, range.upper, range.lower, fall));
     return;
   }
   const double seconds = rounded(-60 / l.b, kTimeDecimals);
   const double r = rounded(l.r, kCorrelationDecimals);
   if (!(seconds > 0) || !std::isfinite(seconds)) {
-    p.notes.push_back(text("%s: no decay to fit", range.name));
+    p.notes.push_back(time_note(RoomNoteCode::no_decay_to_fit, range));
     return;
   }
   p.*range.value = seconds;
   p.*range.r = r;
   if (r > -0.95) {
-    p.notes.push_back(text("%s correlation %.4f is weaker than -0.95", range.name, r));
+    p.notes.push_back(time_note(RoomNoteCode::weak_correlation, range, r));
   }
   if (range.fit != nullptr) {
     p.*range.fit = DecayFit{-60 / l.b, l.r, t0, t1, l.a + l.b * t0, l.a + l.b * t1};
@@ -373,16 +367,16 @@ void range_time(const Range& range, const Stretch& s, std::int64_t onset, double
 
 // The decay times the range allows, and the curvature of T30 against T20.
 void decay_times(const EnergyCurve& curve, std::int64_t onset, double rate, double range_db,
-                 const char* range_name, BandParameters& p) {
+                 RoomNoteCode short_range, BandParameters& p) {
   Stretch stretches[3];
   fit_stretches(curve, onset, rate, range_db, stretches);
   for (int g = 0; g < 3; ++g) {
-    range_time(kRanges[g], stretches[g], onset, rate, range_db, range_name, p);
+    range_time(kRanges[g], stretches[g], onset, rate, range_db, short_range, p);
   }
   if (p.t20 && p.t30) {
     p.curvature = rounded(100 * (*p.t30 / *p.t20 - 1), kPercentDecimals);
     if (*p.curvature > 10)
-      p.notes.push_back(text("curvature %.1f %% is above 10 %%", *p.curvature));
+      p.notes.emplace_back(RoomNoteCode::high_curvature, *p.curvature);
   }
 }
 
@@ -416,17 +410,15 @@ constexpr double kMaxTailShare = 0.1;
 // than kMaxTailShare of the band's energy (a late part that does not fall, or a range too short
 // to extrapolate from), nor where it would put the centre time past the response's end, n.
 // Otherwise the note that says why every value counts only the energy the response holds.
-std::optional<std::string> untrusted_tail(const Held& held, const NoiseFit& noise, double origin,
+std::optional<RoomNote> untrusted_tail(const Held& held, const NoiseFit& noise, double origin,
                                           std::int64_t n) {
   if (!(noise.compensation > 0)) return std::nullopt;
   const double total = held.energy + noise.compensation;
   const double share = noise.compensation / total;
   const double centre = (held.moment + tail_moment(noise, origin)) / total;
   if (share <= kMaxTailShare && centre <= static_cast<double>(n) - origin) return std::nullopt;
-  return text("the late decay line would add %.0f %% of the band's energy past the response%s: "
-              "no tail is added, and every value counts only the energy the response holds",
-              rounded(100 * share, 0),
-              share <= kMaxTailShare ? " and put the centre time past its end" : "");
+  return RoomNote(share <= kMaxTailShare ? RoomNoteCode::tail_past_end : RoomNoteCode::tail_too_large,
+                  rounded(100 * share, 0));
 }
 
 // C50, C80, D50 and Ts on the energy from the curve's first sample, their
@@ -444,8 +436,7 @@ void energy_parameters(const Held& held, const EnergyCurve& curve, const NoiseFi
       c = rounded(db(total - late) - db(late), kClarityDecimals);
       return true;
     }
-    p.notes.push_back(text("no energy before or after %d ms: no C%d%s", ms, ms,
-                           ms == 50 ? " or D50" : ""));
+    p.notes.emplace_back(RoomNoteCode::no_clarity_energy, static_cast<double>(ms));
     return false;
   };
   const double late50 = after(0.05);
@@ -466,24 +457,19 @@ void tail_notes(const NoiseFit& noise, bool floor, double seconds, BandParameter
   if (floor) {
     p.inr = p.range;
   } else if (*p.range >= kRanges[2].needed) {
-    p.notes.push_back(
-        text("the response ends above any noise floor, %.1f dB into its decay: no INR", *p.range));
+    p.notes.emplace_back(RoomNoteCode::no_inr, *p.range);
   } else {
-    std::string more;
+    double needs = 0;
     if (*p.range > 0 && seconds > 0) {
-      more = text("; T30 needs about %.1f s after the onset",
-                  std::ceil((kRanges[2].needed + 10) / *p.range * seconds * 10) / 10);
+      needs = std::ceil((kRanges[2].needed + 10) / *p.range * seconds * 10) / 10;
     }
-    p.notes.push_back(text("the response ends above any noise floor, %.1f dB into its decay: it "
-                           "is too short%s",
-                           *p.range, more.c_str()));
+    p.notes.emplace_back(RoomNoteCode::too_short, *p.range, needs);
   }
   // A late decay far slower than the first says the noise bent it.
   if (noise.slope < 0 && noise.first_slope < 0 && noise.slope > noise.first_slope / 3 &&
       noise.compensation > 0) {
-    p.notes.push_back(text("the noise compensation is unreliable: the late decay is nearly flat "
-                           "(%.1f dB/s, against %.1f dB/s before)",
-                           noise.slope * noise.rate, noise.first_slope * noise.rate));
+    p.notes.emplace_back(RoomNoteCode::unreliable_compensation, noise.slope * noise.rate,
+                       noise.first_slope * noise.rate);
   }
 }
 
@@ -503,7 +489,7 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
   p.range = rounded(noise.range_db, kLevelDecimals);
   if (!noise.decay) {
     p.inr = p.range;
-    p.notes.push_back(text("no decay stands 10 dB above the noise (INR %.1f dB)", *p.range));
+    p.notes.emplace_back(RoomNoteCode::no_decay, *p.range);
     // A response too short to decay over Lundeby's intervals (a click) that stands well above
     // the noise still has its modulation transfer: all of it, noise and all.
     if (timing.modulation && *p.range >= kMinModulationRangeDb) {
@@ -517,17 +503,18 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
   const EnergyBlocks blocks = energy_blocks(sq, first, noise.cross, rate);
   const double origin = static_cast<double>(onset) - timing.delay;
   const Held held = held_energy(blocks, origin);
-  const std::optional<std::string> no_tail = untrusted_tail(held, noise, origin, n);
+  const std::optional<RoomNote> no_tail = untrusted_tail(held, noise, origin, n);
   if (no_tail) noise.compensation = 0;
   tail_notes(noise, floor, static_cast<double>(n - onset) / rate, p);
   if (no_tail) p.notes.push_back(*no_tail);
   const EnergyCurve curve(sq, first, noise, scratch);
   const double at_onset = curve(onset);
   if (!(at_onset > 0)) {
-    p.notes.push_back("no energy after the onset");
+    p.notes.emplace_back(RoomNoteCode::no_energy_after_onset);
     return p;
   }
-  decay_times(curve, onset, rate, *p.range, floor ? "INR" : "decay range", p);
+  decay_times(curve, onset, rate, *p.range,
+              floor ? RoomNoteCode::inr_too_short : RoomNoteCode::range_too_short, p);
   energy_parameters(held, curve, noise, origin, rate, p);
   if (timing.modulation) p.modulation = modulation_sums(blocks, onset, noise, rate);
 

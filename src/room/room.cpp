@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -72,6 +71,17 @@ SingleNumbers single_numbers(const std::vector<BandResult>& bands, bool third) {
   return s;
 }
 
+namespace {
+
+// An STI note on the band labelled band.
+RoomNote sti_note(RoomNoteCode code, std::string band) {
+  RoomNote note(code);
+  note.band = std::move(band);
+  return note;
+}
+
+}  // namespace
+
 SpeechTransmission channel_sti(const std::vector<BandResult>& bands,
                                const std::optional<SpeechLevels>& levels) {
   SpeechTransmission none;
@@ -84,15 +94,14 @@ SpeechTransmission channel_sti(const std::vector<BandResult>& bands,
     for (const BandResult& b : bands) {
       if (!(b.centre > centre * 0.7 && b.centre < centre * 1.42)) continue;
       if (!b.parameters.modulation || !((*b.parameters.modulation)[0].real() > 0)) {
-        none.notes.push_back("band " + b.label + " stands less than 20 dB above its noise: no STI");
+        none.notes.push_back(sti_note(RoomNoteCode::band_below_noise, b.label));
         return none;
       }
       for (int f = 0; f <= kModulations; ++f) sum[f] += (*b.parameters.modulation)[f];
       ++parts;
     }
     if (parts == 0) {
-      none.notes.push_back(std::string("the ") + kStiBandLabels[k] +
-                           " octave is left out at this rate: no STI");
+      none.notes.push_back(sti_note(RoomNoteCode::octave_left_out, kStiBandLabels[k]));
       return none;
     }
     for (int f = 0; f < kModulations; ++f) m[k][f] = std::abs(sum[f + 1]) / sum[0].real();
@@ -195,19 +204,14 @@ bool without_decay(const RoomSetup& setup, const Onset& onset, std::int64_t n, s
       static_cast<double>(after) < kMinDecayMs / 1000 * setup.rate) {
     a.onset_found = false;
     a.ends_ms = 1000 * static_cast<double>(after) / setup.rate;
-    char note[128];
-    std::snprintf(note, sizeof note,
-                  "the response ends %.1f ms after its peak, in digital silence: no decay to measure",
-                  *a.ends_ms);
-    for (BandResult& b : a.bands) b.parameters.notes.emplace_back(note);
+    const RoomNote note(RoomNoteCode::ends_in_silence, *a.ends_ms);
+    for (BandResult& b : a.bands) b.parameters.notes.push_back(note);
     return true;
   }
   if (!a.onset_found) {
-    char note[96];
-    std::snprintf(note, sizeof note, "peak only %.1f dB above the noise: no onset",
-                  std::floor(onset.peak_to_noise_db * 10) / 10);
-    for (BandResult& b : a.bands) b.parameters.notes.emplace_back(note);
-    a.speech.notes.emplace_back("no onset: no STI");
+    const RoomNote note(RoomNoteCode::no_onset, std::floor(onset.peak_to_noise_db * 10) / 10);
+    for (BandResult& b : a.bands) b.parameters.notes.push_back(note);
+    a.speech.notes.emplace_back(RoomNoteCode::no_sti_onset);
     return true;
   }
   return false;

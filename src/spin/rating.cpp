@@ -77,16 +77,17 @@ double smoothness(const std::vector<double>& f, const std::vector<double>& db) {
   return vx > 0 ? std::clamp(cxy * cxy / (vx * vy), 0.0, 1.0) : 0;
 }
 
-std::string rating_range_error(double f_lo, double f_hi) {
-  if (f_lo <= kLowest * (1 + 1e-9) && f_hi >= kHighest * (1 - 1e-9)) return "";
-  return "the preference rating needs the curves from 100 Hz to 16 kHz, and the inputs together run from " +
-         hz_text(f_lo) + " to " + hz_text(f_hi) + " Hz";
+std::optional<Problem> check_rating_range(double f_lo, double f_hi) {
+  if (f_lo <= kLowest * (1 + 1e-9) && f_hi >= kHighest * (1 - 1e-9)) return std::nullopt;
+  return Problem(ProblemCode::invalid_request,
+                 "the preference rating needs the curves from 100 Hz to 16 kHz, and the inputs "
+                 "together run from " + hz_text(f_lo) + " to " + hz_text(f_hi) + " Hz");
 }
 
 PreferenceRating preference_rating(const SpinCurves& c) {
   if (c.frequencies.empty()) throw Error({ProblemCode::invalid_request, "the preference rating needs curves"});
-  if (std::string e = rating_range_error(c.frequencies.front(), c.frequencies.back()); !e.empty()) {
-    throw Error({ProblemCode::invalid_request, e});
+  if (std::optional<Problem> p = check_rating_range(c.frequencies.front(), c.frequencies.back())) {
+    throw Error(*p);
   }
   PreferenceRating r;
   r.nbd_on = narrow_band_deviation(c.frequencies, c.on_axis);

@@ -219,8 +219,8 @@ std::vector<std::string> channel_table(const ChannelAnalysis& channel, int numbe
   }
   for (std::string& l : table_lines(rows)) lines.push_back(std::move(l));
   for (const BandResult& b : channel.bands) {
-    for (const std::string& note : b.parameters.notes) {
-      lines.push_back("  " + band_name(b.label, b.centre) + ": " + note);
+    for (const RoomNote& note : b.parameters.notes) {
+      lines.push_back("  " + band_name(b.label, b.centre) + ": " + describe(note));
     }
   }
   std::string single;
@@ -236,7 +236,7 @@ std::vector<std::string> channel_table(const ChannelAnalysis& channel, int numbe
     for (const auto& m : t.mti) mti += " " + cell(m, kStiDecimals);
     lines.push_back("  STI " + fixed(*t.sti, kStiDecimals) + " (" + t.rating + "); MTI 125 Hz - 8 kHz:" + mti);
   }
-  for (const std::string& note : t.notes) lines.push_back("  STI: " + note);
+  for (const RoomNote& note : t.notes) lines.push_back("  STI: " + describe(note));
   return lines;
 }
 
@@ -357,7 +357,7 @@ std::string csv_rows(const FileResult& result, bool third) {
     const std::string onset = channel.onset_found ? fixed(channel.onset, 6) : "";
     for (const BandResult& b : channel.bands) {
       rows += csv_row(result.file, number, b.label, b.centre > 0 ? fixed(b.centre, 2) : "", onset,
-                      b.parameters, {}, {}, {}, joined(b.parameters.notes));
+                      b.parameters, {}, {}, {}, joined(describe(b.parameters.notes)));
     }
     // The single-number values, in the columns of the values they average, and the STI.
     BandParameters mid;
@@ -368,7 +368,7 @@ std::string csv_rows(const FileResult& result, bool third) {
     std::vector<std::string> sti = {text(t.sti, kStiDecimals), t.rating};
     for (const auto& m : t.mti) sti.push_back(text(t.sti ? m : std::nullopt, kStiDecimals));
     std::vector<std::string> notes = {mid_notes(third)};
-    for (const std::string& n : t.notes) notes.push_back("STI: " + n);
+    for (const RoomNote& n : t.notes) notes.push_back("STI: " + describe(n));
     rows += csv_row(result.file, number, "mid", "", onset, mid, channel.single.bass_ratio, sti, {},
                     joined(notes));
   }
@@ -429,7 +429,7 @@ Json channel_json(const ChannelAnalysis& channel, std::size_t c) {
     band["band"] = b.label;
     band["centre_hz"] = b.centre > 0 ? Json(rounded(b.centre, 2)) : Json(nullptr);
     for (const Field& f : kFields) band[f.key] = number(b.parameters.*f.value, f.decimals);
-    band["notes"] = b.parameters.notes;
+    band["notes"] = describe(b.parameters.notes);
     ch["bands"].push_back(std::move(band));
   }
   Json single = Json::object();
@@ -440,7 +440,7 @@ Json channel_json(const ChannelAnalysis& channel, std::size_t c) {
   ch["sti_bands"] = Json::array();
   for (const auto& m : t.mti) ch["sti_bands"].push_back(number(t.sti ? m : std::nullopt, kStiDecimals));
   ch["sti_rating"] = t.sti ? Json(t.rating) : Json(nullptr);
-  ch["sti_notes"] = t.notes;
+  ch["sti_notes"] = describe(t.notes);
   return ch;
 }
 

@@ -62,7 +62,7 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
   f.rate = headerless ? o.rate : r.info().rate;
   f.offset = stored_;
   // A response that says how it was measured, for as many channels as it holds.
-  if (MeasuredResponse m; parse_response_text(r.comment(), m).empty() &&
+  if (MeasuredResponse m; !parse_response_text(r.comment(), m) &&
                           static_cast<int>(m.channels.size()) == f.channels) {
     f.measured = std::move(m);
   }

@@ -103,8 +103,8 @@ void report(const SpinSet& set, const SpinCurves& c) {
   print_line(formatted("Responses: both orbits every 10 degrees, %zu frequencies from %.2f Hz to %.2f Hz",
                        points, set.frequencies.front(), set.frequencies.back()).c_str());
   if (!set.filled_in.empty()) print_line(("Filled in from their neighbours: " + angles_text(set.filled_in)).c_str());
-  if (!rating_range_error(c.frequencies.front(), c.frequencies.back()).empty()) {
-    print_line(("Preference rating: none: " + rating_range_error(c.frequencies.front(), c.frequencies.back())).c_str());
+  if (std::optional<Problem> p = check_rating_range(c.frequencies.front(), c.frequencies.back())) {
+    print_line(("Preference rating: none: " + p->message).c_str());
     return;
   }
   const PreferenceRating r = preference_rating(c);
@@ -171,8 +171,8 @@ int run_spin(int argc, char** argv) {
   try {
     const SpinSet set = make_spin_set(read_angle_responses(o.inputs, o.angles, o.gate), o.set);
     if (!o.json.empty()) {
-      if (std::string e = rating_range_error(set.frequencies.front(), set.frequencies.back()); !e.empty()) {
-        return fail(e + "; leave out --json");
+      if (std::optional<Problem> p = check_rating_range(set.frequencies.front(), set.frequencies.back())) {
+        return fail(p->message + "; leave out --json");
       }
     }
     const SpinCurves curves = spin_curves(set);
