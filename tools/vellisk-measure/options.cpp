@@ -5,9 +5,12 @@
 #include <getopt.h>
 
 #include <cstring>
+#include <optional>
 
 #include "common/arguments.h"
+#include "common/ir_report.h"
 #include "common/setting_options.h"
+#include "vellisk/measure.h"
 
 namespace vellisk {
 
@@ -32,10 +35,11 @@ std::string read_own(int val, MeasureOptions& o) {
       std::vector<std::string>& ports = val == 'o' ? o.outs : o.ins;
       const char* name = val == 'o' ? "--out" : "--in";
       if (*optarg == '\0') return std::string(name) + " needs a port name";
-      if (static_cast<long>(ports.size()) == kMaxPorts) {
-        return std::string(name) + " may be given at most 64 times";
-      }
       ports.push_back(optarg);
+      // The library's rule on the lists' lengths, at the first name beyond it.
+      if (std::optional<Problem> p = check_live_port_count(o.outs, o.ins)) {
+        return describe(*p, option_name);
+      }
       return "";
     }
     case kList:

@@ -246,7 +246,8 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const LiveCl
     return option_words(e);
   }
   std::vector<std::string> warnings;
-  if (const std::optional<Problem> p = check_live_ports(setup.playback, setup.capture, warnings)) {
+  if (const std::optional<Problem> p =
+          check_live_ports(setup.playback, setup.capture, warnings, option_name)) {
     return option_line(*p);
   }
   for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
