@@ -93,10 +93,13 @@ class LiveClient {
   /// instance of this client (named as it asked, or a variant) playing to a playback port is
   /// the problem (ProblemCode::invalid_request): the two sweeps would sum in both recordings.
   /// Any other client playing to one, or another instance recording a capture port, adds a
-  /// line to warnings, which say what will probably happen and what to do.
+  /// line to warnings, which say what will probably happen and what to do. describe words the
+  /// problem in a caller's names; the warnings call the lists by names' names for
+  /// Setting::playback and Setting::capture (nullptr: the fields', "playback" and "capture").
   std::optional<Problem> check_sharing(const std::vector<std::string>& playback,
                                        const std::vector<std::string>& capture,
-                                       std::vector<std::string>& warnings) const;
+                                       std::vector<std::string>& warnings,
+                                       SettingNames names = nullptr) const;
 
   /// The rule on a sweep's rate, rate Hz: the server's own. None, or the problem
   /// (ProblemCode::invalid_request) naming both.

@@ -68,10 +68,12 @@ void LiveClient::resolve(std::vector<std::string>& names, bool output, const cha
 
 std::optional<Problem> LiveClient::check_sharing(const std::vector<std::string>& playback,
                                                  const std::vector<std::string>& capture,
-                                                 std::vector<std::string>& warnings) const {
-  std::string error = client_->jack.sharing_error(playback, capture, warnings);
+                                                 std::vector<std::string>& warnings,
+                                                 SettingNames names) const {
+  std::string error =
+      client_->jack.sharing_error(playback, capture, warnings, names != nullptr ? names : field_name);
   if (error.empty()) return std::nullopt;
-  return Problem(ProblemCode::invalid_request, std::move(error));
+  return Problem(ProblemCode::invalid_request, std::move(error), Setting::playback);
 }
 
 std::optional<Problem> LiveClient::check_rate(double rate) const {

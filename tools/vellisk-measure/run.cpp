@@ -224,7 +224,8 @@ void report_xruns(const LiveResult& r) {
 // connected, when an instance started at the same moment shows.
 std::string sharing_error(const LiveClient& client, const LiveSetup& setup, bool warn) {
   std::vector<std::string> warnings;
-  const std::optional<Problem> p = client.check_sharing(setup.playback, setup.capture, warnings);
+  const std::optional<Problem> p =
+      client.check_sharing(setup.playback, setup.capture, warnings, option_name);
   if (warn) {
     for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
   }
