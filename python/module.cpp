@@ -111,6 +111,8 @@ const char* keyword_name(Setting setting) {
     case Setting::tail: return "tail";
     case Setting::channels: return "channels";
     case Setting::points: return "points";
+    case Setting::playback: return "playback";
+    case Setting::capture: return "capture";
   }
   return "setting";
 }

@@ -64,6 +64,43 @@ TEST(LiveMeasurement, SweepRulesBeforeAnyServer) {
   EXPECT_FALSE(check_measure_sweep(full_scale));
 }
 
+// The rules on the ports need no server; their lines name the lists as the caller does.
+TEST(LiveMeasurement, PortRulesSpeakTheCallersNames) {
+  const SettingNames names = [](Setting s) {
+    return s == Setting::playback ? "PLAY" : s == Setting::capture ? "REC" : "?";
+  };
+  const std::vector<std::string> most(kMaxLivePorts, "a:x"), beyond(kMaxLivePorts + 1, "a:y");
+  const std::string twice = " (a:x) is given twice: the sweep would reach it twice, at twice the "
+                            "level; name each port once";
+  struct Case {
+    std::vector<std::string> playback, capture;
+    Setting setting;
+    std::string line;  // in names
+  };
+  const Case cases[] = {
+      {beyond, beyond, Setting::playback, "PLAY may be given at most 64 times"},
+      {most, beyond, Setting::capture, "REC may be given at most 64 times"},
+      {{"a:x", "a:y", "a:x"}, {}, Setting::playback, "PLAY" + twice},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::vector<std::string> warnings;
+    const std::optional<Problem> p = check_live_ports(c.playback, c.capture, warnings, names);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->code, ProblemCode::invalid_request);
+    EXPECT_EQ(p->setting, c.setting);
+    EXPECT_EQ(describe(*p, names), c.line);
+    EXPECT_EQ(describe(*p, nullptr), p->message);
+    EXPECT_TRUE(warnings.empty());
+  }
+  EXPECT_FALSE(check_live_port_count(most, most));
+  std::vector<std::string> warnings;
+  EXPECT_FALSE(check_live_ports({"a:z"}, {"a:x", "a:y", "a:x"}, warnings, names));
+  EXPECT_EQ(warnings, std::vector<std::string>{"REC (a:x) is given twice: channels 1 and 3 of the "
+                                               "recording are the same input; name each port "
+                                               "once"});
+}
+
 TEST(LiveMeasurement, RecordingLevelsAloneDrawTheirWarnings) {
   struct Case {
     SampleLevels levels;

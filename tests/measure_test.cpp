@@ -332,9 +332,19 @@ TEST(VelliskMeasure, RefusalsComeBeforeAnythingPlaysAndLeaveNoFile) {
     n[static_cast<std::size_t>(i)] = value;
     return n;
   };
+  // count names for option, each the same port.
+  const auto ports = [](const std::string& option, int count) {
+    std::vector<std::string> given;
+    for (int i = 0; i < count; ++i) given.insert(given.end(), {option, "loopback:playback_1"});
+    return given;
+  };
   const std::vector<Case> cases = {
       {with({}, numbers(0, "44100"), {"rec.wav"}),
        "rate (44100) must be the JACK server's sample rate (48000)\n", ""},
+      // The ports' count is judged before the server is asked for: at most 64 of each.
+      {with(ports("-o", 65), kNumbers, {"rec.wav"}), "--out may be given at most 64 times\n", none},
+      {with(ports("--in", 65), kNumbers, {"rec.wav"}), "--in may be given at most 64 times\n", none},
+      {with(ports("--out", 64), kNumbers, {"rec.wav"}), "No JACK server named '" + none + "'", none},
       {with({}, numbers(1, "1.5"), {"rec.wav"}),
        "amplitude (1.5) must be at most 1 in magnitude: 1 is the output's full scale\n", ""},
       {with({}, numbers(1, "-1.01"), {"rec.wav"}),

@@ -3,8 +3,9 @@
 /// and recorded from others in the same cycles, on the server's clock.
 ///
 /// A measurement takes these steps, each refusing what it can before anything plays:
-///   check_measure_sweep(params)                    the sweep alone, before any server;
-///   LiveClient::open, resolve, check_sharing      the server and its ports;
+///   check_measure_sweep, check_live_port_count     the sweep and the ports' count, before any
+///                                                  server;
+///   LiveClient::open, resolve, check_live_ports, check_sharing   the server and its ports;
 ///   measure_live(client, setup, sink, callbacks)   plays the sweep and records the inputs.
 /// The level of a measurement is found first with a burst: level_burst's design, measured the
 /// same way into a LevelMeter.
@@ -92,10 +93,13 @@ class LiveClient {
   /// instance of this client (named as it asked, or a variant) playing to a playback port is
   /// the problem (ProblemCode::invalid_request): the two sweeps would sum in both recordings.
   /// Any other client playing to one, or another instance recording a capture port, adds a
-  /// line to warnings, which say what will probably happen and what to do.
+  /// line to warnings, which say what will probably happen and what to do. describe words the
+  /// problem in a caller's names; the warnings call the lists by names' names for
+  /// Setting::playback and Setting::capture (nullptr: the fields', "playback" and "capture").
   std::optional<Problem> check_sharing(const std::vector<std::string>& playback,
                                        const std::vector<std::string>& capture,
-                                       std::vector<std::string>& warnings) const;
+                                       std::vector<std::string>& warnings,
+                                       SettingNames names = nullptr) const;
 
   /// The rule on a sweep's rate, rate Hz: the server's own. None, or the problem
   /// (ProblemCode::invalid_request) naming both.
@@ -113,13 +117,27 @@ class LiveClient {
   std::unique_ptr<Client> client_;  ///< the JACK client
 };
 
-/// The rules on a run's ports, resolved: a playback port named twice is the problem
-/// (ProblemCode::invalid_request), since the sweep would reach it twice, at twice the level; a
-/// capture port named twice adds a line to warnings (two channels of the recording are one
-/// input).
+/// The most ports a run plays to, and the most it records.
+inline constexpr std::size_t kMaxLivePorts = 64;
+
+/// The rule on how many ports a run names, which needs no server: at most kMaxLivePorts to play
+/// to and as many to record. None, or the problem (ProblemCode::invalid_request) naming the list
+/// by its setting (Setting::playback, checked first, or Setting::capture), its value the count;
+/// describe words it in a caller's names. A caller that takes the names one by one checks each
+/// list as it grows.
+std::optional<Problem> check_live_port_count(const std::vector<std::string>& playback,
+                                             const std::vector<std::string>& capture);
+
+/// The rules on a run's ports, resolved: check_live_port_count's, then a playback port named
+/// twice is the problem (ProblemCode::invalid_request, Setting::playback), since the sweep would
+/// reach it twice, at twice the level; a capture port named twice adds a line to warnings (two
+/// channels of the recording are one input). describe words the problem in a caller's names; the
+/// warnings' lines call the lists by names' names for Setting::playback and Setting::capture
+/// (nullptr: the fields', "playback" and "capture").
 std::optional<Problem> check_live_ports(const std::vector<std::string>& playback,
                                         const std::vector<std::string>& capture,
-                                        std::vector<std::string>& warnings);
+                                        std::vector<std::string>& warnings,
+                                        SettingNames names = nullptr);
 
 // ---------------------------------------------------------------------------------------------
 // The measurement

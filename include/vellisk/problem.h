@@ -85,10 +85,12 @@ using CancelFlag = std::atomic<bool>;
 /// The settings of a request that a problem's line may name. tail: a live measurement's, the
 /// seconds recorded after the last sweep file (LiveSetup::tail, there in frames); channels: a
 /// headerless file's (FileOptions::channels); points: a directivity set's grid
-/// (SpinOptions::points_per_octave).
+/// (SpinOptions::points_per_octave); playback, capture: a live measurement's ports
+/// (LiveSetup::playback, LiveSetup::capture).
 enum class Setting {
   pre, length, harmonics, drift, reference, repeat, smooth, gate, align,
-  waterfall_range, mic_calibration, spl_calibration, spl_level, tail, channels, points
+  waterfall_range, mic_calibration, spl_calibration, spl_level, tail, channels, points,
+  playback, capture
 };
 
 /// A caller's names for the settings (a program's options, a module's keywords): the name of

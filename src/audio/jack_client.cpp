@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "sweep/settings.h"
+
 namespace vellisk {
 
 namespace {
@@ -106,7 +108,8 @@ bool JackClient::another_instance(const std::string& client) const {
 
 std::string JackClient::sharing_error(const std::vector<std::string>& playback,
                                       const std::vector<std::string>& capture,
-                                      std::vector<std::string>& warnings) const {
+                                      std::vector<std::string>& warnings,
+                                      SettingNames names) const {
   const std::string own = jack_get_client_name(client_);
   // The ports connected to name that belong to other clients.
   const auto others = [&](const std::string& name) {
@@ -123,19 +126,19 @@ std::string JackClient::sharing_error(const std::vector<std::string>& playback,
   for (const std::string& name : playback) {
     for (const std::string& source : others(name)) {
       if (another_instance(client_of(source))) {
-        return "--out (" + name + ") is played to by another " + asked_ + " (" +
-               client_of(source) +
+        return marked(Setting::playback) + (" (" + name) + ") is played to by another " +
+               asked_ + " (" + client_of(source) +
                ") too: two sweeps at once would spoil both recordings; wait until it ends";
       }
-      warnings.push_back("--out (" + name + ") also plays what " + source +
-                         " sends, which adds to the sweep; disconnect it and measure again");
+      warnings.push_back(names(Setting::playback) + (" (" + name) + ") also plays what " +
+                         source + " sends, which adds to the sweep; disconnect it and measure again");
     }
   }
   for (const std::string& name : capture) {
     for (const std::string& reader : others(name)) {
       if (!another_instance(client_of(reader))) continue;
-      warnings.push_back("--in (" + name + ") is recorded by another " + asked_ + " (" +
-                         client_of(reader) +
+      warnings.push_back(names(Setting::capture) + (" (" + name) + ") is recorded by another " +
+                         asked_ + " (" + client_of(reader) +
                          ") too: where its sweep reaches this input, each recording holds both "
                          "sweeps; measure one at a time");
     }

@@ -42,11 +42,12 @@ class JackClient {
   // connected. Another instance of this program (a client named as this one
   // was asked to be, or a variant) playing to a playback port is refused: the
   // two sweeps would sum in both recordings. Any other client playing to one,
-  // or another instance recording a capture port, is added to warnings.
-  // Returns "" or the refusal.
+  // or another instance recording a capture port, is added to warnings, which
+  // call the lists by names' names. Returns "" or the refusal, its list marked
+  // (Setting::playback).
   std::string sharing_error(const std::vector<std::string>& playback,
                             const std::vector<std::string>& capture,
-                            std::vector<std::string>& warnings) const;
+                            std::vector<std::string>& warnings, SettingNames names) const;
 
   // The most frames the server says a sample takes from playback to the
   // ports played to, plus from the capture ports recorded.

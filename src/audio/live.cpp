@@ -9,6 +9,7 @@
 #include "audio/jack_client.h"
 #include "audio/stream.h"
 #include "response/plausibility.h"
+#include "sweep/settings.h"
 #include "sweep/validation.h"
 #include "vellisk/measure.h"
 
@@ -67,10 +68,12 @@ void LiveClient::resolve(std::vector<std::string>& names, bool output, const cha
 
 std::optional<Problem> LiveClient::check_sharing(const std::vector<std::string>& playback,
                                                  const std::vector<std::string>& capture,
-                                                 std::vector<std::string>& warnings) const {
-  std::string error = client_->jack.sharing_error(playback, capture, warnings);
+                                                 std::vector<std::string>& warnings,
+                                                 SettingNames names) const {
+  std::string error =
+      client_->jack.sharing_error(playback, capture, warnings, names != nullptr ? names : field_name);
   if (error.empty()) return std::nullopt;
-  return Problem(ProblemCode::invalid_request, std::move(error));
+  return Problem(ProblemCode::invalid_request, std::move(error), Setting::playback);
 }
 
 std::optional<Problem> LiveClient::check_rate(double rate) const {
@@ -80,22 +83,38 @@ std::optional<Problem> LiveClient::check_rate(double rate) const {
                      number_text(this->rate()) + ")");
 }
 
+std::optional<Problem> check_live_port_count(const std::vector<std::string>& playback,
+                                             const std::vector<std::string>& capture) {
+  for (const auto& [ports, setting] : {std::pair{&playback, Setting::playback},
+                                       std::pair{&capture, Setting::capture}}) {
+    if (ports->size() <= kMaxLivePorts) continue;
+    return Problem(ProblemCode::invalid_request,
+                   std::string(marked(setting)) + " may be given at most " +
+                       std::to_string(kMaxLivePorts) + " times",
+                   setting, static_cast<double>(ports->size()));
+  }
+  return std::nullopt;
+}
+
 std::optional<Problem> check_live_ports(const std::vector<std::string>& playback,
                                         const std::vector<std::string>& capture,
-                                        std::vector<std::string>& warnings) {
+                                        std::vector<std::string>& warnings, SettingNames names) {
+  if (std::optional<Problem> p = check_live_port_count(playback, capture)) return p;
   for (std::size_t i = 0; i < playback.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
       if (playback[i] != playback[j]) continue;
       return Problem(ProblemCode::invalid_request,
-                     "--out (" + playback[i] +
+                     marked(Setting::playback) + (" (" + playback[i]) +
                          ") is given twice: the sweep would reach it twice, at twice the level; "
-                         "name each port once");
+                         "name each port once",
+                     Setting::playback);
     }
   }
+  const char* capture_name = (names != nullptr ? names : field_name)(Setting::capture);
   for (std::size_t i = 0; i < capture.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
       if (capture[i] != capture[j]) continue;
-      warnings.push_back("--in (" + capture[i] + ") is given twice: channels " +
+      warnings.push_back(capture_name + (" (" + capture[i]) + ") is given twice: channels " +
                          std::to_string(j + 1) + " and " + std::to_string(i + 1) +
                          " of the recording are the same input; name each port once");
     }

@@ -93,6 +93,81 @@ std::optional<WaterfallError> check_waterfall(const WaterfallSetup& s) {
   return std::nullopt;
 }
 
+namespace {
+
+// Where the slices' rises lie in the response: slice k leaves out everything before its rise
+// and 1 - weight within it.
+struct SliceRises {
+  std::int64_t first = 0;  // the first slice's rise's first sample: the transform's from it on
+  std::int64_t last = 0;   // the last slice's start
+  std::vector<std::int64_t> rise_first, rise_end;
+  std::vector<std::vector<double>> left;  // 1 - weight over [rise_first, rise_end)
+  std::size_t held = 0;                   // the slices that start within the response
+};
+
+// The rises of slices at times_ms from onset in a response of length samples.
+SliceRises slice_rises(const std::vector<double>& times_ms, const WaterfallSetup& s, double onset,
+                       std::int64_t length) {
+  const double per_ms = s.rate / 1000;
+  const std::size_t slices = times_ms.size();
+  const double rise = s.rise_ms * per_ms;
+  const auto start_of = [&](std::size_t k) { return onset + times_ms[k] * per_ms; };
+  // The slice at 0 ms keeps what lies before the onset too (see WaterfallSetup).
+  const bool whole_first = s.start_ms == 0;
+  SliceRises r;
+  r.first = whole_first ? 0
+                        : std::clamp<std::int64_t>(
+                              static_cast<std::int64_t>(std::ceil(start_of(0) - rise)), 0, length);
+  r.last = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(start_of(slices - 1))),
+                                    r.first, length);
+  r.rise_first.resize(slices), r.rise_end.resize(slices), r.left.resize(slices);
+  for (std::size_t k = 0; k < slices; ++k) {
+    const double from = start_of(k) - rise;
+    if (!(from < static_cast<double>(length))) break;
+    ++r.held;
+    if (k == 0 && whole_first) {
+      r.rise_first[k] = r.rise_end[k] = r.first;
+      continue;
+    }
+    r.rise_first[k] =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(from)), r.first, r.last);
+    r.rise_end[k] =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(start_of(k))), r.first, r.last);
+    for (std::int64_t t = r.rise_first[k]; t < r.rise_end[k]; ++t) {
+      const double u = (static_cast<double>(t) - from) / rise;
+      r.left[k].push_back(0.5 + 0.5 * std::cos(std::numbers::pi * u));
+    }
+  }
+  return r;
+}
+
+// The held slices' levels at w's frequencies, bins of a transform of size: the response from
+// the first slice's rise on, transformed, less what lies before each slice.
+void slice_levels(const float* x, std::int64_t n, const WaterfallSetup& s, std::size_t size,
+                  const std::vector<std::size_t>& bins, const SliceRises& r,
+                  TimeFrequencyLevels& w) {
+  FloatBuffer buffer = make_float_buffer(size + 2);
+  std::copy(x + r.first, x + n, buffer.get() + r.first);
+  real_fft(size).forward(buffer.get());
+  std::vector<Complex> z, before;
+  for (std::size_t i = 0; i < bins.size(); ++i) {
+    const std::size_t j = bins[i];
+    const Complex whole(buffer[2 * j], buffer[2 * j + 1]);
+    turned(x, r.first, r.last, j, size, z);
+    before.assign(z.size() + 1, 0.0);  // before[t - first]: the sum of z over [first, t)
+    for (std::size_t t = 0; t < z.size(); ++t) before[t + 1] = before[t] + z[t];
+    const double change = s.calibration.level_change_db(w.frequencies[i]);
+    for (std::size_t k = 0; k < r.held; ++k) {
+      Complex out = before[static_cast<std::size_t>(r.rise_first[k] - r.first)];
+      const Complex* in_rise = z.data() + (r.rise_first[k] - r.first);
+      for (std::size_t t = 0; t < r.left[k].size(); ++t) out += r.left[k][t] * in_rise[t];
+      w.levels[k * bins.size() + i] = std::max(level_db(std::norm(whole - out)) + change, -300.0);
+    }
+  }
+}
+
+}  // namespace
+
 TimeFrequencyLevels waterfall(const float* x, std::int64_t n, const WaterfallSetup& s) {
   TimeFrequencyLevels w;
   const double per_ms = s.rate / 1000;
@@ -107,59 +182,9 @@ TimeFrequencyLevels waterfall(const float* x, std::int64_t n, const WaterfallSet
     w.frequencies.push_back(static_cast<double>(j) * s.rate / static_cast<double>(size));
   }
   w.levels.assign(slices * bins.size(), -300);
-  const std::int64_t length = n;
   const auto onset = static_cast<double>(response_onset(x, n, s.arrival, s.rate));
   w.origin_ms = (onset - s.arrival) / per_ms;
-
-  // Slice k leaves out everything before its rise and 1 - weight within it.
-  const double rise = s.rise_ms * per_ms;
-  const auto start_of = [&](std::size_t k) { return onset + w.times_ms[k] * per_ms; };
-  // The slice at 0 ms keeps what lies before the onset too (see WaterfallSetup).
-  const bool whole_first = s.start_ms == 0;
-  const std::int64_t first = whole_first ? 0
-                                         : std::clamp<std::int64_t>(
-                                               static_cast<std::int64_t>(std::ceil(start_of(0) - rise)),
-                                               0, length);
-  const std::int64_t last = std::clamp<std::int64_t>(
-      static_cast<std::int64_t>(std::ceil(start_of(slices - 1))), first, length);
-  std::vector<std::int64_t> rise_first(slices), rise_end(slices);
-  std::vector<std::vector<double>> left(slices);  // 1 - weight over [rise_first, rise_end)
-  std::size_t held = 0;  // the slices that start within the response
-  for (std::size_t k = 0; k < slices; ++k) {
-    const double from = start_of(k) - rise;
-    if (!(from < static_cast<double>(length))) break;
-    ++held;
-    if (k == 0 && whole_first) {
-      rise_first[k] = rise_end[k] = first;
-      continue;
-    }
-    rise_first[k] = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(from)), first, last);
-    rise_end[k] = std::clamp<std::int64_t>(static_cast<std::int64_t>(std::ceil(start_of(k))), first, last);
-    for (std::int64_t t = rise_first[k]; t < rise_end[k]; ++t) {
-      const double u = (static_cast<double>(t) - from) / rise;
-      left[k].push_back(0.5 + 0.5 * std::cos(std::numbers::pi * u));
-    }
-  }
-
-  // The response from the first slice's rise on, transformed at the .frd's size.
-  FloatBuffer buffer = make_float_buffer(size + 2);
-  std::copy(x + first, x + n, buffer.get() + first);
-  real_fft(size).forward(buffer.get());
-  std::vector<Complex> z, before;
-  for (std::size_t i = 0; i < bins.size(); ++i) {
-    const std::size_t j = bins[i];
-    const Complex whole(buffer[2 * j], buffer[2 * j + 1]);
-    turned(x, first, last, j, size, z);
-    before.assign(z.size() + 1, 0.0);  // before[t - first]: the sum of z over [first, t)
-    for (std::size_t t = 0; t < z.size(); ++t) before[t + 1] = before[t] + z[t];
-    const double change = s.calibration.level_change_db(w.frequencies[i]);
-    for (std::size_t k = 0; k < held; ++k) {
-      Complex out = before[static_cast<std::size_t>(rise_first[k] - first)];
-      const Complex* in_rise = z.data() + (rise_first[k] - first);
-      for (std::size_t t = 0; t < left[k].size(); ++t) out += left[k][t] * in_rise[t];
-      w.levels[k * bins.size() + i] = std::max(level_db(std::norm(whole - out)) + change, -300.0);
-    }
-  }
+  slice_levels(x, n, s, size, bins, slice_rises(w.times_ms, s, onset, n), w);
   return w;
 }
 

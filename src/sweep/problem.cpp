@@ -6,7 +6,7 @@ namespace vellisk {
 namespace {
 
 constexpr char kMark = '\x1f';
-constexpr int kSettings = static_cast<int>(Setting::points) + 1;  // the last setting
+constexpr int kSettings = static_cast<int>(Setting::capture) + 1;  // the last setting
 
 // The marks, one a setting: kMark and 'a' + the setting's index.
 struct Marks {
@@ -60,6 +60,8 @@ const char* field_name(Setting setting) {
     case Setting::tail: return "tail_s";
     case Setting::channels: return "channels";
     case Setting::points: return "points_per_octave";
+    case Setting::playback: return "playback";
+    case Setting::capture: return "capture";
   }
   return "setting";
 }

@@ -112,6 +112,8 @@ const char* option_name(Setting setting) {
     case Setting::tail: return "--tail";
     case Setting::channels: return "--channels";
     case Setting::points: return "--points";
+    case Setting::playback: return "--out";
+    case Setting::capture: return "--in";
   }
   return "--";
 }

@@ -42,6 +42,51 @@ Json channel_json(int channel, const ChannelFigures& c) {
   return j;
 }
 
+// The timing: the reference channel's latency and the repeats; null with neither.
+Json timing_json(const TimingFigures& t) {
+  if (!(t.reference > 0 || !t.repeats.empty())) return Json(nullptr);
+  Json repeats = Json::array();
+  for (const TimingFigures::Repeat& r : t.repeats) {
+    repeats.push_back({{"offset_samples", r.offset_samples},
+                       {"noise_db", number(r.noise_db)},
+                       {"deviation_db", number(r.deviation_db)},
+                       {"left_out", !r.kept},
+                       {"noise_raised_db", r.kept ? Json(nullptr) : number(r.raised_db)}});
+  }
+  return {{"reference_channel", t.reference > 0 ? Json(t.reference) : Json(nullptr)},
+          {"latency_samples", t.reference > 0 ? Json(t.latency_samples) : Json(nullptr)},
+          {"latency_ms", t.reference > 0 ? Json(t.latency_ms) : Json(nullptr)},
+          {"repeats", repeats},
+          {"repeats_averaged", t.repeats.empty() ? Json(nullptr) : Json(t.averaged)},
+          {"median_deviation_db", number(t.median_deviation_db)},
+          {"noise_down_db", number(t.noise_down_db)}};
+}
+
+// The drift: given, or measured by the timing (corrected or not; beside one given, the one
+// measured); null with neither.
+Json drift_json(const RunFigures& f) {
+  const TimingFigures& t = f.timing;
+  if (t.drift_ppm) {
+    return {{"drift_ppm", *t.drift_ppm},
+            {"source", t.drift_source},
+            {"corrected", t.drift_corrected},
+            {"spread_samples", t.drift_spread_samples},
+            {"given_ppm", f.drift_given_ppm ? Json(*f.drift_given_ppm) : Json(nullptr)}};
+  }
+  if (f.drift_given_ppm) {
+    return {{"drift_ppm", *f.drift_given_ppm}, {"source", "given"}, {"corrected", true}};
+  }
+  return Json(nullptr);
+}
+
+Json channels_json(const RunFigures& f) {
+  Json channels = Json::array();
+  for (std::size_t c = 0; c < f.channels.size(); ++c) {
+    channels.push_back(channel_json(static_cast<int>(c + 1), f.channels[c]));
+  }
+  return channels;
+}
+
 }  // namespace
 
 std::string json_report(const RunFigures& f) {
@@ -78,44 +123,9 @@ std::string json_report(const RunFigures& f) {
   j["calibration"] = {
       {"mic_file", f.mic_calibration.empty() ? Json(nullptr) : Json(f.mic_calibration)},
       {"spl_offset_db", number(f.spl_offset_db)}};
-  const TimingFigures& t = f.timing;
-  j["timing"] = Json(nullptr);
-  if (t.reference > 0 || !t.repeats.empty()) {
-    Json repeats = Json::array();
-    for (const TimingFigures::Repeat& r : t.repeats) {
-      repeats.push_back({{"offset_samples", r.offset_samples},
-                         {"noise_db", number(r.noise_db)},
-                         {"deviation_db", number(r.deviation_db)},
-                         {"left_out", !r.kept},
-                         {"noise_raised_db", r.kept ? Json(nullptr) : number(r.raised_db)}});
-    }
-    j["timing"] = {
-        {"reference_channel", t.reference > 0 ? Json(t.reference) : Json(nullptr)},
-        {"latency_samples", t.reference > 0 ? Json(t.latency_samples) : Json(nullptr)},
-        {"latency_ms", t.reference > 0 ? Json(t.latency_ms) : Json(nullptr)},
-        {"repeats", repeats},
-        {"repeats_averaged", t.repeats.empty() ? Json(nullptr) : Json(t.averaged)},
-        {"median_deviation_db", number(t.median_deviation_db)},
-        {"noise_down_db", number(t.noise_down_db)}};
-  }
-  // The drift: given, or measured by the timing (corrected or not; beside
-  // one given, the one measured).
-  j["drift"] = Json(nullptr);
-  if (f.drift_given_ppm) {
-    j["drift"] = {{"drift_ppm", *f.drift_given_ppm}, {"source", "given"}, {"corrected", true}};
-  }
-  if (t.drift_ppm) {
-    j["drift"] = {{"drift_ppm", *t.drift_ppm},
-                  {"source", t.drift_source},
-                  {"corrected", t.drift_corrected},
-                  {"spread_samples", t.drift_spread_samples},
-                  {"given_ppm", f.drift_given_ppm ? Json(*f.drift_given_ppm) : Json(nullptr)}};
-  }
-  Json channels = Json::array();
-  for (std::size_t c = 0; c < f.channels.size(); ++c) {
-    channels.push_back(channel_json(static_cast<int>(c + 1), f.channels[c]));
-  }
-  j["channels"] = channels;
+  j["timing"] = timing_json(f.timing);
+  j["drift"] = drift_json(f);
+  j["channels"] = channels_json(f);
   j["warnings"] = f.warnings;
   j["outputs"] = f.outputs;
   // What the WAV irfile carries of the measurement, as it carries it.

@@ -156,9 +156,8 @@ LevelAxis level_axis(double lowest, double highest) {
 
 namespace {
 
-void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 0.88) {
-  const double lo = std::log10(f.hzstart);
-  const double hi = std::log10(f.hzend);
+// The level axis that holds every channel's response, harmonics and the bulk of its noise.
+LevelAxis magnitude_axis(const Figure& f) {
   double highest = -std::numeric_limits<double>::infinity();
   double lowest = std::numeric_limits<double>::infinity();
   for (const FigureChannel& c : f.channels) {
@@ -168,15 +167,11 @@ void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 
     for (const FigureCurve& h : c.harmonics) lowest = std::min(lowest, level_min(h.y));
     lowest = std::min(lowest, level_floor(c.noise.y));
   }
-  const LevelAxis axis = level_axis(lowest, highest);
-  const double top = axis.top;
-  const double bottom = axis.bottom;
-  plvpor(kLeft, kRight, y0, y1);
-  plwind(lo, hi, bottom, top);
-  plcol0(kGrid);
-  const auto ticks = frequency_ticks(f.hzstart, f.hzend);
-  for (const auto& [hz, label] : ticks) segment(std::log10(hz), bottom, std::log10(hz), top);
-  for (double db = bottom + axis.step; db < top; db += axis.step) segment(lo, db, hi, db);
+  return level_axis(lowest, highest);
+}
+
+// Each channel's orders, its highest first and its response last, then its noise.
+void magnitude_curves(const Figure& f, int orders) {
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
     if (ch.silent) continue;
@@ -196,17 +191,11 @@ void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 
     plwidth(1);
     line(x, ch.noise.y);
   }
-  plwidth(1);
-  pllsty(1);
-  plcol0(kText);
-  plbox("bc", 0, 0, "bcntv", axis.step, 0);
-  silent_note(f);
-  for (const auto& [hz, label] : ticks) {
-    const double at = (std::log10(hz) - lo) / (hi - lo);
-    segment(std::log10(hz), bottom, std::log10(hz), bottom + (top - bottom) * 0.02);
-    plmtex("b", 1.5, at, 0.5, label.c_str());
-  }
-  plmtex("b", 3.0, 0.5, 0.5, "Frequency (Hz)");
+}
+
+// The level panel's title; with a gate, the gate's in it, and the lowest frequency the gated
+// curve resolves marked on the panel (plwind from lo to hi, bottom to top).
+std::string magnitude_title(const Figure& f, double lo, double hi, double bottom, double top) {
   std::string title = "Level (" + f.level_unit + numbered("), 1/", f.smoothing) + "-octave smoothing";
   if (f.gate_ms > 0) {
     char gate[64];
@@ -222,14 +211,12 @@ void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 
       plptex(resolved, top - (top - bottom) * 0.06, 1, 0, -0.05, "1 / gate");
     }
   }
-  if (f.views.empty()) {
-    plmtex("l", 4.2, 0.5, 0.5, title.c_str());
-  } else {
-    plmtex("l", 4.2, 0.5, 0.5, ("Level (" + f.level_unit + ")").c_str());
-    plmtex("t", 1.0, 0, 0, title.c_str());
-  }
-  // Each channel, then its harmonic orders in its colour; when they would
-  // not fit, the orders once, in the text's colour.
+  return title;
+}
+
+// Each channel, then its harmonic orders in its colour; when they would not fit, the orders
+// once, in the text's colour; then the noise.
+void magnitude_legend(const Figure& f, int orders, double y1) {
   const int channels = static_cast<int>(f.channels.size());
   const bool each = channels * orders <= 12;
   int row = 0;
@@ -250,21 +237,43 @@ void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 
   legend_entry(y1, row, kText, set_noise_line, "Noise");
 }
 
-void envelope_panel(const Figure& f, double y0 = 0.08, double y1 = 0.36) {
-  double top = -std::numeric_limits<double>::infinity();
-  double lowest_noise = 0;
-  for (const FigureChannel& c : f.channels) {
-    if (c.silent) continue;
-    top = std::max(top, finite_max(c.envelope.y));
-    lowest_noise = std::min(lowest_noise, c.noise_db);
-  }
-  if (!std::isfinite(top)) top = 0;  // every channel silent: an axis about full scale
-  top = std::ceil(top / 10) * 10 + 10;
-  const double bottom = std::max(top - 200, std::floor((lowest_noise - 20) / 20) * 20);
+void magnitude_panel(const Figure& f, int orders, double y0 = 0.52, double y1 = 0.88) {
+  const double lo = std::log10(f.hzstart);
+  const double hi = std::log10(f.hzend);
+  const LevelAxis axis = magnitude_axis(f);
+  const double top = axis.top;
+  const double bottom = axis.bottom;
   plvpor(kLeft, kRight, y0, y1);
-  plwind(f.first_ms, f.last_ms, bottom, top);
+  plwind(lo, hi, bottom, top);
   plcol0(kGrid);
-  plbox("g", 0, 0, "g", 20, 0);
+  const auto ticks = frequency_ticks(f.hzstart, f.hzend);
+  for (const auto& [hz, label] : ticks) segment(std::log10(hz), bottom, std::log10(hz), top);
+  for (double db = bottom + axis.step; db < top; db += axis.step) segment(lo, db, hi, db);
+  magnitude_curves(f, orders);
+  plwidth(1);
+  pllsty(1);
+  plcol0(kText);
+  plbox("bc", 0, 0, "bcntv", axis.step, 0);
+  silent_note(f);
+  for (const auto& [hz, label] : ticks) {
+    const double at = (std::log10(hz) - lo) / (hi - lo);
+    segment(std::log10(hz), bottom, std::log10(hz), bottom + (top - bottom) * 0.02);
+    plmtex("b", 1.5, at, 0.5, label.c_str());
+  }
+  plmtex("b", 3.0, 0.5, 0.5, "Frequency (Hz)");
+  const std::string title = magnitude_title(f, lo, hi, bottom, top);
+  if (f.views.empty()) {
+    plmtex("l", 4.2, 0.5, 0.5, title.c_str());
+  } else {
+    plmtex("l", 4.2, 0.5, 0.5, ("Level (" + f.level_unit + ")").c_str());
+    plmtex("t", 1.0, 0, 0, title.c_str());
+  }
+  magnitude_legend(f, orders, y1);
+}
+
+// Each channel's envelope and noise line, and with a gate where it ends (plwind from the
+// first to the last time, bottom to top).
+void envelope_curves(const Figure& f, double bottom, double top) {
   for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
     const FigureChannel& ch = f.channels[static_cast<std::size_t>(c)];
     if (ch.silent) continue;
@@ -281,19 +290,12 @@ void envelope_panel(const Figure& f, double y0 = 0.08, double y1 = 0.36) {
     }
     pllsty(1);
   }
-  plwidth(1);
-  plcol0(kText);
-  pllsty(2);
-  segment(0, bottom, 0, top);
-  pllsty(1);
-  plptex(0, top - (top - bottom) * 0.06, 1, 0, -0.05, "zero instant");
-  plbox("bcnt", 0, 0, "bcntv", 20, 0);
-  silent_note(f);
-  plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
-  plmtex("l", 4.2, 0.5, 0.5, "Envelope (dB)");
-  // One channel's latency and peak-to-noise are in the title; several
-  // channels give theirs here, under a heading: the envelope's entry the
-  // latency, the noise line's the peak-to-noise.
+}
+
+// One channel's latency and peak-to-noise are in the title; several channels give theirs
+// here, under a heading: the envelope's entry the latency, the noise line's the
+// peak-to-noise.
+void envelope_legend(const Figure& f, double y0, double y1) {
   const int channels = static_cast<int>(f.channels.size());
   if (channels == 1) {
     if (!f.channels[0].silent) legend_entry(y1, 0, curve_colour(0), set_noise_line, "Noise 1");
@@ -318,6 +320,35 @@ void envelope_panel(const Figure& f, double y0 = 0.08, double y1 = 0.36) {
     legend_entry(legend, row++, curve_colour(c), set_noise_line,
                  formatted("%d: %s", c + 1, ch.peak_to_noise.c_str()));
   }
+}
+
+void envelope_panel(const Figure& f, double y0 = 0.08, double y1 = 0.36) {
+  double top = -std::numeric_limits<double>::infinity();
+  double lowest_noise = 0;
+  for (const FigureChannel& c : f.channels) {
+    if (c.silent) continue;
+    top = std::max(top, finite_max(c.envelope.y));
+    lowest_noise = std::min(lowest_noise, c.noise_db);
+  }
+  if (!std::isfinite(top)) top = 0;  // every channel silent: an axis about full scale
+  top = std::ceil(top / 10) * 10 + 10;
+  const double bottom = std::max(top - 200, std::floor((lowest_noise - 20) / 20) * 20);
+  plvpor(kLeft, kRight, y0, y1);
+  plwind(f.first_ms, f.last_ms, bottom, top);
+  plcol0(kGrid);
+  plbox("g", 0, 0, "g", 20, 0);
+  envelope_curves(f, bottom, top);
+  plwidth(1);
+  plcol0(kText);
+  pllsty(2);
+  segment(0, bottom, 0, top);
+  pllsty(1);
+  plptex(0, top - (top - bottom) * 0.06, 1, 0, -0.05, "zero instant");
+  plbox("bcnt", 0, 0, "bcntv", 20, 0);
+  silent_note(f);
+  plmtex("b", 3.0, 0.5, 0.5, "Time from the zero instant (ms)");
+  plmtex("l", 4.2, 0.5, 0.5, "Envelope (dB)");
+  envelope_legend(f, y0, y1);
 }
 
 // The log-frequency axis of the panel drawn last (plwind from log10 lo to log10 hi, bottom
@@ -562,6 +593,64 @@ double map_end(const FigureMap& m, double span) {
   return std::min(m.times_ms.back(), std::max(t0 + 20, last + 0.1 * (last - t0)));
 }
 
+// Channel c's map: its waterfall, or its spectrogram.
+const FigureMap& channel_map(const Figure& f, int c, bool waterfall) {
+  return waterfall ? f.channels[static_cast<std::size_t>(c)].waterfall
+                   : f.channels[static_cast<std::size_t>(c)].spectrogram;
+}
+
+// Whether a map has cells to draw: two times and two frequencies at least.
+bool drawn_map(const FigureMap& m) { return m.times_ms.size() >= 2 && m.frequencies.size() >= 2; }
+
+// One time axis for every channel: from the earliest first time to the latest end.
+void map_times(const Figure& f, bool waterfall, double span, double& t0, double& t1) {
+  t0 = 1e300, t1 = -1e300;
+  for (int c = 0; c < static_cast<int>(f.channels.size()); ++c) {
+    const FigureMap& m = channel_map(f, c, waterfall);
+    if (!drawn_map(m)) continue;
+    t0 = std::min(t0, m.times_ms.front());
+    t1 = std::max(t1, waterfall ? m.times_ms.back() : map_end(m, span));
+  }
+}
+
+// A map's box, its axes, and their names on the bottom row and the first column.
+void map_axes(const FigureMap& m, bool waterfall, double t0, double t1, bool bottom_row,
+              bool first_column, bool narrow) {
+  const double flo = m.frequencies.front(), fhi = m.frequencies.back();
+  plcol0(kText);
+  const double tstep = nice_step(t1 - t0);
+  if (waterfall) {
+    plbox("bc", 0, 0, "bcntv", tstep, 0);
+    frequency_axis(flo, fhi, t0, t1, bottom_row, narrow);
+    if (first_column) plmtex("l", 4.2, 0.5, 0.5, "From the onset (ms)");
+    return;
+  }
+  plbox("bcnt", tstep, 0, "bc", 0, 0);
+  const double lo = std::log10(flo), hi = std::log10(fhi);
+  for (const auto& [hz, label] : frequency_ticks(flo, fhi)) {
+    // Decades and their halves' neighbours only: the map is short.
+    if (label[0] == '2') continue;
+    const double at = (std::log10(hz) - lo) / (hi - lo);
+    segment(t0, std::log10(hz), t0 + (t1 - t0) * 0.02, std::log10(hz));
+    plmtex("lv", 0.5, at, 1, label.c_str());
+  }
+  if (bottom_row) plmtex("b", 3.0, 0.5, 0.5, "Time from the arrival (ms)");
+  if (first_column) plmtex("l", 3.6, 0.5, 0.5, "Frequency (Hz)");
+}
+
+// The colour bar of the levels below a map's peak, beside the first row (the top row_height
+// below y1).
+void map_colour_bar(double y1, double row_height, double span, bool waterfall) {
+  plvpor(0.87, 0.89, y1 - row_height * 0.8, y1 - row_height * 0.08);
+  plwind(0, 1, -span, 0);
+  for (int band = 0; band < static_cast<int>(span / kMapStepDb); ++band) {
+    fill_cell(0, 1, -(band + 1) * kMapStepDb, -band * kMapStepDb, band, span);
+  }
+  plcol0(kText);
+  plbox("bc", 0, 0, "bcmstv", 10, 0);
+  plmtex("r", 4.5, 0.5, 0.5, waterfall ? "Waterfall, dB re its peak" : "Spectrogram, dB re its peak");
+}
+
 // Each channel's map (waterfall: time up, frequency across; spectrogram: time across,
 // frequency up), two to a row, with a colour bar of the levels below each map's peak.
 void map_panel(const Figure& f, double y0, double y1, bool waterfall) {
@@ -570,21 +659,11 @@ void map_panel(const Figure& f, double y0, double y1, bool waterfall) {
   const double span = waterfall ? 50 : 60;
   const double row_height = (y1 - y0) / rows;
   const double gap = 0.07;
-  const auto map_of = [&](int c) -> const FigureMap& {
-    return waterfall ? f.channels[static_cast<std::size_t>(c)].waterfall
-                     : f.channels[static_cast<std::size_t>(c)].spectrogram;
-  };
-  // One time axis for every channel: from the earliest first time to the latest end.
-  double t0 = 1e300, t1 = -1e300;
+  double t0 = 0, t1 = 0;
+  map_times(f, waterfall, span, t0, t1);
   for (int c = 0; c < n; ++c) {
-    const FigureMap& m = map_of(c);
-    if (m.times_ms.size() < 2 || m.frequencies.size() < 2) continue;
-    t0 = std::min(t0, m.times_ms.front());
-    t1 = std::max(t1, waterfall ? m.times_ms.back() : map_end(m, span));
-  }
-  for (int c = 0; c < n; ++c) {
-    const FigureMap& m = map_of(c);
-    if (m.times_ms.size() < 2 || m.frequencies.size() < 2) continue;
+    const FigureMap& m = channel_map(f, c, waterfall);
+    if (!drawn_map(m)) continue;
     const int row = c / columns, col = c % columns;
     const double top = y1 - row * row_height - row_height * 0.08;
     const double bottom = y1 - (row + 1) * row_height + row_height * 0.2;
@@ -594,41 +673,14 @@ void map_panel(const Figure& f, double y0, double y1, bool waterfall) {
     double peak = 0;
     const bool silent = !draw_map(m, !waterfall, span, t0, t1, peak) ||
                         f.channels[static_cast<std::size_t>(c)].silent;
-    const double flo = m.frequencies.front(), fhi = m.frequencies.back();
-    plcol0(kText);
-    const double tstep = nice_step(t1 - t0);
-    if (waterfall) {
-      plbox("bc", 0, 0, "bcntv", tstep, 0);
-      frequency_axis(flo, fhi, t0, t1, row == rows - 1, columns > 1);
-      if (col == 0) plmtex("l", 4.2, 0.5, 0.5, "From the onset (ms)");
-    } else {
-      plbox("bcnt", tstep, 0, "bc", 0, 0);
-      const double lo = std::log10(flo), hi = std::log10(fhi);
-      for (const auto& [hz, label] : frequency_ticks(flo, fhi)) {
-        // Decades and their halves' neighbours only: the map is short.
-        if (label[0] == '2') continue;
-        const double at = (std::log10(hz) - lo) / (hi - lo);
-        segment(t0, std::log10(hz), t0 + (t1 - t0) * 0.02, std::log10(hz));
-        plmtex("lv", 0.5, at, 1, label.c_str());
-      }
-      if (row == rows - 1) plmtex("b", 3.0, 0.5, 0.5, "Time from the arrival (ms)");
-      if (col == 0) plmtex("l", 3.6, 0.5, 0.5, "Frequency (Hz)");
-    }
+    map_axes(m, waterfall, t0, t1, row == rows - 1, col == 0, columns > 1);
     plcol0(curve_colour(c));
     plmtex("t", 1.0, 0, 0,
            (silent ? formatted("Ch %d: no response", c + 1)
                    : formatted("Ch %d: peak %.1f %s", c + 1, peak, f.level_unit.c_str()))
                .c_str());
   }
-  // The colour bar, beside the first row.
-  plvpor(0.87, 0.89, y1 - row_height * 0.8, y1 - row_height * 0.08);
-  plwind(0, 1, -span, 0);
-  for (int band = 0; band < static_cast<int>(span / kMapStepDb); ++band) {
-    fill_cell(0, 1, -(band + 1) * kMapStepDb, -band * kMapStepDb, band, span);
-  }
-  plcol0(kText);
-  plbox("bc", 0, 0, "bcmstv", 10, 0);
-  plmtex("r", 4.5, 0.5, 0.5, waterfall ? "Waterfall, dB re its peak" : "Spectrogram, dB re its peak");
+  map_colour_bar(y1, row_height, span, waterfall);
 }
 
 // How many rows of the page a view takes: a map two channels to a row.

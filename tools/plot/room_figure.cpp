@@ -312,12 +312,30 @@ void mean_line(const std::vector<RoomFigureAverageBand>& bands, AverageValue mea
   plwidth(1);
 }
 
-// The average's row: decay times on the left, across the decay panel and the legend, C80 on
-// the right; each mean over its band of +- one standard deviation.
-void average_row(const RoomFigureAverage& a, const Scales& s, double y0, double y1) {
+// T20 where no position gave T30: its mean's marks, with its spread as a bar.
+void t20_marks(const std::vector<RoomFigureAverageBand>& bands) {
+  std::vector<RoomFigureAverageBand> t20(bands.size());
+  for (std::size_t i = 0; i < bands.size(); ++i) {
+    if (bands[i].t30) continue;
+    t20[i].t20 = bands[i].t20;
+    if (bands[i].t20 && bands[i].t20_sd) {
+      plcol0(kT20);
+      plot_segment(static_cast<double>(i), *bands[i].t20 - *bands[i].t20_sd, static_cast<double>(i),
+                   *bands[i].t20 + *bands[i].t20_sd);
+    }
+  }
+  plcol0(kT20);
+  std::vector<double> tx, ty;
+  for (std::size_t i = 0; i < t20.size(); ++i) {
+    if (t20[i].t20) tx.push_back(static_cast<double>(i)), ty.push_back(*t20[i].t20);
+  }
+  if (!tx.empty()) plstring(static_cast<PLINT>(tx.size()), tx.data(), ty.data(), "▲");
+}
+
+// The average's decay times, across the decay panel and the legend.
+void average_times(const RoomFigureAverage& a, const std::vector<std::string>& labels,
+                   const Scales& s, double y0, double y1) {
   const int count = static_cast<int>(a.bands.size());
-  std::vector<std::string> labels;
-  for (const RoomFigureAverageBand& b : a.bands) labels.push_back(b.label);
   plvpor(kDecayLeft, kLegendRight, y0, y1);
   plwind(-0.5, std::max(0, count - 1) + 0.5, 0, s.top);
   plcol0(kGrid);
@@ -327,23 +345,7 @@ void average_row(const RoomFigureAverage& a, const Scales& s, double y0, double 
   spread_band(a.bands, &RoomFigureAverageBand::edt, &RoomFigureAverageBand::edt_sd, kEdtShade, 0);
   mean_line(a.bands, &RoomFigureAverageBand::t30, kT30, "●", false);
   mean_line(a.bands, &RoomFigureAverageBand::edt, kEdt, "◇", true);
-  // T20 where no position gave T30, with its spread as a bar.
-  std::vector<RoomFigureAverageBand> t20(a.bands.size());
-  for (std::size_t i = 0; i < a.bands.size(); ++i) {
-    if (a.bands[i].t30) continue;
-    t20[i].t20 = a.bands[i].t20;
-    if (a.bands[i].t20 && a.bands[i].t20_sd) {
-      plcol0(kT20);
-      plot_segment(static_cast<double>(i), *a.bands[i].t20 - *a.bands[i].t20_sd, static_cast<double>(i),
-                   *a.bands[i].t20 + *a.bands[i].t20_sd);
-    }
-  }
-  plcol0(kT20);
-  std::vector<double> tx, ty;
-  for (std::size_t i = 0; i < t20.size(); ++i) {
-    if (t20[i].t20) tx.push_back(static_cast<double>(i)), ty.push_back(*t20[i].t20);
-  }
-  if (!tx.empty()) plstring(static_cast<PLINT>(tx.size()), tx.data(), ty.data(), "▲");
+  t20_marks(a.bands);
   plcol0(kText);
   plbox("bc", 0, 0, "bcntv", 0, 0);
   band_axis(labels);
@@ -360,8 +362,12 @@ void average_row(const RoomFigureAverage& a, const Scales& s, double y0, double 
     plcol0(k.colour);
     plmtex("t", 0.8, k.at, 0.0, k.text);
   }
+}
 
-  // C80, on axes of its own.
+// The average's C80, on the right, on axes of its own.
+void average_c80(const RoomFigureAverage& a, const std::vector<std::string>& labels, double y0,
+                 double y1) {
+  const int count = static_cast<int>(a.bands.size());
   double low = 0, high = 1;
   for (const RoomFigureAverageBand& b : a.bands) {
     if (!b.c80) continue;
@@ -381,6 +387,15 @@ void average_row(const RoomFigureAverage& a, const Scales& s, double y0, double 
   plmtex("l", 4.0, 0.5, 0.5, "C80 (dB)");
   plcol0(kC80);
   plmtex("t", 0.8, 0.0, 0.0, "● C80, shaded ± 1 SD");
+}
+
+// The average's row: decay times on the left, across the decay panel and the legend, C80 on
+// the right; each mean over its band of +- one standard deviation.
+void average_row(const RoomFigureAverage& a, const Scales& s, double y0, double y1) {
+  std::vector<std::string> labels;
+  for (const RoomFigureAverageBand& b : a.bands) labels.push_back(b.label);
+  average_times(a, labels, s, y0, y1);
+  average_c80(a, labels, y0, y1);
 }
 
 }  // namespace

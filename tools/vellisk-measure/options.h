@@ -26,8 +26,6 @@ struct MeasureOptions {
   std::vector<const char*> arguments;  // the positional arguments
 };
 
-inline constexpr long kMaxPorts = 64;
-
 // Reads the options and keeps the positional arguments. Returns "", or one
 // line naming the option, the rule and the value given.
 std::string parse_measure_options(int argc, char** argv, MeasureOptions& options);

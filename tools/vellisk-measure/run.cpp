@@ -224,7 +224,8 @@ void report_xruns(const LiveResult& r) {
 // connected, when an instance started at the same moment shows.
 std::string sharing_error(const LiveClient& client, const LiveSetup& setup, bool warn) {
   std::vector<std::string> warnings;
-  const std::optional<Problem> p = client.check_sharing(setup.playback, setup.capture, warnings);
+  const std::optional<Problem> p =
+      client.check_sharing(setup.playback, setup.capture, warnings, option_name);
   if (warn) {
     for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
   }
@@ -246,7 +247,8 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const LiveCl
     return option_words(e);
   }
   std::vector<std::string> warnings;
-  if (const std::optional<Problem> p = check_live_ports(setup.playback, setup.capture, warnings)) {
+  if (const std::optional<Problem> p =
+          check_live_ports(setup.playback, setup.capture, warnings, option_name)) {
     return option_line(*p);
   }
   for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
@@ -277,13 +279,9 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const LiveCl
   return "";
 }
 
-// Plays and records into the recording, stop signals held since the client
-// opened; returns the status, or ends the process by a signal that came.
-int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const LiveSetup& setup,
-           HeldSignals& held) {
-  const auto channels = static_cast<int>(setup.capture.size());
-  OutputSet files;
-  std::string error;
+// The recording's file, created among files: the writer, or none with error saying why.
+std::unique_ptr<SoundFileWriter> create_recording(const Plan& plan, int channels, OutputSet& files,
+                                                  std::string& error) {
   const int fd = files.create(plan.recording, error);
   std::unique_ptr<SoundFileWriter> file;
   if (fd >= 0) {
@@ -297,8 +295,12 @@ int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const 
       error = option_words(e);
     }
   }
-  if (!file) return fail(std::string("Unable to write ") + plan.recording + ": " + error);
+  return file;
+}
 
+// The banner, then the server, the ports and what the run plays and records.
+void report_run(const MeasureOptions& o, const Plan& plan, const LiveClient& client,
+                const LiveSetup& setup) {
   const std::int64_t total = recorded_frames(setup);
   std::printf("%s", kMeasureBanner);
   report("Server: %s, %s Hz, period %u frames", server_name().c_str(), text(client.rate()).c_str(),
@@ -308,6 +310,27 @@ int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const 
   report("Sweep file: %" PRId64 " samples, played %ld %s; recording %" PRId64 " frames (%.3f s)",
          sweep_file_length(plan.design), o.repeats,
          o.repeats == 1 ? "time" : "times", total, static_cast<double>(total) / plan.params.rate);
+}
+
+// The line of a measurement that did not complete: why (a failed write as the file tells it),
+// and unless it was refused before anything played, that no recording was kept.
+std::string incomplete_line(const Plan& plan, const LiveResult& result, const std::string& closed) {
+  const std::string why = result.outcome == LiveOutcome::failed && !closed.empty()
+                              ? std::string("Unable to write ") + plan.recording + ": " + closed
+                              : problem_line(result);
+  return result.outcome == LiveOutcome::refused ? why : why + "; no recording was kept";
+}
+
+// Plays and records into the recording, stop signals held since the client
+// opened; returns the status, or ends the process by a signal that came.
+int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const LiveSetup& setup,
+           HeldSignals& held) {
+  const auto channels = static_cast<int>(setup.capture.size());
+  OutputSet files;
+  std::string error;
+  const std::unique_ptr<SoundFileWriter> file = create_recording(plan, channels, files, error);
+  if (!file) return fail(std::string("Unable to write ") + plan.recording + ": " + error);
+  report_run(o, plan, client, setup);
 
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const double rate = plan.params.rate;
@@ -326,11 +349,7 @@ int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const 
   held.release();
   if (result.outcome != LiveOutcome::complete) {
     files.discard();
-    // A failed write says why, as the file tells it.
-    const std::string why = result.outcome == LiveOutcome::failed && !closed.empty()
-                                ? std::string("Unable to write ") + plan.recording + ": " + closed
-                                : problem_line(result);
-    return fail(result.outcome == LiveOutcome::refused ? why : why + "; no recording was kept");
+    return fail(incomplete_line(plan, result, closed));
   }
   if (!closed.empty())
     return fail(std::string("Unable to write ") + plan.recording + ": " + closed);
