@@ -1,23 +1,10 @@
 // The words of a room analysis's notes.
-#include <cstdarg>
-#include <cstdio>
-
+#include "sweep/printf_line.h"
 #include "vellisk/room.h"
 
 namespace vellisk {
 
 namespace {
-
-// printf into a string; every note is one.
-std::string text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string text(const char* format, ...) {
-  char buffer[320];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
 
 const char* time_name(DecayTime t) {
   switch (t) {
@@ -32,39 +19,39 @@ const char* time_name(DecayTime t) {
 std::string time_words(const RoomNote& n, const char* t) {
   switch (n.code) {
     case RoomNoteCode::range_too_short:
-      return text("decay range %.1f dB < %.0f dB needed for %s", n.value, n.second, t);
+      return printf_line("decay range %.1f dB < %.0f dB needed for %s", n.value, n.second, t);
     case RoomNoteCode::inr_too_short:
-      return text("INR %.1f dB < %.0f dB needed for %s", n.value, n.second, t);
+      return printf_line("INR %.1f dB < %.0f dB needed for %s", n.value, n.second, t);
     case RoomNoteCode::decay_not_reached:
-      return text("%s: the decay does not reach %.0f dB", t, n.value);
-    case RoomNoteCode::no_decay_to_fit: return text("%s: no decay to fit", t);
+      return printf_line("%s: the decay does not reach %.0f dB", t, n.value);
+    case RoomNoteCode::no_decay_to_fit: return printf_line("%s: no decay to fit", t);
     case RoomNoteCode::not_a_line:
-      return text("%s not given: the decay curve is no line from %.0f to %.0f dB (its fit falls "
+      return printf_line("%s not given: the decay curve is no line from %.0f to %.0f dB (its fit falls "
                   "%.1f dB)",
                   t, n.value, n.second, n.third);
     default: break;
   }
-  return text("%s correlation %.4f is weaker than -0.95", t, n.value);
+  return printf_line("%s correlation %.4f is weaker than -0.95", t, n.value);
 }
 
 // The words of the tail's notes: the end of the response, and the noise compensation.
 std::string tail_words(const RoomNote& n) {
   switch (n.code) {
     case RoomNoteCode::no_inr:
-      return text("the response ends above any noise floor, %.1f dB into its decay: no INR", n.value);
+      return printf_line("the response ends above any noise floor, %.1f dB into its decay: no INR", n.value);
     case RoomNoteCode::too_short:
-      return text("the response ends above any noise floor, %.1f dB into its decay: it is too "
+      return printf_line("the response ends above any noise floor, %.1f dB into its decay: it is too "
                   "short%s",
                   n.value,
-                  n.second > 0 ? text("; T30 needs about %.1f s after the onset", n.second).c_str()
+                  n.second > 0 ? printf_line("; T30 needs about %.1f s after the onset", n.second).c_str()
                                : "");
     case RoomNoteCode::unreliable_compensation:
-      return text("the noise compensation is unreliable: the late decay is nearly flat (%.1f dB/s, "
+      return printf_line("the noise compensation is unreliable: the late decay is nearly flat (%.1f dB/s, "
                   "against %.1f dB/s before)",
                   n.value, n.second);
     default: break;
   }
-  return text("the late decay line would add %.0f %% of the band's energy past the response%s: no "
+  return printf_line("the late decay line would add %.0f %% of the band's energy past the response%s: no "
               "tail is added, and every value counts only the energy the response holds",
               n.value,
               n.code == RoomNoteCode::tail_past_end ? " and put the centre time past its end" : "");
@@ -80,10 +67,10 @@ std::string describe(const RoomNote& n) {
     case RoomNoteCode::no_decay_to_fit:
     case RoomNoteCode::not_a_line:
     case RoomNoteCode::weak_correlation: return time_words(n, time_name(n.time));
-    case RoomNoteCode::high_curvature: return text("curvature %.1f %% is above 10 %%", n.value);
+    case RoomNoteCode::high_curvature: return printf_line("curvature %.1f %% is above 10 %%", n.value);
     case RoomNoteCode::no_clarity_energy: {
       const int ms = static_cast<int>(n.value);
-      return text("no energy before or after %d ms: no C%d%s", ms, ms, ms == 50 ? " or D50" : "");
+      return printf_line("no energy before or after %d ms: no C%d%s", ms, ms, ms == 50 ? " or D50" : "");
     }
     case RoomNoteCode::no_inr:
     case RoomNoteCode::too_short:
@@ -91,13 +78,13 @@ std::string describe(const RoomNote& n) {
     case RoomNoteCode::tail_too_large:
     case RoomNoteCode::tail_past_end: return tail_words(n);
     case RoomNoteCode::no_decay:
-      return text("no decay stands 10 dB above the noise (INR %.1f dB)", n.value);
+      return printf_line("no decay stands 10 dB above the noise (INR %.1f dB)", n.value);
     case RoomNoteCode::no_energy_after_onset: return "no energy after the onset";
     case RoomNoteCode::ends_in_silence:
-      return text("the response ends %.1f ms after its peak, in digital silence: no decay to "
+      return printf_line("the response ends %.1f ms after its peak, in digital silence: no decay to "
                   "measure",
                   n.value);
-    case RoomNoteCode::no_onset: return text("peak only %.1f dB above the noise: no onset", n.value);
+    case RoomNoteCode::no_onset: return printf_line("peak only %.1f dB above the noise: no onset", n.value);
     case RoomNoteCode::band_below_noise:
       return "band " + n.band + " stands less than 20 dB above its noise: no STI";
     case RoomNoteCode::octave_left_out:
