@@ -43,6 +43,24 @@ py::dict sweep_dict(const ResponseReport& f) {
   return d;
 }
 
+// The band limit the response keeps, as the JSON report gives it.
+py::object band_filter_dict(const std::optional<BandFilter>& b) {
+  if (!b) return py::none();
+  py::list sections;
+  for (const auto& s : b->sections) sections.append(py::cast(std::vector<double>(s.begin(), s.end())));
+  py::dict d;
+  d["kind"] = b->kind;
+  d["highpass_order"] = b->highpass_order;
+  d["lowpass_order"] = b->lowpass_order;
+  d["highpass_hz"] = number(b->highpass_hz);
+  d["highpass_down_db"] = number(b->highpass_down_db);
+  d["lowpass_hz"] = number(b->lowpass_hz);
+  d["lowpass_down_db"] = number(b->lowpass_down_db);
+  d["rate_hz"] = number(b->rate_hz);
+  d["sections"] = sections;
+  return d;
+}
+
 py::dict setup_dict(const ResponseReport& f, const std::string& recording, py::dict& j) {
   py::dict rec;
   rec["file"] = recording;
@@ -68,6 +86,7 @@ py::dict setup_dict(const ResponseReport& f, const std::string& recording, py::d
   band["compensated"] = f.compensated;
   band["trusted_within_db"] = given(f.compensated, kBandWithinDb);
   j["band"] = band;
+  j["band_filter"] = band_filter_dict(f.band_filter);
   j["gate"] = py::none();
   if (f.gate_ms > 0) {
     py::dict gate;

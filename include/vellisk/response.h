@@ -16,6 +16,7 @@
 /// (read, read_step) from several threads at once.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -198,6 +199,26 @@ struct TimingFigures {
   double drift_spread_samples = 0;  ///< of the arrival across the band, by the drift left
 };
 
+/// The band limit a compensated response keeps, and every view drawn from the response file
+/// with it: a causal (minimum-phase) Butterworth band-pass at the response's rate, made by the
+/// bilinear transform with prewarped corners, so that `scipy.signal.butter(order, corner,
+/// btype, fs=rate, output="sos")` rebuilds each half. The high-pass is `highpass_down_db` down
+/// at the band's low edge, the low-pass `lowpass_down_db` down at its top. Its step response
+/// overshoots and rings, as a Butterworth high-pass's does, and settles to 0: a wire's step
+/// response is this filter's step. The text files, curves and figure divide it out.
+struct BandFilter {
+  std::string kind = "butterworth";  ///< the family; minimum phase
+  int highpass_order = 0;            ///< the high-pass's order
+  int lowpass_order = 0;             ///< the low-pass's order
+  double highpass_hz = 0;            ///< the high-pass's corner (-3 dB)
+  double lowpass_hz = 0;             ///< the low-pass's corner (-3 dB)
+  double highpass_down_db = 0;       ///< the high-pass's loss at the band's low edge
+  double lowpass_down_db = 0;        ///< the low-pass's loss at the band's top
+  double rate_hz = 0;                ///< the rate the sections run at: the response's
+  /// Second-order sections b0 b1 b2 a0 a1 a2 (a0 = 1), high-pass first, as scipy's `sos`.
+  std::vector<std::array<double, 6>> sections;
+};
+
 /// Every figure of a measurement, from which vellisk-ir's printed report and JSON report are
 /// both written.
 struct ResponseReport {
@@ -215,6 +236,7 @@ struct ResponseReport {
   bool compensated = true;   ///< the sweep's own response taken out
   double band_low_hz = 0;    ///< the rows' band: where the sweep is within 12 dB of full level
   double band_high_hz = 0;   ///< (uncompensated: hzstart to hzend)
+  std::optional<BandFilter> band_filter;  ///< the band limit kept; none: uncompensated
   double gate_ms = 0;        ///< 0: no gate
   std::int64_t aligned_samples = 0;  ///< align: how far the windows were moved
   int smooth = 0;            ///< the frequency responses' 1/N octave; 0: none

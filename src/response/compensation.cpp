@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "response/analysis.h"
 #include "sweep/sweep_gen.h"
 
 namespace vellisk {
@@ -31,19 +32,64 @@ double fade(double a, double b, double m) {
   return (0.42 - 0.5 * std::cos(a * m)) + 0.08 * std::cos(b * m);
 }
 
-// The coefficients of the Butterworth polynomial of order kEdgeOrder, from
-// s^0 up: the product of s^2 + 2 sin(theta) s + 1, theta = pi (2k + 1) / (2 order).
-std::array<double, kEdgeOrder + 1> butterworth() {
-  std::array<double, kEdgeOrder + 1> c{};
-  c[0] = 1;
-  for (int k = 0; k < kEdgeOrder / 2; ++k) {
-    const double b = 2 * std::sin(std::numbers::pi * (2 * k + 1) / (2 * kEdgeOrder));
-    for (int m = 2 * k + 2; m >= 1; --m) {
-      const auto i = static_cast<std::size_t>(m);
-      c[i] += b * c[i - 1] + (m >= 2 ? c[i - 2] : 0);
+// 2 sin(theta_k), theta_k = pi (2k + 1) / (2 order): the damping of the
+// Butterworth section k, s^2 + 2 sin(theta_k) s + 1.
+double damping(int k, int order) {
+  return 2 * std::sin(std::numbers::pi * (2 * k + 1) / (2 * order));
+}
+
+// The dampings of a Butterworth filter of even order, its sections from the least damped.
+template <int order>
+const std::array<double, order / 2>& dampings() {
+  static const std::array<double, order / 2> a = [] {
+    std::array<double, order / 2> d{};
+    for (int k = 0; k < order / 2; ++k) d[static_cast<std::size_t>(k)] = damping(k, order);
+    return d;
+  }();
+  return a;
+}
+
+// The prewarped corner of a Butterworth filter `down_db` below its pass band
+// at a prewarped frequency w: the magnitude squared is 1 / (1 + (w / wc)^2n)
+// for a low-pass, 1 / (1 + (wc / w)^2n) for a high-pass.
+double corner_ratio(double down_db, int order) {
+  return std::pow(std::pow(10.0, down_db / 10) - 1, 1.0 / (2 * order));
+}
+
+// The section of damping d at a prewarped corner w (tan(pi corner / rate)), by
+// the bilinear transform: b0 b1 b2 1 a1 a2, unit gain in the pass band.
+std::array<double, 6> section(double w, double d, bool highpass) {
+  const double a0 = (1 + d * w) + w * w;
+  const double a1 = 2 * (w * w - 1) / a0;
+  const double a2 = ((1 - d * w) + w * w) / a0;
+  if (highpass) return {1 / a0, -2 / a0, 1 / a0, 1, a1, a2};
+  const double g = w * w / a0;
+  return {g, 2 * g, g, 1, a1, a2};
+}
+
+// The sections' impulse response, its first `length` samples.
+std::vector<float> impulse(const std::vector<std::array<double, 6>>& sections, int length) {
+  std::vector<double> x(static_cast<std::size_t>(length), 0.0);
+  x[0] = 1;
+  for (const std::array<double, 6>& c : sections) {
+    double s1 = 0, s2 = 0;  // transposed direct form II
+    for (double& v : x) {
+      const double in = v;
+      v = c[0] * in + s1;
+      s1 = c[1] * in - c[4] * v + s2;
+      s2 = c[2] * in - c[5] * v;
     }
   }
-  return c;
+  return {x.begin(), x.end()};
+}
+
+// Where the impulse response h peaks, samples after its start, found as
+// interpolated_peak finds a response's largest sample.
+double impulse_peak(const std::vector<float>& h) {
+  constexpr std::size_t kLead = 64;
+  std::vector<float> y(kLead + h.size(), 0.0f);
+  std::copy(h.begin(), h.end(), y.begin() + static_cast<std::ptrdiff_t>(kLead));
+  return interpolated_peak(y.data(), std::ssize(y)).position - static_cast<double>(kLead);
 }
 
 }  // namespace
@@ -57,6 +103,21 @@ Compensation::Compensation(const SweepDesign& d) : on_(true), design_(d) {
   if (d.leadoutlen >= 2) {
     high_ *= std::exp(-trusted_index(d.leadoutstep, d.leadoutstep2, d.leadoutlen) * d.expstep);
   }
+  const double pi = std::numbers::pi;
+  warped_low_ = std::tan(pi * low_ / d.rate) * corner_ratio(kEdgeLowDb, kHighpassOrder);
+  warped_high_ = std::tan(pi * high_ / d.rate) / corner_ratio(kEdgeTopDb, kLowpassOrder);
+  highpass_hz_ = d.rate / pi * std::atan(warped_low_);
+  lowpass_hz_ = d.rate / pi * std::atan(warped_high_);
+  impulse_ = impulse(sections(), kImpulseLength);
+  peak_delay_ = impulse_peak(impulse_);
+}
+
+std::vector<std::array<double, 6>> Compensation::sections() const {
+  std::vector<std::array<double, 6>> out;
+  if (!on_) return out;
+  for (const double d : dampings<kHighpassOrder>()) out.push_back(section(warped_low_, d, true));
+  for (const double d : dampings<kLowpassOrder>()) out.push_back(section(warped_high_, d, false));
+  return out;
 }
 
 double Compensation::taper_level(double hz) const {
@@ -72,29 +133,59 @@ double Compensation::taper_level(double hz) const {
   return 1;
 }
 
+double Compensation::arrival(const float* x, std::int64_t n) const {
+  const Peak peak = interpolated_peak(x, n);
+  if (!on_) return peak.position;
+  // Matched to T: the lag of x against T's own response, by their
+  // cross-correlation near x's largest sample. T's response rings (a steep
+  // low-pass near the Nyquist frequency swings almost as far below 0 as its
+  // peak), so the largest sample alone may fall a lobe away; the correlation's
+  // peak is T's autocorrelation's, single and symmetric, at the delay itself.
+  constexpr std::int64_t kBefore = 48, kAfter = 16;
+  const auto best = static_cast<std::int64_t>(std::llround(peak.position));
+  const std::int64_t first = best - kBefore;
+  std::vector<float> c(static_cast<std::size_t>(kBefore + kAfter + 1));
+  for (std::size_t k = 0; k < c.size(); ++k) {
+    double sum = 0;
+    for (std::size_t i = 0; i < impulse_.size(); ++i) {
+      const std::int64_t at = first + static_cast<std::int64_t>(k + i);
+      if (at >= 0 && at < n) sum += static_cast<double>(x[at]) * impulse_[i];
+    }
+    c[k] = static_cast<float>(sum);
+  }
+  return static_cast<double>(first) + interpolated_peak(c.data(), std::ssize(c)).position;
+}
+
+BandFilter Compensation::band_filter() const {
+  BandFilter f;
+  f.highpass_order = kHighpassOrder;
+  f.lowpass_order = kLowpassOrder;
+  f.highpass_hz = highpass_hz_;
+  f.lowpass_hz = lowpass_hz_;
+  f.highpass_down_db = kEdgeLowDb;
+  f.lowpass_down_db = kEdgeTopDb;
+  f.rate_hz = design_.rate;
+  f.sections = sections();
+  return f;
+}
+
 std::complex<double> Compensation::edge(double hz) const {
   if (!on_) return 1;
   if (!(hz > 0)) return 0;
-  // Above 100 corners the high-pass with its phase lead taken out is 1 within 1e-6.
-  const double x = low_ / hz;
-  if (x < 0.01) return 1;
-  // T = 1 / D(u), u = corner / (i hz), D the Butterworth polynomial (its
-  // coefficients read the same both ways), evaluated in w = u^2 = -x^2 by
-  // its even and odd parts: D = E(w) + u O(w).
-  static const std::array<double, kEdgeOrder + 1> c = butterworth();
-  const double w = -x * x;
-  double even = c[kEdgeOrder], odd = c[kEdgeOrder - 1];
-  for (int m = kEdgeOrder - 2; m >= 0; m -= 2) even = even * w + c[static_cast<std::size_t>(m)];
-  for (int m = kEdgeOrder - 3; m >= 1; m -= 2) odd = odd * w + c[static_cast<std::size_t>(m)];
-  // The phase of a causal high-pass leads by c1 x far above its corner (x =
-  // corner / hz), which would move every response's peak. From 1 to 4
-  // corners that lead is taken out, raised-cosine in log frequency, in full
-  // beyond: T is causal where it cuts, and within 1e-4 radians of 1 from 16
-  // corners up. What is taken out advances the response by tens of
-  // milliseconds at the corner, less above it.
-  const double octaves = std::clamp(std::log2(1 / x) / 2, 0.0, 1.0);
-  const double lead = c[1] * x * (0.5 - 0.5 * std::cos(std::numbers::pi * octaves));
-  return std::polar(1.0, -lead) / std::complex<double>(even, -x * odd);
+  // The bilinear transform maps hz to the analog frequency tan(pi hz / rate),
+  // where each section is evaluated: exactly the digital sections' response,
+  // without the cancellation of 1 + a1 z^-1 + a2 z^-2 near z = 1. Above the
+  // Nyquist frequency the sections repeat, as sampled filters do.
+  const double w = std::tan(std::numbers::pi * std::fmod(hz / design_.rate, 1.0));
+  if (w == 0) return 0;  // a multiple of the rate: DC again
+  // A high-pass section p^2 / (p^2 + d p + 1) at p = i w / wl is
+  // 1 / ((1 - q^2) - i d q), q = wl / w; a low-pass one 1 / (p^2 + d p + 1) is
+  // 1 / ((1 - v^2) + i d v), v = w / wh: T is one over their product.
+  const double q = warped_low_ / w, v = w / warped_high_;
+  std::complex<double> den = 1;
+  for (const double d : dampings<kHighpassOrder>()) den *= std::complex<double>(1 - q * q, -d * q);
+  for (const double d : dampings<kLowpassOrder>()) den *= std::complex<double>(1 - v * v, d * v);
+  return 1.0 / den;
 }
 
 double Compensation::regularisation_growth(double hz) const {
@@ -111,6 +202,13 @@ double Compensation::regularisation_growth(double hz) const {
                                        : std::log2(1 + std::sqrt(d.expstep * d.rate / d.hzend));
   const double rise = std::min(std::log2(hz / high_) / width, 1.0);
   return std::pow(kRegularisation, -(0.5 - 0.5 * std::cos(std::numbers::pi * rise)));
+}
+
+double Compensation::division(double hz) const {
+  if (!on_) return 1;
+  const double l2 = taper_level(hz) * taper_level(hz);
+  const double e = kRegularisation * regularisation_growth(hz);
+  return l2 * l2 / (l2 * l2 + e * e);
 }
 
 double Compensation::harmonic_gain(int k, double hz) const {

@@ -2,7 +2,9 @@
 // regularised spectral division that replaces the inverse filter, and what it leaves behind.
 #pragma once
 
+#include <array>
 #include <complex>
+#include <vector>
 
 #include "sweep/sweep_design.h"
 #include "vellisk/response.h"
@@ -21,13 +23,25 @@ namespace vellisk {
 // Above the band, eps grows to the untapered power within the first half
 // of the fade-out, so that C exceeds the inverse of the sweep at full level
 // by at most 16.8 dB there (12 dB at the band's top), not 35 dB.
-// T is a Butterworth high-pass of order kEdgeOrder with its corner at the
-// band's low edge, causal near the corner and with its phase lead taken out
-// above it (see edge()): it stops the division's sharp edge below the band
-// from ringing ahead of the response, where --pre would cut it off; the text
-// files, the figure and the gains divide it out again.
+// T, the band limit, is a causal (minimum-phase) Butterworth band-pass: a
+// high-pass of order kHighpassOrder and a low-pass of order kLowpassOrder, made
+// at the response's rate by the bilinear transform with the corners prewarped,
+// so that scipy.signal.butter(order, corner, btype, fs=rate) rebuilds each. The
+// high-pass is kEdgeLowDb down at the band's low edge, the low-pass kEdgeTopDb
+// down at its top: the division's edges, which are zero-phase and sharp (the
+// top one within 1 % of the band's top), then ring more than 60 dB below the
+// response's peak, so that nothing lies ahead of a wire's arrival. The
+// high-pass is steep (12th order) because the division's low edge lies a
+// fraction of an octave below the band: a gentler one let that edge's ringing,
+// cut off by --pre, move the lowest rows by 0.05 dB. Being
+// causal, T delays the response's peak by its own (about two samples at 48 kHz
+// for a band to 20 kHz); the arrival is measured with that delay taken out.
+// The text files, the curves, the figure and the gains divide T out again.
 inline constexpr double kRegularisation = 1e-4;
-inline constexpr int kEdgeOrder = 12;
+inline constexpr int kHighpassOrder = 12;
+inline constexpr int kLowpassOrder = 8;
+inline constexpr double kEdgeLowDb = 15;
+inline constexpr double kEdgeTopDb = 50;
 // The band trusted: where the fades leave the sweep within this of full level.
 inline constexpr double kTrustedDb = -kBandWithinDb;
 
@@ -44,9 +58,31 @@ class Compensation {
   // The level of the sweep's fades when it plays hz, 0 to 1 (0 outside the band).
   double taper_level(double hz) const;
 
-  // T at hz: what the compensated response keeps of the system at hz (1 above
-  // a few times the band's low edge).
+  // T at hz: what the compensated response keeps of the system at hz (1 when off).
   std::complex<double> edge(double hz) const;
+
+  // T's corners, Hz, and its second-order sections at the response's rate,
+  // b0 b1 b2 1 a1 a2 each, high-pass sections first (none when off).
+  double highpass_hz() const { return highpass_hz_; }
+  double lowpass_hz() const { return lowpass_hz_; }
+  std::vector<std::array<double, 6>> sections() const;
+  // All of that, as the report gives it.
+  BandFilter band_filter() const;
+
+  // Where T's own impulse response peaks, samples after its start, to a
+  // fraction of a sample (0 when off).
+  double peak_delay() const { return peak_delay_; }
+
+  // The arrival in x[0..n), a response that holds T, to about a hundredth of
+  // a sample: where T's response matched to x begins (off: x's largest
+  // sample, between samples).
+  double arrival(const float* x, std::int64_t n) const;
+
+  // What the regularised division keeps of the system at hz, beside T, by
+  // stationary phase: L^4 / (L^4 + (kRegularisation g)^2), L the fades' level
+  // (taper_level) and g the regularisation's growth: 1 within the band, falling
+  // steeply beyond it (1 when off).
+  double division(double hz) const;
 
   // The regularisation's growth at hz: 1 up to the band's top, rising
   // smoothly to 1 / kRegularisation over the first half of the fade-out
@@ -63,6 +99,12 @@ class Compensation {
   bool on_ = false;
   SweepDesign design_;
   double low_ = 0, high_ = 0;
+  // tan(pi corner / rate) of each corner: the prewarped corners, a sample's angle.
+  double warped_low_ = 0, warped_high_ = 0;
+  double highpass_hz_ = 0, lowpass_hz_ = 0;
+  double peak_delay_ = 0;
+  std::vector<float> impulse_;  // T's response, its first kImpulseLength samples
+  static constexpr int kImpulseLength = 128;
 };
 
 // The regularisation's eps at bin j of a transform of `size` samples, for a

@@ -119,7 +119,10 @@ std::vector<double> edge_cut(const CurveSetup& setup, std::int64_t n, std::size_
   for (std::size_t j = 1; j < bins; ++j) {
     const auto k = static_cast<double>(j);
     turn = j % 256 == 0 ? std::polar(1.0, -w_per_bin * k * setup.delay) : turn * step;
-    const Complex z = setup.edge.edge(k * hz_per_bin) * turn / static_cast<double>(size);
+    // What the file holds of a wire: T, and the division's own edges, whose ringing the
+    // window cuts too.
+    const double hz = k * hz_per_bin;
+    const Complex z = setup.edge.edge(hz) * setup.edge.division(hz) * turn / static_cast<double>(size);
     t[2 * j] = static_cast<float>(z.real()), t[2 * j + 1] = static_cast<float>(z.imag());
   }
   real_fft(size).inverse(t.get());
@@ -255,7 +258,7 @@ void withhold_cut_rows(const std::vector<double>& cut, PhaseCurves& r) {
   const double centre = std::sqrt(r.frequencies.front() * r.frequencies.back());
   std::size_t first = 0, end = rows;  // rows [first, end) hold
   for (std::size_t i = 0; i < rows; ++i) {
-    if (cut[i] <= kEdgeCutMs) continue;
+    if (std::abs(cut[i]) <= kEdgeCutMs) continue;
     if (r.frequencies[i] < centre) {
       first = i + 1;
     } else {
@@ -388,7 +391,7 @@ void curve_rows(const RowSources& v, const CurveSetup& setup, std::size_t size, 
   for (std::size_t j = 0; j < bins; ++j) {
     weighted[j] = v.power[j] * v.delay[j];
     weighted_min[j] = v.power[j] * v.min_delay[j];
-    weighted_cut[j] = v.power[j] * std::abs(v.edge_cut[j]);
+    weighted_cut[j] = v.power[j] * v.edge_cut[j];
   }
   // The running sums of a smoothed row's bins over the band's bins only: beyond the band edge,
   // its division lifts the noise by hundreds of dB, which would swamp the sums of every row

@@ -93,7 +93,6 @@ void remove_edge(Spectrum& s, const Compensation& c) {
   const double hz_per_bin = s.rate / static_cast<double>(s.size);
   for (std::size_t j = 0; j <= s.size / 2; ++j) {
     const Complex t = c.edge(static_cast<double>(j) * hz_per_bin);
-    if (t == 1.0) break;  // and beyond: the edge lies far below
     const Complex z = t == 0.0 ? 0 : bin(s, static_cast<std::int64_t>(j)) / t;
     s.bins[2 * j] = static_cast<float>(z.real());
     s.bins[2 * j + 1] = static_cast<float>(z.imag());

@@ -319,11 +319,12 @@ std::vector<double> full_level_centres(const SweepDesign& d, const Compensation&
 
 // The figures of the windows themselves: the linear response's arrival, peak,
 // level and tail, the noise's level, and the range of every sample.
-void window_figures(const Layout& layout, double rate, const std::vector<std::vector<float>>& rows,
-                    const std::vector<float>& noise, ChannelResult& r) {
+void window_figures(const Layout& layout, const Compensation& band, double rate,
+                    const std::vector<std::vector<float>>& rows, const std::vector<float>& noise,
+                    ChannelResult& r) {
   const std::vector<float>& linear = rows[0];
   const Peak peak = interpolated_peak(linear.data(), layout.window(1));
-  r.arrival = peak.position - static_cast<double>(layout.pre);
+  r.arrival = band.arrival(linear.data(), layout.window(1)) - static_cast<double>(layout.pre);
   r.peak = peak.value;
   r.noise = rms(noise.data(), static_cast<std::int64_t>(noise.size()));
   r.window_rms = rms(linear.data(), layout.window(1));
@@ -399,6 +400,7 @@ void harmonic_levels(const MeasurementSetup& setup, const Measurement& m,
   for (int k = 2; k <= m.layout.orders(); ++k) {
     const auto& row = rows[static_cast<std::size_t>(k - 1)];
     Spectrum hk = spectrum_of(row.data(), static_cast<std::int64_t>(row.size()), d.rate, n1);
+    remove_edge(hk, c);  // the band limit at the order's own frequencies
     if (mic != nullptr) remove_microphone(hk, *mic);
     const std::vector<double> centres = full_level_centres(d, c, k);
     const std::vector<double> linear_powers = sixth_octave_powers(h1, centres, 1);
@@ -444,7 +446,7 @@ ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& 
   const double rate = m.plan.design.rate;
   const std::int64_t n1 = layout.window(1);
   ChannelResult r;
-  window_figures(layout, rate, rows, noise, r);
+  window_figures(layout, m.plan.compensation, rate, rows, noise, r);
   const Spectrum h1 = linear_spectrum(setup, m, rows[0], drift, r);
   const Spectrum ns = noise_spectrum(setup, m, noise);
   harmonic_levels(setup, m, rows, h1, ns, noise_length(noise), r);
@@ -734,6 +736,7 @@ std::string find_response(const MeasurementSetup& setup, SampleSource& recording
       if (v > found.peak) found.peak = v, found.at = static_cast<double>(u + shift);
     }
   }
+  found.at -= p.compensation.peak_delay();  // the band limit's own, as for the arrival
   return "";
 }
 

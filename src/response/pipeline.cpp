@@ -297,6 +297,7 @@ ResponseReport setup_report(const ResponseRequest& r, const MeasurementSetup& se
   f.compensated = c.on();
   f.band_low_hz = c.on() ? c.low() : r.sweep.hzstart;
   f.band_high_hz = c.on() ? c.high() : r.sweep.hzend;
+  if (c.on()) f.band_filter = c.band_filter();
   f.gate_ms = r.gate_ms;
   f.smooth = setup.smooth;
   f.figure_smooth = setup.figure_smooth;

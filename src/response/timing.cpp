@@ -101,7 +101,8 @@ std::string reference_arrival(const float* origin, const Measurement& m, int cha
            " samples from the zero instant: its arrival is not within " +
            marked(Setting::pre) + " and " + marked(Setting::length);
   }
-  offset = peak.position - static_cast<double>(l.pre);
+  // The loopback's file is the band limit's own response, matched to find where it begins.
+  offset = m.plan.compensation.arrival(origin - l.pre, l.window(1)) - static_cast<double>(l.pre);
   return "";
 }
 

@@ -17,6 +17,22 @@ Json number(double x) { return std::isfinite(x) ? Json(x) : Json(nullptr); }
 
 Json number(const std::optional<double>& x) { return x ? number(*x) : Json(nullptr); }
 
+// The band limit the response file keeps, for rebuilding it (scipy's sos layout).
+Json band_filter_json(const std::optional<vellisk::BandFilter>& b) {
+  if (!b) return Json(nullptr);
+  Json sections = Json::array();
+  for (const auto& s : b->sections) sections.push_back(s);
+  return {{"kind", b->kind},
+          {"highpass_order", b->highpass_order},
+          {"lowpass_order", b->lowpass_order},
+          {"highpass_hz", b->highpass_hz},
+          {"highpass_down_db", b->highpass_down_db},
+          {"lowpass_hz", b->lowpass_hz},
+          {"lowpass_down_db", b->lowpass_down_db},
+          {"rate_hz", b->rate_hz},
+          {"sections", sections}};
+}
+
 Json channel_json(int channel, const ChannelFigures& c) {
   Json j = {{"channel", channel}, {"silent", c.silent}};
   const auto measured = [&c](double x) { return c.silent ? Json(nullptr) : number(x); };
@@ -113,6 +129,7 @@ std::string json_report(const RunFigures& f) {
                {"high_hz", f.band_high_hz},
                {"compensated", f.compensated},
                {"trusted_within_db", f.compensated ? Json(kBandWithinDb) : Json(nullptr)}};
+  j["band_filter"] = band_filter_json(f.band_filter);
   j["gate"] = f.gate_ms > 0 ? Json{{"gate_ms", f.gate_ms},
                                    {"pre_s", f.pre_s},
                                    {"lowest_resolved_hz", 1000 / f.gate_ms}}
