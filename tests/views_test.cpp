@@ -107,8 +107,8 @@ std::vector<float> cabinet() {
   return h;
 }
 
-// A window measured by vellisk-ir's own code from a recording `delay` samples late, and what
-// its .frd rows were taken with.
+// A window measured by vellisk-ir's own code from a recording `delay` samples late, as its
+// .frd rows were taken from it, and what they were taken with.
 struct Measured {
   std::vector<float> window;
   double delay = 0;  // pre + the arrival, as the .frd's
@@ -128,6 +128,7 @@ Measured measure_recording(std::vector<float> y, int delay) {
   MeasurementSetup setup;
   setup.params = kDesign, setup.pre = kPre, setup.length = 48000;
   setup.responses = true, setup.threads = 2, setup.compensated = true;
+  setup.limit_top = false;  // the window as analysed, without the file's low-pass
   RowStore store;
   EXPECT_EQ(store.open(row_lengths(plan_measurement(setup).layout, 1)), "");
   Measurement m;

@@ -83,7 +83,8 @@ Expected<FrdExtent, FrdError> scan_channel(const std::string& name, int channel,
   std::vector<float> x(static_cast<std::size_t>(n));
   float* out[1] = {x.data()};
   if (std::string e = w.file.read(0, n, channel, 1, out); !e.empty()) refuse_wav(name, e);
-  const Spectrum s = spectrum_of(x.data(), n, w.m.sweep.rate, 2 * n);
+  Spectrum s = spectrum_of(x.data(), n, w.m.sweep.rate, 2 * n);
+  remove_top(s, c);  // the file holds the band limit's low-pass, which rows divide out
   const double delay = static_cast<double>(w.m.zero_sample) + *latency;
   const FrequencyResponse r = sample_response(s, grid, 1, delay, 0, c);
   FrdData d;

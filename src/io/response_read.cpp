@@ -79,8 +79,8 @@ std::vector<FrequencyResponse> read_response_file(const std::string& path, doubl
     const std::optional<double> arrival = m.channels[ch].latency_samples;
     if (!arrival) continue;
     const auto frames = static_cast<std::int64_t>(n);
-    const Spectrum s = spectrum_of(gated_window(gate, m.zero_sample, *arrival, rows[ch], buffer),
-                                   frames, d.rate, 2 * frames);
+    const Spectrum s =
+        gated_spectrum(gate, m.zero_sample, *arrival, rows[ch], 2 * frames, c, d.rate, true);
     responses[ch] = text_rows(s, d, c, 1, static_cast<double>(m.zero_sample) + *arrival, smooth);
   }
   return responses;

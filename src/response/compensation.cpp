@@ -67,20 +67,27 @@ std::array<double, 6> section(double w, double d, bool highpass) {
   return {g, 2 * g, g, 1, a1, a2};
 }
 
-// The sections' impulse response, its first `length` samples.
-std::vector<float> impulse(const std::vector<std::array<double, 6>>& sections, int length) {
-  std::vector<double> x(static_cast<std::size_t>(length), 0.0);
-  x[0] = 1;
+// Runs x[0..n) through the sections in place, from rest, in double precision
+// (transposed direct form II).
+void run_sections(const std::vector<std::array<double, 6>>& sections, float* x, std::int64_t n) {
   for (const std::array<double, 6>& c : sections) {
-    double s1 = 0, s2 = 0;  // transposed direct form II
-    for (double& v : x) {
-      const double in = v;
-      v = c[0] * in + s1;
-      s1 = c[1] * in - c[4] * v + s2;
-      s2 = c[2] * in - c[5] * v;
+    double s1 = 0, s2 = 0;
+    for (std::int64_t i = 0; i < n; ++i) {
+      const double in = x[i];
+      const double out = c[0] * in + s1;
+      s1 = c[1] * in - c[4] * out + s2;
+      s2 = c[2] * in - c[5] * out;
+      x[i] = static_cast<float>(out);
     }
   }
-  return {x.begin(), x.end()};
+}
+
+// The sections' impulse response, its first `length` samples.
+std::vector<float> impulse(const std::vector<std::array<double, 6>>& sections, int length) {
+  std::vector<float> x(static_cast<std::size_t>(length), 0.0f);
+  x[0] = 1;
+  run_sections(sections, x.data(), length);
+  return x;
 }
 
 // Where the impulse response h peaks, samples after its start, found as
@@ -108,16 +115,32 @@ Compensation::Compensation(const SweepDesign& d) : on_(true), design_(d) {
   warped_high_ = std::tan(pi * high_ / d.rate) / corner_ratio(kEdgeTopDb, kLowpassOrder);
   highpass_hz_ = d.rate / pi * std::atan(warped_low_);
   lowpass_hz_ = d.rate / pi * std::atan(warped_high_);
-  impulse_ = impulse(sections(), kImpulseLength);
+  impulse_ = impulse(highpass_sections(), kImpulseLength);
   peak_delay_ = impulse_peak(impulse_);
 }
 
-std::vector<std::array<double, 6>> Compensation::sections() const {
+std::vector<std::array<double, 6>> Compensation::highpass_sections() const {
   std::vector<std::array<double, 6>> out;
   if (!on_) return out;
   for (const double d : dampings<kHighpassOrder>()) out.push_back(section(warped_low_, d, true));
+  return out;
+}
+
+std::vector<std::array<double, 6>> Compensation::lowpass_sections() const {
+  std::vector<std::array<double, 6>> out;
+  if (!on_) return out;
   for (const double d : dampings<kLowpassOrder>()) out.push_back(section(warped_high_, d, false));
   return out;
+}
+
+std::vector<std::array<double, 6>> Compensation::sections() const {
+  std::vector<std::array<double, 6>> out = highpass_sections();
+  for (const std::array<double, 6>& c : lowpass_sections()) out.push_back(c);
+  return out;
+}
+
+void Compensation::limit_top(float* x, std::int64_t n) const {
+  if (on_) run_sections(lowpass_sections(), x, n);
 }
 
 double Compensation::taper_level(double hz) const {
@@ -169,7 +192,7 @@ BandFilter Compensation::band_filter() const {
   return f;
 }
 
-std::complex<double> Compensation::edge(double hz) const {
+std::complex<double> Compensation::response(double hz, bool low, bool top) const {
   if (!on_) return 1;
   if (!(hz > 0)) return 0;
   // The bilinear transform maps hz to the analog frequency tan(pi hz / rate),
@@ -180,11 +203,15 @@ std::complex<double> Compensation::edge(double hz) const {
   if (w == 0) return 0;  // a multiple of the rate: DC again
   // A high-pass section p^2 / (p^2 + d p + 1) at p = i w / wl is
   // 1 / ((1 - q^2) - i d q), q = wl / w; a low-pass one 1 / (p^2 + d p + 1) is
-  // 1 / ((1 - v^2) + i d v), v = w / wh: T is one over their product.
+  // 1 / ((1 - v^2) + i d v), v = w / wh.
   const double q = warped_low_ / w, v = w / warped_high_;
   std::complex<double> den = 1;
-  for (const double d : dampings<kHighpassOrder>()) den *= std::complex<double>(1 - q * q, -d * q);
-  for (const double d : dampings<kLowpassOrder>()) den *= std::complex<double>(1 - v * v, d * v);
+  if (low) {
+    for (const double d : dampings<kHighpassOrder>()) den *= std::complex<double>(1 - q * q, -d * q);
+  }
+  if (top) {
+    for (const double d : dampings<kLowpassOrder>()) den *= std::complex<double>(1 - v * v, d * v);
+  }
   return 1.0 / den;
 }
 

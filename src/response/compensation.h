@@ -33,13 +33,15 @@ namespace vellisk {
 // response's peak, so that nothing lies ahead of a wire's arrival. The
 // high-pass is steep (12th order) because the division's low edge lies a
 // fraction of an octave below the band: a gentler one let that edge's ringing,
-// cut off by --pre, move the lowest rows by 0.05 dB. Being
-// causal, T delays the response's peak by its own (about two samples at 48 kHz
-// for a band to 20 kHz); the arrival is measured with that delay taken out.
-// The text files, the curves, the figure and the gains divide T out again.
+// cut off by --pre, move the lowest rows by 0.05 dB.
+// The high-pass is applied with the division, in the frequency domain; the
+// low-pass only to the rows the file receives, in the time domain, after the
+// frequency-domain analyses, which divide the high-pass out again. Dividing
+// 50 dB of low-pass out of single-precision rows would lift their rounding
+// above the top rows of a quiet channel.
 inline constexpr double kRegularisation = 1e-4;
 inline constexpr int kHighpassOrder = 12;
-inline constexpr int kLowpassOrder = 8;
+inline constexpr int kLowpassOrder = 16;
 inline constexpr double kEdgeLowDb = 15;
 inline constexpr double kEdgeTopDb = 50;
 // The band trusted: where the fades leave the sweep within this of full level.
@@ -58,23 +60,33 @@ class Compensation {
   // The level of the sweep's fades when it plays hz, 0 to 1 (0 outside the band).
   double taper_level(double hz) const;
 
-  // T at hz: what the compensated response keeps of the system at hz (1 when off).
-  std::complex<double> edge(double hz) const;
+  // The high-pass at hz: what the rows keep of the system at hz while they are
+  // analysed (1 when off).
+  std::complex<double> edge(double hz) const { return response(hz, true, false); }
+  // The low-pass at hz (1 when off).
+  std::complex<double> top(double hz) const { return response(hz, false, true); }
+  // T at hz, both filters: what the response file keeps of the system at hz.
+  std::complex<double> band(double hz) const { return response(hz, true, true); }
+
+  // Runs x[0..n), rows that hold the high-pass, through the low-pass, from rest.
+  void limit_top(float* x, std::int64_t n) const;
 
   // T's corners, Hz, and its second-order sections at the response's rate,
   // b0 b1 b2 1 a1 a2 each, high-pass sections first (none when off).
   double highpass_hz() const { return highpass_hz_; }
   double lowpass_hz() const { return lowpass_hz_; }
   std::vector<std::array<double, 6>> sections() const;
+  std::vector<std::array<double, 6>> highpass_sections() const;
+  std::vector<std::array<double, 6>> lowpass_sections() const;
   // All of that, as the report gives it.
   BandFilter band_filter() const;
 
-  // Where T's own impulse response peaks, samples after its start, to a
+  // Where the high-pass's own impulse response peaks, samples after its start, to a
   // fraction of a sample (0 when off).
   double peak_delay() const { return peak_delay_; }
 
-  // The arrival in x[0..n), a response that holds T, to about a hundredth of
-  // a sample: where T's response matched to x begins (off: x's largest
+  // The arrival in x[0..n), a response that holds the high-pass, to about a
+  // hundredth of a sample: where the high-pass's response matched to x begins (off: x's largest
   // sample, between samples).
   double arrival(const float* x, std::int64_t n) const;
 
@@ -103,7 +115,8 @@ class Compensation {
   double warped_low_ = 0, warped_high_ = 0;
   double highpass_hz_ = 0, lowpass_hz_ = 0;
   double peak_delay_ = 0;
-  std::vector<float> impulse_;  // T's response, its first kImpulseLength samples
+  std::complex<double> response(double hz, bool low, bool top) const;
+  std::vector<float> impulse_;  // the high-pass's response, its first kImpulseLength samples
   static constexpr int kImpulseLength = 128;
 };
 

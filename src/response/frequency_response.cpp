@@ -88,15 +88,54 @@ std::vector<double> octave_grid(double f_lo, double f_hi, int points_per_octave)
   return log_centres(f_lo, f_hi, std::exp2(1.0 / points_per_octave));
 }
 
-void remove_edge(Spectrum& s, const Compensation& c) {
-  if (!c.on()) return;
+namespace {
+
+// Divides each bin of s by filter(hz), leaving 0 where the filter's magnitude is `floor` or less.
+template <class Filter>
+void divide_out(Spectrum& s, const Filter& filter, double floor = 0) {
   const double hz_per_bin = s.rate / static_cast<double>(s.size);
   for (std::size_t j = 0; j <= s.size / 2; ++j) {
-    const Complex t = c.edge(static_cast<double>(j) * hz_per_bin);
-    const Complex z = t == 0.0 ? 0 : bin(s, static_cast<std::int64_t>(j)) / t;
+    const Complex t = filter(static_cast<double>(j) * hz_per_bin);
+    const Complex z = std::abs(t) <= floor ? 0 : bin(s, static_cast<std::int64_t>(j)) / t;
     s.bins[2 * j] = static_cast<float>(z.real());
     s.bins[2 * j + 1] = static_cast<float>(z.imag());
   }
+}
+
+}  // namespace
+
+void remove_edge(Spectrum& s, const Compensation& c) {
+  if (c.on()) divide_out(s, [&c](double hz) { return c.edge(hz); });
+}
+
+// The band limit's filters are divided out down to 60 dB below their pass band; below that
+// the rows held nothing but the division's edges, and a file nothing but rounding: those bins
+// are left empty rather than lifted by 60 dB and more.
+constexpr double kDividedFloor = 1e-3;
+
+void remove_top(Spectrum& s, const Compensation& c) {
+  if (c.on()) divide_out(s, [&c](double hz) { return c.top(hz); }, kDividedFloor);
+}
+
+Spectrum gated_spectrum(double gate, std::int64_t pre, double arrival, const std::vector<float>& x,
+                        std::int64_t min_size, const Compensation& c, double rate, bool top) {
+  const auto n = static_cast<std::int64_t>(x.size());
+  const bool gated = gate > 0;
+  Spectrum s = spectrum_of(x.data(), n, rate, gated ? std::max(min_size, 2 * n) : min_size);
+  if (top) remove_top(s, c);
+  if (!gated) return s;
+  // The band limit's own response is long (its high-pass rings at the band's low edge): it is
+  // divided out before the gate, which would cut it off, and the high-pass put back after.
+  if (c.on()) divide_out(s, [&c](double hz) { return c.edge(hz); }, kDividedFloor);
+  real_fft(s.size).inverse(s.bins.get());
+  std::vector<float> y(x.size());
+  const double scale = 1.0 / static_cast<double>(s.size);
+  for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<float>(s.bins[i] * scale);
+  const auto at = static_cast<double>(pre);
+  apply_gate(Gate{at, gate}, at + arrival, y.data(), n);
+  s = spectrum_of(y.data(), n, rate, min_size);
+  if (c.on()) divide_out(s, [&c](double hz) { return 1.0 / c.edge(hz); });
+  return s;
 }
 
 std::vector<double> within_band(const std::vector<double>& grid, const Compensation& c,

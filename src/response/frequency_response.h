@@ -56,9 +56,20 @@ FrequencyResponse sample_response(const Spectrum& s, const std::vector<double>& 
 FrequencyResponse text_rows(const Spectrum& s, const SweepDesign& d, const Compensation& c, int k,
                             double delay, int fraction);
 
-// Divides each bin of s by the compensation's band edge, where it is not 1.
+// Divides each bin of s by the band limit's high-pass, which the rows hold while analysed.
 void remove_edge(Spectrum& s, const Compensation& c);
 
+// Divides each bin of s by the band limit's low-pass, which a response file holds besides.
+void remove_top(Spectrum& s, const Compensation& c);
+
+// The spectrum of x[0..n), a window whose arrival lies `arrival` samples after sample pre,
+// at a fast size of at least min_size, as the rows' spectra are taken: holding the band
+// limit's high-pass, and its low-pass too unless `top` (x as its file holds it) divides it out.
+// With a gate (samples after the arrival; 0: none), the window is gated around the arrival
+// with the band limit divided out, so that the gate cuts the system's response, not the
+// band limit's.
+Spectrum gated_spectrum(double gate, std::int64_t pre, double arrival, const std::vector<float>& x,
+                        std::int64_t min_size, const Compensation& c, double rate, bool top = false);
 // The points of `grid` within the compensation's band (all of them when it is off).
 std::vector<double> within_band(const std::vector<double>& grid, const Compensation& c,
                                 double scale = 1);

@@ -166,26 +166,32 @@ const float* gated(const MeasurementSetup& setup, const Layout& layout, double a
   return gated_window(setup.gate, layout.pre, arrival, row, out);
 }
 
-// The views of the linear window x[0..n) (gated as the text files' is), whose
-// arrival lies at sample `arrival`: its phase curves on the text files' grid
-// and its waterfall, over the band the rows cover.
-void linear_views(const MeasurementSetup& setup, const Measurement& m, const float* x,
-                  std::int64_t n, double arrival, ChannelResult& r) {
+// The phase curves of the linear window x[0..n) (gated as the text files' is),
+// whose arrival lies at sample `arrival`, on the text files' grid, over the
+// band the rows cover.
+void phase_views(const MeasurementSetup& setup, const Measurement& m, const float* x,
+                 std::int64_t n, double arrival, ChannelResult& r) {
+  const SweepDesign& d = m.plan.design;
+  const Compensation& c = m.plan.compensation;
+  CurveSetup cs;
+  cs.rate = d.rate;
+  cs.delay = arrival;
+  cs.frequencies = within_band(octave_grid(d.hzstart, d.hzend, kPointsPerOctave), c);
+  cs.fraction = setup.smooth;
+  cs.edge = c;
+  cs.band_low = c.on() ? c.low() : d.hzstart, cs.band_high = c.on() ? c.high() : d.hzend;
+  cs.calibration = setup.calibration;
+  if (setup.gate > 0) cs.gate = Gate{static_cast<double>(m.layout.pre), setup.gate};
+  r.phase_curves = response_curves(x, n, cs);
+}
+
+// The waterfall and spectrogram of the linear window x[0..n) as the file holds
+// it (gated as the text files' is), over the band the rows cover.
+void time_views(const MeasurementSetup& setup, const Measurement& m, const float* x,
+                std::int64_t n, double arrival, ChannelResult& r) {
   const SweepDesign& d = m.plan.design;
   const Compensation& c = m.plan.compensation;
   const double low = c.on() ? c.low() : d.hzstart, high = c.on() ? c.high() : d.hzend;
-  if (setup.phase_curves) {
-    CurveSetup cs;
-    cs.rate = d.rate;
-    cs.delay = arrival;
-    cs.frequencies = within_band(octave_grid(d.hzstart, d.hzend, kPointsPerOctave), c);
-    cs.fraction = setup.smooth;
-    cs.edge = c;
-    cs.band_low = low, cs.band_high = high;
-    cs.calibration = setup.calibration;
-    if (setup.gate > 0) cs.gate = Gate{static_cast<double>(m.layout.pre), setup.gate};
-    r.phase_curves = response_curves(x, n, cs);
-  }
   if (setup.waterfall) {
     WaterfallSetup ws = waterfall_over(setup.waterfall_ms);
     ws.rate = d.rate;
@@ -223,8 +229,8 @@ void frequency_analyses(const MeasurementSetup& setup, const Measurement& m,
   const LevelCalibration offset{nullptr, setup.calibration.offset_db};
   for (int k = 1; k <= layout.orders(); ++k) {
     const std::vector<float>& row = rows[static_cast<std::size_t>(k - 1)];
-    const auto n = static_cast<std::int64_t>(row.size());
-    Spectrum s = spectrum_of(gated(setup, layout, r.arrival, row, buffer), n, d.rate, 2 * n1);
+    Spectrum s = gated_spectrum(setup.gate, layout.pre, r.arrival, row, 2 * n1,
+                                m.plan.compensation, d.rate);
     if (mic != nullptr) remove_microphone(s, *mic);
     const Compensation& c = m.plan.compensation;
     if (setup.curves) {
@@ -291,11 +297,27 @@ double in_band_gain(const Spectrum& s, const SweepDesign& d, const Compensation&
 }
 
 std::vector<double> band_powers(const float* x, std::int64_t n, const SweepDesign& d,
-                                const Compensation& c) {
-  std::vector<double> powers =
-      sixth_octave_powers(spectrum_of(x, n, d.rate), band_points(d, c, false), 1);
-  // An unnormalised transform's bins hold n times the mean square of white noise.
-  for (double& p : powers) p /= static_cast<double>(std::max<std::int64_t>(n, 1));
+                                const Compensation& c, std::int64_t joined) {
+  // A band of one or two bins holds a power of two or four degrees of freedom, which swings
+  // by 10 dB from one stretch of the same noise to the next, and the lowest bands of a short
+  // stretch share one bin: bands are joined upwards until each holds kBandBins bins of a
+  // stretch `joined` samples long, so that stretches of any length share the bands.
+  constexpr double kBandBins = 8;
+  const Spectrum s = spectrum_of(x, n, d.rate);
+  const double joined_hz = d.rate / static_cast<double>(fast_fft_size(
+                                        static_cast<std::size_t>(std::max<std::int64_t>(joined, 2))));
+  const double half = std::exp2(1.0 / 12);
+  const std::vector<double> centres = band_points(d, c, false);
+  std::vector<double> powers;
+  double from = 0;  // the lower edge of the band being joined, 0 when none is
+  for (std::size_t i = 0; i < centres.size(); ++i) {
+    if (from == 0) from = centres[i] / half;
+    const double to = centres[i] * half;
+    if (to - from < kBandBins * joined_hz && i + 1 < centres.size()) continue;
+    // An unnormalised transform's bins hold n times the mean square of white noise.
+    powers.push_back(s.band_power(from, to) / static_cast<double>(std::max<std::int64_t>(n, 1)));
+    from = 0;
+  }
   return powers;
 }
 
@@ -317,15 +339,12 @@ std::vector<double> full_level_centres(const SweepDesign& d, const Compensation&
   return kept.empty() ? all : kept;  // fades that leave no band at full level: every band
 }
 
-// The figures of the windows themselves: the linear response's arrival, peak,
-// level and tail, the noise's level, and the range of every sample.
-void window_figures(const Layout& layout, const Compensation& band, double rate,
-                    const std::vector<std::vector<float>>& rows, const std::vector<float>& noise,
-                    ChannelResult& r) {
+// The figures of the windows themselves, as the file holds them: the linear
+// response's peak, level and tail, the noise's level, and the range of every sample.
+void window_figures(const Layout& layout, double rate, const std::vector<std::vector<float>>& rows,
+                    const std::vector<float>& noise, ChannelResult& r) {
   const std::vector<float>& linear = rows[0];
-  const Peak peak = interpolated_peak(linear.data(), layout.window(1));
-  r.arrival = band.arrival(linear.data(), layout.window(1)) - static_cast<double>(layout.pre);
-  r.peak = peak.value;
+  r.peak = interpolated_peak(linear.data(), layout.window(1)).value;
   r.noise = rms(noise.data(), static_cast<std::int64_t>(noise.size()));
   r.window_rms = rms(linear.data(), layout.window(1));
   r.tail = window_tail(linear.data(), layout.pre, layout.window(1), r.noise, rate);
@@ -354,7 +373,7 @@ Spectrum linear_spectrum(const MeasurementSetup& setup, const Measurement& m,
   std::vector<float> buffer;
   Spectrum h1g;
   if (setup.gate > 0) {
-    h1g = spectrum_of(gated(setup, layout, r.arrival, linear, buffer), n1, d.rate);
+    h1g = gated_spectrum(setup.gate, layout.pre, r.arrival, linear, 0, c, d.rate);
     remove_edge(h1g, c);
   }
   const MicCalibration* mic = setup.calibration.mic;
@@ -440,25 +459,35 @@ void noise_curves(const MeasurementSetup& setup, const Measurement& m,
 }  // namespace
 
 ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
-                              const std::vector<std::vector<float>>& rows,
-                              const std::vector<float>& noise, bool drift) {
+                              std::vector<std::vector<float>>& rows, std::vector<float>& noise,
+                              bool drift) {
   const Layout& layout = m.layout;
+  const Compensation& band = m.plan.compensation;
   const double rate = m.plan.design.rate;
   const std::int64_t n1 = layout.window(1);
   ChannelResult r;
-  window_figures(layout, m.plan.compensation, rate, rows, noise, r);
+  // The rows hold the high-pass alone while their spectra are taken.
+  r.arrival = band.arrival(rows[0].data(), n1) - static_cast<double>(layout.pre);
   const Spectrum h1 = linear_spectrum(setup, m, rows[0], drift, r);
   const Spectrum ns = noise_spectrum(setup, m, noise);
   harmonic_levels(setup, m, rows, h1, ns, noise_length(noise), r);
   const double arrival = static_cast<double>(layout.pre) + r.arrival;
-  r.polarity = response_polarity(rows[0].data(), n1, arrival, rate);
   if (setup.curves || setup.responses) frequency_analyses(setup, m, rows, r);
-  // The views, asked for with or without the text files or a figure.
-  if (setup.phase_curves || setup.waterfall || setup.spectrogram) {
-    std::vector<float> buffer;
-    linear_views(setup, m, gated(setup, layout, r.arrival, rows[0], buffer), n1, arrival, r);
+  std::vector<float> buffer;
+  if (setup.phase_curves) {
+    phase_views(setup, m, gated(setup, layout, r.arrival, rows[0], buffer), n1, arrival, r);
   }
   if (setup.curves) noise_curves(setup, m, noise, ns, r);
+  // From here on they are what the file receives: through the low-pass too.
+  if (setup.limit_top) {
+    for (std::vector<float>& row : rows) band.limit_top(row.data(), std::ssize(row));
+    band.limit_top(noise.data(), std::ssize(noise));
+  }
+  window_figures(layout, rate, rows, noise, r);
+  r.polarity = response_polarity(rows[0].data(), n1, arrival, rate);
+  if (setup.waterfall || setup.spectrogram) {
+    time_views(setup, m, gated(setup, layout, r.arrival, rows[0], buffer), n1, arrival, r);
+  }
   return r;
 }
 

@@ -41,6 +41,7 @@ struct MeasurementSetup {
   int only_channel = -1;         // measure this recording channel alone (-1: every channel)
   int drift_channel = -1;        // the channel whose band arrivals give a drift estimate
   bool keep_noise = false;       // also keep each channel's noise stretch in the store
+  bool limit_top = true;         // put the rows through the band limit's low-pass once analysed
   std::size_t first_row = 0;     // the store's row of the first window
   // A timing channel, deconvolved first: from its response at output time 0
   // (origin), timing finds the offset in output time at which every channel's
@@ -145,19 +146,22 @@ std::vector<double> band_points(const SweepDesign& d, const Compensation& c, boo
 double in_band_gain(const Spectrum& s, const SweepDesign& d, const Compensation& c);
 
 // The mean power of x[0..n) a sample in each 1/6-octave band over the band
-// the rows cover (band_points, not the middle): white noise of variance v
+// the rows cover (band_points, not the middle), the narrowest joined until each
+// spans 8 bins of a stretch `joined` samples long: white noise of variance v
 // reads v in every band.
 std::vector<double> band_powers(const float* x, std::int64_t n, const SweepDesign& d,
-                                const Compensation& c);
+                                const Compensation& c, std::int64_t joined);
 
 // The row lengths store needs for a measurement of `channels` channels.
 std::vector<std::int64_t> row_lengths(const Layout& layout, int channels, bool noise = false);
 
 // The measurements on one channel's windows (rows[k - 1]: order k's) and its
 // noise stretch, as measure() makes them; with drift, the band-arrival fit too.
+// With setup.limit_top, the rows and the noise leave through the band limit's
+// low-pass, as the file receives them.
 ChannelResult analyse_windows(const MeasurementSetup& setup, const Measurement& m,
-                              const std::vector<std::vector<float>>& rows,
-                              const std::vector<float>& noise, bool drift);
+                              std::vector<std::vector<float>>& rows, std::vector<float>& noise,
+                              bool drift);
 
 // Deconvolves the whole of channel `channel` of the recording, a window's
 // stretch at a time with the setup's filter, and finds its largest value

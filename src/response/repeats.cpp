@@ -82,7 +82,8 @@ struct RepeatRows {
   // Adds x's band powers (band_powers), over the channels, into sum.
   void add_powers(const float* x, std::int64_t length, std::vector<double>& sum) const {
     const std::vector<double> p =
-        band_powers(x, length, planned.plan.design, planned.plan.compensation);
+        band_powers(x, length, planned.plan.design, planned.plan.compensation,
+                    layout.noise_last - layout.noise_first);
     sum.resize(p.size());
     for (std::size_t j = 0; j < p.size(); ++j) sum[j] += p[j] / channels;
   }
@@ -196,13 +197,16 @@ std::string average_kept(const RepeatRows& in, const std::vector<bool>& kept, in
     for (int k = 1; k <= layout.orders(); ++k) {
       const auto row = static_cast<std::size_t>((k - 1) * channels + c);
       if (!mean_of(row, average[static_cast<std::size_t>(k - 1)])) return in.rows.error();
-      if (!store.put(row, average[static_cast<std::size_t>(k - 1)].data())) return store.error();
     }
     if (!mean_of(static_cast<std::size_t>(layout.orders() * channels + c), noise)) {
       return in.rows.error();
     }
-    m.channels[static_cast<std::size_t>(c)] = analyse_windows(setup, m, average, noise, false);
     in.add_powers(noise.data(), static_cast<std::int64_t>(noise.size()), averaged_powers);
+    m.channels[static_cast<std::size_t>(c)] = analyse_windows(setup, m, average, noise, false);
+    for (int k = 1; k <= layout.orders(); ++k) {
+      const auto row = static_cast<std::size_t>((k - 1) * channels + c);
+      if (!store.put(row, average[static_cast<std::size_t>(k - 1)].data())) return store.error();
+    }
   }
   return "";
 }
@@ -260,6 +264,7 @@ std::string measure_repeat(RepeatPass& p, int r, Measurement& m, TimingResult& r
   s.shift = p.base + std::llround(static_cast<double>(r) * static_cast<double>(p.period) *
                                   (1 + setup.drift));
   s.keep_noise = true;
+  s.limit_top = false;  // the average's rows go through the low-pass, once
   s.first_row = static_cast<std::size_t>(r) * p.per_repeat;
   s.drift_channel = -1;
   s.curves = false;
