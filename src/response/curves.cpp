@@ -30,10 +30,9 @@ const double kFallSlope = 3 / (20 * std::log10(2.0));
 const double kRollOffFit = 0.25 / (20 / std::log(10.0));
 
 // The most the window's cut of the band limit's ringing may move the band limit's group delay
-// at a row whose group delays are given, ms. The division's edges are modelled by stationary
-// phase, sharper than they are, which overstates the cut: at 0.15 ms as modelled, the rows
-// given hold within 0.1 ms (a wire, sox's highpass and allpass, a cabinet: within 0.021 ms).
-const double kEdgeCutMs = 0.15;
+// at a row whose group delays are given, ms: there they hold within 0.1 ms. The division's
+// edges are modelled by stationary phase, sharper than they are, which overstates the cut.
+const double kEdgeCutMs = 0.1;
 
 // The lowest log magnitude a bin takes (-300 dB): a bin of no power still has a logarithm.
 const double kLogFloor = std::log(1e-15);
