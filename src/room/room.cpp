@@ -321,6 +321,18 @@ std::optional<Problem> check_room(const RoomSetup& setup) {
                      ") must be a number of samples per second from 1000 to 10000000"};
 }
 
+std::optional<Problem> check_room_rate(int rate, const std::string& what) {
+  if (rate >= kMinRoomRate && rate <= kMaxRoomRate) return std::nullopt;
+  return Problem{ProblemCode::invalid_recording,
+                 what + " has a sample rate of " + std::to_string(rate) +
+                     " Hz; the rates taken are 1000 to 10000000"};
+}
+
+std::optional<Problem> check_room_frames(std::int64_t frames, const std::string& what) {
+  if (frames >= 1) return std::nullopt;
+  return Problem{ProblemCode::invalid_recording, what + " holds no samples"};
+}
+
 ChannelAnalysis analyse_room_channel(const RoomSetup& setup, const float* x, std::int64_t n) {
   const RoomSetup s = checked(setup);
   const BandPlan plan = plan_bands(s);
