@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <limits>
 
 #include "vellisk/files.h"
 #include "vellisk/problem.h"
@@ -87,11 +86,6 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
     f.blocks.push_back(got);
     f.frames += got;
     stored_ += static_cast<std::int64_t>(frames * width);
-  }
-  const std::int64_t announced = r.info().frames;
-  if (announced != std::numeric_limits<std::int64_t>::max() && f.frames < announced) {
-    return what(name) + " ends after " + std::to_string(f.frames) + " of the " +
-           std::to_string(announced) + " frames its header announces: it is cut short";
   }
   if (const std::optional<Problem> p = check_room_frames(f.frames, what(name))) return p->message;
   return "";
