@@ -757,6 +757,17 @@ TEST(RoomNotes, EachCodeWordsItsValues) {
     SCOPED_TRACE(c.words);
     EXPECT_EQ(describe(c.note), c.words);
   }
+  // A channel without parameters: its peak-to-noise ratio a tenth below, never up to 20 dB.
+  ChannelAnalysis channel;
+  channel.peak_to_noise_db = 19.99;
+  EXPECT_EQ(describe_no_parameters(channel),
+            "peak only 19.9 dB above the noise, 20 dB needed: no onset, no parameters");
+  channel.ends_ms = 3.21;
+  EXPECT_EQ(describe_no_parameters(channel),
+            "the response ends 3.2 ms after its peak, in digital silence: no decay to measure, no "
+            "parameters");
+  channel.onset_found = true;
+  EXPECT_EQ(describe_no_parameters(channel), "");
 }
 
 namespace {

@@ -220,6 +220,13 @@ struct ChannelAnalysis {
   SpeechTransmission speech;  ///< the speech transmission index
 };
 
+/// Why a channel gives no parameters (ChannelAnalysis::onset_found false), as its report's line
+/// says after "Channel 2: ": "the response ends 3.2 ms after its peak, in digital silence: no
+/// decay to measure, no parameters", or "peak only 12.3 dB above the noise, 20 dB needed: no
+/// onset, no parameters" (the ratio a tenth below, as the bands' notes give it); "" for a
+/// channel that gives them. Depends on its argument alone.
+std::string describe_no_parameters(const ChannelAnalysis& channel);
+
 /// The sample rates an analysis takes, Hz.
 inline constexpr double kMinRoomRate = 1000;
 inline constexpr double kMaxRoomRate = 1e7;  ///< the highest

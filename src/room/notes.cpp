@@ -1,4 +1,5 @@
 // The words of a room analysis's notes, and of an average's over positions.
+#include "room/room.h"
 #include "sweep/printf_line.h"
 #include "vellisk/room.h"
 
@@ -99,6 +100,13 @@ std::vector<std::string> describe(const std::vector<RoomNote>& notes) {
   words.reserve(notes.size());
   for (const RoomNote& n : notes) words.push_back(describe(n));
   return words;
+}
+
+std::string describe_no_parameters(const ChannelAnalysis& c) {
+  if (c.onset_found) return "";
+  if (c.ends_ms) return describe(RoomNote(RoomNoteCode::ends_in_silence, *c.ends_ms)) + ", no parameters";
+  return printf_line("peak only %.1f dB above the noise, %.0f dB needed: no onset, no parameters",
+                     shown_peak_to_noise(c.peak_to_noise_db), kMinPeakToNoiseDb);
 }
 
 std::string quantity_name(AveragedQuantity q) {

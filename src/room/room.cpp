@@ -209,7 +209,7 @@ bool without_decay(const RoomSetup& setup, const Onset& onset, std::int64_t n, s
     return true;
   }
   if (!a.onset_found) {
-    const RoomNote note(RoomNoteCode::no_onset, std::floor(onset.peak_to_noise_db * 10) / 10);
+    const RoomNote note(RoomNoteCode::no_onset, shown_peak_to_noise(onset.peak_to_noise_db));
     for (BandResult& b : a.bands) b.parameters.notes.push_back(note);
     a.speech.notes.emplace_back(RoomNoteCode::no_sti_onset);
     return true;

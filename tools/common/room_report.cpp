@@ -160,16 +160,8 @@ Json counted_out_json(const std::vector<std::pair<std::string, const AveragedVal
 
 std::vector<std::string> channel_table(const ChannelAnalysis& channel, int number) {
   std::vector<std::string> lines;
-  if (channel.ends_ms) {
-    lines.push_back(formatted("Channel %d: the response ends %.1f ms after its peak, in digital "
-                              "silence: no decay to measure, no parameters",
-                              number, *channel.ends_ms));
-    return lines;
-  }
   if (!channel.onset_found) {
-    lines.push_back(formatted(
-        "Channel %d: peak only %.1f dB above the noise, %.0f dB needed: no onset, no parameters",
-        number, std::floor(channel.peak_to_noise_db * 10) / 10, kMinPeakToNoiseDb));
+    lines.push_back(formatted("Channel %d: ", number) + describe_no_parameters(channel));
     return lines;
   }
   lines.push_back(formatted("Channel %d: onset %.4f s, peak-to-noise %.1f dB", number,
