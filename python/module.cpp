@@ -403,7 +403,7 @@ py::dict room_parameters(const py::object& ir, double rate, const std::string& b
   if (std::optional<Problem> p = check_room(setup)) throw Error(*p);
   setup.threads = threads_of(threads);
   const Samples samples = samples_of(ir, "ir");
-  if (samples.frames < 1) refuse("ir holds no samples", std::nullopt, ProblemCode::invalid_recording);
+  if (std::optional<Problem> p = check_room_frames(samples.frames, "ir")) throw Error(*p);
   CancelFlag cancel{false};
   setup.cancel = &cancel;
   MemorySource source(samples.data.data(), samples.frames, samples.channels, 0, samples.channels,

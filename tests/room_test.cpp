@@ -757,6 +757,74 @@ TEST(RoomNotes, EachCodeWordsItsValues) {
     SCOPED_TRACE(c.words);
     EXPECT_EQ(describe(c.note), c.words);
   }
+  // A channel without parameters: its peak-to-noise ratio a tenth below, never up to 20 dB.
+  ChannelAnalysis channel;
+  channel.peak_to_noise_db = 19.99;
+  EXPECT_EQ(describe_no_parameters(channel),
+            "peak only 19.9 dB above the noise, 20 dB needed: no onset, no parameters");
+  channel.ends_ms = 3.21;
+  EXPECT_EQ(describe_no_parameters(channel),
+            "the response ends 3.2 ms after its peak, in digital silence: no decay to measure, no "
+            "parameters");
+  channel.onset_found = true;
+  EXPECT_EQ(describe_no_parameters(channel), "");
+}
+
+namespace {
+
+// A position whose 63 Hz octave gives every band value but those cleared, whose other bands
+// are left out, and whose single-number values and STI are all given or all not.
+ChannelAnalysis position(std::vector<std::optional<double> BandParameters::*> cleared, bool singles) {
+  ChannelAnalysis c;
+  c.onset_found = true;
+  c.bands.push_back({"63", 63.1, {}});
+  BandParameters& p = c.bands[0].parameters;
+  p.edt = p.t20 = p.t30 = 1.0, p.c80 = 2.0, p.d50 = 0.5, p.ts = 60.0;
+  for (const auto member : cleared) p.*member = std::nullopt;
+  if (singles) {
+    c.single = {1.0, 1.0, 2.0, 0.5, 60.0, 1.1};
+    c.speech.sti = 0.6;
+  }
+  return c;
+}
+
+}  // namespace
+
+// Positions that lack the same values share one note, in the order of the first value each
+// lacks, which says on how many positions the values rest; a value no position lacks has none.
+TEST(RoomAverageNotes, PositionsLackingTheSameValuesShareANote) {
+  using P = BandParameters;
+  SpatialAverage average = start_average(false);
+  add_position(average, "p1", position({}, true));
+  add_position(average, "p2, channel 2", position({&P::t20, &P::t30}, false));
+  add_position(average, "p3", position({&P::edt, &P::t30, &P::c80}, true));
+  SpatialAverage none = start_average(false);
+  add_position(none, "p1", position({}, true));
+  EXPECT_TRUE(average_notes(none.bands[0], none.positions).empty());
+
+  EXPECT_EQ(describe(average_notes(average.bands[0], average.positions)),
+            (std::vector<std::string>{"EDT, C80: no value at p3; from 2 of 3 positions",
+                                      "T20: no value at p2, channel 2; from 2 of 3 positions",
+                                      "T30: no value at p2, channel 2; p3; from 1 of 3 positions"}));
+  EXPECT_EQ(describe(average_notes(average.bands[1], average.positions)),
+            (std::vector<std::string>{"EDT, T20, T30, C80, D50, Ts: no value at p1; p2, channel 2; "
+                                      "p3; from 0 of 3 positions"}));
+  EXPECT_EQ(describe(average_notes(average.single, average.positions)),
+            (std::vector<std::string>{"T30 mid, EDT mid, C80 mid, D50 mid, Ts mid, bass ratio "
+                                      "(Beranek), STI: no value at p2, channel 2; from 2 of 3 "
+                                      "positions"}));
+}
+
+// A file's own rate and length, judged by the library: the rates' ends taken, beyond refused.
+TEST(Room, AFilesRateAndLengthAreJudgedByTheLibrary) {
+  for (const int rate : {1000, 10000000}) EXPECT_FALSE(check_room_rate(rate, "a")) << rate;
+  EXPECT_TRUE(check_room_rate(10000001, "a"));
+  const std::optional<Problem> slow = check_room_rate(999, "irfile (a.wav)");
+  ASSERT_TRUE(slow);
+  EXPECT_EQ(slow->code, ProblemCode::invalid_recording);
+  EXPECT_EQ(slow->message, "irfile (a.wav) has a sample rate of 999 Hz; the rates taken are 1000 to 10000000");
+  EXPECT_FALSE(check_room_frames(1, "ir"));
+  EXPECT_EQ(check_room_frames(0, "ir")->message, "ir holds no samples");
 }
 
 namespace {

@@ -80,8 +80,10 @@ class FileSource : public SampleSource {
 
   /// Reads the next frames in order, up to count, interleaved into out, however many the
   /// header says there are (a stream written to a pipe does not know), and sets got to the
-  /// frames read: 0 at the end. Returns "", or one line saying why: a failed read, or a sample
-  /// that is not finite. Never seeks, so works on pipes.
+  /// frames read: 0 at the end. Returns "", or one line saying why: a failed read, a sample
+  /// that is not finite, or an end short of the frames info() announces ("irfile (NAME) ends
+  /// after 100 of the 200 frames its header announces: it is cut short"). Never seeks, so works
+  /// on pipes.
   std::string read_next(std::int64_t count, float* out, std::int64_t& got);
 
   class Impl;

@@ -220,6 +220,13 @@ struct ChannelAnalysis {
   SpeechTransmission speech;  ///< the speech transmission index
 };
 
+/// Why a channel gives no parameters (ChannelAnalysis::onset_found false), as its report's line
+/// says after "Channel 2: ": "the response ends 3.2 ms after its peak, in digital silence: no
+/// decay to measure, no parameters", or "peak only 12.3 dB above the noise, 20 dB needed: no
+/// onset, no parameters" (the ratio a tenth below, as the bands' notes give it); "" for a
+/// channel that gives them. Depends on its argument alone.
+std::string describe_no_parameters(const ChannelAnalysis& channel);
+
 /// The sample rates an analysis takes, Hz.
 inline constexpr double kMinRoomRate = 1000;
 inline constexpr double kMaxRoomRate = 1e7;  ///< the highest
@@ -227,6 +234,16 @@ inline constexpr double kMaxRoomRate = 1e7;  ///< the highest
 /// The rules of a setup: a rate from kMinRoomRate to kMaxRoomRate. None, or a problem
 /// (ProblemCode::invalid_request) whose message names the rate.
 std::optional<Problem> check_room(const RoomSetup& setup);
+
+/// The rule of a file's rate, as its header gives it (SourceInfo::rate): kMinRoomRate to
+/// kMaxRoomRate. None, or a problem (ProblemCode::invalid_recording) whose line names the file
+/// as what does ("irfile (hall.wav)") and its rate: "irfile (hall.wav) has a sample rate of
+/// 500 Hz; the rates taken are 1000 to 10000000".
+std::optional<Problem> check_room_rate(int rate, const std::string& what);
+
+/// The rule of a response's length: a frame or more. None, or a problem
+/// (ProblemCode::invalid_recording) naming the response as what does: "ir holds no samples".
+std::optional<Problem> check_room_frames(std::int64_t frames, const std::string& what);
 
 /// Analyses one channel's impulse response x[0..n) at setup.rate: every band of the setup's
 /// analysis (a band whose upper edge passes 0.45 x rate is left out), then the broadband, the
@@ -335,6 +352,41 @@ struct SpatialAverage {
   std::vector<AverageBand> bands;  ///< every band of the analysis, then the broadband
   AverageSingle single;            ///< the single-number values
 };
+
+/// The values an average over positions holds: a band's (AverageBand), then the single-number
+/// values and the STI (AverageSingle), in the reports' order.
+enum class AveragedQuantity {
+  edt, t20, t30, c80, d50, ts,                         ///< a band's
+  t30_mid, edt_mid, c80_mid, d50_mid, ts_mid, bass_ratio,  ///< the single-number values
+  sti,                                                 ///< the speech transmission index
+};
+
+/// A value's name as the reports give it: "T20", "T30 mid", "bass ratio (Beranek)", "STI".
+std::string quantity_name(AveragedQuantity quantity);
+
+/// A note of an average: positions counted out of some of its values, because they give none.
+struct AverageNote {
+  std::vector<AveragedQuantity> values;  ///< the values they lack, in the reports' order
+  std::vector<std::string> missing;      ///< the positions that lack them, in the order added
+  int positions = 0;  ///< the positions averaged: each value rests on positions - missing.size()
+  /// Notes are equal when their values and positions are.
+  friend bool operator==(const AverageNote&, const AverageNote&) = default;
+};
+
+/// The notes of a band's averages over positions positions: one for each set of positions
+/// counted out of a value, naming every value those same positions lack, in the order of the
+/// first value each concerns. None when no position was counted out.
+std::vector<AverageNote> average_notes(const AverageBand& band, int positions);
+
+/// The notes of the single-number values' averages and the STI's, as of a band's.
+std::vector<AverageNote> average_notes(const AverageSingle& single, int positions);
+
+/// A note's words, as the reports give them: "T20, T30: no value at b.wav, channel 2; from 3
+/// of 4 positions". Depends on its argument alone.
+std::string describe(const AverageNote& note);
+
+/// The words of each note, in their order.
+std::vector<std::string> describe(const std::vector<AverageNote>& notes);
 
 /// An average of no positions yet, over the bands of an octave or third-octave analysis.
 SpatialAverage start_average(bool third);

@@ -211,6 +211,10 @@ std::string Recording::read_next(std::int64_t count, float* out, std::int64_t& g
     got = 0;
     return "Unable to read " + what_ + ": " + sf_strerror(file_);
   }
+  if (got == 0 && count > 0 && next_ < info_.frames && info_.frames != SF_COUNT_MAX) {
+    return what_ + " ends after " + std::to_string(next_) + " of the " + std::to_string(info_.frames) +
+           " frames its header announces: it is cut short";
+  }
   const auto width = static_cast<std::int64_t>(info_.channels);
   for (std::int64_t i = 0; i < got * width; ++i) {
     if (!std::isfinite(out[i])) {

@@ -52,7 +52,8 @@ class Recording : public SampleSource {
   // Reads the next frames in order, up to count, interleaved into out, however
   // many the header says there are (a stream written to a pipe does not know);
   // got is 0 at the end. Returns "", or one line that says why: a failed read,
-  // or a sample that is not finite. Works on pipes: it never seeks.
+  // a sample that is not finite, or an end before the frames the header
+  // announced (the file is cut short). Works on pipes: it never seeks.
   std::string read_next(std::int64_t count, float* out, std::int64_t& got);
 
  private:

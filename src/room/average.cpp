@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace vellisk {
 
@@ -75,6 +76,41 @@ void add_position(SpatialAverage& average, const std::string& name, const Channe
   add_value(m.ts_mid, name, s.ts_mid);
   add_value(m.bass_ratio, name, s.bass_ratio);
   add_value(m.sti, name, channel.speech.sti);
+}
+
+namespace {
+
+// The notes of values, each with its quantity: the positions each lacks, grouped.
+std::vector<AverageNote> notes_of(const std::vector<std::pair<AveragedQuantity, const AveragedValue*>>& values,
+                                  int positions) {
+  std::vector<AverageNote> notes;
+  for (const auto& [quantity, v] : values) {
+    if (v->missing.empty()) continue;
+    auto it = std::find_if(notes.begin(), notes.end(),
+                           [v](const AverageNote& n) { return n.missing == v->missing; });
+    if (it == notes.end()) {
+      it = notes.insert(notes.end(), AverageNote{{}, v->missing, positions});
+    }
+    it->values.push_back(quantity);
+  }
+  return notes;
+}
+
+}  // namespace
+
+std::vector<AverageNote> average_notes(const AverageBand& b, int positions) {
+  using Q = AveragedQuantity;
+  return notes_of({{Q::edt, &b.edt}, {Q::t20, &b.t20}, {Q::t30, &b.t30}, {Q::c80, &b.c80},
+                   {Q::d50, &b.d50}, {Q::ts, &b.ts}},
+                  positions);
+}
+
+std::vector<AverageNote> average_notes(const AverageSingle& s, int positions) {
+  using Q = AveragedQuantity;
+  return notes_of({{Q::t30_mid, &s.t30_mid}, {Q::edt_mid, &s.edt_mid}, {Q::c80_mid, &s.c80_mid},
+                   {Q::d50_mid, &s.d50_mid}, {Q::ts_mid, &s.ts_mid}, {Q::bass_ratio, &s.bass_ratio},
+                   {Q::sti, &s.sti}},
+                  positions);
 }
 
 double decay_time_uncertainty(double t, double centre, bool third, int positions, bool t30) {

@@ -1,4 +1,5 @@
-// The words of a room analysis's notes.
+// The words of a room analysis's notes, and of an average's over positions.
+#include "room/room.h"
 #include "sweep/printf_line.h"
 #include "vellisk/room.h"
 
@@ -98,6 +99,48 @@ std::vector<std::string> describe(const std::vector<RoomNote>& notes) {
   std::vector<std::string> words;
   words.reserve(notes.size());
   for (const RoomNote& n : notes) words.push_back(describe(n));
+  return words;
+}
+
+std::string describe_no_parameters(const ChannelAnalysis& c) {
+  if (c.onset_found) return "";
+  if (c.ends_ms) return describe(RoomNote(RoomNoteCode::ends_in_silence, *c.ends_ms)) + ", no parameters";
+  return printf_line("peak only %.1f dB above the noise, %.0f dB needed: no onset, no parameters",
+                     shown_peak_to_noise(c.peak_to_noise_db), kMinPeakToNoiseDb);
+}
+
+std::string quantity_name(AveragedQuantity q) {
+  switch (q) {
+    case AveragedQuantity::edt: return "EDT";
+    case AveragedQuantity::t20: return "T20";
+    case AveragedQuantity::t30: return "T30";
+    case AveragedQuantity::c80: return "C80";
+    case AveragedQuantity::d50: return "D50";
+    case AveragedQuantity::ts: return "Ts";
+    case AveragedQuantity::t30_mid: return "T30 mid";
+    case AveragedQuantity::edt_mid: return "EDT mid";
+    case AveragedQuantity::c80_mid: return "C80 mid";
+    case AveragedQuantity::d50_mid: return "D50 mid";
+    case AveragedQuantity::ts_mid: return "Ts mid";
+    case AveragedQuantity::bass_ratio: return "bass ratio (Beranek)";
+    case AveragedQuantity::sti: break;
+  }
+  return "STI";
+}
+
+std::string describe(const AverageNote& n) {
+  std::string names, at;
+  for (const AveragedQuantity q : n.values) names += (names.empty() ? "" : ", ") + quantity_name(q);
+  for (const std::string& m : n.missing) at += (at.empty() ? "" : "; ") + m;
+  const int from = n.positions - static_cast<int>(n.missing.size());
+  return names + ": no value at " + at + "; from " + std::to_string(from) + " of " +
+         std::to_string(n.positions) + " positions";
+}
+
+std::vector<std::string> describe(const std::vector<AverageNote>& notes) {
+  std::vector<std::string> words;
+  words.reserve(notes.size());
+  for (const AverageNote& n : notes) words.push_back(describe(n));
   return words;
 }
 

@@ -209,7 +209,7 @@ bool without_decay(const RoomSetup& setup, const Onset& onset, std::int64_t n, s
     return true;
   }
   if (!a.onset_found) {
-    const RoomNote note(RoomNoteCode::no_onset, std::floor(onset.peak_to_noise_db * 10) / 10);
+    const RoomNote note(RoomNoteCode::no_onset, shown_peak_to_noise(onset.peak_to_noise_db));
     for (BandResult& b : a.bands) b.parameters.notes.push_back(note);
     a.speech.notes.emplace_back(RoomNoteCode::no_sti_onset);
     return true;
@@ -319,6 +319,18 @@ std::optional<Problem> check_room(const RoomSetup& setup) {
   return Problem{ProblemCode::invalid_request,
                  "rate (" + number_text(setup.rate) +
                      ") must be a number of samples per second from 1000 to 10000000"};
+}
+
+std::optional<Problem> check_room_rate(int rate, const std::string& what) {
+  if (rate >= kMinRoomRate && rate <= kMaxRoomRate) return std::nullopt;
+  return Problem{ProblemCode::invalid_recording,
+                 what + " has a sample rate of " + std::to_string(rate) +
+                     " Hz; the rates taken are 1000 to 10000000"};
+}
+
+std::optional<Problem> check_room_frames(std::int64_t frames, const std::string& what) {
+  if (frames >= 1) return std::nullopt;
+  return Problem{ProblemCode::invalid_recording, what + " holds no samples"};
 }
 
 ChannelAnalysis analyse_room_channel(const RoomSetup& setup, const float* x, std::int64_t n) {

@@ -2,6 +2,7 @@
 // single-number values.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,10 @@
 #include "vellisk/room.h"
 
 namespace vellisk {
+
+// A peak-to-noise ratio as the notes give it: a tenth below, never above, so that a note never
+// shows the ratio needed when the peak falls short of it.
+inline double shown_peak_to_noise(double db) { return std::floor(db * 10) / 10; }
 
 // The bands an analysis uses, each with its filter.
 struct BandPlan {

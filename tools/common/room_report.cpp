@@ -41,12 +41,12 @@ const Field kFields[] = {
     {"decay_range_db", "Range dB", &BandParameters::range, kLevelDecimals},
 };
 
-// The single-number values: the JSON key, the table's name and unit, the
-// decimals in the table and in the files, the band value each averages,
+// The single-number values: the JSON key, the value (which names it in the table) and its
+// unit, the decimals in the table and in the files, the band value each averages,
 // whose column holds it in the CSV's "mid" row, and its average over positions.
 struct Single {
   const char* key;
-  const char* name;
+  AveragedQuantity quantity;
   const char* unit;
   std::optional<double> SingleNumbers::*value;
   int table_decimals, decimals;
@@ -54,17 +54,17 @@ struct Single {
   AveragedValue AverageSingle::*average;
 };
 const Single kSingles[] = {
-    {"t30_mid_s", "T30 mid", " s", &SingleNumbers::t30_mid, 2, 3, &BandParameters::t30,
+    {"t30_mid_s", AveragedQuantity::t30_mid, " s", &SingleNumbers::t30_mid, 2, 3, &BandParameters::t30,
      &AverageSingle::t30_mid},
-    {"edt_mid_s", "EDT mid", " s", &SingleNumbers::edt_mid, 2, 3, &BandParameters::edt,
+    {"edt_mid_s", AveragedQuantity::edt_mid, " s", &SingleNumbers::edt_mid, 2, 3, &BandParameters::edt,
      &AverageSingle::edt_mid},
-    {"c80_mid_db", "C80 mid", " dB", &SingleNumbers::c80_mid, 1, 2, &BandParameters::c80,
+    {"c80_mid_db", AveragedQuantity::c80_mid, " dB", &SingleNumbers::c80_mid, 1, 2, &BandParameters::c80,
      &AverageSingle::c80_mid},
-    {"d50_mid", "D50 mid", "", &SingleNumbers::d50_mid, 2, 3, &BandParameters::d50,
+    {"d50_mid", AveragedQuantity::d50_mid, "", &SingleNumbers::d50_mid, 2, 3, &BandParameters::d50,
      &AverageSingle::d50_mid},
-    {"ts_mid_ms", "Ts mid", " ms", &SingleNumbers::ts_mid, 0, 1, &BandParameters::ts,
+    {"ts_mid_ms", AveragedQuantity::ts_mid, " ms", &SingleNumbers::ts_mid, 0, 1, &BandParameters::ts,
      &AverageSingle::ts_mid},
-    {"bass_ratio", "bass ratio (Beranek)", "", &SingleNumbers::bass_ratio, 2, 3, nullptr,
+    {"bass_ratio", AveragedQuantity::bass_ratio, "", &SingleNumbers::bass_ratio, 2, 3, nullptr,
      &AverageSingle::bass_ratio},
 };
 const Single& kBassRatio = kSingles[5];
@@ -73,7 +73,6 @@ const Single& kBassRatio = kSingles[5];
 // ISO 3382-2 gives their uncertainty (T20 and T30).
 struct AverageField {
   const char* key;
-  const char* name;
   const char* row;
   AveragedValue AverageBand::*value;
   int decimals;
@@ -81,12 +80,12 @@ struct AverageField {
   bool t30;
 };
 const AverageField kAverageFields[] = {
-    {"edt_s", "EDT", "EDT s", &AverageBand::edt, kTimeDecimals, false, false},
-    {"t20_s", "T20", "T20 s", &AverageBand::t20, kTimeDecimals, true, false},
-    {"t30_s", "T30", "T30 s", &AverageBand::t30, kTimeDecimals, true, true},
-    {"c80_db", "C80", "C80 dB", &AverageBand::c80, kClarityDecimals, false, false},
-    {"d50", "D50", "D50", &AverageBand::d50, kDefinitionDecimals, false, false},
-    {"ts_ms", "Ts", "Ts ms", &AverageBand::ts, kCentreTimeDecimals, false, false},
+    {"edt_s", "EDT s", &AverageBand::edt, kTimeDecimals, false, false},
+    {"t20_s", "T20 s", &AverageBand::t20, kTimeDecimals, true, false},
+    {"t30_s", "T30 s", &AverageBand::t30, kTimeDecimals, true, true},
+    {"c80_db", "C80 dB", &AverageBand::c80, kClarityDecimals, false, false},
+    {"d50", "D50", &AverageBand::d50, kDefinitionDecimals, false, false},
+    {"ts_ms", "Ts ms", &AverageBand::ts, kCentreTimeDecimals, false, false},
 };
 
 Json number(const std::optional<double>& v, int decimals) {
@@ -148,40 +147,6 @@ std::optional<double> uncertainty(const AverageBand& b, const AverageField& f, b
   return decay_time_uncertainty(s.mean, b.centre, third, s.count, f.t30);
 }
 
-// The positions counted out of some values, in one note per set of positions: "T20, T30: no
-// value at b.wav, channel 2; from 3 of 4 positions".
-std::vector<std::string> counted_out(const std::vector<std::pair<const char*, const AveragedValue*>>& values,
-                                     int positions) {
-  std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> groups;  // positions, names
-  for (const auto& [name, v] : values) {
-    if (v->missing.empty()) continue;
-    auto it = std::find_if(groups.begin(), groups.end(),
-                           [v](const auto& g) { return g.first == v->missing; });
-    if (it == groups.end()) it = groups.insert(groups.end(), {v->missing, {}});
-    it->second.emplace_back(name);
-  }
-  std::vector<std::string> notes;
-  for (const auto& [missing, names] : groups) {
-    notes.push_back(joined(names, ", ") + ": no value at " + joined(missing) + "; from " +
-                    std::to_string(positions - static_cast<int>(missing.size())) + " of " +
-                    std::to_string(positions) + " positions");
-  }
-  return notes;
-}
-
-std::vector<std::pair<const char*, const AveragedValue*>> band_values(const AverageBand& b) {
-  std::vector<std::pair<const char*, const AveragedValue*>> values;
-  for (const AverageField& f : kAverageFields) values.emplace_back(f.name, &(b.*f.value));
-  return values;
-}
-
-std::vector<std::pair<const char*, const AveragedValue*>> single_values(const AverageSingle& s) {
-  std::vector<std::pair<const char*, const AveragedValue*>> values;
-  for (const Single& single : kSingles) values.emplace_back(single.name, &(s.*single.average));
-  values.emplace_back("STI", &s.sti);
-  return values;
-}
-
 // The JSON object of counted-out positions: each value's key and the positions without it.
 Json counted_out_json(const std::vector<std::pair<std::string, const AveragedValue*>>& values) {
   Json out = Json::object();
@@ -195,16 +160,8 @@ Json counted_out_json(const std::vector<std::pair<std::string, const AveragedVal
 
 std::vector<std::string> channel_table(const ChannelAnalysis& channel, int number) {
   std::vector<std::string> lines;
-  if (channel.ends_ms) {
-    lines.push_back(formatted("Channel %d: the response ends %.1f ms after its peak, in digital "
-                              "silence: no decay to measure, no parameters",
-                              number, *channel.ends_ms));
-    return lines;
-  }
   if (!channel.onset_found) {
-    lines.push_back(formatted(
-        "Channel %d: peak only %.1f dB above the noise, %.0f dB needed: no onset, no parameters",
-        number, std::floor(channel.peak_to_noise_db * 10) / 10, kMinPeakToNoiseDb));
+    lines.push_back(formatted("Channel %d: ", number) + describe_no_parameters(channel));
     return lines;
   }
   lines.push_back(formatted("Channel %d: onset %.4f s, peak-to-noise %.1f dB", number,
@@ -226,7 +183,7 @@ std::vector<std::string> channel_table(const ChannelAnalysis& channel, int numbe
   std::string single;
   for (const Single& s : kSingles) {
     const std::optional<double>& v = channel.single.*s.value;
-    single += std::string(single.empty() ? "" : ", ") + s.name + " " +
+    single += (single.empty() ? "" : ", ") + quantity_name(s.quantity) + " " +
               (v ? fixed(*v, s.table_decimals) + s.unit : "-");
   }
   lines.push_back("  Single-number values: " + single);
@@ -267,14 +224,14 @@ std::vector<std::string> average_table(const SpatialAverage& average) {
   }
   for (std::string& l : table_lines(rows)) lines.push_back(std::move(l));
   for (const AverageBand& b : average.bands) {
-    for (const std::string& note : counted_out(band_values(b), average.positions)) {
-      lines.push_back("  " + band_name(b.label, b.centre) + ": " + note);
+    for (const AverageNote& note : average_notes(b, average.positions)) {
+      lines.push_back("  " + band_name(b.label, b.centre) + ": " + describe(note));
     }
   }
   std::string single;
   for (const Single& s : kSingles) {
     const Spread& v = (average.single.*s.average).spread;
-    single += std::string(single.empty() ? "" : ", ") + s.name + " " +
+    single += (single.empty() ? "" : ", ") + quantity_name(s.quantity) + " " +
               (v.count > 0 ? fixed(v.mean, s.table_decimals) + s.unit : "-");
     if (v.deviation()) single += " (SD " + fixed(*v.deviation(), s.table_decimals) + ")";
   }
@@ -285,8 +242,8 @@ std::vector<std::string> average_table(const SpatialAverage& average) {
               sti_rating(rounded(sti.mean, kStiDecimals)) + ")";
   }
   lines.push_back("  Single-number values: " + single);
-  for (const std::string& note : counted_out(single_values(average.single), average.positions)) {
-    lines.push_back("  Single-number values: " + note);
+  for (const AverageNote& note : average_notes(average.single, average.positions)) {
+    lines.push_back("  Single-number values: " + describe(note));
   }
   return lines;
 }
@@ -393,7 +350,7 @@ std::string csv_average_rows(const SpatialAverage& average) {
     }
     spread.insert(spread.end(), u.begin(), u.end());
     rows += csv_row("average", "", b.label, b.centre > 0 ? fixed(b.centre, 2) : "", "", means, {},
-                    {}, spread, joined(counted_out(band_values(b), average.positions)));
+                    {}, spread, joined(describe(average_notes(b, average.positions))));
   }
   BandParameters mid;
   std::vector<std::string> spread = {positions, "", "", "", "", "", "", "", ""};
@@ -410,7 +367,9 @@ std::string csv_average_rows(const SpatialAverage& average) {
   const std::vector<std::string> sti_fields = {
       text(sti.average(), kStiDecimals), sti.count > 0 ? sti_rating(rounded(sti.mean, kStiDecimals)) : ""};
   std::vector<std::string> notes = {mid_notes(average.third)};
-  for (const std::string& n : counted_out(single_values(average.single), average.positions)) notes.push_back(n);
+  for (std::string& n : describe(average_notes(average.single, average.positions))) {
+    notes.push_back(std::move(n));
+  }
   rows += csv_row("average", "", "mid", "", "", mid, average.single.bass_ratio.spread.average(),
                   sti_fields, spread, joined(notes));
   return rows;

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <limits>
 
 #include "vellisk/files.h"
 #include "vellisk/problem.h"
@@ -66,9 +65,9 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
                           static_cast<int>(m.channels.size()) == f.channels) {
     f.measured = std::move(m);
   }
-  if (!(f.rate >= kMinRoomRate && f.rate <= kMaxRoomRate)) {
-    return what(name) + " has a sample rate of " + std::to_string(r.info().rate) +
-           " Hz; the rates taken are 1000 to 10000000";
+  // A headerless file's rate is --rate's, which the options judged.
+  if (const std::optional<Problem> p = check_room_rate(r.info().rate, what(name)); p && !headerless) {
+    return p->message;
   }
   // Block by block to the end, however many frames the header announced.
   const auto width = static_cast<std::size_t>(f.channels);
@@ -88,12 +87,7 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
     f.frames += got;
     stored_ += static_cast<std::int64_t>(frames * width);
   }
-  const std::int64_t announced = r.info().frames;
-  if (announced != std::numeric_limits<std::int64_t>::max() && f.frames < announced) {
-    return what(name) + " ends after " + std::to_string(f.frames) + " of the " +
-           std::to_string(announced) + " frames its header announces: it is cut short";
-  }
-  if (f.frames < 1) return what(name) + " holds no samples";
+  if (const std::optional<Problem> p = check_room_frames(f.frames, what(name))) return p->message;
   return "";
 }
 
