@@ -24,8 +24,10 @@
 #include "io/recording.h"
 #include "response/store.h"
 #include "response/timing.h"
+#include "room/samples.h"
 #include "run_vellisk.h"
 #include "sweep/inverse_gen.h"
+#include "sweep/out_of_memory.h"
 #include "sweep/sweep_gen.h"
 
 using namespace vellisk;
@@ -836,6 +838,28 @@ TEST(RowStore, KeepsRowsInMemoryOrInAScratchFile) {
     for (std::thread& r : readers) r.join();
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
   }
+}
+
+// Memory the machine refuses is the library's Error with ProblemCode::out_of_memory and value 0
+// (no need known, which the programs word as theirs): a buffer of the transforms or the room's,
+// or a container within a computation, that could not be had.
+TEST(OutOfMemory, AnAllocationRefusedIsAnErrorWithNoNeed) {
+  const auto refused = [](const std::function<void()>& allocate) {
+    try {
+      allocate();
+      ADD_FAILURE() << "allocated";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ProblemCode::out_of_memory);
+      EXPECT_EQ(e.problem().value, 0);
+    }
+  };
+  const std::size_t most = std::numeric_limits<std::size_t>::max();
+  refused([most] { SampleBuffer().resize(most / sizeof(double)); });
+  refused([] { memory_checked([]() -> int { throw std::bad_alloc(); }); });
+#ifndef __SANITIZE_ADDRESS__  // whose allocator ends the process on a size it cannot serve
+  refused([most] { make_float_buffer(most / 16, false); });
+  refused([most] { SampleBuffer().resize(most / 32); });
+#endif
 }
 
 TEST(VelliskIr, RefusalsComeBeforeAnyWork) {

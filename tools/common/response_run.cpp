@@ -21,6 +21,7 @@
 #include "common/json_report.h"
 #include "common/outputs.h"
 #include "common/paths.h"
+#include "common/run_main.h"
 #include "common/timing_report.h"
 #include "common/versions.h"
 #include "plot/figure.h"
@@ -571,6 +572,7 @@ int run_response_job(const ResponseJob& job) {
   try {
     plan = plan_response(job.request, *recording, job.recording);
   } catch (const Error& e) {
+    pass_allocation_failure(e);
     return fail(option_words(e));
   }
   if (const std::string e = wav_error(job, plan.setup, recording->info().channels, plan.frames(1));
@@ -583,6 +585,7 @@ int run_response_job(const ResponseJob& job) {
   try {
     result = measure_response(plan, *recording);
   } catch (const Error& e) {
+    pass_allocation_failure(e);
     return fail(option_words(e));
   }
   if (const std::string e = results_error(job, result); !e.empty()) return fail(e);
@@ -631,6 +634,7 @@ std::string planned_recording_error(const ResponseJob& job, int channels, std::i
   try {
     plan_response(job.request, recording, job.recording);
   } catch (const Error& e) {
+    pass_allocation_failure(e);
     return option_words(e);
   }
   return "";
