@@ -560,7 +560,7 @@ TEST(Recording, CountsSamplesAtFullScaleOfEachFormat) {
     std::vector<float> a(6), b(6);
     float* out[] = {a.data(), b.data()};
     SampleLevels levels[2];
-    ASSERT_EQ(recording.read(-1, 6, 0, 2, out, levels), "");
+    ASSERT_FALSE(recording.read(-1, 6, 0, 2, out, levels));
     EXPECT_EQ(levels[0].clipped, 2);
     EXPECT_EQ(levels[1].clipped, 1);
     EXPECT_EQ(levels[0].peak, subtype == SF_FORMAT_FLOAT ? 1.25f : companded ? levels[1].peak : 1);

@@ -508,10 +508,12 @@ int ResponseResult::orders() const { return rows->layout.orders(); }
 
 std::int64_t ResponseResult::frames(int order) const { return rows->layout.window(order); }
 
-std::string ResponseResult::read(int order, int channel, std::int64_t first, std::int64_t count,
-                                 float* out) const {
+std::optional<Problem> ResponseResult::read(int order, int channel, std::int64_t first,
+                                            std::int64_t count, float* out) const {
   const auto row = static_cast<std::size_t>((order - 1) * rows->channels + channel);
-  return rows->store.read(row, first, count, out);
+  std::string e = rows->store.read(row, first, count, out);
+  if (e.empty()) return std::nullopt;
+  return Problem(ProblemCode::unreadable, std::move(e));
 }
 
 ResponsePlan plan_response(const ResponseRequest& request, SampleSource& source,
@@ -561,11 +563,12 @@ ResponseResult measure_response(const ResponsePlan& plan, SampleSource& source) 
   });
 }
 
-std::string read_step(const ResponseResult& result, int channel, std::vector<float>& out) {
+std::optional<Problem> read_step(const ResponseResult& result, int channel,
+                                 std::vector<float>& out) {
   std::vector<float> x(static_cast<std::size_t>(result.frames(1)));
-  if (std::string e = result.read(1, channel, 0, result.frames(1), x.data()); !e.empty()) return e;
+  if (std::optional<Problem> p = result.read(1, channel, 0, result.frames(1), x.data())) return p;
   out = step_response(x.data(), result.frames(1));
-  return "";
+  return std::nullopt;
 }
 
 std::optional<Problem> result_problem(const ResponseResult& result) {

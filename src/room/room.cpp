@@ -344,8 +344,8 @@ std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& 
     for (int c = 0; c < source.info().channels; ++c) {
       throw_if_cancelled(s.cancel);
       float* out[] = {samples.data()};
-      if (std::string e = source.read(0, frames, c, 1, out); !e.empty()) {
-        throw Error(Problem{ProblemCode::unreadable, e});
+      if (std::optional<Problem> p = source.read(0, frames, c, 1, out)) {
+        throw Error(Problem{ProblemCode::unreadable, p->message});
       }
       std::copy(samples.begin(), samples.end(), response_place(plan, samples.size(), buffers));
       channels.push_back(analyse_placed(s, plan, samples.size(), buffers));

@@ -219,7 +219,7 @@ std::string figure_steps(const ResponseJob& job, const ResponseResult& result, F
   }
   std::vector<float> step;
   for (std::size_t i = 0; i < f.channels.size(); ++i) {
-    if (std::string e = read_step(result, static_cast<int>(i), step); !e.empty()) return e;
+    if (std::optional<Problem> p = read_step(result, static_cast<int>(i), step)) return p->message;
     FigureCurve& curve = f.channels[i].step;
     for (std::size_t t = 0; t < step.size(); ++t) {
       const double ms = 1000 * (static_cast<double>(t) - pre) / rate;
@@ -256,8 +256,8 @@ std::string write_steps(const ResponseResult& result, std::int64_t frames, Sound
   const int channels = static_cast<int>(result.channels.size());
   std::vector<std::vector<float>> steps(static_cast<std::size_t>(channels));
   for (int c = 0; c < channels; ++c) {
-    if (std::string e = read_step(result, c, steps[static_cast<std::size_t>(c)]); !e.empty()) {
-      return e;
+    if (std::optional<Problem> p = read_step(result, c, steps[static_cast<std::size_t>(c)])) {
+      return p->message;
     }
   }
   std::vector<float> block;
@@ -619,8 +619,9 @@ class PlannedRecording : public SampleSource {
  public:
   explicit PlannedRecording(SourceInfo info) : info_(std::move(info)) {}
   const SourceInfo& info() const override { return info_; }
-  std::string read(std::int64_t, std::int64_t, int, int, float* const*, SampleLevels*) override {
-    return "the recording is not made yet";
+  std::optional<Problem> read(std::int64_t, std::int64_t, int, int, float* const*,
+                              SampleLevels*) override {
+    return Problem(ProblemCode::unreadable, "the recording is not made yet");
   }
 
  private:

@@ -186,9 +186,9 @@ std::string report_inputs(const Plan& plan, const LiveSetup& setup) {
   for (std::vector<float>& b : blocks) out.push_back(b.data());
   std::vector<SampleLevels> levels(static_cast<std::size_t>(channels));
   for (std::int64_t at = 0; at < recording.info().frames; at += kBlock) {
-    if (std::string e = recording.read(at, kBlock, 0, channels, out.data(), levels.data());
-        !e.empty()) {
-      return e;
+    if (std::optional<Problem> p =
+            recording.read(at, kBlock, 0, channels, out.data(), levels.data())) {
+      return p->message;
     }
   }
   for (std::size_t c = 0; c < levels.size(); ++c) {
