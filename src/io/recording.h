@@ -42,11 +42,11 @@ class Recording : public SampleSource {
   // Reads frames [first, first + count) of the channels [channel, channel + n)
   // into out[0] to out[n - 1]; frames before the start or past the end read as
   // 0. Returns none, or the problem: a failed read (unreadable), or a sample
-  // that is not finite (invalid_recording). When levels is given, levels[0] to levels[n - 1] take in
-  // the samples read: an integer format's extreme codes (its most negative
-  // code reads as -1, its most positive as 1 - 2^(1 - bits)), a companded
-  // format's largest magnitude, or any other format's magnitudes of 1 or more
-  // count as clipped.
+  // that is not finite (invalid_recording). When levels is given, levels[0]
+  // to levels[n - 1] take in the samples read: an integer format's extreme
+  // codes (its most negative code reads as -1, its most positive as
+  // 1 - 2^(1 - bits)), a companded format's largest magnitude, or any other
+  // format's magnitudes of 1 or more count as clipped.
   std::optional<Problem> read(std::int64_t first, std::int64_t count, int channel, int n,
                               float* const* out, SampleLevels* levels = nullptr) override;
 

@@ -440,7 +440,8 @@ int level(const Plan& plan, LiveClient& client, LiveSetup& setup, HeldSignals& h
   const LiveResult result =
       measure_live(client, setup, meter,
                    {[&held] { return held.pending(); },
-                    [&] { return sharing_problem(client, setup, false); }, [](const LiveProgress&) {}});
+                    [&] { return sharing_problem(client, setup, false); },
+                    [](const LiveProgress&) {}});
   client.close();
   held.honour();
   held.release();
