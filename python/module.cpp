@@ -289,16 +289,16 @@ py::array_t<float> order_array(const ResponseResult& result, int k, int channels
   const std::int64_t n = result.frames(k);
   py::array_t<float> out({static_cast<py::ssize_t>(n), static_cast<py::ssize_t>(channels)});
   float* data = out.mutable_data();
-  std::string error;
+  std::optional<Problem> error;
   {
     py::gil_scoped_release free;
     std::vector<float> row(static_cast<std::size_t>(n));
-    for (int c = 0; c < channels && error.empty(); ++c) {
+    for (int c = 0; c < channels && !error; ++c) {
       error = result.read(k, c, 0, n, row.data());
       for (std::int64_t t = 0; t < n; ++t) data[t * channels + c] = row[static_cast<std::size_t>(t)];
     }
   }
-  if (!error.empty()) throw Error(Problem(ProblemCode::unreadable, error));
+  if (error) throw Error(*error);
   return out;
 }
 
@@ -348,18 +348,18 @@ py::array_t<float> step_of(const ResponseResult& result) {
   const std::int64_t n = result.frames(1);
   py::array_t<float> out({static_cast<py::ssize_t>(n), channels});
   float* data = out.mutable_data();
-  std::string error;
+  std::optional<Problem> error;
   {
     py::gil_scoped_release free;
     std::vector<float> step;
-    for (py::ssize_t c = 0; c < channels && error.empty(); ++c) {
+    for (py::ssize_t c = 0; c < channels && !error; ++c) {
       error = read_step(result, static_cast<int>(c), step);
-      for (std::int64_t t = 0; t < n && error.empty(); ++t) {
+      for (std::int64_t t = 0; t < n && !error; ++t) {
         data[t * channels + c] = step[static_cast<std::size_t>(t)];
       }
     }
   }
-  if (!error.empty()) throw Error(Problem(ProblemCode::unreadable, error));
+  if (error) throw Error(*error);
   return out;
 }
 

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,7 +47,70 @@ ResponseRequest request_with(Change change, SweepParams sweep = kSweep) {
 
 const auto kAsGiven = [](ResponseRequest&) {};
 
+// A source as an API user writes one: the sweep through a delay of 25 samples at half the
+// level, made for each stretch asked for, with no recording held; from frame fail_at on (when
+// not negative), its reads fail.
+class DelayedSweep : public SampleSource {
+ public:
+  explicit DelayedSweep(std::int64_t fail_at = -1)
+      : design_(compute_design(kSweep)), fail_at_(fail_at) {
+    info_ = {"generated", 1, sweep_file_length(design_) + 24000, 8000};
+  }
+  const SourceInfo& info() const override { return info_; }
+  std::optional<Problem> read(std::int64_t first, std::int64_t count, int, int n,
+                              float* const* out, SampleLevels* levels) override {
+    if (fail_at_ >= 0 && first + count > fail_at_) {
+      return Problem(ProblemCode::unreadable, "the generator stopped");
+    }
+    for (int c = 0; c < n; ++c) {
+      sweep_samples(design_, first - 25, count, out[c]);
+      for (std::int64_t t = 0; t < count; ++t) out[c][t] *= 0.5f;
+      if (levels == nullptr) continue;
+      for (std::int64_t t = 0; t < count; ++t)
+        levels[c].peak = std::max(levels[c].peak, std::abs(out[c][t]));
+    }
+    return std::nullopt;
+  }
+
+ private:
+  SweepDesign design_;
+  std::int64_t fail_at_;
+  SourceInfo info_;
+};
+
 }  // namespace
+
+// The user's source is measured as a recording is: its response arrives 25 samples after the
+// zero instant at -6 dB. A read that fails ends the measurement with the source's line; a
+// sample that is not finite is the recording's problem, by its frame and channel.
+TEST(Api, ASourceOfTheCallersOwnIsMeasuredAndItsProblemsEndTheRun) {
+  DelayedSweep source;
+  const ResponseResult result = measure(request_with(kAsGiven), source, "generated");
+  ASSERT_EQ(result.report.channels.size(), 1u);
+  EXPECT_NEAR(result.report.channels[0].arrival_samples, 25, 0.05);
+  EXPECT_NEAR(result.report.channels[0].gain_db, 20 * std::log10(0.5), 0.05);
+  std::vector<float> row(static_cast<std::size_t>(result.frames(1)));
+  EXPECT_FALSE(result.read(1, 0, 0, result.frames(1), row.data()));
+
+  DelayedSweep failing(1000);
+  try {
+    measure(request_with(kAsGiven), failing, "generated");
+    ADD_FAILURE() << "measured";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("the generator stopped"), std::string::npos) << e.what();
+  }
+
+  const std::vector<float> bad = {0, 1, std::numeric_limits<float>::quiet_NaN(), 0};
+  MemorySource memory(bad.data(), 2, 2, 8000, 2, 1, "bad.f32");
+  std::vector<float> a(2), b(2);
+  float* out[] = {a.data(), b.data()};
+  const std::optional<Problem> p = memory.read(0, 2, 0, 2, out);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->code, ProblemCode::invalid_recording);
+  EXPECT_EQ(p->message.rfind("recording (bad.f32) holds a sample that is not finite", 0), 0u)
+      << p->message;
+  EXPECT_NE(p->message.find("at frame 1 of channel 1"), std::string::npos) << p->message;
+}
 
 TEST(Api, SweepSamplesAreTheGoldenFilesAndComeInAnyBlocks) {
   // The golden design of the reference run: vellisk's files, bit for bit.
@@ -230,7 +295,7 @@ TEST(Api, MeasuringInMemoryGivesTheProgramsFilesAndReport) {
     ASSERT_EQ(static_cast<std::int64_t>(file.size()), 2 * n);
     std::vector<float> row(static_cast<std::size_t>(n));
     for (int c = 0; c < 2; ++c) {
-      ASSERT_EQ(result.read(k, c, 0, n, row.data()), "");
+      ASSERT_FALSE(result.read(k, c, 0, n, row.data()));
       for (std::int64_t t = 0; t < n; ++t) {
         ASSERT_EQ(row[static_cast<std::size_t>(t)], file[static_cast<std::size_t>(2 * t + c)])
             << "channel " << c + 1 << ", sample " << t;

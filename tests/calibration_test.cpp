@@ -168,7 +168,7 @@ vellisk::Expected<vellisk::CalibratorTone, vellisk::CalibratorError> calibrator(
   std::vector<float> read(x.size());
   float* out[] = {read.data()};
   vellisk::SampleLevels levels;
-  EXPECT_EQ(source.read(0, n, 0, 1, out, &levels), "");
+  EXPECT_FALSE(source.read(0, n, 0, 1, out, &levels));
   return vellisk::measure_calibrator(read.data(), n, kRate, level, hz, levels.clipped);
 }
 

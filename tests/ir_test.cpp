@@ -25,8 +25,10 @@
 #include "io/recording.h"
 #include "response/store.h"
 #include "response/timing.h"
+#include "room/samples.h"
 #include "run_vellisk.h"
 #include "sweep/inverse_gen.h"
+#include "sweep/out_of_memory.h"
 #include "sweep/sweep_gen.h"
 
 using namespace vellisk;
@@ -585,7 +587,7 @@ TEST(Recording, CountsSamplesAtFullScaleOfEachFormat) {
     std::vector<float> a(6), b(6);
     float* out[] = {a.data(), b.data()};
     SampleLevels levels[2];
-    ASSERT_EQ(recording.read(-1, 6, 0, 2, out, levels), "");
+    ASSERT_FALSE(recording.read(-1, 6, 0, 2, out, levels));
     EXPECT_EQ(levels[0].clipped, 2);
     EXPECT_EQ(levels[1].clipped, 1);
     EXPECT_EQ(levels[0].peak, subtype == SF_FORMAT_FLOAT ? 1.25f : companded ? levels[1].peak : 1);
@@ -863,6 +865,28 @@ TEST(RowStore, KeepsRowsInMemoryOrInAScratchFile) {
     for (std::thread& r : readers) r.join();
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
   }
+}
+
+// Memory the machine refuses is the library's Error with ProblemCode::out_of_memory and value 0
+// (no need known, which the programs word as theirs): a buffer of the transforms or the room's,
+// or a container within a computation, that could not be had.
+TEST(OutOfMemory, AnAllocationRefusedIsAnErrorWithNoNeed) {
+  const auto refused = [](const std::function<void()>& allocate) {
+    try {
+      allocate();
+      ADD_FAILURE() << "allocated";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ProblemCode::out_of_memory);
+      EXPECT_EQ(e.problem().value, 0);
+    }
+  };
+  const std::size_t most = std::numeric_limits<std::size_t>::max();
+  refused([most] { SampleBuffer().resize(most / sizeof(double)); });
+  refused([] { memory_checked([]() -> int { throw std::bad_alloc(); }); });
+#ifndef __SANITIZE_ADDRESS__  // whose allocator ends the process on a size it cannot serve
+  refused([most] { make_float_buffer(most / 16, false); });
+  refused([most] { SampleBuffer().resize(most / 32); });
+#endif
 }
 
 TEST(VelliskIr, RefusalsComeBeforeAnyWork) {

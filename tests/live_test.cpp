@@ -128,7 +128,7 @@ TEST(LiveMeasurement, RecordingLevelsAloneDrawTheirWarnings) {
 
 // The loopback gives back what is played one period later: the recording is the library's own
 // sweep file, repeated, bit for bit, then the tail's silence; a port that is none is refused,
-// and a sink that fails or a stop signal ends the run.
+// and a sink that fails, a stop signal or a ready that refuses ends the run.
 TEST(LiveMeasurement, LoopbackIntoASinkIsTheSweepFileOnePeriodLate) {
   JackServer server;
   ASSERT_TRUE(server.ready());
@@ -199,6 +199,19 @@ TEST(LiveMeasurement, LoopbackIntoASinkIsTheSweepFileOnePeriodLate) {
   const LiveResult stopped = measure_live(client, setup, sink, stop);
   EXPECT_EQ(stopped.outcome, LiveOutcome::interrupted);
   EXPECT_EQ(stopped.signal, SIGINT);
+
+  // A ready that refuses ends the run before anything plays, with its own problem.
+  LiveCallbacks refusing;
+  refusing.ready = [] {
+    return std::optional<Problem>(Problem(ProblemCode::invalid_request, "taken", Setting::capture));
+  };
+  MemorySink untouched;
+  const LiveResult refused = measure_live(client, setup, untouched, refusing);
+  EXPECT_EQ(refused.outcome, LiveOutcome::refused);
+  ASSERT_TRUE(refused.problem);
+  EXPECT_EQ(refused.problem->message, "taken");
+  EXPECT_EQ(refused.problem->setting, Setting::capture);
+  EXPECT_TRUE(untouched.frames.empty());
   client.close();
 }
 

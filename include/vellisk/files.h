@@ -70,21 +70,22 @@ class FileSource : public SampleSource {
   std::string comment() const;
 
   /// Reads frames [first, first + count) of channels [channel, channel + n) into out[0] to
-  /// out[n - 1]; frames before the start or past the end read as 0. Returns "", or one line
-  /// saying why: a failed read, or a sample that is not finite. When levels is given, levels[0]
+  /// out[n - 1]; frames before the start or past the end read as 0. Returns none, or the
+  /// problem, as SampleSource::read says: a failed read, or a sample that is not finite. When
+  /// levels is given, levels[0]
   /// to levels[n - 1] take in the samples read: an integer format's extreme codes (its most
   /// negative code reads as -1, its most positive as 1 - 2^(1 - bits)), a companded format's
   /// largest magnitude, or any other format's magnitudes of 1 or more count as clipped.
-  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
-                   SampleLevels* levels = nullptr) override;
+  std::optional<Problem> read(std::int64_t first, std::int64_t count, int channel, int n,
+                              float* const* out, SampleLevels* levels = nullptr) override;
 
   /// Reads the next frames in order, up to count, interleaved into out, however many the
   /// header says there are (a stream written to a pipe does not know), and sets got to the
-  /// frames read: 0 at the end. Returns "", or one line saying why: a failed read, a sample
-  /// that is not finite, or an end short of the frames info() announces ("irfile (NAME) ends
-  /// after 100 of the 200 frames its header announces: it is cut short"). Never seeks, so works
-  /// on pipes.
-  std::string read_next(std::int64_t count, float* out, std::int64_t& got);
+  /// frames read: 0 at the end. Returns none, or the problem: a failed read
+  /// (ProblemCode::unreadable), a sample that is not finite (invalid_recording), or an end
+  /// short of the frames info() announces ("irfile (NAME) ends after 100 of the 200 frames its
+  /// header announces: it is cut short"). Never seeks, so works on pipes.
+  std::optional<Problem> read_next(std::int64_t count, float* out, std::int64_t& got);
 
   class Impl;
 

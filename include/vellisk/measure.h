@@ -178,9 +178,9 @@ struct LiveCallbacks {
   /// Asked often: a signal number it returns (not 0) fades the sweep out, or before it plays
   /// ends the run at once, as LiveOutcome::interrupted.
   std::function<int()> stop_signal = [] { return 0; };
-  /// Asked once the ports are connected, before anything plays: a line it returns (not "")
-  /// ends the run as LiveOutcome::refused, with that line.
-  std::function<std::string()> ready = [] { return std::string(); };
+  /// Asked once the ports are connected, before anything plays: a problem it returns ends
+  /// the run as LiveOutcome::refused, with that problem.
+  std::function<std::optional<Problem>()> ready = [] { return std::optional<Problem>(); };
   /// Called a few times a second.
   std::function<void(const LiveProgress&)> progress = [](const LiveProgress&) {};
 };
@@ -198,7 +198,7 @@ enum class LiveOutcome {
 struct LiveResult {
   LiveOutcome outcome = LiveOutcome::failed;  ///< how it ended
   /// Why it did not complete (dropout, failed, refused): ProblemCode::measurement_failed, or
-  /// unwritable when the sink failed, or invalid_request with ready's line.
+  /// unwritable when the sink failed, or the problem ready returned.
   std::optional<Problem> problem;
   int signal = 0;            ///< interrupted: stop_signal's number
   std::int64_t xruns = 0;    ///< the server's notices of late cycles

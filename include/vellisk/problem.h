@@ -3,14 +3,20 @@
 /// probably went wrong. Each is a code and its values; the programs (and the Python module)
 /// word them.
 ///
-/// Errors, across the library: a computation that cannot run throws Error with its Problem; a
-/// check (check_design, check_room, check_setting, ...), which tells beforehand whether a
-/// computation would be refused, returns the Problem or none, as result_problem does of a
-/// finished measurement and parse_response_text of a text. The warnings (WarningCode) and a
-/// room analysis's notes (RoomNoteCode, vellisk/room.h) are codes with values that describe
-/// words. Reading a stretch of samples (SampleSource::read, FileSource::read_next,
-/// ResponseResult::read, read_step) returns "" or the reason, so that a reader in a loop needs
-/// no exception.
+/// Errors, across the library: a computation that cannot run throws Error with its Problem; a check
+/// (check_design, check_room, check_setting, ...), which tells beforehand whether a computation
+/// would be refused, returns the Problem or none, as result_problem does of a finished measurement
+/// and parse_response_text of a text. Memory the machine refuses is a Problem too,
+/// ProblemCode::out_of_memory: the computations whose memory grows with their inputs
+/// (plan_response, measure_response, measure_live, analyse_room, analyse_room_channel,
+/// RoomAnalyser::analyse, average_response_files, plan_correction, fit_correction, design_fir,
+/// read_angle_responses, make_spin_set, spin_curves, sweep_samples and inverse_samples of a
+/// design's parameters) throw it in place of std::bad_alloc; elsewhere only a small allocation (a
+/// line, a name) can fail, and a std::bad_alloc from it is the standard library's. The warnings
+/// (WarningCode) and a room analysis's notes (RoomNoteCode, vellisk/room.h) are codes with values
+/// that describe words. Reading a stretch of samples (SampleSource::read, FileSource::read_next,
+/// ResponseResult::read, read_step) returns the Problem or none, as a check does, so that a reader
+/// in a loop needs no exception.
 ///
 /// Threads: every function (describe included) depends on its arguments alone and may be
 /// called from any thread.
@@ -69,7 +75,9 @@ enum class ProblemCode {
   unwritable,         ///< a file could not be written
   measurement_failed, ///< the measurement could not place or compute the response
   not_finite,         ///< a result is not finite
-  out_of_memory,      ///< the computation needs more memory than the machine allows
+  out_of_memory,      ///< the computation needs more memory than the machine allows: refused
+                      ///< beforehand (value: the MiB it needs), or an allocation the machine
+                      ///< refused while it ran (value 0)
   cancelled,          ///< the caller's CancelFlag was raised: the computation ended early
   invalid_input,      ///< an input file was read but does not hold what it must: a line that
                       ///< does not parse, too few rows, angles that do not make a set

@@ -56,11 +56,12 @@ class SampleSource {
   virtual const SourceInfo& info() const = 0;
 
   /// Reads frames [first, first + count) of channels [channel, channel + n) into out[0] to
-  /// out[n - 1]; frames before the start or past the end read as 0. Returns "", or one line
-  /// saying why not: a failed read, or a sample that is not finite. When levels is given,
-  /// levels[0] to levels[n - 1] take in the samples read.
-  virtual std::string read(std::int64_t first, std::int64_t count, int channel, int n,
-                           float* const* out, SampleLevels* levels = nullptr) = 0;
+  /// out[n - 1]; frames before the start or past the end read as 0. Returns none, or the
+  /// problem that stopped it: a failed read (ProblemCode::unreadable), or a sample that is not
+  /// finite (ProblemCode::invalid_recording). When levels is given, levels[0] to
+  /// levels[n - 1] take in the samples read.
+  virtual std::optional<Problem> read(std::int64_t first, std::int64_t count, int channel, int n,
+                                      float* const* out, SampleLevels* levels = nullptr) = 0;
 };
 
 /// Samples in memory, not copied: sample t of channel c at data[t * frame_stride + c *
@@ -76,8 +77,8 @@ class MemorySource : public SampleSource {
                std::string name = "samples");
   /// "samples in memory", with the counts and rate given.
   const SourceInfo& info() const override { return info_; }
-  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
-                   SampleLevels* levels = nullptr) override;
+  std::optional<Problem> read(std::int64_t first, std::int64_t count, int channel, int n,
+                              float* const* out, SampleLevels* levels = nullptr) override;
 
  private:
   const float* data_;
@@ -357,9 +358,9 @@ class ResponseResult {
   std::int64_t frames(int order) const; ///< order k's window, samples (k = 1: the linear one)
 
   /// Samples [first, first + count) of order k's window of channel c (from 0) into out.
-  /// Returns "" or why the scratch file could not be read.
-  std::string read(int order, int channel, std::int64_t first, std::int64_t count,
-                   float* out) const;
+  /// Returns none, or why the scratch file could not be read (ProblemCode::unreadable).
+  std::optional<Problem> read(int order, int channel, std::int64_t first, std::int64_t count,
+                              float* out) const;
 
   class Rows;
   std::unique_ptr<Rows> rows;  ///< the library's own
@@ -410,9 +411,10 @@ ResponseResult measure(const ResponseRequest& request, SampleSource& source,
 
 /// The step response of channel c's linear window (from 0): the running sum of its samples
 /// (double precision). A wire's settles at 1; a compensated response's falls back to 0 over
-/// about 1 / (2 pi band_low), as the band edge takes out what lies below the band. Returns ""
-/// or why the scratch file could not be read.
-std::string read_step(const ResponseResult& result, int channel, std::vector<float>& out);
+/// about 1 / (2 pi band_low), as the band edge takes out what lies below the band. Returns
+/// none, or why the scratch file could not be read (ProblemCode::unreadable).
+std::optional<Problem> read_step(const ResponseResult& result, int channel,
+                                 std::vector<float>& out);
 
 // ---------------------------------------------------------------------------------------------
 // What a response file carries of its measurement

@@ -293,7 +293,8 @@ class RoomAnalyser {
 /// band at once) to fit in nine tenths of the memory the process may use: the machine's
 /// physical memory, or less under a limit on its address space or data (ulimit -v, -d).
 /// Throws Error (ProblemCode::out_of_memory) when one band at a time does not fit, its line
-/// naming the response as what ("irfile (hall.wav)") and the MiB needed and allowed.
+/// naming the response as what ("irfile (hall.wav)") and the MiB needed and allowed, its value
+/// the MiB needed.
 int room_threads_in_memory(int channels, std::int64_t frames, double rate, int threads,
                            const std::string& what);
 

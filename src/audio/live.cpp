@@ -9,6 +9,7 @@
 #include "audio/jack_client.h"
 #include "audio/stream.h"
 #include "response/plausibility.h"
+#include "sweep/out_of_memory.h"
 #include "sweep/settings.h"
 #include "sweep/validation.h"
 #include "vellisk/measure.h"
@@ -129,7 +130,9 @@ long LiveClient::latency(const std::vector<std::string>& playback,
 
 LiveResult measure_live(LiveClient& client, const LiveSetup& setup, RecordingSink& sink,
                         const LiveCallbacks& callbacks) {
-  return run_stream(LiveAccess::jack(client), setup, sink, callbacks);
+  return memory_checked([&] {
+    return run_stream(LiveAccess::jack(client), setup, sink, callbacks);
+  });
 }
 
 std::vector<Warning> recording_warnings(const SampleLevels& levels, int channel) {

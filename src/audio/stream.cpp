@@ -495,8 +495,8 @@ LiveResult run_stream(JackClient& client, const LiveSetup& setup, RecordingSink&
     return result;
   }
   if (s != 0 || (s = wait_signal(stop_signal, 0)) != 0) return interrupted(s);
-  if (std::string refusal = callbacks.ready(); !refusal.empty()) {
-    result.problem = Problem(ProblemCode::invalid_request, std::move(refusal));
+  if (std::optional<Problem> refusal = callbacks.ready()) {
+    result.problem = std::move(refusal);
     result.outcome = LiveOutcome::refused;
     return result;
   }

@@ -10,9 +10,10 @@
 #include "eq/eq_internal.h"
 #include "response/fft.h"
 #include "sweep/design_text.h"
+#include "sweep/out_of_memory.h"
 #include "sweep/validation.h"
-#include "vellisk/version.h"
 #include "sweep/wav_header.h"
+#include "vellisk/version.h"
 
 namespace vellisk {
 
@@ -197,23 +198,25 @@ EqCurve aimed_deviation(const EqPlan& plan, const EqCurve& aligned) {
 }
 
 std::vector<EqFir> design_fir(const EqPlan& plan, const EqCorrection& fit, const FirRequest& fir) {
-  check_fir(plan, fir);
-  EqCurve aligned = fit.smoothed;
-  for (std::size_t i = 0; i < aligned.level.size(); ++i) aligned.level[i] -= fit.target.level[i];
-  const EqCurve deviation = aimed_deviation(plan, aligned);
-  const Inversion inversion{plan, deviation};
-  // The preamp: the highest gain on a fine grid of every rate, taken out.
-  double top = 0;
-  for (const double rate : plan.request.rates) {
-    for (double f = 1; f < rate / 2; f *= std::exp2(1.0 / 96))
-      top = std::max(top, inversion.correction_db(f));
-  }
-  std::vector<EqFir> out;
-  for (const double rate : plan.request.rates) {
-    out.push_back(design_one(inversion, fir, rate, -top));
-    out.back().after = error_to_target(aligned.level, fir_gain_db(out.back(), aligned.frequencies));
-  }
-  return out;
+  return memory_checked([&] {
+    check_fir(plan, fir);
+    EqCurve aligned = fit.smoothed;
+    for (std::size_t i = 0; i < aligned.level.size(); ++i) aligned.level[i] -= fit.target.level[i];
+    const EqCurve deviation = aimed_deviation(plan, aligned);
+    const Inversion inversion{plan, deviation};
+    // The preamp: the highest gain on a fine grid of every rate, taken out.
+    double top = 0;
+    for (const double rate : plan.request.rates) {
+      for (double f = 1; f < rate / 2; f *= std::exp2(1.0 / 96))
+        top = std::max(top, inversion.correction_db(f));
+    }
+    std::vector<EqFir> out;
+    for (const double rate : plan.request.rates) {
+      out.push_back(design_one(inversion, fir, rate, -top));
+      out.back().after = error_to_target(aligned.level, fir_gain_db(out.back(), aligned.frequencies));
+    }
+    return out;
+  });
 }
 
 std::vector<double> fir_gain_db(const EqFir& fir, const std::vector<double>& frequencies) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "eq/eq_internal.h"
+#include "sweep/out_of_memory.h"
 
 namespace vellisk {
 
@@ -323,27 +324,29 @@ Fit make_fit(const EqPlan& plan, EqCorrection& out) {
 }  // namespace
 
 EqCorrection fit_correction(const EqPlan& plan) {
-  EqCorrection out;
-  const Fit fit = make_fit(plan, out);
-  std::vector<EqFilter>& filters = out.filters;
-  std::vector<double> total = zeros(fit.f.size());
-  while (static_cast<int>(filters.size()) < plan.request.filters) {
-    const std::optional<EqFilter> next = place_next(fit, filters, total);
-    if (!next) break;
-    filters.push_back(*next);
-    add(total, fit.gain(*next));
-  }
-  refine_all(fit, filters, total, 6);
-  drop_weak(fit, filters, total);
-  cap_boost(fit, filters);
-  double top = 0;
-  for (const double rate : plan.request.rates) top = std::max(top, largest_gain(filters, rate));
-  out.preamp_db = clean(-std::ceil(std::max(top, 0.0) * 100 - 1e-9) / 100) + 0.0;
-  out.filters_gain = {fit.f, filters_gain_db(filters, fit.rate, fit.f)};
-  out.before = fit.error(zeros(fit.f.size()));
-  out.after = fit.error(out.filters_gain.level);
-  out.predicted = filters_predicted(plan, out, fit.rate);
-  return out;
+  return memory_checked([&] {
+    EqCorrection out;
+    const Fit fit = make_fit(plan, out);
+    std::vector<EqFilter>& filters = out.filters;
+    std::vector<double> total = zeros(fit.f.size());
+    while (static_cast<int>(filters.size()) < plan.request.filters) {
+      const std::optional<EqFilter> next = place_next(fit, filters, total);
+      if (!next) break;
+      filters.push_back(*next);
+      add(total, fit.gain(*next));
+    }
+    refine_all(fit, filters, total, 6);
+    drop_weak(fit, filters, total);
+    cap_boost(fit, filters);
+    double top = 0;
+    for (const double rate : plan.request.rates) top = std::max(top, largest_gain(filters, rate));
+    out.preamp_db = clean(-std::ceil(std::max(top, 0.0) * 100 - 1e-9) / 100) + 0.0;
+    out.filters_gain = {fit.f, filters_gain_db(filters, fit.rate, fit.f)};
+    out.before = fit.error(zeros(fit.f.size()));
+    out.after = fit.error(out.filters_gain.level);
+    out.predicted = filters_predicted(plan, out, fit.rate);
+    return out;
+  });
 }
 
 EqCurve filters_predicted(const EqPlan& plan, const EqCorrection& fit, double rate) {

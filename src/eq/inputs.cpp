@@ -82,7 +82,7 @@ Expected<FrdExtent, FrdError> scan_channel(const std::string& name, int channel,
   const std::int64_t n = w.file.info().frames;
   std::vector<float> x(static_cast<std::size_t>(n));
   float* out[1] = {x.data()};
-  if (std::string e = w.file.read(0, n, channel, 1, out); !e.empty()) refuse_wav(name, e);
+  if (std::optional<Problem> p = w.file.read(0, n, channel, 1, out)) refuse_wav(name, p->message);
   Spectrum s = spectrum_of(x.data(), n, w.m.sweep.rate, 2 * n);
   remove_top(s, c);  // the file holds the band limit's low-pass, which rows divide out
   const double delay = static_cast<double>(w.m.zero_sample) + *latency;

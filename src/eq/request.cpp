@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "eq/eq_internal.h"
+#include "sweep/out_of_memory.h"
 #include "sweep/validation.h"
 
 namespace vellisk {
@@ -92,37 +93,41 @@ void check_eq_request(const EqRequest& request) {
 }
 
 EqPlan plan_correction(const EqRequest& request, const EqCurve& measured) {
-  check_eq_request(request);
-  EqPlan p;
-  p.request = request;
-  p.measured = measured;
-  if (measured.frequencies.size() < 2 || measured.frequencies.size() != measured.level.size()) {
-    refuse("the measured response must hold at least 2 frequencies, each with a level");
-  }
-  for (std::size_t i = 0; i < measured.frequencies.size(); ++i) {
-    if (!std::isfinite(measured.level[i]) || !(measured.frequencies[i] > 0) ||
-        (i > 0 && !(measured.frequencies[i] > measured.frequencies[i - 1]))) {
-      refuse("the measured response's row " + std::to_string(i + 1) +
-             " must hold a finite level at a frequency above 0 and above the row before's");
+  return memory_checked([&] {
+    check_eq_request(request);
+    EqPlan p;
+    p.request = request;
+    p.measured = measured;
+    if (measured.frequencies.size() < 2 || measured.frequencies.size() != measured.level.size()) {
+      refuse("the measured response must hold at least 2 frequencies, each with a level");
     }
-  }
-  const bool given = request.range_low_hz != 0 || request.range_high_hz != 0;
-  p.low_hz = given ? request.range_low_hz : measured.frequencies.front();
-  p.high_hz = given ? request.range_high_hz : measured.frequencies.back();
-  EqCurve target;
-  if (request.target == EqTarget::file) target = read_target(request.target_file);
-  check_coverage(p, target);
-  p.target_rows = std::move(target);
-  return p;
+    for (std::size_t i = 0; i < measured.frequencies.size(); ++i) {
+      if (!std::isfinite(measured.level[i]) || !(measured.frequencies[i] > 0) ||
+          (i > 0 && !(measured.frequencies[i] > measured.frequencies[i - 1]))) {
+        refuse("the measured response's row " + std::to_string(i + 1) +
+               " must hold a finite level at a frequency above 0 and above the row before's");
+      }
+    }
+    const bool given = request.range_low_hz != 0 || request.range_high_hz != 0;
+    p.low_hz = given ? request.range_low_hz : measured.frequencies.front();
+    p.high_hz = given ? request.range_high_hz : measured.frequencies.back();
+    EqCurve target;
+    if (request.target == EqTarget::file) target = read_target(request.target_file);
+    check_coverage(p, target);
+    p.target_rows = std::move(target);
+    return p;
+  });
 }
 
 EqPlan plan_correction(const EqRequest& request, const std::vector<std::string>& inputs) {
-  check_eq_request(request);
-  int responses = 0;
-  EqCurve measured = read_average(inputs, request.mode, responses);
-  EqPlan p = plan_correction(request, measured);
-  p.responses = responses;
-  return p;
+  return memory_checked([&] {
+    check_eq_request(request);
+    int responses = 0;
+    EqCurve measured = read_average(inputs, request.mode, responses);
+    EqPlan p = plan_correction(request, measured);
+    p.responses = responses;
+    return p;
+  });
 }
 
 }  // namespace vellisk

@@ -31,12 +31,12 @@ const SourceInfo& FileSource::info() const { return impl_->recording.info(); }
 
 std::string FileSource::comment() const { return impl_->recording.comment(); }
 
-std::string FileSource::read(std::int64_t first, std::int64_t count, int channel, int n,
-                             float* const* out, SampleLevels* levels) {
+std::optional<Problem> FileSource::read(std::int64_t first, std::int64_t count, int channel,
+                                        int n, float* const* out, SampleLevels* levels) {
   return impl_->recording.read(first, count, channel, n, out, levels);
 }
 
-std::string FileSource::read_next(std::int64_t count, float* out, std::int64_t& got) {
+std::optional<Problem> FileSource::read_next(std::int64_t count, float* out, std::int64_t& got) {
   return impl_->recording.read_next(count, out, got);
 }
 

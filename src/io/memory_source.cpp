@@ -19,8 +19,8 @@ MemorySource::MemorySource(const float* data, std::int64_t frames, int channels,
   info_.rate = rate;
 }
 
-std::string MemorySource::read(std::int64_t first, std::int64_t count, int channel, int n,
-                               float* const* out, SampleLevels* levels) {
+std::optional<Problem> MemorySource::read(std::int64_t first, std::int64_t count, int channel,
+                                          int n, float* const* out, SampleLevels* levels) {
   const std::int64_t begin = std::clamp<std::int64_t>(first, 0, info_.frames);
   const std::int64_t end = std::clamp<std::int64_t>(first + count, begin, info_.frames);
   for (int c = 0; c < n; ++c) {
@@ -31,8 +31,10 @@ std::string MemorySource::read(std::int64_t first, std::int64_t count, int chann
     for (std::int64_t t = begin; t < end; ++t) {
       const float v = src[t * frame_stride_];
       if (!std::isfinite(v)) {
-        return "recording (" + name_ + ") holds a sample that is not finite (" + number_text(v) +
-               ") at frame " + std::to_string(t) + " of channel " + std::to_string(channel + c + 1);
+        return Problem(ProblemCode::invalid_recording,
+                       "recording (" + name_ + ") holds a sample that is not finite (" +
+                           number_text(v) + ") at frame " + std::to_string(t) + " of channel " +
+                           std::to_string(channel + c + 1));
       }
       dst[t - first] = v;
     }
@@ -46,7 +48,7 @@ std::string MemorySource::read(std::int64_t first, std::int64_t count, int chann
       }
     }
   }
-  return "";
+  return std::nullopt;
 }
 
 }  // namespace vellisk

@@ -161,25 +161,34 @@ std::string Recording::count_frames() {
   return "";
 }
 
-std::string Recording::read(std::int64_t first, std::int64_t count, int channel, int n,
-                            float* const* out, SampleLevels* levels) {
+Problem Recording::unreadable(const char* reason) const {
+  return Problem(ProblemCode::unreadable, "Unable to read " + what_ + ": " + reason);
+}
+
+Problem Recording::not_finite(float v, std::int64_t frame, int channel) const {
+  return Problem(ProblemCode::invalid_recording,
+                 what_ + " holds a sample that is not finite (" + number_text(v) + ") at frame " +
+                     std::to_string(frame) + " of channel " + std::to_string(channel + 1));
+}
+
+std::optional<Problem> Recording::read(std::int64_t first, std::int64_t count, int channel, int n,
+                                       float* const* out, SampleLevels* levels) {
   const std::int64_t begin = std::clamp<std::int64_t>(first, 0, info_.frames);
   const std::int64_t end = std::clamp<std::int64_t>(first + count, begin, info_.frames);
   for (int c = 0; c < n; ++c) {
     std::fill(out[c], out[c] + (begin - first), 0.0f);
     std::fill(out[c] + (end - first), out[c] + count, 0.0f);
   }
-  if (begin == end) return "";
+  if (begin == end) return std::nullopt;
   if (sf_seek(file_, begin, SEEK_SET) != begin) {
-    return "Unable to read " + what_ + ": " + sf_strerror(file_);
+    return unreadable(sf_strerror(file_));
   }
   const std::size_t width = static_cast<std::size_t>(info_.channels);
   const std::int64_t block_frames = static_cast<std::int64_t>(block_.size() / width);
   for (std::int64_t at = begin; at < end;) {
     const std::int64_t want = std::min(block_frames, end - at);
     if (sf_readf_float(file_, block_.data(), want) != want) {
-      return "Unable to read " + what_ + ": " +
-             (sf_error(file_) != 0 ? sf_strerror(file_) : "it ended early");
+      return unreadable(sf_error(file_) != 0 ? sf_strerror(file_) : "it ended early");
     }
     for (int c = 0; c < n; ++c) {
       float* dst = out[c] + (at - first);
@@ -187,8 +196,7 @@ std::string Recording::read(std::int64_t first, std::int64_t count, int channel,
       for (std::int64_t i = 0; i < want; ++i) {
         const float v = src[static_cast<std::size_t>(i) * width];
         if (!std::isfinite(v)) {
-          return what_ + " holds a sample that is not finite (" + number_text(v) + ") at frame " +
-                 std::to_string(at + i) + " of channel " + std::to_string(channel + c + 1);
+          return not_finite(v, at + i, channel + c);
         }
         dst[i] = v;
       }
@@ -202,28 +210,28 @@ std::string Recording::read(std::int64_t first, std::int64_t count, int channel,
     }
     at += want;
   }
-  return "";
+  return std::nullopt;
 }
 
-std::string Recording::read_next(std::int64_t count, float* out, std::int64_t& got) {
+std::optional<Problem> Recording::read_next(std::int64_t count, float* out, std::int64_t& got) {
   got = sf_readf_float(file_, out, count);
   if (got < 0 || sf_error(file_) != 0) {
     got = 0;
-    return "Unable to read " + what_ + ": " + sf_strerror(file_);
+    return unreadable(sf_strerror(file_));
   }
   if (got == 0 && count > 0 && next_ < info_.frames && info_.frames != SF_COUNT_MAX) {
-    return what_ + " ends after " + std::to_string(next_) + " of the " + std::to_string(info_.frames) +
-           " frames its header announces: it is cut short";
+    return Problem(ProblemCode::unreadable, what_ + " ends after " + std::to_string(next_) +
+                                                " of the " + std::to_string(info_.frames) +
+                                                " frames its header announces: it is cut short");
   }
   const auto width = static_cast<std::int64_t>(info_.channels);
   for (std::int64_t i = 0; i < got * width; ++i) {
     if (!std::isfinite(out[i])) {
-      return what_ + " holds a sample that is not finite (" + number_text(out[i]) + ") at frame " +
-             std::to_string(next_ + i / width) + " of channel " + std::to_string(i % width + 1);
+      return not_finite(out[i], next_ + i / width, static_cast<int>(i % width));
     }
   }
   next_ += got;
-  return "";
+  return std::nullopt;
 }
 
 std::string Recording::comment() const {

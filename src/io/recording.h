@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,25 +41,28 @@ class Recording : public SampleSource {
 
   // Reads frames [first, first + count) of the channels [channel, channel + n)
   // into out[0] to out[n - 1]; frames before the start or past the end read as
-  // 0. Returns "", or one line that says why: a failed read, or a sample that
-  // is not finite. When levels is given, levels[0] to levels[n - 1] take in
-  // the samples read: an integer format's extreme codes (its most negative
-  // code reads as -1, its most positive as 1 - 2^(1 - bits)), a companded
-  // format's largest magnitude, or any other format's magnitudes of 1 or more
-  // count as clipped.
-  std::string read(std::int64_t first, std::int64_t count, int channel, int n, float* const* out,
-                   SampleLevels* levels = nullptr) override;
+  // 0. Returns none, or the problem: a failed read (unreadable), or a sample
+  // that is not finite (invalid_recording). When levels is given, levels[0]
+  // to levels[n - 1] take in the samples read: an integer format's extreme
+  // codes (its most negative code reads as -1, its most positive as
+  // 1 - 2^(1 - bits)), a companded format's largest magnitude, or any other
+  // format's magnitudes of 1 or more count as clipped.
+  std::optional<Problem> read(std::int64_t first, std::int64_t count, int channel, int n,
+                              float* const* out, SampleLevels* levels = nullptr) override;
 
   // Reads the next frames in order, up to count, interleaved into out, however
   // many the header says there are (a stream written to a pipe does not know);
-  // got is 0 at the end. Returns "", or one line that says why: a failed read,
-  // a sample that is not finite, or an end before the frames the header
-  // announced (the file is cut short). Works on pipes: it never seeks.
-  std::string read_next(std::int64_t count, float* out, std::int64_t& got);
+  // got is 0 at the end. Returns none, or the problem, as read does, or an end
+  // before the frames the header announced (the file is cut short). Works on
+  // pipes: it never seeks.
+  std::optional<Problem> read_next(std::int64_t count, float* out, std::int64_t& got);
 
  private:
   // Reads the file to its end to count its frames, then returns to its start.
   std::string count_frames();
+  // The problems of a read: one that failed for reason, and a sample v that is not finite.
+  Problem unreadable(const char* reason) const;
+  Problem not_finite(float v, std::int64_t frame, int channel) const;
 
   int fd_ = -1;
   sf_private_tag* file_ = nullptr;

@@ -66,8 +66,8 @@ std::vector<FrequencyResponse> read_response_file(const std::string& path, doubl
   std::vector<std::vector<float>> rows(static_cast<std::size_t>(info.channels), std::vector<float>(n));
   std::vector<float*> out;
   for (std::vector<float>& row : rows) out.push_back(row.data());
-  if (std::string e = file.read(0, info.frames, 0, info.channels, out.data()); !e.empty()) {
-    refuse(ProblemCode::unreadable, e);
+  if (std::optional<Problem> p = file.read(0, info.frames, 0, info.channels, out.data())) {
+    refuse(ProblemCode::unreadable, p->message);
   }
   // As the measurement takes its text files' rows: the same gate, spectrum and grid.
   const SweepDesign d = compute_design(m.sweep);

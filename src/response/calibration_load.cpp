@@ -135,7 +135,7 @@ std::string load_calibration(const ResponseRequest& r, double band_low, double b
     float* channels[] = {x.data()};
     // Full scale as the recording's check judges it, for the file's own format.
     SampleLevels levels;
-    if (std::string e = file.read(0, n, 0, 1, channels, &levels); !e.empty()) return e;
+    if (std::optional<Problem> p = file.read(0, n, 0, 1, channels, &levels)) return p->message;
     auto tone = measure_calibrator(x.data(), n, info.rate, r.spl_level_db, r.spl_hz, levels.clipped);
     if (!tone) return calibrator_error_text(tone.error(), r.spl_calibration);
     out.offset_db = spl_offset_db(*tone, r.spl_level_db, r.sweep.amplitude,

@@ -9,8 +9,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <stdexcept>
+
+#include "sweep/out_of_memory.h"
 
 namespace vellisk {
 
@@ -44,7 +45,7 @@ FloatBuffer make_float_buffer(std::size_t count, bool zeroed) {
   const std::size_t alignment = bytes >= 2 * kHuge ? kHuge : 64;
   const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
   auto* p = static_cast<float*>(std::aligned_alloc(alignment, rounded));
-  if (p == nullptr) throw std::bad_alloc();
+  if (p == nullptr) throw_out_of_memory();
   if (alignment == kHuge) madvise(p, rounded, MADV_HUGEPAGE);
   if (zeroed) std::fill(p, p + count, 0.0f);
   return FloatBuffer(p);
@@ -77,7 +78,7 @@ RealFft::RealFft(std::size_t size) : PlanPair(size) {
   const std::lock_guard<std::mutex> lock(planner);
   forward_ = fftwf_plan_dft_r2c_1d(n, scratch.get(), spectrum, FFTW_ESTIMATE);
   inverse_ = fftwf_plan_dft_c2r_1d(n, spectrum, scratch.get(), FFTW_ESTIMATE);
-  if (forward_ == nullptr || inverse_ == nullptr) throw std::bad_alloc();
+  if (forward_ == nullptr || inverse_ == nullptr) throw_out_of_memory();
 }
 
 void RealFft::forward(float* data) const {
@@ -94,7 +95,7 @@ ComplexFft::ComplexFft(std::size_t size) : PlanPair(size) {
   auto* data = reinterpret_cast<fftwf_complex*>(scratch.get());
   const std::lock_guard<std::mutex> lock(planner);
   inverse_ = fftwf_plan_dft_1d(n, data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
-  if (inverse_ == nullptr) throw std::bad_alloc();
+  if (inverse_ == nullptr) throw_out_of_memory();
 }
 
 void ComplexFft::inverse(float* data) const {

@@ -13,7 +13,8 @@ struct FloatFree {
 using FloatBuffer = std::unique_ptr<float[], FloatFree>;
 
 // A buffer of count floats, zeroed unless asked not to (when every float will
-// be written before it is read).
+// be written before it is read). Throws Error (ProblemCode::out_of_memory) when
+// the memory cannot be had, as the plans' constructors do.
 FloatBuffer make_float_buffer(std::size_t count, bool zeroed = true);
 
 // The largest transform size: the library takes int sizes.

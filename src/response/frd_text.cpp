@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "sweep/out_of_memory.h"
 #include "sweep/validation.h"
 #include "vellisk/problem.h"
 
@@ -89,13 +90,15 @@ ProblemCode problem_code(FrdError::Code code) {
 
 FrdAverage average_response_files(const std::vector<std::string>& paths, AverageMode mode,
                                   int points_per_octave) {
-  auto average = average_frd_files(paths, mode, points_per_octave);
-  if (!average) {
-    const FrdError& e = average.error();
-    const std::string name = e.input > 0 ? paths[static_cast<std::size_t>(e.input - 1)] : "";
-    throw Error(Problem(problem_code(e.code), frd_error_text(e, name)));
-  }
-  return std::move(*average);
+  return memory_checked([&] {
+    auto average = average_frd_files(paths, mode, points_per_octave);
+    if (!average) {
+      const FrdError& e = average.error();
+      const std::string name = e.input > 0 ? paths[static_cast<std::size_t>(e.input - 1)] : "";
+      throw Error(Problem(problem_code(e.code), frd_error_text(e, name)));
+    }
+    return std::move(*average);
+  });
 }
 
 }  // namespace vellisk

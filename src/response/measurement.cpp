@@ -652,13 +652,13 @@ std::string read_batch(SampleSource& recording, const Measurement& m, const Chan
   const int from = order.source(first);
   const int run = std::min(n, order.recorded - from);
   std::fill(levels.begin(), levels.end(), SampleLevels{});
-  std::string error =
+  std::optional<Problem> p =
       recording.read(m.plan.stretch_start(), stretch, from, run, buffers.data(), levels.data());
-  if (error.empty() && run < n) {
-    error = recording.read(m.plan.stretch_start(), stretch, 0, n - run, buffers.data() + run,
-                           levels.data() + run);
+  if (!p && run < n) {
+    p = recording.read(m.plan.stretch_start(), stretch, 0, n - run, buffers.data() + run,
+                       levels.data() + run);
   }
-  return error;
+  return p ? p->message : std::string();
 }
 
 // Puts the windows (and the noise, when kept) of the n channels measured from the first on in
@@ -753,9 +753,9 @@ std::string find_response(const MeasurementSetup& setup, SampleSource& recording
     throw_if_cancelled(setup.cancel);
     const std::int64_t shift = t - p.first;
     const std::int64_t length = p.stretch_length();
-    if (std::string e = recording.read(p.stretch_start() + shift, length, channel, 1, buffers);
-        !e.empty()) {
-      return e;
+    if (std::optional<Problem> e =
+            recording.read(p.stretch_start() + shift, length, channel, 1, buffers)) {
+      return e->message;
     }
     std::fill(data.get() + length, data.get() + p.fft_size + 2, 0.0f);
     spectrum.forward(data.get());

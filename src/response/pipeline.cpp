@@ -23,6 +23,7 @@
 #include "response/store.h"
 #include "response/timing.h"
 #include "sweep/cancel.h"
+#include "sweep/out_of_memory.h"
 #include "sweep/settings.h"
 #include "sweep/sweep_design.h"
 #include "sweep/validation.h"
@@ -262,19 +263,19 @@ MeasurementSetup setup_of(const ResponseRequest& r, const TimingSetup& timing) {
 }
 
 // The memory the run needs, against what the machine allows: fewer threads
-// when that is enough, a refusal when not even one fits.
-std::string memory_error(MeasurementSetup& setup, int channels) {
+// when that is enough, a refusal (its value the MiB needed) when not even one fits.
+Refusal memory_refusal(MeasurementSetup& setup, int channels) {
   const double usable = 0.9 * usable_memory();
   while (setup.threads > 1 && measurement_bytes(setup, channels) > usable) --setup.threads;
   const double needed = measurement_bytes(setup, channels);
-  if (needed <= usable) return "";
+  if (needed <= usable) return {};
   char line[256];
   std::snprintf(line, sizeof line,
                 "The run needs about %.0f MiB of memory, more than the %.0f MiB this machine "
                 "allows; shorten %s or %s, or measure a shorter sweep",
                 needed / 1048576, usable / 1048576, marked(Setting::length),
                 marked(Setting::pre));
-  return line;
+  return {line, std::nullopt, needed / 1048576};
 }
 
 // The report's figures known before the measurement.
@@ -508,60 +509,67 @@ int ResponseResult::orders() const { return rows->layout.orders(); }
 
 std::int64_t ResponseResult::frames(int order) const { return rows->layout.window(order); }
 
-std::string ResponseResult::read(int order, int channel, std::int64_t first, std::int64_t count,
-                                 float* out) const {
+std::optional<Problem> ResponseResult::read(int order, int channel, std::int64_t first,
+                                            std::int64_t count, float* out) const {
   const auto row = static_cast<std::size_t>((order - 1) * rows->channels + channel);
-  return rows->store.read(row, first, count, out);
+  std::string e = rows->store.read(row, first, count, out);
+  if (e.empty()) return std::nullopt;
+  return Problem(ProblemCode::unreadable, std::move(e));
 }
 
 ResponsePlan plan_response(const ResponseRequest& request, SampleSource& source,
                            const std::string& name) {
-  const SourceInfo& info = source.info();
-  check_recording(request, info, name);
-  check_timing(request, info, name);
-  ResponsePlan plan;
-  plan.request = request;
-  plan.state->timing = timing_of(request);
-  MeasurementSetup& setup = plan.state->setup;
-  setup = setup_of(request, plan.state->timing);
-  check(ProblemCode::out_of_memory, memory_error(setup, info.channels));
-  plan.threads = setup.threads;
-  plan.state->planned = plan_measurement(setup);
-  plan.setup = setup_report(request, setup, plan.state->planned, info);
-  // The calibration, before any analysis: the microphone's file must cover the band the rows
-  // cover.
-  LoadedCalibration& calibration = plan.state->calibration;
-  check(ProblemCode::invalid_request,
-        load_calibration(request, plan.setup.band_low_hz, plan.setup.band_high_hz, calibration));
-  setup.calibration = calibration.level();
-  plan.setup.spl_offset_db = calibration.offset_db;
-  if (calibration.offset_db) plan.setup.level_unit = "dB SPL";
-  return plan;
+  return memory_checked([&] {
+    const SourceInfo& info = source.info();
+    check_recording(request, info, name);
+    check_timing(request, info, name);
+    ResponsePlan plan;
+    plan.request = request;
+    plan.state->timing = timing_of(request);
+    MeasurementSetup& setup = plan.state->setup;
+    setup = setup_of(request, plan.state->timing);
+    check(ProblemCode::out_of_memory, memory_refusal(setup, info.channels));
+    plan.threads = setup.threads;
+    plan.state->planned = plan_measurement(setup);
+    plan.setup = setup_report(request, setup, plan.state->planned, info);
+    // The calibration, before any analysis: the microphone's file must cover the band the rows
+    // cover.
+    LoadedCalibration& calibration = plan.state->calibration;
+    check(ProblemCode::invalid_request,
+          load_calibration(request, plan.setup.band_low_hz, plan.setup.band_high_hz, calibration));
+    setup.calibration = calibration.level();
+    plan.setup.spl_offset_db = calibration.offset_db;
+    if (calibration.offset_db) plan.setup.level_unit = "dB SPL";
+    return plan;
+  });
 }
 
 ResponseResult measure_response(const ResponsePlan& plan, SampleSource& source) {
-  ResponseResult result;
-  result.report = plan.setup;
-  MeasurementSetup setup = plan.state->setup;
-  Measurement m;
-  TimingResult timed;
-  RowStore& store = result.rows->store;
-  check(ProblemCode::measurement_failed,
-        measure_timed(plan.state->timing, setup, source, store, m, timed));
-  std::vector<std::optional<FoundResponse>> found;
-  search(plan, setup, source, store, m, timed, result, found);
-  throw_if_cancelled(setup.cancel);
-  result.rows->layout = m.layout;
-  result.rows->channels = static_cast<int>(m.channels.size());
-  collect(plan, timed, m, found, result);
-  return result;
+  return memory_checked([&] {
+    ResponseResult result;
+    result.report = plan.setup;
+    MeasurementSetup setup = plan.state->setup;
+    Measurement m;
+    TimingResult timed;
+    RowStore& store = result.rows->store;
+    check(ProblemCode::measurement_failed,
+          measure_timed(plan.state->timing, setup, source, store, m, timed));
+    std::vector<std::optional<FoundResponse>> found;
+    search(plan, setup, source, store, m, timed, result, found);
+    throw_if_cancelled(setup.cancel);
+    result.rows->layout = m.layout;
+    result.rows->channels = static_cast<int>(m.channels.size());
+    collect(plan, timed, m, found, result);
+    return result;
+  });
 }
 
-std::string read_step(const ResponseResult& result, int channel, std::vector<float>& out) {
+std::optional<Problem> read_step(const ResponseResult& result, int channel,
+                                 std::vector<float>& out) {
   std::vector<float> x(static_cast<std::size_t>(result.frames(1)));
-  if (std::string e = result.read(1, channel, 0, result.frames(1), x.data()); !e.empty()) return e;
+  if (std::optional<Problem> p = result.read(1, channel, 0, result.frames(1), x.data())) return p;
   out = step_response(x.data(), result.frames(1));
-  return "";
+  return std::nullopt;
 }
 
 std::optional<Problem> result_problem(const ResponseResult& result) {

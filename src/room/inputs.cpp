@@ -123,7 +123,8 @@ int room_threads_in_memory(int channels, std::int64_t frames, double rate, int t
                   " needs about %.0f MiB of memory to analyse, more than the %.0f MiB this "
                   "machine allows",
                   need(threads) / 1048576, usable / 1048576);
-    throw Error(Problem(ProblemCode::out_of_memory, what + mib));
+    throw Error(Problem(ProblemCode::out_of_memory, what + mib, std::nullopt,
+                        need(threads) / 1048576));
   }
   return threads;
 }

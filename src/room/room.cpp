@@ -9,6 +9,7 @@
 
 #include "response/parallel.h"
 #include "sweep/cancel.h"
+#include "sweep/out_of_memory.h"
 #include "sweep/validation.h"
 #include "vellisk/response.h"
 
@@ -334,31 +335,35 @@ std::optional<Problem> check_room_frames(std::int64_t frames, const std::string&
 }
 
 ChannelAnalysis analyse_room_channel(const RoomSetup& setup, const float* x, std::int64_t n) {
-  const RoomSetup s = checked(setup);
-  const BandPlan plan = plan_bands(s);
-  ChannelBuffers buffers;
-  const auto size = static_cast<std::size_t>(n);
-  std::copy(x, x + size, response_place(plan, size, buffers));
-  return analyse_placed(s, plan, size, buffers);
+  return memory_checked([&] {
+    const RoomSetup s = checked(setup);
+    const BandPlan plan = plan_bands(s);
+    ChannelBuffers buffers;
+    const auto size = static_cast<std::size_t>(n);
+    std::copy(x, x + size, response_place(plan, size, buffers));
+    return analyse_placed(s, plan, size, buffers);
+  });
 }
 
 std::vector<ChannelAnalysis> analyse_room(const RoomSetup& setup, SampleSource& source) {
-  const RoomSetup s = checked(setup);
-  const BandPlan plan = plan_bands(s);
-  const std::int64_t frames = source.info().frames;
-  std::vector<float> samples(static_cast<std::size_t>(frames));
-  std::vector<ChannelAnalysis> channels;
-  ChannelBuffers buffers;
-  for (int c = 0; c < source.info().channels; ++c) {
-    throw_if_cancelled(s.cancel);
-    float* out[] = {samples.data()};
-    if (std::string e = source.read(0, frames, c, 1, out); !e.empty()) {
-      throw Error(Problem{ProblemCode::unreadable, e});
+  return memory_checked([&] {
+    const RoomSetup s = checked(setup);
+    const BandPlan plan = plan_bands(s);
+    const std::int64_t frames = source.info().frames;
+    std::vector<float> samples(static_cast<std::size_t>(frames));
+    std::vector<ChannelAnalysis> channels;
+    ChannelBuffers buffers;
+    for (int c = 0; c < source.info().channels; ++c) {
+      throw_if_cancelled(s.cancel);
+      float* out[] = {samples.data()};
+      if (std::optional<Problem> p = source.read(0, frames, c, 1, out)) {
+        throw Error(Problem{ProblemCode::unreadable, p->message});
+      }
+      std::copy(samples.begin(), samples.end(), response_place(plan, samples.size(), buffers));
+      channels.push_back(analyse_placed(s, plan, samples.size(), buffers));
     }
-    std::copy(samples.begin(), samples.end(), response_place(plan, samples.size(), buffers));
-    channels.push_back(analyse_placed(s, plan, samples.size(), buffers));
-  }
-  return channels;
+    return channels;
+  });
 }
 
 struct RoomAnalyser::Impl {
@@ -373,16 +378,18 @@ RoomAnalyser::RoomAnalyser() : impl_(std::make_unique<Impl>()) {}
 RoomAnalyser::~RoomAnalyser() = default;
 
 ChannelAnalysis RoomAnalyser::analyse(const RoomSetup& setup, const float* x, std::int64_t n) {
-  const RoomSetup s = checked(setup);
-  Impl& k = *impl_;
-  if (!k.planned || k.plan.rate != s.rate || k.third != s.third) {
-    k.plan = plan_bands(s);
-    k.third = s.third;
-    k.planned = true;
-  }
-  const auto size = static_cast<std::size_t>(n);
-  std::copy(x, x + size, response_place(k.plan, size, k.buffers));
-  return analyse_placed(s, k.plan, size, k.buffers);
+  return memory_checked([&] {
+    const RoomSetup s = checked(setup);
+    Impl& k = *impl_;
+    if (!k.planned || k.plan.rate != s.rate || k.third != s.third) {
+      k.plan = plan_bands(s);
+      k.third = s.third;
+      k.planned = true;
+    }
+    const auto size = static_cast<std::size_t>(n);
+    std::copy(x, x + size, response_place(k.plan, size, k.buffers));
+    return analyse_placed(s, k.plan, size, k.buffers);
+  });
 }
 
 std::vector<std::string> room_bands_left_out(const RoomSetup& setup) {

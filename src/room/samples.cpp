@@ -4,8 +4,9 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
-#include <new>
 #include <utility>
+
+#include "sweep/out_of_memory.h"
 
 namespace vellisk {
 
@@ -26,14 +27,14 @@ SampleBuffer& SampleBuffer::operator=(SampleBuffer&& other) noexcept {
 void SampleBuffer::resize(std::size_t n) {
   if (n > capacity_) {
     constexpr std::size_t kHuge = std::size_t{2} << 20;
-    if (n > static_cast<std::size_t>(-1) / sizeof(double) - kHuge) throw std::bad_alloc();
+    if (n > static_cast<std::size_t>(-1) / sizeof(double) - kHuge) throw_out_of_memory();
     const std::size_t bytes = n * sizeof(double);
     const std::size_t alignment = bytes >= kHuge ? kHuge : 64;
     const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
     std::free(data_);
     data_ = nullptr, size_ = capacity_ = 0;
     data_ = static_cast<double*>(std::aligned_alloc(alignment, rounded));
-    if (data_ == nullptr) throw std::bad_alloc();
+    if (data_ == nullptr) throw_out_of_memory();
     if (alignment == kHuge) madvise(data_, bytes / kHuge * kHuge, MADV_HUGEPAGE);
     capacity_ = n;
   }

@@ -19,7 +19,8 @@ class SampleBuffer {
   SampleBuffer(const SampleBuffer&) = delete;
   SampleBuffer& operator=(const SampleBuffer&) = delete;
 
-  // n values, of no account until written; throws std::bad_alloc when memory runs out.
+  // n values, of no account until written; throws Error (ProblemCode::out_of_memory) when
+  // memory runs out.
   void resize(std::size_t n);
   double* data() { return data_; }
   const double* data() const { return data_; }

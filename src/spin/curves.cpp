@@ -2,6 +2,7 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "sweep/out_of_memory.h"
 #include "vellisk/spin.h"
 
 namespace vellisk {
@@ -80,38 +81,40 @@ std::vector<double> sound_power(const SpinSet& s) {
 }  // namespace
 
 SpinCurves spin_curves(const SpinSet& s) {
-  constexpr Orbit H = Orbit::horizontal, V = Orbit::vertical;
-  const auto lw = mean_power(s, {{H, 0}, {V, 10}, {V, -10}, {H, 10}, {H, -10}, {H, 20}, {H, -20}, {H, 30}, {H, -30}});
-  const auto floor = mean_power(s, {{V, -20}, {V, -30}, {V, -40}});
-  const auto ceiling = mean_power(s, {{V, 40}, {V, 50}, {V, 60}});
-  const auto front = mean_power(s, {{H, 0}, {H, 10}, {H, -10}, {H, 20}, {H, -20}, {H, 30}, {H, -30}});
-  const auto side = mean_power(s, {{H, 40}, {H, -40}, {H, 50}, {H, -50}, {H, 60}, {H, -60}, {H, 70},
-                                   {H, -70}, {H, 80}, {H, -80}});
-  const auto rear = mean_power(s, {{H, 180}, {H, 90}, {H, -90}});
-  const auto er = mean_of({&floor, &ceiling, &front, &side, &rear});
-  const auto sp = sound_power(s);
-  std::vector<double> pir(sp.size());
-  for (std::size_t i = 0; i < pir.size(); ++i) pir[i] = 0.12 * lw[i] + 0.44 * er[i] + 0.44 * sp[i];
+  return memory_checked([&] {
+    constexpr Orbit H = Orbit::horizontal, V = Orbit::vertical;
+    const auto lw = mean_power(s, {{H, 0}, {V, 10}, {V, -10}, {H, 10}, {H, -10}, {H, 20}, {H, -20}, {H, 30}, {H, -30}});
+    const auto floor = mean_power(s, {{V, -20}, {V, -30}, {V, -40}});
+    const auto ceiling = mean_power(s, {{V, 40}, {V, 50}, {V, 60}});
+    const auto front = mean_power(s, {{H, 0}, {H, 10}, {H, -10}, {H, 20}, {H, -20}, {H, 30}, {H, -30}});
+    const auto side = mean_power(s, {{H, 40}, {H, -40}, {H, 50}, {H, -50}, {H, 60}, {H, -60}, {H, 70},
+                                     {H, -70}, {H, 80}, {H, -80}});
+    const auto rear = mean_power(s, {{H, 180}, {H, 90}, {H, -90}});
+    const auto er = mean_of({&floor, &ceiling, &front, &side, &rear});
+    const auto sp = sound_power(s);
+    std::vector<double> pir(sp.size());
+    for (std::size_t i = 0; i < pir.size(); ++i) pir[i] = 0.12 * lw[i] + 0.44 * er[i] + 0.44 * sp[i];
 
-  SpinCurves c;
-  c.frequencies = s.frequencies;
-  c.on_axis = s.horizontal[0];
-  c.listening_window = in_db(lw);
-  c.floor_bounce = in_db(floor);
-  c.ceiling_bounce = in_db(ceiling);
-  c.front_wall = in_db(front);
-  c.side_wall = in_db(side);
-  c.rear_wall = in_db(rear);
-  c.early_reflections = in_db(er);
-  c.horizontal_early_reflections = in_db(mean_of({&front, &side, &rear}));
-  c.vertical_early_reflections = in_db(mean_of({&floor, &ceiling}));
-  c.sound_power = in_db(sp);
-  c.predicted_in_room = in_db(pir);
-  for (std::size_t i = 0; i < pir.size(); ++i) {
-    c.erdi.push_back(c.listening_window[i] - c.early_reflections[i]);
-    c.spdi.push_back(c.listening_window[i] - c.sound_power[i]);
-  }
-  return c;
+    SpinCurves c;
+    c.frequencies = s.frequencies;
+    c.on_axis = s.horizontal[0];
+    c.listening_window = in_db(lw);
+    c.floor_bounce = in_db(floor);
+    c.ceiling_bounce = in_db(ceiling);
+    c.front_wall = in_db(front);
+    c.side_wall = in_db(side);
+    c.rear_wall = in_db(rear);
+    c.early_reflections = in_db(er);
+    c.horizontal_early_reflections = in_db(mean_of({&front, &side, &rear}));
+    c.vertical_early_reflections = in_db(mean_of({&floor, &ceiling}));
+    c.sound_power = in_db(sp);
+    c.predicted_in_room = in_db(pir);
+    for (std::size_t i = 0; i < pir.size(); ++i) {
+      c.erdi.push_back(c.listening_window[i] - c.early_reflections[i]);
+      c.spdi.push_back(c.listening_window[i] - c.sound_power[i]);
+    }
+    return c;
+  });
 }
 
 namespace {

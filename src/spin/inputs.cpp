@@ -8,6 +8,7 @@
 #include "response/frd_text.h"
 #include "response/text_table.h"
 #include "spin/spin_internal.h"
+#include "sweep/out_of_memory.h"
 #include "vellisk/response.h"
 #include "vellisk/spin.h"
 
@@ -212,34 +213,36 @@ AngleResponse wav_response(const std::string& path, double gate_ms,
 
 std::vector<AngleResponse> read_angle_responses(const std::vector<std::string>& files,
                                                 const std::string& angles_file, double gate_ms) {
-  const std::map<std::string, SpinAngle> angles =
-      angles_file.empty() ? std::map<std::string, SpinAngle>{} : read_angles_file(angles_file);
-  std::vector<AngleResponse> responses;
-  for (const std::string& path : files) {
-    if (ends_with_word(path, ".wav")) {
-      responses.push_back(wav_response(path, gate_ms, angles));
-      continue;
+  return memory_checked([&] {
+    const std::map<std::string, SpinAngle> angles =
+        angles_file.empty() ? std::map<std::string, SpinAngle>{} : read_angles_file(angles_file);
+    std::vector<AngleResponse> responses;
+    for (const std::string& path : files) {
+      if (ends_with_word(path, ".wav")) {
+        responses.push_back(wav_response(path, gate_ms, angles));
+        continue;
+      }
+      std::string text;
+      if (const int error = read_text(path, text); error != 0) {
+        FrdError e;
+        e.code = FrdError::Code::unreadable;
+        e.system_error = error;
+        throw Error({ProblemCode::unreadable, frd_error_text(e, path)});
+      }
+      if (!is_angle_table(text)) {
+        responses.push_back(frd_response(path, text, angles));
+        continue;
+      }
+      const std::optional<Orbit> orbit = table_orbit(path);
+      if (!orbit) {
+        throw Error({ProblemCode::invalid_request,
+                     "input (" + path + ") is a table of angles whose name says neither Horizontal nor "
+                     "Vertical: name it such as \"SPL Horizontal.txt\""});
+      }
+      for (AngleResponse& r : parse_angle_tables(text, *orbit, path)) responses.push_back(std::move(r));
     }
-    std::string text;
-    if (const int error = read_text(path, text); error != 0) {
-      FrdError e;
-      e.code = FrdError::Code::unreadable;
-      e.system_error = error;
-      throw Error({ProblemCode::unreadable, frd_error_text(e, path)});
-    }
-    if (!is_angle_table(text)) {
-      responses.push_back(frd_response(path, text, angles));
-      continue;
-    }
-    const std::optional<Orbit> orbit = table_orbit(path);
-    if (!orbit) {
-      throw Error({ProblemCode::invalid_request,
-                   "input (" + path + ") is a table of angles whose name says neither Horizontal nor "
-                   "Vertical: name it such as \"SPL Horizontal.txt\""});
-    }
-    for (AngleResponse& r : parse_angle_tables(text, *orbit, path)) responses.push_back(std::move(r));
-  }
-  return responses;
+    return responses;
+  });
 }
 
 }  // namespace vellisk

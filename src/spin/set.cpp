@@ -7,6 +7,7 @@
 
 #include "response/frequency_response.h"
 #include "spin/spin_internal.h"
+#include "sweep/out_of_memory.h"
 #include "sweep/validation.h"
 #include "vellisk/response.h"
 #include "vellisk/spin.h"
@@ -126,29 +127,31 @@ void fill_orbit(std::vector<std::vector<double>>& orbit) {
 }  // namespace
 
 SpinSet make_spin_set(const std::vector<AngleResponse>& responses, const SpinOptions& options) {
-  const std::array<Slots, 2> slots = place(responses);
-  std::vector<const AngleResponse*> inputs;
-  for (const Slots& s : slots) {
-    for (const AngleResponse* r : s) {
-      if (r != nullptr) inputs.push_back(r);
+  return memory_checked([&] {
+    const std::array<Slots, 2> slots = place(responses);
+    std::vector<const AngleResponse*> inputs;
+    for (const Slots& s : slots) {
+      for (const AngleResponse* r : s) {
+        if (r != nullptr) inputs.push_back(r);
+      }
     }
-  }
-  SpinSet set;
-  set.frequencies = common_grid(inputs, options.points_per_octave);
-  set.filled_in = missing_angles(slots, options.allow_missing);
-  set.horizontal.assign(kSteps, {});
-  set.vertical.assign(kSteps, {});
-  for (std::size_t o = 0; o < 2; ++o) {
-    auto& orbit = o == 0 ? set.horizontal : set.vertical;
-    for (std::size_t k = 0; k < kSteps; ++k) {
-      if (const AngleResponse* r = slots[o][k]) orbit[k] = resampled_db(r->frequencies, r->level_db, set.frequencies);
+    SpinSet set;
+    set.frequencies = common_grid(inputs, options.points_per_octave);
+    set.filled_in = missing_angles(slots, options.allow_missing);
+    set.horizontal.assign(kSteps, {});
+    set.vertical.assign(kSteps, {});
+    for (std::size_t o = 0; o < 2; ++o) {
+      auto& orbit = o == 0 ? set.horizontal : set.vertical;
+      for (std::size_t k = 0; k < kSteps; ++k) {
+        if (const AngleResponse* r = slots[o][k]) orbit[k] = resampled_db(r->frequencies, r->level_db, set.frequencies);
+      }
     }
-  }
-  fill_orbit(set.horizontal);
-  set.vertical[0] = set.horizontal[0];
-  set.vertical[kSteps / 2] = set.horizontal[kSteps / 2];
-  fill_orbit(set.vertical);
-  return set;
+    fill_orbit(set.horizontal);
+    set.vertical[0] = set.horizontal[0];
+    set.vertical[kSteps / 2] = set.horizontal[kSteps / 2];
+    fill_orbit(set.vertical);
+    return set;
+  });
 }
 
 }  // namespace vellisk

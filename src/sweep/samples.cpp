@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sweep/inverse_gen.h"
+#include "sweep/out_of_memory.h"
 #include "sweep/sweep_design.h"
 #include "sweep/sweep_gen.h"
 #include "sweep/validation.h"
@@ -65,17 +66,21 @@ void inverse_samples(const SweepDesign& design, std::int64_t first, std::int64_t
 }
 
 std::vector<float> sweep_samples(const SweepParams& params) {
-  const SweepDesign d = checked_design(params);
-  std::vector<float> out(static_cast<std::size_t>(sweep_file_length(d)));
-  sweep_samples(d, 0, static_cast<std::int64_t>(out.size()), out.data());
-  return out;
+  return memory_checked([&] {
+    const SweepDesign d = checked_design(params);
+    std::vector<float> out(static_cast<std::size_t>(sweep_file_length(d)));
+    sweep_samples(d, 0, static_cast<std::int64_t>(out.size()), out.data());
+    return out;
+  });
 }
 
 std::vector<float> inverse_samples(const SweepParams& params) {
-  const SweepDesign d = checked_design(params);
-  std::vector<float> out(static_cast<std::size_t>(d.sweeplen));
-  inverse_samples(d, 0, d.sweeplen, out.data());
-  return out;
+  return memory_checked([&] {
+    const SweepDesign d = checked_design(params);
+    std::vector<float> out(static_cast<std::size_t>(d.sweeplen));
+    inverse_samples(d, 0, d.sweeplen, out.data());
+    return out;
+  });
 }
 
 }  // namespace vellisk

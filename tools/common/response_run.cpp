@@ -21,6 +21,7 @@
 #include "common/json_report.h"
 #include "common/outputs.h"
 #include "common/paths.h"
+#include "common/run_main.h"
 #include "common/timing_report.h"
 #include "common/versions.h"
 #include "plot/figure.h"
@@ -218,7 +219,7 @@ std::string figure_steps(const ResponseJob& job, const ResponseResult& result, F
   }
   std::vector<float> step;
   for (std::size_t i = 0; i < f.channels.size(); ++i) {
-    if (std::string e = read_step(result, static_cast<int>(i), step); !e.empty()) return e;
+    if (std::optional<Problem> p = read_step(result, static_cast<int>(i), step)) return p->message;
     FigureCurve& curve = f.channels[i].step;
     for (std::size_t t = 0; t < step.size(); ++t) {
       const double ms = 1000 * (static_cast<double>(t) - pre) / rate;
@@ -255,8 +256,8 @@ std::string write_steps(const ResponseResult& result, std::int64_t frames, Sound
   const int channels = static_cast<int>(result.channels.size());
   std::vector<std::vector<float>> steps(static_cast<std::size_t>(channels));
   for (int c = 0; c < channels; ++c) {
-    if (std::string e = read_step(result, c, steps[static_cast<std::size_t>(c)]); !e.empty()) {
-      return e;
+    if (std::optional<Problem> p = read_step(result, c, steps[static_cast<std::size_t>(c)])) {
+      return p->message;
     }
   }
   std::vector<float> block;
@@ -571,6 +572,7 @@ int run_response_job(const ResponseJob& job) {
   try {
     plan = plan_response(job.request, *recording, job.recording);
   } catch (const Error& e) {
+    pass_allocation_failure(e);
     return fail(option_words(e));
   }
   if (const std::string e = wav_error(job, plan.setup, recording->info().channels, plan.frames(1));
@@ -583,6 +585,7 @@ int run_response_job(const ResponseJob& job) {
   try {
     result = measure_response(plan, *recording);
   } catch (const Error& e) {
+    pass_allocation_failure(e);
     return fail(option_words(e));
   }
   if (const std::string e = results_error(job, result); !e.empty()) return fail(e);
@@ -616,8 +619,9 @@ class PlannedRecording : public SampleSource {
  public:
   explicit PlannedRecording(SourceInfo info) : info_(std::move(info)) {}
   const SourceInfo& info() const override { return info_; }
-  std::string read(std::int64_t, std::int64_t, int, int, float* const*, SampleLevels*) override {
-    return "the recording is not made yet";
+  std::optional<Problem> read(std::int64_t, std::int64_t, int, int, float* const*,
+                              SampleLevels*) override {
+    return Problem(ProblemCode::unreadable, "the recording is not made yet");
   }
 
  private:
@@ -631,6 +635,7 @@ std::string planned_recording_error(const ResponseJob& job, int channels, std::i
   try {
     plan_response(job.request, recording, job.recording);
   } catch (const Error& e) {
+    pass_allocation_failure(e);
     return option_words(e);
   }
   return "";

@@ -26,6 +26,14 @@ int guarded_run(int argc, char** argv, int (*run)(int, char**), const MainTexts&
 
 }  // namespace
 
+bool allocation_failed(const Error& e) {
+  return e.code() == ProblemCode::out_of_memory && e.problem().value == 0;
+}
+
+void pass_allocation_failure(const Error& e) {
+  if (allocation_failed(e)) throw;
+}
+
 int run_main(int argc, char** argv, int (*run)(int, char**), const MainTexts& texts) {
   if (!guard_process()) return EXIT_FAILURE;  // no /dev/null: nothing can be written safely
   try {
@@ -35,6 +43,10 @@ int run_main(int argc, char** argv, int (*run)(int, char**), const MainTexts& te
       std::raise(SIGPIPE);
     }
     return exit_status(status);
+  } catch (const Error& e) {
+    if (!allocation_failed(e)) throw;
+    print_error(texts.out_of_memory, ENOMEM);
+    return EXIT_FAILURE;
   } catch (const std::bad_alloc&) {
     print_error(texts.out_of_memory, ENOMEM);
     return EXIT_FAILURE;

@@ -2,11 +2,14 @@
 // run, and the exit status.
 #pragma once
 
+#include "vellisk/problem.h"
+
 namespace vellisk {
 
 // The lines of what may escape a run.
 struct MainTexts {
-  // A std::bad_alloc: "<this>: Cannot allocate memory".
+  // An allocation refused, the library's (allocation_failed) or the program's own
+  // (std::bad_alloc): "<this>: Cannot allocate memory".
   const char* out_of_memory = "Unable to allocate memory";
   // A std::length_error (a transform too large to plan), likewise with EFBIG's text; null
   // leaves it uncaught.
@@ -15,6 +18,15 @@ struct MainTexts {
   // nothing else to say, end quietly by SIGPIPE, as the system's tools do.
   bool quiet_broken_pipe = false;
 };
+
+// Whether e is the library's report of an allocation the machine refused while a computation
+// ran (ProblemCode::out_of_memory with no need known), which run_main words, rather than a
+// refusal made beforehand, which names the memory needed.
+bool allocation_failed(const Error& e);
+
+// In a handler of Error, before the handler words it: rethrows e when allocation_failed, for
+// run_main to word it.
+void pass_allocation_failure(const Error& e);
 
 // Guards the process (guard_process), runs run(argc, argv), turns what escapes it into one
 // line on standard error and status 1, and returns the status the process ends with

@@ -15,6 +15,7 @@
 #include "common/ir_report.h"
 #include "common/outputs.h"
 #include "common/paths.h"
+#include "common/run_main.h"
 #include "common/versions.h"
 #include "options.h"
 #include "texts.h"
@@ -110,6 +111,7 @@ int run_average(int argc, char** argv) {
   try {
     average = average_response_files(inputs, o.mode);
   } catch (const Error& e) {
+    pass_allocation_failure(e);
     return fail(e.what());
   }
 

@@ -9,6 +9,7 @@
 #include "common/console.h"
 #include "common/io_names.h"
 #include "common/outputs.h"
+#include "common/run_main.h"
 #include "options.h"
 #include "plot/eq_figure.h"
 #include "outputs.h"
@@ -155,6 +156,7 @@ int run_eq(int argc, char** argv) {
     m.fit = fit_correction(m.plan);
     if (fir) m.firs = design_fir(m.plan, m.fit, o.fir_request);
   } catch (const Error& e) {
+    pass_allocation_failure(e);
     return fail(e.what());
   }
   if (std::string e = write_outputs(o, m); !e.empty()) return fail(e);

@@ -186,9 +186,9 @@ std::string report_inputs(const Plan& plan, const LiveSetup& setup) {
   for (std::vector<float>& b : blocks) out.push_back(b.data());
   std::vector<SampleLevels> levels(static_cast<std::size_t>(channels));
   for (std::int64_t at = 0; at < recording.info().frames; at += kBlock) {
-    if (std::string e = recording.read(at, kBlock, 0, channels, out.data(), levels.data());
-        !e.empty()) {
-      return e;
+    if (std::optional<Problem> p =
+            recording.read(at, kBlock, 0, channels, out.data(), levels.data())) {
+      return p->message;
     }
   }
   for (std::size_t c = 0; c < levels.size(); ++c) {
@@ -219,17 +219,18 @@ void report_xruns(const LiveResult& r) {
   }
 }
 
-// Other clients on the run's ports, with warnings printed or not: they are
+// The problem of other clients on the run's ports, with warnings printed or not: they are
 // checked before the banner, and again once the run's own ports are
 // connected, when an instance started at the same moment shows.
-std::string sharing_error(const LiveClient& client, const LiveSetup& setup, bool warn) {
+std::optional<Problem> sharing_problem(const LiveClient& client, const LiveSetup& setup,
+                                       bool warn) {
   std::vector<std::string> warnings;
-  const std::optional<Problem> p =
+  std::optional<Problem> p =
       client.check_sharing(setup.playback, setup.capture, warnings, option_name);
   if (warn) {
     for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
   }
-  return p ? option_line(*p) : std::string();
+  return p;
 }
 
 // The server's checks: its rate, and the ports, defaults filled in.
@@ -252,7 +253,9 @@ std::string server_error(const MeasureOptions& o, const Plan& plan, const LiveCl
     return option_line(*p);
   }
   for (const std::string& w : warnings) std::fprintf(stderr, "Warning: %s\n", w.c_str());
-  if (std::string e = sharing_error(client, setup, true); !e.empty()) return e;
+  if (const std::optional<Problem> p = sharing_problem(client, setup, true)) {
+    return option_line(*p);
+  }
   if (plan.response) {
     // The text files' names follow the channels, known now: every name is
     // checked before anything plays.
@@ -337,7 +340,7 @@ int record(const MeasureOptions& o, const Plan& plan, LiveClient& client, const 
   FileSink sink{*file};
   const LiveResult result = measure_live(
       client, setup, sink,
-      {[&held] { return held.pending(); }, [&] { return sharing_error(client, setup, false); },
+      {[&held] { return held.pending(); }, [&] { return sharing_problem(client, setup, false); },
        [&](const LiveProgress& p) {
          if (terminal) show_progress(p, rate);
        }});
@@ -437,7 +440,8 @@ int level(const Plan& plan, LiveClient& client, LiveSetup& setup, HeldSignals& h
   const LiveResult result =
       measure_live(client, setup, meter,
                    {[&held] { return held.pending(); },
-                    [&] { return sharing_error(client, setup, false); }, [](const LiveProgress&) {}});
+                    [&] { return sharing_problem(client, setup, false); },
+                    [](const LiveProgress&) {}});
   client.close();
   held.honour();
   held.release();

@@ -74,7 +74,7 @@ std::string IrFiles::read_one(const RoomOptions& o, const char* name) {
   block_.resize(static_cast<std::size_t>(kBlockFrames) * width);
   planar_.resize(block_.size());
   for (std::int64_t got = 1; got > 0;) {
-    if (std::string e = r.read_next(kBlockFrames, block_.data(), got); !e.empty()) return e;
+    if (std::optional<Problem> p = r.read_next(kBlockFrames, block_.data(), got)) return p->message;
     if (got == 0) break;
     const auto frames = static_cast<std::size_t>(got);
     for (std::size_t j = 0; j < frames; ++j) {

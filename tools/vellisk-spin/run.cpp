@@ -12,6 +12,7 @@
 #include "common/console.h"
 #include "common/outputs.h"
 #include "common/paths.h"
+#include "common/run_main.h"
 #include "options.h"
 #include "spin_figure.h"
 #include "texts.h"
@@ -179,6 +180,7 @@ int run_spin(int argc, char** argv) {
     if (std::string e = write_outputs(o, set, curves); !e.empty()) return fail(e);
     report(set, curves);
   } catch (const Error& e) {
+    pass_allocation_failure(e);
     return fail(e.what());
   }
   if (!o.cta.empty()) print_line_path("CTA-2034-A curves written: ", o.cta.c_str());
