@@ -162,8 +162,7 @@ std::string Recording::open(const char* name, bool headerless, int channels, con
   }
   info_.channels = sf.channels;
   info_.frames = sf.frames;
-  headerless_ = headerless;
-  regular_ = S_ISREG(st.st_mode);
+  headerless_ = headerless, regular_ = S_ISREG(st.st_mode);  // for the helpers (see parts)
   block_.resize(std::max<std::size_t>(kBlockSamples, static_cast<std::size_t>(sf.channels)));
   // A FLAC written to a pipe does not say how long it is, nor does a
   // headerless stream: its frames are counted, or it is refused.
