@@ -47,8 +47,7 @@ struct SampleLevels {
   std::int64_t clipped = 0;  ///< samples read at the format's full scale
 };
 
-/// A recording, read a stretch of neighbouring channels at a time. A measurement calls read
-/// once at a time, though not always from the thread that called the measurement.
+/// A recording, read a stretch of neighbouring channels at a time.
 class SampleSource {
  public:
   virtual ~SampleSource() = default;

@@ -662,26 +662,20 @@ std::string measure(const MeasurementSetup& setup, SampleSource& recording, RowS
   m = plan_measurement(setup);
   const ChannelOrder order = channel_order(setup, recording.info().channels);
   const int batch = std::clamp(setup.threads, 1, order.channels);
-  std::vector<Worker> workers = make_workers(m, batch);
-  std::vector<SampleLevels> levels(static_cast<std::size_t>(batch));
-  // The first batch is read while the filter is made (its transforms planned, its samples
-  // computed): neither waits for the other.
-  std::string error;
-  std::optional<Background> reading;
-  reading.emplace([&] { error = read_batch(recording, m, order, 0, batch, workers, levels); });
   Filter filter(setup, m, shared);
-  reading->wait();
+  std::vector<Worker> workers = make_workers(m, batch);
   m.channels.resize(static_cast<std::size_t>(order.channels));
   m.offset = 0;
   const std::int64_t stretch = m.plan.stretch_length();
+  std::vector<SampleLevels> levels(static_cast<std::size_t>(batch));
   const auto origin = [&](int i) {
     return workers[static_cast<std::size_t>(i)].data.get() + m.plan.index_of(0);
   };
   for (int first = 0; first < order.channels; first += batch) {
     throw_if_cancelled(setup.cancel);
     const int n = std::min(batch, order.channels - first);
-    if (first > 0) error = read_batch(recording, m, order, first, n, workers, levels);
-    if (!error.empty()) return error;
+    if (std::string e = read_batch(recording, m, order, first, n, workers, levels); !e.empty())
+      return e;
     const auto deconvolve = [&](int i) {
       filter.deconvolve(workers[static_cast<std::size_t>(i)].data.get(), stretch, m, setup.cancel);
     };
