@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,63 @@ TEST(Files, WrittenFilesReadBackInEveryFormat) {
     }
     EXPECT_NEAR(levels.peak, 0.5, c.tolerance);
     EXPECT_EQ(levels.clipped, 0);
+  }
+}
+
+TEST(Files, AReadSplitAmongReadersReadsWhatOneReaderReads) {
+  TempDir dir;
+  // Three channels, long enough for three parts; full-scale samples and samples that are not
+  // finite in the later parts, where a helper handle reads them.
+  constexpr int kChannels = 3;
+  constexpr std::int64_t kFrames = 400000;
+  std::vector<float> x(static_cast<std::size_t>(kFrames * kChannels));
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    x[i] = static_cast<float>((i * 7919) % 2001) / 4000 - 0.25f;
+  }
+  const auto at = [&](std::int64_t frame, int c) -> float& {
+    return x[static_cast<std::size_t>(frame * kChannels + c)];
+  };
+  at(10, 1) = 1.0f, at(250000, 1) = -1.0f, at(399999, 1) = 1.0f;  // three clipped
+  at(390000, 2) = -0.75f;  // channel 3's peak, in the last part
+  const std::string clean = (dir.work() / "clean.wav").string();
+  write_file(clean, {ResponseFormat::kWav, kChannels, 44100, kFrames, "test 1.0", ""}, x);
+  std::vector<float> broken_x = x;
+  broken_x[300000 * kChannels + 2] = std::numeric_limits<float>::infinity();
+  broken_x[150000 * kChannels + 0] = std::nanf("");
+  const std::string bad = (dir.work() / "bad.f32").string();
+  write_file(bad, {ResponseFormat::kHeaderless, kChannels, 44100, -1, "", ""}, broken_x);
+  for (const int readers : {1, 2, 3, 0}) {
+    SCOPED_TRACE(readers);
+    FileOptions options;
+    options.readers = readers;
+    FileSource source(clean, options);
+    // Channels 2 and 3, from before the start to past the end.
+    std::vector<float> two(kFrames + 20), three(kFrames + 20);
+    float* out[] = {two.data(), three.data()};
+    SampleLevels levels[2];
+    ASSERT_EQ(source.read(-10, kFrames + 20, 1, 2, out, levels), std::nullopt);
+    for (std::int64_t t = 0; t < kFrames + 20; ++t) {
+      const std::int64_t frame = t - 10;
+      const bool inside = frame >= 0 && frame < kFrames;
+      ASSERT_EQ(two[static_cast<std::size_t>(t)], inside ? at(frame, 1) : 0.0f) << t;
+      ASSERT_EQ(three[static_cast<std::size_t>(t)], inside ? at(frame, 2) : 0.0f) << t;
+    }
+    EXPECT_EQ(levels[0].peak, 1.0f);
+    EXPECT_EQ(levels[0].clipped, 3);
+    EXPECT_EQ(levels[1].peak, 0.75f);
+    EXPECT_EQ(levels[1].clipped, 0);
+    // The first sample that is not finite, in frame order, whichever part reads it.
+    options.headerless = true;
+    options.channels = kChannels;
+    FileSource broken(bad, options);
+    std::vector<float> y(kFrames * kChannels);
+    float* outs[] = {y.data(), y.data() + kFrames, y.data() + 2 * kFrames};
+    const std::string later = broken.read(0, kFrames, 1, 2, outs).value_or(Problem{}).message;
+    EXPECT_EQ(later.rfind("recording (" + bad + ") holds a sample that is not finite", 0), 0u)
+        << later;
+    EXPECT_NE(later.find(") at frame 300000 of channel 3"), std::string::npos) << later;
+    const std::string first = broken.read(0, kFrames, 0, 3, outs).value_or(Problem{}).message;
+    EXPECT_NE(first.find(") at frame 150000 of channel 1"), std::string::npos) << first;
   }
 }
 

@@ -45,6 +45,10 @@ struct FileOptions {
   /// open waits for its writer). Otherwise it is read in stretches, out of order, with read: a
   /// pipe or FIFO is refused at once, without waiting for a writer.
   bool in_order = false;
+  /// The threads a read of a long stretch may use (0: as many as the machine has cores): its
+  /// frames are split among them, each part read through a handle of its own on the same
+  /// file. A file that cannot be opened again (not a regular file) is read by one thread.
+  int readers = 1;
 };
 
 /// A sound file as a source of samples. A file that does not say how long it is (a FLAC

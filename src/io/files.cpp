@@ -23,6 +23,7 @@ FileSource::FileSource(const std::string& path, const FileOptions& options)
       !e.empty()) {
     throw Error(Problem(ProblemCode::unreadable, std::move(e)));
   }
+  impl_->recording.set_readers(options.readers);
 }
 
 FileSource::~FileSource() = default;

@@ -11,6 +11,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <system_error>
+#include <thread>
 
 #include "sweep/validation.h"
 
@@ -19,6 +22,9 @@ namespace vellisk {
 namespace {
 
 constexpr std::size_t kBlockSamples = 64 * 1024;
+
+// The fewest frames a part of a read split among threads holds.
+constexpr std::int64_t kMinPartFrames = std::int64_t{1} << 17;
 
 bool ends_with(const std::string& s, const char* tail) {
   const std::size_t n = std::strlen(tail);
@@ -77,6 +83,37 @@ void full_scale(int subtype, float& low, float& high) {
   low = -1;
 }
 
+// Copies want samples, every width-th of src, to dst, and takes them into levels when given (a
+// sample at or beyond low or high is at full scale). Returns the index of the first that is not
+// finite, or want when all are.
+template <bool kLevels>
+std::int64_t take_channel(const float* src, std::size_t width, std::int64_t want, float* dst,
+                          float low, float high, SampleLevels* levels) {
+  bool finite = true;
+  float peak = 0;
+  std::int64_t clipped = 0;
+  for (std::int64_t i = 0; i < want; ++i) {
+    const float v = src[static_cast<std::size_t>(i) * width];
+    const float magnitude = std::abs(v);
+    dst[i] = v;
+    finite &= magnitude <= std::numeric_limits<float>::max();
+    if constexpr (kLevels) {
+      peak = std::max(peak, magnitude);
+      clipped += static_cast<int>(v <= low) | static_cast<int>(v >= high);
+    }
+  }
+  if (!finite) {
+    std::int64_t i = 0;
+    while (std::isfinite(src[static_cast<std::size_t>(i) * width])) ++i;
+    return i;
+  }
+  if constexpr (kLevels) {
+    levels->peak = std::max(levels->peak, peak);
+    levels->clipped += clipped;
+  }
+  return want;
+}
+
 }  // namespace
 
 bool is_headerless_name(const std::string& name) {
@@ -125,6 +162,7 @@ std::string Recording::open(const char* name, bool headerless, int channels, con
   }
   info_.channels = sf.channels;
   info_.frames = sf.frames;
+  headerless_ = headerless, regular_ = S_ISREG(st.st_mode);  // for the helpers (see parts)
   block_.resize(std::max<std::size_t>(kBlockSamples, static_cast<std::size_t>(sf.channels)));
   // A FLAC written to a pipe does not say how long it is, nor does a
   // headerless stream: its frames are counted, or it is refused.
@@ -180,6 +218,72 @@ std::optional<Problem> Recording::read(std::int64_t first, std::int64_t count, i
     std::fill(out[c] + (end - first), out[c] + count, 0.0f);
   }
   if (begin == end) return std::nullopt;
+  const int k = parts(begin, end);
+  if (k == 1) return read_frames(begin, end, first, channel, n, out, levels);
+  // Parts of whole blocks, as one reader reads them: the first sample that is not finite is
+  // the one it would find.
+  const auto block =
+      static_cast<std::int64_t>(block_.size() / static_cast<std::size_t>(info_.channels));
+  const std::int64_t blocks = (end - begin + block - 1) / block;
+  std::vector<std::optional<Problem>> errors(static_cast<std::size_t>(k));
+  std::vector<std::vector<SampleLevels>> part_levels(
+      static_cast<std::size_t>(k), std::vector<SampleLevels>(static_cast<std::size_t>(n)));
+  const auto part = [&](int i) {
+    const std::int64_t from = begin + blocks * i / k * block;
+    const std::int64_t to = std::min(end, begin + blocks * (i + 1) / k * block);
+    Recording& r = i == 0 ? *this : *helpers_[static_cast<std::size_t>(i - 1)];
+    const auto at = static_cast<std::size_t>(i);
+    errors[at] = r.read_frames(from, to, first, channel, n, out,
+                               levels != nullptr ? part_levels[at].data() : nullptr);
+  };
+  std::vector<std::thread> threads;
+  int started = 1;
+  for (; started < k; ++started) {
+    try {
+      threads.emplace_back(part, started);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  part(0);
+  for (int i = started; i < k; ++i) part(i);
+  for (std::thread& t : threads) t.join();
+  for (int c = 0; levels != nullptr && c < n; ++c) {
+    for (const std::vector<SampleLevels>& p : part_levels) {
+      const SampleLevels& l = p[static_cast<std::size_t>(c)];
+      levels[c].peak = std::max(levels[c].peak, l.peak);
+      levels[c].clipped += l.clipped;
+    }
+  }
+  for (std::optional<Problem>& e : errors) {
+    if (e) return e;
+  }
+  return std::nullopt;
+}
+
+int Recording::parts(std::int64_t begin, std::int64_t end) {
+  const int readers =
+      readers_ > 0 ? readers_ : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const auto wanted = static_cast<int>(
+      std::clamp<std::int64_t>((end - begin) / kMinPartFrames, 1, std::max(readers, 1)));
+  while (regular_ && static_cast<int>(helpers_.size()) + 1 < wanted) {
+    // The same file through a description of its own: a position of its own.
+    auto helper = std::make_unique<Recording>();
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    if (!helper->open(self.c_str(), headerless_, info_.channels).empty() ||
+        helper->info_.frames != info_.frames || helper->info_.channels != info_.channels) {
+      regular_ = false;  // not again
+      break;
+    }
+    helper->name_ = name_, helper->what_ = what_;
+    helpers_.push_back(std::move(helper));
+  }
+  return std::min(wanted, static_cast<int>(helpers_.size()) + 1);
+}
+
+std::optional<Problem> Recording::read_frames(std::int64_t begin, std::int64_t end,
+                                              std::int64_t first, int channel, int n,
+                                              float* const* out, SampleLevels* levels) {
   if (sf_seek(file_, begin, SEEK_SET) != begin) {
     return unreadable(sf_strerror(file_));
   }
@@ -191,21 +295,14 @@ std::optional<Problem> Recording::read(std::int64_t first, std::int64_t count, i
       return unreadable(sf_error(file_) != 0 ? sf_strerror(file_) : "it ended early");
     }
     for (int c = 0; c < n; ++c) {
-      float* dst = out[c] + (at - first);
       const float* src = block_.data() + channel + c;
-      for (std::int64_t i = 0; i < want; ++i) {
-        const float v = src[static_cast<std::size_t>(i) * width];
-        if (!std::isfinite(v)) {
-          return not_finite(v, at + i, channel + c);
-        }
-        dst[i] = v;
-      }
-      if (levels != nullptr) {
-        SampleLevels& l = levels[c];
-        for (std::int64_t i = 0; i < want; ++i) {
-          l.peak = std::max(l.peak, std::abs(dst[i]));
-          l.clipped += dst[i] <= clip_low_ || dst[i] >= clip_high_;
-        }
+      float* dst = out[c] + (at - first);
+      const std::int64_t bad =
+          levels != nullptr
+              ? take_channel<true>(src, width, want, dst, clip_low_, clip_high_, &levels[c])
+              : take_channel<false>(src, width, want, dst, clip_low_, clip_high_, nullptr);
+      if (bad < want) {
+        return not_finite(src[static_cast<std::size_t>(bad) * width], at + bad, channel + c);
       }
     }
     at += want;

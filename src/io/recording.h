@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,12 +58,23 @@ class Recording : public SampleSource {
   // pipes: it never seeks.
   std::optional<Problem> read_next(std::int64_t count, float* out, std::int64_t& got);
 
+  // The threads a long read may use (0: as many as the machine has cores): its frames are split
+  // among them, each part read through a handle of its own on the same file, opened when first
+  // needed; a file that cannot be opened again is read by one thread.
+  void set_readers(int readers) { readers_ = readers; }
+
  private:
   // Reads the file to its end to count its frames, then returns to its start.
   std::string count_frames();
   // The problems of a read: one that failed for reason, and a sample v that is not finite.
   Problem unreadable(const char* reason) const;
   Problem not_finite(float v, std::int64_t frame, int channel) const;
+  // The parts a read of frames [begin, end) is split into, each a whole number of blocks: as
+  // many as the readers and the helpers opened allow, each of at least kMinPartFrames.
+  int parts(std::int64_t begin, std::int64_t end);
+  // Reads frames [begin, end) of the channels into out, which starts at frame first.
+  std::optional<Problem> read_frames(std::int64_t begin, std::int64_t end, std::int64_t first,
+                                     int channel, int n, float* const* out, SampleLevels* levels);
 
   int fd_ = -1;
   sf_private_tag* file_ = nullptr;
@@ -73,6 +85,10 @@ class Recording : public SampleSource {
   std::vector<float> block_;
   float clip_low_ = -1;  // a sample at or beyond these is at full scale
   float clip_high_ = 1;
+  bool headerless_ = false;
+  bool regular_ = false;  // a regular file, which helpers may open again
+  int readers_ = 1;
+  std::vector<std::unique_ptr<Recording>> helpers_;  // the other parts' handles
 };
 
 }  // namespace vellisk

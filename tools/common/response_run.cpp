@@ -370,6 +370,7 @@ std::string open_phase(const ResponseJob& job, std::optional<FileSource>& record
   FileOptions options;
   options.headerless = is_headerless_name(job.recording);
   options.channels = job.channels != 0 ? static_cast<int>(job.channels) : 1;
+  options.readers = job.request.threads;  // as many as the measurement has
   const bool headerless = options.headerless;
   try {
     recording.emplace(job.recording, options);
