@@ -199,20 +199,82 @@ std::complex<double> Compensation::response(double hz, bool low, bool top) const
   // where each section is evaluated: exactly the digital sections' response,
   // without the cancellation of 1 + a1 z^-1 + a2 z^-2 near z = 1. Above the
   // Nyquist frequency the sections repeat, as sampled filters do.
-  const double w = std::tan(std::numbers::pi * std::fmod(hz / design_.rate, 1.0));
+  const double turns = hz / design_.rate;
+  const double w = std::tan(std::numbers::pi * (turns < 1 ? turns : std::fmod(turns, 1.0)));
   if (w == 0) return 0;  // a multiple of the rate: DC again
   // A high-pass section p^2 / (p^2 + d p + 1) at p = i w / wl is
   // 1 / ((1 - q^2) - i d q), q = wl / w; a low-pass one 1 / (p^2 + d p + 1) is
-  // 1 / ((1 - v^2) + i d v), v = w / wh.
+  // 1 / ((1 - v^2) + i d v), v = w / wh. Their product is taken in real
+  // arithmetic, as std::complex's product without its checks for infinities
+  // (every factor is finite): a run evaluates T at every bin of its transform.
+  double re = 1, im = 0;
+  const auto times = [&re, &im](double a, double b) {
+    const double r = re * a - im * b;
+    im = re * b + im * a;
+    re = r;
+  };
   const double q = warped_low_ / w, v = w / warped_high_;
-  std::complex<double> den = 1;
   if (low) {
-    for (const double d : dampings<kHighpassOrder>()) den *= std::complex<double>(1 - q * q, -d * q);
+    for (const double d : dampings<kHighpassOrder>()) times(1 - q * q, -d * q);
   }
   if (top) {
-    for (const double d : dampings<kLowpassOrder>()) den *= std::complex<double>(1 - v * v, d * v);
+    for (const double d : dampings<kLowpassOrder>()) times(1 - v * v, d * v);
   }
-  return 1.0 / den;
+  return 1.0 / std::complex<double>(re, im);
+}
+
+EdgeBins::EdgeBins(const Compensation& c, std::size_t size)
+    : on_(c.on()), warped_low_(c.warped_low()), size_(size) {
+  const double angle = std::numbers::pi / static_cast<double>(size);
+  step_ = std::polar(1.0, angle);
+  // The product of s^2 + d s + 1 over the sections.
+  c_[0] = 1;
+  for (int k = 0; k < kHighpassOrder / 2; ++k) {
+    const double d = damping(k, kHighpassOrder);
+    for (int m = 2 * k + 2; m >= 1; --m) {
+      const auto i = static_cast<std::size_t>(m);
+      c_[i] += d * c_[i - 1] + (m >= 2 ? c_[i - 2] : 0);
+    }
+  }
+}
+
+std::complex<double> EdgeBins::next() {
+  ++j_;
+  if (!on_) return 1;
+  if (j_ % 256 == 1) {
+    turn_ = std::polar(1.0, std::numbers::pi * static_cast<double>(j_) / static_cast<double>(size_));
+  } else {  // turn_ * step_, every factor finite
+    const double re = turn_.real() * step_.real() - turn_.imag() * step_.imag();
+    turn_ = {re, turn_.real() * step_.imag() + turn_.imag() * step_.real()};
+  }
+  if (turn_.imag() <= 0) return 0;
+  // Each section is 1 / (1 + d u + u^2) at u = -i q, q = wl / w, w = tan(angle):
+  // one over the polynomial at u, its even part E(-q^2) less i q times its odd part.
+  const double q = turn_.real() <= 0 ? 0 : warped_low_ * turn_.real() / turn_.imag();
+  const double x = -q * q;
+  static_assert(kHighpassOrder == 12, "the even and odd parts below are written out for 12");
+  const auto& c = c_;
+  const double even =
+      ((((((c[12] * x + c[10]) * x + c[8]) * x + c[6]) * x + c[4]) * x + c[2]) * x + c[0]);
+  const double odd = (((((c[11] * x + c[9]) * x + c[7]) * x + c[5]) * x + c[3]) * x + c[1]);
+  const double im = -q * odd, scale = 1 / (even * even + im * im);
+  return {even * scale, -im * scale};
+}
+
+double Compensation::edge_delay(double hz) const {
+  if (!on_ || !(hz > 0)) return 0;
+  const double w = std::tan(std::numbers::pi * std::fmod(hz / design_.rate, 1.0));
+  if (!(w > 0)) return 0;
+  // A section's phase is atan2(d q, 1 - q^2), q = wl / w: its derivative in q
+  // is d (1 + q^2) / ((1 - q^2)^2 + d^2 q^2); dq/dw = -q / w, and the bilinear
+  // transform's dw/domega = (1 + w^2) / 2.
+  const double q = warped_low_ / w;
+  double sum = 0;
+  for (const double d : dampings<kHighpassOrder>()) {
+    const double a = 1 - q * q;
+    sum += d * (1 + q * q) / (a * a + d * d * q * q);
+  }
+  return sum * (q / w) * (1 + w * w) / 2;
 }
 
 double Compensation::regularisation_growth(double hz) const {

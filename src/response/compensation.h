@@ -63,6 +63,9 @@ class Compensation {
   // The high-pass at hz: what the rows keep of the system at hz while they are
   // analysed (1 when off).
   std::complex<double> edge(double hz) const { return response(hz, true, false); }
+  // The high-pass's group delay at hz, samples: -d arg / d omega, omega a
+  // sample's angle (0 when off).
+  double edge_delay(double hz) const;
   // The low-pass at hz (1 when off).
   std::complex<double> top(double hz) const { return response(hz, false, true); }
   // T at hz, both filters: what the response file keeps of the system at hz.
@@ -74,6 +77,8 @@ class Compensation {
   // T's corners, Hz, and its second-order sections at the response's rate,
   // b0 b1 b2 1 a1 a2 each, high-pass sections first (none when off).
   double highpass_hz() const { return highpass_hz_; }
+  // tan(pi corner / rate) of the high-pass's corner (0 when off).
+  double warped_low() const { return warped_low_; }
   double lowpass_hz() const { return lowpass_hz_; }
   std::vector<std::array<double, 6>> sections() const;
   std::vector<std::array<double, 6>> highpass_sections() const;
@@ -118,6 +123,25 @@ class Compensation {
   std::complex<double> response(double hz, bool low, bool top) const;
   std::vector<float> impulse_;  // the high-pass's response, its first kImpulseLength samples
   static constexpr int kImpulseLength = 128;
+};
+
+// The band limit's high-pass at bins 1, 2, ... of a transform of `size` samples,
+// one after another, as Compensation::edge gives it there: the bins' angles
+// pi j / size turned by a rotation taken afresh every 256 bins, and the
+// high-pass's Butterworth polynomial by its even and odd parts, so that a
+// transform's bins cost a few multiplications each rather than a tangent.
+class EdgeBins {
+ public:
+  EdgeBins(const Compensation& c, std::size_t size);
+  // The high-pass at the next bin, from bin 1 up to size / 2 (1 when off).
+  std::complex<double> next();
+
+ private:
+  bool on_ = false;
+  double warped_low_ = 0;
+  std::size_t size_ = 0, j_ = 0;
+  std::complex<double> step_, turn_;
+  std::array<double, kHighpassOrder + 1> c_{};  // the polynomial's coefficients, from s^0 up
 };
 
 // The regularisation's eps at bin j of a transform of `size` samples, for a

@@ -44,16 +44,6 @@ double wrapped_degrees(double d) {
 
 Complex bin(const Spectrum& s, std::size_t j) { return {s.bins[2 * j], s.bins[2 * j + 1]}; }
 
-// The group delay of the band edge T at hz, samples: -d arg T / d omega, by a
-// central difference (T is smooth, and the step small enough that no wrap
-// lies between its ends).
-double edge_delay(const Compensation& edge, double hz, double rate) {
-  if (!edge.on() || edge.edge(hz) == 1.0) return 0;
-  const double h = 1e-4 * hz;
-  const double turn = std::arg(edge.edge(hz + h) / edge.edge(hz - h));
-  return -turn / (2 * std::numbers::pi * 2 * h) * rate;
-}
-
 // The spectra of x[0..n) and of (t - delay) x(t), at `size`.
 std::pair<Spectrum, Spectrum> spectra(const float* x, std::int64_t n, double rate, double delay,
                                       std::int64_t size) {
@@ -80,16 +70,18 @@ BinCurves bin_curves(const Spectrum& x, const Spectrum& tx, const CurveSetup& se
   b.edge_delay.resize(bins);
   const double hz_per_bin = setup.rate / static_cast<double>(x.size);
   const MicCalibration* mic = setup.calibration.mic;
+  EdgeBins edges(setup.edge, x.size);
   for (std::size_t j = 0; j < bins; ++j) {
     const double hz = static_cast<double>(j) * hz_per_bin;
+    const Complex edge = setup.edge.on() && j > 0 ? edges.next() : 1.0;
     const Complex z = bin(x, j);
     const double p = std::norm(z);
     if (!(p > 0)) continue;
     // The transform of (t - delay) x(t) is i d/d(omega) of the delay-free
     // spectrum, turned as X is: the turn cancels in Y conj(X).
     double tau = (bin(tx, j) * std::conj(z)).real() / p;
-    Complex divisor = setup.edge.on() && j > 0 ? setup.edge.edge(hz) : 1.0;
-    b.edge_delay[j] = edge_delay(setup.edge, hz, setup.rate);
+    Complex divisor = edge;
+    b.edge_delay[j] = setup.edge.edge_delay(hz);
     tau -= b.edge_delay[j];
     if (mic != nullptr) {
       divisor *= mic->response(hz);
@@ -117,13 +109,14 @@ std::vector<double> edge_cut(const CurveSetup& setup, std::int64_t n, std::size_
   // The delay's turn, bin by bin, by a rotation taken afresh every 256 bins.
   const Complex step = std::polar(1.0, -w_per_bin * setup.delay);
   Complex turn = 1;
+  EdgeBins edges(setup.edge, size);
   for (std::size_t j = 1; j < bins; ++j) {
     const auto k = static_cast<double>(j);
     turn = j % 256 == 0 ? std::polar(1.0, -w_per_bin * k * setup.delay) : turn * step;
     // What the file holds of a wire: T, and the division's own edges, whose ringing the
     // window cuts too.
     const double hz = k * hz_per_bin;
-    const Complex z = setup.edge.edge(hz) * setup.edge.division(hz) * turn / static_cast<double>(size);
+    const Complex z = edges.next() * setup.edge.division(hz) * turn / static_cast<double>(size);
     t[2 * j] = static_cast<float>(z.real()), t[2 * j + 1] = static_cast<float>(z.imag());
   }
   real_fft(size).inverse(t.get());

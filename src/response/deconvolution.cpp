@@ -97,6 +97,7 @@ void InverseSpectrum::divide_by_sweep(float* h) const {
   const double step = 2.0 * std::numbers::pi * plan_.fraction / size;
   const double hz_per_bin = plan_.design.rate / size;
   h[0] = h[1] = 0.0f;
+  EdgeBins edges(plan_.compensation, plan_.fft_size);
   for (std::size_t j = 1; j <= plan_.fft_size / 2; ++j) {
     const auto at = static_cast<double>(j);
     const std::complex<double> r(h[2 * j], h[2 * j + 1]);
@@ -104,7 +105,7 @@ void InverseSpectrum::divide_by_sweep(float* h) const {
                        plan_.compensation.regularisation_growth(at * hz_per_bin);
     const double power = std::norm(r);
     std::complex<double> c = r * (scale * power / (power * power + eps * eps));
-    c *= plan_.compensation.edge(at * hz_per_bin);
+    c *= edges.next();
     if (plan_.fraction != 0) c *= std::polar(1.0, step * at);
     h[2 * j] = static_cast<float>(c.real());
     h[2 * j + 1] = static_cast<float>(c.imag());
