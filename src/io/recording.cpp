@@ -12,9 +12,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <system_error>
 #include <thread>
 
+#include "response/parallel.h"
 #include "sweep/validation.h"
 
 namespace vellisk {
@@ -236,18 +236,7 @@ std::optional<Problem> Recording::read(std::int64_t first, std::int64_t count, i
     errors[at] = r.read_frames(from, to, first, channel, n, out,
                                levels != nullptr ? part_levels[at].data() : nullptr);
   };
-  std::vector<std::thread> threads;
-  int started = 1;
-  for (; started < k; ++started) {
-    try {
-      threads.emplace_back(part, started);
-    } catch (const std::system_error&) {
-      break;
-    }
-  }
-  part(0);
-  for (int i = started; i < k; ++i) part(i);
-  for (std::thread& t : threads) t.join();
+  run_parallel(k, part);
   for (int c = 0; levels != nullptr && c < n; ++c) {
     for (const std::vector<SampleLevels>& p : part_levels) {
       const SampleLevels& l = p[static_cast<std::size_t>(c)];
