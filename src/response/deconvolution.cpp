@@ -54,12 +54,15 @@ InverseSpectrum::InverseSpectrum(const DeconvolutionPlan& plan, int threads,
     }
   };
   run_parallel(std::max(threads, 1), [&](int i) {
-    if (i == 0) {
-      fft_ = &real_fft(plan.fft_size);
-      for (const std::size_t size : real_sizes) real_fft(size);
-      for (const std::size_t size : complex_sizes) complex_fft(size);
-    }
+    if (i == 0) fft_ = &real_fft(plan.fft_size);
     compute();
+  });
+  // The rest is planned while the filter is transformed and the first channels are read: a
+  // transform that needs a plan before then plans it, or waits for it.
+  planning_.emplace([fft = fft_, real_sizes, complex_sizes] {
+    fft->plan_inverse();
+    for (const std::size_t size : real_sizes) real_fft(size).plan_inverse();
+    for (const std::size_t size : complex_sizes) complex_fft(size);
   });
 }
 

@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "response/compensation.h"
 #include "response/fft.h"
+#include "response/parallel.h"
 #include "sweep/sweep_design.h"
 
 namespace vellisk {
@@ -48,8 +50,9 @@ DeconvolutionPlan plan_deconvolution(const SweepParams& params, double drift, st
 // the sweep's own spectrum (see Compensation), whose samples cost less.
 class InverseSpectrum {
  public:
-  // Plans the transform while the filter's samples (those vellisk writes, or
-  // compensated, the sweep's reversed) are computed by `threads` threads; also plans, in the same time, the real and
+  // Plans the forward transform while the filter's samples (those vellisk
+  // writes, or compensated, the sweep's reversed) are computed by `threads`
+  // threads; then plans, in the background, the inverse and the real and
   // complex transforms of the sizes given, which the analysis will use.
   InverseSpectrum(const DeconvolutionPlan& plan, int threads,
                   const std::vector<std::size_t>& real_sizes = {},
@@ -71,6 +74,7 @@ class InverseSpectrum {
   const DeconvolutionPlan& plan_;
   const RealFft* fft_ = nullptr;
   FloatBuffer spectrum_;
+  std::optional<Background> planning_;  // joined before the rest is destroyed
 };
 
 }  // namespace vellisk

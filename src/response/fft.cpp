@@ -77,8 +77,21 @@ RealFft::RealFft(std::size_t size) : PlanPair(size) {
   auto* spectrum = reinterpret_cast<fftwf_complex*>(scratch.get());
   const std::lock_guard<std::mutex> lock(planner);
   forward_ = fftwf_plan_dft_r2c_1d(n, scratch.get(), spectrum, FFTW_ESTIMATE);
-  inverse_ = fftwf_plan_dft_c2r_1d(n, spectrum, scratch.get(), FFTW_ESTIMATE);
-  if (forward_ == nullptr || inverse_ == nullptr) throw_out_of_memory();
+  if (forward_ == nullptr) throw_out_of_memory();
+}
+
+void RealFft::plan_inverse() const {
+  // Planning a large inverse costs as much as a few transforms (the library's
+  // tables): a caller can have it done while the forward transforms run.
+  std::call_once(inverse_planned_, [this] {
+    const int n = static_cast<int>(size_);
+    FloatBuffer scratch = make_float_buffer(size_ + 2, false);
+    auto* spectrum = reinterpret_cast<fftwf_complex*>(scratch.get());
+    const std::lock_guard<std::mutex> lock(planner);
+    void* plan = fftwf_plan_dft_c2r_1d(n, spectrum, scratch.get(), FFTW_ESTIMATE);
+    if (plan == nullptr) throw_out_of_memory();
+    inverse_ = plan;
+  });
 }
 
 void RealFft::forward(float* data) const {
@@ -86,6 +99,7 @@ void RealFft::forward(float* data) const {
 }
 
 void RealFft::inverse(float* data) const {
+  plan_inverse();
   fftwf_execute_dft_c2r(as_plan(inverse_), reinterpret_cast<fftwf_complex*>(data), data);
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 
 namespace vellisk {
 
@@ -37,19 +38,24 @@ class PlanPair {
   ~PlanPair();
   std::size_t size_;
   void* forward_ = nullptr;
-  void* inverse_ = nullptr;
+  mutable void* inverse_ = nullptr;  // RealFft plans it when first needed
 };
 
 // Real transforms of one even size, in place on a buffer from make_float_buffer
 // of size + 2 floats: forward turns size reals into size / 2 + 1 complex
 // values (real, imaginary pairs), inverse the other way round. Neither scales:
 // forward then inverse multiplies by size. A transform may run in several
-// threads at once, each on its own buffer.
+// threads at once, each on its own buffer. The inverse is planned when it is
+// first needed, or ahead of that by plan_inverse(), from any thread.
 class RealFft : public PlanPair {
  public:
   explicit RealFft(std::size_t size);
   void forward(float* data) const;
   void inverse(float* data) const;
+  void plan_inverse() const;
+
+ private:
+  mutable std::once_flag inverse_planned_;
 };
 
 // Inverse complex transforms of one size, in place on size complex values
