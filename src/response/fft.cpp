@@ -9,7 +9,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 
 #include "sweep/out_of_memory.h"
 
@@ -52,8 +51,9 @@ FloatBuffer make_float_buffer(std::size_t count, bool zeroed) {
 }
 
 std::size_t fast_fft_size(std::size_t n) {
-  // The transforms take int sizes; callers check theirs long before this.
-  if (n > kMaxFftSize) throw std::length_error("transform size beyond 2^31");
+  // The transforms take int sizes; callers check theirs long before this, and a
+  // transform that size would need more memory than any machine allows.
+  if (n > kMaxFftSize) throw_out_of_memory();
   for (std::size_t m = std::max<std::size_t>(2, n + (n & 1));; m += 2) {
     std::size_t r = m;
     for (const std::size_t p : {2, 3, 5, 7}) {

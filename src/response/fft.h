@@ -23,7 +23,7 @@ inline constexpr std::size_t kMaxFftSize = 2147483646;
 
 // The smallest even size of at least n (and at least 2) whose only prime
 // factors are 2, 3, 5 and 7, the sizes the transforms are fastest at; throws
-// std::length_error beyond kMaxFftSize.
+// Error (ProblemCode::out_of_memory) beyond kMaxFftSize.
 std::size_t fast_fft_size(std::size_t n);
 
 // A forward and an inverse plan of one size.
