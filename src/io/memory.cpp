@@ -1,10 +1,12 @@
-// The memory the machine allows.
+// The memory the machine allows, and mapping it ahead of the writes.
 #include "io/memory.h"
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace vellisk {
 
@@ -18,6 +20,19 @@ double usable_memory() {
     }
   }
   return bytes;
+}
+
+void map_now(void* p, std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  // The pages the bytes lie in, which are mapped for the process; a page already mapped keeps
+  // what it holds.
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(p) / page * page;
+  const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes + page - 1) / page * page;
+  if (bytes > 0) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+  (void)p, (void)bytes;
+#endif
 }
 
 }  // namespace vellisk

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "io/memory.h"
 #include "sweep/out_of_memory.h"
 
 namespace vellisk {
@@ -36,6 +37,7 @@ void SampleBuffer::resize(std::size_t n) {
     data_ = static_cast<double*>(std::aligned_alloc(alignment, rounded));
     if (data_ == nullptr) throw_out_of_memory();
     if (alignment == kHuge) madvise(data_, bytes / kHuge * kHuge, MADV_HUGEPAGE);
+    map_now(data_, bytes);
     capacity_ = n;
   }
   size_ = n;
