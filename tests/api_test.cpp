@@ -207,6 +207,41 @@ TEST(Api, ProblemsCarryTheirCodeAndTheProgramsWords) {
   }
 }
 
+// What a file to be written can hold, at the edges: FLAC's 8 channels and 24 bits, a header's
+// whole rate of up to 2^31 - 1.
+TEST(Api, FilesRefuseWhatTheirFormatCannotHold) {
+  const std::string flac = "irfile (ir.flac)";
+  EXPECT_FALSE(check_file_channels(ResponseFormat::kFlac, 8, flac));
+  const std::optional<Problem> nine = check_file_channels(ResponseFormat::kFlac, 9, flac);
+  ASSERT_TRUE(nine);
+  EXPECT_EQ(nine->code, ProblemCode::invalid_request);
+  EXPECT_EQ(nine->message,
+            "irfile (ir.flac) cannot hold 9 channels: a .flac file holds at most 8; write a .wav "
+            "or .w64 file");
+  EXPECT_FALSE(check_file_channels(ResponseFormat::kWav, 1024, "irfile (ir.wav)"));
+  EXPECT_TRUE(check_file_channels(ResponseFormat::kWav, 1025, "irfile (ir.wav)"));
+
+  const struct {
+    double rate;
+    bool refused;
+  } rates[] = {{1, false}, {2147483647, false}, {2147483648.0, true}, {44100.5, true}, {0.5, true}};
+  for (const auto& r : rates) {
+    SCOPED_TRACE(r.rate);
+    EXPECT_EQ(check_file_rate(ResponseFormat::kW64, r.rate, "irfile", true).has_value(), r.refused);
+    EXPECT_FALSE(check_file_rate(ResponseFormat::kHeaderless, r.rate, "irfile", true));
+  }
+  EXPECT_EQ(check_file_rate(ResponseFormat::kWav, 44100.5, "--step's WAV file", false)->message,
+            "rate (44100.5) must be a whole number of samples per second for --step's WAV file");
+
+  // 24-bit codes run from -2^23 to 2^23 - 1: 1 - 2^-23 is the last value that is not clipped.
+  const float top = 1.0f - std::ldexp(1.0f, -23);
+  EXPECT_FALSE(check_file_value(ResponseFormat::kFlac, top, flac));
+  EXPECT_FALSE(check_file_value(ResponseFormat::kFlac, -1.0f, flac));
+  EXPECT_TRUE(check_file_value(ResponseFormat::kFlac, 1.0f, flac));
+  EXPECT_TRUE(check_file_value(ResponseFormat::kFlac, std::nextafter(-1.0f, -2.0f), flac));
+  EXPECT_FALSE(check_file_value(ResponseFormat::kWav, 1e6f, "irfile (ir.wav)"));
+}
+
 // A caller words the library's problems and warnings in its own names for the settings, and
 // checks a value given one setting at a time.
 TEST(Api, ProblemsAndWarningsAreWordedInTheCallersNames) {

@@ -119,8 +119,27 @@ std::optional<ResponseFormat> response_format(const std::string& name);
 /// clip anything that rounds beyond; the float formats hold any value.
 bool fits_format(ResponseFormat format, float value);
 
+/// Refuses value, which what ("irfile (ir.flac): channel 2") reaches, where fits_format does:
+/// none, or invalid_request ("irfile (ir.flac): channel 2 reaches 1.5, beyond 24-bit full
+/// scale; write a .wav or .w64 file, which keeps it").
+std::optional<Problem> check_file_value(ResponseFormat format, float value, const std::string& what);
+
 /// The most channels the format holds (FLAC: 8; the others 1024).
 int max_channels(ResponseFormat format);
+
+/// Refuses what, a file of the format to be written, for channels channels beyond
+/// max_channels: none, or invalid_request ("irfile (ir.flac) cannot hold 9 channels: a .flac
+/// file holds at most 8; write a .wav or .w64 file").
+std::optional<Problem> check_file_channels(ResponseFormat format, int channels,
+                                           const std::string& what);
+
+/// Refuses a file with a header written at rate: it stores a whole number of samples per
+/// second, up to 2147483647. None for a headerless format, or invalid_request: "rate (44100.5)
+/// must be a whole number of samples per second for a file with a header; write a .pcm, .raw
+/// or .f32 irfile" where the file may be headerless (what: "irfile"), or "... for --step's WAV
+/// file" where it may not (what: "--step's WAV file").
+std::optional<Problem> check_file_rate(ResponseFormat format, double rate, const std::string& what,
+                                       bool may_be_headerless);
 
 /// What a file being written holds.
 struct SoundFileLayout {

@@ -10,10 +10,12 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "sweep/wav_header.h"
+#include "vellisk/number_text.h"
 
 namespace vellisk {
 
@@ -37,7 +39,38 @@ bool fits_format(ResponseFormat format, float value) {
   return scaled >= -8388608.0 && scaled <= 8388607.0;
 }
 
+std::optional<Problem> check_file_value(ResponseFormat format, float value, const std::string& what) {
+  if (fits_format(format, value)) return std::nullopt;
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+  return Problem(ProblemCode::invalid_request,
+                 what + " reaches " + text + ", beyond 24-bit full scale; write a .wav or .w64 "
+                                             "file, which keeps it");
+}
+
 int max_channels(ResponseFormat format) { return format == ResponseFormat::kFlac ? 8 : 1024; }
+
+std::optional<Problem> check_file_channels(ResponseFormat format, int channels,
+                                           const std::string& what) {
+  if (channels <= max_channels(format)) return std::nullopt;
+  const std::string most = std::to_string(max_channels(format));
+  return Problem(ProblemCode::invalid_request,
+                 what + " cannot hold " + std::to_string(channels) + " channels: a " +
+                     (format == ResponseFormat::kFlac ? ".flac file" : "file") + " holds at most " +
+                     most + (format == ResponseFormat::kFlac ? "; write a .wav or .w64 file" : ""));
+}
+
+std::optional<Problem> check_file_rate(ResponseFormat format, double rate, const std::string& what,
+                                       bool may_be_headerless) {
+  if (format == ResponseFormat::kHeaderless ||
+      (rate == std::floor(rate) && rate >= 1 && rate <= 2147483647)) {
+    return std::nullopt;
+  }
+  const std::string start = "rate (" + number_text(rate) + ") must be a whole number of samples per second for ";
+  return Problem(ProblemCode::invalid_request,
+                 may_be_headerless ? start + "a file with a header; write a .pcm, .raw or .f32 " + what
+                                   : start + what);
+}
 
 ResponseFile::~ResponseFile() {
   if (file_ != nullptr) sf_close(file_);

@@ -57,11 +57,9 @@ std::string recording_error(const ResponseJob& job, const SourceInfo& info, bool
   } catch (const Error& e) {
     return option_words(e);
   }
-  if (info.channels > max_channels(job.format)) {
-    return what + " has " + std::to_string(info.channels) +
-           " channels, more than a .flac irfile holds (8); write a .wav or .w64 file";
-  }
-  return "";
+  const std::optional<Problem> p =
+      check_file_channels(job.format, info.channels, "irfile (" + job.irfile + ")");
+  return p ? p->message : "";
 }
 
 // A WAV file of the run's channels at the sweep's rate, written by vellisk-ir, carrying comment.
@@ -239,11 +237,9 @@ std::string results_error(const ResponseJob& job, const ResponseResult& result) 
     const std::string channel = "channel " + std::to_string(c + 1);
     if (!r.finite) return describe(*result_problem(result), option_name);
     for (const float v : {r.low, r.high}) {
-      if (!fits_format(job.format, v)) {
-        char value[32];
-        std::snprintf(value, sizeof value, "%g", static_cast<double>(v));
-        return "irfile (" + job.irfile + "): " + channel + " reaches " + value +
-               ", beyond 24-bit full scale; write a .wav or .w64 file, which keeps it";
+      if (std::optional<Problem> p =
+              check_file_value(job.format, v, "irfile (" + job.irfile + "): " + channel)) {
+        return p->message;
       }
     }
   }
@@ -502,15 +498,13 @@ std::string prepare_response_job(const ResponseOptions& options, long channels,
   const std::optional<ResponseFormat> format = response_format(irfile);
   if (!format) return "irfile (" + irfile + ") must end in " + kResponseExtensions;
   job.format = *format;
-  if (*format != ResponseFormat::kHeaderless &&
-      !(params.rate == std::floor(params.rate) && params.rate <= 2147483647)) {
-    return "rate (" + text(params.rate) +
-           ") must be a whole number of samples per second for a file with a header; "
-           "write a .pcm, .raw or .f32 irfile";
+  if (const std::optional<Problem> p = check_file_rate(*format, params.rate, "irfile", true)) {
+    return p->message;
   }
-  if (!o.step.empty() && !(params.rate == std::floor(params.rate) && params.rate <= 2147483647)) {
-    return "rate (" + text(params.rate) +
-           ") must be a whole number of samples per second for --step's WAV file";
+  if (const std::optional<Problem> p = check_file_rate(ResponseFormat::kWav, params.rate,
+                                                       "--step's WAV file", false);
+      p && !o.step.empty()) {
+    return p->message;
   }
   job.outputs = {irfile};
   for (int k = 2; k <= job.request.harmonics; ++k) job.outputs.push_back(harmonic_name(irfile, k));

@@ -114,10 +114,9 @@ std::string plan_error(const MeasureOptions& o, Plan& plan) {
     return std::string("recording (") + plan.recording + ") must end in .wav, .w64 or .flac";
   }
   plan.format = *format;
-  if (*format == ResponseFormat::kFlac && o.ins.size() > 8) {
-    return std::string("recording (") + plan.recording + ") would have " +
-           std::to_string(o.ins.size()) +
-           " channels, more than a .flac file holds (8); write a .wav or .w64 file";
+  if (const std::optional<Problem> p = check_file_channels(
+          *format, static_cast<int>(o.ins.size()), std::string("recording (") + plan.recording + ")")) {
+    return p->message;
   }
   if (std::string e = standard_stream_error("recording", plan.recording); !e.empty()) return e;
   // The files read: --sweep's, and with an irfile the calibration files, which the recording
