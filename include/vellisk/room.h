@@ -113,6 +113,10 @@ std::string describe(const RoomNote& note);
 /// The words of each note, in their order.
 std::vector<std::string> describe(const std::vector<RoomNote>& notes);
 
+/// How the STI is computed, in one sentence: of each response alone, or with the speech and
+/// noise levels of levels_name (a levels file's name; "" for none).
+std::string describe_sti_method(const std::string& levels_name);
+
 /// The index and its parts, as computed (reported with kStiDecimals); empty where they cannot be
 /// given, and a note says why.
 struct SpeechTransmission {

@@ -102,6 +102,15 @@ std::vector<std::string> describe(const std::vector<RoomNote>& notes) {
   return words;
 }
 
+std::string describe_sti_method(const std::string& levels_name) {
+  if (levels_name.empty()) {
+    return "STI (IEC 60268-16:2020) of each response alone: no background noise, auditory masking "
+           "or reception threshold (--levels adds them).";
+  }
+  return "STI (IEC 60268-16:2020) with the speech and noise levels of " + levels_name +
+         ": background noise, auditory masking and reception threshold.";
+}
+
 std::string describe_no_parameters(const ChannelAnalysis& c) {
   if (c.onset_found) return "";
   if (c.ends_ms) return describe(RoomNote(RoomNoteCode::ends_in_silence, *c.ends_ms)) + ", no parameters";

@@ -197,15 +197,6 @@ std::vector<std::string> channel_table(const ChannelAnalysis& channel, int numbe
   return lines;
 }
 
-std::string sti_method_line(const std::string& levels_file) {
-  if (levels_file.empty()) {
-    return "STI (IEC 60268-16:2020) of each response alone: no background noise, auditory masking "
-           "or reception threshold (--levels adds them).";
-  }
-  return "STI (IEC 60268-16:2020) with the speech and noise levels of " + levels_file +
-         ": background noise, auditory masking and reception threshold.";
-}
-
 std::vector<std::string> average_table(const SpatialAverage& average) {
   std::vector<std::string> lines;
   lines.push_back(formatted("Average of %d position%s (ISO 3382-2): means, their sample standard "

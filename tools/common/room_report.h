@@ -25,9 +25,6 @@ std::string measured_line(const MeasuredResponse& m);
 // "-" where a value is not given; then the bands' notes, the single-number values and the STI.
 std::vector<std::string> channel_table(const ChannelAnalysis& channel, int number);
 
-// The line that says how the STI is computed: with the levels of the file named, or without.
-std::string sti_method_line(const std::string& levels_file);
-
 // The lines of the average's table: a column per band, the mean of each parameter with its
 // standard deviation (and uncertainty for T20 and T30) below it; then the positions counted
 // out, and the single-number values.

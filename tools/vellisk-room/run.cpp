@@ -311,7 +311,7 @@ int run_room(int argc, char** argv) {
   StreamedOutput csv, json;
   if (const std::string e = open_reports(o, files, csv, json); !e.empty()) return fail(e);
   std::printf("%s", kRoomBanner);
-  print_line(sti_method_line(o.levels).c_str());
+  print_line(describe_sti_method(o.levels).c_str());
   csv.write(csv_header());
   json.write(json_opening());
   RoomFigure figure;
