@@ -122,7 +122,8 @@ bool fits_format(ResponseFormat format, float value);
 /// Refuses value, which what ("irfile (ir.flac): channel 2") reaches, where fits_format does:
 /// none, or invalid_request ("irfile (ir.flac): channel 2 reaches 1.5, beyond 24-bit full
 /// scale; write a .wav or .w64 file, which keeps it").
-std::optional<Problem> check_file_value(ResponseFormat format, float value, const std::string& what);
+std::optional<Problem> check_file_value(ResponseFormat format, float value,
+                                        const std::string& what);
 
 /// The most channels the format holds (FLAC: 8; the others 1024).
 int max_channels(ResponseFormat format);

@@ -39,7 +39,8 @@ bool fits_format(ResponseFormat format, float value) {
   return scaled >= -8388608.0 && scaled <= 8388607.0;
 }
 
-std::optional<Problem> check_file_value(ResponseFormat format, float value, const std::string& what) {
+std::optional<Problem> check_file_value(ResponseFormat format, float value,
+                                        const std::string& what) {
   if (fits_format(format, value)) return std::nullopt;
   char text[32];
   std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
@@ -66,10 +67,12 @@ std::optional<Problem> check_file_rate(ResponseFormat format, double rate, const
       (rate == std::floor(rate) && rate >= 1 && rate <= 2147483647)) {
     return std::nullopt;
   }
-  const std::string start = "rate (" + number_text(rate) + ") must be a whole number of samples per second for ";
+  const std::string start =
+      "rate (" + number_text(rate) + ") must be a whole number of samples per second for ";
   return Problem(ProblemCode::invalid_request,
-                 may_be_headerless ? start + "a file with a header; write a .pcm, .raw or .f32 " + what
-                                   : start + what);
+                 may_be_headerless
+                     ? start + "a file with a header; write a .pcm, .raw or .f32 " + what
+                     : start + what);
 }
 
 ResponseFile::~ResponseFile() {
