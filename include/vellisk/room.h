@@ -293,8 +293,8 @@ class RoomAnalyser {
 
 /// The most bands an analysis may filter at once, from threads down to 1, for the analysis of a
 /// response of channels channels and frames frames at rate (its samples held as float, a
-/// channel at a time in double precision, padded, and four bands' buffers and a decay curve a
-/// band at once) to fit in nine tenths of the memory the process may use: the machine's
+/// channel at a time in double precision, padded, and four bands' buffers, which also hold
+/// their decay curves, a band at once) to fit in nine tenths of the memory the process may use: the machine's
 /// physical memory, or less under a limit on its address space or data (ulimit -v, -d).
 /// Throws Error (ProblemCode::out_of_memory) when one band at a time does not fit, its line
 /// naming the response as what ("irfile (hall.wav)") and the MiB needed and allowed, its value

@@ -235,20 +235,19 @@ namespace {
 // compensation, from `first` on.
 class EnergyCurve {
  public:
-  // energy is where the curve is kept, reused from band to band.
-  EnergyCurve(const double* sq, std::int64_t first, const NoiseFit& noise, SampleBuffer& energy)
-      : first_(first), last_(noise.cross), noise_(noise), energy_(energy) {
-    energy_.resize(static_cast<std::size_t>(last_ - first_ + 1));
+  // Built in place over sq[first..last], which it overwrites: sq is not read again.
+  EnergyCurve(double* sq, std::int64_t first, const NoiseFit& noise)
+      : first_(first), last_(noise.cross), noise_(noise), energy_(sq) {
     double sum = noise.compensation;
-    energy_[energy_.size() - 1] = sum;
+    energy_[last_] = sum;
     for (std::int64_t i = last_ - 1; i >= first_; --i) {
       sum += sq[i];
-      energy_[static_cast<std::size_t>(i - first_)] = sum;
+      energy_[i] = sum;
     }
   }
   // Energy from sample i on; past the truncation point, the compensation's decay.
   double operator()(std::int64_t i) const {
-    if (i <= last_) return energy_[static_cast<std::size_t>(std::max(i, first_) - first_)];
+    if (i <= last_) return energy_[std::max(i, first_)];
     return noise_.compensation * std::exp(-noise_.decay_per_sample * static_cast<double>(i - last_));
   }
   std::int64_t first() const { return first_; }
@@ -257,7 +256,7 @@ class EnergyCurve {
  private:
   std::int64_t first_, last_;
   const NoiseFit& noise_;
-  SampleBuffer& energy_;
+  double* energy_;
 };
 
 constexpr double kToDb = 10 / 2.302585092994046;  // 10 / ln 10
@@ -475,15 +474,8 @@ void tail_notes(const NoiseFit& noise, bool floor, double seconds, BandParameter
 
 }  // namespace
 
-BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
+BandParameters band_parameters(double* sq, std::int64_t n, std::int64_t onset,
                                const BandTiming& timing, double rate, int curve_points) {
-  SampleBuffer scratch;
-  return band_parameters(sq, n, onset, timing, rate, curve_points, scratch);
-}
-
-BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
-                               const BandTiming& timing, double rate, int curve_points,
-                               SampleBuffer& scratch) {
   BandParameters p;
   NoiseFit noise = lundeby(sq, n, onset, rate, timing.interval);
   p.range = rounded(noise.range_db, kLevelDecimals);
@@ -507,7 +499,7 @@ BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t on
   if (no_tail) noise.compensation = 0;
   tail_notes(noise, floor, static_cast<double>(n - onset) / rate, p);
   if (no_tail) p.notes.push_back(*no_tail);
-  const EnergyCurve curve(sq, first, noise, scratch);
+  const EnergyCurve curve(sq, first, noise);
   const double at_onset = curve(onset);
   if (!(at_onset > 0)) {
     p.notes.emplace_back(RoomNoteCode::no_energy_after_onset);

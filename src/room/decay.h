@@ -91,12 +91,9 @@ struct BandTiming {
 // compensation, their times counted from `delay` samples before the onset
 // (the filter's group delay, by which time reversal moves the band's energy
 // ahead). sq must hold `early` samples before the onset. curve_points > 0
-// keeps that many points of the curve. The Schroeder curve is worked out in a buffer of its
-// own, or in scratch (reused from band to band: its contents are of no account).
-BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
+// keeps that many points of the curve. The Schroeder curve is worked out in sq itself, once
+// what else it gives has been taken from it: sq holds the curve afterwards.
+BandParameters band_parameters(double* sq, std::int64_t n, std::int64_t onset,
                                const BandTiming& timing, double rate, int curve_points);
-BandParameters band_parameters(const double* sq, std::int64_t n, std::int64_t onset,
-                               const BandTiming& timing, double rate, int curve_points,
-                               SampleBuffer& scratch);
 
 }  // namespace vellisk

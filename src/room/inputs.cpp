@@ -115,7 +115,7 @@ int room_threads_in_memory(int channels, std::int64_t frames, double rate, int t
                            const std::string& what) {
   const double usable = 0.9 * usable_memory();
   const double length = static_cast<double>(frames) + 0.4 * rate;  // with the padding before it
-  const auto need = [&](int t) { return length * (4.0 * channels + 16 + 40.0 * t); };
+  const auto need = [&](int t) { return length * (4.0 * channels + 16 + 32.0 * t); };
   while (threads > 1 && need(threads) > usable) --threads;
   if (need(threads) > usable) {
     char mib[160];

@@ -116,11 +116,10 @@ namespace {
 // y[0..end); y[onset] is the onset. The last samples, where the filter started
 // from rest, are left out (but never half of what follows the onset).
 BandParameters analyse_band(double* y, std::int64_t end, std::int64_t onset, std::int64_t settle,
-                            const BandTiming& timing, const RoomSetup& setup,
-                            SampleBuffer& scratch) {
+                            const BandTiming& timing, const RoomSetup& setup) {
   for (std::int64_t i = 0; i < end; ++i) y[i] *= y[i];
   const std::int64_t n = std::max(end - settle, onset + (end - onset + 1) / 2);
-  return band_parameters(y, n, onset, timing, setup.rate, setup.curve_points, scratch);
+  return band_parameters(y, n, onset, timing, setup.rate, setup.curve_points);
 }
 
 // What the workers on a channel share: the padded response, total samples long, its onset at
@@ -143,7 +142,7 @@ std::int64_t band_from(const BandWork& w, std::size_t k) {
 
 // Filters the bands from `first` (up to four; the broadband when first is past the last
 // band) into y[0..3], each from the earliest sample any of them needs, and analyses each.
-void analyse_group(const BandWork& w, std::size_t first, SampleBuffer* y, SampleBuffer& curve,
+void analyse_group(const BandWork& w, std::size_t first, SampleBuffer* y,
                    std::vector<BandResult>& results) {
   const std::size_t filtered = w.plan.bands.size();
   const std::size_t last = first < filtered ? std::min(first + 4, filtered) : first + 1;
@@ -181,7 +180,7 @@ void analyse_group(const BandWork& w, std::size_t first, SampleBuffer* y, Sample
       timing.bandwidth = w.setup.rate / 2;
     }
     results[k].parameters = analyse_band(y[k - first].data() + at, w.total - at, w.start - at,
-                                         settle, timing, w.setup, curve);
+                                         settle, timing, w.setup);
   }
 }
 
@@ -243,19 +242,17 @@ void analyse_bands(const BandWork& work, ChannelBuffers& buffers, ChannelAnalysi
   const std::size_t groups = (filtered + 3) / 4 + 1;
   const int workers = std::max(1, std::min(work.setup.threads, static_cast<int>(groups)));
   buffers.bands.resize(std::max(buffers.bands.size(), 4 * static_cast<std::size_t>(workers)));
-  buffers.curve.resize(std::max(buffers.curve.size(), static_cast<std::size_t>(workers)));
-  // Each as long as the padded response, the longest a band's curve can be: no band then
-  // allocates (and the system maps) a curve anew.
+  // Each as long as the padded response, the longest a band can be: no band then allocates
+  // (and the system maps) a buffer anew.
   const auto total = static_cast<std::size_t>(work.total);
   for (SampleBuffer& b : buffers.bands) b.resize(total);
-  for (SampleBuffer& c : buffers.curve) c.resize(total);
   std::atomic<std::size_t> next{0};
   run_parallel(workers, [&](int w) {
     const auto worker = static_cast<std::size_t>(w);
     for (std::size_t g; (g = next++) < groups;) {
       throw_if_cancelled(work.setup.cancel);
       const std::size_t first = g + 1 < groups ? 4 * g : filtered;
-      analyse_group(work, first, &buffers.bands[4 * worker], buffers.curve[worker], a.bands);
+      analyse_group(work, first, &buffers.bands[4 * worker], a.bands);
     }
   });
 }

@@ -35,11 +35,10 @@ BandPlan plan_bands(const RoomSetup& setup);
 // What the analysis of a channel works in, kept from one channel to the next so that a run
 // allocates (and the system maps) these buffers once, not for every channel: the response in
 // double precision after room for the zeros it is padded with, and each worker's four
-// filtered bands and decay curve.
+// filtered bands (each band's decay curve is worked out in its own buffer).
 struct ChannelBuffers {
   SampleBuffer padded;
   std::vector<SampleBuffer> bands;  // four a worker
-  std::vector<SampleBuffer> curve;  // a worker's Schroeder curve
 };
 
 // Analyses x[0..n), in buffers of its own or in those given.
