@@ -8,6 +8,9 @@
 ///   fit_correction(plan)               the fit;
 /// and design_fir(plan, fit, fir) the FIRs of the same correction.
 /// Problems name the settings by vellisk-eq's options ("--filters", "--max-boost").
+///
+/// Threads: every function depends on its arguments (and the files they name) alone and may be
+/// called from several threads at once.
 #pragma once
 
 #include <optional>

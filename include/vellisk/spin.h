@@ -1,6 +1,9 @@
 /// @file
 /// A loudspeaker's directivity from its responses at angles: the ANSI/CTA-2034-A curves, the
 /// -6 dB beamwidths and Olive's preference rating. Failures throw vellisk::Error.
+///
+/// Threads: every function depends on its arguments (and the files they name) alone and may be
+/// called from several threads at once.
 #pragma once
 
 #include <optional>
