@@ -92,7 +92,8 @@ struct BandTiming {
 // (the filter's group delay, by which time reversal moves the band's energy
 // ahead). sq must hold `early` samples before the onset. curve_points > 0
 // keeps that many points of the curve. The Schroeder curve is worked out in sq itself, once
-// what else it gives has been taken from it: sq holds the curve afterwards.
+// what else it gives has been taken from it: sq holds the curve afterwards, and must have room
+// for n + 1 values (the curve ends on the truncation point, which may be n).
 BandParameters band_parameters(double* sq, std::int64_t n, std::int64_t onset,
                                const BandTiming& timing, double rate, int curve_points);
 

@@ -242,10 +242,11 @@ void analyse_bands(const BandWork& work, ChannelBuffers& buffers, ChannelAnalysi
   const std::size_t groups = (filtered + 3) / 4 + 1;
   const int workers = std::max(1, std::min(work.setup.threads, static_cast<int>(groups)));
   buffers.bands.resize(std::max(buffers.bands.size(), 4 * static_cast<std::size_t>(workers)));
-  // Each as long as the padded response, the longest a band can be: no band then allocates
+  // Each as long as the padded response, the longest a band can be, and one more for its decay
+  // curve, which ends on the truncation point (at most the band's end): no band then allocates
   // (and the system maps) a buffer anew.
   const auto total = static_cast<std::size_t>(work.total);
-  for (SampleBuffer& b : buffers.bands) b.resize(total);
+  for (SampleBuffer& b : buffers.bands) b.resize(total + 1);
   std::atomic<std::size_t> next{0};
   run_parallel(workers, [&](int w) {
     const auto worker = static_cast<std::size_t>(w);
