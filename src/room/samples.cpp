@@ -6,22 +6,43 @@
 #include <cstdlib>
 #include <utility>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "io/memory.h"
 #include "sweep/out_of_memory.h"
 
 namespace vellisk {
+
+namespace {
+
+// Under AddressSanitizer the bytes of the block past the n values in use are poisoned, so that
+// a write past them is reported although the block is rounded up to its alignment.
+void guard(double* data, std::size_t n, std::size_t block_bytes) {
+#if defined(__SANITIZE_ADDRESS__)
+  ASAN_UNPOISON_MEMORY_REGION(data, n * sizeof(double));
+  ASAN_POISON_MEMORY_REGION(data + n, block_bytes - n * sizeof(double));
+#else
+  (void)data, (void)n, (void)block_bytes;
+#endif
+}
+
+}  // namespace
 
 SampleBuffer::~SampleBuffer() { std::free(data_); }
 
 SampleBuffer::SampleBuffer(SampleBuffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+      capacity_(std::exchange(other.capacity_, 0)),
+      block_bytes_(std::exchange(other.block_bytes_, 0)) {}
 
 SampleBuffer& SampleBuffer::operator=(SampleBuffer&& other) noexcept {
   std::swap(data_, other.data_);
   std::swap(size_, other.size_);
   std::swap(capacity_, other.capacity_);
+  std::swap(block_bytes_, other.block_bytes_);
   return *this;
 }
 
@@ -33,14 +54,15 @@ void SampleBuffer::resize(std::size_t n) {
     const std::size_t alignment = bytes >= kHuge ? kHuge : 64;
     const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
     std::free(data_);
-    data_ = nullptr, size_ = capacity_ = 0;
+    data_ = nullptr, size_ = capacity_ = block_bytes_ = 0;
     data_ = static_cast<double*>(std::aligned_alloc(alignment, rounded));
     if (data_ == nullptr) throw_out_of_memory();
     if (alignment == kHuge) madvise(data_, bytes / kHuge * kHuge, MADV_HUGEPAGE);
     map_now(data_, bytes);
-    capacity_ = n;
+    capacity_ = n, block_bytes_ = rounded;
   }
   size_ = n;
+  guard(data_, n, block_bytes_);
 }
 
 }  // namespace vellisk

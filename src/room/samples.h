@@ -31,6 +31,7 @@ class SampleBuffer {
  private:
   double* data_ = nullptr;
   std::size_t size_ = 0, capacity_ = 0;
+  std::size_t block_bytes_ = 0;  // the block as allocated, rounded up to its alignment
 };
 
 }  // namespace vellisk
