@@ -12,6 +12,7 @@
 #include "sweep/out_of_memory.h"
 #include "sweep/settings.h"
 #include "sweep/validation.h"
+#include "sweep/wav_header.h"
 #include "vellisk/measure.h"
 
 namespace vellisk {
@@ -40,7 +41,7 @@ std::optional<Problem> check_measure_sweep(const SweepParams& params) {
     error = "amplitude (" + number_text(params.amplitude) +
             ") must be at most 1 in magnitude: 1 is the output's full scale";
   }
-  if (error.empty() && !(params.rate == std::floor(params.rate) && params.rate <= 2147483647)) {
+  if (error.empty() && !header_rate(params.rate)) {
     error = "rate (" + number_text(params.rate) + ") must be a whole number of samples per second";
   }
   if (error.empty()) return std::nullopt;

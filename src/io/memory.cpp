@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace vellisk {
 
 double usable_memory() {
@@ -32,6 +36,15 @@ void map_now(void* p, std::size_t bytes) {
   if (bytes > 0) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 #else
   (void)p, (void)bytes;
+#endif
+}
+
+void mark_in_use(void* block, std::size_t used, std::size_t size) {
+#if defined(__SANITIZE_ADDRESS__)
+  ASAN_UNPOISON_MEMORY_REGION(block, used);
+  ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + used, size - used);
+#else
+  (void)block, (void)used, (void)size;
 #endif
 }
 

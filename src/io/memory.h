@@ -15,4 +15,9 @@ double usable_memory();
 // and leaves what cannot be mapped now to be mapped when written.
 void map_now(void* p, std::size_t bytes);
 
+// Under AddressSanitizer, marks the first `used` bytes of a block of `size` bytes as in use and
+// poisons the rest, so that a write past what is in use is reported although the block is
+// rounded up to its alignment; does nothing otherwise.
+void mark_in_use(void* block, std::size_t used, std::size_t size);
+
 }  // namespace vellisk

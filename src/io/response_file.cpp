@@ -63,10 +63,7 @@ std::optional<Problem> check_file_channels(ResponseFormat format, int channels,
 
 std::optional<Problem> check_file_rate(ResponseFormat format, double rate, const std::string& what,
                                        bool may_be_headerless) {
-  if (format == ResponseFormat::kHeaderless ||
-      (rate == std::floor(rate) && rate >= 1 && rate <= 2147483647)) {
-    return std::nullopt;
-  }
+  if (format == ResponseFormat::kHeaderless || header_rate(rate)) return std::nullopt;
   const std::string start =
       "rate (" + number_text(rate) + ") must be a whole number of samples per second for ";
   return Problem(ProblemCode::invalid_request,

@@ -10,10 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#endif
-
+#include "io/memory.h"
 #include "sweep/out_of_memory.h"
 
 namespace vellisk {
@@ -50,10 +47,7 @@ FloatBuffer make_float_buffer(std::size_t count, bool zeroed) {
   auto* p = static_cast<float*>(std::aligned_alloc(alignment, rounded));
   if (p == nullptr) throw_out_of_memory();
   if (alignment == kHuge) madvise(p, rounded, MADV_HUGEPAGE);
-#if defined(__SANITIZE_ADDRESS__)
-  // The rounding past the floats asked for is no one's: a write there is reported.
-  ASAN_POISON_MEMORY_REGION(p + count, rounded - count * sizeof(float));
-#endif
+  mark_in_use(p, count * sizeof(float), rounded);
   if (zeroed) std::fill(p, p + count, 0.0f);
   return FloatBuffer(p);
 }

@@ -6,29 +6,10 @@
 #include <cstdlib>
 #include <utility>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#endif
-
 #include "io/memory.h"
 #include "sweep/out_of_memory.h"
 
 namespace vellisk {
-
-namespace {
-
-// Under AddressSanitizer the bytes of the block past the n values in use are poisoned, so that
-// a write past them is reported although the block is rounded up to its alignment.
-void guard(double* data, std::size_t n, std::size_t block_bytes) {
-#if defined(__SANITIZE_ADDRESS__)
-  ASAN_UNPOISON_MEMORY_REGION(data, n * sizeof(double));
-  ASAN_POISON_MEMORY_REGION(data + n, block_bytes - n * sizeof(double));
-#else
-  (void)data, (void)n, (void)block_bytes;
-#endif
-}
-
-}  // namespace
 
 SampleBuffer::~SampleBuffer() { std::free(data_); }
 
@@ -62,7 +43,7 @@ void SampleBuffer::resize(std::size_t n) {
     capacity_ = n, block_bytes_ = rounded;
   }
   size_ = n;
-  guard(data_, n, block_bytes_);
+  mark_in_use(data_, n * sizeof(double), block_bytes_);
 }
 
 }  // namespace vellisk

@@ -1,6 +1,7 @@
 // 32-bit float WAV files: the header written before the samples.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,6 +13,12 @@ namespace vellisk {
 
 // The highest rate a WAV file holds: its byte rate, 4 * rate, is a 32-bit field.
 inline constexpr double kWavMaxRate = 1073741823;
+
+// Whether a sound file's header (libsndfile's, an int) stores rate: a whole number of samples
+// per second from 1 to 2147483647. A JACK server's rate is one too.
+inline bool header_rate(double rate) {
+  return rate == std::floor(rate) && rate >= 1 && rate <= 2147483647;
+}
 
 // The header of a WAV file of float32 samples, in this order:
 //   "RIFF", size of the rest of the file; "WAVE";
